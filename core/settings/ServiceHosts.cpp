@@ -1,0 +1,46 @@
+#include "ServiceHosts.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace tallowdesk {
+
+namespace {
+ServiceHosts& Current() {
+    static ServiceHosts hosts = ServiceHosts::Defaults();
+    return hosts;
+}
+}  // namespace
+
+std::string DefaultServerDataDir() {
+    namespace fs = std::filesystem;
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+        base = xdg;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        base = fs::path(home) / ".local" / "share";
+    } else {
+        base = fs::temp_directory_path();
+    }
+    return (base / "Tallowdesk" / "server").string();
+}
+
+ServiceHosts ServiceHosts::Defaults() {
+    const std::string local = "localhost:" + std::to_string(kDefaultLocalPort);
+    ServiceHosts h;
+    h.docsHost = local;
+    h.accountsHost = local;
+    h.schemasHost = "schemas.google.com";
+    h.updateHost = local;
+    h.homeHost = local;
+    h.groupsMailDomain = "groups.localhost";
+    h.caFile = DefaultServerDataDir() + "/cert.pem";
+    h.verifyPeer = true;
+    return h;
+}
+
+const ServiceHosts& Hosts() { return Current(); }
+
+void SetServiceHosts(ServiceHosts hosts) { Current() = std::move(hosts); }
+
+}  // namespace tallowdesk

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the warnings-as-errors build, the same suite
+# under AddressSanitizer + UBSan, and a bounded libFuzzer run of the parsers.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
+chmod 700 "$XDG_RUNTIME_DIR"
+
+status=0
+
+echo "== build (dev)"
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j "$jobs"
+echo "== test (dev)"
+ctest --preset dev -j "$jobs" || status=1
+
+echo "== build (asan)"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+echo "== test (asan)"
+ctest --preset asan -j "$jobs" -LE nosan || status=1
+
+if command -v clang++ >/dev/null; then
+  echo "== fuzz (${TALLOWDESK_FUZZ_SECONDS:-30} s per target)"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  bash scripts/fuzz.sh "${TALLOWDESK_FUZZ_SECONDS:-30}" || status=1
+fi
+
+exit "$status"

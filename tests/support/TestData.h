@@ -1,0 +1,29 @@
+#pragma once
+
+#include <tinyxml2.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+
+#ifndef TALLOWDESK_TEST_DATA_DIR
+#error "TALLOWDESK_TEST_DATA_DIR must name tests/data"
+#endif
+
+namespace tallowdesk::test {
+
+inline std::string ReadTestFile(const std::string& name) {
+    std::ifstream in(std::string(TALLOWDESK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+    if (!in) throw std::runtime_error("missing test data: " + name);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+inline void ParseXml(tinyxml2::XMLDocument& doc, const std::string& text) {
+    if (doc.Parse(text.c_str(), text.size()) != tinyxml2::XML_SUCCESS)
+        throw std::runtime_error("test XML does not parse");
+}
+
+}  // namespace tallowdesk::test
