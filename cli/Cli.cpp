@@ -1,0 +1,321 @@
+#include "Cli.h"
+
+#include <nlohmann/json.hpp>
+#include <tinyxml2.h>
+
+#include <filesystem>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+
+#include "EntryResolver.h"
+#include "model/FeedCatalogue.h"
+#include "model/ListingWorker.h"
+#include "service/GDataRequests.h"
+#include "service/ServiceClient.h"
+#include "service/ServiceExceptions.h"
+#include "service/SignIn.h"
+#include "settings/ConfigFile.h"
+#include "settings/ServiceHosts.h"
+
+namespace tallowdesk::cli {
+
+namespace {
+
+// A command's own mistake in how it was called: usage text, exit code 2.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Args {
+    std::vector<std::string> positional;
+    std::vector<std::string> flags;
+
+    bool Has(const std::string& flag) const {
+        for (const auto& f : flags)
+            if (f == flag) return true;
+        return false;
+    }
+};
+
+Args SplitArgs(const std::vector<std::string>& args, std::size_t from) {
+    Args a;
+    bool onlyPositional = false;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        if (!onlyPositional && args[i] == "--") {
+            onlyPositional = true;
+        } else if (!onlyPositional && args[i].rfind("--", 0) == 0) {
+            a.flags.push_back(args[i]);
+        } else {
+            a.positional.push_back(args[i]);
+        }
+    }
+    return a;
+}
+
+void Expect(const Args& a, std::size_t count, std::initializer_list<const char*> allowedFlags) {
+    if (a.positional.size() != count) throw UsageError("wrong number of arguments");
+    for (const auto& f : a.flags) {
+        bool ok = false;
+        for (const char* allowed : allowedFlags) ok = ok || f == allowed;
+        if (!ok) throw UsageError("unknown option " + f);
+    }
+}
+
+std::string LineValue(const std::string& body, const std::string& key) {
+    const auto at = body.find(key);
+    if (at == std::string::npos) return {};
+    const auto start = at + key.size();
+    return body.substr(start, body.find('\n', start) - start);
+}
+
+// ClientLogin for one service, with the CAPTCHA round trip when asked.
+void SignInService(ServiceClient& client, const char* service, CliIo& io) {
+    try {
+        ClientLogin(client, service);
+    } catch (const CaptchaRequiredException& challenge) {
+        const std::string body = challenge.what();
+        const std::string token = LineValue(body, "CaptchaToken=");
+        const std::string url =
+            "http://" + Hosts().accountsHost + "/accounts/" + LineValue(body, "CaptchaUrl=");
+        const std::string picture = FetchCaptchaImage(url);
+        io.err << "The service asks for a CAPTCHA. The picture is in " << picture << "\n";
+        const auto answer = io.ask("Type the characters in the picture: ", false);
+        std::error_code ec;
+        std::filesystem::remove(picture, ec);
+        if (!answer || answer->empty())
+            throw std::runtime_error("A CAPTCHA answer is needed to sign in.");
+        ClientLogin(client, service, token, *answer);
+    }
+}
+
+std::unique_ptr<ServiceClient> SignIn(const std::string& email, const std::string& password,
+                                      CliIo& io) {
+    auto client = std::make_unique<ServiceClient>(email, password);
+    SignInService(*client, "writely", io);
+    SignInService(*client, "wise", io);
+    return client;
+}
+
+std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io) {
+    ConfigFile config;
+    const auto email = config.GetSavedEmail();
+    const auto password = email ? config.GetSavedPassword() : std::nullopt;
+    if (!email || !password)
+        throw std::runtime_error(
+            "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
+    return SignIn(*email, *password, io);
+}
+
+std::string Cell(const std::optional<std::string>& s) { return s.value_or(""); }
+
+void PrintTable(std::ostream& out, const std::vector<DocEntryPtr>& entries) {
+    out << std::left << std::setw(40) << "Name" << "  " << std::setw(14) << "Type" << "  "
+        << std::right << std::setw(22) << "Size" << "  " << std::left << std::setw(20)
+        << "Author" << "  " << "Last Modified" << "\n";
+    for (const DocEntryPtr& e : entries) {
+        out << std::left << std::setw(40) << Cell(e->title) << "  " << std::setw(14) << e->kind
+            << "  " << std::right << std::setw(22) << e->sizeText << "  " << std::left
+            << std::setw(20) << Cell(e->authorName) << "  " << Cell(e->updated) << "\n";
+    }
+}
+
+nlohmann::json ToJson(const DocEntry& e) {
+    nlohmann::json j;
+    const auto put = [&j](const char* name, const std::optional<std::string>& v) {
+        j[name] = v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+    };
+    put("etag", e.etag);
+    put("id", e.id);
+    put("published", e.published);
+    put("updated", e.updated);
+    put("edited", e.edited);
+    j["starred"] = e.starred;
+    j["hidden"] = e.hidden;
+    j["viewed"] = e.viewed;
+    put("title", e.title);
+    put("contentType", e.contentType);
+    put("contentSrc", e.contentSrc);
+    put("parentHref", e.parentHref);
+    put("parentTitle", e.parentTitle);
+    put("alternateHref", e.alternateHref);
+    put("selfHref", e.selfHref);
+    put("editHref", e.editHref);
+    put("editMediaType", e.editMediaType);
+    put("editMediaHref", e.editMediaHref);
+    put("authorName", e.authorName);
+    put("authorEmail", e.authorEmail);
+    put("resourceId", e.resourceId);
+    j["kind"] = e.kind;
+    j["shortId"] = e.shortId;
+    put("modifierName", e.modifierName);
+    put("modifierEmail", e.modifierEmail);
+    put("quotaBytesUsed", e.quotaBytesUsed);
+    j["sizeText"] = e.sizeText;
+    j["writersCanInvite"] = e.writersCanInvite;
+    put("aclFeedHref", e.aclFeedHref);
+    put("revisionsFeedHref", e.revisionsFeedHref);
+    return j;
+}
+
+void PrintEntries(CliIo& io, const std::vector<DocEntryPtr>& entries, bool json) {
+    if (json) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const DocEntryPtr& e : entries) list.push_back(ToJson(*e));
+        // Titles are user data: invalid UTF-8 is replaced rather than refused.
+        io.out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+    } else {
+        PrintTable(io.out, entries);
+    }
+}
+
+// The listing runs on this thread; nothing needs to be told about pages.
+struct QuietSink : ListingSink {
+    void ResetList() override {}
+    void EntriesAdded(std::uint64_t, std::size_t) override {}
+    void ListingFinished(const CurrentLocation&) override {}
+};
+
+// The listing loop ends quietly on a failure; the CLI wants to say so, so
+// the fetcher remembers the error.
+int List(ServiceClient& client, const CurrentLocation& location, CliIo& io, bool json) {
+    ListingControl control;
+    EntryList entries;
+    QuietSink sink;
+    std::optional<std::string> failure;
+    const FeedFetcher fetch = [&](const std::string& url, tinyxml2::XMLDocument& doc) {
+        try {
+            GetFeed(client, url, doc);
+        } catch (const std::exception& e) {
+            failure = e.what();
+            throw;
+        }
+    };
+    control.Request(location);
+    RunListing(control, entries, fetch, sink);
+    PrintEntries(io, entries.Snapshot(), json);
+    if (failure) {
+        io.err << "Error: " << *failure << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int Login(const Args& a, CliIo& io) {
+    Expect(a, 1, {"--remember"});
+    const std::string& email = a.positional[0];
+    const auto password = io.ask("Password for " + email + ": ", true);
+    if (!password) throw std::runtime_error("No password was given.");
+    SignIn(email, *password, io);
+    ConfigFile config;
+    if (a.Has("--remember")) {
+        if (!config.SaveUser(email, *password))
+            throw std::runtime_error("The account could not be stored in " +
+                                     config.Path().string() + ".");
+        io.out << "Signed in as " << email << "; the account is remembered.\n";
+    } else {
+        config.ClearUser();
+        io.out << "Signed in as " << email << ".\n";
+    }
+    return 0;
+}
+
+int Dispatch(const std::string& command, const Args& a, CliIo& io) {
+    if (command == "login") return Login(a, io);
+    if (command == "logout") {
+        Expect(a, 0, {});
+        ConfigFile().ClearUser();
+        io.out << "The remembered account is forgotten.\n";
+        return 0;
+    }
+    if (command == "ls") {
+        if (a.positional.size() > 1) throw UsageError("wrong number of arguments");
+        Expect(a, a.positional.size(), {"--json"});
+        auto client = SignInRemembered(io);
+        EntryResolver resolver(*client);
+        const CurrentLocation loc = resolver.Location(a.positional.empty() ? "/" : a.positional[0]);
+        return List(*client, loc, io, a.Has("--json"));
+    }
+    if (command == "search") {
+        if (a.positional.empty()) throw UsageError("nothing to search for");
+        Expect(a, a.positional.size(), {"--json"});
+        std::string words;
+        for (const auto& w : a.positional) words += (words.empty() ? "" : " ") + w;
+        auto client = SignInRemembered(io);
+        // A search lists its one page.
+        return List(*client, {SearchUrl(words), words, true, false}, io, a.Has("--json"));
+    }
+    if (command == "mkdir") {
+        Expect(a, 1, {});
+        auto client = SignInRemembered(io);
+        EntryResolver resolver(*client);
+        const auto parts = SplitPath(a.positional[0]);
+        if (parts.empty()) throw UsageError("name the new folder");
+        const std::string parent = resolver.ParentContentsUrl(a.positional[0]);
+        tinyxml2::XMLDocument doc;
+        CreateFolder(*client, parts.back(),
+                     parent.empty() ? std::nullopt : std::optional<std::string_view>(parent), doc);
+        const auto kind = FirstEntryKind(doc);
+        io.out << "Created folder " << parts.back() << (kind ? "" : " (no entry came back)")
+               << "\n";
+        return 0;
+    }
+    if (command == "rename" || command == "star" || command == "unstar") {
+        Expect(a, command == "rename" ? 2 : 1, {});
+        auto client = SignInRemembered(io);
+        const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+        if (!e->editHref) throw std::runtime_error("The entry cannot be changed.");
+        if (command == "rename")
+            RenameEntry(*e->editHref, a.positional[1], *client);
+        else
+            SetStarred(*client, *e->editHref, command == "star");
+        return 0;
+    }
+    if (command == "trash") {
+        Expect(a, 1, {"--permanently"});
+        auto client = SignInRemembered(io);
+        const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+        TrashEntry(*client, e->resourceId.value_or(""), a.Has("--permanently"));
+        return 0;
+    }
+    throw UsageError("unknown command " + command);
+}
+
+}  // namespace
+
+std::string Usage() {
+    return "Usage: tallowdesk-cli COMMAND [ARGS]\n"
+           "  login EMAIL [--remember]   sign in (password from the terminal or stdin);\n"
+           "                             --remember stores the account, otherwise it is forgotten\n"
+           "  logout                     forget the remembered account\n"
+           "  ls [LOCATION] [--json]     list a category (\"Starred\"), / (the root) or a folder\n"
+           "  search WORDS... [--json]   search the documents\n"
+           "  mkdir PATH                 create a folder (\"Projects/New\")\n"
+           "  rename PATH NEWTITLE       rename an entry\n"
+           "  star PATH | unstar PATH    set or clear the star\n"
+           "  trash PATH [--permanently] move to the trash, or delete for good\n"
+           "PATH is a path of titles from the root folder or a resource id (kind:id).\n"
+           "Every command but login and logout signs in with the remembered account.\n";
+}
+
+int RunCli(const std::vector<std::string>& args, CliIo& io) {
+    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        (args.empty() ? io.err : io.out) << Usage();
+        return args.empty() ? 2 : 0;
+    }
+    try {
+        ConfigFile config;
+        SetServiceHosts(config.GetServiceHosts());
+        ResetCategoryTable();
+        return Dispatch(args[0], SplitArgs(args, 1), io);
+    } catch (const UsageError& e) {
+        io.err << "tallowdesk-cli: " << e.what() << "\n" << Usage();
+        return 2;
+    } catch (const std::exception& e) {
+        io.err << "Error: " << e.what() << "\n";
+        return 1;
+    }
+}
+
+}  // namespace tallowdesk::cli
