@@ -1,0 +1,120 @@
+#include "DownloadLoop.h"
+
+#include <tinyxml2.h>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <system_error>
+
+#include "TransferFlags.h"
+#include "TransferNames.h"
+#include "TransferOps.h"
+#include "TransferProgressSink.h"
+#include "model/ListingWorker.h"
+
+namespace tallowdesk {
+
+namespace {
+
+// The running counts of one download. The total changes while folders are
+// walked: each folder gives back its own count and adds its pages' items.
+class Downloader {
+public:
+    Downloader(TransferOps& ops, TransferProgressSink& sink, std::uint64_t total)
+        : m_ops(ops), m_sink(sink), m_total(total) {}
+
+    void Item(const FolderItem& item, const std::filesystem::path& folder) {
+        if (item.kind == "folder")
+            Folder(item.url, item.title, folder);
+        else
+            File(item, folder);
+    }
+
+private:
+    void File(const FolderItem& item, const std::filesystem::path& folder) {
+        ++m_current;
+        m_sink.SetCurrentNumber(m_current);
+        m_sink.SetTotal(m_total);
+        m_sink.SetName(item.title);
+        if (item.size > 0) {
+            m_sink.SetSizeText(FormatByteCount(item.size) + " Byte");
+            m_sink.SetMarquee(false);
+            m_sink.SetRange(item.size);
+        } else {
+            m_sink.SetSizeText("unknown");
+            m_sink.SetMarquee(true);
+        }
+        const std::filesystem::path local = DownloadPath(folder, item.title, item.kind);
+        try {
+            m_ops.DownloadEntry(item.url, item.kind, local, std::nullopt, m_sink);
+        } catch (const std::exception& e) {
+            m_sink.AddTransferDetail(item.title + "  Failed!:    " + e.what());
+        } catch (...) {
+            m_sink.AddTransferDetail(item.title + "  Failed!:  Unknown reason");
+        }
+    }
+
+    void Folder(const std::string& contentsUrl, const std::string& title,
+                const std::filesystem::path& folder) {
+        const std::filesystem::path local = JoinLocalPath(folder, SafeFileName(title));
+        std::error_code ec;
+        const bool created = std::filesystem::create_directory(local, ec);
+        // create_directory reports an existing directory as "not created"
+        // without an error, and an existing non-directory as file_exists.
+        if ((!created && !ec) || ec == std::errc::file_exists) {
+            m_sink.AddTransferDetail("Folder already exists.");
+            return;
+        }
+        if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
+            m_sink.AddTransferDetail("Folder creation failed.");
+            return;
+        }
+        // Any other failure goes unreported here: each download below then
+        // fails with its own line.
+        if (m_total > 0) --m_total;  // the folder was counted as one item
+
+        std::string url = contentsUrl;
+        for (;;) {
+            if (transferCancel) return;
+            tinyxml2::XMLDocument page;
+            try {
+                m_ops.GetFeed(url, page);
+            } catch (...) {
+                return;  // an unreadable page quietly ends this folder
+            }
+            std::vector<FolderItem> items;
+            CollectFolderItems(items, page);
+            m_total += items.size();
+            for (const FolderItem& child : items) {
+                if (transferCancel) return;
+                Item(child, local);
+            }
+            // A short page is the last one; its next link is not asked for.
+            if (items.size() < static_cast<std::size_t>(kFullPageEntries)) return;
+            std::optional<std::string> next = NextLinkHref(page);
+            if (!next) return;
+            url = std::move(*next);
+        }
+    }
+
+    TransferOps& m_ops;
+    TransferProgressSink& m_sink;
+    std::uint64_t m_current = 0;
+    std::uint64_t m_total;
+};
+
+}  // namespace
+
+void RunDownload(const std::vector<FolderItem>& items, const std::filesystem::path& destFolder,
+                 TransferOps& ops, TransferProgressSink& sink) {
+    const TransferBusyScope busy;
+    Downloader downloader(ops, sink, items.size());
+    for (const FolderItem& item : items) {
+        if (transferCancel) break;
+        downloader.Item(item, destFolder);
+    }
+    sink.Finished();
+}
+
+}  // namespace tallowdesk

@@ -1,0 +1,8 @@
+#include "TransferFlags.h"
+
+namespace tallowdesk {
+
+std::atomic<bool> transferBusy{false};
+std::atomic<bool> transferCancel{false};
+
+}  // namespace tallowdesk

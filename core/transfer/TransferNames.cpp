@@ -1,0 +1,58 @@
+#include "TransferNames.h"
+
+namespace tallowdesk {
+
+std::string SafeFileName(std::string_view title) {
+    if (title.empty()) return "untitled";
+    // "." and ".." would name the folder itself or its parent.
+    if (title == ".") return "_";
+    if (title == "..") return "__";
+    std::string name(title);
+    for (char& c : name)
+        if (c == '/' || c == '\0') c = '_';
+    return name;
+}
+
+std::filesystem::path JoinLocalPath(const std::filesystem::path& folder, std::string_view name) {
+    std::string text = folder.native();
+    if (!text.empty() && text.back() != '/') text += '/';
+    text += name;
+    return std::filesystem::path(std::move(text));
+}
+
+std::string_view ExtensionForKind(std::string_view kind) {
+    if (kind == "document") return ".doc";
+    if (kind == "presentation") return ".ppt";
+    if (kind == "spreadsheet") return ".xls";
+    if (kind == "drawing") return ".jpeg";
+    return "";
+}
+
+std::filesystem::path DownloadPath(const std::filesystem::path& folder, std::string_view title,
+                                   std::string_view kind) {
+    return JoinLocalPath(folder, SafeFileName(title) + std::string(ExtensionForKind(kind)));
+}
+
+std::filesystem::path ExportPath(const std::filesystem::path& folder, std::string_view title,
+                                 std::string_view format) {
+    // The format comes from a fixed table, but it ends up in a path too.
+    std::string extension(format);
+    for (char& c : extension)
+        if (c == '/' || c == '\0') c = '_';
+    return JoinLocalPath(folder, SafeFileName(title) + "." + extension);
+}
+
+std::string UploadFolderName(const std::filesystem::path& localPath) {
+    std::string text = localPath.native();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    const std::size_t slash = text.rfind('/');
+    std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
+    if (name.size() <= kMaxUploadFolderNameBytes) return name;
+    // Back off over continuation bytes so no UTF-8 sequence is cut in half.
+    std::size_t cut = kMaxUploadFolderNameBytes;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+    return name;
+}
+
+}  // namespace tallowdesk

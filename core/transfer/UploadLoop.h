@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "UploadSource.h"
+#include "model/EntryList.h"
+
+namespace tallowdesk {
+
+class TransferOps;
+class TransferProgressSink;
+class UploadObserver;
+
+// Counts the files an upload of sources will transfer and shows the running
+// total (sink.SetTotal) after each source. A source that is a directory adds
+// every regular file below it (symbolic links to regular files included);
+// directories are descended into, except through symbolic links; other
+// entries (links to directories, sockets, pipes, devices) are not uploaded and
+// not counted; unreadable directories add nothing. Any other source adds 1.
+// Linux has no "temporary" file attribute, so no file is left out for it.
+//
+// Synchronous; meant to run on its own thread beside RunUpload with the same
+// sink. Touches neither flag.
+std::uint64_t CountUploadFiles(const std::vector<UploadSource>& sources,
+                               TransferProgressSink& sink);
+
+// Reads the feed URL of the location the list shows at this moment.
+using CurrentLocationUrl = std::function<std::string()>;
+
+// Uploads the sources, in order, into the folder whose contents feed is
+// targetUrl: files one by one, folders as remote folders made level by level
+// (title: the local name, at most 128 bytes). Stops before the next source or
+// folder member once transferCancel is raised. Each failure becomes one detail
+// line; the loop goes on and nothing escapes.
+//
+// After each top-level folder: its record is appended to folders and the
+// observer puts it in the tree. After each successful source: the list is
+// told as ListUpdateAfterUpload decides for the location read then through
+// currentLocationUrl. Calls sink.Finished() last, then clears transferBusy
+// (set at the start).
+//
+// Synchronous: runs on the caller's thread; observer and currentLocationUrl
+// are called on it.
+void RunUpload(const std::vector<UploadSource>& sources, const std::string& targetUrl,
+               TransferOps& ops, TransferProgressSink& sink, UploadObserver& observer,
+               const CurrentLocationUrl& currentLocationUrl, FolderList& folders);
+
+}  // namespace tallowdesk
