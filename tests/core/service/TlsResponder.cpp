@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -101,6 +102,10 @@ std::string TlsResponder::Request::Header(const std::string& name) const {
 }
 
 TlsResponder::TlsResponder() {
+    // A client that aborts mid-transfer has closed its socket; writing the
+    // reply must then fail quietly, not kill the test process.
+    static const bool sigpipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+    (void)sigpipeIgnored;
     const auto dir = std::filesystem::temp_directory_path() /
                      ("tallowdesk-tls-" + std::to_string(::getpid()) + "-" +
                       std::to_string(reinterpret_cast<std::uintptr_t>(this)));
