@@ -9,6 +9,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "CliCommon.h"
 #include "EntryResolver.h"
 #include "model/FeedCatalogue.h"
 #include "model/ListingWorker.h"
@@ -23,21 +24,8 @@ namespace tallowdesk::cli {
 
 namespace {
 
-// A command's own mistake in how it was called: usage text, exit code 2.
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-struct Args {
-    std::vector<std::string> positional;
-    std::vector<std::string> flags;
-
-    bool Has(const std::string& flag) const {
-        for (const auto& f : flags)
-            if (f == flag) return true;
-        return false;
-    }
-};
+// Options that take a value; everything else starting with "--" is a flag.
+bool TakesValue(const std::string& option) { return option == "--to" || option == "--role"; }
 
 Args SplitArgs(const std::vector<std::string>& args, std::size_t from) {
     Args a;
@@ -46,21 +34,18 @@ Args SplitArgs(const std::vector<std::string>& args, std::size_t from) {
         if (!onlyPositional && args[i] == "--") {
             onlyPositional = true;
         } else if (!onlyPositional && args[i].rfind("--", 0) == 0) {
-            a.flags.push_back(args[i]);
+            if (TakesValue(args[i])) {
+                if (i + 1 == args.size()) throw UsageError(args[i] + " needs a value");
+                a.options.emplace_back(args[i], args[i + 1]);
+                ++i;
+            } else {
+                a.options.emplace_back(args[i], "");
+            }
         } else {
             a.positional.push_back(args[i]);
         }
     }
     return a;
-}
-
-void Expect(const Args& a, std::size_t count, std::initializer_list<const char*> allowedFlags) {
-    if (a.positional.size() != count) throw UsageError("wrong number of arguments");
-    for (const auto& f : a.flags) {
-        bool ok = false;
-        for (const char* allowed : allowedFlags) ok = ok || f == allowed;
-        if (!ok) throw UsageError("unknown option " + f);
-    }
 }
 
 std::string LineValue(const std::string& body, const std::string& key) {
@@ -98,15 +83,6 @@ std::unique_ptr<ServiceClient> SignIn(const std::string& email, const std::strin
     return client;
 }
 
-std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io) {
-    ConfigFile config;
-    const auto email = config.GetSavedEmail();
-    const auto password = email ? config.GetSavedPassword() : std::nullopt;
-    if (!email || !password)
-        throw std::runtime_error(
-            "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
-    return SignIn(*email, *password, io);
-}
 
 std::string Cell(const std::optional<std::string>& s) { return s.value_or(""); }
 
@@ -203,7 +179,7 @@ int List(ServiceClient& client, const CurrentLocation& location, CliIo& io, bool
 }
 
 int Login(const Args& a, CliIo& io) {
-    Expect(a, 1, {"--remember"});
+    Expect(a, 1, 1, {"--remember"});
     const std::string& email = a.positional[0];
     const auto password = io.ask("Password for " + email + ": ", true);
     if (!password) throw std::runtime_error("No password was given.");
@@ -224,14 +200,13 @@ int Login(const Args& a, CliIo& io) {
 int Dispatch(const std::string& command, const Args& a, CliIo& io) {
     if (command == "login") return Login(a, io);
     if (command == "logout") {
-        Expect(a, 0, {});
+        Expect(a, 0, 0, {});
         ConfigFile().ClearUser();
         io.out << "The remembered account is forgotten.\n";
         return 0;
     }
     if (command == "ls") {
-        if (a.positional.size() > 1) throw UsageError("wrong number of arguments");
-        Expect(a, a.positional.size(), {"--json"});
+        Expect(a, 0, 1, {"--json"});
         auto client = SignInRemembered(io);
         EntryResolver resolver(*client);
         const CurrentLocation loc = resolver.Location(a.positional.empty() ? "/" : a.positional[0]);
@@ -239,7 +214,7 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
     }
     if (command == "search") {
         if (a.positional.empty()) throw UsageError("nothing to search for");
-        Expect(a, a.positional.size(), {"--json"});
+        Expect(a, a.positional.size(), a.positional.size(), {"--json"});
         std::string words;
         for (const auto& w : a.positional) words += (words.empty() ? "" : " ") + w;
         auto client = SignInRemembered(io);
@@ -247,7 +222,7 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
         return List(*client, {SearchUrl(words), words, true, false}, io, a.Has("--json"));
     }
     if (command == "mkdir") {
-        Expect(a, 1, {});
+        Expect(a, 1, 1, {});
         auto client = SignInRemembered(io);
         EntryResolver resolver(*client);
         const auto parts = SplitPath(a.positional[0]);
@@ -262,7 +237,8 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
         return 0;
     }
     if (command == "rename" || command == "star" || command == "unstar") {
-        Expect(a, command == "rename" ? 2 : 1, {});
+        const std::size_t count = command == "rename" ? 2 : 1;
+        Expect(a, count, count, {});
         auto client = SignInRemembered(io);
         const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
         if (!e->editHref) throw std::runtime_error("The entry cannot be changed.");
@@ -273,16 +249,58 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
         return 0;
     }
     if (command == "trash") {
-        Expect(a, 1, {"--permanently"});
+        Expect(a, 1, 1, {"--permanently"});
         auto client = SignInRemembered(io);
         const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
         TrashEntry(*client, e->resourceId.value_or(""), a.Has("--permanently"));
         return 0;
     }
+    if (command == "get") return GetCommand(a, io);
+    if (command == "export") return ExportCommand(a, io);
+    if (command == "put") return PutCommand(a, io);
+    if (command == "acl") return AclCommand(a, io);
+    if (command == "share") return ShareCommand(a, io);
+    if (command == "unshare") return UnshareCommand(a, io);
+    if (command == "quota") return QuotaCommand(a, io);
     throw UsageError("unknown command " + command);
 }
 
 }  // namespace
+
+bool Args::Has(const std::string& flag) const {
+    for (const auto& [name, value] : options)
+        if (name == flag) return true;
+    return false;
+}
+
+std::string Args::Value(const std::string& option, const std::string& fallback) const {
+    for (const auto& [name, value] : options)
+        if (name == option) return value;
+    return fallback;
+}
+
+void Expect(const Args& a, std::size_t min, std::size_t max,
+            std::initializer_list<const char*> allowedOptions) {
+    if (a.positional.size() < min || a.positional.size() > max)
+        throw UsageError("wrong number of arguments");
+    for (const auto& [name, value] : a.options) {
+        bool ok = false;
+        for (const char* allowed : allowedOptions) ok = ok || name == allowed;
+        if (!ok) throw UsageError("unknown option " + name);
+    }
+}
+
+std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io, bool withCookies) {
+    ConfigFile config;
+    const auto email = config.GetSavedEmail();
+    const auto password = email ? config.GetSavedPassword() : std::nullopt;
+    if (!email || !password)
+        throw std::runtime_error(
+            "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
+    auto client = SignIn(*email, *password, io);
+    if (withCookies) CookieSignIn(*client);
+    return client;
+}
 
 std::string Usage() {
     return "Usage: tallowdesk-cli COMMAND [ARGS]\n"
@@ -295,6 +313,16 @@ std::string Usage() {
            "  rename PATH NEWTITLE       rename an entry\n"
            "  star PATH | unstar PATH    set or clear the star\n"
            "  trash PATH [--permanently] move to the trash, or delete for good\n"
+           "  get PATH... [--to DIR]     download files and whole folders (default: .)\n"
+           "  export PATH FORMAT [--to DIR]  export a document (FORMAT: doc, pdf, xls, ...)\n"
+           "  put LOCAL... [--to PATH] [--convert]\n"
+           "                             upload files and folder trees (default: the root);\n"
+           "                             --convert makes documents of convertible files\n"
+           "  acl PATH                   list who may access an entry\n"
+           "  share PATH ADDRESS... [--role reader|writer]\n"
+           "                             share with people, groups, domains or \"anyone\"\n"
+           "  unshare PATH ADDRESS       remove a sharing rule\n"
+           "  quota                      show the storage in use\n"
            "PATH is a path of titles from the root folder or a resource id (kind:id).\n"
            "Every command but login and logout signs in with the remembered account.\n";
 }

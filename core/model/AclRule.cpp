@@ -51,4 +51,29 @@ AclRule ParseAclRule(const XMLElement* entry) {
     return r;
 }
 
+std::vector<std::string> SplitShareAddresses(std::string_view text) {
+    std::vector<std::string> out;
+    std::string current;
+    for (const char c : text) {
+        if (c == ' ' || c == ';' || c == ',' || c == '\t' || c == '\n') {
+            if (!current.empty()) out.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) out.push_back(std::move(current));
+    return out;
+}
+
+std::string ScopeTypeForAddress(std::string_view address, std::string_view groupsMailDomain) {
+    if (address.find("@" + std::string(groupsMailDomain)) != std::string_view::npos)
+        return "group";
+    if (address.find('@') == std::string_view::npos) {
+        for (const char* tld : {".com", ".net", ".org", ".edu", ".gov"})
+            if (address.find(tld) != std::string_view::npos) return "domain";
+    }
+    return "user";
+}
+
 }  // namespace tallowdesk

@@ -2,6 +2,8 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace tinyxml2 {
 class XMLElement;
@@ -28,5 +30,13 @@ struct AclRule {
 
 // Throws std::runtime_error "the Acl user entry is invalid." for a null element.
 AclRule ParseAclRule(const tinyxml2::XMLElement* entry);
+
+// The addresses of a sharing text: split at blanks, ";", ",", tabs and line
+// feeds; empty pieces are skipped.
+std::vector<std::string> SplitShareAddresses(std::string_view text);
+
+// "group" for an address in the groups mail domain, "domain" for a bare
+// domain name (no "@"; .com, .net, .org, .edu or .gov), "user" otherwise.
+std::string ScopeTypeForAddress(std::string_view address, std::string_view groupsMailDomain);
 
 }  // namespace tallowdesk

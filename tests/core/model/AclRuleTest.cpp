@@ -67,5 +67,15 @@ TEST(ParseAclRule, CreatedEntryAndNull) {
     }
 }
 
+TEST(ShareAddresses, SplitAndScope) {
+    const auto parts = SplitShareAddresses(" a@x.org;team@groups.example, example.com\tb@y\n;;");
+    ASSERT_EQ(parts, (std::vector<std::string>{"a@x.org", "team@groups.example", "example.com",
+                                               "b@y"}));
+    EXPECT_EQ(ScopeTypeForAddress(parts[0], "groups.example"), "user");
+    EXPECT_EQ(ScopeTypeForAddress(parts[1], "groups.example"), "group");
+    EXPECT_EQ(ScopeTypeForAddress(parts[2], "groups.example"), "domain");
+    EXPECT_EQ(ScopeTypeForAddress("intranet.local", "groups.example"), "user");
+}
+
 }  // namespace
 }  // namespace tallowdesk

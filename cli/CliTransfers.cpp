@@ -1,0 +1,277 @@
+#include <tinyxml2.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <iomanip>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+
+#include "CliCommon.h"
+#include "EntryResolver.h"
+#include "model/AclRule.h"
+#include "model/FeedCatalogue.h"
+#include "service/Download.h"
+#include "service/FileHelpers.h"
+#include "service/ServiceClient.h"
+#include "service/ServiceTransferOps.h"
+#include "service/Sharing.h"
+#include "settings/ServiceHosts.h"
+#include "transfer/DownloadLoop.h"
+#include "transfer/ExportLoop.h"
+#include "transfer/TransferFlags.h"
+#include "transfer/TransferProgressSink.h"
+#include "transfer/UploadLoop.h"
+#include "transfer/UploadObserver.h"
+
+namespace tallowdesk::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Prints a transfer the way the progress window shows it: one status line
+// (redrawn in place on a terminal, at most ten times a second) and every
+// warning or error line as it comes. Remembers whether any line was added,
+// which makes the command fail.
+class TerminalProgress final : public TransferProgressSink {
+public:
+    explicit TerminalProgress(std::ostream& err) : m_err(err), m_tty(::isatty(STDERR_FILENO)) {}
+
+    void SetCurrentNumber(std::uint64_t n) override { Set(m_current, n); }
+    void SetTotal(std::uint64_t n) override { Set(m_total, n); }
+    void SetName(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        EndLine();
+        m_name = text;
+        m_bytes = 0;
+        m_rate = 0;
+    }
+    void SetSizeText(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        m_size = text;
+    }
+    void SetRange(std::uint64_t) override {}
+    void SetMarquee(bool) override {}
+    void Progress(std::uint64_t bytesDone, std::uint64_t rate) override {
+        std::lock_guard lock(m_mutex);
+        m_bytes = bytesDone;
+        m_rate = rate;
+        const std::int64_t now = NowMilliseconds();
+        if (now - m_lastDraw >= 100) {
+            m_lastDraw = now;
+            Draw();
+        }
+    }
+    void AddTransferDetail(const std::string& text) override {
+        std::lock_guard lock(m_mutex);
+        EndLine();
+        m_err << text << "\n";
+        m_failed = true;
+    }
+    void Finished() override {
+        std::lock_guard lock(m_mutex);
+        Draw();
+        EndLine();
+    }
+
+    bool Failed() const {
+        std::lock_guard lock(m_mutex);
+        return m_failed;
+    }
+
+private:
+    void Set(std::uint64_t& field, std::uint64_t n) {
+        std::lock_guard lock(m_mutex);
+        field = n;
+    }
+    // A rate of bytes per millisecond is, near enough, KB per second.
+    void Draw() {
+        if (m_name.empty()) return;
+        std::ostringstream line;
+        line << "[" << m_current << "/" << m_total << "] " << m_name << "  "
+             << FormatByteCount(m_bytes) << "of " << m_size << "  " << m_rate << " KB/s";
+        if (m_tty) {
+            m_err << "\r" << line.str() << "\x1b[K" << std::flush;
+            m_open = true;
+        } else if (!m_drawnPlain) {
+            m_err << line.str() << "\n";
+            m_drawnPlain = true;
+        }
+    }
+    void EndLine() {
+        if (m_open) m_err << "\n";
+        m_open = false;
+        m_drawnPlain = false;
+    }
+
+    std::ostream& m_err;
+    const bool m_tty;
+    mutable std::mutex m_mutex;
+    std::uint64_t m_current = 0, m_total = 0, m_bytes = 0, m_rate = 0;
+    std::string m_name, m_size;
+    std::int64_t m_lastDraw = 0;
+    bool m_open = false, m_drawnPlain = false, m_failed = false;
+};
+
+// The command line has no tree or list to keep up to date.
+struct NoObserver final : UploadObserver {
+    void AddFolderToTree(const NewTreeFolder&) override {}
+    void AddUploadedItem(const DocEntryPtr&) override {}
+    void RefreshList() override {}
+};
+
+FolderItem ItemFor(const DocEntry& e) {
+    return {e.IsFolder() ? FolderContentsUrl(e) : e.contentSrc.value_or(""), e.title.value_or(""),
+            e.kind, e.QuotaBytes()};
+}
+
+fs::path Destination(const Args& a) {
+    const fs::path dir = a.Value("--to", ".");
+    if (!fs::is_directory(dir)) throw std::runtime_error(dir.string() + " is not a folder.");
+    return dir;
+}
+
+std::vector<AclRule> Rules(ServiceClient& client, const DocEntry& e) {
+    tinyxml2::XMLDocument doc;
+    GetAcl(client, e.shortId, e.kind, doc);
+    std::vector<AclRule> rules;
+    if (const auto* feed = doc.FirstChildElement("feed"))
+        for (auto* r = feed->FirstChildElement("entry"); r; r = r->NextSiblingElement("entry"))
+            rules.push_back(ParseAclRule(r));
+    return rules;
+}
+
+bool IsAnyone(const std::string& address) { return address == "anyone" || address == "default"; }
+
+}  // namespace
+
+int GetCommand(const Args& a, CliIo& io) {
+    if (a.positional.empty()) throw UsageError("name what to download");
+    Expect(a, 1, a.positional.size(), {"--to"});
+    const fs::path dir = Destination(a);
+    auto client = SignInRemembered(io);
+    EntryResolver resolver(*client);
+    std::vector<FolderItem> items;
+    for (const std::string& path : a.positional) items.push_back(ItemFor(*resolver.Entry(path)));
+    ServiceTransferOps ops(*client);
+    TerminalProgress progress(io.err);
+    transferCancel = false;
+    RunDownload(items, dir, ops, progress);
+    return progress.Failed() ? 1 : 0;
+}
+
+int ExportCommand(const Args& a, CliIo& io) {
+    Expect(a, 2, 2, {"--to"});
+    const fs::path dir = Destination(a);
+    auto client = SignInRemembered(io);
+    const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+    const std::string& format = a.positional[1];
+    std::string offered;
+    bool known = false;
+    for (const ExportFormat& f : ExportFormatsForKind(e->kind)) {
+        known = known || f.value == format;
+        offered += (offered.empty() ? "" : ", ") + std::string(f.value);
+    }
+    if (!known)
+        throw std::runtime_error(offered.empty()
+                                     ? "A " + e->kind + " cannot be exported."
+                                     : "A " + e->kind + " exports to " + offered + ".");
+    ServiceTransferOps ops(*client);
+    TerminalProgress progress(io.err);
+    transferCancel = false;
+    const bool ok = RunExport({e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format,
+                               dir},
+                              ops, progress);
+    return ok && !progress.Failed() ? 0 : 1;
+}
+
+int PutCommand(const Args& a, CliIo& io) {
+    if (a.positional.empty()) throw UsageError("name what to upload");
+    Expect(a, 1, a.positional.size(), {"--to", "--convert"});
+    std::vector<UploadSource> sources;
+    for (const std::string& p : a.positional) {
+        if (!fs::exists(p)) throw std::runtime_error(p + " does not exist.");
+        sources.push_back({fs::path(p), fs::is_directory(p)});
+    }
+    // The resumable route is authorised by the session cookies.
+    auto client = SignInRemembered(io, true);
+    std::string target = DocumentListUrl();
+    if (const std::string to = a.Value("--to", ""); !to.empty() && to != "/") {
+        const DocEntryPtr folder = EntryResolver(*client).Entry(to);
+        if (!folder->IsFolder()) throw std::runtime_error(to + " is not a folder.");
+        target = FolderContentsUrl(*folder);
+    }
+    ServiceTransferOps ops(*client, a.Has("--convert"));
+    TerminalProgress progress(io.err);
+    NoObserver observer;
+    FolderList folders;
+    transferCancel = false;
+    CountUploadFiles(sources, progress);
+    RunUpload(sources, target, ops, progress, observer, {}, folders);
+    return progress.Failed() ? 1 : 0;
+}
+
+int AclCommand(const Args& a, CliIo& io) {
+    Expect(a, 1, 1, {});
+    auto client = SignInRemembered(io);
+    const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+    for (const AclRule& r : Rules(*client, *e)) {
+        io.out << std::left << std::setw(8) << r.role.value_or("") << "  " << std::setw(8)
+               << r.scopeType.value_or("") << "  "
+               << (r.scopeType == "default" ? "anyone" : r.scopeValue.value_or("")) << "\n";
+    }
+    return 0;
+}
+
+int ShareCommand(const Args& a, CliIo& io) {
+    if (a.positional.size() < 2) throw UsageError("name an entry and whom to share it with");
+    Expect(a, 2, a.positional.size(), {"--role"});
+    const std::string role = a.Value("--role", "reader");
+    if (role != "reader" && role != "writer") throw UsageError("the role is reader or writer");
+    auto client = SignInRemembered(io);
+    const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+    int status = 0;
+    for (std::size_t i = 1; i < a.positional.size(); ++i) {
+        for (const std::string& address : SplitShareAddresses(a.positional[i])) {
+            try {
+                if (IsAnyone(address))
+                    AddAclRule("default", "", *client, e->shortId, e->kind, role);
+                else
+                    AddAclRule(ScopeTypeForAddress(address, Hosts().groupsMailDomain), address,
+                               *client, e->shortId, e->kind, role);
+            } catch (const std::exception& ex) {
+                io.err << address << "  failed: " << ex.what() << "\n";
+                status = 1;
+            }
+        }
+    }
+    return status;
+}
+
+int UnshareCommand(const Args& a, CliIo& io) {
+    Expect(a, 2, 2, {});
+    auto client = SignInRemembered(io);
+    const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+    const std::string& address = a.positional[1];
+    for (const AclRule& r : Rules(*client, *e)) {
+        const bool match = IsAnyone(address) ? r.scopeType == "default" : r.scopeValue == address;
+        if (!match) continue;
+        if (r.role == "owner") throw std::runtime_error("The owner's access cannot be removed.");
+        DeleteAclRule(r.editHref.value_or(""), *client);
+        return 0;
+    }
+    throw std::runtime_error(address + " has no access of its own to this entry.");
+}
+
+int QuotaCommand(const Args& a, CliIo& io) {
+    Expect(a, 0, 0, {});
+    auto client = SignInRemembered(io, true);
+    const auto text = GetQuotaText(*client);
+    if (!text) throw std::runtime_error("The service did not say how much storage is in use.");
+    io.out << *text << "\n";
+    return 0;
+}
+
+}  // namespace tallowdesk::cli
