@@ -149,9 +149,18 @@ std::string BuildUpdateEntryBody(std::string_view fragment) {
     return body;
 }
 
-std::string BuildCreateFolderBody(std::string_view title) {
+// A title is text inside <title>: "&" alone made a title with "<" a
+// malformed body, or one with "</title>" a way to write other elements.
+std::string EscapeTitle(std::string_view title) {
     std::string escaped(title);
     ReplaceAll(escaped, "&", "&amp;");
+    ReplaceAll(escaped, "<", "&lt;");
+    ReplaceAll(escaped, ">", "&gt;");
+    return escaped;
+}
+
+std::string BuildCreateFolderBody(std::string_view title) {
+    const std::string escaped = EscapeTitle(title);
     std::string body = kXmlDeclaration;
     body += "<entry xmlns=\"";
     body += kAtomNamespace;
@@ -162,9 +171,7 @@ std::string BuildCreateFolderBody(std::string_view title) {
 }
 
 std::string BuildRenameFragment(std::string_view newTitle) {
-    std::string escaped(newTitle);
-    ReplaceAll(escaped, "&", "&amp;");
-    return "<title>" + escaped + "</title>";
+    return "<title>" + EscapeTitle(newTitle) + "</title>";
 }
 
 std::string BuildStarredFragment(bool starred) {

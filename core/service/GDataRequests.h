@@ -61,6 +61,8 @@ std::vector<std::string> BuildCommonHeaders(std::optional<std::string_view> cont
 // Entry URL of "kind:shortId", with "?delete=true" when permanently is set.
 std::string TrashEntryUrl(std::string_view resourceId, bool permanently);
 std::string BuildUpdateEntryBody(std::string_view fragment);
+// Titles are escaped for XML text (&, <, >).
+std::string EscapeTitle(std::string_view title);
 std::string BuildCreateFolderBody(std::string_view title);
 std::string BuildRenameFragment(std::string_view newTitle);
 std::string BuildStarredFragment(bool starred);

@@ -54,12 +54,13 @@ protected:
     test::ScopedHosts m_hosts{test::HostsFor("docs.test")};
 };
 
-TEST_F(RequestBodies, CreateFolderEscapesOnlyAmpersands) {
+// Regression: only "&" was escaped, so "<" in a title broke the body.
+TEST_F(RequestBodies, CreateFolderEscapesMarkupInTitles) {
     EXPECT_EQ(BuildCreateFolderBody("R&D <x>"),
               "<?xml version='1.0' encoding='UTF-8'?><entry xmlns=\"http://www.w3.org/2005/Atom\">"
               "<category scheme=\"http://schemas.google.com/g/2005#kind\" "
               "term=\"http://schemas.google.com/docs/2007#folder\"/>"
-              "<title>R&amp;D <x></title></entry>");
+              "<title>R&amp;D &lt;x&gt;</title></entry>");
 }
 
 TEST_F(RequestBodies, UpdateEntryAndItsFragments) {
@@ -68,6 +69,7 @@ TEST_F(RequestBodies, UpdateEntryAndItsFragments) {
               "xmlns:docs=\"http://schemas.google.com/docs/2007\"  "
               "xmlns:gd=\"http://schemas.google.com/g/2005\"><f/></entry>");
     EXPECT_EQ(BuildRenameFragment("a&&b"), "<title>a&amp;&amp;b</title>");
+    EXPECT_EQ(BuildRenameFragment("</title><x/>"), "<title>&lt;/title&gt;&lt;x/&gt;</title>");
     EXPECT_EQ(BuildStarredFragment(true),
               "<category scheme=\"http://schemas.google.com/g/2005/labels\" "
               "term=\"http://schemas.google.com/g/2005/labels#starred\" label=\"starred\"/>");
