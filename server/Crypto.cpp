@@ -1,0 +1,192 @@
+#include "Crypto.h"
+
+#include <fcntl.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+namespace tallowdesk::server {
+
+namespace {
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
+};
+struct X509Free {
+    void operator()(X509* p) const { X509_free(p); }
+};
+struct BioFree {
+    void operator()(BIO* p) const { BIO_free(p); }
+};
+struct ExtFree {
+    void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
+};
+using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
+using X509Ptr = std::unique_ptr<X509, X509Free>;
+using BioPtr = std::unique_ptr<BIO, BioFree>;
+using ExtPtr = std::unique_ptr<X509_EXTENSION, ExtFree>;
+
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error("Certificate creation failed: " + what);
+}
+
+std::string BioText(BIO* bio) {
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : m_fd(fd) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int Get() const { return m_fd; }
+    int Release() { return std::exchange(m_fd, -1); }
+
+private:
+    int m_fd;
+};
+
+}  // namespace
+
+std::vector<unsigned char> RandomBytes(std::size_t count) {
+    std::vector<unsigned char> bytes(count);
+    if (count && RAND_bytes(bytes.data(), static_cast<int>(count)) != 1) {
+        throw std::runtime_error("Random number generator failed");
+    }
+    return bytes;
+}
+
+std::string RandomToken(std::size_t length) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-";
+    const auto bytes = RandomBytes(length);
+    std::string token;
+    token.reserve(length);
+    for (unsigned char b : bytes) token += kAlphabet[b & 63];
+    return token;
+}
+
+std::vector<unsigned char> HashPassword(std::string_view password,
+                                        const std::vector<unsigned char>& salt, int iterations) {
+    std::vector<unsigned char> out(32);
+    if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
+                          static_cast<int>(salt.size()), iterations, EVP_sha256(),
+                          static_cast<int>(out.size()), out.data()) != 1) {
+        throw std::runtime_error("Password hashing failed");
+    }
+    return out;
+}
+
+bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
+    return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
+void WriteFileAtomically(const std::string& path, std::string_view data, bool privateFile) {
+    namespace fs = std::filesystem;
+    const std::string temp = path + ".tmp-" + RandomToken(8);
+    {
+        FileDescriptor fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                 privateFile ? 0600 : 0644));
+        if (fd.Get() < 0) {
+            throw std::runtime_error("Cannot create " + temp + ": " + std::strerror(errno));
+        }
+        const char* p = data.data();
+        std::size_t left = data.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd.Get(), p, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                const std::string reason = std::strerror(errno);
+                ::unlink(temp.c_str());
+                throw std::runtime_error("Cannot write " + temp + ": " + reason);
+            }
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        if (::fsync(fd.Get()) != 0 || ::close(fd.Release()) != 0) {
+            const std::string reason = std::strerror(errno);
+            ::unlink(temp.c_str());
+            throw std::runtime_error("Cannot flush " + temp + ": " + reason);
+        }
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        const std::string reason = std::strerror(errno);
+        ::unlink(temp.c_str());
+        throw std::runtime_error("Cannot replace " + path + ": " + reason);
+    }
+    // The rename is only durable once the folder entry is on disk.
+    const fs::path parent = fs::path(path).parent_path();
+    FileDescriptor dir(::open(parent.empty() ? "." : parent.c_str(), O_RDONLY | O_DIRECTORY));
+    if (dir.Get() >= 0) ::fsync(dir.Get());
+}
+
+void EnsureCertificate(const std::string& certPath, const std::string& keyPath) {
+    namespace fs = std::filesystem;
+    if (fs::exists(certPath) && fs::exists(keyPath)) return;
+
+    PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
+    if (!key) Fail("key generation");
+    X509Ptr cert(X509_new());
+    if (!cert) Fail("X509_new");
+    X509_set_version(cert.get(), 2);
+    const auto serial = RandomBytes(8);
+    std::uint64_t serialValue = 0;
+    for (unsigned char b : serial) serialValue = (serialValue << 8) | b;
+    ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert.get()), serialValue >> 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
+    X509_set_pubkey(cert.get(), key.get());
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("Tallowdesk local service"),
+                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
+    X509_set_issuer_name(cert.get(), name);
+
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
+    const std::pair<int, const char*> extensions[] = {
+        {NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1"},
+        {NID_basic_constraints, "critical,CA:TRUE"},
+        {NID_key_usage, "critical,digitalSignature,keyCertSign"},
+        {NID_ext_key_usage, "serverAuth"},
+        {NID_subject_key_identifier, "hash"},
+    };
+    for (const auto& [nid, value] : extensions) {
+        ExtPtr ext(X509V3_EXT_conf_nid(nullptr, &ctx, nid, value));
+        if (!ext || X509_add_ext(cert.get(), ext.get(), -1) != 1) Fail("extension");
+    }
+    if (X509_sign(cert.get(), key.get(), EVP_sha256()) <= 0) Fail("signing");
+
+    BioPtr keyBio(BIO_new(BIO_s_mem()));
+    BioPtr certBio(BIO_new(BIO_s_mem()));
+    if (!keyBio || !certBio ||
+        PEM_write_bio_PrivateKey(keyBio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) !=
+            1 ||
+        PEM_write_bio_X509(certBio.get(), cert.get()) != 1) {
+        Fail("PEM encoding");
+    }
+    // Key first: a certificate without its key would be kept forever.
+    WriteFileAtomically(keyPath, BioText(keyBio.get()), true);
+    WriteFileAtomically(certPath, BioText(certBio.get()));
+}
+
+}  // namespace tallowdesk::server

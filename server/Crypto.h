@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallowdesk::server {
+
+// Cryptographic helpers over OpenSSL: random values, password hashing and the
+// service's self-signed certificate.
+
+std::vector<unsigned char> RandomBytes(std::size_t count);
+
+// Random text of [A-Za-z0-9_-]; `length` characters.
+std::string RandomToken(std::size_t length);
+
+inline constexpr int kPasswordIterations = 200000;
+
+std::vector<unsigned char> HashPassword(std::string_view password,
+                                        const std::vector<unsigned char>& salt, int iterations);
+
+// Constant-time comparison.
+bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
+
+// Loads certPath/keyPath, or makes a self-signed EC P-256 certificate for
+// localhost and 127.0.0.1 and writes both files when either is missing.
+void EnsureCertificate(const std::string& certPath, const std::string& keyPath);
+
+// Writes `data` to `path` so that a crash leaves either the old or the new
+// file: temporary file, fsync, rename, fsync of the folder.
+void WriteFileAtomically(const std::string& path, std::string_view data, bool privateFile = false);
+
+}  // namespace tallowdesk::server

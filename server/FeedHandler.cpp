@@ -1,0 +1,576 @@
+#include "FeedHandler.h"
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <charconv>
+#include <sstream>
+
+#include "AtomWriter.h"
+#include "SignInHandler.h"
+#include "Store.h"
+
+namespace tallowdesk::server {
+
+namespace {
+
+constexpr std::string_view kListPath = "/feeds/default/private/full";
+constexpr const char* kEntryType = "application/atom+xml; charset=UTF-8; type=entry";
+constexpr const char* kFeedType = "application/atom+xml; charset=UTF-8; type=feed";
+
+const std::vector<std::string> kNativeKinds = {"document", "spreadsheet", "presentation",
+                                               "drawing"};
+
+std::string Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return std::string(s);
+}
+
+std::vector<std::string> SplitPath(std::string_view rest) {
+    std::vector<std::string> segments;
+    while (!rest.empty()) {
+        if (rest.front() == '/') rest.remove_prefix(1);
+        const auto slash = rest.find('/');
+        segments.push_back(UrlDecode(rest.substr(0, slash), false));
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash);
+    }
+    return segments;
+}
+
+bool IsKnownKind(const std::string& kind) {
+    return kind == "folder" || kind == "file" || kind == "pdf" ||
+           std::find(kNativeKinds.begin(), kNativeKinds.end(), kind) != kNativeKinds.end();
+}
+
+HttpResponse MethodNotAllowed(const std::string& allow) {
+    HttpResponse r = GDataError(405, "methodNotAllowed", "Method not allowed; use " + allow);
+    r.Set("Allow", allow);
+    return r;
+}
+
+HttpResponse NotFound() {
+    return GDataError(404, "ResourceNotFoundException", "The requested entry was not found.");
+}
+
+std::optional<long> ParsePositive(const std::string& text) {
+    long value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1) return std::nullopt;
+    return value;
+}
+
+// Splits "kind:id" (or a bare id) of a request path.
+struct ResourceName {
+    std::string kind;
+    std::string id;
+};
+ResourceName SplitResource(const std::string& text) {
+    const auto colon = text.find(':');
+    if (colon == std::string::npos) return {{}, text};
+    return {text.substr(0, colon), text.substr(colon + 1)};
+}
+
+bool IsAtom(const HttpRequest& request) {
+    const std::string type = Trim(request.Header("Content-Type").value_or(""));
+    const std::string_view atom = "application/atom+xml";
+    return type.size() >= atom.size() && EqualsIgnoreCase(type.substr(0, atom.size()), atom);
+}
+
+std::string ElementName(const tinyxml2::XMLElement* e) {
+    const std::string name = e->Name();
+    const auto colon = name.find(':');
+    return colon == std::string::npos ? name : name.substr(colon + 1);
+}
+
+// What an Atom entry sent to us asks for.
+struct EntryRequestBody {
+    std::optional<std::string> title;
+    std::optional<std::string> kind;
+    std::optional<bool> starred;
+    std::optional<std::string> resource;  // an existing entry's "kind:id"
+    std::optional<std::string> etag;
+};
+
+std::optional<EntryRequestBody> ParseEntryBody(const std::string& body, std::string& error) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(body.data(), body.size()) != tinyxml2::XML_SUCCESS) {
+        error = std::string("Parse error: ") + (doc.ErrorStr() ? doc.ErrorStr() : "invalid XML");
+        return std::nullopt;
+    }
+    const auto* root = doc.RootElement();
+    if (!root || ElementName(root) != "entry") {
+        error = "The document element must be an Atom entry.";
+        return std::nullopt;
+    }
+    EntryRequestBody out;
+    if (const char* etag = root->Attribute("gd:etag")) out.etag = etag;
+    const std::string kindPrefix = std::string(kDocsNs) + "#";
+    for (auto* child = root->FirstChildElement(); child; child = child->NextSiblingElement()) {
+        const std::string name = ElementName(child);
+        if (name == "title") {
+            out.title = child->GetText() ? child->GetText() : "";
+        } else if (name == "category") {
+            const std::string scheme = child->Attribute("scheme") ? child->Attribute("scheme") : "";
+            const std::string term = child->Attribute("term") ? child->Attribute("term") : "";
+            const char* label = child->Attribute("label");
+            if (scheme == kKindScheme && term.rfind(kindPrefix, 0) == 0) {
+                out.kind = term.substr(kindPrefix.size());
+            } else if (scheme == kLabelsScheme && term == std::string(kLabelsScheme) + "#starred") {
+                // An empty label is how the client takes the star away.
+                out.starred = label && std::string_view(label) == "starred";
+            }
+        } else if (std::string(child->Name()) == "gd:resourceId" && child->GetText()) {
+            out.resource = child->GetText();
+        } else if (name == "id" && child->GetText() && !out.resource) {
+            const std::string id = child->GetText();
+            const auto at = id.find("/feeds/id/");
+            if (at != std::string::npos) out.resource = UrlDecode(id.substr(at + 10), false);
+        }
+    }
+    return out;
+}
+
+// What the stored bytes of a native document are; exports hand them out
+// unconverted, so the type says what they really are.
+std::string StoredType(const std::string& kind) {
+    if (kind == "spreadsheet") return "text/csv";
+    if (kind == "drawing") return "image/svg+xml";
+    return "text/html";
+}
+
+bool ExportAllowed(const std::string& kind, const std::string& format) {
+    static const std::vector<std::pair<std::string, std::vector<std::string>>> kFormats = {
+        {"document", {"doc", "docx", "odt", "pdf", "rtf", "txt", "html", "zip"}},
+        {"spreadsheet", {"xls", "xlsx", "ods", "csv", "tsv", "pdf", "html"}},
+        {"presentation", {"ppt", "pptx", "pdf", "swf", "txt"}},
+        {"drawing", {"jpeg", "png", "svg", "pdf"}},
+    };
+    for (const auto& [k, formats] : kFormats) {
+        if (k == kind) return std::find(formats.begin(), formats.end(), format) != formats.end();
+    }
+    return false;
+}
+
+}  // namespace
+
+HttpResponse GDataError(int status, const std::string& code, const std::string& reason) {
+    HttpResponse r;
+    r.status = status;
+    r.Set("Content-Type", "application/vnd.google.gdata.error+xml");
+    r.Set("GData-Version", "3.0");
+    r.body = ErrorDocument(code, reason);
+    return r;
+}
+
+FeedHandler::FeedHandler(Store& store, SignInHandler& signIn, std::size_t pageSize)
+    : m_store(store), m_signIn(signIn), m_pageSize(pageSize) {}
+
+FeedHandler::Caller FeedHandler::Authorise(const HttpRequest& request, bool allowSpreadsheetToken) {
+    const auto header = request.Header("Authorization");
+    auto refuse = [](const std::string& reason) {
+        HttpResponse r = GDataError(401, "AuthenticationException", reason);
+        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
+        return Caller{{}, r};
+    };
+    if (!header) {
+        if (allowSpreadsheetToken) {
+            if (auto user = m_signIn.CookieUser(request)) return Caller{*user, std::nullopt};
+        }
+        return refuse("Authorization required");
+    }
+    const std::string value = Trim(*header);
+    constexpr std::string_view scheme = "GoogleLogin";
+    if (value.size() <= scheme.size() ||
+        !EqualsIgnoreCase(value.substr(0, scheme.size()), scheme)) {
+        return refuse("Unknown authorization header");
+    }
+    std::string rest = Trim(std::string_view(value).substr(scheme.size()));
+    if (rest.rfind("auth=", 0) != 0) return refuse("Unknown authorization header");
+    std::string token = rest.substr(5);
+    if (token.size() >= 2 && token.front() == '"' && token.back() == '"') {
+        token = token.substr(1, token.size() - 2);
+    }
+    if (auto user = m_store.TokenOwner(token, "writely")) return Caller{*user, std::nullopt};
+    if (allowSpreadsheetToken) {
+        if (auto user = m_store.TokenOwner(token, "wise")) return Caller{*user, std::nullopt};
+    }
+    return refuse("Token invalid");
+}
+
+HttpResponse FeedHandler::DocumentList(const HttpRequest& request) {
+    if (!request.secure) {
+        return GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS.");
+    }
+    auto caller = Authorise(request, false);
+    if (caller.refusal) return *caller.refusal;
+    const std::string version = Trim(request.Header("GData-Version").value_or(""));
+    if (version != "3.0" && version != "3") {
+        return GDataError(400, "InvalidRequestUriException",
+                          "This feed needs the header GData-Version: 3.0");
+    }
+    const std::string path = request.Path();
+    const std::string_view rest = std::string_view(path).substr(kListPath.size());
+    if (!rest.empty() && rest.front() != '/') return NotFound();
+    const auto segments = SplitPath(rest);
+    const std::string& user = caller.email;
+
+    if (segments.empty() || segments[0] == "-") {
+        if (request.method == "GET") return Feed(request, user, segments);
+        if (request.method == "POST" && segments.empty()) return Create(request, user, {});
+        return MethodNotAllowed(segments.empty() ? "GET, POST" : "GET");
+    }
+    if (segments.size() == 1) return EntryRequest(request, user, segments[0], {});
+    if (segments[1] == "contents") {
+        if (segments.size() == 2 || segments[2] == "-") {
+            if (request.method == "GET") return Feed(request, user, segments);
+            if (request.method == "POST" && segments.size() == 2) {
+                const auto folder = SplitResource(segments[0]);
+                if (!folder.kind.empty() && folder.kind != "folder") return NotFound();
+                return Create(request, user, folder.id);
+            }
+            return MethodNotAllowed(segments.size() == 2 ? "GET, POST" : "GET");
+        }
+        if (segments.size() == 3) return EntryRequest(request, user, segments[2], segments[0]);
+        return NotFound();
+    }
+    if (segments.size() == 2 && (segments[1] == "acl" || segments[1] == "revisions")) {
+        const auto name = SplitResource(segments[0]);
+        if (m_store.AccessOf(user, name.id) == Access::None) return NotFound();
+        return GDataError(501, "notImplemented",
+                          "The " + segments[1] + " feed is not available on this service.");
+    }
+    return NotFound();
+}
+
+HttpResponse FeedHandler::Feed(const HttpRequest& request, const std::string& user,
+                               const std::vector<std::string>& segments) {
+    const auto params = ParseForm(request.Query());
+    auto param = [&](const std::string& name) {
+        const auto it = params.find(name);
+        return it == params.end() ? std::string() : it->second;
+    };
+    ListQuery query;
+    query.user = user;
+    query.includeFolders = param("showfolders") == "true";
+    const std::size_t pageSize = m_pageSize.load();
+    query.limit = static_cast<std::int64_t>(pageSize);
+    if (const std::string start = param("start-index"); !start.empty()) {
+        const auto value = ParsePositive(start);
+        if (!value) return GDataError(400, "invalidParameter", "Invalid value for start-index.");
+        query.offset = *value - 1;
+    }
+    if (const std::string max = param("max-results"); !max.empty()) {
+        const auto value = ParsePositive(max);
+        if (!value) return GDataError(400, "invalidParameter", "Invalid value for max-results.");
+        query.limit = std::min<std::int64_t>(*value, query.limit);
+    }
+    std::istringstream words(param("q"));
+    for (std::string word; words >> word;) query.words.push_back(word);
+
+    FeedPage page;
+    page.id = request.Origin() + request.Path();
+    page.postUrl = page.id;
+    page.title = "Available Documents - " + user;
+    std::size_t categoryStart = 1;
+    if (!segments.empty() && segments[0] != "-") {
+        // A folder's contents: the folder itself must be visible to the caller.
+        const auto folder = SplitResource(segments[0]);
+        if (!folder.kind.empty() && folder.kind != "folder") return NotFound();
+        if (folder.id == "root") {
+            query.scope = ListScope::Root;
+        } else {
+            const auto entry = m_store.GetEntry(folder.id);
+            if (!entry || entry->kind != "folder" ||
+                m_store.AccessOf(user, folder.id) == Access::None) {
+                return NotFound();
+            }
+            query.scope = ListScope::Folder;
+            query.folderId = folder.id;
+            page.title = entry->title;
+        }
+        query.includeFolders = true;
+        categoryStart = 3;
+    }
+    for (std::size_t i = categoryStart; i < segments.size(); ++i) {
+        const std::string& category = segments[i];
+        if (category == "mine" && query.scope == ListScope::All) {
+            query.scope = ListScope::Mine;
+        } else if (category == "-mine" && query.scope == ListScope::All) {
+            query.scope = ListScope::SharedWithMe;
+        } else if (category == "starred" && query.scope == ListScope::All) {
+            query.scope = ListScope::Starred;
+        } else if (category == "trashed" && query.scope == ListScope::All) {
+            query.scope = ListScope::Trashed;
+        } else if (IsKnownKind(category) && query.kind.empty()) {
+            query.kind = category;
+        } else {
+            return GDataError(400, "invalidCategory",
+                              "Unknown or conflicting category: " + category);
+        }
+    }
+
+    const ListResult result = m_store.List(query);
+    const auto account = m_store.DisplayName(user);
+    page.authorName = account;
+    page.authorEmail = user;
+    page.startIndex = static_cast<long>(query.offset + 1);
+    page.itemsPerPage = static_cast<long>(query.limit);
+    page.selfUrl = request.Origin() + request.target;
+    if (result.more) {
+        std::string next;
+        const std::string rawQuery = request.Query();
+        std::string_view raw = rawQuery;
+        while (!raw.empty()) {
+            const auto amp = raw.find('&');
+            const std::string_view pair = raw.substr(0, amp);
+            raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
+            if (pair.empty() || UrlDecode(pair.substr(0, pair.find('=')), true) == "start-index") {
+                continue;
+            }
+            next += std::string(pair) + "&";
+        }
+        next += "start-index=" +
+                std::to_string(query.offset + static_cast<std::int64_t>(result.entries.size()) + 1);
+        page.nextUrl = request.Origin() + request.Path() + "?" + next;
+    }
+    HttpResponse r;
+    r.Set("Content-Type", kFeedType);
+    r.Set("GData-Version", "3.0");
+    r.Set("Cache-control", "private, max-age=0, must-revalidate, no-transform");
+    r.body = FeedDocument(request.Origin(), page, result.entries);
+    return r;
+}
+
+HttpResponse FeedHandler::EntryRequest(const HttpRequest& request, const std::string& user,
+                                       const std::string& resource,
+                                       const std::string& folderContext) {
+    const auto name = SplitResource(resource);
+    const auto entry = m_store.GetEntry(name.id);
+    if (!entry || (!name.kind.empty() && name.kind != entry->kind) ||
+        m_store.AccessOf(user, entry->id) == Access::None) {
+        return NotFound();
+    }
+    std::string folderId;
+    if (!folderContext.empty()) {
+        const auto folder = SplitResource(folderContext);
+        if (!folder.kind.empty() && folder.kind != "folder") return NotFound();
+        folderId = folder.id;
+        const bool inFolder = std::any_of(entry->parents.begin(), entry->parents.end(),
+                                          [&](const ParentRef& p) { return p.id == folderId; });
+        if (!inFolder) return NotFound();
+    }
+    if (request.method == "GET") {
+        if (request.Header("If-None-Match").value_or("") == entry->etag) {
+            HttpResponse r;
+            r.status = 304;
+            r.Set("ETag", entry->etag);
+            return r;
+        }
+        HttpResponse r;
+        r.Set("Content-Type", kEntryType);
+        r.Set("GData-Version", "3.0");
+        r.Set("ETag", entry->etag);
+        r.body = EntryDocument(request.Origin(), *entry);
+        return r;
+    }
+    if (request.method == "PUT") return Update(request, user, *entry);
+    if (request.method == "DELETE") return Remove(request, user, *entry, folderId);
+    return MethodNotAllowed("GET, PUT, DELETE");
+}
+
+HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& user,
+                                 const StoredEntry& entry) {
+    if (!IsAtom(request)) {
+        return GDataError(415, "unsupportedMediaType",
+                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
+                              " is not a valid input type.");
+    }
+    std::string error;
+    const auto body = ParseEntryBody(request.body, error);
+    if (!body) return GDataError(400, "ParseException", error);
+    std::string ifMatch = Trim(request.Header("If-Match").value_or(""));
+    if (ifMatch.empty() && body->etag) ifMatch = *body->etag;
+    if (ifMatch.empty()) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "If-Match or If-None-Match header or entry etag attribute required");
+    }
+    if (m_store.AccessOf(user, entry.id) < Access::Write) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "You do not have permission to change this entry.");
+    }
+    if (body->title && body->title->empty()) {
+        return GDataError(400, "InvalidEntryException", "The title cannot be empty.");
+    }
+    if (body->kind && *body->kind != entry.kind) {
+        return GDataError(400, "InvalidEntryException", "The kind of an entry cannot change.");
+    }
+    const auto updated = m_store.Update(entry.id, user, body->title, body->starred, ifMatch);
+    if (!updated) {
+        return GDataError(412, "etagsMismatch",
+                          "Mismatch: etags = [" + ifMatch + "], version = [" + entry.etag + "]");
+    }
+    HttpResponse r;
+    r.Set("Content-Type", kEntryType);
+    r.Set("GData-Version", "3.0");
+    r.Set("ETag", updated->etag);
+    r.body = EntryDocument(request.Origin(), *updated);
+    return r;
+}
+
+HttpResponse FeedHandler::Remove(const HttpRequest& request, const std::string& user,
+                                 const StoredEntry& entry, const std::string& folderContext) {
+    const std::string ifMatch = Trim(request.Header("If-Match").value_or(""));
+    if (ifMatch.empty()) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "If-Match or If-None-Match header required");
+    }
+    if (ifMatch != "*" && ifMatch != entry.etag) {
+        return GDataError(412, "etagsMismatch",
+                          "Mismatch: etags = [" + ifMatch + "], version = [" + entry.etag + "]");
+    }
+    HttpResponse done;
+    done.Set("Content-Type", "text/html; charset=UTF-8");
+    done.Set("GData-Version", "3.0");
+    if (!folderContext.empty()) {
+        if (m_store.AccessOf(user, folderContext) < Access::Write) {
+            return GDataError(403, "ServiceForbiddenException",
+                              "You do not have permission to change this folder.");
+        }
+        m_store.RemoveParent(entry.id, folderContext);
+        return done;
+    }
+    if (m_store.AccessOf(user, entry.id) != Access::Own) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "Only the owner can move this entry to the trash or delete it.");
+    }
+    const auto params = ParseForm(request.Query());
+    const auto permanently = params.find("delete");
+    if (permanently != params.end() && permanently->second == "true") {
+        m_store.Delete(entry.id);
+    } else {
+        m_store.Trash(entry.id);
+    }
+    return done;
+}
+
+HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& user,
+                                 const std::string& folderId) {
+    if (!IsAtom(request)) {
+        return GDataError(415, "unsupportedMediaType",
+                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
+                              " is not a valid input type.");
+    }
+    std::string error;
+    const auto body = ParseEntryBody(request.body, error);
+    if (!body) return GDataError(400, "ParseException", error);
+    const bool intoFolder = !folderId.empty() && folderId != "root";
+    if (intoFolder) {
+        const auto folder = m_store.GetEntry(folderId);
+        if (!folder || folder->kind != "folder" ||
+            m_store.AccessOf(user, folderId) == Access::None) {
+            return NotFound();
+        }
+        if (m_store.AccessOf(user, folderId) < Access::Write) {
+            return GDataError(403, "ServiceForbiddenException",
+                              "You do not have permission to add to this folder.");
+        }
+    }
+    HttpResponse r;
+    r.status = 201;
+    r.Set("Content-Type", kEntryType);
+    r.Set("GData-Version", "3.0");
+    if (!body->kind && body->resource) {
+        // An existing entry posted to a folder is filed there as well.
+        const auto name = SplitResource(*body->resource);
+        const auto existing = m_store.GetEntry(name.id);
+        if (!intoFolder) {
+            return GDataError(400, "InvalidEntryException",
+                              "Entries can only be added to folders.");
+        }
+        if (!existing || m_store.AccessOf(user, name.id) == Access::None) return NotFound();
+        const auto added = m_store.AddParent(name.id, folderId);
+        r.Set("Location", EntryUrl(request.Origin(), added));
+        r.Set("ETag", added.etag);
+        r.body = EntryDocument(request.Origin(), added);
+        return r;
+    }
+    if (!body->kind) {
+        return GDataError(400, "InvalidEntryException", "The entry has no kind category.");
+    }
+    if (*body->kind == "file" || *body->kind == "pdf") {
+        return GDataError(403, "ServiceForbiddenException",
+                          "Files must be uploaded using the resumable upload mechanism.");
+    }
+    if (*body->kind != "folder" &&
+        std::find(kNativeKinds.begin(), kNativeKinds.end(), *body->kind) == kNativeKinds.end()) {
+        return GDataError(400, "InvalidEntryException", "Unknown kind: " + *body->kind);
+    }
+    if (!body->title || body->title->empty()) {
+        return GDataError(400, "InvalidEntryException", "The title cannot be empty.");
+    }
+    NewEntry n;
+    n.kind = *body->kind;
+    n.title = *body->title;
+    n.starred = body->starred.value_or(false);
+    if (intoFolder) n.parents.push_back(folderId);
+    const auto created = m_store.Create(user, n);
+    r.Set("Location", EntryUrl(request.Origin(), created));
+    r.Set("ETag", created.etag);
+    r.body = EntryDocument(request.Origin(), created);
+    return r;
+}
+
+HttpResponse FeedHandler::Download(const HttpRequest& request) {
+    if (request.method != "GET") return MethodNotAllowed("GET");
+    auto caller = Authorise(request, true);
+    if (caller.refusal) return *caller.refusal;
+    const std::string path = request.Path();
+    const auto params = ParseForm(request.Query());
+    auto param = [&](const std::string& name) {
+        const auto it = params.find(name);
+        return it == params.end() ? std::string() : it->second;
+    };
+    std::string kind, id;
+    const std::vector<std::pair<std::string, std::string>> exports = {
+        {"/feeds/download/documents/export/Export", "document"},
+        {"/feeds/download/presentations/Export", "presentation"},
+        {"/feeds/download/spreadsheets/Export", "spreadsheet"},
+        {"/feeds/download/drawings/Export", "drawing"},
+    };
+    for (const auto& [prefix, k] : exports) {
+        if (path == prefix) {
+            kind = k;
+            id = k == "spreadsheet" ? param("key") : param("id");
+        }
+    }
+    constexpr std::string_view filesPrefix = "/feeds/download/files/";
+    if (kind.empty() && path.rfind(filesPrefix, 0) == 0) {
+        kind = "file";
+        id = UrlDecode(path.substr(filesPrefix.size()), false);
+    }
+    if (kind.empty() || id.empty()) return NotFound();
+    const auto entry = m_store.GetEntry(id);
+    const bool kindMatches = kind == "file"
+                                 ? (entry && (entry->kind == "file" || entry->kind == "pdf"))
+                                 : (entry && entry->kind == kind);
+    if (!kindMatches || m_store.AccessOf(caller.email, id) == Access::None) return NotFound();
+    std::string contentType = entry->mime.empty() ? StoredType(entry->kind) : entry->mime;
+    if (kind != "file") {
+        const std::string format = param("exportFormat");
+        if (!format.empty() && !ExportAllowed(kind, format)) {
+            return GDataError(400, "invalidParameter", "Invalid exportFormat: " + format);
+        }
+    }
+    HttpResponse r;
+    r.Set("Content-Type", contentType);
+    std::string filename = entry->title;
+    for (char& c : filename) {
+        if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
+    }
+    r.Set("Content-Disposition", "attachment; filename=\"" + filename + "\"");
+    if (entry->hasContent) r.bodyFile = m_store.ContentPath(id);
+    return r;
+}
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "HttpMessage.h"
+
+namespace tallowdesk::server {
+
+class Store;
+class SignInHandler;
+struct StoredEntry;
+
+// The document list under /feeds/default/private/full (feeds, entries and
+// their changes) and the downloads under /feeds/download. Thread-safe.
+class FeedHandler {
+public:
+    FeedHandler(Store& store, SignInHandler& signIn, std::size_t pageSize);
+
+    HttpResponse DocumentList(const HttpRequest& request);
+    HttpResponse Download(const HttpRequest& request);
+    void SetPageSize(std::size_t pageSize) { m_pageSize = pageSize; }
+
+private:
+    struct Caller {
+        std::string email;
+        std::optional<HttpResponse> refusal;
+    };
+    Caller Authorise(const HttpRequest& request, bool allowSpreadsheetToken);
+
+    HttpResponse Feed(const HttpRequest& request, const std::string& user,
+                      const std::vector<std::string>& segments);
+    HttpResponse EntryRequest(const HttpRequest& request, const std::string& user,
+                              const std::string& resource, const std::string& folderContext);
+    HttpResponse Create(const HttpRequest& request, const std::string& user,
+                        const std::string& folderId);
+    HttpResponse Update(const HttpRequest& request, const std::string& user,
+                        const StoredEntry& entry);
+    HttpResponse Remove(const HttpRequest& request, const std::string& user,
+                        const StoredEntry& entry, const std::string& folderContext);
+
+    Store& m_store;
+    SignInHandler& m_signIn;
+    std::atomic<std::size_t> m_pageSize;
+};
+
+HttpResponse GDataError(int status, const std::string& code, const std::string& reason);
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tallowdesk::server {
+
+// A request as the handlers see it, apart from the network library.
+struct HttpRequest {
+    std::string method;
+    std::string target;  // as received: path and query, still escaped
+    std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
+    std::string body;
+    bool secure = false;  // arrived over TLS
+
+    // First header of that name (case-insensitive).
+    std::optional<std::string> Header(std::string_view name) const;
+    std::string Scheme() const { return secure ? "https" : "http"; }
+    // Scheme and Host header: the base of every absolute URL in the answer.
+    std::string Origin() const;
+    std::string Path() const;   // target without its query, still escaped
+    std::string Query() const;  // text after '?', empty when none
+    std::map<std::string, std::string> Cookies() const;
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+    std::string bodyFile;  // when set, the body is this file's content instead
+
+    HttpResponse& Set(std::string name, std::string value) {
+        headers.emplace_back(std::move(name), std::move(value));
+        return *this;
+    }
+};
+
+// Percent-decoding; '+' becomes a blank only when `plusIsSpace`.
+std::string UrlDecode(std::string_view text, bool plusIsSpace);
+std::string UrlEncode(std::string_view text);
+// Form or query text: name=value pairs joined by '&', decoded. Later
+// duplicates do not replace the first value.
+std::map<std::string, std::string> ParseForm(std::string_view text);
+std::string XmlEscape(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "HttpMessage.h"
+
+namespace tallowdesk::server {
+
+// Appends one JSON line per request (method, target, headers in arrival
+// order, the first 4096 bytes of the body, scheme) so client tests can check
+// what was sent byte for byte. Thread-safe; each line is flushed at once.
+class RequestLog {
+public:
+    explicit RequestLog(const std::string& path);
+    void Write(const HttpRequest& request);
+
+private:
+    std::mutex m_mutex;
+    std::ofstream m_out;
+};
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,427 @@
+#include "Server.h"
+
+#include <array>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+#include <chrono>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "Crypto.h"
+#include "DemoContent.h"
+#include "RequestLog.h"
+#include "Router.h"
+#include "Store.h"
+#include "settings/ServiceHosts.h"
+
+namespace tallowdesk::server {
+
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+namespace ssl = net::ssl;
+using tcp = net::ip::tcp;
+
+constexpr std::uint32_t kHeaderLimit = 16 * 1024;
+constexpr std::uint64_t kBodyLimit = 64ull * 1024 * 1024;
+constexpr auto kIdleTimeout = std::chrono::seconds(60);
+constexpr auto kHandshakeTimeout = std::chrono::seconds(30);
+constexpr auto kDrainTimeout = std::chrono::seconds(2);
+
+std::string HttpDate() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buffer[64];
+    std::strftime(buffer, sizeof buffer, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return buffer;
+}
+
+bool IsParseError(const beast::error_code& ec) {
+    return ec.category() == beast::error_code(http::error::bad_target).category();
+}
+
+// Reads requests one after the other on one connection and answers each
+// through the router. `Derived` supplies Stream() and DoClose().
+template <class Derived>
+class Session {
+public:
+    Session(beast::flat_buffer buffer, Router& router, bool secure)
+        : m_buffer(std::move(buffer)), m_router(router), m_secure(secure) {}
+
+protected:
+    void DoRead() {
+        m_parser.emplace();
+        m_parser->header_limit(kHeaderLimit);
+        m_parser->body_limit(kBodyLimit);
+        beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
+        http::async_read_header(
+            Self().Stream(), m_buffer, *m_parser,
+            beast::bind_front_handler(&Session::OnHeader, Self().shared_from_this()));
+    }
+
+    beast::flat_buffer m_buffer;
+
+private:
+    Derived& Self() { return static_cast<Derived&>(*this); }
+
+    // libcurl announces uploads of unknown length with "Expect: 100-continue"
+    // and waits a second for the interim answer before it sends the body.
+    void OnHeader(beast::error_code ec, std::size_t bytes) {
+        if (ec || m_parser->is_done()) return OnRead(ec, bytes);
+        const auto& in = m_parser->get();
+        const auto expect = in[http::field::expect];
+        if (EqualsIgnoreCase(std::string_view(expect.data(), expect.size()), "100-continue")) {
+            auto interim = std::make_shared<http::response<http::empty_body>>(
+                http::status::continue_, in.version());
+            http::async_write(
+                Self().Stream(), *interim,
+                [self = Self().shared_from_this(), interim](beast::error_code wec, std::size_t) {
+                    if (!wec) self->ReadBody();
+                });
+            return;
+        }
+        ReadBody();
+    }
+
+    void ReadBody() {
+        http::async_read(Self().Stream(), m_buffer, *m_parser,
+                         beast::bind_front_handler(&Session::OnRead, Self().shared_from_this()));
+    }
+
+    void OnRead(beast::error_code ec, std::size_t) {
+        if (ec == http::error::end_of_stream) return Self().DoClose();
+        if (ec == http::error::header_limit) {
+            return SendBare(431, "Request header fields too large");
+        }
+        if (ec == http::error::body_limit) return SendBare(413, "Request body too large");
+        if (ec) {
+            if (IsParseError(ec)) return SendBare(400, "Malformed HTTP request");
+            return;  // timeout or connection gone
+        }
+        const auto& in = m_parser->get();
+        HttpRequest request;
+        request.method = std::string(in.method_string());
+        request.target = std::string(in.target());
+        for (const auto& field : in) {
+            request.headers.emplace_back(std::string(field.name_string()),
+                                         std::string(field.value()));
+        }
+        request.body = in.body();
+        request.secure = m_secure;
+        HttpResponse answer = m_router.Handle(request);
+        Send(answer, in.version(), in.keep_alive(), request.method == "HEAD");
+    }
+
+    void SendBare(int status, const std::string& text) {
+        m_drain = true;
+        HttpResponse answer;
+        answer.status = status;
+        answer.Set("Content-Type", "text/plain; charset=UTF-8");
+        answer.body = text + "\n";
+        Send(answer, 11, false, false);
+    }
+
+    void Send(const HttpResponse& answer, unsigned version, bool keepAlive, bool head) {
+        if (!answer.bodyFile.empty() && !head) {
+            // File contents go out in pieces straight from disk.
+            http::file_body::value_type file;
+            beast::error_code ec;
+            file.open(answer.bodyFile.c_str(), beast::file_mode::scan, ec);
+            if (ec) return SendBare(500, "The stored content cannot be read");
+            auto response = std::make_shared<http::response<http::file_body>>();
+            Fill(*response, answer, version, keepAlive);
+            response->body() = std::move(file);
+            response->prepare_payload();
+            return Write(response, !keepAlive);
+        }
+        auto response = std::make_shared<http::response<http::string_body>>();
+        Fill(*response, answer, version, keepAlive);
+        response->body() = head ? std::string() : answer.body;
+        response->prepare_payload();
+        if (head) response->content_length(answer.body.size());
+        Write(response, !keepAlive);
+    }
+
+    template <class Body>
+    static void Fill(http::response<Body>& response, const HttpResponse& answer, unsigned version,
+                     bool keepAlive) {
+        response.version(version);
+        response.result(static_cast<unsigned>(answer.status));
+        response.set(http::field::server, "tallowdesk-server");
+        response.set(http::field::date, HttpDate());
+        for (const auto& [name, value] : answer.headers) response.insert(name, value);
+        response.keep_alive(keepAlive);
+    }
+
+    template <class Body>
+    void Write(std::shared_ptr<http::response<Body>> response, bool close) {
+        m_response = response;
+        http::async_write(
+            Self().Stream(), *response,
+            beast::bind_front_handler(&Session::OnWrite, Self().shared_from_this(), close));
+    }
+
+    void OnWrite(bool close, beast::error_code ec, std::size_t) {
+        m_response.reset();
+        if (ec) return;
+        if (close && m_drain) return Drain();
+        if (close) return Self().DoClose();
+        DoRead();
+    }
+
+    // After refusing a request we have not read to its end, read and drop the
+    // rest for a moment: closing with unread data would reset the connection
+    // and the client could lose our answer.
+    void Drain() {
+        beast::get_lowest_layer(Self().Stream()).expires_after(kDrainTimeout);
+        Self().Stream().async_read_some(
+            net::buffer(m_scratch),
+            [self = Self().shared_from_this()](beast::error_code ec, std::size_t) {
+                if (ec) return self->DoClose();
+                self->Drain();
+            });
+    }
+
+    Router& m_router;
+    bool m_secure;
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    std::shared_ptr<void> m_response;  // the answer being written
+    bool m_drain = false;
+    std::array<char, 4096> m_scratch{};
+};
+
+class PlainSession : public Session<PlainSession>,
+                     public std::enable_shared_from_this<PlainSession> {
+public:
+    PlainSession(beast::tcp_stream&& stream, beast::flat_buffer&& buffer, Router& router)
+        : Session(std::move(buffer), router, false), m_stream(std::move(stream)) {}
+
+    void Run() { DoRead(); }
+    beast::tcp_stream& Stream() { return m_stream; }
+    void DoClose() {
+        beast::error_code ignored;
+        m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    }
+
+private:
+    beast::tcp_stream m_stream;
+};
+
+class SslSession : public Session<SslSession>, public std::enable_shared_from_this<SslSession> {
+public:
+    SslSession(beast::tcp_stream&& stream, ssl::context& context, beast::flat_buffer&& buffer,
+               Router& router)
+        : Session(std::move(buffer), router, true), m_stream(std::move(stream), context) {}
+
+    void Run() {
+        beast::get_lowest_layer(m_stream).expires_after(kHandshakeTimeout);
+        // The detector already read the start of the handshake into the buffer.
+        m_stream.async_handshake(
+            ssl::stream_base::server, m_buffer.data(),
+            beast::bind_front_handler(&SslSession::OnHandshake, shared_from_this()));
+    }
+    beast::ssl_stream<beast::tcp_stream>& Stream() { return m_stream; }
+    void DoClose() {
+        beast::get_lowest_layer(m_stream).expires_after(kHandshakeTimeout);
+        m_stream.async_shutdown([self = shared_from_this()](beast::error_code) {});
+    }
+
+private:
+    void OnHandshake(beast::error_code ec, std::size_t used) {
+        if (ec) return;
+        m_buffer.consume(used);
+        DoRead();
+    }
+
+    beast::ssl_stream<beast::tcp_stream> m_stream;
+};
+
+// Looks at the first bytes of a new connection to tell TLS from plain HTTP.
+class Detector : public std::enable_shared_from_this<Detector> {
+public:
+    Detector(tcp::socket&& socket, ssl::context& context, Router& router)
+        : m_stream(std::move(socket)), m_context(context), m_router(router) {}
+
+    void Run() {
+        m_stream.expires_after(kHandshakeTimeout);
+        beast::async_detect_ssl(m_stream, m_buffer,
+                                beast::bind_front_handler(&Detector::OnDetect, shared_from_this()));
+    }
+
+private:
+    void OnDetect(beast::error_code ec, bool tls) {
+        if (ec) return;
+        if (tls) {
+            std::make_shared<SslSession>(std::move(m_stream), m_context, std::move(m_buffer),
+                                         m_router)
+                ->Run();
+        } else {
+            std::make_shared<PlainSession>(std::move(m_stream), std::move(m_buffer), m_router)
+                ->Run();
+        }
+    }
+
+    beast::tcp_stream m_stream;
+    ssl::context& m_context;
+    Router& m_router;
+    beast::flat_buffer m_buffer;
+};
+
+class Listener : public std::enable_shared_from_this<Listener> {
+public:
+    Listener(net::io_context& io, ssl::context& context, Router& router, const tcp::endpoint& at)
+        : m_io(io), m_acceptor(io), m_context(context), m_router(router) {
+        m_acceptor.open(at.protocol());
+        m_acceptor.set_option(net::socket_base::reuse_address(true));
+        m_acceptor.bind(at);
+        m_acceptor.listen(net::socket_base::max_listen_connections);
+    }
+
+    unsigned short Port() const { return m_acceptor.local_endpoint().port(); }
+    void Run() { DoAccept(); }
+
+private:
+    void DoAccept() {
+        m_acceptor.async_accept(net::make_strand(m_io),
+                                beast::bind_front_handler(&Listener::OnAccept, shared_from_this()));
+    }
+
+    void OnAccept(beast::error_code ec, tcp::socket socket) {
+        if (ec == net::error::operation_aborted || !m_acceptor.is_open()) return;
+        if (!ec) std::make_shared<Detector>(std::move(socket), m_context, m_router)->Run();
+        DoAccept();
+    }
+
+    net::io_context& m_io;
+    tcp::acceptor m_acceptor;
+    ssl::context& m_context;
+    Router& m_router;
+};
+
+}  // namespace
+
+struct Server::Impl {
+    ServerOptions options;
+    std::unique_ptr<Store> store;
+    std::unique_ptr<RequestLog> log;
+    std::unique_ptr<Router> router;
+    std::unique_ptr<ssl::context> tls;
+    // Destroyed before the state above: pending handlers hold sessions that use it.
+    std::unique_ptr<net::io_context> io;
+    std::shared_ptr<Listener> listener;
+    std::vector<std::thread> threads;
+    unsigned short port = 0;
+    bool started = false;
+};
+
+Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
+    if (options.dataDir.empty()) options.dataDir = tallowdesk::DefaultServerDataDir();
+    if (options.pageSize == 0) throw std::runtime_error("The page size must be at least 1");
+    std::filesystem::create_directories(options.dataDir);
+    m_impl->options = options;
+    m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
+    if (!options.requestLogPath.empty()) {
+        m_impl->log = std::make_unique<RequestLog>(options.requestLogPath);
+    }
+    m_impl->router = std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get());
+}
+
+Server::~Server() {
+    Stop();
+}
+
+unsigned short Server::Start() {
+    if (m_impl->started) throw std::runtime_error("The server has already been started");
+    EnsureCertificate(CertPath(), KeyPath());
+    auto tls = std::make_unique<ssl::context>(ssl::context::tls_server);
+    tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                     ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
+    tls->use_certificate_chain_file(CertPath());
+    tls->use_private_key_file(KeyPath(), ssl::context::pem);
+    m_impl->tls = std::move(tls);
+
+    m_impl->io = std::make_unique<net::io_context>(m_impl->options.ioThreads);
+    beast::error_code ec;
+    const auto address = net::ip::make_address(m_impl->options.bindAddress, ec);
+    if (ec) throw std::runtime_error("Invalid bind address " + m_impl->options.bindAddress);
+    try {
+        m_impl->listener = std::make_shared<Listener>(*m_impl->io, *m_impl->tls, *m_impl->router,
+                                                      tcp::endpoint(address, m_impl->options.port));
+    } catch (const boost::system::system_error& e) {
+        throw std::runtime_error("Cannot listen on " + m_impl->options.bindAddress + ":" +
+                                 std::to_string(m_impl->options.port) + ": " + e.what());
+    }
+    m_impl->port = m_impl->listener->Port();
+    m_impl->listener->Run();
+    m_impl->started = true;
+    for (int i = 0; i < std::max(1, m_impl->options.ioThreads); ++i) {
+        m_impl->threads.emplace_back([io = m_impl->io.get()] { io->run(); });
+    }
+    return m_impl->port;
+}
+
+void Server::Stop() {
+    if (!m_impl || !m_impl->io) return;
+    m_impl->io->stop();
+    for (auto& t : m_impl->threads) {
+        if (t.joinable()) t.join();
+    }
+    m_impl->threads.clear();
+    m_impl->listener.reset();
+    m_impl->io.reset();
+}
+
+unsigned short Server::Port() const {
+    return m_impl->port;
+}
+const std::string& Server::DataDir() const {
+    return m_impl->options.dataDir;
+}
+std::string Server::CertPath() const {
+    return (std::filesystem::path(m_impl->options.dataDir) / "cert.pem").string();
+}
+std::string Server::KeyPath() const {
+    return (std::filesystem::path(m_impl->options.dataDir) / "key.pem").string();
+}
+
+Store& Server::GetStore() {
+    return *m_impl->store;
+}
+
+void Server::AddUser(const std::string& email, const std::string& password,
+                     const std::string& displayName) {
+    m_impl->store->AddAccount(email, password,
+                              displayName.empty() ? email.substr(0, email.find('@')) : displayName);
+}
+
+void Server::SeedDemo() {
+    SeedDemoContent(*m_impl->store);
+}
+
+void Server::SetCaptchaRequired(const std::string& email, bool required) {
+    m_impl->store->SetCaptchaRequired(NormalEmail(email), required);
+}
+
+void Server::SetAccountDisabled(const std::string& email, bool disabled) {
+    m_impl->store->SetDisabled(NormalEmail(email), disabled);
+}
+
+std::optional<std::string> Server::CaptchaAnswer(const std::string& token) const {
+    return m_impl->router->SignIn().CaptchaAnswer(token);
+}
+
+void Server::SetPageSize(std::size_t pageSize) {
+    if (pageSize == 0) throw std::runtime_error("The page size must be at least 1");
+    m_impl->router->Feeds().SetPageSize(pageSize);
+}
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "settings/ServiceHosts.h"
+
+namespace tallowdesk::server {
+
+class Store;
+
+struct ServerOptions {
+    std::string dataDir;  // empty: tallowdesk::DefaultServerDataDir()
+    // 0 picks a free port: what tests use, since a fixed one may be taken.
+    unsigned short port = static_cast<unsigned short>(tallowdesk::kDefaultLocalPort);
+    std::size_t pageSize = 100;  // entries per feed page
+    std::string requestLogPath;  // empty: no request log
+    std::string bindAddress = "127.0.0.1";
+    int ioThreads = 4;
+    int passwordIterations = 200000;  // PBKDF2 rounds for new passwords
+};
+
+// The local document service: account sign-in (ClientLogin, CAPTCHA, browser
+// form with cookies) and the document list, over HTTPS and plain HTTP on one
+// loopback port. Owns the data folder's store and certificate and a pool of
+// I/O threads that answer requests; every public method may be called from
+// any thread. Start() once, Stop() (or the destructor) once.
+class Server {
+public:
+    explicit Server(ServerOptions options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Opens the store, makes the certificate when needed, binds and starts
+    // the I/O threads. Returns the bound port. Throws std::runtime_error.
+    unsigned short Start();
+    void Stop();
+
+    unsigned short Port() const;
+    const std::string& DataDir() const;
+    std::string CertPath() const;  // <data dir>/cert.pem
+    std::string KeyPath() const;   // <data dir>/key.pem
+
+    // Usable before or after Start().
+    Store& GetStore();
+    void AddUser(const std::string& email, const std::string& password,
+                 const std::string& displayName = {});
+    // Demo account and content; a second call changes nothing.
+    void SeedDemo();
+    void SetCaptchaRequired(const std::string& email, bool required);
+    void SetAccountDisabled(const std::string& email, bool disabled);
+    // The word drawn in the CAPTCHA picture of a pending challenge.
+    std::optional<std::string> CaptchaAnswer(const std::string& token) const;
+    void SetPageSize(std::size_t pageSize);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+inline constexpr const char* kDemoEmail = "demo@tallowdesk.test";
+inline constexpr const char* kDemoPassword = "tallowdesk-demo";
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,281 @@
+#include "SignInHandler.h"
+
+#include "Crypto.h"
+#include "PngImage.h"
+#include "Store.h"
+
+namespace tallowdesk::server {
+
+namespace {
+
+constexpr std::int64_t kChallengeLifetimeMs = 15 * 60 * 1000;
+constexpr std::size_t kMaxPending = 10000;
+
+HttpResponse PlainText(int status, std::string body) {
+    HttpResponse r;
+    r.status = status;
+    r.Set("Content-Type", "text/plain");
+    r.Set("Cache-control", "no-cache, no-store");
+    r.Set("Pragma", "no-cache");
+    r.body = std::move(body);
+    return r;
+}
+
+HttpResponse LoginError(const std::string& code) {
+    return PlainText(403, "Error=" + code + "\n");
+}
+
+HttpResponse Html(int status, const std::string& title, const std::string& body) {
+    HttpResponse r;
+    r.status = status;
+    r.Set("Content-Type", "text/html; charset=UTF-8");
+    r.Set("Cache-control", "no-cache, no-store");
+    r.body = "<!DOCTYPE html><html><head><meta charset='utf-8'><title>" + XmlEscape(title) +
+             "</title></head><body>" + body + "</body></html>";
+    return r;
+}
+
+std::string CookieAttributes(const HttpRequest& request, const std::string& path) {
+    return "; Path=" + path + (request.secure ? "; Secure" : "") + "; HttpOnly";
+}
+
+std::string LoginForm(const std::string& galx, const std::string& cont,
+                      const std::string& message) {
+    std::string body = "<h1>Sign in</h1>";
+    if (!message.empty()) body += "<p id='errormsg'>" + XmlEscape(message) + "</p>";
+    body +=
+        "<form id='gaia_loginform' method='post' action='/accounts/ServiceLoginAuth'>"
+        "<input type='hidden' name='GALX' value='" +
+        XmlEscape(galx) + "'><input type='hidden' name='continue' value='" + XmlEscape(cont) +
+        "'><input type='hidden' name='service' value='writely'>"
+        "<label>Email <input type='email' name='Email'></label>"
+        "<label>Password <input type='password' name='Passwd'></label>"
+        "<input type='submit' name='signIn' value='Sign in'></form>";
+    return body;
+}
+
+std::string Field(const std::map<std::string, std::string>& form, const std::string& name) {
+    const auto it = form.find(name);
+    return it == form.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
+SignInHandler::SignInHandler(Store& store) : m_store(store) {}
+
+void SignInHandler::ExpireLocked(std::int64_t now) {
+    for (auto it = m_challenges.begin(); it != m_challenges.end();) {
+        it = now - it->second.created > kChallengeLifetimeMs ? m_challenges.erase(it)
+                                                             : std::next(it);
+    }
+    for (auto it = m_formTokens.begin(); it != m_formTokens.end();) {
+        it = now - it->second > kChallengeLifetimeMs ? m_formTokens.erase(it) : std::next(it);
+    }
+}
+
+HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
+    if (request.method != "POST") {
+        HttpResponse r = PlainText(405, "Error=BadRequest\nInfo=MethodNotAllowed\n");
+        r.Set("Allow", "POST");
+        return r;
+    }
+    if (!request.secure) return PlainText(403, "Error=Unknown\nInfo=HTTPSRequired\n");
+    const auto form = ParseForm(request.body);
+    const std::string email = NormalEmail(Field(form, "Email"));
+    const std::string password = Field(form, "Passwd");
+    const std::string service = Field(form, "service");
+    const std::string accountType = Field(form, "accountType");
+    if (!accountType.empty() && accountType != "HOSTED_OR_GOOGLE" && accountType != "GOOGLE" &&
+        accountType != "HOSTED") {
+        return LoginError("BadAuthentication");
+    }
+    if (email.empty() || password.empty() || service.empty()) {
+        return LoginError("BadAuthentication");
+    }
+    if (!m_store.AccountExists(email)) return LoginError("BadAuthentication");
+
+    if (m_store.CaptchaRequired(email)) {
+        const std::string token = Field(form, "logintoken");
+        const std::string answer = Field(form, "logincaptcha");
+        if (token.empty() || answer.empty() || !SolveChallenge(email, token, answer)) {
+            return CaptchaChallenge(request, email, service);
+        }
+    }
+    switch (m_store.CheckPassword(email, password)) {
+        case PasswordCheck::NoAccount:
+            return LoginError("BadAuthentication");
+        case PasswordCheck::BadPassword:
+            m_store.RecordFailure(email);
+            return LoginError("BadAuthentication");
+        case PasswordCheck::Disabled:
+            return LoginError("AccountDisabled");
+        case PasswordCheck::Ok:
+            break;
+    }
+    m_store.ClearFailures(email);
+    // Told only to someone who knows the password.
+    if (service != "writely" && service != "wise") return LoginError("ServiceDisabled");
+    const std::string auth = m_store.IssueToken(email, service);
+    return PlainText(
+        200, "SID=" + RandomToken(120) + "\nLSID=" + RandomToken(120) + "\nAuth=" + auth + "\n");
+}
+
+HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const std::string& email,
+                                             const std::string& service) {
+    // Letters that cannot be mistaken for one another in the picture.
+    static constexpr char kLetters[] = "ACDEFHJKLMNPRTUVWXY";
+    std::string answer;
+    for (unsigned char b : RandomBytes(6)) answer += kLetters[b % (sizeof kLetters - 1)];
+    const std::string token = RandomToken(48) + ":" + RandomToken(22);
+    {
+        std::lock_guard lock(m_mutex);
+        const auto now = NowMillis();
+        ExpireLocked(now);
+        if (m_challenges.size() >= kMaxPending) m_challenges.erase(m_challenges.begin());
+        m_challenges[token] = Challenge{email, answer, now};
+    }
+    return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
+                              UrlEncode(email) + "&service=" + UrlEncode(service) +
+                              "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
+                              "\nCaptchaUrl=Captcha?ctoken=" + UrlEncode(token) + "\n");
+}
+
+bool SignInHandler::SolveChallenge(const std::string& email, const std::string& token,
+                                   const std::string& answer) {
+    std::lock_guard lock(m_mutex);
+    ExpireLocked(NowMillis());
+    const auto it = m_challenges.find(token);
+    if (it == m_challenges.end()) return false;
+    // A challenge is good for one attempt, right or wrong.
+    const Challenge challenge = it->second;
+    m_challenges.erase(it);
+    return challenge.email == email && EqualsIgnoreCase(challenge.answer, answer);
+}
+
+std::optional<std::string> SignInHandler::CaptchaAnswer(const std::string& token) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_challenges.find(token);
+    if (it == m_challenges.end()) return std::nullopt;
+    return it->second.answer;
+}
+
+HttpResponse SignInHandler::CaptchaImage(const HttpRequest& request) {
+    if (request.method != "GET") {
+        HttpResponse r = Html(405, "Method not allowed", "<p>Method not allowed</p>");
+        r.Set("Allow", "GET");
+        return r;
+    }
+    const auto query = ParseForm(request.Query());
+    const auto answer = CaptchaAnswer(Field(query, "ctoken"));
+    if (!answer) return Html(404, "Not found", "<p>This picture has expired.</p>");
+    PngImage image(200, 70, 0xF4F1E8);
+    const auto noise = RandomBytes(24);
+    for (std::size_t i = 0; i + 3 < noise.size(); i += 4) {
+        image.Line(noise[i] % 200, noise[i + 1] % 70, noise[i + 2] % 200, noise[i + 3] % 70,
+                   0x9AA5B1);
+    }
+    image.Text(14, 14, *answer, 6, 0x1F3A5F);
+    HttpResponse r;
+    r.Set("Content-Type", "image/png");
+    r.Set("Cache-control", "no-cache, no-store");
+    r.body = image.Encode();
+    return r;
+}
+
+std::optional<std::string> SignInHandler::CookieUser(const HttpRequest& request) {
+    const auto cookies = request.Cookies();
+    const auto sid = cookies.find("SID");
+    const auto hsid = cookies.find("HSID");
+    if (sid == cookies.end() || hsid == cookies.end()) return std::nullopt;
+    return m_store.SessionOwner(sid->second, hsid->second);
+}
+
+HttpResponse SignInHandler::Home(const HttpRequest& request) {
+    if (request.method != "GET" && request.method != "HEAD") {
+        HttpResponse r = Html(405, "Method not allowed", "<p>Method not allowed</p>");
+        r.Set("Allow", "GET, HEAD");
+        return r;
+    }
+    if (const auto user = CookieUser(request)) {
+        return Html(200, "Tallowdesk documents",
+                    "<h1>Documents</h1><p>Signed in as " + XmlEscape(*user) + "</p>");
+    }
+    const std::string home = request.Origin() + "/";
+    HttpResponse r = Html(302, "Moved", "<p>Sign in first.</p>");
+    r.Set("Location", request.Origin() + "/accounts/ServiceLogin?service=writely&passive=true" +
+                          "&continue=" + UrlEncode(home) + "&followup=" + UrlEncode(home));
+    return r;
+}
+
+HttpResponse SignInHandler::ServiceLogin(const HttpRequest& request) {
+    if (request.method != "GET") {
+        HttpResponse r = Html(405, "Method not allowed", "<p>Method not allowed</p>");
+        r.Set("Allow", "GET");
+        return r;
+    }
+    const std::string galx = RandomToken(11);
+    {
+        std::lock_guard lock(m_mutex);
+        const auto now = NowMillis();
+        ExpireLocked(now);
+        if (m_formTokens.size() >= kMaxPending) m_formTokens.erase(m_formTokens.begin());
+        m_formTokens[galx] = now;
+    }
+    const auto query = ParseForm(request.Query());
+    std::string cont = Field(query, "continue");
+    if (cont.empty()) cont = request.Origin() + "/";
+    HttpResponse r = Html(200, "Sign in", LoginForm(galx, cont, {}));
+    r.Set("Set-Cookie", "GALX=" + galx + CookieAttributes(request, "/accounts"));
+    return r;
+}
+
+HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
+    if (request.method != "POST") {
+        HttpResponse r = Html(405, "Method not allowed", "<p>Method not allowed</p>");
+        r.Set("Allow", "POST");
+        return r;
+    }
+    if (!request.secure) return Html(403, "Sign in", "<p>Sign-in needs a secure connection.</p>");
+    const auto form = ParseForm(request.body);
+    const auto cookies = request.Cookies();
+    const std::string galx = Field(form, "GALX");
+    const auto cookie = cookies.find("GALX");
+    bool known = false;
+    {
+        std::lock_guard lock(m_mutex);
+        ExpireLocked(NowMillis());
+        known = m_formTokens.count(galx) != 0;
+    }
+    std::string cont = Field(form, "continue");
+    // Only this service's own pages: anything else would make us an open redirect.
+    if (cont.rfind(request.Origin() + "/", 0) != 0) cont = request.Origin() + "/";
+    if (galx.empty() || cookie == cookies.end() || cookie->second != galx || !known) {
+        return Html(400, "Sign in",
+                    "<p id='errormsg'>Your browser's cookie functionality is turned off or the "
+                    "sign-in page has expired. Please reload it.</p>");
+    }
+    const std::string email = NormalEmail(Field(form, "Email"));
+    const std::string password = Field(form, "Passwd");
+    const auto check = email.empty() || password.empty() ? PasswordCheck::NoAccount
+                                                         : m_store.CheckPassword(email, password);
+    if (check == PasswordCheck::BadPassword) m_store.RecordFailure(email);
+    if (check != PasswordCheck::Ok || m_store.CaptchaRequired(email)) {
+        const std::string message = check == PasswordCheck::Disabled
+                                        ? "This account has been disabled."
+                                        : "The username or password you entered is incorrect.";
+        HttpResponse r = Html(200, "Sign in", LoginForm(galx, cont, message));
+        return r;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_formTokens.erase(galx);
+    }
+    const auto session = m_store.CreateSession(email);
+    HttpResponse r = Html(302, "Moved", "<p>Signed in.</p>");
+    r.Set("Set-Cookie", "SID=" + session.sid + CookieAttributes(request, "/"));
+    r.Set("Set-Cookie", "HSID=" + session.hsid + CookieAttributes(request, "/"));
+    r.Set("Location", cont);
+    return r;
+}
+
+}  // namespace tallowdesk::server

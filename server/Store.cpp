@@ -1,0 +1,581 @@
+#include "Store.h"
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <stdexcept>
+
+#include "Crypto.h"
+#include "SqliteDb.h"
+#include "SqliteStatement.h"
+#include "SqliteTransaction.h"
+
+namespace tallowdesk::server {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS accounts (
+  email TEXT PRIMARY KEY,
+  name TEXT NOT NULL,
+  salt BLOB NOT NULL,
+  hash BLOB NOT NULL,
+  iterations INTEGER NOT NULL,
+  disabled INTEGER NOT NULL DEFAULT 0,
+  failures INTEGER NOT NULL DEFAULT 0,
+  captcha INTEGER NOT NULL DEFAULT 0
+);
+CREATE TABLE IF NOT EXISTS entries (
+  id TEXT PRIMARY KEY,
+  kind TEXT NOT NULL,
+  title TEXT NOT NULL,
+  mime TEXT NOT NULL DEFAULT '',
+  owner TEXT NOT NULL REFERENCES accounts(email),
+  modified_by TEXT NOT NULL,
+  etag TEXT NOT NULL,
+  published INTEGER NOT NULL,
+  updated INTEGER NOT NULL,
+  edited INTEGER NOT NULL,
+  size INTEGER NOT NULL DEFAULT 0,
+  has_content INTEGER NOT NULL DEFAULT 0,
+  starred INTEGER NOT NULL DEFAULT 0,
+  trashed INTEGER NOT NULL DEFAULT 0,
+  explicit_trash INTEGER NOT NULL DEFAULT 0,
+  viewed INTEGER NOT NULL DEFAULT 0,
+  hidden INTEGER NOT NULL DEFAULT 0,
+  writers_can_invite INTEGER NOT NULL DEFAULT 1
+);
+CREATE INDEX IF NOT EXISTS entries_owner ON entries(owner, edited);
+CREATE TABLE IF NOT EXISTS parents (
+  entry TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  parent TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  PRIMARY KEY (entry, parent)
+);
+CREATE INDEX IF NOT EXISTS parents_parent ON parents(parent);
+CREATE TABLE IF NOT EXISTS acl (
+  entry TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  scope_type TEXT NOT NULL,
+  scope TEXT NOT NULL,
+  role TEXT NOT NULL,
+  PRIMARY KEY (entry, scope_type, scope)
+);
+CREATE INDEX IF NOT EXISTS acl_scope ON acl(scope);
+CREATE TABLE IF NOT EXISTS tokens (
+  token TEXT PRIMARY KEY,
+  email TEXT NOT NULL REFERENCES accounts(email) ON DELETE CASCADE,
+  service TEXT NOT NULL,
+  created INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS sessions (
+  sid TEXT PRIMARY KEY,
+  hsid TEXT NOT NULL,
+  email TEXT NOT NULL REFERENCES accounts(email) ON DELETE CASCADE,
+  created INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+)sql";
+
+constexpr const char* kEntryColumns =
+    "e.id, e.kind, e.title, e.mime, e.owner, COALESCE(o.name, e.owner), e.modified_by, "
+    "COALESCE(m.name, e.modified_by), e.etag, e.published, e.updated, e.edited, e.size, "
+    "e.starred, e.trashed, e.explicit_trash, e.viewed, e.hidden, e.has_content, "
+    "e.writers_can_invite";
+constexpr const char* kEntryJoins =
+    " FROM entries e LEFT JOIN accounts o ON o.email = e.owner"
+    " LEFT JOIN accounts m ON m.email = e.modified_by";
+
+StoredEntry ReadEntry(const SqliteStatement& st) {
+    StoredEntry e;
+    e.id = st.Text(0);
+    e.kind = st.Text(1);
+    e.title = st.Text(2);
+    e.mime = st.Text(3);
+    e.ownerEmail = st.Text(4);
+    e.ownerName = st.Text(5);
+    e.modifierEmail = st.Text(6);
+    e.modifierName = st.Text(7);
+    e.etag = st.Text(8);
+    e.published = st.Int(9);
+    e.updated = st.Int(10);
+    e.edited = st.Int(11);
+    e.size = st.Int(12);
+    e.starred = st.Int(13) != 0;
+    e.trashed = st.Int(14) != 0;
+    e.explicitlyTrashed = st.Int(15) != 0;
+    e.viewed = st.Int(16) != 0;
+    e.hidden = st.Int(17) != 0;
+    e.hasContent = st.Int(18) != 0;
+    e.writersCanInvite = st.Int(19) != 0;
+    return e;
+}
+
+void LoadParents(SqliteDb& db, StoredEntry& e) {
+    SqliteStatement st(db,
+                       "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = p.parent "
+                       "WHERE p.entry = ?1 ORDER BY f.title, p.parent");
+    st.Bind(1, e.id);
+    while (st.Step()) e.parents.push_back({st.Text(0), st.Text(1)});
+}
+
+std::string NewEtag() {
+    return "\"" + RandomToken(16) + "\"";
+}
+
+// Every entry below `id` (not `id` itself), walking folders.
+std::vector<std::string> Descendants(SqliteDb& db, const std::string& id) {
+    SqliteStatement st(db,
+                       "WITH RECURSIVE below(id) AS (SELECT entry FROM parents WHERE parent = ?1 "
+                       "UNION SELECT p.entry FROM parents p JOIN below b ON p.parent = b.id) "
+                       "SELECT id FROM below WHERE id <> ?1");
+    st.Bind(1, id);
+    std::vector<std::string> ids;
+    while (st.Step()) ids.push_back(st.Text(0));
+    return ids;
+}
+
+}  // namespace
+
+std::int64_t NowMillis() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string NormalEmail(std::string email) {
+    for (char& c : email) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return email;
+}
+
+std::string FormatTime(std::int64_t millis) {
+    const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char buffer[80];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(millis % 1000));
+    return buffer;
+}
+
+Store::Store(const std::string& dataDir, int passwordIterations)
+    : m_dataDir(dataDir), m_passwordIterations(passwordIterations) {
+    fs::create_directories(fs::path(dataDir) / "content");
+    m_db = std::make_unique<SqliteDb>((fs::path(dataDir) / "service.db").string());
+    m_db->Exec(kSchema);
+}
+
+Store::~Store() = default;
+
+std::string Store::ContentPath(const std::string& id) const {
+    return (fs::path(m_dataDir) / "content" / id).string();
+}
+
+void Store::AddAccount(const std::string& rawEmail, std::string_view password,
+                       const std::string& displayName) {
+    const std::string email = NormalEmail(rawEmail);
+    if (email.empty() || email.find('@') == std::string::npos) {
+        throw std::runtime_error("Invalid e-mail address: " + email);
+    }
+    if (password.empty()) throw std::runtime_error("The password cannot be empty");
+    const auto salt = RandomBytes(16);
+    const auto hash = HashPassword(password, salt, m_passwordIterations);
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "INSERT INTO accounts(email, name, salt, hash, iterations) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(email) DO UPDATE SET "
+                       "salt = excluded.salt, hash = excluded.hash, "
+                       "iterations = excluded.iterations, failures = 0");
+    st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
+    st.Bind(5, std::int64_t{m_passwordIterations});
+    st.Run();
+}
+
+bool Store::AccountExists(const std::string& email) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "SELECT 1 FROM accounts WHERE email = ?1");
+    st.Bind(1, email);
+    return st.Step();
+}
+
+std::string Store::DisplayName(const std::string& email) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "SELECT name FROM accounts WHERE email = ?1");
+    st.Bind(1, email);
+    return st.Step() ? st.Text(0) : email;
+}
+
+PasswordCheck Store::CheckPassword(const std::string& email, std::string_view password) {
+    std::vector<unsigned char> salt, hash;
+    std::int64_t iterations = 0;
+    bool disabled = false;
+    {
+        std::lock_guard lock(m_mutex);
+        SqliteStatement st(
+            *m_db, "SELECT salt, hash, iterations, disabled FROM accounts WHERE email = ?1");
+        st.Bind(1, email);
+        if (!st.Step()) return PasswordCheck::NoAccount;
+        salt = st.Blob(0);
+        hash = st.Blob(1);
+        iterations = st.Int(2);
+        disabled = st.Int(3) != 0;
+    }
+    // Hashing runs outside the lock: it is slow on purpose.
+    if (!SameBytes(HashPassword(password, salt, static_cast<int>(iterations)), hash)) {
+        return PasswordCheck::BadPassword;
+    }
+    return disabled ? PasswordCheck::Disabled : PasswordCheck::Ok;
+}
+
+void Store::SetDisabled(const std::string& email, bool disabled) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "UPDATE accounts SET disabled = ?2 WHERE email = ?1");
+    st.Bind(1, email).Bind(2, std::int64_t{disabled ? 1 : 0}).Run();
+}
+
+void Store::RecordFailure(const std::string& email) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "UPDATE accounts SET failures = failures + 1, "
+                       "captcha = CASE WHEN failures + 1 >= 3 THEN 1 ELSE captcha END "
+                       "WHERE email = ?1");
+    st.Bind(1, email).Run();
+}
+
+void Store::ClearFailures(const std::string& email) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "UPDATE accounts SET failures = 0, captcha = 0 WHERE email = ?1");
+    st.Bind(1, email).Run();
+}
+
+bool Store::CaptchaRequired(const std::string& email) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "SELECT captcha FROM accounts WHERE email = ?1");
+    st.Bind(1, email);
+    return st.Step() && st.Int(0) != 0;
+}
+
+void Store::SetCaptchaRequired(const std::string& email, bool required) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "UPDATE accounts SET captcha = ?2, "
+                       "failures = CASE WHEN ?2 = 0 THEN 0 ELSE failures END WHERE email = ?1");
+    st.Bind(1, email).Bind(2, std::int64_t{required ? 1 : 0}).Run();
+}
+
+std::string Store::IssueToken(const std::string& email, const std::string& service) {
+    const std::string token = RandomToken(64);
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "INSERT INTO tokens(token, email, service, created) VALUES(?1, ?2, ?3, ?4)");
+    st.Bind(1, token).Bind(2, email).Bind(3, service).Bind(4, NowMillis()).Run();
+    return token;
+}
+
+std::optional<std::string> Store::TokenOwner(const std::string& token, const std::string& service) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "SELECT t.email FROM tokens t JOIN accounts a ON a.email = t.email "
+                       "WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0");
+    st.Bind(1, token).Bind(2, service);
+    if (!st.Step()) return std::nullopt;
+    return st.Text(0);
+}
+
+Store::Session Store::CreateSession(const std::string& email) {
+    Session session{RandomToken(48), RandomToken(24)};
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "INSERT INTO sessions(sid, hsid, email, created) VALUES(?1, ?2, ?3, ?4)");
+    st.Bind(1, session.sid).Bind(2, session.hsid).Bind(3, email).Bind(4, NowMillis()).Run();
+    return session;
+}
+
+std::optional<std::string> Store::SessionOwner(const std::string& sid, const std::string& hsid) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "SELECT s.email FROM sessions s JOIN accounts a ON a.email = s.email "
+                       "WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0");
+    st.Bind(1, sid).Bind(2, hsid);
+    if (!st.Step()) return std::nullopt;
+    return st.Text(0);
+}
+
+std::optional<StoredEntry> Store::FindLocked(const std::string& id) {
+    SqliteStatement st(*m_db,
+                       std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?1");
+    st.Bind(1, id);
+    if (!st.Step()) return std::nullopt;
+    StoredEntry e = ReadEntry(st);
+    LoadParents(*m_db, e);
+    return e;
+}
+
+StoredEntry Store::LoadLocked(const std::string& id) {
+    auto e = FindLocked(id);
+    if (!e) throw std::runtime_error("Entry vanished: " + id);
+    return *e;
+}
+
+std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    return FindLocked(id);
+}
+
+Access Store::AccessOf(const std::string& user, const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    // Rights on a folder reach everything inside it.
+    SqliteStatement st(*m_db,
+                       "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION "
+                       "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
+                       "WHERE u.depth < 64) "
+                       "SELECT e.id = ?1 AND e.owner = ?2, e.owner = ?2, "
+                       "(SELECT role FROM acl a WHERE a.entry = e.id AND a.scope_type = 'user' "
+                       " AND a.scope = ?2) FROM up JOIN entries e ON e.id = up.id");
+    st.Bind(1, id).Bind(2, user);
+    Access best = Access::None;
+    while (st.Step()) {
+        if (st.Int(0) != 0) return Access::Own;
+        if (st.Int(1) != 0) {
+            best = Access::Write;
+            continue;
+        }
+        const auto role = st.OptText(2);
+        if (!role) continue;
+        if (*role == "writer" || *role == "owner") {
+            best = Access::Write;
+        } else if (best == Access::None) {
+            best = Access::Read;
+        }
+    }
+    return best;
+}
+
+ListResult Store::List(const ListQuery& q) {
+    std::string sql = std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE ";
+    const std::string shared =
+        "EXISTS (SELECT 1 FROM acl a WHERE a.entry = e.id AND a.scope_type = 'user' "
+        "AND a.scope = ?1)";
+    switch (q.scope) {
+        case ListScope::All:
+            sql += "(e.owner = ?1 OR " + shared + ")";
+            break;
+        case ListScope::Mine:
+            sql += "e.owner = ?1";
+            break;
+        case ListScope::SharedWithMe:
+            sql += "e.owner <> ?1 AND " + shared;
+            break;
+        case ListScope::Starred:
+            sql += "(e.owner = ?1 OR " + shared + ") AND e.starred = 1";
+            break;
+        case ListScope::Trashed:
+            sql += "e.owner = ?1";
+            break;
+        case ListScope::Folder:
+            sql += "EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id AND p.parent = ?2)";
+            break;
+        case ListScope::Root:
+            sql += "e.owner = ?1 AND NOT EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id)";
+            break;
+    }
+    sql += q.scope == ListScope::Trashed ? " AND e.trashed = 1" : " AND e.trashed = 0";
+    if (!q.kind.empty()) {
+        sql += " AND e.kind = ?3";
+    } else if (!q.includeFolders) {
+        sql += " AND e.kind <> 'folder'";
+    }
+    for (std::size_t i = 0; i < q.words.size(); ++i) {
+        sql += " AND instr(lower(e.title), lower(?" + std::to_string(10 + i) + ")) > 0";
+    }
+    sql += " ORDER BY e.edited DESC, e.id LIMIT ?4 OFFSET ?5";
+
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, sql);
+    st.Bind(1, q.user);
+    if (q.scope == ListScope::Folder) st.Bind(2, q.folderId);
+    if (!q.kind.empty()) st.Bind(3, q.kind);
+    st.Bind(4, q.limit + 1).Bind(5, q.offset);
+    for (std::size_t i = 0; i < q.words.size(); ++i) {
+        st.Bind(static_cast<int>(10 + i), q.words[i]);
+    }
+    ListResult result;
+    while (st.Step()) {
+        if (static_cast<std::int64_t>(result.entries.size()) == q.limit) {
+            result.more = true;
+            break;
+        }
+        result.entries.push_back(ReadEntry(st));
+    }
+    for (auto& e : result.entries) LoadParents(*m_db, e);
+    return result;
+}
+
+StoredEntry Store::Create(const std::string& owner, const NewEntry& n) {
+    const std::string id = n.id.empty() ? RandomToken(28) : n.id;
+    const std::int64_t now = n.time ? n.time : NowMillis();
+    // The file goes to disk before the row that points at it is committed.
+    if (n.content) WriteFileAtomically(ContentPath(id), *n.content);
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    SqliteStatement st(
+        *m_db,
+        "INSERT INTO entries(id, kind, title, mime, owner, modified_by, etag, "
+        "published, updated, edited, size, has_content, starred, trashed, "
+        "explicit_trash, viewed) "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?7, ?7, ?8, ?9, ?10, ?11, ?11, ?12)");
+    st.Bind(1, id).Bind(2, n.kind).Bind(3, n.title).Bind(4, n.mime).Bind(5, owner);
+    st.Bind(6, NewEtag()).Bind(7, now);
+    st.Bind(8, static_cast<std::int64_t>(n.content ? n.content->size() : 0));
+    st.Bind(9, std::int64_t{n.content ? 1 : 0}).Bind(10, std::int64_t{n.starred ? 1 : 0});
+    st.Bind(11, std::int64_t{n.trashed ? 1 : 0}).Bind(12, std::int64_t{n.viewed ? 1 : 0});
+    st.Run();
+    for (const auto& parent : n.parents) {
+        SqliteStatement p(*m_db, "INSERT OR IGNORE INTO parents(entry, parent) VALUES(?1, ?2)");
+        p.Bind(1, id).Bind(2, parent).Run();
+    }
+    SqliteStatement acl(*m_db,
+                        "INSERT INTO acl(entry, scope_type, scope, role) "
+                        "VALUES(?1, 'user', ?2, 'owner')");
+    acl.Bind(1, id).Bind(2, owner).Run();
+    tx.Commit();
+    return LoadLocked(id);
+}
+
+std::optional<StoredEntry> Store::Update(const std::string& id, const std::string& editor,
+                                         const std::optional<std::string>& title,
+                                         const std::optional<bool>& starred,
+                                         const std::string& ifMatch) {
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    {
+        SqliteStatement check(*m_db, "SELECT etag FROM entries WHERE id = ?1");
+        check.Bind(1, id);
+        if (!check.Step()) throw std::runtime_error("No such entry: " + id);
+        if (ifMatch != "*" && check.Text(0) != ifMatch) return std::nullopt;
+    }
+    const std::int64_t now = NowMillis();
+    if (title) {
+        SqliteStatement st(*m_db,
+                           "UPDATE entries SET title = ?2, updated = ?3, modified_by = ?4 "
+                           "WHERE id = ?1");
+        st.Bind(1, id).Bind(2, *title).Bind(3, now).Bind(4, editor).Run();
+    }
+    if (starred) {
+        SqliteStatement st(*m_db, "UPDATE entries SET starred = ?2 WHERE id = ?1");
+        st.Bind(1, id).Bind(2, std::int64_t{*starred ? 1 : 0}).Run();
+    }
+    SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    tx.Commit();
+    return LoadLocked(id);
+}
+
+StoredEntry Store::AddParent(const std::string& id, const std::string& folderId) {
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    SqliteStatement p(*m_db, "INSERT OR IGNORE INTO parents(entry, parent) VALUES(?1, ?2)");
+    p.Bind(1, id).Bind(2, folderId).Run();
+    SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, NowMillis()).Run();
+    tx.Commit();
+    return LoadLocked(id);
+}
+
+bool Store::RemoveParent(const std::string& id, const std::string& folderId) {
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    SqliteStatement p(*m_db, "DELETE FROM parents WHERE entry = ?1 AND parent = ?2");
+    p.Bind(1, id).Bind(2, folderId).Run();
+    if (m_db->Changes() == 0) return false;
+    SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, NowMillis()).Run();
+    tx.Commit();
+    return true;
+}
+
+void Store::Trash(const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    const std::int64_t now = NowMillis();
+    SqliteStatement st(*m_db,
+                       "UPDATE entries SET trashed = 1, explicit_trash = 1, etag = ?2, "
+                       "edited = ?3 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    SqliteStatement owner(*m_db, "SELECT owner FROM entries WHERE id = ?1");
+    owner.Bind(1, id);
+    const std::string ownerEmail = owner.Step() ? owner.Text(0) : std::string();
+    for (const auto& child : Descendants(*m_db, id)) {
+        SqliteStatement c(*m_db,
+                          "UPDATE entries SET trashed = 1, etag = ?2, edited = ?3 "
+                          "WHERE id = ?1 AND owner = ?4 AND trashed = 0");
+        c.Bind(1, child).Bind(2, NewEtag()).Bind(3, now).Bind(4, ownerEmail).Run();
+    }
+    tx.Commit();
+}
+
+void Store::Delete(const std::string& id) {
+    std::vector<std::string> removed;
+    {
+        std::lock_guard lock(m_mutex);
+        SqliteTransaction tx(*m_db);
+        // Children that also sit in another folder survive there.
+        std::vector<std::string> candidates = Descendants(*m_db, id);
+        removed.push_back(id);
+        SqliteStatement del(*m_db, "DELETE FROM entries WHERE id = ?1");
+        del.Bind(1, id).Run();
+        bool changed = true;
+        while (changed) {
+            changed = false;
+            for (auto it = candidates.begin(); it != candidates.end();) {
+                SqliteStatement orphan(*m_db, "SELECT 1 FROM parents WHERE entry = ?1");
+                orphan.Bind(1, *it);
+                if (!orphan.Step()) {
+                    SqliteStatement d(*m_db, "DELETE FROM entries WHERE id = ?1");
+                    d.Bind(1, *it).Run();
+                    removed.push_back(*it);
+                    it = candidates.erase(it);
+                    changed = true;
+                } else {
+                    ++it;
+                }
+            }
+        }
+        tx.Commit();
+    }
+    // Only after the commit: a crash before it must still find the content.
+    for (const auto& gone : removed) {
+        std::error_code ignored;
+        fs::remove(ContentPath(gone), ignored);
+    }
+}
+
+void Store::AddAclRule(const std::string& id, const std::string& scopeType,
+                       const std::string& rawScope, const std::string& role) {
+    const std::string scope = scopeType == "user" ? NormalEmail(rawScope) : rawScope;
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "INSERT INTO acl(entry, scope_type, scope, role) VALUES(?1, ?2, ?3, ?4) "
+                       "ON CONFLICT(entry, scope_type, scope) DO UPDATE SET role = excluded.role");
+    st.Bind(1, id).Bind(2, scopeType).Bind(3, scope).Bind(4, role).Run();
+}
+
+std::optional<std::string> Store::Meta(const std::string& key) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "SELECT value FROM meta WHERE key = ?1");
+    st.Bind(1, key);
+    if (!st.Step()) return std::nullopt;
+    return st.Text(0);
+}
+
+void Store::SetMeta(const std::string& key, const std::string& value) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "INSERT INTO meta(key, value) VALUES(?1, ?2) "
+                       "ON CONFLICT(key) DO UPDATE SET value = excluded.value");
+    st.Bind(1, key).Bind(2, value).Run();
+}
+
+}  // namespace tallowdesk::server

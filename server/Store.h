@@ -1,0 +1,157 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallowdesk::server {
+
+class SqliteDb;
+
+struct ParentRef {
+    std::string id;
+    std::string title;
+};
+
+// One stored item of the document list. Times are milliseconds since the epoch.
+struct StoredEntry {
+    std::string id;    // short id
+    std::string kind;  // folder, document, spreadsheet, presentation, drawing, pdf, file
+    std::string title;
+    std::string mime;  // empty for folders and native documents
+    std::string ownerEmail;
+    std::string ownerName;
+    std::string modifierEmail;
+    std::string modifierName;
+    std::string etag;  // with its double quotes
+    std::int64_t published = 0;
+    std::int64_t updated = 0;
+    std::int64_t edited = 0;
+    std::int64_t size = 0;
+    bool starred = false;
+    bool trashed = false;
+    bool explicitlyTrashed = false;
+    bool viewed = false;
+    bool hidden = false;
+    bool hasContent = false;
+    bool writersCanInvite = true;
+    std::vector<ParentRef> parents;
+};
+
+enum class ListScope { All, Mine, SharedWithMe, Starred, Trashed, Folder, Root };
+
+struct ListQuery {
+    std::string user;
+    ListScope scope = ListScope::All;
+    std::string folderId;  // for ListScope::Folder
+    std::string kind;      // only this kind when not empty
+    bool includeFolders = false;
+    std::vector<std::string> words;  // every word must occur in the title
+    std::int64_t offset = 0;
+    std::int64_t limit = 100;
+};
+
+struct ListResult {
+    std::vector<StoredEntry> entries;
+    bool more = false;
+};
+
+enum class PasswordCheck { Ok, NoAccount, BadPassword, Disabled };
+
+enum class Access { None, Read, Write, Own };
+
+struct NewEntry {
+    std::string kind;
+    std::string title;
+    std::string mime;
+    std::vector<std::string> parents;
+    std::optional<std::string> content;  // bytes of the stored file
+    bool starred = false;
+    bool trashed = false;
+    bool viewed = false;
+    std::int64_t time = 0;  // 0: now
+    std::string id;         // empty: a fresh random id
+};
+
+// The service's persistent state: accounts, entries with their folders and
+// labels, access rules, sign-in tokens and browser sessions, in SQLite, and
+// file contents under content/. Every method is thread-safe (one connection
+// behind a mutex); a method returns only after its change is committed.
+class Store {
+public:
+    explicit Store(const std::string& dataDir, int passwordIterations = 200000);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Accounts. AddAccount replaces the password of an existing account.
+    void AddAccount(const std::string& email, std::string_view password,
+                    const std::string& displayName);
+    bool AccountExists(const std::string& email);
+    std::string DisplayName(const std::string& email);
+    PasswordCheck CheckPassword(const std::string& email, std::string_view password);
+    void SetDisabled(const std::string& email, bool disabled);
+    // Counts a failed sign-in; the third in a row makes a CAPTCHA necessary.
+    void RecordFailure(const std::string& email);
+    void ClearFailures(const std::string& email);
+    bool CaptchaRequired(const std::string& email);
+    void SetCaptchaRequired(const std::string& email, bool required);
+
+    // Tokens and sessions.
+    std::string IssueToken(const std::string& email, const std::string& service);
+    std::optional<std::string> TokenOwner(const std::string& token, const std::string& service);
+    struct Session {
+        std::string sid;
+        std::string hsid;
+    };
+    Session CreateSession(const std::string& email);
+    std::optional<std::string> SessionOwner(const std::string& sid, const std::string& hsid);
+
+    // Entries.
+    std::optional<StoredEntry> GetEntry(const std::string& id);
+    Access AccessOf(const std::string& user, const std::string& id);
+    ListResult List(const ListQuery& query);
+    StoredEntry Create(const std::string& owner, const NewEntry& entry);
+    // Changes title and/or starred label when the entry's etag still equals
+    // `ifMatch` ("*" matches any); returns the entry with its new etag, or
+    // nothing when the etag differs.
+    std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
+                                      const std::optional<std::string>& title,
+                                      const std::optional<bool>& starred,
+                                      const std::string& ifMatch);
+    // Puts an existing entry into one more folder.
+    StoredEntry AddParent(const std::string& id, const std::string& folderId);
+    // Takes the entry out of one folder; false when it was not in it.
+    bool RemoveParent(const std::string& id, const std::string& folderId);
+    // Moves the entry and everything below it that the same user owns to the trash.
+    void Trash(const std::string& id);
+    // Deletes the entry and everything below it that has no other parent.
+    void Delete(const std::string& id);
+    std::string ContentPath(const std::string& id) const;
+
+    void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
+                    const std::string& role);
+
+    std::optional<std::string> Meta(const std::string& key);
+    void SetMeta(const std::string& key, const std::string& value);
+
+private:
+    StoredEntry LoadLocked(const std::string& id);
+    std::optional<StoredEntry> FindLocked(const std::string& id);
+
+    std::string m_dataDir;
+    int m_passwordIterations;
+    std::mutex m_mutex;
+    std::unique_ptr<SqliteDb> m_db;
+};
+
+std::int64_t NowMillis();
+// Addresses are stored and compared in lower case.
+std::string NormalEmail(std::string email);
+std::string FormatTime(std::int64_t millis);  // 2013-07-30T14:52:13.096Z
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,122 @@
+// tallowdesk-server: the local document service.
+#include <charconv>
+#include <csignal>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "Server.h"
+#include "settings/ServiceHosts.h"
+
+namespace {
+
+void Usage(std::ostream& out) {
+    out << "Usage:\n"
+           "  tallowdesk-server [options]            run the service\n"
+           "  tallowdesk-server [options] add-user EMAIL\n"
+           "                                         create an account (or set its password);\n"
+           "                                         the password is read from standard input\n"
+           "Options:\n"
+           "  --data-dir DIR     data folder (default "
+        << tallowdesk::DefaultServerDataDir()
+        << ")\n"
+           "  --port N           loopback port (default "
+        << tallowdesk::kDefaultLocalPort
+        << "; 0 picks a free one)\n"
+           "  --page-size N      entries per feed page (default 100)\n"
+           "  --request-log FILE append one JSON line per request to FILE\n"
+           "  --demo             create the demo account and its documents\n"
+           "  --help             show this text\n";
+}
+
+bool ParseNumber(const char* text, unsigned long& value) {
+    const char* end = text + std::strlen(text);
+    const auto [ptr, ec] = std::from_chars(text, end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tallowdesk::server;
+    ServerOptions options;
+    bool demo = false;
+    std::string addUser;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto next = [&]() -> const char* {
+            if (i + 1 >= argc) {
+                std::cerr << "tallowdesk-server: " << arg << " needs a value\n";
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        unsigned long number = 0;
+        if (arg == "--help" || arg == "-h") {
+            Usage(std::cout);
+            return 0;
+        } else if (arg == "--data-dir") {
+            options.dataDir = next();
+        } else if (arg == "--port") {
+            if (!ParseNumber(next(), number) || number > 65535) {
+                std::cerr << "tallowdesk-server: invalid port\n";
+                return 2;
+            }
+            options.port = static_cast<unsigned short>(number);
+        } else if (arg == "--page-size") {
+            if (!ParseNumber(next(), number) || number == 0) {
+                std::cerr << "tallowdesk-server: invalid page size\n";
+                return 2;
+            }
+            options.pageSize = number;
+        } else if (arg == "--request-log") {
+            options.requestLogPath = next();
+        } else if (arg == "--demo") {
+            demo = true;
+        } else if (arg == "add-user") {
+            addUser = next();
+        } else {
+            std::cerr << "tallowdesk-server: unknown argument " << arg << "\n";
+            Usage(std::cerr);
+            return 2;
+        }
+    }
+
+    try {
+        Server server(options);
+        if (!addUser.empty()) {
+            std::string password;
+            std::getline(std::cin, password);
+            if (!password.empty() && password.back() == '\r') password.pop_back();
+            server.AddUser(addUser, password);
+            std::cout << "Account " << addUser << " saved in " << server.DataDir() << "\n";
+            return 0;
+        }
+        if (demo) server.SeedDemo();
+
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        // Blocked before the I/O threads start, so only sigwait below sees them.
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+        const unsigned short port = server.Start();
+        std::cout << "tallowdesk-server listening on https://localhost:" << port
+                  << " (plain http on the same port)\n"
+                  << "Data folder: " << server.DataDir() << "\n"
+                  << "Certificate: " << server.CertPath() << "\n";
+        if (demo) {
+            std::cout << "Demo account: " << kDemoEmail << " / password " << kDemoPassword << "\n";
+        }
+        std::cout.flush();
+        int received = 0;
+        sigwait(&signals, &received);
+        std::cout << "Stopping\n";
+        server.Stop();
+    } catch (const std::exception& e) {
+        std::cerr << "tallowdesk-server: " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}

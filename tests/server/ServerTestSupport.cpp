@@ -1,0 +1,295 @@
+#include "ServerTestSupport.h"
+
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <random>
+
+namespace tallowdesk::server::test {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    m_path = fs::temp_directory_path() / ("tallowdesk-server-test-" + std::to_string(random()) +
+                                          "-" + std::to_string(counter++));
+    fs::create_directories(m_path);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+}
+
+namespace {
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::size_t CollectBody(char* data, std::size_t size, std::size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+std::size_t CollectHeader(char* data, std::size_t size, std::size_t count, void* out) {
+    auto* headers = static_cast<std::vector<std::pair<std::string, std::string>>*>(out);
+    std::string line(data, size * count);
+    if (line.rfind("HTTP/", 0) == 0) headers->clear();  // a new response (redirects)
+    const auto colon = line.find(':');
+    if (colon != std::string::npos) {
+        std::string value = line.substr(colon + 1);
+        while (!value.empty() && (value.front() == ' ')) value.erase(0, 1);
+        while (!value.empty() && (value.back() == '\r' || value.back() == '\n')) value.pop_back();
+        headers->emplace_back(line.substr(0, colon), value);
+    }
+    return size * count;
+}
+
+struct SlistFree {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+std::string Reply::Header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (SameName(key, name)) return value;
+    }
+    return {};
+}
+
+std::vector<std::string> Reply::Headers(const std::string& name) const {
+    std::vector<std::string> values;
+    for (const auto& [key, value] : headers) {
+        if (SameName(key, name)) values.push_back(value);
+    }
+    return values;
+}
+
+Client::Client(std::string caFile) : m_curl(curl_easy_init()), m_caFile(std::move(caFile)) {
+    if (!m_curl) throw std::runtime_error("curl_easy_init failed");
+    curl_easy_setopt(m_curl, CURLOPT_COOKIEFILE, "");
+}
+
+Client::~Client() {
+    curl_easy_cleanup(m_curl);
+}
+
+Reply Client::Send(const std::string& method, const std::string& url,
+                   const std::vector<std::string>& headers, const std::string& body,
+                   bool followRedirects) {
+    Reply reply;
+    std::unique_ptr<curl_slist, SlistFree> list;
+    for (const auto& h : headers) {
+        curl_slist* grown = curl_slist_append(list.get(), h.c_str());
+        if (!grown) throw std::runtime_error("curl_slist_append failed");
+        (void)list.release();
+        list.reset(grown);
+    }
+    curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(m_curl, CURLOPT_CAINFO, m_caFile.c_str());
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, list.get());
+    curl_easy_setopt(m_curl, CURLOPT_FOLLOWLOCATION, followRedirects ? 1L : 0L);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, CollectBody);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &reply.body);
+    curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, CollectHeader);
+    curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &reply.headers);
+    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    if (method == "UPLOAD") {
+        curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    } else if (method == "GET") {
+        curl_easy_setopt(m_curl, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    } else if (method == "POST") {
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+        curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    } else {
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+        curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, method.c_str());
+    }
+    const CURLcode rc = curl_easy_perform(m_curl);
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, nullptr);
+    if (rc != CURLE_OK) {
+        throw std::runtime_error(std::string("transfer failed: ") + curl_easy_strerror(rc));
+    }
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &reply.status);
+    return reply;
+}
+
+namespace {
+struct Source {
+    const std::string* data;
+    std::size_t offset = 0;
+};
+std::size_t ReadSource(char* out, std::size_t size, std::size_t count, void* user) {
+    auto* source = static_cast<Source*>(user);
+    const std::size_t n = std::min(size * count, source->data->size() - source->offset);
+    std::copy_n(source->data->data() + source->offset, n, out);
+    source->offset += n;
+    return n;
+}
+}  // namespace
+
+Reply Client::StreamPut(const std::string& url, const std::vector<std::string>& headers,
+                        const std::string& body) {
+    Source source{&body};
+    curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_READFUNCTION, ReadSource);
+    curl_easy_setopt(m_curl, CURLOPT_READDATA, &source);
+    Reply reply;
+    try {
+        reply = Send("UPLOAD", url, headers);
+    } catch (...) {
+        curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 0L);
+        throw;
+    }
+    curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 0L);
+    return reply;
+}
+
+std::string Client::Cookie(const std::string& name) const {
+    curl_slist* cookies = nullptr;
+    curl_easy_getinfo(m_curl, CURLINFO_COOKIELIST, &cookies);
+    std::string found;
+    for (auto* c = cookies; c; c = c->next) {
+        // Netscape layout: the name is the sixth field, the value the seventh.
+        std::vector<std::string> fields;
+        std::string line = c->data, field;
+        for (char ch : line) {
+            if (ch == '\t') {
+                fields.push_back(field);
+                field.clear();
+            } else {
+                field += ch;
+            }
+        }
+        fields.push_back(field);
+        if (fields.size() >= 7 && fields[5] == name) found = fields[6];
+    }
+    curl_slist_free_all(cookies);
+    return found;
+}
+
+void ServerTest::SetUp() {
+    m_dir = std::make_unique<TempDir>();
+}
+
+void ServerTest::TearDown() {
+    m_client.reset();
+    if (m_server) m_server->Stop();
+    m_server.reset();
+    m_dir.reset();
+}
+
+void ServerTest::StartServer(std::size_t pageSize, const std::string& requestLog) {
+    ServerOptions options;
+    options.dataDir = (m_dir->Path() / "data").string();
+    options.port = 0;
+    options.pageSize = pageSize;
+    options.requestLogPath = requestLog;
+    options.passwordIterations = 1000;
+    options.ioThreads = 4;
+    m_server = std::make_unique<Server>(options);
+    m_server->AddUser(kAlice, kPassword, "Alice Example");
+    m_port = m_server->Start();
+    m_client = std::make_unique<Client>(m_server->CertPath());
+}
+
+std::string ServerTest::Url(const std::string& path) const {
+    return "https://localhost:" + std::to_string(m_port) + path;
+}
+
+std::string ServerTest::PlainUrl(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+}
+
+Reply ServerTest::ClientLogin(const std::string& email, const std::string& password,
+                              const std::string& service, const std::string& extra) {
+    char* e = curl_easy_escape(nullptr, email.c_str(), static_cast<int>(email.size()));
+    char* p = curl_easy_escape(nullptr, password.c_str(), static_cast<int>(password.size()));
+    const std::string body = std::string("accountType=HOSTED_OR_GOOGLE&Email=") + e +
+                             "&Passwd=" + p + "&service=" + service +
+                             "&source=Quarrymoss-Tallowdesk-1.0.0" + extra;
+    curl_free(e);
+    curl_free(p);
+    return m_client->Send("POST", Url("/accounts/ClientLogin"), {"GData-Version:3.0"}, body);
+}
+
+std::string ServerTest::Token(const std::string& email, const std::string& password) {
+    const Reply reply = ClientLogin(email, password);
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return Between(reply.body, "Auth=", "\n");
+}
+
+Reply ServerTest::GData(const std::string& method, const std::string& path,
+                        const std::string& token, const std::string& body,
+                        const std::vector<std::string>& extra) {
+    std::vector<std::string> headers = {"GData-Version: 3.0",
+                                        "Authorization: GoogleLogin auth=" + token};
+    headers.insert(headers.end(), extra.begin(), extra.end());
+    return m_client->Send(method, path.rfind("http", 0) == 0 ? path : Url(path), headers, body);
+}
+
+Reply ServerTest::CreateFolder(const std::string& token, const std::string& title,
+                               const std::string& parentContentsPath) {
+    return GData("POST", parentContentsPath.empty() ? kList : parentContentsPath, token,
+                 FolderEntryXml(title), {"Content-Type:application/atom+xml"});
+}
+
+std::string Between(const std::string& text, const std::string& open, const std::string& close,
+                    std::size_t from) {
+    const auto start = text.find(open, from);
+    if (start == std::string::npos) return {};
+    const auto end = text.find(close, start + open.size());
+    return text.substr(start + open.size(),
+                       end == std::string::npos ? std::string::npos : end - start - open.size());
+}
+
+std::vector<std::string> EntryTitles(const std::string& feed) {
+    tinyxml2::XMLDocument doc;
+    std::vector<std::string> titles;
+    if (doc.Parse(feed.c_str()) != tinyxml2::XML_SUCCESS) {
+        ADD_FAILURE() << "feed is not XML: " << feed.substr(0, 200);
+        return titles;
+    }
+    const auto* root = doc.FirstChildElement("feed");
+    if (!root) return titles;
+    for (auto* e = root->FirstChildElement("entry"); e; e = e->NextSiblingElement("entry")) {
+        const auto* title = e->FirstChildElement("title");
+        titles.push_back(title && title->GetText() ? title->GetText() : "");
+    }
+    return titles;
+}
+
+std::string NextLink(const std::string& feed) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(feed.c_str()) != tinyxml2::XML_SUCCESS) return {};
+    const auto* root = doc.FirstChildElement("feed");
+    for (auto* l = root ? root->FirstChildElement("link") : nullptr; l;
+         l = l->NextSiblingElement("link")) {
+        if (l->Attribute("rel", "next")) return l->Attribute("href");
+    }
+    return {};
+}
+
+std::string FolderEntryXml(const std::string& title) {
+    return "<?xml version='1.0' encoding='UTF-8'?><entry xmlns=\"http://www.w3.org/2005/Atom\">"
+           "<category scheme=\"http://schemas.google.com/g/2005#kind\" "
+           "term=\"http://schemas.google.com/docs/2007#folder\"/><title>" +
+           title + "</title></entry>";
+}
+
+}  // namespace tallowdesk::server::test

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Server.h"
+
+namespace tallowdesk::server::test {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+struct Reply {
+    long status = 0;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string Header(const std::string& name) const;  // first of that name, case-insensitive
+    std::vector<std::string> Headers(const std::string& name) const;
+};
+
+// One libcurl easy handle that keeps its connection and cookies between
+// requests; trusts the server's own certificate.
+class Client {
+public:
+    explicit Client(std::string caFile);
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    Reply Send(const std::string& method, const std::string& url,
+               const std::vector<std::string>& headers = {}, const std::string& body = {},
+               bool followRedirects = false);
+    // PUT with the body streamed from a read callback and no length given, as
+    // the program's client does (chunked, with "Expect: 100-continue").
+    Reply StreamPut(const std::string& url, const std::vector<std::string>& headers,
+                    const std::string& body);
+    std::string Cookie(const std::string& name) const;  // "" when absent
+
+private:
+    CURL* m_curl;
+    std::string m_caFile;
+};
+
+// A started server in a temporary folder with the account alice@example.test
+// (password "secret"); passwords hash with few rounds to keep tests quick.
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    void StartServer(std::size_t pageSize = 100, const std::string& requestLog = {});
+    std::string Url(const std::string& path) const;       // https://localhost:PORT + path
+    std::string PlainUrl(const std::string& path) const;  // http://127.0.0.1:PORT + path
+    Reply ClientLogin(const std::string& email, const std::string& password,
+                      const std::string& service = "writely", const std::string& extra = {});
+    std::string Token(const std::string& email = "alice@example.test",
+                      const std::string& password = "secret");
+    // A GData request with the headers the client sends.
+    Reply GData(const std::string& method, const std::string& path, const std::string& token,
+                const std::string& body = {}, const std::vector<std::string>& extra = {});
+    Reply CreateFolder(const std::string& token, const std::string& title,
+                       const std::string& parentContentsPath = {});
+
+    static constexpr const char* kAlice = "alice@example.test";
+    static constexpr const char* kPassword = "secret";
+    static constexpr const char* kList = "/feeds/default/private/full";
+
+    std::unique_ptr<TempDir> m_dir;
+    std::unique_ptr<Server> m_server;
+    std::unique_ptr<Client> m_client;
+    unsigned short m_port = 0;
+};
+
+// Text between `open` and `close` after `from`; "" when absent.
+std::string Between(const std::string& text, const std::string& open, const std::string& close,
+                    std::size_t from = 0);
+// Attribute values of every <entry>'s first element/attribute match, via tinyxml2.
+std::vector<std::string> EntryTitles(const std::string& feed);
+std::string NextLink(const std::string& feed);
+std::string FolderEntryXml(const std::string& title);
+
+}  // namespace tallowdesk::server::test

@@ -1,0 +1,168 @@
+#include <algorithm>
+
+#include "ServerTestSupport.h"
+
+namespace tallowdesk::server::test {
+namespace {
+
+class SignInTest : public ServerTest {
+protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        StartServer();
+    }
+};
+
+TEST_F(SignInTest, ClientLoginAnswersThreeLinesPerService) {
+    const Reply writely = ClientLogin(kAlice, kPassword, "writely");
+    ASSERT_EQ(writely.status, 200);
+    EXPECT_EQ(writely.Header("Content-Type"), "text/plain");
+    EXPECT_EQ(writely.body.rfind("SID=", 0), 0u);
+    EXPECT_NE(writely.body.find("\nLSID="), std::string::npos);
+    EXPECT_NE(writely.body.find("\nAuth="), std::string::npos);
+    EXPECT_EQ(writely.body.back(), '\n');
+    EXPECT_EQ(std::count(writely.body.begin(), writely.body.end(), '\n'), 3);
+
+    const Reply wise = ClientLogin(kAlice, kPassword, "wise");
+    ASSERT_EQ(wise.status, 200);
+    const std::string writelyToken = Between(writely.body, "Auth=", "\n");
+    const std::string wiseToken = Between(wise.body, "Auth=", "\n");
+    EXPECT_NE(writelyToken, wiseToken);
+    // Only the document-list token opens the document list.
+    EXPECT_EQ(GData("GET", kList, writelyToken).status, 200);
+    EXPECT_EQ(GData("GET", kList, wiseToken).status, 401);
+}
+
+TEST_F(SignInTest, ClientLoginErrors) {
+    Reply bad = ClientLogin(kAlice, "wrong");
+    EXPECT_EQ(bad.status, 403);
+    EXPECT_EQ(bad.body, "Error=BadAuthentication\n");
+    EXPECT_EQ(ClientLogin("nobody@example.test", kPassword).body, "Error=BadAuthentication\n");
+    EXPECT_EQ(ClientLogin(kAlice, "").body, "Error=BadAuthentication\n");
+    EXPECT_EQ(ClientLogin("Alice@Example.TEST", kPassword).status, 200);
+    // A password with form characters arrives intact.
+    m_server->AddUser("bob@example.test", "a&b=c+d %");
+    EXPECT_EQ(ClientLogin("bob@example.test", "a&b=c+d %").status, 200);
+
+    const Reply service = ClientLogin(kAlice, kPassword, "cl");
+    EXPECT_EQ(service.status, 403);
+    EXPECT_EQ(service.body, "Error=ServiceDisabled\n");
+
+    m_server->SetAccountDisabled(kAlice, true);
+    EXPECT_EQ(ClientLogin(kAlice, kPassword).body, "Error=AccountDisabled\n");
+    m_server->SetAccountDisabled(kAlice, false);
+    EXPECT_EQ(ClientLogin(kAlice, kPassword).status, 200);
+
+    EXPECT_EQ(m_client->Send("GET", Url("/accounts/ClientLogin")).status, 405);
+    // Credentials never travel in the clear.
+    const Reply plain = m_client->Send("POST", PlainUrl("/accounts/ClientLogin"), {},
+                                       "Email=alice%40example.test&Passwd=secret&service=writely");
+    EXPECT_EQ(plain.status, 403);
+    EXPECT_EQ(plain.body.find("Auth="), std::string::npos);
+}
+
+TEST_F(SignInTest, TokenOfDisabledAccountStopsWorking) {
+    const std::string token = Token();
+    m_server->SetAccountDisabled(kAlice, true);
+    EXPECT_EQ(GData("GET", kList, token).status, 401);
+}
+
+TEST_F(SignInTest, ThreeFailuresAskForCaptchaThatMustBeSolved) {
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(ClientLogin(kAlice, "wrong").body, "Error=BadAuthentication\n");
+    // Now even the right password needs the picture.
+    Reply challenge = ClientLogin(kAlice, kPassword);
+    ASSERT_EQ(challenge.status, 403);
+    EXPECT_EQ(challenge.body.rfind("Url=", 0), 0u) << challenge.body;
+    EXPECT_NE(challenge.body.find("\nError=CaptchaRequired\n"), std::string::npos);
+    const std::string token = Between(challenge.body, "CaptchaToken=", "\n");
+    const std::string url = Between(challenge.body, "CaptchaUrl=", "\n");
+    ASSERT_FALSE(token.empty());
+    EXPECT_EQ(url.rfind("Captcha?ctoken=", 0), 0u);
+    EXPECT_EQ(challenge.body.back(), '\n');
+
+    // The client fetches the picture over plain http under /accounts/.
+    const Reply picture = m_client->Send("GET", PlainUrl("/accounts/" + url));
+    ASSERT_EQ(picture.status, 200);
+    EXPECT_EQ(picture.Header("Content-Type"), "image/png");
+    EXPECT_EQ(picture.body.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+
+    const auto answer = m_server->CaptchaAnswer(token);
+    ASSERT_TRUE(answer);
+    // A wrong answer uses the challenge up and brings a new one.
+    Reply wrong = ClientLogin(kAlice, kPassword, "writely",
+                              "&logintoken=" + token + "&logincaptcha=XXXXXXXX");
+    EXPECT_NE(wrong.body.find("CaptchaRequired"), std::string::npos);
+    EXPECT_FALSE(m_server->CaptchaAnswer(token));
+    const std::string second = Between(wrong.body, "CaptchaToken=", "\n");
+    const auto secondAnswer = m_server->CaptchaAnswer(second);
+    ASSERT_TRUE(secondAnswer);
+
+    char* escaped = curl_easy_escape(nullptr, second.c_str(), 0);
+    const std::string tokenField = escaped;
+    curl_free(escaped);
+    Reply solved = ClientLogin(kAlice, kPassword, "writely",
+                               "&logintoken=" + tokenField + "&logincaptcha=" + *secondAnswer);
+    EXPECT_EQ(solved.status, 200) << solved.body;
+    // Solved once, the account signs in normally again.
+    EXPECT_EQ(ClientLogin(kAlice, kPassword, "wise").status, 200);
+    EXPECT_EQ(m_client->Send("GET", PlainUrl("/accounts/Captcha?ctoken=nothing")).status, 404);
+}
+
+TEST_F(SignInTest, CaptchaCanBeSwitchedOnAndOff) {
+    m_server->SetCaptchaRequired(kAlice, true);
+    EXPECT_NE(ClientLogin(kAlice, kPassword).body.find("Error=CaptchaRequired"), std::string::npos);
+    m_server->SetCaptchaRequired(kAlice, false);
+    EXPECT_EQ(ClientLogin(kAlice, kPassword).status, 200);
+}
+
+TEST_F(SignInTest, WebFormSignInSetsSessionCookies) {
+    // The first visit leads to the sign-in page, which sets GALX.
+    const Reply first = m_client->Send("GET", Url(""), {}, {}, true);
+    EXPECT_EQ(first.status, 200);
+    const std::string galx = m_client->Cookie("GALX");
+    ASSERT_FALSE(galx.empty());
+    EXPECT_TRUE(m_client->Cookie("SID").empty());
+
+    const std::string home = Url("/");
+    const std::string form = "GALX=" + galx + "&continue=" + home + "&followup=" + home +
+                             "&Email=alice%40example.test&Passwd=secret&service=writely";
+    const Reply signedIn =
+        m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {}, form, false);
+    EXPECT_EQ(signedIn.status, 302);
+    EXPECT_EQ(signedIn.Header("Location"), home);
+    EXPECT_FALSE(m_client->Cookie("SID").empty());
+    EXPECT_FALSE(m_client->Cookie("HSID").empty());
+
+    const Reply page = m_client->Send("GET", home);
+    EXPECT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find(kAlice), std::string::npos);
+}
+
+TEST_F(SignInTest, WebFormRefusesForeignFormTokenAndBadPassword) {
+    m_client->Send("GET", Url("/accounts/ServiceLogin"));
+    const std::string galx = m_client->Cookie("GALX");
+    ASSERT_FALSE(galx.empty());
+    const std::string tail = "&continue=https://evil.example/&Email=alice%40example.test";
+
+    // A form token that does not match the cookie.
+    Reply forged = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                                  "GALX=forged" + tail + "&Passwd=secret");
+    EXPECT_EQ(forged.status, 400);
+    EXPECT_TRUE(m_client->Cookie("SID").empty());
+
+    Reply wrong = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                                 "GALX=" + galx + tail + "&Passwd=nope");
+    EXPECT_EQ(wrong.status, 200);
+    EXPECT_NE(wrong.body.find("incorrect"), std::string::npos);
+    EXPECT_TRUE(m_client->Cookie("SID").empty());
+
+    // Right password: the foreign continue address is replaced by our home page.
+    Reply ok = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                              "GALX=" + galx + tail + "&Passwd=secret");
+    EXPECT_EQ(ok.status, 302);
+    EXPECT_EQ(ok.Header("Location"), Url("/"));
+}
+
+}  // namespace
+}  // namespace tallowdesk::server::test
