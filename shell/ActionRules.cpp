@@ -1,0 +1,42 @@
+#include "ActionRules.h"
+
+#include "model/FeedCatalogue.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+std::string CategoryUrl(const char* label) {
+    for (const Category& c : CategoryTable())
+        if (c.label == label) return c.url;
+    return {};
+}
+
+}  // namespace
+
+ActionAvailability ComputeAvailability(const FrameState& s) {
+    ActionAvailability a;
+    a.goBack = s.historySize > 1;
+    a.refresh = !s.processing;
+    a.search = !s.processing;
+    a.upload = !s.processing && !s.transferBusy;
+    a.moveToTrash = s.currentUrl != CategoryUrl(" Trash") && s.selectedRows > 0;
+    a.star = s.selectedRows > 0;
+    a.listCommands = !s.treeActive;
+    a.arrange = s.iconStyle;
+    if (s.treeActive) a.moveToTrash = false;
+    return a;
+}
+
+QString StarLabel::Update(const std::string& currentUrl) {
+    const bool starred = currentUrl == CategoryUrl(" Starred");
+    if (starred) {
+        m_text = QStringLiteral("UnStar");
+        m_unstar = true;
+    } else if (m_unstar) {
+        m_text = QStringLiteral("Star");
+        m_unstar = false;
+    }
+    return m_text;
+}
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <string>
+
+namespace tallowdesk::shell {
+
+// What the availability of the frame's commands depends on.
+struct FrameState {
+    bool processing = false;  // a listing or search runs
+    bool transferBusy = false;
+    std::size_t historySize = 0;
+    std::string currentUrl;
+    int selectedRows = 0;
+    bool treeActive = false;  // the folder tree has the focus
+    bool iconStyle = false;   // the list shows large or small icons
+};
+
+struct ActionAvailability {
+    bool goBack = false;
+    bool refresh = false;
+    bool search = false;
+    bool upload = false;
+    bool moveToTrash = false;
+    bool star = false;
+    // Open, Rename, Share, Download, Create Folder: off while the tree is active.
+    bool listCommands = true;
+    bool arrange = false;
+};
+
+ActionAvailability ComputeAvailability(const FrameState& state);
+
+// The star item reads "Add star" until the Starred category has been shown,
+// then "UnStar" there and "Star" elsewhere.
+class StarLabel {
+public:
+    // Call whenever the location changes; returns the item's text.
+    QString Update(const std::string& currentUrl);
+    QString Text() const { return m_text; }
+    bool Unstar() const { return m_unstar; }
+
+private:
+    QString m_text = QStringLiteral("Add star");
+    bool m_unstar = false;
+};
+
+}  // namespace tallowdesk::shell

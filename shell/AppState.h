@@ -1,0 +1,37 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "Navigation.h"
+#include "ServiceCalls.h"
+#include "model/EntryList.h"
+#include "model/ListingWorker.h"
+
+namespace tallowdesk {
+class ServiceClient;
+}
+
+namespace tallowdesk::shell {
+
+// The state the window and the workers share, owned by the application
+// object and handed (as a shared pointer, so detached workers keep it alive)
+// to whoever needs it.
+//
+// Threads: entries, folders and listing lock themselves; the flags are
+// atomic; client, calls and navigation belong to the UI thread (workers get
+// copies of the calls, which keep their client alive).
+struct AppState {
+    std::shared_ptr<ServiceClient> client;
+    ServiceCalls calls = OfflineServiceCalls();
+    EntryList entries;
+    FolderList folders;
+    ListingControl listing;
+    Navigation navigation;
+
+    std::atomic<bool> transferBusy{false};    // a download or upload runs
+    std::atomic<bool> transferCancel{false};  // a running transfer must stop
+    std::atomic<bool> treeBusy{false};        // "Refresh tree" runs
+};
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,315 @@
+#include "CLeftView.h"
+
+#include <tinyxml2.h>
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QMouseEvent>
+
+#include "AppState.h"
+#include "Worker.h"
+#include "model/FeedCatalogue.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+std::vector<QIcon> TreeImages() {
+    std::vector<QIcon> images;
+    for (int i = 0; i <= kPlaceholderImage; ++i)
+        images.emplace_back(QStringLiteral(":/tallowdesk/tree_%1.png").arg(i));
+    return images;
+}
+
+// Parses each folder of the feed into the folder list and has the tree
+// insert it under parent (sent: the strings live on this stack).
+void AddFolders(const tinyxml2::XMLDocument& doc, TreeNodeId parent, FolderList& folders,
+                const TreeViewPort& tree) {
+    const tinyxml2::XMLElement* feed = doc.FirstChildElement("feed");
+    if (!feed) return;
+    for (const tinyxml2::XMLElement* e = feed->FirstChildElement("entry"); e;
+         e = e->NextSiblingElement("entry")) {
+        auto entry = std::make_shared<const DocEntry>(ParseEntry(*e));
+        folders.Append(entry);
+        const std::string title = entry->title.value_or(std::string());
+        const std::string url = FolderContentsUrl(*entry);
+        tree.AddFolderToTreeView(FolderNodeBlock{parent, title, url});
+    }
+}
+
+struct TreeBlock {
+    std::shared_ptr<AppState> state;
+    ServiceCalls calls;
+    TreeViewPort tree;
+    std::string url;
+    TreeNodeId node = kTreeRoot;
+};
+
+// Failures leave the placeholder and say nothing.
+void FolderLoader(TreeBlock& b) {
+    tinyxml2::XMLDocument doc;
+    try {
+        b.calls.getFeed(FolderLoaderUrl(b.url), doc);
+    } catch (...) {
+        b.state->treeBusy.store(false);
+        return;
+    }
+    if (b.node != kTreeRoot) b.tree.DeleteChildren(b.node);
+    AddFolders(doc, b.node, b.state->folders, b.tree);
+    b.tree.ChangeItemIcon(b.node, kFolderImage);
+    b.state->treeBusy.store(false);
+}
+
+void TreeRefresher(TreeBlock& b) {
+    tinyxml2::XMLDocument doc;
+    std::optional<std::string> error;
+    try {
+        b.calls.getFeed(RootSubFoldersUrl(), doc);
+    } catch (const std::exception& e) {
+        error = e.what();
+    } catch (...) {
+        error = "Refreshing failed, please try again later";
+    }
+    b.tree.DeleteNode(b.node);
+    if (error) {
+        b.tree.TreeRefreshFailed(*error);
+        b.state->treeBusy.store(false);
+        return;
+    }
+    b.tree.AddGeneralCategories();
+    AddFolders(doc, kTreeRoot, b.state->folders, b.tree);
+    b.state->treeBusy.store(false);
+}
+
+}  // namespace
+
+std::string FolderLoaderUrl(const std::string& contentsUrl) {
+    if (!contentsUrl.empty() && contentsUrl.back() == '/') return contentsUrl + "-/folder";
+    return contentsUrl + "/-/folder";
+}
+
+CLeftView::CLeftView(std::shared_ptr<AppState> state, QWidget* parent)
+    : QTreeView(parent), m_state(std::move(state)) {
+    setObjectName(QStringLiteral("folderTree"));
+    m_model = new FolderTreeModel(this);
+    m_model->SetImages(TreeImages());
+    setModel(m_model);
+    setHeaderHidden(true);
+    // Long names scroll sideways instead of being cut.
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setStretchLastSection(false);
+    setRootIsDecorated(true);
+    setUniformRowHeights(true);
+    setIconSize(QSize(16, 16));
+    setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::SelectedClicked);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    connect(this, &QTreeView::expanded, this, &CLeftView::OnExpanded);
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) { OnCurrentChanged(current); });
+    connect(m_model, &FolderTreeModel::RenameRequested, this, &CLeftView::OnRenameRequested);
+}
+
+void CLeftView::SetUp() {
+    m_model->AddCategories(CategoryTable());
+    StartFolderLoader(RootFolderUrl(), kTreeRoot);
+    m_contextNode = kTreeRoot;
+}
+
+void CLeftView::StartFolderLoader(const std::string& url, TreeNodeId node) {
+    StartWorker(std::make_unique<TreeBlock>(
+                    TreeBlock{m_state, m_state->calls, TreeViewPort(this), url, node}),
+                FolderLoader);
+}
+
+void CLeftView::OnExpanded(const QModelIndex& index) {
+    if (m_refreshing) return;
+    const TreeNodeId node = m_model->NodeAt(index);
+    if (!m_model->MarkExpanded(node)) return;
+    const std::string url = m_model->UrlOf(node);
+    if (m_model->KindOf(node) == FolderTreeModel::Kind::Folder && !url.empty())
+        StartFolderLoader(url, node);
+}
+
+void CLeftView::OnCurrentChanged(const QModelIndex& current) {
+    if (m_refreshing || !current.isValid()) return;
+    const TreeNodeId node = m_model->NodeAt(current);
+    emit NodeSelected(m_model->ImageOf(node) == kPlaceholderImage,
+                      m_model->TextOf(node).toStdString(), m_model->UrlOf(node));
+}
+
+bool CLeftView::ContextNodeIsFolder() const {
+    return m_model->KindOf(m_contextNode) == FolderTreeModel::Kind::Folder &&
+           m_model->Exists(m_contextNode);
+}
+
+void CLeftView::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_listBusy && m_listBusy()) return;
+    m_contextNode = m_model->NodeAt(indexAt(event->pos()));
+    const bool onFolder = m_contextNode != kTreeRoot &&
+                          m_model->KindOf(m_contextNode) != FolderTreeModel::Kind::Category;
+    emit ContextMenuWanted(onFolder, event->globalPos());
+}
+
+void CLeftView::mousePressEvent(QMouseEvent* event) {
+    // A right click names the node for the menu; it does not select it (that
+    // would list its contents and keep the menu away while listing).
+    if (event->button() == Qt::RightButton) {
+        event->accept();
+        return;
+    }
+    QTreeView::mousePressEvent(event);
+}
+
+DocEntryPtr CLeftView::FolderEntryOf(TreeNodeId node) const {
+    const std::string url = m_model->UrlOf(node);
+    return url.empty() ? nullptr : m_state->folders.FindByContentSrc(url);
+}
+
+void CLeftView::RefreshTree() {
+    if ((m_listBusy && m_listBusy()) || m_state->treeBusy.exchange(true)) return;
+    m_refreshing = true;
+    ClearEntryList(m_state->folders);
+    m_model->Clear();
+    m_refreshing = false;
+    const TreeNodeId placeholder =
+        m_model->AddPlaceholder(kTreeRoot, QStringLiteral("Refreshing the tree..."));
+    StartWorker(std::make_unique<TreeBlock>(
+                    TreeBlock{m_state, m_state->calls, TreeViewPort(this), {}, placeholder}),
+                TreeRefresher);
+    m_contextNode = kTreeRoot;
+}
+
+void CLeftView::RenameContextNode() {
+    if (m_contextNode == kTreeRoot || IsCategoryUrl(m_model->UrlOf(m_contextNode))) return;
+    const QModelIndex index = m_model->IndexOf(m_contextNode);
+    if (!index.isValid()) return;
+    setCurrentIndex(index);
+    edit(index);
+}
+
+void CLeftView::OnRenameRequested(TreeNodeId node, const QString& title) {
+    const QString old = m_model->TextOf(node);
+    if (title.isEmpty() || title == old) return;
+    const std::string url = m_model->UrlOf(node);
+    if (IsCategoryUrl(url)) return;
+    const DocEntryPtr entry = FolderEntryOf(node);
+    if (!entry) {
+        // Built from a short id, not read from the service: nothing to ask it.
+        FolderRenameFinished(node, title.toStdString());
+        return;
+    }
+    struct Block {
+        ServiceCalls calls;
+        TreeViewPort tree;
+        TreeNodeId node;
+        std::string editHref;
+        std::string title;
+    };
+    StartWorker(std::make_unique<Block>(Block{m_state->calls, TreeViewPort(this), node,
+                                              entry->editHref.value_or(std::string()),
+                                              title.toStdString()}),
+                [](Block& b) {
+                    std::optional<std::string> done;
+                    try {
+                        b.calls.renameEntry(b.editHref, b.title);
+                        done = b.title;
+                    } catch (...) {
+                        // Silent: the label keeps its old text.
+                    }
+                    b.tree.FolderRenameFinished(b.node, done);
+                });
+}
+
+void CLeftView::FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) {
+    if (node == kTreeRoot || !title || !m_model->Exists(node)) return;
+    m_model->SetText(node, QString::fromStdString(*title));
+    emit FolderRenamed(*title, m_model->UrlOf(node));
+}
+
+void CLeftView::TrashContextNode() {
+    if (m_contextNode == kTreeRoot || IsCategoryUrl(m_model->UrlOf(m_contextNode))) return;
+    const DocEntryPtr entry = FolderEntryOf(m_contextNode);
+    if (!entry || !entry->resourceId) return;
+    struct Block {
+        ServiceCalls calls;
+        TreeViewPort tree;
+        std::string resourceId;
+    };
+    StartWorker(
+        std::make_unique<Block>(Block{m_state->calls, TreeViewPort(this), *entry->resourceId}),
+        [](Block& b) {
+            try {
+                b.calls.trashEntry(b.resourceId);
+            } catch (...) {
+                return;  // silent: nothing changes
+            }
+            b.tree.FolderTrashed(b.resourceId);
+        });
+}
+
+void CLeftView::FolderTrashed(const std::string& resourceId) {
+    DeleteItemByResourceId(resourceId);
+    emit FolderRemoved(resourceId);
+}
+
+void CLeftView::ExpandNodeOfUrl(const std::string& url) {
+    const TreeNodeId node = m_model->FindByUrl(url);
+    if (node != kTreeRoot) expand(m_model->IndexOf(node));
+}
+
+void CLeftView::SelectNodeOfUrl(const std::string& url) {
+    const TreeNodeId node = m_model->FindByUrl(url);
+    if (node == kTreeRoot) {
+        // Also forget the current node, so that choosing it again counts.
+        selectionModel()->clear();
+        return;
+    }
+    const QModelIndex index = m_model->IndexOf(node);
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    scrollTo(index);
+}
+
+void CLeftView::AddFolderToTreeView(const FolderNodeBlock& block) {
+    if (block.parent != kTreeRoot && !m_model->Exists(block.parent)) return;
+    m_model->AddFolder(block.parent, QString::fromStdString(block.title), block.url);
+}
+
+void CLeftView::DeleteChildren(TreeNodeId node) {
+    m_model->DeleteChildren(node);
+}
+
+void CLeftView::ChangeItemIcon(TreeNodeId node, int image) {
+    if (node != kTreeRoot) m_model->SetImage(node, image, image);
+}
+
+void CLeftView::DeleteItemByResourceId(const std::string& resourceId) {
+    const DocEntryPtr entry = m_state->folders.FindByResourceId(resourceId);
+    if (!entry) return;
+    const TreeNodeId node = m_model->FindByUrl(FolderContentsUrl(*entry));
+    if (node != kTreeRoot) m_model->DeleteNode(node);
+}
+
+void CLeftView::DeleteItemByEditLink(const std::string& editHref) {
+    const DocEntryPtr entry = m_state->folders.FindByEditHref(editHref);
+    if (!entry) return;
+    const TreeNodeId node = m_model->FindByUrl(FolderContentsUrl(*entry));
+    if (node != kTreeRoot) m_model->DeleteNode(node);
+}
+
+void CLeftView::FolderNameChangedInList(const std::string& title, const std::string& url) {
+    const TreeNodeId node = m_model->FindByUrl(url);
+    if (node != kTreeRoot) m_model->SetText(node, QString::fromStdString(title));
+}
+
+void CLeftView::AddGeneralCategories() {
+    m_model->AddCategories(CategoryTable());
+}
+
+void CLeftView::DeleteNode(TreeNodeId node) {
+    m_model->DeleteNode(node);
+}
+
+void CLeftView::TreeRefreshFailed(const std::string& message) {
+    emit ErrorMessage(QString::fromStdString(message));
+}
+
+}  // namespace tallowdesk::shell

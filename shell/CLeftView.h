@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QTreeView>
+#include <functional>
+#include <memory>
+
+#include "FolderTreeModel.h"
+#include "UiMessages.h"
+
+namespace tallowdesk::shell {
+
+struct AppState;
+
+// The left pane: categories and folders. Owns the tree model; starts the
+// folder loader on a folder's first expansion and the tree refresh, renames
+// and trashes folders on workers, and receives the tree workers' messages.
+// Selecting a node asks for a location change (the frame decides). UI thread.
+class CLeftView : public QTreeView, public TreeViewMessages {
+    Q_OBJECT
+public:
+    CLeftView(std::shared_ptr<AppState> state, QWidget* parent = nullptr);
+
+    FolderTreeModel* Model() const { return m_model; }
+    // Whether the entry list is busy listing; commands here wait for it.
+    void SetListBusyTest(std::function<bool()> test) { m_listBusy = std::move(test); }
+
+    // Categories and the top-level folders (once, when the window is made).
+    void SetUp();
+    // Node under the last context-menu click (kTreeRoot for none).
+    TreeNodeId ContextNode() const { return m_contextNode; }
+    bool ContextNodeIsFolder() const;
+
+    // Commands of the tree's context menu.
+    void RefreshTree();
+    void RenameContextNode();
+    void TrashContextNode();
+
+    void ExpandNodeOfUrl(const std::string& url);
+    void SelectNodeOfUrl(const std::string& url);
+
+    // TreeViewMessages, delivered through a TreeViewPort.
+    void AddFolderToTreeView(const FolderNodeBlock& block) override;
+    void DeleteChildren(TreeNodeId node) override;
+    void ChangeItemIcon(TreeNodeId node, int image) override;
+    void DeleteItemByResourceId(const std::string& resourceId) override;
+    void DeleteItemByEditLink(const std::string& editHref) override;
+    void FolderNameChangedInList(const std::string& title, const std::string& url) override;
+    void AddGeneralCategories() override;
+    void DeleteNode(TreeNodeId node) override;
+    void FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) override;
+    void FolderTrashed(const std::string& resourceId) override;
+    void TreeRefreshFailed(const std::string& message) override;
+
+signals:
+    void NodeSelected(bool isPlaceholder, const std::string& label, const std::string& url);
+    // The menu for a folder node, or the short one (empty space, category).
+    void ContextMenuWanted(bool onFolder, const QPoint& globalPos);
+    // Tell the entry list: a folder got a new name / went to the trash.
+    void FolderRenamed(const std::string& title, const std::string& url);
+    void FolderRemoved(const std::string& resourceId);
+    void ErrorMessage(const QString& text);
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void StartFolderLoader(const std::string& url, TreeNodeId node);
+    void OnExpanded(const QModelIndex& index);
+    void OnCurrentChanged(const QModelIndex& current);
+    void OnRenameRequested(TreeNodeId node, const QString& title);
+    DocEntryPtr FolderEntryOf(TreeNodeId node) const;
+
+    std::shared_ptr<AppState> m_state;
+    FolderTreeModel* m_model;
+    std::function<bool()> m_listBusy;
+    bool m_refreshing = false;
+    TreeNodeId m_contextNode = kTreeRoot;
+};
+
+// The feed of a folder's sub-folders.
+std::string FolderLoaderUrl(const std::string& contentsUrl);
+
+}  // namespace tallowdesk::shell

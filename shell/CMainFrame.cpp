@@ -1,0 +1,295 @@
+#include "CMainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QToolBar>
+#include <QUrl>
+
+#include "ActionHandler.h"
+#include "AppState.h"
+#include "CLeftView.h"
+#include "CTallowdeskView.h"
+#include "Resources.h"
+#include "Worker.h"
+#include "dialogs/CAboutDlg.h"
+#include "dialogs/CMsgDlg.h"
+#include "settings/ServiceHosts.h"
+
+namespace tallowdesk::shell {
+
+CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, QWidget* parent)
+    : QMainWindow(parent), m_state(std::move(state)), m_hooks(std::move(hooks)) {
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowTitle(QStringLiteral("Tallowdesk"));
+    setWindowIcon(AppIcon());
+    m_actions = new ActionHandler(this);
+
+    auto* toolBar = addToolBar(QStringLiteral("Toolbar"));
+    toolBar->setObjectName(QStringLiteral("mainToolBar"));
+    toolBar->setMovable(false);
+    m_actions->FillToolBar(toolBar);
+    m_actions->FillMenuBar(menuBar(), toolBar->toggleViewAction());
+
+    m_splitter = new QSplitter(Qt::Horizontal, this);
+    m_splitter->setObjectName(QStringLiteral("mainSplitter"));
+    m_tree = new CLeftView(m_state, m_splitter);
+    m_list = new CTallowdeskView(m_state, m_splitter);
+    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_list);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({180, 620});
+    setCentralWidget(m_splitter);
+    m_tree->SetListBusyTest([list = m_list] { return list->Processing(); });
+
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    m_quota = new QLabel(this);
+    m_quota->setObjectName(QStringLiteral("quotaLabel"));
+    m_quota->setMinimumWidth(
+        m_quota->fontMetrics().horizontalAdvance(QString(103, QLatin1Char(' '))));
+    // The count lives in a label so that prompts shown while hovering a command
+    // cover it only for as long as they last.
+    m_statusText = new QLabel(QStringLiteral("Ready"), this);
+    m_statusText->setObjectName(QStringLiteral("statusText"));
+    statusBar()->addWidget(m_statusText, 1);
+    statusBar()->addPermanentWidget(m_quota);
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = new QSystemTrayIcon(AppIcon(), this);
+        m_tray->setToolTip(QStringLiteral("Tallowdesk"));
+        m_tray->setContextMenu(m_actions->TrayMenu());
+        connect(m_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (reason == QSystemTrayIcon::Trigger) RestoreFromTray();
+                });
+    }
+    resize(960, 600);
+    ConnectActions();
+    UpdateActions();
+}
+
+CMainFrame::~CMainFrame() {
+    // Destroying the child widgets moves the focus; this frame must not hear it.
+    disconnect(m_focusConnection);
+}
+
+void CMainFrame::ConnectActions() {
+    ActionHandler* a = m_actions;
+    connect(a->back, &QAction::triggered, this, &CMainFrame::GoBack);
+    connect(a->refresh, &QAction::triggered, m_list, &CTallowdeskView::RefreshList);
+    connect(a->exit, &QAction::triggered, this, &CMainFrame::Exit);
+    connect(a->trayExit, &QAction::triggered, this, &CMainFrame::Exit);
+    connect(a->trayOpen, &QAction::triggered, this, &CMainFrame::RestoreFromTray);
+    connect(a->statusBarToggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
+    connect(a->largeIcons, &QAction::triggered, this,
+            [this] { m_list->SetStyle(ListStyle::LargeIcons); });
+    connect(a->smallIcons, &QAction::triggered, this,
+            [this] { m_list->SetStyle(ListStyle::SmallIcons); });
+    connect(a->list, &QAction::triggered, this, [this] { m_list->SetStyle(ListStyle::List); });
+    connect(a->details, &QAction::triggered, this,
+            [this] { m_list->SetStyle(ListStyle::Details); });
+    connect(a->nextPane, &QAction::triggered, this, &CMainFrame::SwitchPane);
+    connect(a->previousPane, &QAction::triggered, this, &CMainFrame::SwitchPane);
+    connect(a->helpContent, &QAction::triggered, this, [] {
+        QDesktopServices::openUrl(QUrl(QStringLiteral("http://%1/quick-start-guide.html")
+                                           .arg(QString::fromStdString(Hosts().homeHost))));
+    });
+    connect(a->moreStorage, &QAction::triggered, this, [] {
+        QDesktopServices::openUrl(QUrl(QStringLiteral("https://%1/accounts/PurchaseStorage")
+                                           .arg(QString::fromStdString(Hosts().accountsHost))));
+    });
+    connect(a->about, &QAction::triggered, this, &CMainFrame::ShowAbout);
+    connect(a, &ActionHandler::NotAvailableYet, this, &CMainFrame::NotAvailableYet);
+    if (m_hooks.showSettings) {
+        a->settings->disconnect(a);
+        connect(a->settings, &QAction::triggered, this, [this] { m_hooks.showSettings(); });
+    }
+    if (m_hooks.checkForUpdates) {
+        a->checkUpdates->disconnect(a);
+        connect(a->checkUpdates, &QAction::triggered, this, [this] { m_hooks.checkForUpdates(); });
+    }
+
+    // Folder tree.
+    connect(a->refreshTree, &QAction::triggered, m_tree, &CLeftView::RefreshTree);
+    connect(a->treeRename, &QAction::triggered, m_tree, &CLeftView::RenameContextNode);
+    connect(a->treeMoveToTrash, &QAction::triggered, m_tree, &CLeftView::TrashContextNode);
+    connect(m_tree, &CLeftView::NodeSelected, this, &CMainFrame::OnNodeSelected);
+    connect(m_tree, &CLeftView::ContextMenuWanted, this, [this](bool onFolder, const QPoint& pos) {
+        UpdateActions();
+        (onFolder ? m_actions->TreeFolderMenu() : m_actions->TreeShortMenu())->popup(pos);
+    });
+    connect(m_tree, &CLeftView::FolderRenamed, m_list, &CTallowdeskView::FolderNameChangedInTree);
+    connect(m_tree, &CLeftView::FolderRemoved, m_list, &CTallowdeskView::DeleteItemByResourceId);
+    connect(m_tree, &CLeftView::ErrorMessage, this, [this](const QString& text) {
+        QMessageBox::critical(this, QStringLiteral("Error"), text);
+    });
+
+    // Entry list.
+    connect(m_list, &CTallowdeskView::StatusTextChanged, this,
+            [this](const QString& text) { m_statusText->setText(text); });
+    connect(m_list, &CTallowdeskView::ProcessingChanged, this, &CMainFrame::UpdateActions);
+    connect(m_list, &CTallowdeskView::SelectionChanged, this, &CMainFrame::UpdateActions);
+    connect(m_list, &CTallowdeskView::ActivatedRow, a->open, &QAction::trigger);
+    connect(m_list, &CTallowdeskView::ExpandTreeNode, m_tree, &CLeftView::ExpandNodeOfUrl);
+    connect(m_list, &CTallowdeskView::SelectTreeNode, m_tree, &CLeftView::SelectNodeOfUrl);
+    connect(m_list, &CTallowdeskView::ContextMenuWanted, this, [this](const QPoint& pos) {
+        UpdateActions();
+        QMenu menu;
+        QMenu* views = menu.addMenu(QStringLiteral("View"));
+        views->addActions(m_actions->ViewStyleMenu()->actions());
+        menu.addSeparator();
+        menu.addActions({m_actions->refresh, m_actions->createFolder, m_actions->upload});
+        if (m_list->SelectedCount() > 0) {
+            menu.addSeparator();
+            menu.addActions({m_actions->open, m_actions->download, m_actions->rename,
+                             m_actions->moveToTrash, m_actions->star, m_actions->share});
+        }
+        menu.exec(pos);
+    });
+
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
+            if (now == m_tree)
+                m_treeActive = true;
+            else if (now && m_list->isAncestorOf(now))
+                m_treeActive = false;
+            UpdateActions();
+        });
+    connect(a->arrange, &QAction::triggered, m_list, &CTallowdeskView::ArrangeIcons);
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>())
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateActions);
+}
+
+void CMainFrame::Start() {
+    m_tree->SetUp();
+    m_actions->LocationChanged(m_state->navigation.Current().url);
+    m_list->RefreshList();
+    m_list->UpdateStatusText();
+}
+
+QString CMainFrame::StatusText() const {
+    return m_statusText->text();
+}
+
+void CMainFrame::UpdateActions() {
+    FrameState s;
+    s.processing = m_list->Processing();
+    s.transferBusy = m_state->transferBusy.load();
+    s.historySize = m_state->navigation.History().Size();
+    s.currentUrl = m_state->navigation.Current().url;
+    s.selectedRows = m_list->SelectedCount();
+    s.treeActive = m_treeActive;
+    s.iconStyle =
+        m_list->Style() == ListStyle::LargeIcons || m_list->Style() == ListStyle::SmallIcons;
+    m_actions->Apply(s);
+}
+
+void CMainFrame::OnNodeSelected(bool isPlaceholder, const std::string& label,
+                                const std::string& url) {
+    if (!m_state->navigation.SelectNode(isPlaceholder, label, url)) return;
+    m_actions->LocationChanged(url);
+    m_list->RefreshList();
+    UpdateActions();
+}
+
+void CMainFrame::GoBack() {
+    if (!m_state->navigation.GoBack()) return;
+    m_actions->LocationChanged(m_state->navigation.Current().url);
+    m_list->RefreshList();
+    UpdateActions();
+}
+
+void CMainFrame::SwitchPane() {
+    if (m_tree->hasFocus())
+        m_list->ActiveView()->setFocus(Qt::OtherFocusReason);
+    else
+        m_tree->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_exiting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    HideToTray();
+}
+
+void CMainFrame::HideToTray() {
+    if (!m_tray) {
+        // Without a tray there would be no way back: only minimise.
+        showMinimized();
+        return;
+    }
+    showMinimized();
+    hide();
+    m_tray->show();
+    m_tray->showMessage(QStringLiteral("Tallowdesk"),
+                        QStringLiteral("Tallowdesk is still running in background..."),
+                        QSystemTrayIcon::Information, 2000);
+}
+
+void CMainFrame::RestoreFromTray() {
+    if (m_tray) m_tray->hide();
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::Exit() {
+    m_state->transferCancel.store(true);
+    if (m_tray) m_tray->hide();
+    m_exiting = true;
+    QCoreApplication::exit(0);
+}
+
+void CMainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_list->Processing()) m_list->ProcessingWindow()->ShowOverParent();
+    StartQuotaWorker();
+}
+
+void CMainFrame::hideEvent(QHideEvent* event) {
+    QMainWindow::hideEvent(event);
+    StartQuotaWorker();
+}
+
+void CMainFrame::StartQuotaWorker() {
+    if (!m_state->calls.quotaText) return;
+    struct Block {
+        std::function<std::optional<std::string>()> quota;
+        QPointer<QLabel> label;
+    };
+    StartWorker(std::make_unique<Block>(Block{m_state->calls.quotaText, m_quota}), [](Block& b) {
+        std::optional<std::string> text;
+        try {
+            text = b.quota();
+        } catch (...) {
+            return;  // quota failures are silent
+        }
+        if (!text) return;
+        notifier::Post([label = b.label, text = QString::fromStdString(*text)] {
+            if (label) label->setText(text);
+        });
+    });
+}
+
+void CMainFrame::ShowAbout() {
+    CAboutDlg about(m_state->calls.quotaText, this);
+    about.exec();
+}
+
+void CMainFrame::NotAvailableYet(const QString& command) {
+    statusBar()->showMessage(
+        QStringLiteral("\"%1\" is not available in this version yet.").arg(command), 5000);
+}
+
+}  // namespace tallowdesk::shell

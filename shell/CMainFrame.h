@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QSplitter;
+class QSystemTrayIcon;
+
+namespace tallowdesk::shell {
+
+class ActionHandler;
+class CLeftView;
+class CTallowdeskView;
+struct AppState;
+
+// Hooks into features that come with other parts of the program.
+struct FrameHooks {
+    std::function<void()> showSettings;
+    std::function<void()> checkForUpdates;
+};
+
+// The one top-level window: menus, toolbar, the tree and the list in a
+// splitter, a status bar with the item count and the storage sentence, and
+// the tray icon that keeps the program running while the window is closed.
+// Wires the action handler to the views. UI thread.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks = {}, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    CLeftView* Tree() const { return m_tree; }
+    CTallowdeskView* List() const { return m_list; }
+    ActionHandler* Actions() const { return m_actions; }
+    QLabel* QuotaLabel() const { return m_quota; }
+    QString StatusText() const;
+
+    // Fills the tree and lists the first location.
+    void Start();
+    void HideToTray();
+    void RestoreFromTray();
+    void Exit();
+    void GoBack();
+    void UpdateActions();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void ConnectActions();
+    void OnNodeSelected(bool isPlaceholder, const std::string& label, const std::string& url);
+    void SwitchPane();
+    void StartQuotaWorker();
+    void ShowAbout();
+    void NotAvailableYet(const QString& command);
+
+    std::shared_ptr<AppState> m_state;
+    FrameHooks m_hooks;
+    ActionHandler* m_actions;
+    QSplitter* m_splitter;
+    CLeftView* m_tree;
+    CTallowdeskView* m_list;
+    QLabel* m_statusText;
+    QLabel* m_quota;
+    QSystemTrayIcon* m_tray = nullptr;
+    bool m_exiting = false;
+    bool m_treeActive = false;
+    QMetaObject::Connection m_focusConnection;  // the pane that had the focus last
+};
+
+}  // namespace tallowdesk::shell

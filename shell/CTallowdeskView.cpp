@@ -1,0 +1,256 @@
+#include "CTallowdeskView.h"
+
+#include <tinyxml2.h>
+
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QListView>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "AppState.h"
+#include "EntryListModel.h"
+#include "Worker.h"
+#include "dialogs/CMsgDlg.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+std::vector<QIcon> EntryIcons() {
+    std::vector<QIcon> icons;
+    for (int i = 0; i <= 10; ++i) {
+        QIcon icon;
+        icon.addFile(QStringLiteral(":/tallowdesk/entry16_%1.png").arg(i), QSize(16, 16));
+        icon.addFile(QStringLiteral(":/tallowdesk/entry32_%1.png").arg(i), QSize(32, 32));
+        icons.push_back(icon);
+    }
+    return icons;
+}
+
+// The listing worker's reports, turned into the list view's messages.
+class PortSink : public ListingSink {
+public:
+    explicit PortSink(ListViewPort port) : m_port(std::move(port)) {}
+    void ResetList() override { m_port.ListingReset(); }
+    void EntriesAdded(std::uint64_t generation, std::size_t firstIndex) override {
+        m_port.EntryItemsAdded(generation, firstIndex);
+    }
+    void ListingFinished(const CurrentLocation& location) override {
+        m_port.ListingFinished(location);
+    }
+
+private:
+    ListViewPort m_port;
+};
+
+}  // namespace
+
+QString ListingLine(const QString& title) {
+    return QStringLiteral("Getting file information for \"") + title + QStringLiteral(" \"... ");
+}
+
+CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* parent)
+    : QWidget(parent), m_state(std::move(state)) {
+    setObjectName(QStringLiteral("entryListView"));
+    m_model = new EntryListModel(this);
+    m_model->SetIcons(EntryIcons());
+    m_selection = new QItemSelectionModel(m_model, this);
+
+    m_iconView = new QListView(this);
+    m_iconView->setObjectName(QStringLiteral("entryIconView"));
+    m_detailsView = new QTreeView(this);
+    m_detailsView->setObjectName(QStringLiteral("entryDetailsView"));
+    for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_iconView),
+                                 static_cast<QAbstractItemView*>(m_detailsView)}) {
+        v->setModel(m_model);
+        v->setSelectionModel(m_selection);
+        v->setSelectionMode(QAbstractItemView::ExtendedSelection);
+        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        v->setContextMenuPolicy(Qt::DefaultContextMenu);
+        v->viewport()->installEventFilter(this);
+        connect(v, &QAbstractItemView::activated, this,
+                [this](const QModelIndex& i) { emit ActivatedRow(i.row()); });
+    }
+    m_detailsView->setRootIsDecorated(false);
+    m_detailsView->setUniformRowHeights(true);
+    m_detailsView->setAllColumnsShowFocus(true);
+    m_detailsView->setSortingEnabled(false);
+    QHeaderView* header = m_detailsView->header();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    header->setStretchLastSection(false);
+    const int widths[kColumnCount] = {160, 160, 80, 100, 160};
+    for (int c = 0; c < kColumnCount; ++c) header->resizeSection(c, widths[c]);
+    connect(header, &QHeaderView::sectionClicked, this, &CTallowdeskView::SortByColumn);
+
+    m_stack = new QStackedWidget(this);
+    m_stack->addWidget(m_iconView);
+    m_stack->addWidget(m_detailsView);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_stack);
+    SetStyle(ListStyle::Details);
+
+    connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
+        UpdateStatusText();
+        emit SelectionChanged();
+    });
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &CTallowdeskView::UpdateStatusText);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &CTallowdeskView::UpdateStatusText);
+
+    m_processing = new CMsgDlg(this);
+}
+
+CTallowdeskView::~CTallowdeskView() = default;
+
+QAbstractItemView* CTallowdeskView::ActiveView() const {
+    return m_style == ListStyle::Details ? static_cast<QAbstractItemView*>(m_detailsView)
+                                         : static_cast<QAbstractItemView*>(m_iconView);
+}
+
+int CTallowdeskView::SelectedCount() const {
+    return static_cast<int>(m_selection->selectedRows().size());
+}
+
+void CTallowdeskView::SetStyle(ListStyle style) {
+    m_style = style;
+    switch (style) {
+        case ListStyle::LargeIcons:
+            m_iconView->setViewMode(QListView::IconMode);
+            m_iconView->setIconSize(QSize(32, 32));
+            m_iconView->setGridSize(QSize(96, 72));
+            m_iconView->setFlow(QListView::LeftToRight);
+            m_iconView->setWrapping(true);
+            m_iconView->setWordWrap(true);
+            break;
+        case ListStyle::SmallIcons:
+            m_iconView->setViewMode(QListView::ListMode);
+            m_iconView->setIconSize(QSize(16, 16));
+            m_iconView->setGridSize(QSize(180, 22));
+            m_iconView->setFlow(QListView::LeftToRight);
+            m_iconView->setWrapping(true);
+            m_iconView->setWordWrap(false);
+            break;
+        case ListStyle::List:
+            m_iconView->setViewMode(QListView::ListMode);
+            m_iconView->setIconSize(QSize(16, 16));
+            m_iconView->setGridSize(QSize());
+            m_iconView->setFlow(QListView::TopToBottom);
+            m_iconView->setWrapping(true);
+            m_iconView->setWordWrap(false);
+            break;
+        case ListStyle::Details:
+            break;
+    }
+    if (style != ListStyle::Details) {
+        m_iconView->setResizeMode(QListView::Adjust);
+        m_iconView->setMovement(QListView::Static);
+    }
+    QWidget* shown = ActiveView();
+    const bool hadFocus = m_stack->currentWidget() && m_stack->currentWidget()->hasFocus();
+    m_stack->setCurrentWidget(shown);
+    if (hadFocus) shown->setFocus();
+}
+
+void CTallowdeskView::SetProcessing(bool on) {
+    if (on) {
+        if (isVisible()) m_processing->ShowOverParent();
+    } else {
+        m_processing->hide();
+    }
+    if (m_isProcessing == on) return;
+    m_isProcessing = on;
+    emit ProcessingChanged(on);
+}
+
+void CTallowdeskView::RefreshList() {
+    const CurrentLocation location = m_state->navigation.Current();
+    m_processing->SetLine(ListingLine(QString::fromStdString(location.title)));
+    SetProcessing(true);
+    m_model->Clear();
+    emit ExpandTreeNode(location.url);
+    if (!m_state->listing.Request(location)) return;  // the running worker restarts
+
+    struct Block {
+        std::shared_ptr<AppState> state;
+        FeedFetcher fetch;
+        ListViewPort view;
+    };
+    StartWorker(std::make_unique<Block>(Block{m_state, m_state->calls.getFeed, ListViewPort(this)}),
+                [](Block& b) {
+                    PortSink sink(b.view);
+                    RunListing(b.state->listing, b.state->entries, b.fetch, sink);
+                });
+}
+
+void CTallowdeskView::UpdateStatusText() {
+    emit StatusTextChanged(StatusText(m_model->rowCount(), SelectedCount()));
+}
+
+void CTallowdeskView::SortByColumn(int column) {
+    m_sort.Click(column);
+    m_model->sort(column, m_sort.Ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    UpdateStatusText();
+}
+
+void CTallowdeskView::ArrangeIcons() {
+    m_iconView->doItemsLayout();
+}
+
+void CTallowdeskView::EntryItemsAdded(std::uint64_t generation, std::size_t firstIndex) {
+    m_model->AppendFrom(m_state->entries, generation, firstIndex);
+    UpdateStatusText();
+}
+
+void CTallowdeskView::ListingReset() {
+    m_model->Clear();
+}
+
+void CTallowdeskView::ListingFinished(const CurrentLocation& location) {
+    SetProcessing(false);
+    UpdateStatusText();
+    emit SelectTreeNode(location.url);
+}
+
+void CTallowdeskView::AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) {
+    const tinyxml2::XMLElement* entry = reply.FirstChildElement("entry");
+    if (!entry) return;
+    auto record = std::make_shared<const DocEntry>(ParseEntry(*entry));
+    m_state->entries.Append(record);
+    m_model->InsertAtTop(std::move(record));
+    UpdateStatusText();
+}
+
+void CTallowdeskView::DeleteItemByResourceId(const std::string& resourceId) {
+    m_model->RemoveRowAt(m_model->FindRowByResourceId(resourceId));
+}
+
+void CTallowdeskView::DeleteItemByEditLink(const std::string& editHref) {
+    m_model->RemoveRowAt(m_model->FindRowByEditHref(editHref));
+}
+
+void CTallowdeskView::RefreshListView() {
+    RefreshList();
+}
+
+void CTallowdeskView::ExitActionThread(QObject* processingWindow) {
+    if (auto* window = qobject_cast<QWidget*>(processingWindow)) {
+        window->hide();
+        window->deleteLater();
+    }
+}
+
+void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const std::string& url) {
+    m_model->RenameByContentSrc(url, QString::fromStdString(title));
+}
+
+bool CTallowdeskView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ContextMenu) {
+        emit ContextMenuWanted(static_cast<QContextMenuEvent*>(event)->globalPos());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tallowdesk::shell

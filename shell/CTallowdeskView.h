@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+#include "EntryRules.h"
+#include "UiMessages.h"
+
+class QAbstractItemView;
+class QItemSelectionModel;
+class QListView;
+class QStackedWidget;
+class QTreeView;
+
+namespace tallowdesk::shell {
+
+class CMsgDlg;
+class EntryListModel;
+struct AppState;
+
+// How the entry list is drawn.
+enum class ListStyle { LargeIcons, SmallIcons, List, Details };
+
+// The right pane: the entries of the current location in one model, drawn
+// as icons or a list (QListView) or as details (QTreeView), switched in place
+// with one selection. Owns the model and its "Processing......" window, which
+// is visible exactly while a listing runs; starts the listing worker and
+// receives its messages. UI thread.
+class CTallowdeskView : public QWidget, public ListViewMessages {
+    Q_OBJECT
+public:
+    CTallowdeskView(std::shared_ptr<AppState> state, QWidget* parent = nullptr);
+    ~CTallowdeskView() override;
+
+    EntryListModel* Model() const { return m_model; }
+    QItemSelectionModel* Selection() const { return m_selection; }
+    QAbstractItemView* ActiveView() const;
+    CMsgDlg* ProcessingWindow() const { return m_processing; }
+    bool Processing() const { return m_isProcessing; }
+    int SelectedCount() const;
+    const SortState& Sort() const { return m_sort; }
+
+    ListStyle Style() const { return m_style; }
+    void SetStyle(ListStyle style);
+
+    // Shows the processing window and lists the current location again.
+    void RefreshList();
+    void UpdateStatusText();
+    // Sorts as a click on the column heading does.
+    void SortByColumn(int column);
+    // Lines the icons up on their grid again.
+    void ArrangeIcons();
+
+    // ListViewMessages: the worker's messages, delivered through a ListViewPort.
+    void EntryItemsAdded(std::uint64_t generation, std::size_t firstIndex) override;
+    void ListingReset() override;
+    void ListingFinished(const CurrentLocation& location) override;
+    void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) override;
+    void DeleteItemByResourceId(const std::string& resourceId) override;
+    void DeleteItemByEditLink(const std::string& editHref) override;
+    void RefreshListView() override;
+    void ExitActionThread(QObject* processingWindow) override;
+    void FolderNameChangedInTree(const std::string& title, const std::string& url) override;
+
+signals:
+    void StatusTextChanged(const QString& text);
+    void ProcessingChanged(bool processing);
+    void SelectionChanged();
+    // The folder tree should expand / select the node of this feed URL.
+    void ExpandTreeNode(const std::string& url);
+    void SelectTreeNode(const std::string& url);
+    void ContextMenuWanted(const QPoint& globalPos);
+    void ActivatedRow(int row);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void SetProcessing(bool on);
+
+    std::shared_ptr<AppState> m_state;
+    EntryListModel* m_model;
+    QItemSelectionModel* m_selection;
+    QStackedWidget* m_stack;
+    QListView* m_iconView;
+    QTreeView* m_detailsView;
+    CMsgDlg* m_processing;
+    bool m_isProcessing = false;
+    SortState m_sort;
+    ListStyle m_style = ListStyle::Details;
+};
+
+// The processing window's line for a listing of the location titled title.
+QString ListingLine(const QString& title);
+
+}  // namespace tallowdesk::shell

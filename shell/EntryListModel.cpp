@@ -1,0 +1,175 @@
+#include "EntryListModel.h"
+
+#include <algorithm>
+
+#include "EntryRules.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+QString Text(const std::optional<std::string>& s) {
+    return s ? QString::fromStdString(*s) : QString();
+}
+
+}  // namespace
+
+EntryListModel::EntryListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int EntryListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int EntryListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QString EntryListModel::CellText(const Row& row, int column) const {
+    const DocEntry& e = *row.entry;
+    switch (column) {
+        case 0:
+            return row.title ? *row.title : Text(e.title);
+        case 1:
+            return QString::fromStdString(e.kind);
+        case 2:
+            return QString::fromStdString(e.sizeText);
+        case 3:
+            return Text(e.authorName);
+        case 4:
+            return Text(e.updated);
+        default:
+            return {};
+    }
+}
+
+QVariant EntryListModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return CellText(row, index.column());
+        case Qt::DecorationRole: {
+            if (index.column() != 0) return {};
+            const auto i = static_cast<std::size_t>(EntryIconIndex(*row.entry));
+            return i < m_icons.size() ? QVariant(m_icons[i]) : QVariant();
+        }
+        case Qt::TextAlignmentRole:
+            return index.column() == 2 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+        default:
+            return {};
+    }
+}
+
+QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal) return {};
+    if (role == Qt::TextAlignmentRole)
+        return section == 2 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+    if (role != Qt::DisplayRole) return {};
+    switch (section) {
+        case 0:
+            return QStringLiteral("Name");
+        case 1:
+            return QStringLiteral("Type");
+        case 2:
+            return QStringLiteral("Size");
+        case 3:
+            return QStringLiteral("Author");
+        case 4:
+            return QStringLiteral("Last Modified");
+        default:
+            return {};
+    }
+}
+
+void EntryListModel::sort(int column, Qt::SortOrder order) {
+    if (column < 0 || column >= kColumnCount) return;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    std::vector<const Row*> old;
+    for (const QModelIndex& i : before) old.push_back(&m_rows[static_cast<std::size_t>(i.row())]);
+    std::vector<std::size_t> perm(m_rows.size());
+    for (std::size_t i = 0; i < perm.size(); ++i) perm[i] = i;
+    const bool ascending = order == Qt::AscendingOrder;
+    std::stable_sort(perm.begin(), perm.end(), [&](std::size_t x, std::size_t y) {
+        const int c = CompareEntries(m_rows[x].entry.get(), m_rows[y].entry.get(), column);
+        return ascending ? c < 0 : c > 0;
+    });
+    std::vector<int> newRow(m_rows.size());
+    std::vector<Row> sorted;
+    sorted.reserve(m_rows.size());
+    for (std::size_t i = 0; i < perm.size(); ++i) {
+        newRow[perm[i]] = static_cast<int>(i);
+        sorted.push_back(std::move(m_rows[perm[i]]));
+    }
+    m_rows = std::move(sorted);
+    QModelIndexList after;
+    for (const QModelIndex& i : before)
+        after.push_back(index(newRow[static_cast<std::size_t>(i.row())], i.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void EntryListModel::Clear() {
+    if (m_rows.empty()) return;
+    beginResetModel();
+    m_rows.clear();
+    endResetModel();
+}
+
+void EntryListModel::AppendFrom(const EntryList& list, std::uint64_t generation,
+                                std::size_t first) {
+    std::vector<DocEntryPtr> added = list.Snapshot(generation, first);
+    added.erase(std::remove(added.begin(), added.end(), nullptr), added.end());
+    if (added.empty()) return;
+    const int start = rowCount();
+    beginInsertRows({}, start, start + static_cast<int>(added.size()) - 1);
+    for (DocEntryPtr& e : added) m_rows.push_back(Row{std::move(e), std::nullopt});
+    endInsertRows();
+}
+
+void EntryListModel::InsertAtTop(DocEntryPtr entry) {
+    if (!entry) return;
+    beginInsertRows({}, 0, 0);
+    m_rows.insert(m_rows.begin(), Row{std::move(entry), std::nullopt});
+    endInsertRows();
+}
+
+void EntryListModel::RemoveRowAt(int row) {
+    if (row < 0 || row >= rowCount()) return;
+    beginRemoveRows({}, row, row);
+    m_rows.erase(m_rows.begin() + row);
+    endRemoveRows();
+}
+
+int EntryListModel::FindRowByResourceId(const std::string& resourceId) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].entry->resourceId == resourceId) return static_cast<int>(i);
+    return -1;
+}
+
+int EntryListModel::FindRowByEditHref(const std::string& editHref) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].entry->editHref == editHref) return static_cast<int>(i);
+    return -1;
+}
+
+void EntryListModel::RenameByContentSrc(const std::string& url, const QString& title) {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].entry->contentSrc != url) continue;
+        m_rows[i].title = title;
+        const QModelIndex cell = index(static_cast<int>(i), 0);
+        emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
+    }
+}
+
+DocEntryPtr EntryListModel::EntryAt(int row) const {
+    return row >= 0 && row < rowCount() ? m_rows[static_cast<std::size_t>(row)].entry : nullptr;
+}
+
+QString EntryListModel::TitleAt(int row) const {
+    return row >= 0 && row < rowCount() ? CellText(m_rows[static_cast<std::size_t>(row)], 0)
+                                        : QString();
+}
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+#include "model/DocEntry.h"
+
+namespace tallowdesk::shell {
+
+// Rules of the entry list that need no window: sort order, icons, status text.
+
+inline constexpr int kColumnCount = 5;
+
+// Negative, zero or positive like a string comparison; 0 when a or b is null
+// or the column is unknown. Folders sort first by name, size and author.
+int CompareEntries(const DocEntry* a, const DocEntry* b, int column);
+
+// Index in the entry image strips (0 folder ... 10 drawing).
+int EntryIconIndex(const DocEntry& entry);
+
+// "3 items", "1 item selected", ...
+QString StatusText(int rowCount, int selectedCount);
+
+// The column the list is sorted by and its direction: a second click on the
+// same column turns the direction round, another column starts ascending.
+class SortState {
+public:
+    void Click(int column) {
+        m_ascending = column == m_column ? !m_ascending : true;
+        m_column = column;
+    }
+    int Column() const { return m_column; }
+    bool Ascending() const { return m_ascending; }
+
+private:
+    bool m_ascending = true;
+    int m_column = -1;
+};
+
+}  // namespace tallowdesk::shell

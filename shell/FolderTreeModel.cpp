@@ -1,0 +1,259 @@
+#include "FolderTreeModel.h"
+
+namespace tallowdesk::shell {
+
+struct FolderTreeModel::Node {
+    TreeNodeId id = kTreeRoot;
+    Kind kind = Kind::Folder;
+    QString text;
+    std::string url;
+    int image = kFolderImage;
+    int selectedImage = kFolderOpenImage;
+    bool expandedOnce = false;
+    Node* parent = nullptr;
+    std::vector<std::unique_ptr<Node>> children;
+
+    int Row() const {
+        if (!parent) return 0;
+        for (std::size_t i = 0; i < parent->children.size(); ++i)
+            if (parent->children[i].get() == this) return static_cast<int>(i);
+        return -1;
+    }
+};
+
+FolderTreeModel::FolderTreeModel(QObject* parent)
+    : QAbstractItemModel(parent), m_root(std::make_unique<Node>()) {}
+
+FolderTreeModel::~FolderTreeModel() = default;
+
+FolderTreeModel::Node* FolderTreeModel::Find(TreeNodeId id) const {
+    if (id == kTreeRoot) return m_root.get();
+    const auto it = m_nodes.find(id);
+    return it == m_nodes.end() ? nullptr : it->second;
+}
+
+FolderTreeModel::Node* FolderTreeModel::NodeOf(const QModelIndex& index) const {
+    return index.isValid() ? static_cast<Node*>(index.internalPointer()) : m_root.get();
+}
+
+QModelIndex FolderTreeModel::IndexOf(const Node* node) const {
+    if (!node || node == m_root.get()) return {};
+    return createIndex(node->Row(), 0, node);
+}
+
+QModelIndex FolderTreeModel::index(int row, int column, const QModelIndex& parent) const {
+    if (column != 0 || row < 0) return {};
+    const Node* p = NodeOf(parent);
+    if (static_cast<std::size_t>(row) >= p->children.size()) return {};
+    return createIndex(row, 0, p->children[static_cast<std::size_t>(row)].get());
+}
+
+QModelIndex FolderTreeModel::parent(const QModelIndex& child) const {
+    if (!child.isValid()) return {};
+    return IndexOf(NodeOf(child)->parent);
+}
+
+int FolderTreeModel::rowCount(const QModelIndex& parent) const {
+    if (parent.isValid() && parent.column() != 0) return 0;
+    return static_cast<int>(NodeOf(parent)->children.size());
+}
+
+int FolderTreeModel::columnCount(const QModelIndex&) const {
+    return 1;
+}
+
+QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return {};
+    const Node* n = NodeOf(index);
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::EditRole:
+            return n->text;
+        case Qt::DecorationRole: {
+            const auto normal = static_cast<std::size_t>(n->image);
+            const auto selected = static_cast<std::size_t>(n->selectedImage);
+            if (normal >= m_images.size()) return {};
+            QIcon icon;
+            for (const QSize& size : m_images[normal].availableSizes())
+                icon.addPixmap(m_images[normal].pixmap(size), QIcon::Normal);
+            if (selected < m_images.size())
+                for (const QSize& size : m_images[selected].availableSizes())
+                    icon.addPixmap(m_images[selected].pixmap(size), QIcon::Selected);
+            return icon;
+        }
+        default:
+            return {};
+    }
+}
+
+bool FolderTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) return false;
+    const Node* n = NodeOf(index);
+    if (n->kind != Kind::Folder) return false;
+    // The label changes only once the service has accepted the new name.
+    emit RenameRequested(n->id, value.toString());
+    return false;
+}
+
+Qt::ItemFlags FolderTreeModel::flags(const QModelIndex& index) const {
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return Qt::NoItemFlags;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (NodeOf(index)->kind == Kind::Folder) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+TreeNodeId FolderTreeModel::Insert(Node* parent, int row, std::unique_ptr<Node> node) {
+    node->id = m_nextId++;
+    node->parent = parent;
+    const TreeNodeId id = node->id;
+    beginInsertRows(IndexOf(parent), row, row);
+    m_nodes[id] = node.get();
+    parent->children.insert(parent->children.begin() + row, std::move(node));
+    endInsertRows();
+    return id;
+}
+
+void FolderTreeModel::AddCategories(const std::vector<Category>& table) {
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        auto node = std::make_unique<Node>();
+        node->kind = Kind::Category;
+        node->text = QString::fromStdString(table[i].label);
+        node->url = table[i].url;
+        node->image = node->selectedImage = static_cast<int>(i);
+        Insert(m_root.get(), rowCount(), std::move(node));
+    }
+}
+
+TreeNodeId FolderTreeModel::AddFolder(TreeNodeId parentId, const QString& title,
+                                      const std::string& url) {
+    Node* parent = Find(parentId);
+    if (!parent) return kTreeRoot;
+    // Categories stay on top; folders go in name order among themselves.
+    int row = 0;
+    const int count = static_cast<int>(parent->children.size());
+    while (row < count && parent->children[static_cast<std::size_t>(row)]->kind == Kind::Category)
+        ++row;
+    while (row < count) {
+        const Node& sibling = *parent->children[static_cast<std::size_t>(row)];
+        if (QString::localeAwareCompare(sibling.text.toCaseFolded(), title.toCaseFolded()) > 0)
+            break;
+        ++row;
+    }
+    auto node = std::make_unique<Node>();
+    node->kind = Kind::Folder;
+    node->text = title;
+    node->url = url;
+    const TreeNodeId id = Insert(parent, row, std::move(node));
+    AddPlaceholder(id, QStringLiteral("loading items..."));
+    return id;
+}
+
+TreeNodeId FolderTreeModel::AddPlaceholder(TreeNodeId parentId, const QString& text) {
+    Node* parent = Find(parentId);
+    if (!parent) return kTreeRoot;
+    auto node = std::make_unique<Node>();
+    node->kind = Kind::Placeholder;
+    node->text = text;
+    node->image = node->selectedImage = kPlaceholderImage;
+    return Insert(parent, rowCount(IndexOf(parent)), std::move(node));
+}
+
+void FolderTreeModel::Forget(const Node& node) {
+    for (const auto& child : node.children) Forget(*child);
+    m_nodes.erase(node.id);
+}
+
+void FolderTreeModel::DeleteChildren(TreeNodeId id) {
+    Node* node = Find(id);
+    if (!node || node->children.empty()) return;
+    beginRemoveRows(IndexOf(node), 0, static_cast<int>(node->children.size()) - 1);
+    for (const auto& child : node->children) Forget(*child);
+    node->children.clear();
+    endRemoveRows();
+}
+
+void FolderTreeModel::DeleteNode(TreeNodeId id) {
+    Node* node = Find(id);
+    if (!node || node == m_root.get()) return;
+    Node* parent = node->parent;
+    const int row = node->Row();
+    beginRemoveRows(IndexOf(parent), row, row);
+    Forget(*node);
+    parent->children.erase(parent->children.begin() + row);
+    endRemoveRows();
+}
+
+void FolderTreeModel::Clear() {
+    beginResetModel();
+    m_root->children.clear();
+    m_nodes.clear();
+    endResetModel();
+}
+
+void FolderTreeModel::SetImage(TreeNodeId id, int normal, int selected) {
+    Node* node = Find(id);
+    if (!node || node == m_root.get()) return;
+    node->image = normal;
+    node->selectedImage = selected;
+    const QModelIndex i = IndexOf(node);
+    emit dataChanged(i, i, {Qt::DecorationRole});
+}
+
+void FolderTreeModel::SetText(TreeNodeId id, const QString& text) {
+    Node* node = Find(id);
+    if (!node || node == m_root.get()) return;
+    node->text = text;
+    const QModelIndex i = IndexOf(node);
+    emit dataChanged(i, i, {Qt::DisplayRole, Qt::EditRole});
+}
+
+TreeNodeId FolderTreeModel::FindByUrl(const std::string& url) const {
+    std::vector<const Node*> stack;
+    for (auto it = m_root->children.rbegin(); it != m_root->children.rend(); ++it)
+        stack.push_back(it->get());
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        if (n->kind != Kind::Placeholder && n->url == url) return n->id;
+        for (auto it = n->children.rbegin(); it != n->children.rend(); ++it)
+            stack.push_back(it->get());
+    }
+    return kTreeRoot;
+}
+
+QModelIndex FolderTreeModel::IndexOf(TreeNodeId id) const {
+    return id == kTreeRoot ? QModelIndex() : IndexOf(Find(id));
+}
+
+TreeNodeId FolderTreeModel::NodeAt(const QModelIndex& index) const {
+    return index.isValid() && index.model() == this ? NodeOf(index)->id : kTreeRoot;
+}
+
+FolderTreeModel::Kind FolderTreeModel::KindOf(TreeNodeId id) const {
+    const Node* n = Find(id);
+    return n ? n->kind : Kind::Placeholder;
+}
+
+QString FolderTreeModel::TextOf(TreeNodeId id) const {
+    const Node* n = Find(id);
+    return n ? n->text : QString();
+}
+
+std::string FolderTreeModel::UrlOf(TreeNodeId id) const {
+    const Node* n = Find(id);
+    return n ? n->url : std::string();
+}
+
+int FolderTreeModel::ImageOf(TreeNodeId id) const {
+    const Node* n = Find(id);
+    return n ? n->image : -1;
+}
+
+bool FolderTreeModel::MarkExpanded(TreeNodeId id) {
+    Node* n = Find(id);
+    if (!n || n->expandedOnce) return false;
+    n->expandedOnce = true;
+    return true;
+}
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tinyxml2 {
+class XMLDocument;
+}
+
+namespace tallowdesk {
+class ServiceClient;
+}
+
+namespace tallowdesk::shell {
+
+// The service operations the window's workers need, as plain functions, so
+// the window runs against a fake in tests. Each call blocks and throws like
+// the service client; call only on worker threads. Copies share the client.
+struct ServiceCalls {
+    std::function<void(const std::string& url, tinyxml2::XMLDocument& doc)> getFeed;
+    std::function<void(const std::string& editHref, const std::string& newTitle)> renameEntry;
+    std::function<void(const std::string& resourceId)> trashEntry;
+    // The storage sentence of the account; nothing until quota support comes.
+    std::function<std::optional<std::string>()> quotaText;
+};
+
+// The calls of one signed-in client (which they keep alive).
+ServiceCalls ServiceCallsFor(std::shared_ptr<ServiceClient> client);
+
+// Calls that fail at once; what the window uses before any sign-in.
+ServiceCalls OfflineServiceCalls();
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,152 @@
+#include "SignInFlow.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "Worker.h"
+#include "service/ServiceExceptions.h"
+#include "service/SignIn.h"
+#include "settings/ConfigFile.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+std::optional<std::string> ValueAfter(std::string_view body, std::string_view key) {
+    const std::size_t at = body.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view value = body.substr(at + key.size());
+    value = value.substr(0, value.find('\n'));
+    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+    return std::string(value);
+}
+
+// Deletes the CAPTCHA picture however the step ends.
+struct PictureFile {
+    std::string path;
+    ~PictureFile() {
+        std::error_code ec;
+        if (!path.empty()) std::filesystem::remove(path, ec);
+    }
+};
+
+bool AnswerCaptcha(const SignInPort& dialog, ServiceClient& client, std::string_view service,
+                   const SignInServices& services, const std::string& body) {
+    const std::optional<CaptchaChallenge> challenge = ParseCaptchaChallenge(body);
+    if (!challenge) {
+        dialog.SetStatusText(kLoginFailedText);
+        return false;
+    }
+    PictureFile picture;
+    try {
+        picture.path = services.fetchCaptchaImage("http://" + services.accountsHost + "/accounts/" +
+                                                  challenge->picturePath);
+    } catch (const std::runtime_error& e) {
+        dialog.SetStatusText(e.what());
+        return false;
+    }
+    const std::optional<std::string> answer = dialog.AskCaptcha(picture.path);
+    if (!answer) return false;  // closed without OK: the status line stays
+    try {
+        services.clientLogin(client, service, challenge->token, *answer);
+        return true;
+    } catch (...) {
+        // A wrong answer brings a new CAPTCHA request, which counts as failure.
+        dialog.SetStatusText(kLoginFailedText);
+        return false;
+    }
+}
+
+}  // namespace
+
+std::optional<CaptchaChallenge> ParseCaptchaChallenge(std::string_view body) {
+    std::optional<std::string> token = ValueAfter(body, "CaptchaToken=");
+    std::optional<std::string> url = ValueAfter(body, "CaptchaUrl=");
+    if (!token || !url) return std::nullopt;
+    return CaptchaChallenge{std::move(*token), std::move(*url)};
+}
+
+bool SignInForService(const SignInPort& dialog, ServiceClient& client, std::string_view service,
+                      const SignInServices& services) {
+    try {
+        services.clientLogin(client, service, std::nullopt, std::nullopt);
+        return true;
+    } catch (const CaptchaRequiredException& e) {
+        try {
+            return AnswerCaptcha(dialog, client, service, services, e.what());
+        } catch (...) {
+            dialog.SetStatusText(kLoginFailedText);
+            return false;
+        }
+    } catch (const std::runtime_error& e) {
+        dialog.SetStatusText(e.what());
+        return false;
+    } catch (...) {
+        dialog.SetStatusText(kLoginFailedText);
+        return false;
+    }
+}
+
+void RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServices& services) {
+    if (!SignInForService(dialog, client, "writely", services) ||
+        !SignInForService(dialog, client, "wise", services)) {
+        dialog.EnableButtons();
+        return;
+    }
+    try {
+        services.rememberUser(dialog.ReadInput());
+    } catch (...) {
+        // Failing to remember the account does not undo the sign-in.
+    }
+    dialog.LoginFinished();
+}
+
+void RunCookieSignIn(ServiceClient& client, const SignInServices& services) {
+    try {
+        services.cookieSignIn(client);
+    } catch (...) {
+        if (services.warnCookieFailure) services.warnCookieFailure();
+    }
+}
+
+void StartSignInWorkers(const SignInPort& dialog, std::shared_ptr<ServiceClient> client,
+                        const SignInServices& services) {
+    struct Block {
+        SignInPort dialog;
+        std::shared_ptr<ServiceClient> client;
+        SignInServices services;
+    };
+    StartWorker(std::make_unique<Block>(Block{dialog, client, services}),
+                [](Block& b) { RunSignIn(b.dialog, *b.client, b.services); });
+    StartWorker(std::make_unique<Block>(Block{dialog, std::move(client), services}),
+                [](Block& b) { RunCookieSignIn(*b.client, b.services); });
+}
+
+SignInServices DefaultSignInServices() {
+    SignInServices s;
+    s.clientLogin =
+        [](ServiceClient& client, std::string_view service, std::optional<std::string_view> token,
+           std::optional<std::string_view> answer) { ClientLogin(client, service, token, answer); };
+    s.fetchCaptchaImage = [](const std::string& url) { return FetchCaptchaImage(url); };
+    s.cookieSignIn = [](ServiceClient& client) { CookieSignIn(client); };
+    s.rememberUser = [](const SignInInput& input) {
+        ConfigFile config;
+        if (input.remember)
+            config.SaveUser(input.email, input.password);
+        else
+            config.ClearUser();
+    };
+    s.warnCookieFailure = [] {
+        // Posted to the application: the dialog may be gone by now.
+        notifier::Post([] {
+            QMessageBox::warning(nullptr, QStringLiteral("Warning"),
+                                 QString::fromUtf8(kCookieWarningText));
+        });
+    };
+    s.accountsHost = Hosts().accountsHost;
+    return s;
+}
+
+}  // namespace tallowdesk::shell

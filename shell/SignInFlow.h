@@ -1,0 +1,68 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "UiMessages.h"
+
+namespace tallowdesk {
+class ServiceClient;
+}
+
+namespace tallowdesk::shell {
+
+// The service and settings calls of a sign-in, injectable so the sequence
+// runs without a network in tests. All run on the sign-in workers.
+struct SignInServices {
+    std::function<void(ServiceClient&, std::string_view service,
+                       std::optional<std::string_view> loginToken,
+                       std::optional<std::string_view> answer)>
+        clientLogin;
+    std::function<std::string(const std::string& url)> fetchCaptchaImage;  // path of the picture
+    std::function<void(ServiceClient&)> cookieSignIn;
+    // Stores or forgets the account after a successful sign-in.
+    std::function<void(const SignInInput& input)> rememberUser;
+    // Tells the user that the cookie sign-in failed (any thread).
+    std::function<void()> warnCookieFailure;
+    std::string accountsHost;
+};
+
+// The real calls: the service client, Config.xml and a warning box.
+SignInServices DefaultSignInServices();
+
+inline constexpr const char* kLoginFailedText = " Login failed! ";
+inline constexpr const char* kCookieWarningText =
+    "A connection problem or a changing of Google's service occurs, some uploading operations "
+    "may not work. Please make sure your Internat connection is available and upgrade "
+    "Tallowdesk to the latest version.";
+// Only this much of each text is remembered.
+inline constexpr int kRememberedTextLimit = 63;
+
+// The CAPTCHA request carried in a ClientLogin error body.
+struct CaptchaChallenge {
+    std::string token;
+    std::string picturePath;
+};
+// Nothing when the body lacks "CaptchaToken=" or "CaptchaUrl=".
+std::optional<CaptchaChallenge> ParseCaptchaChallenge(std::string_view body);
+
+// Signs in for one service, with the CAPTCHA round trip when asked for.
+// Reports failures on the dialog's status line. Worker thread.
+bool SignInForService(const SignInPort& dialog, ServiceClient& client, std::string_view service,
+                      const SignInServices& services);
+
+// "writely", then "wise", then remember the account and post "Login
+// Finished"; on failure re-enable the dialog. Worker thread; never throws.
+void RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServices& services);
+
+// The cookie sign-in; a failure only warns. Worker thread; never throws.
+void RunCookieSignIn(ServiceClient& client, const SignInServices& services);
+
+// Starts both sign-in workers on the client, which they keep alive.
+void StartSignInWorkers(const SignInPort& dialog, std::shared_ptr<ServiceClient> client,
+                        const SignInServices& services);
+
+}  // namespace tallowdesk::shell

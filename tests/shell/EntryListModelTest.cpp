@@ -1,0 +1,105 @@
+#include <QAbstractItemModelTester>
+#include <QtTest>
+
+#include "EntryListModel.h"
+#include "FakeFeeds.h"
+
+using namespace tallowdesk;
+using namespace tallowdesk::shell;
+
+namespace {
+DocEntryPtr Make(const fakes::Item& it) {
+    return std::make_shared<const DocEntry>(fakes::Parse(it));
+}
+
+QStringList Names(const EntryListModel& m) {
+    QStringList names;
+    for (int r = 0; r < m.rowCount(); ++r) names << m.index(r, 0).data().toString();
+    return names;
+}
+}  // namespace
+
+// The entry list's rows, filled from an EntryList as the listing worker does.
+class EntryListModelTest : public QObject {
+    Q_OBJECT
+private slots:
+    void rowsFollowTheListPageByPage() {
+        EntryList list;
+        EntryListModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const std::uint64_t gen = list.Generation();
+        list.Append({Make({"folder", "Reports", "f1"}),
+                     Make({"document", "Plan", "d1", "0", "2013-04-02T10:20:30.000Z", "Bob"})});
+        model.AppendFrom(list, gen, 0);
+        list.Append(Make(
+            {"file", "photo.png", "p1", "2048", "2013-04-02T10:20:30.000Z", "Ann", "image/png"}));
+        model.AppendFrom(list, gen, 2);
+        QCOMPARE(model.rowCount(), 3);
+        QCOMPARE(model.columnCount(), 5);
+        QCOMPARE(model.index(1, 0).data().toString(), QStringLiteral("Plan"));
+        QCOMPARE(model.index(1, 1).data().toString(), QStringLiteral("document"));
+        QCOMPARE(model.index(1, 3).data().toString(), QStringLiteral("Bob"));
+        QCOMPARE(model.index(1, 4).data().toString(), QStringLiteral("2013-04-02 10:20:30"));
+        QCOMPARE(model.index(0, 2).data().toString(), QString());  // folders show no size
+        QVERIFY(!model.index(2, 2).data().toString().isEmpty());
+        QCOMPARE(model.headerData(4, Qt::Horizontal, Qt::DisplayRole).toString(),
+                 QStringLiteral("Last Modified"));
+    }
+
+    void aLateNotificationOfAnOldListingAddsNothing() {
+        EntryList list;
+        EntryListModel model;
+        const std::uint64_t old = list.Generation();
+        list.Append(Make({"file", "old", "o1"}));
+        list.Clear();  // the next listing began
+        list.Append(Make({"file", "new", "n1"}));
+        model.AppendFrom(list, old, 0);
+        QCOMPARE(model.rowCount(), 0);
+    }
+
+    void sortingKeepsFoldersFirstAndReverses() {
+        EntryList list;
+        EntryListModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list.Append({Make({"file", "b.txt", "1", "1000"}), Make({"folder", "zz", "f"}),
+                     Make({"file", "a.txt", "2", "999"})});
+        model.AppendFrom(list, list.Generation(), 0);
+        model.sort(0, Qt::AscendingOrder);
+        QCOMPARE(Names(model), (QStringList{QStringLiteral("zz"), QStringLiteral("a.txt"),
+                                            QStringLiteral("b.txt")}));
+        model.sort(0, Qt::DescendingOrder);
+        QCOMPARE(Names(model), (QStringList{QStringLiteral("b.txt"), QStringLiteral("a.txt"),
+                                            QStringLiteral("zz")}));
+        model.sort(2, Qt::AscendingOrder);
+        QCOMPARE(Names(model), (QStringList{QStringLiteral("zz"), QStringLiteral("a.txt"),
+                                            QStringLiteral("b.txt")}));
+    }
+
+    void rowsAreFoundRemovedAndRenamed() {
+        EntryList list;
+        EntryListModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        list.Append({Make({"folder", "Reports", "f1"}), Make({"file", "a", "x1"})});
+        model.AppendFrom(list, list.Generation(), 0);
+        QCOMPARE(model.FindRowByResourceId("file:x1"), 1);
+        QCOMPARE(model.FindRowByResourceId("file:none"), -1);
+        QCOMPARE(model.FindRowByEditHref("https://docs.test/edit/f1"), 0);
+        model.RenameByContentSrc(fakes::ContentsUrl("f1"), QStringLiteral("Old reports"));
+        QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("Old reports"));
+        model.RemoveRowAt(model.FindRowByResourceId("file:none"));  // no such row: nothing
+        QCOMPARE(model.rowCount(), 2);
+        model.RemoveRowAt(model.FindRowByResourceId("file:x1"));
+        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(list.Size(), std::size_t(2));  // the record stays until the next listing
+        model.InsertAtTop(Make({"document", "New", "n1"}));
+        QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("New"));
+        model.Clear();
+        QCOMPARE(model.rowCount(), 0);
+    }
+};
+
+QTEST_MAIN(EntryListModelTest)
+#include "EntryListModelTest.moc"

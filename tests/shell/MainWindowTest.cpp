@@ -1,0 +1,321 @@
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTreeView>
+#include <QtTest>
+
+#include "ActionHandler.h"
+#include "AppState.h"
+#include "CLeftView.h"
+#include "CMainFrame.h"
+#include "CTallowdeskView.h"
+#include "EntryListModel.h"
+#include "FakeFeeds.h"
+#include "Resources.h"
+#include "dialogs/CMsgDlg.h"
+#include "model/FeedCatalogue.h"
+#include "settings/ServiceHosts.h"
+
+using namespace tallowdesk;
+using namespace tallowdesk::shell;
+using fakes::Item;
+
+namespace {
+
+std::string CategoryUrl(const char* label) {
+    for (const Category& c : CategoryTable())
+        if (c.label == label) return c.url;
+    return {};
+}
+
+QModelIndex TreeIndex(CLeftView* tree, const QString& text, const QModelIndex& parent = {}) {
+    for (int r = 0; r < tree->model()->rowCount(parent); ++r) {
+        const QModelIndex i = tree->model()->index(r, 0, parent);
+        if (i.data().toString() == text) return i;
+    }
+    return {};
+}
+
+}  // namespace
+
+// The main window against a fake document service: tree and list filled,
+// locations, history, availability, the tree's own commands.
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private:
+    std::shared_ptr<fakes::FakeService> m_service;
+    std::shared_ptr<AppState> m_state;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    CTallowdeskView* List() const { return m_frame->List(); }
+    CLeftView* Tree() const { return m_frame->Tree(); }
+    int Rows() const { return List()->Model()->rowCount(); }
+    void WaitIdle() { QTRY_VERIFY_WITH_TIMEOUT(!List()->Processing(), 10000); }
+    void Select(const QModelIndex& index) {
+        Tree()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+        WaitIdle();
+    }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        InitShellResources();
+        ServiceHosts hosts = ServiceHosts::Defaults();
+        hosts.docsHost = "docs.test";
+        SetServiceHosts(hosts);
+        ResetCategoryTable();
+
+        m_service = std::make_shared<fakes::FakeService>();
+        const std::vector<Item> rootFolders = {{"folder", "Reports", "r1"},
+                                               {"folder", "Archive", "a1"}};
+        std::vector<Item> root = rootFolders;
+        root.push_back({"document", "Meeting notes", "d1", "0", "2013-04-01T09:00:00.000Z", "Ann"});
+        root.push_back(
+            {"spreadsheet", "Budget 2013", "s1", "0", "2013-03-12T15:30:00.000Z", "Bob"});
+        root.push_back({"presentation", "Kick-off", "p1", "0", "2013-02-20T11:00:00.000Z", "Cleo"});
+        root.push_back(
+            {"file", "photo.jpg", "f1", "734003", "2013-01-05T08:15:00.000Z", "Ann", "image/jpeg"});
+        root.push_back({"pdf", "Manual.pdf", "m1", "1203000", "2012-12-24T18:00:00.000Z", "Dan"});
+        root.push_back({"file", "letter.docx", "w1", "23456", "2012-11-02T10:00:00.000Z", "Ann",
+                        "application/vnd.openxmlformats-officedocument.wordprocessingml.document"});
+        root.push_back({"drawing", "Floor plan", "g1", "0", "2012-10-10T10:10:10.000Z", "Eve"});
+        m_service->Serve(RootFolderUrl(), fakes::FeedXml(root));
+        m_service->Serve(RootSubFoldersUrl(), fakes::FeedXml(rootFolders));
+        m_service->Serve(
+            fakes::ContentsUrl("r1"),
+            fakes::FeedXml({{"folder", "2013", "y1"}, {"document", "Q1 report", "q1"}}));
+        m_service->Serve(FolderLoaderUrl(fakes::ContentsUrl("r1")),
+                         fakes::FeedXml({{"folder", "2013", "y1"}}));
+        m_service->Serve(CategoryUrl(" Starred"), fakes::FeedXml({{"document", "Plan", "d2"}}));
+        m_service->Serve(CategoryUrl(" Trash"),
+                         fakes::FeedXml({{"file", "old.txt", "t1"}, {"file", "older.txt", "t2"}}));
+
+        m_state = std::make_shared<AppState>();
+        m_state->calls = m_service->Calls(m_service);
+        m_frame = std::make_unique<CMainFrame>(m_state);
+        m_frame->show();
+        m_frame->Start();
+        WaitIdle();
+        QTRY_COMPARE_WITH_TIMEOUT(Tree()->model()->rowCount(), 12, 10000);
+    }
+
+    void startsWithTheRootFolderListed() {
+        QCOMPARE(Rows(), 9);
+        QCOMPARE(m_frame->windowTitle(), QStringLiteral("Tallowdesk"));
+        QCOMPARE(m_frame->StatusText(), QStringLiteral("9 items"));
+        QVERIFY(!List()->ProcessingWindow()->isVisible());
+        QCOMPARE(Tree()->model()->index(0, 0).data().toString(),
+                 QStringLiteral(" Latest 100 items"));
+        QCOMPARE(Tree()->model()->index(10, 0).data().toString(), QStringLiteral("Archive"));
+        QVERIFY(!m_frame->Actions()->back->isEnabled());
+        QVERIFY(m_frame->Actions()->refresh->isEnabled());
+        QVERIFY(!m_frame->Actions()->moveToTrash->isEnabled());  // nothing selected
+    }
+
+    void screenshot() {
+        List()->SortByColumn(0);
+        List()->Selection()->select(
+            List()->Model()->index(3, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        const QString path =
+            QStringLiteral(TALLOWDESK_SCREENSHOT_DIR) + QStringLiteral("/tallowdesk-main.png");
+        QVERIFY(m_frame->grab().save(path));
+        QCOMPARE(m_frame->StatusText(), QStringLiteral("1 item selected"));
+        QVERIFY(m_frame->Actions()->moveToTrash->isEnabled());
+        List()->Selection()->clearSelection();
+    }
+
+    void categoriesAndFoldersBecomeLocations() {
+        Select(TreeIndex(Tree(), QStringLiteral(" Starred")));
+        QCOMPARE(Rows(), 1);
+        QCOMPARE(m_state->navigation.Current().url, CategoryUrl(" Starred"));
+        QCOMPARE(m_frame->Actions()->star->text(), QStringLiteral("UnStar"));
+        QVERIFY(!m_frame->Actions()->back->isEnabled());  // one recorded location
+
+        Select(TreeIndex(Tree(), QStringLiteral("Reports")));
+        QCOMPARE(Rows(), 2);
+        QVERIFY(m_state->navigation.Current().isFolder);
+        QCOMPARE(m_frame->Actions()->star->text(), QStringLiteral("Star"));
+        QVERIFY(m_frame->Actions()->back->isEnabled());
+
+        m_frame->Actions()->back->trigger();
+        WaitIdle();
+        QCOMPARE(Rows(), 1);
+        QCOMPARE(m_state->navigation.Current().title, std::string(" Starred"));
+        QVERIFY(!m_frame->Actions()->back->isEnabled());
+    }
+
+    void nothingCanBeTrashedInTheTrash() {
+        Select(TreeIndex(Tree(), QStringLiteral(" Trash")));
+        QCOMPARE(Rows(), 2);
+        List()->Selection()->select(
+            List()->Model()->index(0, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        QVERIFY(!m_frame->Actions()->moveToTrash->isEnabled());
+        QVERIFY(m_frame->Actions()->star->isEnabled());
+    }
+
+    void aFolderIsReadOnItsFirstExpansionOnly() {
+        const QModelIndex reports = TreeIndex(Tree(), QStringLiteral("Reports"));
+        Tree()->expand(reports);
+        QTRY_VERIFY_WITH_TIMEOUT(TreeIndex(Tree(), QStringLiteral("2013"), reports).isValid(),
+                                 10000);
+        QCOMPARE(Tree()->model()->rowCount(reports), 1);  // the placeholder went
+        Tree()->collapse(reports);
+        Tree()->expand(reports);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_service->Count(FolderLoaderUrl(fakes::ContentsUrl("r1"))), std::size_t(1));
+    }
+
+    // Regression: a location chosen while a listing runs must not mix the
+    // two locations' rows nor start a second worker.
+    void aNewLocationDuringAListingShowsOnlyItsRows() {
+        const std::string starred = CategoryUrl(" Starred");
+        m_service->Hold(starred);
+        Tree()->selectionModel()->setCurrentIndex(TreeIndex(Tree(), QStringLiteral(" Starred")),
+                                                  QItemSelectionModel::ClearAndSelect);
+        QTRY_VERIFY_WITH_TIMEOUT(m_service->Waiting(starred), 10000);
+        QVERIFY(List()->Processing());
+        QVERIFY(List()->ProcessingWindow()->isVisible());
+        QCOMPARE(List()->ProcessingWindow()->Line(),
+                 QStringLiteral("Getting file information for \" Starred \"... "));
+        List()->ProcessingWindow()->grab().save(
+            QStringLiteral(TALLOWDESK_SCREENSHOT_DIR "/tallowdesk-processing.png"));
+        QVERIFY(!m_frame->Actions()->refresh->isEnabled());
+        Tree()->selectionModel()->setCurrentIndex(TreeIndex(Tree(), QStringLiteral(" Trash")),
+                                                  QItemSelectionModel::ClearAndSelect);
+        m_service->Release(starred);
+        WaitIdle();
+        QCOMPARE(Rows(), 2);
+        QCOMPARE(List()->Model()->TitleAt(0), QStringLiteral("old.txt"));
+        QCOMPARE(m_state->entries.Size(), std::size_t(2));
+    }
+
+    void renamingAFolderRenamesItsNodeAndRows() {
+        Select(TreeIndex(Tree(), QStringLiteral("Archive")));  // any location
+        m_state->navigation.Open(RootLocation());
+        List()->RefreshList();
+        WaitIdle();
+        const QModelIndex archive = TreeIndex(Tree(), QStringLiteral("Archive"));
+        QVERIFY(!Tree()->model()->setData(archive, QStringLiteral("Old stuff"), Qt::EditRole));
+        QTRY_VERIFY_WITH_TIMEOUT(TreeIndex(Tree(), QStringLiteral("Old stuff")).isValid(), 10000);
+        QCOMPARE(m_service->Count("rename https://docs.test/edit/a1 Old stuff"), std::size_t(1));
+        const int row = List()->Model()->FindRowByResourceId("folder:a1");
+        QCOMPARE(List()->Model()->TitleAt(row), QStringLiteral("Old stuff"));
+        // The same name again asks nothing.
+        Tree()->model()->setData(TreeIndex(Tree(), QStringLiteral("Old stuff")),
+                                 QStringLiteral("Old stuff"), Qt::EditRole);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_service->Count("rename https://docs.test/edit/a1 Old stuff"), std::size_t(1));
+    }
+
+    void theTreeOffersTheShortMenuOutsideFolders() {
+        QSignalSpy menus(Tree(), &CLeftView::ContextMenuWanted);
+        const auto rightClick = [&](const QModelIndex& index) {
+            const QPoint pos = index.isValid() ? Tree()->visualRect(index).center()
+                                               : QPoint(5, Tree()->viewport()->height() - 5);
+            QContextMenuEvent event(QContextMenuEvent::Mouse, pos,
+                                    Tree()->viewport()->mapToGlobal(pos));
+            QCoreApplication::sendEvent(Tree()->viewport(), &event);
+        };
+        rightClick(TreeIndex(Tree(), QStringLiteral(" Starred")));
+        rightClick(QModelIndex());
+        rightClick(TreeIndex(Tree(), QStringLiteral("Reports")));
+        QCOMPARE(menus.count(), 3);
+        QCOMPARE(menus.at(0).at(0).toBool(), false);
+        QCOMPARE(menus.at(1).at(0).toBool(), false);
+        QCOMPARE(menus.at(2).at(0).toBool(), true);
+        m_frame->Actions()->TreeFolderMenu()->hide();
+        m_frame->Actions()->TreeShortMenu()->hide();
+    }
+
+    void trashingAFolderRemovesItsNodeAndRow() {
+        m_state->navigation.Open(RootLocation());
+        List()->RefreshList();
+        WaitIdle();
+        QVERIFY(List()->Model()->FindRowByResourceId("folder:r1") >= 0);
+        const QModelIndex reports = TreeIndex(Tree(), QStringLiteral("Reports"));
+        const QPoint pos = Tree()->visualRect(reports).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos,
+                                Tree()->viewport()->mapToGlobal(pos));
+        QCoreApplication::sendEvent(Tree()->viewport(), &event);
+        m_frame->Actions()->TreeFolderMenu()->hide();
+        m_frame->Actions()->treeMoveToTrash->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!TreeIndex(Tree(), QStringLiteral("Reports")).isValid(), 10000);
+        QCOMPARE(m_service->Count("trash folder:r1"), std::size_t(1));
+        QCOMPARE(List()->Model()->FindRowByResourceId("folder:r1"), -1);
+    }
+
+    void refreshTreeRebuildsTheTopLevel() {
+        const std::size_t before = m_service->Count(RootSubFoldersUrl());
+        m_frame->Actions()->refreshTree->trigger();
+        m_frame->Actions()->refreshTree->trigger();  // a second press while busy does nothing
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->treeBusy.load(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Tree()->model()->rowCount(), 12, 10000);
+        QCOMPARE(m_service->Count(RootSubFoldersUrl()), before + 1);
+        QVERIFY(!TreeIndex(Tree(), QStringLiteral("Refreshing the tree...")).isValid());
+    }
+
+    void aFailedRefreshLeavesAnEmptyTreeUntilTheNextOne() {
+        const std::string folders = RootSubFoldersUrl();
+        m_service->Forget(folders);
+        QSignalSpy errors(Tree(), &CLeftView::ErrorMessage);
+        disconnect(Tree(), &CLeftView::ErrorMessage, m_frame.get(), nullptr);  // no modal box here
+        m_frame->Actions()->refreshTree->trigger();
+        QVERIFY(errors.wait(10000));
+        QCOMPARE(errors.at(0).at(0).toString(),
+                 QStringLiteral("Error: Cannot connect to Google Docs."));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->treeBusy.load(), 10000);
+        QCOMPARE(Tree()->model()->rowCount(), 0);
+
+        m_service->Serve(folders, fakes::FeedXml({{"folder", "Archive", "a1"}}));
+        m_frame->Actions()->refreshTree->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(Tree()->model()->rowCount(), 11, 10000);
+    }
+
+    void aFolderThatCannotBeReadKeepsItsPlaceholder() {
+        const std::string url = FolderLoaderUrl(fakes::ContentsUrl("a1"));
+        const std::size_t before = m_service->Count(url);
+        Tree()->expand(TreeIndex(Tree(), QStringLiteral("Archive")));
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->Count(url), before + 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_state->treeBusy.load(), 10000);
+        QCoreApplication::processEvents();
+        QVERIFY(TreeIndex(Tree(), QStringLiteral("loading items..."),
+                          TreeIndex(Tree(), QStringLiteral("Archive")))
+                    .isValid());
+    }
+
+    void viewStylesSwitchInPlace() {
+        m_frame->Actions()->largeIcons->trigger();
+        QCOMPARE(List()->Style(), ListStyle::LargeIcons);
+        QCOMPARE(List()->ActiveView()->objectName(), QStringLiteral("entryIconView"));
+        QVERIFY(List()->ActiveView()->isVisible());
+        m_frame->Actions()->details->trigger();
+        QCOMPARE(List()->ActiveView()->objectName(), QStringLiteral("entryDetailsView"));
+        QVERIFY(m_frame->Actions()->details->isChecked());
+    }
+
+    void f6MovesTheFocusBetweenPanes() {
+        QApplication::setActiveWindow(m_frame.get());
+        Tree()->setFocus();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        m_frame->Actions()->nextPane->trigger();
+        QVERIFY(List()->ActiveView()->hasFocus());
+        m_frame->Actions()->nextPane->trigger();
+        QVERIFY(Tree()->hasFocus());
+    }
+
+    void closingKeepsTheProgramRunning() {
+        m_frame->close();
+        QVERIFY(!m_frame->isVisible() || m_frame->isMinimized());
+        m_frame->RestoreFromTray();
+        QVERIFY(m_frame->isVisible());
+    }
+
+    void cleanupTestCase() { m_frame.reset(); }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
