@@ -1,0 +1,93 @@
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "Cli.h"
+#include "IntegrationFixture.h"
+#include "settings/ConfigFile.h"
+
+namespace tallowdesk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class CliIntegration : public IntegrationTest {
+protected:
+    void SetUp() override {
+        IntegrationTest::SetUp();
+        const fs::path config = m_dir / "config";
+        fs::create_directories(config / "Tallowdesk");
+        std::ofstream(config / "Tallowdesk" / "Config.xml")
+            << "<configure><user><email/><password/></user>"
+               "<fileautoconvert>false</fileautoconvert><autoupdatecheck>true</autoupdatecheck>"
+               "<docshost>" << Host() << "</docshost><accountshost>" << Host()
+            << "</accountshost><cafile>" << m_server->CertPath() << "</cafile></configure>";
+        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("XDG_CONFIG_HOME");
+        IntegrationTest::TearDown();
+    }
+
+    // Runs one command; answers every prompt with the given password.
+    int Run(std::vector<std::string> args, std::string answer = kPassword) {
+        m_out.str({});
+        m_err.str({});
+        cli::CliIo io{m_out, m_err,
+                      [answer](const std::string&, bool) { return std::optional(answer); }};
+        return cli::RunCli(args, io);
+    }
+
+    std::ostringstream m_out, m_err;
+};
+
+TEST_F(CliIntegration, RememberedAccountDrivesEveryCommand) {
+    EXPECT_EQ(Run({"ls"}), 1);
+    EXPECT_NE(m_err.str().find("No account is remembered."), std::string::npos);
+
+    EXPECT_EQ(Run({"login", kEmail}, "wrong"), 1);
+    EXPECT_NE(m_err.str().find("not recognized."), std::string::npos) << m_err.str();
+    EXPECT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str();
+    EXPECT_EQ(ConfigFile().GetSavedEmail(), kEmail);
+    EXPECT_EQ(ConfigFile().GetSavedPassword(), kPassword);
+
+    ASSERT_EQ(Run({"mkdir", "Projects"}), 0) << m_err.str();
+    ASSERT_EQ(Run({"mkdir", "Projects/2026"}), 0) << m_err.str();
+    ASSERT_EQ(Run({"ls", "Projects", "--json"}), 0) << m_err.str();
+    const auto listing = nlohmann::json::parse(m_out.str());
+    ASSERT_EQ(listing.size(), 1u);
+    EXPECT_EQ(listing[0]["title"], "2026");
+    EXPECT_EQ(listing[0]["kind"], "folder");
+    EXPECT_EQ(listing[0]["parentTitle"], "Projects");
+    EXPECT_TRUE(listing[0]["quotaBytesUsed"].is_null());
+
+    EXPECT_EQ(Run({"rename", "Projects/2026", "2027"}), 0) << m_err.str();
+    EXPECT_EQ(Run({"star", "Projects/2027"}), 0) << m_err.str();
+    EXPECT_EQ(Run({"ls", "Projects", "--json"}), 0);
+    EXPECT_EQ(nlohmann::json::parse(m_out.str())[0]["starred"], true);
+    EXPECT_EQ(Run({"ls", "/"}), 0);
+    EXPECT_NE(m_out.str().find("Projects"), std::string::npos);
+    EXPECT_NE(m_out.str().find("Last Modified"), std::string::npos);
+    EXPECT_EQ(Run({"search", "2027"}), 0);
+    EXPECT_NE(m_out.str().find("2027"), std::string::npos);
+
+    EXPECT_EQ(Run({"trash", "Projects/2027"}), 0) << m_err.str();
+    EXPECT_EQ(Run({"ls", "Trash"}), 0);
+    EXPECT_NE(m_out.str().find("2027"), std::string::npos);
+    EXPECT_EQ(Run({"ls", "Projects", "--json"}), 0);
+    EXPECT_EQ(nlohmann::json::parse(m_out.str()).size(), 0u);
+
+    EXPECT_EQ(Run({"rename", "Projects/nothing", "x"}), 1);
+    EXPECT_NE(m_err.str().find("No such entry"), std::string::npos);
+    EXPECT_EQ(Run({"frobnicate"}), 2);
+
+    EXPECT_EQ(Run({"logout"}), 0);
+    EXPECT_FALSE(ConfigFile().GetSavedEmail());
+    EXPECT_EQ(Run({"ls"}), 1);
+}
+
+}  // namespace
+}  // namespace tallowdesk::test

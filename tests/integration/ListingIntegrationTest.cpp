@@ -1,0 +1,186 @@
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+
+#include <algorithm>
+#include <set>
+#include <stdexcept>
+
+#include "IntegrationFixture.h"
+#include "Store.h"
+#include "model/FeedCatalogue.h"
+#include "model/ListingWorker.h"
+#include "service/GDataRequests.h"
+#include "service/ServiceClient.h"
+#include "service/SignIn.h"
+
+namespace tallowdesk::test {
+namespace {
+
+struct NullSink : ListingSink {
+    int resets = 0;
+    void ResetList() override { ++resets; }
+    void EntriesAdded(std::uint64_t, std::size_t) override {}
+    void ListingFinished(const CurrentLocation&) override {}
+};
+
+class ListingIntegration : public IntegrationTest {
+protected:
+    void SetUp() override {
+        IntegrationTest::SetUp();
+        m_client = std::make_unique<ServiceClient>(kEmail, kPassword);
+        ClientLogin(*m_client, "writely");
+    }
+
+    server::StoredEntry Add(const std::string& kind, const std::string& title,
+                            const std::string& parent = {}, bool starred = false,
+                            bool trashed = false) {
+        server::NewEntry e;
+        e.kind = kind;
+        e.title = title;
+        if (kind == "file") {
+            e.mime = "text/plain";
+            e.content = "content of " + title;
+        } else if (kind == "pdf") {
+            e.mime = "application/pdf";
+            e.content = "%PDF-1.4\n%%EOF\n";
+        }
+        if (!parent.empty()) e.parents.push_back(parent);
+        e.starred = starred;
+        e.trashed = trashed;
+        return m_server->GetStore().Create(kEmail, e);
+    }
+
+    // Lists url with the listing loop; counts the requests it made.
+    std::vector<DocEntryPtr> List(const std::string& url, bool noPaging = false,
+                                  int failOnRequest = 0) {
+        ListingControl control;
+        EntryList entries;
+        NullSink sink;
+        m_requests = 0;
+        const FeedFetcher fetch = [&](const std::string& u, tinyxml2::XMLDocument& doc) {
+            ++m_requests;
+            // The folder vanishes before this page: the service refuses it.
+            std::string url = u;
+            if (m_requests == failOnRequest) url.replace(url.find("folder%3A") + 9, 3, "gone");
+            GetFeed(*m_client, url, doc);
+        };
+        control.Request({url, "", noPaging, true});
+        RunListing(control, entries, fetch, sink);
+        return entries.Snapshot();
+    }
+
+    static std::set<std::string> Titles(const std::vector<DocEntryPtr>& entries) {
+        std::set<std::string> t;
+        for (const auto& e : entries) t.insert(e->title.value_or("?"));
+        return t;
+    }
+
+    std::unique_ptr<ServiceClient> m_client;
+    int m_requests = 0;
+};
+
+TEST_F(ListingIntegration, FolderPagesAndTheTenEntryRule) {
+    const auto big = Add("folder", "Big");
+    for (int i = 0; i < 25; ++i) Add("file", "f" + std::to_string(i), big.id);
+    DocEntry folder;
+    folder.kind = "folder";
+    folder.shortId = big.id;  // no content src: the URL is built from the short id
+    const auto entries = List(FolderContentsUrl(folder));
+    EXPECT_EQ(entries.size(), 25u);
+    EXPECT_EQ(Titles(entries).size(), 25u);
+    EXPECT_EQ(m_requests, 3);
+
+    const auto ten = Add("folder", "Ten");
+    for (int i = 0; i < 10; ++i) Add("file", "t" + std::to_string(i), ten.id);
+    folder.shortId = ten.id;
+    EXPECT_EQ(List(FolderContentsUrl(folder)).size(), 10u);
+    EXPECT_EQ(m_requests, 1);  // a full page without a next link ends the listing
+
+    // A refused third page keeps the first two.
+    folder.shortId = big.id;
+    EXPECT_EQ(List(FolderContentsUrl(folder), false, 3).size(), 20u);
+    EXPECT_EQ(m_requests, 3);
+}
+
+TEST_F(ListingIntegration, Categories) {
+    const auto docs = Add("folder", "Docs");
+    Add("document", "Letter", docs.id, true);
+    Add("spreadsheet", "Budget");
+    Add("presentation", "Talk");
+    Add("drawing", "Sketch");
+    Add("pdf", "Manual", docs.id);
+    Add("file", "Old notes", "", false, true);
+    for (int i = 0; i < 12; ++i) Add("file", "n" + std::to_string(i));
+
+    const auto& table = CategoryTable();
+    const auto latest = List(table[0].url, table[0].noPaging);
+    EXPECT_EQ(m_requests, 1);
+    EXPECT_EQ(latest.size(), 10u);  // one page of this service's 10
+
+    const auto all = List(table[1].url);
+    EXPECT_EQ(all.size(), 18u);  // everything but the trashed file, folders included
+    EXPECT_TRUE(Titles(all).count("Docs"));
+    EXPECT_FALSE(Titles(all).count("Old notes"));
+
+    EXPECT_EQ(Titles(List(table[4].url)), (std::set<std::string>{"Letter"}));
+    EXPECT_EQ(Titles(List(table[5].url)), (std::set<std::string>{"Old notes"}));
+    EXPECT_EQ(Titles(List(table[6].url)), (std::set<std::string>{"Letter"}));
+    EXPECT_EQ(Titles(List(table[7].url)), (std::set<std::string>{"Talk"}));
+    EXPECT_EQ(Titles(List(table[8].url)), (std::set<std::string>{"Budget"}));
+    EXPECT_EQ(Titles(List(table[9].url)), (std::set<std::string>{"Sketch"}));
+
+    const auto root = List(RootFolderUrl());
+    EXPECT_TRUE(Titles(root).count("Docs"));
+    EXPECT_FALSE(Titles(root).count("Letter"));  // inside Docs
+
+    const auto letter = std::find_if(all.begin(), all.end(),
+                                     [](const DocEntryPtr& e) { return e->title == "Letter"; });
+    ASSERT_NE(letter, all.end());
+    EXPECT_EQ((*letter)->parentTitle, "Docs");
+    EXPECT_TRUE((*letter)->starred);
+    EXPECT_EQ((*letter)->authorEmail, kEmail);
+    EXPECT_TRUE((*letter)->editHref);
+    EXPECT_TRUE((*letter)->aclFeedHref);
+
+    tinyxml2::XMLDocument sub;
+    GetFeed(*m_client, RootSubFoldersUrl(), sub);
+    EntryList folders;
+    EXPECT_EQ(ParseFeedEntries(folders, sub), 1);
+
+    EXPECT_EQ(Titles(List(SearchUrl("Budget"), true)), (std::set<std::string>{"Budget"}));
+}
+
+TEST_F(ListingIntegration, SharedWithMe) {
+    m_server->AddUser("bob@example.test", "bobpw", "Bob");
+    server::NewEntry e;
+    e.kind = "document";
+    e.title = "Bob's plan";
+    const auto shared = m_server->GetStore().Create("bob@example.test", e);
+    m_server->GetStore().AddAclRule(shared.id, "user", kEmail, "reader");
+    const auto entries = List(CategoryTable()[3].url);
+    EXPECT_EQ(Titles(entries), (std::set<std::string>{"Bob's plan"}));
+    EXPECT_EQ(entries[0]->authorName, "Bob");
+    EXPECT_TRUE(List(CategoryTable()[2].url).empty());  // owned by me
+}
+
+TEST_F(ListingIntegration, RequestsNeedTheTokenAndVersion) {
+    ServiceClient signedOut(kEmail, kPassword);
+    tinyxml2::XMLDocument doc;
+    try {
+        GetFeed(signedOut, RootFolderUrl(), doc);
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "The user must be logged in.");
+    }
+    NewRequests();
+    GetFeed(*m_client, RootFolderUrl(), doc);
+    const auto r = NewRequests().at(0);
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(r.target, "/feeds/default/private/full/folder%3Aroot/contents");
+    EXPECT_TRUE(r.HasHeaderLine("GData-Version", "3.0"));
+    EXPECT_TRUE(r.HasHeaderLine("Authorization",
+                                "GoogleLogin auth=" + *m_client->Credentials().writelyToken));
+}
+
+}  // namespace
+}  // namespace tallowdesk::test
