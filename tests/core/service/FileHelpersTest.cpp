@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "Failure.h"
 #include <unistd.h>
 
 #include <filesystem>
@@ -27,15 +29,7 @@ TEST(ReplaceAll, InsertedTextIsNotSearchedAgain) {
     EXPECT_EQ(Replaced("keep", "", "x"), "keep");
 }
 
-template <typename Call>
-std::string Failure(Call call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no failure";
-}
+using test::Failure;
 
 TEST(NameHelpers, FileNameExtensionAndTrailingDot) {
     EXPECT_EQ(FileNameFromPath("/home/u/docs/report.txt"), "report.txt");

@@ -1,6 +1,8 @@
 // Requests against an in-process HTTPS responder: what goes over the wire and
 // how status codes and transport failures come back.
 #include <gtest/gtest.h>
+
+#include "Failure.h"
 #include <tinyxml2.h>
 
 #include <filesystem>
@@ -34,15 +36,7 @@ protected:
     ServiceClient m_client{"me@example.com", "p&ss=word"};
 };
 
-template <typename Call>
-std::string Failure(Call call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no failure";
-}
+using test::Failure;
 
 TEST_F(Loopback, ClientLoginStoresTokensPerService) {
     m_server.Push({200, test::ReadServiceSample("clientlogin-success.txt"), {}});

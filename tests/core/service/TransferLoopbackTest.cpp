@@ -1,5 +1,7 @@
 // Uploads, downloads, sharing and quota against the in-process HTTPS responder.
 #include <gtest/gtest.h>
+
+#include "Failure.h"
 #include <tinyxml2.h>
 #include <unistd.h>
 
@@ -27,15 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using Request = test::TlsResponder::Request;
 
-template <typename Call>
-std::string Failure(Call call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no failure";
-}
+using test::Failure;
 
 bool HasLine(const Request& request, const std::string& line) {
     return std::find(request.headerLines.begin(), request.headerLines.end(), line) !=
