@@ -38,8 +38,6 @@ inline constexpr const char* kCookieWarningText =
     "A connection problem or a changing of Google's service occurs, some uploading operations "
     "may not work. Please make sure your Internat connection is available and upgrade "
     "Tallowdesk to the latest version.";
-// Only this much of each text is remembered.
-inline constexpr int kRememberedTextLimit = 63;
 
 // The CAPTCHA request carried in a ClientLogin error body.
 struct CaptchaChallenge {

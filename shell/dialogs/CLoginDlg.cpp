@@ -182,8 +182,8 @@ void CLoginDlg::EnableButtons() {
 
 SignInInput CLoginDlg::ReadInput() {
     SignInInput input;
-    input.email = m_email->text().left(kRememberedTextLimit).toStdString();
-    input.password = m_password->text().left(kRememberedTextLimit).toStdString();
+    input.email = m_email->text().toStdString();
+    input.password = m_password->text().toStdString();
     input.remember = m_remember->isChecked();
     return input;
 }

@@ -99,7 +99,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 10000);
         QCOMPARE(fake->logins.load(), 2);
         QCOMPARE(fake->remembered.size(), std::size_t(1));
-        QCOMPARE(fake->remembered[0].password.size(), std::size_t(63));  // only 63 remembered
+        // Regression: only the first 63 characters used to be remembered, so a
+        // longer password failed at the next start.
+        QCOMPARE(fake->remembered[0].password, std::string(70, 'p'));
         QVERIFY(fake->clients.back());
         QCOMPARE(fake->clients.back()->Credentials().password.value_or(""), std::string(70, 'p'));
     }
