@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <sstream>
 
 #include "AtomWriter.h"
+#include "Export.h"
 #include "SignInHandler.h"
 #include "Store.h"
 
@@ -131,19 +133,11 @@ std::optional<EntryRequestBody> ParseEntryBody(const std::string& body, std::str
     return out;
 }
 
-// What the stored bytes of a native document are; exports hand them out
-// unconverted, so the type says what they really are.
-std::string StoredType(const std::string& kind) {
-    if (kind == "spreadsheet") return "text/csv";
-    if (kind == "drawing") return "image/svg+xml";
-    return "text/html";
-}
-
 bool ExportAllowed(const std::string& kind, const std::string& format) {
     static const std::vector<std::pair<std::string, std::vector<std::string>>> kFormats = {
-        {"document", {"doc", "docx", "odt", "pdf", "rtf", "txt", "html", "zip"}},
+        {"document", {"doc", "docx", "odt", "pdf", "rtf", "txt", "html", "zip", "jpeg", "png"}},
         {"spreadsheet", {"xls", "xlsx", "ods", "csv", "tsv", "pdf", "html"}},
-        {"presentation", {"ppt", "pptx", "pdf", "swf", "txt"}},
+        {"presentation", {"ppt", "pptx", "pdf", "swf", "txt", "png"}},
         {"drawing", {"jpeg", "png", "svg", "pdf"}},
     };
     for (const auto& [k, formats] : kFormats) {
@@ -166,15 +160,16 @@ HttpResponse GDataError(int status, const std::string& code, const std::string& 
 FeedHandler::FeedHandler(Store& store, SignInHandler& signIn, std::size_t pageSize)
     : m_store(store), m_signIn(signIn), m_pageSize(pageSize) {}
 
-FeedHandler::Caller FeedHandler::Authorise(const HttpRequest& request, bool allowSpreadsheetToken) {
+FeedHandler::Caller FeedHandler::Authorise(const HttpRequest& request, const std::string& service,
+                                           bool allowCookies) {
     const auto header = request.Header("Authorization");
-    auto refuse = [](const std::string& reason) {
+    auto refuse = [&service](const std::string& reason) {
         HttpResponse r = GDataError(401, "AuthenticationException", reason);
-        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
+        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"" + service + "\"");
         return Caller{{}, r};
     };
     if (!header) {
-        if (allowSpreadsheetToken) {
+        if (allowCookies) {
             if (auto user = m_signIn.CookieUser(request)) return Caller{*user, std::nullopt};
         }
         return refuse("Authorization required");
@@ -191,9 +186,13 @@ FeedHandler::Caller FeedHandler::Authorise(const HttpRequest& request, bool allo
     if (token.size() >= 2 && token.front() == '"' && token.back() == '"') {
         token = token.substr(1, token.size() - 2);
     }
-    if (auto user = m_store.TokenOwner(token, "writely")) return Caller{*user, std::nullopt};
-    if (allowSpreadsheetToken) {
-        if (auto user = m_store.TokenOwner(token, "wise")) return Caller{*user, std::nullopt};
+    if (auto user = m_store.TokenOwner(token, service)) return Caller{*user, std::nullopt};
+    // A valid token of the other service: say which one is wanted.
+    const std::string other = service == "wise" ? "writely" : "wise";
+    if (m_store.TokenOwner(token, other)) {
+        return refuse(service == "wise"
+                          ? "Spreadsheet exports need a token of the spreadsheet service (wise)."
+                          : "This request needs a token of the document list service (writely).");
     }
     return refuse("Token invalid");
 }
@@ -202,7 +201,7 @@ HttpResponse FeedHandler::DocumentList(const HttpRequest& request) {
     if (!request.secure) {
         return GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS.");
     }
-    auto caller = Authorise(request, false);
+    auto caller = Authorise(request, "writely", false);
     if (caller.refusal) return *caller.refusal;
     const std::string version = Trim(request.Header("GData-Version").value_or(""));
     if (version != "3.0" && version != "3") {
@@ -234,11 +233,20 @@ HttpResponse FeedHandler::DocumentList(const HttpRequest& request) {
         if (segments.size() == 3) return EntryRequest(request, user, segments[2], segments[0]);
         return NotFound();
     }
-    if (segments.size() == 2 && (segments[1] == "acl" || segments[1] == "revisions")) {
+    if (segments.size() >= 2 && (segments[1] == "acl" || segments[1] == "revisions")) {
         const auto name = SplitResource(segments[0]);
-        if (m_store.AccessOf(user, name.id) == Access::None) return NotFound();
-        return GDataError(501, "notImplemented",
-                          "The " + segments[1] + " feed is not available on this service.");
+        const auto entry = m_store.GetEntry(name.id);
+        if (!entry || (!name.kind.empty() && name.kind != entry->kind) ||
+            m_store.AccessOf(user, name.id) == Access::None) {
+            return NotFound();
+        }
+        if (segments[1] == "revisions") {
+            if (segments.size() > 2) return NotFound();
+            return GDataError(501, "notImplemented",
+                              "The revisions feed is not available on this service.");
+        }
+        if (segments.size() == 2) return AclFeed(request, user, *entry);
+        if (segments.size() == 3) return AclRuleRequest(request, user, *entry, segments[2]);
     }
     return NotFound();
 }
@@ -521,10 +529,243 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
     return r;
 }
 
+namespace {
+
+constexpr const char* kAclNs = "http://schemas.google.com/acl/2007";
+
+std::string AclFeedUrl(const std::string& origin, const StoredEntry& e) {
+    return EntryUrl(origin, e) + "/acl";
+}
+
+std::string RuleName(const Store::AclRow& rule) {
+    return rule.scopeType == "default" ? std::string("default")
+                                       : rule.scopeType + "%3A" + UrlEncode(rule.scope);
+}
+
+// Changes with the role, so a client holding an old rule can be told.
+std::string RuleEtag(const StoredEntry& e, const Store::AclRow& rule) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (const std::string* part : {&e.id, &rule.scopeType, &rule.scope, &rule.role}) {
+        for (unsigned char c : *part + '\n') hash = (hash ^ c) * 1099511628211ull;
+    }
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+    return "W/\"" + std::string(text) + ".\"";
+}
+
+std::string RuleBody(const std::string& origin, const StoredEntry& e, const Store::AclRow& rule) {
+    const std::string url = AclFeedUrl(origin, e) + "/" + RuleName(rule);
+    std::string x = "<id>" + url + "</id>";
+    x += "<updated>" + FormatTime(e.edited) + "</updated>";
+    x += "<app:edited xmlns:app='http://www.w3.org/2007/app'>" + FormatTime(e.edited) +
+         "</app:edited>";
+    x += "<category scheme='" + std::string(kKindScheme) + "' term='" + kAclNs + "#accessRule'/>";
+    x += "<title>Document Permission - " +
+         XmlEscape(rule.scopeType == "default" ? std::string("default") : rule.scope) + "</title>";
+    x += "<link rel='self' type='application/atom+xml' href='" + XmlEscape(url) + "'/>";
+    x += "<link rel='edit' type='application/atom+xml' href='" + XmlEscape(url) + "'/>";
+    x += "<gAcl:role value='" + XmlEscape(rule.role) + "'/>";
+    x += "<gAcl:scope type='" + XmlEscape(rule.scopeType) + "'";
+    if (rule.scopeType != "default") x += " value='" + XmlEscape(rule.scope) + "'";
+    return x + "/>";
+}
+
+HttpResponse RuleAnswer(int status, const std::string& origin, const StoredEntry& e,
+                        const Store::AclRow& rule) {
+    HttpResponse r;
+    r.status = status;
+    const std::string etag = RuleEtag(e, rule);
+    const std::string url = AclFeedUrl(origin, e) + "/" + RuleName(rule);
+    r.Set("Content-Type", kEntryType);
+    r.Set("GData-Version", "3.0");
+    r.Set("ETag", etag);
+    if (status == 201) {
+        r.Set("Location", url);
+        r.Set("Content-Location", url);
+    }
+    r.body =
+        "<?xml version='1.0' encoding='UTF-8'?><entry xmlns='http://www.w3.org/2005/Atom' "
+        "xmlns:gAcl='" +
+        std::string(kAclNs) +
+        "' xmlns:batch='http://schemas.google.com/gdata/batch' "
+        "xmlns:gd='http://schemas.google.com/g/2005' gd:etag='" +
+        XmlEscape(etag) + "'>" + RuleBody(origin, e, rule) + "</entry>";
+    return r;
+}
+
+struct RuleRequestBody {
+    std::optional<std::string> etag;
+    std::string role;
+    std::string scopeType;
+    std::string scope;
+};
+
+std::optional<RuleRequestBody> ParseRuleBody(const std::string& body, std::string& error) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(body.data(), body.size()) != tinyxml2::XML_SUCCESS) {
+        error = std::string("Parse error: ") + (doc.ErrorStr() ? doc.ErrorStr() : "invalid XML");
+        return std::nullopt;
+    }
+    const auto* root = doc.RootElement();
+    if (!root || ElementName(root) != "entry") {
+        error = "The document element must be an Atom entry.";
+        return std::nullopt;
+    }
+    RuleRequestBody out;
+    if (const char* etag = root->Attribute("gd:etag")) out.etag = etag;
+    for (auto* child = root->FirstChildElement(); child; child = child->NextSiblingElement()) {
+        const std::string name = ElementName(child);
+        if (name == "role" && child->Attribute("value")) {
+            out.role = child->Attribute("value");
+        } else if (name == "scope") {
+            out.scopeType = child->Attribute("type") ? child->Attribute("type") : "";
+            out.scope = child->Attribute("value") ? child->Attribute("value") : "";
+        }
+    }
+    if (out.role != "reader" && out.role != "writer") {
+        error = "The role must be reader or writer.";
+        return std::nullopt;
+    }
+    if (out.scopeType == "default") {
+        out.scope.clear();
+    } else if (out.scopeType == "user" || out.scopeType == "group") {
+        if (out.scope.find('@') == std::string::npos) {
+            error = "A " + out.scopeType + " scope needs an e-mail address.";
+            return std::nullopt;
+        }
+        out.scope = NormalEmail(out.scope);
+    } else if (out.scopeType == "domain") {
+        if (out.scope.empty() || out.scope.find('@') != std::string::npos) {
+            error = "A domain scope needs a domain name.";
+            return std::nullopt;
+        }
+        out.scope = NormalEmail(out.scope);
+    } else {
+        error = "Unknown scope type: " + out.scopeType;
+        return std::nullopt;
+    }
+    return out;
+}
+
+}  // namespace
+
+HttpResponse FeedHandler::AclFeed(const HttpRequest& request, const std::string& user,
+                                  const StoredEntry& entry) {
+    const std::string origin = request.Origin();
+    const std::string url = AclFeedUrl(origin, entry);
+    if (request.method == "GET") {
+        const auto rules = m_store.AclRules(entry.id);
+        std::string x =
+            "<?xml version='1.0' encoding='UTF-8'?><feed "
+            "xmlns='http://www.w3.org/2005/Atom' "
+            "xmlns:openSearch='http://a9.com/-/spec/opensearch/1.1/' xmlns:gAcl='" +
+            std::string(kAclNs) +
+            "' xmlns:batch='http://schemas.google.com/gdata/batch' "
+            "xmlns:gd='http://schemas.google.com/g/2005'>";
+        x += "<id>" + url + "</id><updated>" + FormatTime(entry.edited) + "</updated>";
+        x += "<category scheme='" + std::string(kKindScheme) + "' term='" + kAclNs +
+             "#accessRule'/><title>Document Permissions</title>";
+        x += "<link rel='http://schemas.google.com/g/2005#feed' type='application/atom+xml' "
+             "href='" +
+             url + "'/>";
+        x += "<link rel='http://schemas.google.com/g/2005#post' type='application/atom+xml' "
+             "href='" +
+             url + "'/>";
+        x += "<link rel='self' type='application/atom+xml' href='" + url + "'/>";
+        x += "<openSearch:totalResults>" + std::to_string(rules.size()) +
+             "</openSearch:totalResults><openSearch:startIndex>1</openSearch:startIndex>";
+        for (const auto& rule : rules) {
+            x += "<entry gd:etag='" + XmlEscape(RuleEtag(entry, rule)) + "'>" +
+                 RuleBody(origin, entry, rule) + "</entry>";
+        }
+        HttpResponse r;
+        r.Set("Content-Type", kFeedType);
+        r.Set("GData-Version", "3.0");
+        r.body = x + "</feed>";
+        return r;
+    }
+    if (request.method != "POST") return MethodNotAllowed("GET, POST");
+    if (!IsAtom(request)) {
+        return GDataError(415, "unsupportedMediaType",
+                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
+                              " is not a valid input type.");
+    }
+    const Access access = m_store.AccessOf(user, entry.id);
+    if (access != Access::Own && !(access == Access::Write && entry.writersCanInvite)) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "You do not have permission to share this entry.");
+    }
+    std::string error;
+    const auto body = ParseRuleBody(request.body, error);
+    if (!body) return GDataError(400, "InvalidEntryException", error);
+    if (m_store.FindAclRule(entry.id, body->scopeType, body->scope)) {
+        return GDataError(409, "conflict", "A rule for this scope already exists.");
+    }
+    m_store.AddAclRule(entry.id, body->scopeType, body->scope, body->role);
+    return RuleAnswer(201, origin, entry, {body->scopeType, body->scope, body->role});
+}
+
+HttpResponse FeedHandler::AclRuleRequest(const HttpRequest& request, const std::string& user,
+                                         const StoredEntry& entry, const std::string& ruleName) {
+    std::string scopeType = ruleName;
+    std::string scope;
+    if (const auto colon = ruleName.find(':'); colon != std::string::npos) {
+        scopeType = ruleName.substr(0, colon);
+        scope = ruleName.substr(colon + 1);
+    }
+    const auto rule = m_store.FindAclRule(entry.id, scopeType, scope);
+    if (!rule) return NotFound();
+    const std::string etag = RuleEtag(entry, *rule);
+    if (request.method == "GET") return RuleAnswer(200, request.Origin(), entry, *rule);
+    if (request.method != "PUT" && request.method != "DELETE") {
+        return MethodNotAllowed("GET, PUT, DELETE");
+    }
+    const Access access = m_store.AccessOf(user, entry.id);
+    if (access != Access::Own && !(access == Access::Write && entry.writersCanInvite)) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "You do not have permission to change the sharing of this entry.");
+    }
+    if (rule->role == "owner") {
+        return GDataError(403, "ServiceForbiddenException", "The owner's rule cannot change.");
+    }
+    std::string ifMatch = Trim(request.Header("If-Match").value_or(""));
+    if (request.method == "DELETE") {
+        if (!ifMatch.empty() && ifMatch != "*" && ifMatch != etag) {
+            return GDataError(412, "etagsMismatch",
+                              "Mismatch: etags = [" + ifMatch + "], version = [" + etag + "]");
+        }
+        m_store.RemoveAclRule(entry.id, rule->scopeType, rule->scope);
+        HttpResponse done;
+        done.Set("Content-Type", "text/html; charset=UTF-8");
+        done.Set("GData-Version", "3.0");
+        return done;
+    }
+    if (!IsAtom(request)) {
+        return GDataError(415, "unsupportedMediaType",
+                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
+                              " is not a valid input type.");
+    }
+    std::string error;
+    const auto body = ParseRuleBody(request.body, error);
+    if (!body) return GDataError(400, "InvalidEntryException", error);
+    if (body->scopeType != rule->scopeType || body->scope != rule->scope) {
+        return GDataError(400, "InvalidEntryException", "The scope of a rule cannot change.");
+    }
+    if (ifMatch.empty() && body->etag) ifMatch = *body->etag;
+    if (ifMatch.empty()) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "If-Match or If-None-Match header or entry etag attribute required");
+    }
+    if (ifMatch != "*" && ifMatch != etag) {
+        return GDataError(412, "etagsMismatch",
+                          "Mismatch: etags = [" + ifMatch + "], version = [" + etag + "]");
+    }
+    m_store.AddAclRule(entry.id, rule->scopeType, rule->scope, body->role);
+    return RuleAnswer(200, request.Origin(), entry, {rule->scopeType, rule->scope, body->role});
+}
+
 HttpResponse FeedHandler::Download(const HttpRequest& request) {
     if (request.method != "GET") return MethodNotAllowed("GET");
-    auto caller = Authorise(request, true);
-    if (caller.refusal) return *caller.refusal;
     const std::string path = request.Path();
     const auto params = ParseForm(request.Query());
     auto param = [&](const std::string& name) {
@@ -550,26 +791,63 @@ HttpResponse FeedHandler::Download(const HttpRequest& request) {
         id = UrlDecode(path.substr(filesPrefix.size()), false);
     }
     if (kind.empty() || id.empty()) return NotFound();
+    // Spreadsheets were exported by the spreadsheet service, with its own token.
+    auto caller = Authorise(request, kind == "spreadsheet" ? "wise" : "writely", true);
+    if (caller.refusal) return *caller.refusal;
     const auto entry = m_store.GetEntry(id);
     const bool kindMatches = kind == "file"
                                  ? (entry && (entry->kind == "file" || entry->kind == "pdf"))
                                  : (entry && entry->kind == kind);
     if (!kindMatches || m_store.AccessOf(caller.email, id) == Access::None) return NotFound();
-    std::string contentType = entry->mime.empty() ? StoredType(entry->kind) : entry->mime;
-    if (kind != "file") {
-        const std::string format = param("exportFormat");
-        if (!format.empty() && !ExportAllowed(kind, format)) {
-            return GDataError(400, "invalidParameter", "Invalid exportFormat: " + format);
-        }
-    }
-    HttpResponse r;
-    r.Set("Content-Type", contentType);
     std::string filename = entry->title;
     for (char& c : filename) {
         if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
     }
+    HttpResponse r;
+    if (kind == "file") {
+        r.Set("Content-Type", entry->mime.empty() ? "application/octet-stream" : entry->mime);
+        if (entry->hasContent) r.bodyFile = m_store.ContentPath(id);
+    } else {
+        const std::string format = param("exportFormat");
+        if (!format.empty() && !ExportAllowed(kind, format)) {
+            return GDataError(400, "invalidParameter", "Invalid exportFormat: " + format);
+        }
+        r = Export(*entry, format);
+        if (r.status != 200) return r;
+        if (!format.empty()) filename += "." + format;
+    }
     r.Set("Content-Disposition", "attachment; filename=\"" + filename + "\"");
-    if (entry->hasContent) r.bodyFile = m_store.ContentPath(id);
+    return r;
+}
+
+HttpResponse FeedHandler::Export(const StoredEntry& entry, const std::string& requested) {
+    const std::string stored = StoredFormat(entry);
+    const std::string format = requested.empty() ? stored : requested;
+    HttpResponse r;
+    r.Set("Content-Type", FormatType(format));
+    if (format == stored) {
+        if (entry.hasContent) r.bodyFile = m_store.ContentPath(entry.id);
+        return r;
+    }
+    // Conversions of the service's own formats need no office suite.
+    const std::string path = m_store.ContentPath(entry.id);
+    if (entry.hasContent && stored == "html" && format == "txt") {
+        r.body = HtmlToText(ReadFileText(path));
+        return r;
+    }
+    if (entry.hasContent && stored == "csv" && (format == "tsv" || format == "html")) {
+        const auto rows = ParseCsv(ReadFileText(path));
+        r.body = format == "tsv" ? RowsToTsv(rows) : RowsToHtml(entry.title, rows);
+        return r;
+    }
+    if (!entry.hasContent && (format == "txt" || format == "tsv" || format == "html")) {
+        return r;  // an empty document stays empty
+    }
+    std::string error;
+    const auto converted = ConvertWithOffice(path, stored, format, error);
+    if (!converted) return GDataError(501, "conversionUnavailable", error);
+    r.bodyFile = converted->file;
+    r.removeAfterOpen = converted->folder;
     return r;
 }
 

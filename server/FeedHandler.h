@@ -29,7 +29,9 @@ private:
         std::string email;
         std::optional<HttpResponse> refusal;
     };
-    Caller Authorise(const HttpRequest& request, bool allowSpreadsheetToken);
+    // A token of `service`; session cookies count too when allowCookies.
+    Caller Authorise(const HttpRequest& request, const std::string& service, bool allowCookies);
+    HttpResponse Export(const StoredEntry& entry, const std::string& format);
 
     HttpResponse Feed(const HttpRequest& request, const std::string& user,
                       const std::vector<std::string>& segments);
@@ -41,6 +43,11 @@ private:
                         const StoredEntry& entry);
     HttpResponse Remove(const HttpRequest& request, const std::string& user,
                         const StoredEntry& entry, const std::string& folderContext);
+
+    HttpResponse AclFeed(const HttpRequest& request, const std::string& user,
+                         const StoredEntry& entry);
+    HttpResponse AclRuleRequest(const HttpRequest& request, const std::string& user,
+                                const StoredEntry& entry, const std::string& ruleName);
 
     Store& m_store;
     SignInHandler& m_signIn;

@@ -32,6 +32,8 @@ struct HttpResponse {
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
     std::string bodyFile;  // when set, the body is this file's content instead
+    // Removed once bodyFile is open: a folder of temporary results.
+    std::string removeAfterOpen;
 
     HttpResponse& Set(std::string name, std::string value) {
         headers.emplace_back(std::move(name), std::move(value));

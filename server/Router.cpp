@@ -28,8 +28,45 @@ bool IsPlainHost(const std::string& host) {
 
 }  // namespace
 
-Router::Router(Store& store, std::size_t pageSize, RequestLog* log)
-    : m_signIn(store), m_feeds(store, m_signIn, pageSize), m_log(log) {}
+Router::Router(Store& store, std::size_t pageSize, RequestLog* log, const std::string& contentDir)
+    : m_signIn(store),
+      m_feeds(store, m_signIn, pageSize),
+      m_uploads(store, m_signIn, contentDir),
+      m_log(log) {}
+
+std::optional<UploadPlan> Router::PlanUpload(const HttpRequest& header) {
+    try {
+        if (const auto host = header.Header("Host"); host && !IsPlainHost(*host)) {
+            return std::nullopt;  // refused as any other request
+        }
+        auto plan = m_uploads.Plan(header);
+        if (plan && plan->refusal && m_log) m_log->Write(header);
+        return plan;
+    } catch (const std::exception& e) {
+        std::cerr << "tallowdesk-server: " << header.method << ' ' << header.target << ": "
+                  << e.what() << '\n';
+        return UploadPlan{
+            GDataError(500, "internalError", "The service failed to answer this request."),
+            nullptr};
+    }
+}
+
+HttpResponse Router::FinishUpload(const HttpRequest& header, UploadSink& sink) {
+    if (m_log) {
+        try {
+            m_log->Write(header);
+        } catch (const std::exception& e) {
+            std::cerr << "tallowdesk-server: request log: " << e.what() << '\n';
+        }
+    }
+    try {
+        return m_uploads.Finish(header, sink);
+    } catch (const std::exception& e) {
+        std::cerr << "tallowdesk-server: " << header.method << ' ' << header.target << ": "
+                  << e.what() << '\n';
+        return GDataError(500, "internalError", "The service failed to store the upload.");
+    }
+}
 
 HttpResponse Router::Handle(const HttpRequest& request) {
     if (m_log) {
@@ -58,6 +95,8 @@ HttpResponse Router::Dispatch(const HttpRequest& request) {
     if (path == "/accounts/ServiceLogin") return m_signIn.ServiceLogin(request);
     if (path == "/accounts/ServiceLoginAuth") return m_signIn.ServiceLoginAuth(request);
     if (path == "/") return m_signIn.Home(request);
+    if (path == "/upload/resumableupload") return m_uploads.OpenSession(request);
+    if (path == "/DocAction") return m_uploads.UploadPage(request);
     if (IsUnder(path, "/feeds/default/private/full")) return m_feeds.DocumentList(request);
     if (IsUnder(path, "/feeds/download")) return m_feeds.Download(request);
     return GDataError(404, "ResourceNotFoundException", "No such page: " + path);

@@ -6,6 +6,7 @@
 #include "FeedHandler.h"
 #include "HttpMessage.h"
 #include "SignInHandler.h"
+#include "UploadHandler.h"
 
 namespace tallowdesk::server {
 
@@ -16,9 +17,14 @@ class RequestLog;
 // throws into a 500 error document so no exception reaches the I/O threads.
 class Router {
 public:
-    Router(Store& store, std::size_t pageSize, RequestLog* log);
+    Router(Store& store, std::size_t pageSize, RequestLog* log, const std::string& contentDir);
 
     HttpResponse Handle(const HttpRequest& request);
+    // Uploads whose body streams to disk: planned once the header is read,
+    // finished once the body is there. `header` carries no body.
+    std::optional<UploadPlan> PlanUpload(const HttpRequest& header);
+    HttpResponse FinishUpload(const HttpRequest& header, UploadSink& sink);
+    UploadHandler& Uploads() { return m_uploads; }
     SignInHandler& SignIn() { return m_signIn; }
     FeedHandler& Feeds() { return m_feeds; }
 
@@ -27,6 +33,7 @@ private:
 
     SignInHandler m_signIn;
     FeedHandler m_feeds;
+    UploadHandler m_uploads;
     RequestLog* m_log;
 };
 

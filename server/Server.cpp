@@ -9,6 +9,7 @@
 #include <boost/beast/ssl.hpp>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "RequestLog.h"
 #include "Router.h"
 #include "Store.h"
+#include "UploadSink.h"
 #include "settings/ServiceHosts.h"
 
 namespace tallowdesk::server {
@@ -35,6 +37,7 @@ constexpr std::uint64_t kBodyLimit = 64ull * 1024 * 1024;
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
 constexpr auto kHandshakeTimeout = std::chrono::seconds(30);
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
+constexpr std::uint64_t kDrainLimit = 4 * 1024 * 1024;
 
 std::string HttpDate() {
     const std::time_t now = std::time(nullptr);
@@ -59,12 +62,16 @@ public:
 
 protected:
     void DoRead() {
-        m_parser.emplace();
-        m_parser->header_limit(kHeaderLimit);
-        m_parser->body_limit(kBodyLimit);
+        m_header.emplace();
+        m_header->header_limit(kHeaderLimit);
+        // Limits are set once the request is known: uploads have their own.
+        m_header->body_limit(std::numeric_limits<std::uint64_t>::max());
+        m_parser.reset();
+        m_upload.reset();
+        m_sink.reset();
         beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
         http::async_read_header(
-            Self().Stream(), m_buffer, *m_parser,
+            Self().Stream(), m_buffer, *m_header,
             beast::bind_front_handler(&Session::OnHeader, Self().shared_from_this()));
     }
 
@@ -73,41 +80,8 @@ protected:
 private:
     Derived& Self() { return static_cast<Derived&>(*this); }
 
-    // libcurl announces uploads of unknown length with "Expect: 100-continue"
-    // and waits a second for the interim answer before it sends the body.
-    void OnHeader(beast::error_code ec, std::size_t bytes) {
-        if (ec || m_parser->is_done()) return OnRead(ec, bytes);
-        const auto& in = m_parser->get();
-        const auto expect = in[http::field::expect];
-        if (EqualsIgnoreCase(std::string_view(expect.data(), expect.size()), "100-continue")) {
-            auto interim = std::make_shared<http::response<http::empty_body>>(
-                http::status::continue_, in.version());
-            http::async_write(
-                Self().Stream(), *interim,
-                [self = Self().shared_from_this(), interim](beast::error_code wec, std::size_t) {
-                    if (!wec) self->ReadBody();
-                });
-            return;
-        }
-        ReadBody();
-    }
-
-    void ReadBody() {
-        http::async_read(Self().Stream(), m_buffer, *m_parser,
-                         beast::bind_front_handler(&Session::OnRead, Self().shared_from_this()));
-    }
-
-    void OnRead(beast::error_code ec, std::size_t) {
-        if (ec == http::error::end_of_stream) return Self().DoClose();
-        if (ec == http::error::header_limit) {
-            return SendBare(431, "Request header fields too large");
-        }
-        if (ec == http::error::body_limit) return SendBare(413, "Request body too large");
-        if (ec) {
-            if (IsParseError(ec)) return SendBare(400, "Malformed HTTP request");
-            return;  // timeout or connection gone
-        }
-        const auto& in = m_parser->get();
+    template <class Fields>
+    HttpRequest ToRequest(const http::request_header<Fields>& in) const {
         HttpRequest request;
         request.method = std::string(in.method_string());
         request.target = std::string(in.target());
@@ -115,8 +89,106 @@ private:
             request.headers.emplace_back(std::string(field.name_string()),
                                          std::string(field.value()));
         }
-        request.body = in.body();
         request.secure = m_secure;
+        return request;
+    }
+
+    void OnHeader(beast::error_code ec, std::size_t) {
+        if (ec) return OnError(ec);
+        const auto& in = m_header->get();
+        m_version = in.version();
+        m_keepAlive = in.keep_alive();
+        if (!m_header->is_done()) {
+            auto plan = m_router.PlanUpload(ToRequest(in));
+            if (plan && plan->refusal) {
+                // Refused before a byte of the body is read.
+                m_drain = true;
+                return Send(*plan->refusal, m_version, false, false);
+            }
+            if (plan) {
+                m_upload.emplace(std::move(*m_header));
+                m_upload->body_limit(std::numeric_limits<std::uint64_t>::max());
+                m_upload->get().body() = plan->sink;
+                m_sink = plan->sink;
+                return Continue([self = Self().shared_from_this()] { self->ReadUpload(); });
+            }
+            const auto length = m_header->content_length();
+            if (length && *length > kBodyLimit) return SendBare(413, "Request body too large");
+        }
+        m_parser.emplace(std::move(*m_header));
+        m_parser->body_limit(kBodyLimit);
+        if (m_parser->is_done()) return OnRead({}, 0);
+        Continue([self = Self().shared_from_this()] { self->ReadBody(); });
+    }
+
+    // libcurl announces larger bodies with "Expect: 100-continue" and waits a
+    // second for the interim answer before it sends them.
+    template <class Next>
+    void Continue(Next next) {
+        const auto expect =
+            m_upload ? m_upload->get()[http::field::expect] : m_parser->get()[http::field::expect];
+        if (!EqualsIgnoreCase(std::string_view(expect.data(), expect.size()), "100-continue")) {
+            return next();
+        }
+        auto interim =
+            std::make_shared<http::response<http::empty_body>>(http::status::continue_, m_version);
+        http::async_write(Self().Stream(), *interim,
+                          [interim, next](beast::error_code wec, std::size_t) {
+                              if (!wec) next();
+                          });
+    }
+
+    void ReadBody() {
+        http::async_read(Self().Stream(), m_buffer, *m_parser,
+                         beast::bind_front_handler(&Session::OnRead, Self().shared_from_this()));
+    }
+
+    // Piece by piece, so the idle timeout counts from the last bytes that
+    // came rather than from the start of a long upload.
+    void ReadUpload() {
+        beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
+        http::async_read_some(
+            Self().Stream(), m_buffer, *m_upload,
+            [self = Self().shared_from_this()](beast::error_code ec, std::size_t) {
+                if (ec || self->m_upload->is_done()) return self->OnUpload(ec, 0);
+                self->ReadUpload();
+            });
+    }
+
+    void OnUpload(beast::error_code ec, std::size_t) {
+        if (ec && m_sink && m_sink->Status() != 0) {
+            HttpResponse refusal = GDataError(
+                m_sink->Status(), m_sink->Status() == 413 ? "fileTooLarge" : "uploadRefused",
+                m_sink->Reason());
+            m_sink.reset();  // the partial file goes now
+            m_drain = true;
+            return Send(refusal, m_version, false, false);
+        }
+        if (ec) {
+            m_sink.reset();
+            return OnError(ec);
+        }
+        HttpRequest request = ToRequest(m_upload->get());
+        HttpResponse answer = m_router.FinishUpload(request, *m_sink);
+        m_sink.reset();
+        Send(answer, m_version, m_keepAlive, false);
+    }
+
+    void OnError(beast::error_code ec) {
+        if (ec == http::error::end_of_stream) return Self().DoClose();
+        if (ec == http::error::header_limit) {
+            return SendBare(431, "Request header fields too large");
+        }
+        if (ec == http::error::body_limit) return SendBare(413, "Request body too large");
+        if (IsParseError(ec)) return SendBare(400, "Malformed HTTP request");
+        // timeout or connection gone
+    }
+
+    void OnRead(beast::error_code ec, std::size_t) {
+        if (ec) return OnError(ec);
+        const auto& in = m_parser->get();
+        HttpRequest request = ToRequest(in);
+        request.body = in.body();
         HttpResponse answer = m_router.Handle(request);
         Send(answer, in.version(), in.keep_alive(), request.method == "HEAD");
     }
@@ -136,12 +208,16 @@ private:
             http::file_body::value_type file;
             beast::error_code ec;
             file.open(answer.bodyFile.c_str(), beast::file_mode::scan, ec);
+            if (!answer.removeAfterOpen.empty()) {
+                std::error_code ignored;
+                std::filesystem::remove_all(answer.removeAfterOpen, ignored);
+            }
             if (ec) return SendBare(500, "The stored content cannot be read");
             auto response = std::make_shared<http::response<http::file_body>>();
             Fill(*response, answer, version, keepAlive);
             response->body() = std::move(file);
             response->prepare_payload();
-            return Write(response, !keepAlive);
+            return WriteFile(response, !keepAlive);
         }
         auto response = std::make_shared<http::response<http::string_body>>();
         Fill(*response, answer, version, keepAlive);
@@ -170,6 +246,25 @@ private:
             beast::bind_front_handler(&Session::OnWrite, Self().shared_from_this(), close));
     }
 
+    // Large files go out piece by piece with the idle timeout renewed for each.
+    void WriteFile(std::shared_ptr<http::response<http::file_body>> response, bool close) {
+        m_response = response;
+        auto serializer = std::make_shared<http::response_serializer<http::file_body>>(*response);
+        WriteFilePiece(serializer, close);
+    }
+
+    void WriteFilePiece(std::shared_ptr<http::response_serializer<http::file_body>> serializer,
+                        bool close) {
+        beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
+        http::async_write_some(Self().Stream(), *serializer,
+                               [self = Self().shared_from_this(), serializer, close](
+                                   beast::error_code ec, std::size_t bytes) {
+                                   if (ec || serializer->is_done())
+                                       return self->OnWrite(close, ec, bytes);
+                                   self->WriteFilePiece(serializer, close);
+                               });
+    }
+
     void OnWrite(bool close, beast::error_code ec, std::size_t) {
         m_response.reset();
         if (ec) return;
@@ -180,22 +275,32 @@ private:
 
     // After refusing a request we have not read to its end, read and drop the
     // rest for a moment: closing with unread data would reset the connection
-    // and the client could lose our answer.
+    // and the client could lose our answer. Bounded in time and bytes, since
+    // a refused upload may be a gigabyte long.
     void Drain() {
-        beast::get_lowest_layer(Self().Stream()).expires_after(kDrainTimeout);
+        if (m_drained == 0) {
+            beast::get_lowest_layer(Self().Stream()).expires_after(kDrainTimeout);
+        }
         Self().Stream().async_read_some(
             net::buffer(m_scratch),
-            [self = Self().shared_from_this()](beast::error_code ec, std::size_t) {
-                if (ec) return self->DoClose();
+            [self = Self().shared_from_this()](beast::error_code ec, std::size_t bytes) {
+                self->m_drained += bytes;
+                if (ec || self->m_drained > kDrainLimit) return self->DoClose();
                 self->Drain();
             });
     }
 
     Router& m_router;
     bool m_secure;
+    std::optional<http::request_parser<http::empty_body>> m_header;
     std::optional<http::request_parser<http::string_body>> m_parser;
+    std::optional<http::request_parser<UploadBody>> m_upload;
+    std::shared_ptr<UploadSink> m_sink;
+    unsigned m_version = 11;
+    bool m_keepAlive = false;
     std::shared_ptr<void> m_response;  // the answer being written
     bool m_drain = false;
+    std::uint64_t m_drained = 0;
     std::array<char, 4096> m_scratch{};
 };
 
@@ -332,7 +437,9 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     if (!options.requestLogPath.empty()) {
         m_impl->log = std::make_unique<RequestLog>(options.requestLogPath);
     }
-    m_impl->router = std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get());
+    m_impl->router =
+        std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),
+                                 (std::filesystem::path(options.dataDir) / "content").string());
 }
 
 Server::~Server() {
@@ -417,6 +524,14 @@ void Server::SetAccountDisabled(const std::string& email, bool disabled) {
 
 std::optional<std::string> Server::CaptchaAnswer(const std::string& token) const {
     return m_impl->router->SignIn().CaptchaAnswer(token);
+}
+
+void Server::SetSessionUrlStyle(AnswerStyle style) {
+    m_impl->router->Uploads().SetSessionUrlStyle(style);
+}
+
+void Server::SetEntryIdStyle(AnswerStyle style) {
+    m_impl->router->Uploads().SetEntryIdStyle(style);
 }
 
 void Server::SetPageSize(std::size_t pageSize) {

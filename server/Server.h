@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "UploadHandler.h"
 #include "settings/ServiceHosts.h"
 
 namespace tallowdesk::server {
@@ -55,6 +56,11 @@ public:
     // The word drawn in the CAPTCHA picture of a pending challenge.
     std::optional<std::string> CaptchaAnswer(const std::string& token) const;
     void SetPageSize(std::size_t pageSize);
+    // How browser uploads name the session URL (Location header or JSON
+    // body) and the new entry (JSON "id" or an "?id=" URL); by default each
+    // answer takes the other form than the one before.
+    void SetSessionUrlStyle(AnswerStyle style);
+    void SetEntryIdStyle(AnswerStyle style);
 
 private:
     struct Impl;

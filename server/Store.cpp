@@ -1,5 +1,8 @@
 #include "Store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -76,6 +79,11 @@ CREATE TABLE IF NOT EXISTS sessions (
   email TEXT NOT NULL REFERENCES accounts(email) ON DELETE CASCADE,
   created INTEGER NOT NULL
 );
+CREATE TABLE IF NOT EXISTS group_members (
+  grp TEXT NOT NULL,
+  member TEXT NOT NULL,
+  PRIMARY KEY (grp, member)
+);
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 )sql";
 
@@ -137,6 +145,34 @@ std::vector<std::string> Descendants(SqliteDb& db, const std::string& id) {
     return ids;
 }
 
+// Rules (alias a) that reach the account ?1: its own address, a group it
+// belongs to and, unless `listedOnly`, its mail domain or everybody signed in.
+std::string RuleReaches(bool listedOnly) {
+    std::string sql =
+        "((a.scope_type = 'user' AND a.scope = ?1)"
+        " OR (a.scope_type = 'group' AND a.scope IN "
+        "(SELECT grp FROM group_members WHERE member = ?1))";
+    // Rules for a whole domain or for everybody open an entry to whoever has
+    // its link; they do not put it into everybody's list.
+    if (!listedOnly) {
+        sql +=
+            " OR (a.scope_type = 'domain' AND a.scope = substr(?1, instr(?1, '@') + 1))"
+            " OR a.scope_type = 'default'";
+    }
+    return sql + ")";
+}
+
+std::string NormalScope(const std::string& scopeType, const std::string& scope) {
+    return scopeType == "default" ? std::string() : NormalEmail(scope);
+}
+
+void SyncFolder(const fs::path& file) {
+    const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    ::fsync(dir);
+    ::close(dir);
+}
+
 }  // namespace
 
 std::int64_t NowMillis() {
@@ -163,6 +199,15 @@ std::string FormatTime(std::int64_t millis) {
 Store::Store(const std::string& dataDir, int passwordIterations)
     : m_dataDir(dataDir), m_passwordIterations(passwordIterations) {
     fs::create_directories(fs::path(dataDir) / "content");
+    // Uploads and exports cut short by a crash left only temporary files;
+    // nothing points at them.
+    for (const auto& e : fs::directory_iterator(fs::path(dataDir) / "content")) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(".upload-", 0) == 0 || name.rfind(".export-", 0) == 0) {
+            std::error_code ignored;
+            fs::remove_all(e.path(), ignored);
+        }
+    }
     m_db = std::make_unique<SqliteDb>((fs::path(dataDir) / "service.db").string());
     m_db->Exec(kSchema);
 }
@@ -327,14 +372,15 @@ std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
 Access Store::AccessOf(const std::string& user, const std::string& id) {
     std::lock_guard lock(m_mutex);
     // Rights on a folder reach everything inside it.
-    SqliteStatement st(*m_db,
-                       "WITH RECURSIVE up(id, depth) AS (SELECT ?1, 0 UNION "
-                       "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                       "WHERE u.depth < 64) "
-                       "SELECT e.id = ?1 AND e.owner = ?2, e.owner = ?2, "
-                       "(SELECT role FROM acl a WHERE a.entry = e.id AND a.scope_type = 'user' "
-                       " AND a.scope = ?2) FROM up JOIN entries e ON e.id = up.id");
-    st.Bind(1, id).Bind(2, user);
+    SqliteStatement st(
+        *m_db, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
+                   "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
+                   "WHERE u.depth < 64) "
+                   "SELECT e.id = ?2 AND e.owner = ?1, e.owner = ?1, "
+                   "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
+                   " WHERE a.entry = e.id AND " +
+                   RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
+    st.Bind(1, user).Bind(2, id);
     Access best = Access::None;
     while (st.Step()) {
         if (st.Int(0) != 0) return Access::Own;
@@ -344,7 +390,7 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
         }
         const auto role = st.OptText(2);
         if (!role) continue;
-        if (*role == "writer" || *role == "owner") {
+        if (*role == "2") {
             best = Access::Write;
         } else if (best == Access::None) {
             best = Access::Read;
@@ -356,8 +402,7 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
 ListResult Store::List(const ListQuery& q) {
     std::string sql = std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE ";
     const std::string shared =
-        "EXISTS (SELECT 1 FROM acl a WHERE a.entry = e.id AND a.scope_type = 'user' "
-        "AND a.scope = ?1)";
+        "EXISTS (SELECT 1 FROM acl a WHERE a.entry = e.id AND " + RuleReaches(true) + ")";
     switch (q.scope) {
         case ListScope::All:
             sql += "(e.owner = ?1 OR " + shared + ")";
@@ -418,6 +463,13 @@ StoredEntry Store::Create(const std::string& owner, const NewEntry& n) {
     const std::int64_t now = n.time ? n.time : NowMillis();
     // The file goes to disk before the row that points at it is committed.
     if (n.content) WriteFileAtomically(ContentPath(id), *n.content);
+    std::int64_t size = n.content ? static_cast<std::int64_t>(n.content->size()) : 0;
+    const bool hasContent = n.content || !n.contentFile.empty();
+    if (!n.contentFile.empty()) {
+        size = static_cast<std::int64_t>(fs::file_size(n.contentFile));
+        fs::rename(n.contentFile, ContentPath(id));
+        SyncFolder(ContentPath(id));
+    }
     std::lock_guard lock(m_mutex);
     SqliteTransaction tx(*m_db);
     SqliteStatement st(
@@ -428,8 +480,8 @@ StoredEntry Store::Create(const std::string& owner, const NewEntry& n) {
         "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?7, ?7, ?8, ?9, ?10, ?11, ?11, ?12)");
     st.Bind(1, id).Bind(2, n.kind).Bind(3, n.title).Bind(4, n.mime).Bind(5, owner);
     st.Bind(6, NewEtag()).Bind(7, now);
-    st.Bind(8, static_cast<std::int64_t>(n.content ? n.content->size() : 0));
-    st.Bind(9, std::int64_t{n.content ? 1 : 0}).Bind(10, std::int64_t{n.starred ? 1 : 0});
+    st.Bind(8, size);
+    st.Bind(9, std::int64_t{hasContent ? 1 : 0}).Bind(10, std::int64_t{n.starred ? 1 : 0});
     st.Bind(11, std::int64_t{n.trashed ? 1 : 0}).Bind(12, std::int64_t{n.viewed ? 1 : 0});
     st.Run();
     for (const auto& parent : n.parents) {
@@ -554,12 +606,60 @@ void Store::Delete(const std::string& id) {
 
 void Store::AddAclRule(const std::string& id, const std::string& scopeType,
                        const std::string& rawScope, const std::string& role) {
-    const std::string scope = scopeType == "user" ? NormalEmail(rawScope) : rawScope;
+    const std::string scope = NormalScope(scopeType, rawScope);
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db,
                        "INSERT INTO acl(entry, scope_type, scope, role) VALUES(?1, ?2, ?3, ?4) "
                        "ON CONFLICT(entry, scope_type, scope) DO UPDATE SET role = excluded.role");
     st.Bind(1, id).Bind(2, scopeType).Bind(3, scope).Bind(4, role).Run();
+}
+
+std::vector<Store::AclRow> Store::AclRules(const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "SELECT scope_type, scope, role FROM acl WHERE entry = ?1 "
+                       "ORDER BY role <> 'owner', rowid");
+    st.Bind(1, id);
+    std::vector<AclRow> rows;
+    while (st.Step()) rows.push_back({st.Text(0), st.Text(1), st.Text(2)});
+    return rows;
+}
+
+std::optional<Store::AclRow> Store::FindAclRule(const std::string& id, const std::string& scopeType,
+                                                const std::string& rawScope) {
+    const std::string scope = NormalScope(scopeType, rawScope);
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "SELECT role FROM acl WHERE entry = ?1 AND scope_type = ?2 AND scope = ?3");
+    st.Bind(1, id).Bind(2, scopeType).Bind(3, scope);
+    if (!st.Step()) return std::nullopt;
+    return AclRow{scopeType, scope, st.Text(0)};
+}
+
+bool Store::RemoveAclRule(const std::string& id, const std::string& scopeType,
+                          const std::string& rawScope) {
+    const std::string scope = NormalScope(scopeType, rawScope);
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "DELETE FROM acl WHERE entry = ?1 AND scope_type = ?2 AND scope = ?3 "
+                       "AND role <> 'owner'");
+    st.Bind(1, id).Bind(2, scopeType).Bind(3, scope).Run();
+    return m_db->Changes() > 0;
+}
+
+void Store::AddGroupMember(const std::string& group, const std::string& member) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "INSERT OR IGNORE INTO group_members(grp, member) VALUES(?1, ?2)");
+    st.Bind(1, NormalEmail(group)).Bind(2, NormalEmail(member)).Run();
+}
+
+std::int64_t Store::UsageBytes(const std::string& owner) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "SELECT COALESCE(SUM(size), 0) FROM entries WHERE owner = ?1 "
+                       "AND has_content = 1");
+    st.Bind(1, owner);
+    return st.Step() ? st.Int(0) : 0;
 }
 
 std::optional<std::string> Store::Meta(const std::string& key) {

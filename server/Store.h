@@ -70,6 +70,9 @@ struct NewEntry {
     std::string mime;
     std::vector<std::string> parents;
     std::optional<std::string> content;  // bytes of the stored file
+    // Or a finished, synced file in the content folder that becomes the
+    // entry's content (renamed, never copied).
+    std::string contentFile;
     bool starred = false;
     bool trashed = false;
     bool viewed = false;
@@ -135,6 +138,21 @@ public:
 
     void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
                     const std::string& role);
+    struct AclRow {
+        std::string scopeType;
+        std::string scope;  // empty for "default"
+        std::string role;
+    };
+    // The owner's rule first.
+    std::vector<AclRow> AclRules(const std::string& id);
+    std::optional<AclRow> FindAclRule(const std::string& id, const std::string& scopeType,
+                                      const std::string& scope);
+    bool RemoveAclRule(const std::string& id, const std::string& scopeType,
+                       const std::string& scope);
+    // Group rules reach the accounts listed as members of the group address.
+    void AddGroupMember(const std::string& group, const std::string& member);
+    // Bytes of stored content the account owns.
+    std::int64_t UsageBytes(const std::string& owner);
 
     std::optional<std::string> Meta(const std::string& key);
     void SetMeta(const std::string& key, const std::string& value);

@@ -78,7 +78,7 @@ TEST_F(DemoContentTest, FileEntriesCarryMimeLabelSizeAndDownload) {
 
     const std::string doc = EntryNamed(feed, "Meeting notes");
     const std::string docSrc = Between(doc, "<content type='text/html' src='", "'");
-    EXPECT_EQ(GData("GET", docSrc + "&exportFormat=doc", m_token).status, 200);
+    EXPECT_EQ(GData("GET", docSrc + "&exportFormat=html", m_token).status, 200);
     EXPECT_EQ(GData("GET", docSrc + "&exportFormat=exe", m_token).status, 400);
 }
 

@@ -241,9 +241,9 @@ TEST_F(FeedTest, BadRequestsGetHonestErrors) {
               400);
     EXPECT_EQ(GData("POST", kList, m_token, FolderEntryXml(""), {kAtom}).status, 400);
     EXPECT_EQ(GData("POST", kList, m_token, "<feed/>", {kAtom}).status, 400);
-    EXPECT_EQ(
-        GData("POST", kList, m_token, FolderEntryXml("x"), {"Content-Type: text/plain"}).status,
-        415);
+    EXPECT_EQ(GData("POST", kList, m_token, FolderEntryXml("x"), {"Content-Type: image/x-unknown"})
+                  .status,
+              415);
     EXPECT_EQ(GData("GET", std::string(kList) + "/folder%3Anope", m_token).status, 404);
     EXPECT_EQ(GData("DELETE", kList, m_token, {}, {"If-Match: *"}).status, 405);
     EXPECT_EQ(GData("POST", path, m_token, FolderEntryXml("x"), {kAtom}).status, 405);

@@ -1,0 +1,474 @@
+#include "UploadHandler.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "AtomWriter.h"
+#include "Crypto.h"
+#include "FeedHandler.h"
+#include "SignInHandler.h"
+#include "Store.h"
+#include "UploadSink.h"
+
+namespace tallowdesk::server {
+
+namespace {
+
+constexpr std::string_view kListPath = "/feeds/default/private/full";
+constexpr std::string_view kUploadPath = "/upload/resumableupload";
+// Room for the form's boundaries and part headers around the file.
+constexpr std::uint64_t kFormOverhead = 64 * 1024;
+
+std::string Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return std::string(s);
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// What a converted upload of a MIME type becomes.
+struct Conversion {
+    std::string_view mime;
+    std::string_view kind;
+    bool keepsType;  // stored as uploaded, labelled with its type
+};
+constexpr Conversion kConversions[] = {
+    {"text/csv", "spreadsheet", false},
+    {"text/tab-separated-values", "spreadsheet", false},
+    {"text/html", "document", false},
+    {"text/plain", "document", false},
+    {"application/msword", "document", true},
+    {"application/vnd.openxmlformats-officedocument.wordprocessingml.document", "document", true},
+    {"application/vnd.oasis.opendocument.text", "document", true},
+    {"application/rtf", "document", true},
+    {"application/vnd.sun.xml.writer", "document", true},
+    {"application/x-vnd.oasis.opendocument.spreadsheet", "spreadsheet", true},
+    {"application/vnd.ms-excel", "spreadsheet", true},
+    {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", "spreadsheet", true},
+    {"application/vnd.ms-powerpoint", "presentation", true},
+    {"application/pdf", "pdf", true},
+};
+
+const Conversion* FindConversion(const std::string& contentType) {
+    const std::string mime = Lower(Trim(contentType.substr(0, contentType.find(';'))));
+    for (const auto& c : kConversions) {
+        if (c.mime == mime) return &c;
+    }
+    return nullptr;
+}
+
+bool IsAtomType(const std::string& type) {
+    return Lower(Trim(type)).rfind("application/atom+xml", 0) == 0;
+}
+
+std::optional<std::uint64_t> ContentLength(const HttpRequest& r) {
+    const auto value = r.Header("Content-Length");
+    if (!value) return std::nullopt;
+    try {
+        return std::stoull(*value);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string TextToHtml(const std::string& text) {
+    return "<html><head><meta charset='utf-8'></head><body><pre>" + XmlEscape(text) +
+           "</pre></body></html>";
+}
+
+std::string TsvToCsv(const std::string& tsv) {
+    std::string out;
+    std::string cell;
+    auto flush = [&] {
+        if (cell.find_first_of(",\"\n") != std::string::npos) {
+            std::string quoted = "\"";
+            for (char c : cell) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+            out += quoted + "\"";
+        } else {
+            out += cell;
+        }
+        cell.clear();
+    };
+    for (char c : tsv) {
+        if (c == '\t') {
+            flush();
+            out += ',';
+        } else if (c == '\n') {
+            flush();
+            out += '\n';
+        } else if (c != '\r') {
+            cell += c;
+        }
+    }
+    if (!cell.empty()) flush();
+    return out;
+}
+
+std::string StripExtension(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::string MimeOfName(const std::string& name) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {"pdf", "application/pdf"}, {"png", "image/png"}, {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},     {"gif", "image/gif"}, {"txt", "text/plain"},
+        {"html", "text/html"},      {"htm", "text/html"}, {"csv", "text/csv"},
+        {"zip", "application/zip"}, {"xml", "text/xml"},  {"json", "application/json"},
+    };
+    const auto dot = name.rfind('.');
+    if (dot != std::string::npos) {
+        const std::string ext = Lower(name.substr(dot + 1));
+        for (const auto& [e, type] : kTypes) {
+            if (ext == e) return type;
+        }
+    }
+    return "application/octet-stream";
+}
+
+HttpResponse Json(int status, const std::string& body) {
+    HttpResponse r;
+    r.status = status;
+    r.Set("Content-Type", "application/json; charset=utf-8");
+    r.body = body;
+    return r;
+}
+
+HttpResponse TooLarge(std::uint64_t size) {
+    return GDataError(413, "fileTooLarge",
+                      "The file is too large (" + std::to_string(size) +
+                          " bytes): single files of 1 GB (1073741824 bytes) or more cannot be "
+                          "uploaded.");
+}
+
+std::optional<std::string> TokenUser(Store& store, const HttpRequest& r) {
+    const std::string value = Trim(r.Header("Authorization").value_or(""));
+    constexpr std::string_view prefix = "GoogleLogin auth=";
+    if (value.size() <= prefix.size() ||
+        !EqualsIgnoreCase(value.substr(0, prefix.size()), prefix)) {
+        return std::nullopt;
+    }
+    std::string token = value.substr(prefix.size());
+    if (token.size() >= 2 && token.front() == '"' && token.back() == '"') {
+        token = token.substr(1, token.size() - 2);
+    }
+    return store.TokenOwner(token, "writely");
+}
+
+// The folder of a contents feed path ("" for the top level); nothing when the
+// path is no place to upload to.
+std::optional<std::string> UploadFolder(const std::string& path) {
+    if (path == kListPath) return std::string();
+    const std::string prefix = std::string(kListPath) + "/";
+    constexpr std::string_view suffix = "/contents";
+    if (path.rfind(prefix, 0) != 0 || path.size() <= prefix.size() + suffix.size() ||
+        path.compare(path.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return std::nullopt;
+    }
+    const std::string resource =
+        UrlDecode(path.substr(prefix.size(), path.size() - prefix.size() - suffix.size()), false);
+    if (resource.find('/') != std::string::npos) return std::nullopt;
+    const auto colon = resource.find(':');
+    if (colon != std::string::npos && resource.substr(0, colon) != "folder") return std::nullopt;
+    const std::string id = colon == std::string::npos ? resource : resource.substr(colon + 1);
+    return id == "root" ? std::string() : id;
+}
+
+}  // namespace
+
+UploadHandler::UploadHandler(Store& store, SignInHandler& signIn, std::string contentDir)
+    : m_store(store), m_signIn(signIn), m_contentDir(std::move(contentDir)) {}
+
+bool UploadHandler::UseHeader(AnswerStyle style, std::atomic<unsigned>& turn) {
+    if (style == AnswerStyle::Header) return true;
+    if (style == AnswerStyle::Body) return false;
+    return turn.fetch_add(1) % 2 == 0;
+}
+
+std::optional<UploadPlan> UploadHandler::Plan(const HttpRequest& header) {
+    if (header.method != "POST") return std::nullopt;
+    const std::string path = header.Path();
+    if (path == kUploadPath && ParseForm(header.Query()).count("upload_id")) {
+        return PlanForm(header);
+    }
+    const auto type = header.Header("Content-Type");
+    if (type && !IsAtomType(*type) && UploadFolder(path)) return PlanConverted(header);
+    return std::nullopt;
+}
+
+std::optional<UploadPlan> UploadHandler::PlanConverted(const HttpRequest& header) {
+    auto refuse = [](HttpResponse r) { return UploadPlan{std::move(r), nullptr}; };
+    if (!header.secure) {
+        return refuse(
+            GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS."));
+    }
+    const auto user = TokenUser(m_store, header);
+    if (!user) {
+        HttpResponse r = GDataError(401, "AuthenticationException", "Token invalid");
+        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
+        return refuse(r);
+    }
+    const std::string version = Trim(header.Header("GData-Version").value_or(""));
+    if (version != "3.0" && version != "3") {
+        return refuse(GDataError(400, "InvalidRequestUriException",
+                                 "This feed needs the header GData-Version: 3.0"));
+    }
+    const std::string type = header.Header("Content-Type").value_or("");
+    if (!FindConversion(type)) {
+        return refuse(GDataError(415, "unsupportedMediaType",
+                                 "Content-Type " + type + " is not a valid input type."));
+    }
+    const std::string folder = *UploadFolder(header.Path());
+    if (!folder.empty()) {
+        const auto entry = m_store.GetEntry(folder);
+        if (!entry || entry->kind != "folder" || m_store.AccessOf(*user, folder) == Access::None) {
+            return refuse(
+                GDataError(404, "ResourceNotFoundException", "The requested entry was not found."));
+        }
+        if (m_store.AccessOf(*user, folder) < Access::Write) {
+            return refuse(GDataError(403, "ServiceForbiddenException",
+                                     "You do not have permission to add to this folder."));
+        }
+    }
+    const auto length = ContentLength(header);
+    if (!length) {
+        return refuse(GDataError(411, "lengthRequired", "Uploads need a Content-Length."));
+    }
+    if (*length >= kMaxConvertedUploadBytes) {
+        return refuse(GDataError(413, "fileTooLarge",
+                                 "Files converted into documents must be smaller than 64 MB; "
+                                 "upload it without conversion."));
+    }
+    return UploadPlan{std::nullopt,
+                      std::make_shared<UploadSink>(m_contentDir, "", kMaxConvertedUploadBytes)};
+}
+
+HttpResponse UploadHandler::FinishConverted(const HttpRequest& header, UploadSink& sink) {
+    const auto user = TokenUser(m_store, header);
+    if (!user) return GDataError(401, "AuthenticationException", "Token invalid");
+    const Conversion& conversion = *FindConversion(header.Header("Content-Type").value_or(""));
+    std::string name = UrlDecode(Trim(header.Header("Slug").value_or("")), false);
+    if (name.empty()) name = "Untitled";
+    NewEntry n;
+    n.kind = std::string(conversion.kind);
+    n.title = conversion.kind == "pdf" ? name : StripExtension(name);
+    const std::string folder = *UploadFolder(header.Path());
+    if (!folder.empty()) n.parents.push_back(folder);
+    if (conversion.keepsType) {
+        n.mime = std::string(conversion.mime);
+        n.contentFile = sink.TempPath();
+    } else if (conversion.mime == "text/plain") {
+        n.content = TextToHtml(ReadWholeFile(sink.TempPath()));
+    } else if (conversion.mime == "text/tab-separated-values") {
+        n.content = TsvToCsv(ReadWholeFile(sink.TempPath()));
+    } else {
+        n.contentFile = sink.TempPath();  // HTML and CSV are what documents store
+    }
+    const StoredEntry created = m_store.Create(*user, n);
+    HttpResponse r;
+    r.status = 201;
+    r.Set("Content-Type", "application/atom+xml; charset=UTF-8; type=entry");
+    r.Set("GData-Version", "3.0");
+    r.Set("Location", EntryUrl(header.Origin(), created));
+    r.Set("ETag", created.etag);
+    r.body = EntryDocument(header.Origin(), created);
+    return r;
+}
+
+HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
+    if (request.method != "POST") {
+        HttpResponse r = GDataError(405, "methodNotAllowed", "Method not allowed; use POST");
+        r.Set("Allow", "POST");
+        return r;
+    }
+    if (!request.secure) {
+        return GDataError(403, "ServiceForbiddenException", "Uploads need HTTPS.");
+    }
+    const auto user = m_signIn.CookieUser(request);
+    if (!user) return GDataError(401, "AuthenticationException", "Sign in first.");
+    const auto params = ParseForm(request.Query());
+    const auto named = params.find("user");
+    if (named != params.end() && NormalEmail(named->second) != *user) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "The session belongs to another account.");
+    }
+    OpenUpload upload;
+    upload.owner = *user;
+    bool haveFile = false;
+    try {
+        const auto json = nlohmann::json::parse(request.body);
+        for (const auto& field : json.at("createSessionRequest").at("fields")) {
+            if (field.contains("external")) {
+                const auto& external = field.at("external");
+                upload.fileName = external.at("filename").get<std::string>();
+                upload.size = external.at("size").get<std::uint64_t>();
+                haveFile = true;
+            } else if (field.contains("inlined") &&
+                       field.at("inlined").at("name").get<std::string>() == "parentId") {
+                upload.parentId = field.at("inlined").at("content").get<std::string>();
+            }
+        }
+    } catch (const std::exception& e) {
+        return GDataError(400, "ParseException",
+                          std::string("The session request is not valid: ") + e.what());
+    }
+    if (!haveFile || upload.fileName.empty()) {
+        return GDataError(400, "ParseException", "The session request names no file.");
+    }
+    if (upload.size >= kMaxUploadBytes) return TooLarge(upload.size);
+    if (!upload.parentId.empty()) {
+        const auto folder = m_store.GetEntry(upload.parentId);
+        if (!folder || folder->kind != "folder" ||
+            m_store.AccessOf(*user, upload.parentId) < Access::Write) {
+            return GDataError(403, "ServiceForbiddenException",
+                              "You cannot add files to this folder.");
+        }
+    }
+    const std::string uploadId = RandomToken(40);
+    {
+        std::lock_guard lock(m_mutex);
+        m_sessions[uploadId] = upload;
+    }
+    const std::string url = request.Origin() + std::string(kUploadPath) + "?upload_id=" + uploadId;
+    const std::string status =
+        R"({"sessionStatus":{"state":"OPEN","externalFieldTransfers":[{"name":"file","status":"IN_PROGRESS","bytesTransferred":0,"bytesTotal":)" +
+        std::to_string(upload.size);
+    if (UseHeader(m_urlStyle.load(), m_urlTurn)) {
+        HttpResponse r = Json(200, status + R"(,"putInfo":{}}]},"upload_id":")" + uploadId + "\"}");
+        r.Set("Location", url);
+        return r;
+    }
+    return Json(200, status + R"(,"formPostInfo":{"url":")" + url +
+                         R"(\u0026file_id=000"}}]},"upload_id":")" + uploadId + "\"}");
+}
+
+std::optional<UploadPlan> UploadHandler::PlanForm(const HttpRequest& header) {
+    auto refuse = [](HttpResponse r) { return UploadPlan{std::move(r), nullptr}; };
+    if (!header.secure) {
+        return refuse(GDataError(403, "ServiceForbiddenException", "Uploads need HTTPS."));
+    }
+    const auto user = m_signIn.CookieUser(header);
+    if (!user) return refuse(GDataError(401, "AuthenticationException", "Sign in first."));
+    const std::string uploadId = ParseForm(header.Query()).at("upload_id");
+    std::uint64_t announced = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_sessions.find(uploadId);
+        if (it == m_sessions.end() || it->second.owner != *user) {
+            return refuse(GDataError(404, "ResourceNotFoundException",
+                                     "No such upload session (it may have been used already)."));
+        }
+        announced = it->second.size;
+    }
+    const std::string type = header.Header("Content-Type").value_or("");
+    const auto at = Lower(type).find("boundary=");
+    if (Lower(Trim(type)).rfind("multipart/form-data", 0) != 0 || at == std::string::npos) {
+        return refuse(
+            GDataError(415, "unsupportedMediaType", "The file must come as multipart/form-data."));
+    }
+    std::string boundary = Trim(type.substr(at + 9));
+    boundary = boundary.substr(0, boundary.find(';'));
+    if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"') {
+        boundary = boundary.substr(1, boundary.size() - 2);
+    }
+    if (boundary.empty() || boundary.size() > 70) {
+        return refuse(GDataError(400, "ParseException", "The form's boundary is not valid."));
+    }
+    // A form far larger than the file announced is refused unread.
+    if (const auto length = ContentLength(header); length && *length > announced + kFormOverhead) {
+        return refuse(*length >= kMaxUploadBytes
+                          ? TooLarge(*length)
+                          : GDataError(413, "fileTooLarge",
+                                       "The form is larger than the file the session announced (" +
+                                           std::to_string(announced) + " bytes)."));
+    }
+    return UploadPlan{std::nullopt,
+                      std::make_shared<UploadSink>(m_contentDir, boundary, kMaxUploadBytes)};
+}
+
+HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& sink) {
+    const std::string uploadId = ParseForm(header.Query()).at("upload_id");
+    OpenUpload upload;
+    {
+        std::lock_guard lock(m_mutex);
+        const auto it = m_sessions.find(uploadId);
+        if (it == m_sessions.end()) {
+            return GDataError(404, "ResourceNotFoundException", "No such upload session.");
+        }
+        upload = it->second;
+        if (sink.Size() != upload.size) {
+            return GDataError(400, "sizeMismatch",
+                              "The file has " + std::to_string(sink.Size()) +
+                                  " bytes; the session announced " + std::to_string(upload.size) +
+                                  ".");
+        }
+        m_sessions.erase(it);
+    }
+    NewEntry n;
+    n.kind = "file";
+    n.title = upload.fileName;
+    n.mime = MimeOfName(upload.fileName);
+    if (!upload.parentId.empty()) n.parents.push_back(upload.parentId);
+    n.contentFile = sink.TempPath();
+    const StoredEntry created = m_store.Create(upload.owner, n);
+    const std::string resource = "file%3A" + created.id;
+    std::string info;
+    if (UseHeader(m_idStyle.load(), m_idTurn)) {
+        info = R"("id":")" + resource + "\"";
+    } else {
+        info = R"("url":")" + header.Origin() + "/file/d/" + created.id + "/edit?id\\u003d" +
+               resource + R"(\u0026usp\u003ddocslist_api")";
+    }
+    return Json(
+        200,
+        R"({"sessionStatus":{"state":"FINALIZED","externalFieldTransfers":[{"name":"file","status":"COMPLETED","bytesTransferred":)" +
+            std::to_string(sink.Size()) + R"(,"bytesTotal":)" + std::to_string(upload.size) +
+            R"(}],"additionalInfo":{"completionInfo":{"status":"SUCCESS","customerSpecificInfo":{)" +
+            info + R"(,"title":)" +
+            nlohmann::json(upload.fileName)
+                .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+            R"(}}},"upload_id":")" + uploadId + "\"}}");
+}
+
+HttpResponse UploadHandler::Finish(const HttpRequest& header, UploadSink& sink) {
+    if (header.Path() == kUploadPath) return FinishForm(header, sink);
+    return FinishConverted(header, sink);
+}
+
+HttpResponse UploadHandler::UploadPage(const HttpRequest& request) {
+    HttpResponse r;
+    r.Set("Content-Type", "text/html; charset=UTF-8");
+    r.Set("Cache-control", "no-cache, no-store");
+    const auto user = m_signIn.CookieUser(request);
+    if (!user) {
+        const std::string back = request.Origin() + request.target;
+        r.status = 302;
+        r.Set("Location", request.Origin() + "/accounts/ServiceLogin?service=writely&passive=true" +
+                              "&continue=" + UrlEncode(back) + "&followup=" + UrlEncode(back));
+        r.body = "<html><body><p>Sign in first.</p></body></html>";
+        return r;
+    }
+    char used[64];
+    std::snprintf(used, sizeof used, "%.2f",
+                  static_cast<double>(m_store.UsageBytes(*user)) / (1024.0 * 1024.0));
+    r.body =
+        "<!DOCTYPE html><html><head><meta charset='utf-8'><title>Upload</title></head><body>"
+        "<h1>Upload files</h1><p>Signed in as " +
+        XmlEscape(*user) + "</p><p class='quota'>You are currently using " + used +
+        " MB.</p></body></html>";
+    return r;
+}
+
+}  // namespace tallowdesk::server

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "HttpMessage.h"
+
+namespace tallowdesk::server {
+
+class Store;
+class SignInHandler;
+class UploadSink;
+
+// Largest file an upload may carry, exclusive: 1 GiB.
+inline constexpr std::uint64_t kMaxUploadBytes = 1073741824;
+// Uploads for conversion become documents and are converted in memory.
+inline constexpr std::uint64_t kMaxConvertedUploadBytes = 64ull * 1024 * 1024;
+
+// How answers of the browser upload name what the client needs next. The
+// real service used each form at times, so the client reads both.
+enum class AnswerStyle { Alternate, Header, Body };
+
+// A body to stream to disk instead of reading it into memory, or a refusal
+// given before the body is read.
+struct UploadPlan {
+    std::optional<HttpResponse> refusal;
+    std::shared_ptr<UploadSink> sink;
+};
+
+// Uploads: files posted for conversion to a feed, the browser upload route
+// (session request, then the file as a form), and the upload page with the
+// account's storage use. Thread-safe; open sessions live in memory.
+class UploadHandler {
+public:
+    UploadHandler(Store& store, SignInHandler& signIn, std::string contentDir);
+
+    // Nothing when the request is not an upload whose body is a file.
+    std::optional<UploadPlan> Plan(const HttpRequest& header);
+    // After the planned body arrived in `sink`.
+    HttpResponse Finish(const HttpRequest& header, UploadSink& sink);
+
+    HttpResponse OpenSession(const HttpRequest& request);
+    HttpResponse UploadPage(const HttpRequest& request);
+
+    void SetSessionUrlStyle(AnswerStyle style) { m_urlStyle = style; }
+    void SetEntryIdStyle(AnswerStyle style) { m_idStyle = style; }
+
+private:
+    struct OpenUpload {
+        std::string owner;
+        std::string fileName;
+        std::uint64_t size = 0;
+        std::string parentId;
+    };
+    std::optional<UploadPlan> PlanConverted(const HttpRequest& header);
+    std::optional<UploadPlan> PlanForm(const HttpRequest& header);
+    HttpResponse FinishConverted(const HttpRequest& header, UploadSink& sink);
+    HttpResponse FinishForm(const HttpRequest& header, UploadSink& sink);
+    bool UseHeader(AnswerStyle style, std::atomic<unsigned>& turn);
+
+    Store& m_store;
+    SignInHandler& m_signIn;
+    std::string m_contentDir;
+    std::mutex m_mutex;
+    std::map<std::string, OpenUpload> m_sessions;  // by upload id
+    std::atomic<AnswerStyle> m_urlStyle{AnswerStyle::Alternate};
+    std::atomic<AnswerStyle> m_idStyle{AnswerStyle::Alternate};
+    std::atomic<unsigned> m_urlTurn{0};
+    std::atomic<unsigned> m_idTurn{0};
+};
+
+}  // namespace tallowdesk::server
