@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+#include <tinyxml2.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <stdexcept>
+
+#include "IntegrationFixture.h"
+#include "Store.h"
+#include "model/AclRule.h"
+#include "model/DocEntry.h"
+#include "model/EntryList.h"
+#include "model/FeedCatalogue.h"
+#include "service/Download.h"
+#include "service/GDataRequests.h"
+#include "service/ServiceClient.h"
+#include "service/ServiceTransferOps.h"
+#include "service/Sharing.h"
+#include "service/SignIn.h"
+#include "service/TransferProgress.h"
+#include "service/Upload.h"
+#include "transfer/DownloadLoop.h"
+#include "transfer/TransferFlags.h"
+#include "transfer/TransferProgressSink.h"
+#include "transfer/UploadLoop.h"
+#include "transfer/UploadObserver.h"
+
+namespace tallowdesk::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Raises the cancel flag at the first chunk.
+class CancelAtFirstChunk : public TransferProgressListener {
+public:
+    void OnProgress(std::uint64_t, std::uint64_t) override { transferCancel = true; }
+};
+
+class QuietSink : public TransferProgressSink {
+public:
+    void SetCurrentNumber(std::uint64_t) override {}
+    void SetTotal(std::uint64_t) override {}
+    void SetName(const std::string&) override {}
+    void SetSizeText(const std::string&) override {}
+    void SetRange(std::uint64_t) override {}
+    void SetMarquee(bool) override {}
+    void Progress(std::uint64_t, std::uint64_t) override {}
+    void AddTransferDetail(const std::string& text) override { details.push_back(text); }
+    void Finished() override {}
+    std::vector<std::string> details;
+};
+
+class QuietObserver : public UploadObserver {
+public:
+    void AddFolderToTree(const NewTreeFolder&) override {}
+    void AddUploadedItem(const DocEntryPtr&) override {}
+    void RefreshList() override {}
+};
+
+class TransferIntegration : public IntegrationTest {
+protected:
+    void SetUp() override {
+        IntegrationTest::SetUp();
+        transferCancel = false;
+        m_client = std::make_unique<ServiceClient>(kEmail, kPassword);
+        ClientLogin(*m_client, "writely");
+        ClientLogin(*m_client, "wise");
+        // The browser route needs the session cookies; the client's lazy
+        // sign-in never runs because its cookie share exists from the start.
+        CookieSignIn(*m_client);
+        m_local = m_dir / "local";
+        fs::create_directories(m_local);
+    }
+    void TearDown() override {
+        transferCancel = false;
+        IntegrationTest::TearDown();
+    }
+
+    DocEntry Upload(const fs::path& path, bool autoConvert, const std::string& url = {}) {
+        tinyxml2::XMLDocument doc;
+        UploadFileByRoute(*m_client, path.string(), url.empty() ? DocumentListUrl() : url, doc,
+                          nullptr, autoConvert);
+        const auto* entry = doc.FirstChildElement("entry");
+        if (!entry) throw std::runtime_error("no entry");
+        return ParseEntry(*entry);
+    }
+
+    std::unique_ptr<ServiceClient> m_client;
+    fs::path m_local;
+};
+
+TEST_F(TransferIntegration, UploadRoutesAndTheFallback) {
+    WriteAll(m_local / "notes.txt", "first line\nsecond <line>\n");
+    const DocEntry doc = Upload(m_local / "notes.txt", true);
+    EXPECT_EQ(doc.kind, "document");
+    EXPECT_EQ(doc.title, "notes");
+
+    // Not convertible: stored as it is through the browser route, both answer forms.
+    for (const auto style : {server::AnswerStyle::Header, server::AnswerStyle::Body}) {
+        m_server->SetSessionUrlStyle(style);
+        m_server->SetEntryIdStyle(style);
+        WriteAll(m_local / "photo.png", std::string(3000, '\x89'));
+        const DocEntry file = Upload(m_local / "photo.png", true);
+        EXPECT_EQ(file.kind, "file");
+        EXPECT_EQ(file.title, "photo.png");
+        EXPECT_EQ(file.quotaBytesUsed, "3000");
+    }
+
+    // Too large for conversion: refused, then stored unconverted.
+    const fs::path big = m_local / "big.txt";
+    { std::ofstream(big).put('x'); }
+    fs::resize_file(big, 65 * 1024 * 1024);
+    const DocEntry stored = Upload(big, true);
+    EXPECT_EQ(stored.kind, "file");
+    EXPECT_EQ(stored.quotaBytesUsed, std::to_string(65 * 1024 * 1024));
+    bool refusedFirst = false;
+    for (const auto& r : Requests()) {
+        if (r.method == "POST" && r.target == "/feeds/default/private/full" &&
+            r.Header("Content-Type") == "text/plain") {
+            refusedFirst = true;
+        }
+    }
+    EXPECT_TRUE(refusedFirst);
+
+    // One gigabyte is refused by the client before anything is sent.
+    const fs::path huge = m_local / "huge.bin";
+    { std::ofstream(huge).put('x'); }
+    fs::resize_file(huge, kMaxResumableUploadBytes);
+    NewRequests();
+    tinyxml2::XMLDocument none;
+    EXPECT_THROW(UploadResumable(*m_client, huge.string(), DocumentListUrl(), none, nullptr),
+                 std::runtime_error);
+    EXPECT_TRUE(NewRequests().empty());
+    fs::remove(huge);
+    fs::remove(big);
+
+    const auto quota = GetQuotaText(*m_client);
+    ASSERT_TRUE(quota);
+    EXPECT_EQ(*quota, "You are currently using 65.01 MB.");
+}
+
+TEST_F(TransferIntegration, DownloadsAndEveryNativeExport) {
+    WriteAll(m_local / "plan.txt", "Plan & <goals>\n");
+    const DocEntry doc = Upload(m_local / "plan.txt", true);
+    auto get = [&](const DocEntry& e, std::optional<std::string_view> format) {
+        const fs::path out = m_local / ("out-" + std::string(format.value_or("none")));
+        DownloadEntry(*m_client, *e.contentSrc, e.kind, out, nullptr, format);
+        return ReadAll(out);
+    };
+    EXPECT_EQ(get(doc, "txt"), "Plan & <goals>\n");
+    EXPECT_NE(get(doc, "html").find("Plan &amp; &lt;goals&gt;"), std::string::npos);
+    // Everything else needs an office suite the service does not have here.
+    for (const auto& format : ExportFormatsForKind("document")) {
+        if (format.value == "txt" || format.value == "html") continue;
+        const fs::path out = m_local / ("doc." + std::string(format.value));
+        EXPECT_THROW(
+            DownloadEntry(*m_client, *doc.contentSrc, doc.kind, out, nullptr, format.value),
+            std::runtime_error)
+            << format.value;
+        EXPECT_FALSE(fs::exists(out));
+    }
+
+    WriteAll(m_local / "sheet.csv", "a,b\n1,\"x,y\"\n");
+    const DocEntry sheet = Upload(m_local / "sheet.csv", true);
+    EXPECT_EQ(sheet.kind, "spreadsheet");
+    EXPECT_EQ(get(sheet, "csv"), "a,b\n1,\"x,y\"\n");
+    EXPECT_EQ(get(sheet, "tsv"), "a\tb\n1\tx,y\n");
+    EXPECT_NE(get(sheet, "html").find("<td>x,y</td>"), std::string::npos);
+    // The spreadsheet export went out with the spreadsheet service's token.
+    bool wise = false;
+    for (const auto& r : Requests()) {
+        if (r.target.find("/spreadsheets/Export") != std::string::npos) {
+            wise = r.Header("Authorization") ==
+                   "GoogleLogin auth=" + *m_client->Credentials().wiseToken;
+        }
+    }
+    EXPECT_TRUE(wise);
+
+    const std::string bytes(200000, '\x42');
+    WriteAll(m_local / "blob.dat", bytes);
+    const DocEntry file = Upload(m_local / "blob.dat", false);
+    EXPECT_TRUE(get(file, std::nullopt) == bytes);
+    WriteAll(m_local / "paper.pdf", "%PDF-1.4 x");
+    const DocEntry pdf = Upload(m_local / "paper.pdf", true);
+    EXPECT_EQ(pdf.kind, "pdf");
+    EXPECT_EQ(get(pdf, "doc"), "%PDF-1.4 x");
+}
+
+TEST_F(TransferIntegration, CancelStopsUploadAndDownload) {
+    const fs::path path = m_local / "four.bin";
+    WriteAll(path, std::string(4 * 1024 * 1024, 'z'));
+    CancelAtFirstChunk cancel;
+    tinyxml2::XMLDocument doc;
+    EXPECT_THROW(UploadResumable(*m_client, path.string(), DocumentListUrl(), doc, &cancel),
+                 std::runtime_error);
+    EXPECT_EQ(m_server->GetStore().UsageBytes(kEmail), 0);
+
+    transferCancel = false;
+    const DocEntry file = Upload(path, false);
+    const fs::path out = m_local / "copy.bin";
+    EXPECT_THROW(DownloadEntry(*m_client, *file.contentSrc, file.kind, out, &cancel),
+                 std::runtime_error);
+    EXPECT_FALSE(fs::exists(out));
+    transferCancel = false;
+    // The service is still fine after both broken transfers.
+    DownloadEntry(*m_client, *file.contentSrc, file.kind, out, nullptr);
+    EXPECT_EQ(fs::file_size(out), fs::file_size(path));
+}
+
+TEST_F(TransferIntegration, SharingWithASecondAccount) {
+    m_server->AddUser("bob@example.test", "bob-pw", "Bob");
+    WriteAll(m_local / "shared.html", "<p>shared</p>");
+    const DocEntry doc = Upload(m_local / "shared.html", true);
+    AddAclRule("user", "bob@example.test", *m_client, doc.shortId, doc.kind, "reader");
+
+    auto rules = [&] {
+        tinyxml2::XMLDocument feed;
+        GetAcl(*m_client, doc.shortId, doc.kind, feed);
+        std::vector<AclRule> out;
+        for (auto* e = feed.RootElement()->FirstChildElement("entry"); e;
+             e = e->NextSiblingElement("entry")) {
+            out.push_back(ParseAclRule(e));
+        }
+        return out;
+    };
+    auto list = rules();
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].role, "owner");
+    EXPECT_EQ(list[1].scopeValue, "bob@example.test");
+    EXPECT_EQ(list[1].role, "reader");
+
+    ServiceClient bob("bob@example.test", "bob-pw");
+    ClientLogin(bob, "writely");
+    tinyxml2::XMLDocument shared;
+    GetFeed(bob, DocumentListUrl() + "/-/-mine", shared);
+    const auto* entry = shared.RootElement()->FirstChildElement("entry");
+    ASSERT_NE(entry, nullptr);
+    const DocEntry seen = ParseEntry(*entry);
+    EXPECT_EQ(seen.title, "shared");
+    EXPECT_THROW(RenameEntry(*seen.editHref, "mine now", bob), std::runtime_error);
+    EXPECT_THROW(AddAclRule("default", "", bob, doc.shortId, doc.kind, "reader"),
+                 std::runtime_error);
+
+    ChangeAclRole("user", "bob@example.test", *m_client, *list[1].editHref, *list[1].etag,
+                  "writer");
+    EXPECT_EQ(rules()[1].role, "writer");
+    RenameEntry(*seen.editHref, "edited by bob", bob);
+    DeleteAclRule(*rules()[1].editHref, *m_client);
+    EXPECT_EQ(rules().size(), 1u);
+    tinyxml2::XMLDocument after;
+    GetFeed(bob, DocumentListUrl() + "/-/-mine", after);
+    EXPECT_EQ(after.RootElement()->FirstChildElement("entry"), nullptr);
+}
+
+TEST_F(TransferIntegration, FolderTreeUpAndDown) {
+    const fs::path tree = m_local / "Project";
+    fs::create_directories(tree / "sub" / "deeper");
+    WriteAll(tree / "readme.md", "# readme\n");
+    WriteAll(tree / "sub" / "data.bin", std::string(70000, '\x01'));
+    WriteAll(tree / "sub" / "deeper" / "note.log", "deep");
+
+    ServiceTransferOps ops(*m_client, false);
+    QuietSink sink;
+    QuietObserver observer;
+    FolderList folders;
+    RunUpload(
+        {{tree, true}}, DocumentListUrl(), ops, sink, observer, [] { return DocumentListUrl(); },
+        folders);
+    EXPECT_TRUE(sink.details.empty()) << sink.details.front();
+
+    tinyxml2::XMLDocument top;
+    GetFeed(*m_client, DocumentListUrl() + "/folder%3Aroot/contents", top);
+    std::vector<FolderItem> items;
+    CollectFolderItems(items, top);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].title, "Project");
+
+    const fs::path back = m_dir / "back";
+    fs::create_directories(back);
+    QuietSink downSink;
+    RunDownload(items, back, ops, downSink);
+    EXPECT_TRUE(downSink.details.empty()) << downSink.details.front();
+    EXPECT_EQ(ReadAll(back / "Project" / "readme.md"), "# readme\n");
+    EXPECT_TRUE(ReadAll(back / "Project" / "sub" / "data.bin") == std::string(70000, 1));
+    EXPECT_EQ(ReadAll(back / "Project" / "sub" / "deeper" / "note.log"), "deep");
+}
+
+}  // namespace
+}  // namespace tallowdesk::test
