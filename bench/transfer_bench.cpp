@@ -1,0 +1,273 @@
+// transfer_bench [--size-mib N] [--small-mib N] [--dir DIR]
+//
+// Uploads (browser route) and downloads one large file through the client
+// library and through the curl command line against a local service running
+// in its own process, and prints both throughputs and the client's peak
+// resident memory for a large and a small file.
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <tinyxml2.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "Server.h"
+#include "Store.h"
+#include "UploadHandler.h"
+#include "model/FeedCatalogue.h"
+#include "service/Download.h"
+#include "service/ServiceClient.h"
+#include "service/SignIn.h"
+#include "service/Upload.h"
+#include "settings/ServiceHosts.h"
+
+namespace fs = std::filesystem;
+using tallowdesk::server::Server;
+
+namespace {
+
+constexpr const char* kEmail = "bench@example.test";
+constexpr const char* kPassword = "bench-password";
+
+// Writes `size` bytes of a repeating non-zero pattern, a MiB at a time.
+void Generate(const fs::path& path, std::uint64_t size) {
+    std::vector<char> block(1 << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i % 251 + 1);
+    std::ofstream out(path, std::ios::binary);
+    for (std::uint64_t left = size; left > 0;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, block.size()));
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        left -= n;
+    }
+    if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+struct ServerInfo {
+    unsigned port = 0;
+    std::string sid, hsid, token, bigId, smallId;
+};
+
+// The service in a child process, so its memory is not the client's.
+pid_t StartServer(const fs::path& dir, std::uint64_t big, std::uint64_t small, ServerInfo& info,
+                  int& stopFd) {
+    int up[2], down[2];
+    if (::pipe(up) != 0 || ::pipe(down) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(up[0]);
+        ::close(down[1]);
+        tallowdesk::server::ServerOptions options;
+        options.dataDir = (dir / "data").string();
+        options.port = 0;
+        options.passwordIterations = 1000;
+        Server server(options);
+        server.AddUser(kEmail, kPassword);
+        server.SetSessionUrlStyle(tallowdesk::server::AnswerStyle::Header);
+        server.SetEntryIdStyle(tallowdesk::server::AnswerStyle::Body);
+        auto& store = server.GetStore();
+        auto seed = [&](std::uint64_t size, const std::string& name) {
+            const fs::path file = dir / "data" / "content" / (".seed-" + name);
+            Generate(file, size);
+            tallowdesk::server::NewEntry n;
+            n.kind = "file";
+            n.title = name;
+            n.mime = "application/octet-stream";
+            n.contentFile = file.string();
+            return store.Create(kEmail, n).id;
+        };
+        const std::string bigId = seed(big, "seed-big.bin");
+        const std::string smallId = seed(small, "seed-small.bin");
+        const auto session = store.CreateSession(kEmail);
+        const std::string token = store.IssueToken(kEmail, "writely");
+        const unsigned short port = server.Start();
+        const std::string line = std::to_string(port) + " " + session.sid + " " + session.hsid +
+                                 " " + token + " " + bigId + " " + smallId + "\n";
+        if (::write(up[1], line.data(), line.size()) < 0) ::_exit(1);
+        char c;
+        while (::read(down[0], &c, 1) > 0) {
+        }
+        server.Stop();
+        ::_exit(0);
+    }
+    ::close(up[1]);
+    ::close(down[0]);
+    stopFd = down[1];
+    std::string line;
+    char c;
+    while (::read(up[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(up[0]);
+    std::istringstream in(line);
+    in >> info.port >> info.sid >> info.hsid >> info.token >> info.bigId >> info.smallId;
+    if (info.port == 0) throw std::runtime_error("the service did not start");
+    return pid;
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+struct ClientRun {
+    double upload = 0, download = 0;
+    long peakKb = 0;
+};
+
+// Runs the client in a child so its peak memory is its own.
+ClientRun RunClient(const ServerInfo& info, const fs::path& dir, const fs::path& source,
+                    const std::string& seedId) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        try {
+            tallowdesk::ServiceHosts hosts = tallowdesk::ServiceHosts::Defaults();
+            hosts.docsHost = "localhost:" + std::to_string(info.port);
+            hosts.accountsHost = hosts.docsHost;
+            hosts.caFile = (dir / "data" / "cert.pem").string();
+            tallowdesk::SetServiceHosts(hosts);
+            tallowdesk::ServiceClient client(kEmail, kPassword);
+            tallowdesk::ClientLogin(client, "writely");
+            tallowdesk::CookieSignIn(client);
+            tinyxml2::XMLDocument doc;
+            auto start = std::chrono::steady_clock::now();
+            tallowdesk::UploadResumable(client, source.string(), tallowdesk::DocumentListUrl(), doc,
+                                        nullptr);
+            const double up = Seconds(start);
+            if (!doc.FirstChildElement("entry")) throw std::runtime_error("no entry");
+            const fs::path out = dir / "client-download.bin";
+            start = std::chrono::steady_clock::now();
+            tallowdesk::DownloadEntry(
+                client, "https://" + hosts.docsHost + "/feeds/download/files/" + seedId, "file",
+                out, nullptr);
+            const double down = Seconds(start);
+            fs::remove(out);
+            const std::string line = std::to_string(up) + " " + std::to_string(down) + "\n";
+            if (::write(fds[1], line.data(), line.size()) < 0) ::_exit(1);
+            ::_exit(0);
+        } catch (const std::exception& e) {
+            std::cerr << "client: " << e.what() << '\n';
+            ::_exit(1);
+        }
+    }
+    ::close(fds[1]);
+    std::string line;
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error("client failed");
+    ClientRun run;
+    std::istringstream(line) >> run.upload >> run.download;
+    run.peakKb = usage.ru_maxrss;
+    return run;
+}
+
+std::string Run(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("popen");
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return out;
+}
+
+// The same requests with the curl command line.
+std::pair<double, double> RunCurl(const ServerInfo& info, const fs::path& dir,
+                                  const fs::path& source, std::uint64_t size,
+                                  const std::string& seedId) {
+    const std::string base = "https://localhost:" + std::to_string(info.port);
+    const std::string common = "curl -sS --fail --cacert '" + (dir / "data" / "cert.pem").string() +
+                               "' -H 'Cookie: SID=" + info.sid + "; HSID=" + info.hsid + "' ";
+    const fs::path json = dir / "session.json";
+    std::ofstream(json)
+        << R"({"protocolVersion":"0.8","createSessionRequest":{"fields":[{"external":{"name":"file","filename":"curl.bin","formPost":{},"size":)"
+        << size << "}}]}}";
+    const std::string headers =
+        Run(common + "-D - -o /dev/null --data-binary @'" + json.string() + "' '" + base +
+            "/upload/resumableupload?authuser=0&user=" + kEmail + "'");
+    const auto at = headers.find("Location: ");
+    if (at == std::string::npos) throw std::runtime_error("no session URL");
+    const std::string url = headers.substr(at + 10, headers.find('\r', at) - at - 10);
+    auto start = std::chrono::steady_clock::now();
+    Run(common + "-o /dev/null -F 'Filedata=@" + source.string() +
+        ";type=application/octet-stream' '" + url + "'");
+    const double up = Seconds(start);
+    const fs::path out = dir / "curl-download.bin";
+    start = std::chrono::steady_clock::now();
+    Run("curl -sS --fail --cacert '" + (dir / "data" / "cert.pem").string() +
+        "' -H 'GData-Version: 3.0' -H 'Authorization: GoogleLogin auth=" + info.token + "' -o '" +
+        out.string() + "' '" + base + "/feeds/download/files/" + seedId + "'");
+    const double down = Seconds(start);
+    fs::remove(out);
+    return {up, down};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::uint64_t bigMib = 1024, smallMib = 64;
+    fs::path root = fs::temp_directory_path();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--size-mib") bigMib = std::stoull(argv[i + 1]);
+        if (arg == "--small-mib") smallMib = std::stoull(argv[i + 1]);
+        if (arg == "--dir") root = argv[i + 1];
+    }
+    // The largest upload the service takes is one byte under 1 GiB.
+    const std::uint64_t bigUpload =
+        std::min<std::uint64_t>(bigMib << 20, tallowdesk::server::kMaxUploadBytes - 1);
+    const std::uint64_t bigDownload = std::max<std::uint64_t>(bigMib << 20, 1);
+    const std::uint64_t small = smallMib << 20;
+    const fs::path dir = root / ("tallowdesk-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    int status = 0;
+    pid_t server = -1;
+    int stopFd = -1;
+    try {
+        ServerInfo info;
+        server = StartServer(dir, bigDownload, small, info, stopFd);
+        const fs::path bigFile = dir / "upload-big.bin";
+        const fs::path smallFile = dir / "upload-small.bin";
+        Generate(bigFile, bigUpload);
+        Generate(smallFile, small);
+        const double mib = 1024.0 * 1024.0;
+        auto report = [&](const char* what, std::uint64_t upBytes, std::uint64_t downBytes,
+                          const ClientRun& c, std::pair<double, double> k) {
+            const double cu = upBytes / mib / c.upload, cd = downBytes / mib / c.download;
+            const double ku = upBytes / mib / k.first, kd = downBytes / mib / k.second;
+            std::printf("%s upload   %llu bytes: client %.1f MiB/s, curl %.1f MiB/s, ratio %.2f\n",
+                        what, static_cast<unsigned long long>(upBytes), cu, ku, cu / ku);
+            std::printf("%s download %llu bytes: client %.1f MiB/s, curl %.1f MiB/s, ratio %.2f\n",
+                        what, static_cast<unsigned long long>(downBytes), cd, kd, cd / kd);
+            std::printf("%s client peak resident memory: %ld KiB\n", what, c.peakKb);
+        };
+        const ClientRun smallRun = RunClient(info, dir, smallFile, info.smallId);
+        const auto smallCurl = RunCurl(info, dir, smallFile, small, info.smallId);
+        report("small", small, small, smallRun, smallCurl);
+        const ClientRun bigRun = RunClient(info, dir, bigFile, info.bigId);
+        const auto bigCurl = RunCurl(info, dir, bigFile, bigUpload, info.bigId);
+        report("large", bigUpload, bigDownload, bigRun, bigCurl);
+        std::fflush(stdout);
+    } catch (const std::exception& e) {
+        std::cerr << "transfer_bench: " << e.what() << '\n';
+        status = 1;
+    }
+    if (stopFd >= 0) ::close(stopFd);
+    if (server > 0) ::waitpid(server, nullptr, 0);
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    return status;
+}
