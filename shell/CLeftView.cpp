@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 
 #include "AppState.h"
+#include "Resources.h"
 #include "Worker.h"
 #include "model/FeedCatalogue.h"
 
@@ -15,8 +16,7 @@ namespace {
 
 std::vector<QIcon> TreeImages() {
     std::vector<QIcon> images;
-    for (int i = 0; i <= kPlaceholderImage; ++i)
-        images.emplace_back(QStringLiteral(":/tallowdesk/tree_%1.png").arg(i));
+    for (int i = 0; i <= kPlaceholderImage; ++i) images.push_back(TreeImage(i));
     return images;
 }
 

@@ -254,15 +254,15 @@ void CMainFrame::Exit() {
 void CMainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_list->Processing()) m_list->ProcessingWindow()->ShowOverParent();
-    StartQuotaWorker();
+    RefreshQuota();
 }
 
 void CMainFrame::hideEvent(QHideEvent* event) {
     QMainWindow::hideEvent(event);
-    StartQuotaWorker();
+    RefreshQuota();
 }
 
-void CMainFrame::StartQuotaWorker() {
+void CMainFrame::RefreshQuota() {
     if (!m_state->calls.quotaText) return;
     struct Block {
         std::function<std::optional<std::string>()> quota;
@@ -273,11 +273,12 @@ void CMainFrame::StartQuotaWorker() {
         try {
             text = b.quota();
         } catch (...) {
-            return;  // quota failures are silent
+            return;  // quota failures are silent and keep what is shown
         }
-        if (!text) return;
-        notifier::Post([label = b.label, text = QString::fromStdString(*text)] {
-            if (label) label->setText(text);
+        // A page without the sentence leaves the part empty, as a zeroed
+        // buffer would.
+        notifier::Post([label = b.label, text = QString::fromStdString(text.value_or(""))] {
+            if (label) label->setText(text.left(kQuotaTextLimit));
         });
     });
 }

@@ -15,6 +15,9 @@ class CLeftView;
 class CTallowdeskView;
 struct AppState;
 
+// The storage sentence shows at most this many UTF-16 units.
+inline constexpr int kQuotaTextLimit = 128;
+
 // Hooks into features that come with other parts of the program.
 struct FrameHooks {
     std::function<void()> showSettings;
@@ -44,6 +47,10 @@ public:
     void Exit();
     void GoBack();
     void UpdateActions();
+    // Reads the storage sentence on a worker into the status bar's second
+    // part: on every show and hide, once the cookie sign-in is done, and
+    // when a transfer has finished.
+    void RefreshQuota();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -54,7 +61,6 @@ private:
     void ConnectActions();
     void OnNodeSelected(bool isPlaceholder, const std::string& label, const std::string& url);
     void SwitchPane();
-    void StartQuotaWorker();
     void ShowAbout();
     void NotAvailableYet(const QString& command);
 

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 
 #include "AppState.h"
 #include "CMainFrame.h"
+#include "Notifier.h"
 #include "Resources.h"
 #include "SingleInstance.h"
 #include "dialogs/CLoginDlg.h"
@@ -43,6 +45,15 @@ bool CTallowdeskApp::InitInstance() {
     m_state->navigation = Navigation();  // the root folder on the configured host
 
     LoginDependencies deps = ApplicationLoginDependencies(m_state);
+    // The storage page needs the session cookies: read it again once they
+    // are there, since the window may show before the cookie sign-in ends.
+    deps.services.cookieSignIn = [signIn = deps.services.cookieSignIn,
+                                  app = QPointer<CTallowdeskApp>(this)](ServiceClient& client) {
+        signIn(client);
+        notifier::Post([app] {
+            if (app && app->m_frame) app->m_frame->RefreshQuota();
+        });
+    };
     {
         CLoginDlg login(std::move(deps));
         if (login.exec() != QDialog::Accepted) return false;

@@ -11,6 +11,7 @@
 
 #include "AppState.h"
 #include "EntryListModel.h"
+#include "Resources.h"
 #include "Worker.h"
 #include "dialogs/CMsgDlg.h"
 
@@ -19,12 +20,7 @@ namespace {
 
 std::vector<QIcon> EntryIcons() {
     std::vector<QIcon> icons;
-    for (int i = 0; i <= 10; ++i) {
-        QIcon icon;
-        icon.addFile(QStringLiteral(":/tallowdesk/entry16_%1.png").arg(i), QSize(16, 16));
-        icon.addFile(QStringLiteral(":/tallowdesk/entry32_%1.png").arg(i), QSize(32, 32));
-        icons.push_back(icon);
-    }
+    for (int i = 0; i < kEntryIconCount; ++i) icons.push_back(EntryIcon(i));
     return icons;
 }
 

@@ -74,6 +74,24 @@ int EntryIconIndex(const DocEntry& e) {
     return 1;
 }
 
+QString EntryIconThemeName(int index) {
+    // Uploaded office files share the names of the service's own kinds:
+    // themes draw them alike.
+    static const char* const kNames[kEntryIconCount] = {"folder",
+                                                        "text-x-generic",
+                                                        "x-office-document",
+                                                        "x-office-spreadsheet",
+                                                        "x-office-presentation",
+                                                        "x-office-document",
+                                                        "x-office-spreadsheet",
+                                                        "x-office-presentation",
+                                                        "application-pdf",
+                                                        "image-x-generic",
+                                                        "x-office-drawing"};
+    if (index < 0 || index >= kEntryIconCount) return {};
+    return QString::fromLatin1(kNames[index]);
+}
+
 QString StatusText(int rowCount, int selectedCount) {
     if (selectedCount == 1) return QStringLiteral("1 item selected");
     if (selectedCount > 1)

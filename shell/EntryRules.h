@@ -16,6 +16,9 @@ int CompareEntries(const DocEntry* a, const DocEntry* b, int column);
 
 // Index in the entry image strips (0 folder ... 10 drawing).
 int EntryIconIndex(const DocEntry& entry);
+inline constexpr int kEntryIconCount = 11;
+// The icon-theme name of an entry image index; empty for an unknown index.
+QString EntryIconThemeName(int index);
 
 // "3 items", "1 item selected", ...
 QString StatusText(int rowCount, int selectedCount);

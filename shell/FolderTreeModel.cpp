@@ -1,5 +1,7 @@
 #include "FolderTreeModel.h"
 
+#include <iterator>
+
 namespace tallowdesk::shell {
 
 struct FolderTreeModel::Node {
@@ -69,21 +71,48 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
         case Qt::DisplayRole:
         case Qt::EditRole:
             return n->text;
-        case Qt::DecorationRole: {
-            const auto normal = static_cast<std::size_t>(n->image);
-            const auto selected = static_cast<std::size_t>(n->selectedImage);
-            if (normal >= m_images.size()) return {};
-            QIcon icon;
-            for (const QSize& size : m_images[normal].availableSizes())
-                icon.addPixmap(m_images[normal].pixmap(size), QIcon::Normal);
-            if (selected < m_images.size())
-                for (const QSize& size : m_images[selected].availableSizes())
-                    icon.addPixmap(m_images[selected].pixmap(size), QIcon::Selected);
-            return icon;
-        }
+        case Qt::DecorationRole:
+            return Image(n->image, n->selectedImage);
         default:
             return {};
     }
+}
+
+QString TreeImageThemeName(int image) {
+    // Categories in table order, then folder, open folder, placeholder.
+    static const char* const kNames[] = {"document-open-recent",
+                                         "folder-documents",
+                                         "avatar-default",
+                                         "emblem-shared",
+                                         "starred",
+                                         "user-trash",
+                                         "x-office-document",
+                                         "x-office-presentation",
+                                         "x-office-spreadsheet",
+                                         "x-office-drawing",
+                                         "folder",
+                                         "folder-open",
+                                         "image-loading"};
+    if (image < 0 || image >= static_cast<int>(std::size(kNames))) return {};
+    return QString::fromLatin1(kNames[image]);
+}
+
+QIcon FolderTreeModel::Image(int normal, int selected) const {
+    const auto n = static_cast<std::size_t>(normal);
+    const auto sel = static_cast<std::size_t>(selected);
+    if (normal < 0 || n >= m_images.size()) return {};
+    if (selected == normal || selected < 0 || sel >= m_images.size()) return m_images[n];
+    // Composed once per pair: a themed icon offers many sizes, and the view
+    // asks for decorations on every paint.
+    QIcon& icon = m_composed[{normal, selected}];
+    if (icon.isNull()) {
+        for (const int side : {16, 22, 24, 32}) {
+            const QSize size(side, side);
+            icon.addPixmap(m_images[n].pixmap(size), QIcon::Normal);
+            icon.addPixmap(m_images[sel].pixmap(size), QIcon::Selected);
+        }
+    }
+    return icon;
 }
 
 bool FolderTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {

@@ -3,6 +3,7 @@
 #include <QAbstractItemModel>
 #include <QIcon>
 #include <QString>
+#include <map>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -15,6 +16,9 @@ namespace tallowdesk::shell {
 
 // Images of the folder tree strip: 0-9 the categories in table order.
 enum TreeImage : int { kFolderImage = 10, kFolderOpenImage = 11, kPlaceholderImage = 12 };
+
+// The icon-theme name of a tree image; empty for an unknown image.
+QString TreeImageThemeName(int image);
 
 // The folder tree's nodes: fixed categories, folders read lazily (each new
 // folder gets a "loading items..." placeholder child until its sub-folders
@@ -36,7 +40,10 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    void SetImages(std::vector<QIcon> images) { m_images = std::move(images); }
+    void SetImages(std::vector<QIcon> images) {
+        m_images = std::move(images);
+        m_composed.clear();
+    }
 
     void AddCategories(const std::vector<Category>& table);
     // Inserted in name order after the categories, with its placeholder child.
@@ -76,7 +83,10 @@ private:
     std::unique_ptr<Node> m_root;
     std::unordered_map<TreeNodeId, Node*> m_nodes;
     TreeNodeId m_nextId = 1;
+    QIcon Image(int normal, int selected) const;
+
     std::vector<QIcon> m_images;
+    mutable std::map<std::pair<int, int>, QIcon> m_composed;
 };
 
 }  // namespace tallowdesk::shell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QString>
 
 namespace tallowdesk::shell {
 
@@ -9,7 +10,12 @@ namespace tallowdesk::shell {
 // their own).
 void InitShellResources();
 
-// The program's icon in all its sizes.
+// The program's icon in all its sizes (ours, whatever the icon theme).
 QIcon AppIcon();
+
+// Entry image index (see EntryIconIndex) and folder-tree image: the icon
+// theme's picture when it has one, else the bundled one.
+QIcon EntryIcon(int index);
+QIcon TreeImage(int image);
 
 }  // namespace tallowdesk::shell

@@ -4,6 +4,7 @@
 
 #include "service/GDataRequests.h"
 #include "service/ServiceClient.h"
+#include "service/Sharing.h"
 
 namespace tallowdesk::shell {
 
@@ -18,9 +19,7 @@ ServiceCalls ServiceCallsFor(std::shared_ptr<ServiceClient> client) {
     calls.trashEntry = [client](const std::string& resourceId) {
         TrashEntry(*client, resourceId, false);
     };
-    // The quota sentence arrives with quota support; until then the status
-    // bar and the about box show nothing, as they do when it fails.
-    calls.quotaText = [] { return std::optional<std::string>(); };
+    calls.quotaText = [client] { return GetQuotaText(*client); };
     return calls;
 }
 

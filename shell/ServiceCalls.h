@@ -22,7 +22,7 @@ struct ServiceCalls {
     std::function<void(const std::string& url, tinyxml2::XMLDocument& doc)> getFeed;
     std::function<void(const std::string& editHref, const std::string& newTitle)> renameEntry;
     std::function<void(const std::string& resourceId)> trashEntry;
-    // The storage sentence of the account; nothing until quota support comes.
+    // The account's storage sentence; nothing when the page carries none.
     std::function<std::optional<std::string>()> quotaText;
 };
 

@@ -51,40 +51,52 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("type");
         QTest::addColumn<int>("icon");
-        QTest::newRow("folder") << "folder"
-                                << "" << 0;
-        QTest::newRow("document") << "document"
-                                  << "" << 2;
-        QTest::newRow("spreadsheet") << "spreadsheet"
-                                     << "" << 3;
-        QTest::newRow("presentation") << "presentation"
-                                      << "" << 4;
-        QTest::newRow("pdf") << "pdf"
-                             << "" << 8;
-        QTest::newRow("drawing") << "drawing"
-                                 << "" << 10;
-        QTest::newRow("image") << "file"
-                               << "image/png" << 9;
-        QTest::newRow("docx")
-            << "file"
-            << "application/vnd.openxmlformats-officedocument.wordprocessingml.document" << 5;
-        QTest::newRow("xls") << "file"
-                             << "application/vnd.ms-excel" << 6;
-        QTest::newRow("ppt") << "file"
-                             << "application/vnd.ms-powerpoint" << 7;
-        QTest::newRow("plain file") << "file"
-                                    << "text/plain" << 1;
-        QTest::newRow("unknown kind") << "form"
-                                      << "image/png" << 1;
+        QTest::addColumn<QString>("themeName");
+        const auto row = [](const char* name, const char* kind, const char* type, int icon,
+                            const char* theme) {
+            QTest::newRow(name) << QString::fromLatin1(kind) << QString::fromLatin1(type) << icon
+                                << QString::fromLatin1(theme);
+        };
+        row("folder", "folder", "", 0, "folder");
+        row("document", "document", "", 2, "x-office-document");
+        row("spreadsheet", "spreadsheet", "", 3, "x-office-spreadsheet");
+        row("presentation", "presentation", "", 4, "x-office-presentation");
+        row("pdf", "pdf", "", 8, "application-pdf");
+        row("drawing", "drawing", "", 10, "x-office-drawing");
+        row("image", "file", "image/png", 9, "image-x-generic");
+        row("docx", "file",
+            "application/vnd.openxmlformats-officedocument.wordprocessingml.document", 5,
+            "x-office-document");
+        row("doc", "file", "application/msword", 5, "x-office-document");
+        row("xls", "file", "application/vnd.ms-excel", 6, "x-office-spreadsheet");
+        row("xlsx", "file", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", 6,
+            "x-office-spreadsheet");
+        row("ppt", "file", "application/vnd.ms-powerpoint", 7, "x-office-presentation");
+        row("pptx", "file",
+            "application/vnd.openxmlformats-officedocument.presentationml.presentation", 7,
+            "x-office-presentation");
+        // "image" is tested first, even inside another type's name.
+        row("image before office", "file", "image/vnd.ms-excel", 9, "image-x-generic");
+        row("plain file", "file", "text/plain", 1, "text-x-generic");
+        row("file without type", "file", "", 1, "text-x-generic");
+        row("unknown kind", "form", "image/png", 1, "text-x-generic");
     }
     void iconsFollowKindThenContentType() {
         QFETCH(QString, kind);
         QFETCH(QString, type);
         QFETCH(int, icon);
+        QFETCH(QString, themeName);
         DocEntry e;
         e.kind = kind.toStdString();
         if (!type.isEmpty()) e.contentType = type.toStdString();
         QCOMPARE(EntryIconIndex(e), icon);
+        QCOMPARE(EntryIconThemeName(EntryIconIndex(e)), themeName);
+    }
+
+    void everyIconIndexHasAThemeName() {
+        for (int i = 0; i < kEntryIconCount; ++i) QVERIFY(!EntryIconThemeName(i).isEmpty());
+        QVERIFY(EntryIconThemeName(-1).isEmpty());
+        QVERIFY(EntryIconThemeName(kEntryIconCount).isEmpty());
     }
 
     void statusTextCountsRowsOrSelection() {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -88,6 +89,12 @@ public:
         for (const std::string& r : m_requests) n += r == request;
         return n;
     }
+    // What the storage page says: a sentence, nothing, or (fail) an error.
+    void SetQuota(std::optional<std::string> sentence, bool fail = false) {
+        std::lock_guard lock(m_mutex);
+        m_quota = std::move(sentence);
+        m_quotaFails = fail;
+    }
     std::vector<std::string> Requests() const {
         std::lock_guard lock(m_mutex);
         return m_requests;
@@ -117,7 +124,12 @@ public:
             std::lock_guard lock(self->m_mutex);
             self->m_requests.push_back("trash " + rid);
         };
-        calls.quotaText = [] { return std::optional<std::string>(); };
+        calls.quotaText = [self]() -> std::optional<std::string> {
+            std::lock_guard lock(self->m_mutex);
+            self->m_requests.push_back("quota");
+            if (self->m_quotaFails) throw std::runtime_error("Get quota space failed");
+            return self->m_quota;
+        };
         return calls;
     }
 
@@ -128,6 +140,8 @@ private:
     std::set<std::string> m_waiting;
     std::map<std::string, std::string> m_feeds;
     std::vector<std::string> m_requests;
+    std::optional<std::string> m_quota;
+    bool m_quotaFails = false;
 };
 
 inline tallowdesk::DocEntry Parse(const Item& it) {

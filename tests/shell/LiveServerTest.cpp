@@ -3,8 +3,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <atomic>
 #include <mutex>
+#include <vector>
 
+#include "ActionHandler.h"
 #include "AppState.h"
 #include "CLeftView.h"
 #include "CMainFrame.h"
@@ -126,6 +129,39 @@ private slots:
         m_server->SetCaptchaRequired(email, false);
     }
 
+    // The account is disabled on the service between the two sign-ins, so
+    // "wise" fails for real after "writely" succeeded.
+    void aWiseFailureAfterWritelyKeepsTheDialogOpen() {
+        const std::string email = "dave@example.test";
+        m_server->AddUser(email, "dave-pass");
+        auto remembered = std::make_shared<std::atomic<bool>>(false);
+        auto services = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
+        server::Server* service = m_server.get();
+        const auto adjust = [=](LoginDependencies& deps) {
+            auto login = deps.services.clientLogin;
+            deps.services.clientLogin = [=](ServiceClient& c, std::string_view s,
+                                            std::optional<std::string_view> t,
+                                            std::optional<std::string_view> a) {
+                {
+                    std::lock_guard lock(services->first);
+                    services->second.emplace_back(s);
+                }
+                login(c, s, t, a);
+                if (s == "writely") service->SetAccountDisabled(email, true);
+            };
+            deps.services.rememberUser = [remembered](const SignInInput&) { *remembered = true; };
+        };
+        QString status;
+        QVERIFY(
+            !SignIn(QString::fromStdString(email), QStringLiteral("dave-pass"), &status, adjust));
+        QVERIFY2(!status.trimmed().isEmpty() && !status.contains(QStringLiteral("Logging in")),
+                 qPrintable(status));
+        QVERIFY(!remembered->load());
+        std::lock_guard lock(services->first);
+        QCOMPARE(services->second, std::vector<std::string>({"writely", "wise"}));
+        m_server->SetAccountDisabled(email, false);
+    }
+
     void theDemoAccountSignsInAndListsItsRoot() {
         QString status;
         QVERIFY2(SignIn(QString::fromLatin1(server::kDemoEmail),
@@ -159,6 +195,35 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!frame.List()->Processing(), 30000);
         frame.List()->SortByColumn(0);
         frame.grab().save(QStringLiteral(TALLOWDESK_SCREENSHOT_DIR "/tallowdesk-live.png"));
+
+        // Go back lists the folder again, all three pages of it.
+        QVERIFY(frame.Actions()->back->isEnabled());
+        frame.Actions()->back->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.List()->Processing(), 30000);
+        QCOMPARE(frame.List()->Model()->rowCount(), 250);
+        QCOMPARE(frame.StatusText(), QStringLiteral("250 items"));
+        QVERIFY(!frame.Actions()->back->isEnabled());
+    }
+
+    // The storage page may not be served yet: without the sentence there is
+    // nothing to compare.
+    void theStorageSentenceReachesTheStatusBar() {
+        QVERIFY(m_state->client);
+        std::optional<std::string> sentence;
+        try {
+            sentence = m_state->calls.quotaText();
+        } catch (const std::exception& e) {
+            QFAIL(e.what());
+        }
+        if (!sentence) QSKIP("the service answers without the storage sentence");
+        QVERIFY2(sentence->rfind("You are currently using", 0) == 0, sentence->c_str());
+        QVERIFY2(sentence->size() > 3 && sentence->compare(sentence->size() - 3, 3, "MB.") == 0,
+                 sentence->c_str());
+
+        CMainFrame frame(m_state);
+        frame.show();
+        QTRY_COMPARE_WITH_TIMEOUT(frame.QuotaLabel()->text(), QString::fromStdString(*sentence),
+                                  30000);
     }
 
     void cleanupTestCase() {

@@ -1,8 +1,11 @@
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QStatusBar>
+#include <QToolBar>
 #include <QTreeView>
 #include <QtTest>
 
@@ -36,6 +39,15 @@ QModelIndex TreeIndex(CLeftView* tree, const QString& text, const QModelIndex& p
         if (i.data().toString() == text) return i;
     }
     return {};
+}
+
+constexpr const char* kSentence = "You are currently using 12.34 MB.";
+
+QStringList MenuTexts(const QMenu* menu) {
+    QStringList texts;
+    for (const QAction* a : menu->actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
 }
 
 }  // namespace
@@ -92,6 +104,7 @@ private slots:
         m_service->Serve(CategoryUrl(" Trash"),
                          fakes::FeedXml({{"file", "old.txt", "t1"}, {"file", "older.txt", "t2"}}));
 
+        m_service->SetQuota(std::string(kSentence));
         m_state = std::make_shared<AppState>();
         m_state->calls = m_service->Calls(m_service);
         m_frame = std::make_unique<CMainFrame>(m_state);
@@ -114,6 +127,98 @@ private slots:
         QVERIFY(!m_frame->Actions()->moveToTrash->isEnabled());  // nothing selected
     }
 
+    void theMenusAndToolbarHoldTheirCommandsInOrder() {
+        QStringList menus;
+        for (const QAction* m : m_frame->menuBar()->actions())
+            menus << m->text() + QStringLiteral(": ") + MenuTexts(m->menu()).join(QLatin1Char('|'));
+        const QStringList expected = {
+            QStringLiteral("&File: Go back|Refresh|-|&Open|Upload...|Download...|-|E&xit"),
+            QStringLiteral(
+                "Commands: Create Folder|-|Share...|Search...|Rename|Move to trash|Add star"),
+            QStringLiteral("&View: &Toolbar|&Status Bar|-|Large Icons|Small Icons|List|Details"),
+            QStringLiteral("Tools: Settings..."),
+            QStringLiteral("&Help: &Help Content|Check for &Updates|Get more Google storage|-|"
+                           "&About Tallowdesk..."),
+        };
+        QCOMPARE(menus, expected);
+        QCOMPARE(m_frame->Actions()->open->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
+        QCOMPARE(MenuTexts(m_frame->Actions()->ViewStyleMenu()),
+                 QStringList({QStringLiteral("Large Icons"), QStringLiteral("Small Icons"),
+                              QStringLiteral("List"), QStringLiteral("Details")}));
+        QCOMPARE(MenuTexts(m_frame->Actions()->TrayMenu()),
+                 QStringList({QStringLiteral("Open"), QStringLiteral("Exit")}));
+
+        QStringList buttons;
+        const auto* bar = m_frame->findChild<QToolBar*>(QStringLiteral("mainToolBar"));
+        for (QAction* a : bar->actions()) {
+            if (a->isSeparator())
+                buttons << QStringLiteral("-");
+            else if (auto* w = bar->widgetForAction(a); w && !w->objectName().isEmpty())
+                buttons << w->objectName();
+            else
+                buttons << a->iconText();
+        }
+        QCOMPARE(buttons.join(QLatin1Char('|')),
+                 QStringLiteral("Back|Refresh|-|Open|Download|Upload|Share|Search|MoveToTrash|"
+                                "viewStyleButton|helpButton"));
+        QCOMPARE(m_frame->Actions()->back->statusTip(),
+                 QStringLiteral("Go back to previous folder"));
+        QCOMPARE(m_frame->Actions()->back->toolTip(), QStringLiteral("Go back"));
+    }
+
+    void theStatusBarShowsTheStorageSentence() {
+        QLabel* quota = m_frame->QuotaLabel();
+        QTRY_COMPARE_WITH_TIMEOUT(quota->text(), QString::fromLatin1(kSentence), 10000);
+        QVERIFY(quota->minimumWidth() >=
+                quota->fontMetrics().horizontalAdvance(QString(103, QLatin1Char(' '))));
+
+        // Hiding and showing the window reads it again.
+        const std::size_t before = m_service->Count("quota");
+        m_frame->hide();
+        m_frame->show();
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->Count("quota"), before + 2, 10000);
+
+        // A failure keeps what is shown.
+        m_service->SetQuota(std::nullopt, true);
+        m_frame->RefreshQuota();
+        QTRY_COMPARE_WITH_TIMEOUT(m_service->Count("quota"), before + 3, 10000);
+        QTest::qWait(50);
+        QCOMPARE(quota->text(), QString::fromLatin1(kSentence));
+
+        // A page without the sentence empties the part.
+        m_service->SetQuota(std::nullopt);
+        m_frame->RefreshQuota();
+        QTRY_VERIFY_WITH_TIMEOUT(quota->text().isEmpty(), 10000);
+
+        m_service->SetQuota(std::string(200, 'x'));
+        m_frame->RefreshQuota();
+        QTRY_COMPARE_WITH_TIMEOUT(quota->text().size(), qsizetype(kQuotaTextLimit), 10000);
+
+        m_service->SetQuota(std::string(kSentence));
+        m_frame->RefreshQuota();
+        QTRY_COMPARE_WITH_TIMEOUT(quota->text(), QString::fromLatin1(kSentence), 10000);
+    }
+
+    void theAboutBoxShowsTheStorageSentence() {
+        QString shown;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!about || about->objectName() != QStringLiteral("aboutDialog")) return;
+            auto* text = about->findChild<QLabel*>(QStringLiteral("quotaText"));
+            if (!text->isVisible()) return;
+            shown = text->text();
+            QVERIFY(about->findChild<QLabel*>(QStringLiteral("addStorageLink"))->isVisible());
+            about->accept();
+        });
+        poll.start(20);
+        QTimer::singleShot(10000, this, [] {
+            if (QWidget* w = QApplication::activeModalWidget()) w->close();
+        });
+        m_frame->Actions()->about->trigger();
+        QCOMPARE(shown, QString::fromLatin1(kSentence));
+    }
+
     void screenshot() {
         List()->SortByColumn(0);
         List()->Selection()->select(
@@ -125,6 +230,33 @@ private slots:
         QCOMPARE(m_frame->StatusText(), QStringLiteral("1 item selected"));
         QVERIFY(m_frame->Actions()->moveToTrash->isEnabled());
         List()->Selection()->clearSelection();
+    }
+
+    void clickingColumnHeadingsSorts() {
+        auto* details = List()->findChild<QTreeView*>(QStringLiteral("entryDetailsView"));
+        QHeaderView* header = details->header();
+        const auto click = [header](int section) {
+            const QPoint pos(header->sectionViewportPosition(section) + 5, header->height() / 2);
+            QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, pos);
+        };
+        const auto titles = [this] {
+            QStringList t;
+            for (int r = 0; r < Rows(); ++r) t << List()->Model()->TitleAt(r);
+            return t;
+        };
+        click(2);  // Size, ascending: folders first, then byte counts as numbers
+        QStringList t = titles();
+        QCOMPARE(t.mid(0, 2), QStringList({QStringLiteral("Archive"), QStringLiteral("Reports")}));
+        QCOMPARE(t.mid(6), QStringList({QStringLiteral("letter.docx"), QStringLiteral("photo.jpg"),
+                                        QStringLiteral("Manual.pdf")}));
+        click(2);  // the same column again: descending
+        QCOMPARE(titles().first(), QStringLiteral("Manual.pdf"));
+        QCOMPARE(titles().last(), QStringLiteral("Archive"));
+        click(4);  // another column starts ascending: oldest first
+        QCOMPARE(titles().first(), QStringLiteral("Floor plan"));
+        QCOMPARE(List()->Sort().Column(), 4);
+        QVERIFY(List()->Sort().Ascending());
+        QCOMPARE(m_frame->StatusText(), QStringLiteral("9 items"));
     }
 
     void categoriesAndFoldersBecomeLocations() {
