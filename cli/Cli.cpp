@@ -67,8 +67,7 @@ void SignInService(ServiceClient& client, const char* service, CliIo& io) {
         const std::string picture = FetchCaptchaImage(url);
         io.err << "The service asks for a CAPTCHA. The picture is in " << picture << "\n";
         const auto answer = io.ask("Type the characters in the picture: ", false);
-        std::error_code ec;
-        std::filesystem::remove(picture, ec);
+        RemoveCaptchaImage(picture);
         if (!answer || answer->empty())
             throw std::runtime_error("A CAPTCHA answer is needed to sign in.");
         ClientLogin(client, service, token, *answer);

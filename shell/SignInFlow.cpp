@@ -26,10 +26,7 @@ std::optional<std::string> ValueAfter(std::string_view body, std::string_view ke
 // Deletes the CAPTCHA picture however the step ends.
 struct PictureFile {
     std::string path;
-    ~PictureFile() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove(path, ec);
-    }
+    ~PictureFile() { RemoveCaptchaImage(path); }
 };
 
 bool AnswerCaptcha(const SignInPort& dialog, ServiceClient& client, std::string_view service,

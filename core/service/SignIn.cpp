@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -243,16 +244,29 @@ std::string FetchCaptchaImage(std::optional<std::string_view> url) {
     std::error_code ec;
     fs::path folder = fs::temp_directory_path(ec);
     if (ec) throw std::runtime_error("Captcha img file creation failed!");
-    folder /= "Tallowdesk-" + std::to_string(::getpid());
-    fs::create_directories(folder, ec);
-    if (ec) throw std::runtime_error("Captcha img file creation failed!");
-    const fs::path file = folder / "Captcha.jpg";
+    // A private folder of its own (mode 0700): a name other users of the
+    // temporary folder could guess might already be theirs, or a link.
+    std::string pattern = (folder / "Tallowdesk-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("Captcha img file creation failed!");
+    const fs::path file = fs::path(pattern) / "Captcha.jpg";
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("Captcha img file creation failed!");
     out.write(picture.Text().data(), static_cast<std::streamsize>(picture.Text().size()));
     out.close();
-    if (!out) throw std::runtime_error("Captcha img file creation failed!");
+    if (!out) {
+        RemoveCaptchaImage(file.string());
+        throw std::runtime_error("Captcha img file creation failed!");
+    }
     return file.string();
+}
+
+void RemoveCaptchaImage(const std::string& path) {
+    if (path.empty()) return;
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::remove(path, ec);
+    // The folder was made for this picture alone; it goes when empty.
+    fs::remove(fs::path(path).parent_path(), ec);
 }
 
 }  // namespace tallowdesk

@@ -23,9 +23,12 @@ void ClientLogin(ServiceClient& client, std::string_view service,
 // Web-form sign-in whose session cookies land in the client's cookie store.
 void CookieSignIn(ServiceClient& client);
 
-// Downloads the CAPTCHA picture into a per-process temporary folder and
-// returns the path of the file written ("Captcha.jpg"); the caller deletes it.
+// Downloads the CAPTCHA picture into a private temporary folder and returns
+// the path of the file written ("Captcha.jpg"); the caller removes it with
+// RemoveCaptchaImage.
 std::string FetchCaptchaImage(std::optional<std::string_view> url);
+// Deletes a picture FetchCaptchaImage wrote, and its folder.
+void RemoveCaptchaImage(const std::string& path);
 
 // Pieces of the above, kept apart so they can be checked without a network.
 

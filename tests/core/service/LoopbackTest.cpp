@@ -227,10 +227,16 @@ TEST_F(Loopback, CaptchaPictureLandsInTemporaryFolder) {
     written << in.rdbuf();
     EXPECT_EQ(written.str(), picture);
 
+    // Each picture gets a private folder, removed with it.
+    EXPECT_EQ(std::filesystem::status(std::filesystem::path(path).parent_path()).permissions(),
+              std::filesystem::perms::owner_all);
+    RemoveCaptchaImage(path);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(path).parent_path()));
+
     // An unreachable picture still leaves an (empty) file to show.
-    EXPECT_EQ(FetchCaptchaImage("https://127.0.0.1:1/none"), path);
-    EXPECT_EQ(std::filesystem::file_size(path), 0u);
-    std::filesystem::remove(path);
+    const std::string empty = FetchCaptchaImage("https://127.0.0.1:1/none");
+    EXPECT_EQ(std::filesystem::file_size(empty), 0u);
+    RemoveCaptchaImage(empty);
     EXPECT_EQ(Failure([] { FetchCaptchaImage(std::nullopt); }), "Captcha Image Url is invalid");
 }
 
