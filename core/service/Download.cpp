@@ -22,6 +22,10 @@
 namespace tallowdesk {
 
 namespace {
+constexpr long kDownloadBufferBytes = 256 * 1024;
+}  // namespace
+
+namespace {
 
 constexpr const char* kTransferFailed = "File Downloading/Exporting Failed.";
 constexpr const char* kCreateFailed = "create file failed";
@@ -159,6 +163,9 @@ void DownloadEntry(ServiceClient& client, const std::string& url, std::string_vi
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFileWithProgress);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &progress);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
+    // Larger pieces than libcurl's 16 KiB cut the per-callback cost (a write
+    // and a progress report each) on fast local links.
+    curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kDownloadBufferBytes);
 
     if (curl_easy_perform(handle) != CURLE_OK) throw std::runtime_error(kTransferFailed);
     long status = 0;
