@@ -67,8 +67,9 @@ std::vector<std::string> SplitShareAddresses(std::string_view text) {
 }
 
 std::string ScopeTypeForAddress(std::string_view address, std::string_view groupsMailDomain) {
-    if (address.find("@" + std::string(groupsMailDomain)) != std::string_view::npos)
-        return "group";
+    std::string groupSuffix = "@";
+    groupSuffix += groupsMailDomain;
+    if (address.find(groupSuffix) != std::string_view::npos) return "group";
     if (address.find('@') == std::string_view::npos) {
         for (const char* tld : {".com", ".net", ".org", ".edu", ".gov"})
             if (address.find(tld) != std::string_view::npos) return "domain";
