@@ -94,17 +94,25 @@ struct EntryRequestBody {
     std::optional<std::string> etag;
 };
 
-std::optional<EntryRequestBody> ParseEntryBody(const std::string& body, std::string& error) {
-    tinyxml2::XMLDocument doc;
+// The Atom entry of a request body, or null with the reason in error.
+const tinyxml2::XMLElement* ParseAtomEntry(tinyxml2::XMLDocument& doc, const std::string& body,
+                                           std::string& error) {
     if (doc.Parse(body.data(), body.size()) != tinyxml2::XML_SUCCESS) {
         error = std::string("Parse error: ") + (doc.ErrorStr() ? doc.ErrorStr() : "invalid XML");
-        return std::nullopt;
+        return nullptr;
     }
     const auto* root = doc.RootElement();
     if (!root || ElementName(root) != "entry") {
         error = "The document element must be an Atom entry.";
-        return std::nullopt;
+        return nullptr;
     }
+    return root;
+}
+
+std::optional<EntryRequestBody> ParseEntryBody(const std::string& body, std::string& error) {
+    tinyxml2::XMLDocument doc;
+    const auto* root = ParseAtomEntry(doc, body, error);
+    if (!root) return std::nullopt;
     EntryRequestBody out;
     if (const char* etag = root->Attribute("gd:etag")) out.etag = etag;
     const std::string kindPrefix = std::string(kDocsNs) + "#";
@@ -602,15 +610,8 @@ struct RuleRequestBody {
 
 std::optional<RuleRequestBody> ParseRuleBody(const std::string& body, std::string& error) {
     tinyxml2::XMLDocument doc;
-    if (doc.Parse(body.data(), body.size()) != tinyxml2::XML_SUCCESS) {
-        error = std::string("Parse error: ") + (doc.ErrorStr() ? doc.ErrorStr() : "invalid XML");
-        return std::nullopt;
-    }
-    const auto* root = doc.RootElement();
-    if (!root || ElementName(root) != "entry") {
-        error = "The document element must be an Atom entry.";
-        return std::nullopt;
-    }
+    const auto* root = ParseAtomEntry(doc, body, error);
+    if (!root) return std::nullopt;
     RuleRequestBody out;
     if (const char* etag = root->Attribute("gd:etag")) out.etag = etag;
     for (auto* child = root->FirstChildElement(); child; child = child->NextSiblingElement()) {
