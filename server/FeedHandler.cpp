@@ -79,6 +79,13 @@ bool IsAtom(const HttpRequest& request) {
     return type.size() >= atom.size() && EqualsIgnoreCase(type.substr(0, atom.size()), atom);
 }
 
+// The answer to an entry or rule body sent as anything but Atom.
+HttpResponse NotAtom(const HttpRequest& request) {
+    return GDataError(415, "unsupportedMediaType",
+                      "Content-Type " + request.Header("Content-Type").value_or("(none)") +
+                          " is not a valid input type.");
+}
+
 std::string ElementName(const tinyxml2::XMLElement* e) {
     const std::string name = e->Name();
     const auto colon = name.find(':');
@@ -397,11 +404,7 @@ HttpResponse FeedHandler::EntryRequest(const HttpRequest& request, const std::st
 
 HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& user,
                                  const StoredEntry& entry) {
-    if (!IsAtom(request)) {
-        return GDataError(415, "unsupportedMediaType",
-                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
-                              " is not a valid input type.");
-    }
+    if (!IsAtom(request)) return NotAtom(request);
     std::string error;
     const auto body = ParseEntryBody(request.body, error);
     if (!body) return GDataError(400, "ParseException", error);
@@ -472,11 +475,7 @@ HttpResponse FeedHandler::Remove(const HttpRequest& request, const std::string& 
 
 HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& user,
                                  const std::string& folderId) {
-    if (!IsAtom(request)) {
-        return GDataError(415, "unsupportedMediaType",
-                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
-                              " is not a valid input type.");
-    }
+    if (!IsAtom(request)) return NotAtom(request);
     std::string error;
     const auto body = ParseEntryBody(request.body, error);
     if (!body) return GDataError(400, "ParseException", error);
@@ -686,11 +685,7 @@ HttpResponse FeedHandler::AclFeed(const HttpRequest& request, const std::string&
         return r;
     }
     if (request.method != "POST") return MethodNotAllowed("GET, POST");
-    if (!IsAtom(request)) {
-        return GDataError(415, "unsupportedMediaType",
-                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
-                              " is not a valid input type.");
-    }
+    if (!IsAtom(request)) return NotAtom(request);
     const Access access = m_store.AccessOf(user, entry.id);
     if (access != Access::Own && !(access == Access::Write && entry.writersCanInvite)) {
         return GDataError(403, "ServiceForbiddenException",
@@ -741,11 +736,7 @@ HttpResponse FeedHandler::AclRuleRequest(const HttpRequest& request, const std::
         done.Set("GData-Version", "3.0");
         return done;
     }
-    if (!IsAtom(request)) {
-        return GDataError(415, "unsupportedMediaType",
-                          "Content-Type " + request.Header("Content-Type").value_or("(none)") +
-                              " is not a valid input type.");
-    }
+    if (!IsAtom(request)) return NotAtom(request);
     std::string error;
     const auto body = ParseRuleBody(request.body, error);
     if (!body) return GDataError(400, "InvalidEntryException", error);
