@@ -19,6 +19,23 @@ namespace tallowdesk {
 
 namespace {
 
+// A request to the account service: its own handle, the version header
+// (no blank after the colon) and the transport security settings. The header
+// list lives as long as the handle needs it.
+struct AccountRequest {
+    CurlEasy easy;
+    CurlSlist headers;
+};
+
+AccountRequest OpenAccountRequest() {
+    AccountRequest request;
+    if (!request.easy) throw std::runtime_error("Connection initialization failed");
+    request.headers.Append("GData-Version:3.0");
+    curl_easy_setopt(request.easy.get(), CURLOPT_HTTPHEADER, request.headers.get());
+    ApplyTransportSecurity(request.easy.get());
+    return request;
+}
+
 constexpr const char* kUnknownLoginFailure = "Login failed for unknown error.";
 constexpr const char* kChromeUserAgent =
     "Mozilla/5.0 (Windows; U; Windows NT 6.1; en-US) AppleWebKit/533.2 (KHTML, like Gecko) "
@@ -122,14 +139,8 @@ void ClientLogin(ServiceClient& client, std::string_view service,
     if (!HasText(credentials.email) || !HasText(credentials.password)) {
         throw std::runtime_error("Login Email or Password cannot be empty!");
     }
-    CurlEasy easy;
-    if (!easy) throw std::runtime_error("Connection initialization failed");
-    CURL* handle = easy.get();
-
-    CurlSlist headers;
-    headers.Append("GData-Version:3.0");
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    ApplyTransportSecurity(handle);
+    const AccountRequest request = OpenAccountRequest();
+    CURL* handle = request.easy.get();
     const std::string url = "https://" + Hosts().accountsHost + "/accounts/ClientLogin";
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     const std::string body = BuildClientLoginBody(*credentials.email, *credentials.password,
@@ -223,13 +234,8 @@ void CookieSignIn(ServiceClient& client) {
 
 std::string FetchCaptchaImage(std::optional<std::string_view> url) {
     if (!url || url->empty()) throw std::runtime_error("Captcha Image Url is invalid");
-    CurlEasy easy;
-    if (!easy) throw std::runtime_error("Connection initialization failed");
-    CURL* handle = easy.get();
-    CurlSlist headers;
-    headers.Append("GData-Version:3.0");
-    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
-    ApplyTransportSecurity(handle);
+    const AccountRequest request = OpenAccountRequest();
+    CURL* handle = request.easy.get();
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     const std::string target(*url);
     curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
