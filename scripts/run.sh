@@ -43,20 +43,7 @@ done
 [ -n "$port" ] || { echo "The local service did not start:" >&2; cat "$log" >&2; exit 1; }
 echo "Local document service on https://localhost:$port (data in $server_dir)"
 
-cat >"$demo_config/Tallowdesk/Config.xml" <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<configure>
-    <user>
-        <email></email>
-        <password></password>
-    </user>
-    <fileautoconvert>false</fileautoconvert>
-    <autoupdatecheck>false</autoupdatecheck>
-    <docshost>localhost:$port</docshost>
-    <accountshost>localhost:$port</accountshost>
-    <cafile>$server_dir/cert.pem</cafile>
-</configure>
-XML
+bash scripts/write-local-config.sh "$demo_config/Tallowdesk/Config.xml" "$port" "$server_dir/cert.pem"
 
 export XDG_CONFIG_HOME=$demo_config
 # Remembering the demo account fills in the sign-in dialog.

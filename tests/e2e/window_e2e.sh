@@ -163,21 +163,8 @@ export XDG_DATA_HOME=$work/data
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
 chmod 700 "$XDG_RUNTIME_DIR"
-cat >"$XDG_CONFIG_HOME/Tallowdesk/Config.xml" <<XML
-<configure>
-    <user>
-        <email></email>
-        <password></password>
-    </user>
-    <fileautoconvert>false</fileautoconvert>
-    <autoupdatecheck>false</autoupdatecheck>
-    <docshost>localhost:$port</docshost>
-    <accountshost>localhost:$port</accountshost>
-    <updatehost>localhost:$port</updatehost>
-    <homehost>localhost:$port</homehost>
-    <cafile>$work/server/cert.pem</cafile>
-</configure>
-XML
+bash "$(dirname "$0")/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
+  "$port" "$work/server/cert.pem"
 
 echo tallowdesk-demo | "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 || {
   cat "$work/cli.log" >&2
