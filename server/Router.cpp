@@ -99,6 +99,7 @@ HttpResponse Router::Dispatch(const HttpRequest& request) {
     if (path == "/DocAction") return m_uploads.UploadPage(request);
     if (IsUnder(path, "/feeds/default/private/full")) return m_feeds.DocumentList(request);
     if (IsUnder(path, "/feeds/download")) return m_feeds.Download(request);
+    if (IsUnder(path, "/updatefiles")) return m_updates.Serve(request);
     return GDataError(404, "ResourceNotFoundException", "No such page: " + path);
 }
 

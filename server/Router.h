@@ -6,6 +6,7 @@
 #include "FeedHandler.h"
 #include "HttpMessage.h"
 #include "SignInHandler.h"
+#include "UpdateFiles.h"
 #include "UploadHandler.h"
 
 namespace tallowdesk::server {
@@ -27,6 +28,7 @@ public:
     UploadHandler& Uploads() { return m_uploads; }
     SignInHandler& SignIn() { return m_signIn; }
     FeedHandler& Feeds() { return m_feeds; }
+    UpdateFiles& Updates() { return m_updates; }
 
 private:
     HttpResponse Dispatch(const HttpRequest& request);
@@ -34,6 +36,7 @@ private:
     SignInHandler m_signIn;
     FeedHandler m_feeds;
     UploadHandler m_uploads;
+    UpdateFiles m_updates;
     RequestLog* m_log;
 };
 

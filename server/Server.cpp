@@ -440,6 +440,7 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     m_impl->router =
         std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),
                                  (std::filesystem::path(options.dataDir) / "content").string());
+    m_impl->router->Updates().SetFolder(options.updateDir);
 }
 
 Server::~Server() {

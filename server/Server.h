@@ -18,6 +18,7 @@ struct ServerOptions {
     unsigned short port = static_cast<unsigned short>(tallowdesk::kDefaultLocalPort);
     std::size_t pageSize = 100;  // entries per feed page
     std::string requestLogPath;  // empty: no request log
+    std::string updateDir;       // published program updates; empty: none
     std::string bindAddress = "127.0.0.1";
     int ioThreads = 4;
     int passwordIterations = 200000;  // PBKDF2 rounds for new passwords

@@ -25,6 +25,7 @@ void Usage(std::ostream& out) {
         << "; 0 picks a free one)\n"
            "  --page-size N      entries per feed page (default 100)\n"
            "  --request-log FILE append one JSON line per request to FILE\n"
+           "  --update-dir DIR   publish the program updates in DIR under /updatefiles/\n"
            "  --demo             create the demo account and its documents\n"
            "  --help             show this text\n";
 }
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
             options.pageSize = number;
         } else if (arg == "--request-log") {
             options.requestLogPath = next();
+        } else if (arg == "--update-dir") {
+            options.updateDir = next();
         } else if (arg == "--demo") {
             demo = true;
         } else if (arg == "add-user") {
