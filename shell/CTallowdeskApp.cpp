@@ -6,20 +6,34 @@
 #include <QScreen>
 
 #include "AppState.h"
+#include "CAutoUpdater.h"
 #include "CMainFrame.h"
 #include "Notifier.h"
 #include "Resources.h"
 #include "SingleInstance.h"
 #include "dialogs/CLoginDlg.h"
+#include "dialogs/CUpdaterDlg.h"
 #include "model/FeedCatalogue.h"
 #include "service/ServiceClient.h"
 #include "settings/ConfigFile.h"
 
 namespace tallowdesk::shell {
 
-CTallowdeskApp::CTallowdeskApp() : m_state(std::make_shared<AppState>()) {}
+namespace {
+CTallowdeskApp* g_app = nullptr;
+}  // namespace
 
-CTallowdeskApp::~CTallowdeskApp() = default;
+CTallowdeskApp::CTallowdeskApp() : m_state(std::make_shared<AppState>()) {
+    g_app = this;
+}
+
+CTallowdeskApp::~CTallowdeskApp() {
+    if (g_app == this) g_app = nullptr;
+}
+
+CTallowdeskApp* CTallowdeskApp::Instance() {
+    return g_app;
+}
 
 bool CTallowdeskApp::InitInstance() {
     QApplication::setApplicationName(QStringLiteral("Tallowdesk"));
@@ -54,12 +68,19 @@ bool CTallowdeskApp::InitInstance() {
             if (app && app->m_frame) app->m_frame->RefreshQuota();
         });
     };
+    auto* updater = new CAutoUpdater(DefaultUpdateServices(), this);
+    deps.startUpdateCheck = [updater] { updater->StartSilentCheck(); };
     {
         CLoginDlg login(std::move(deps));
         if (login.exec() != QDialog::Accepted) return false;
     }
 
-    m_frame = std::make_unique<CMainFrame>(m_state);
+    FrameHooks hooks;
+    hooks.checkForUpdates = [this] {
+        CUpdaterDlg dialog(DefaultUpdateServices(), std::nullopt, m_frame.get());
+        dialog.exec();
+    };
+    m_frame = std::make_unique<CMainFrame>(m_state, std::move(hooks));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = m_frame->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());

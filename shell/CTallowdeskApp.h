@@ -26,6 +26,9 @@ public:
     // sign-in was cancelled).
     bool InitInstance();
 
+    // The one application object of the process; null before it exists.
+    static CTallowdeskApp* Instance();
+
     CMainFrame* Frame() const { return m_frame.get(); }
     const std::shared_ptr<AppState>& State() const { return m_state; }
 
