@@ -1,0 +1,37 @@
+#include "ShareDialogs.h"
+
+#include "../AppState.h"
+#include "../CTallowdeskApp.h"
+#include "CShareMultiDlg.h"
+#include "CShareSingleDlg.h"
+#include "settings/ConfigFile.h"
+#include "settings/ServiceHosts.h"
+
+namespace tallowdesk::shell {
+
+ShareContext ApplicationShareContext() {
+    ShareContext context;
+    const CTallowdeskApp* app = CTallowdeskApp::Instance();
+    context.service = ShareServiceFor(app ? app->State()->client : nullptr);
+    context.groupsMailDomain = Hosts().groupsMailDomain;
+    context.linkHosts = ReadShareLinkHosts(ConfigFile::DefaultPath());
+    return context;
+}
+
+void ShowShareDialog(QWidget* parent, const std::vector<std::shared_ptr<const DocEntry>>& entries) {
+    ShowShareDialog(parent, entries, ApplicationShareContext());
+}
+
+void ShowShareDialog(QWidget* parent, const std::vector<std::shared_ptr<const DocEntry>>& entries,
+                     const ShareContext& context) {
+    if (entries.empty()) return;
+    if (entries.size() == 1) {
+        CShareSingleDlg dialog(entries.front(), context, parent);
+        dialog.exec();
+    } else {
+        CShareMultiDlg dialog(entries, context, parent);
+        dialog.exec();
+    }
+}
+
+}  // namespace tallowdesk::shell
