@@ -1,10 +1,13 @@
 #include <tinyxml2.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <sstream>
 
@@ -143,7 +146,9 @@ std::vector<AclRule> Rules(ServiceClient& client, const DocEntry& e) {
     return rules;
 }
 
-bool IsAnyone(const std::string& address) { return address == "anyone" || address == "default"; }
+bool IsAnyone(const std::string& address) {
+    return address == "anyone" || address == "default";
+}
 
 }  // namespace
 
@@ -175,15 +180,13 @@ int ExportCommand(const Args& a, CliIo& io) {
         offered += (offered.empty() ? "" : ", ") + std::string(f.value);
     }
     if (!known)
-        throw std::runtime_error(offered.empty()
-                                     ? "A " + e->kind + " cannot be exported."
-                                     : "A " + e->kind + " exports to " + offered + ".");
+        throw std::runtime_error(offered.empty() ? "A " + e->kind + " cannot be exported."
+                                                 : "A " + e->kind + " exports to " + offered + ".");
     ServiceTransferOps ops(*client);
     TerminalProgress progress(io.err);
     transferCancel = false;
-    const bool ok = RunExport({e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format,
-                               dir},
-                              ops, progress);
+    const bool ok = RunExport(
+        {e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format, dir}, ops, progress);
     return ok && !progress.Failed() ? 0 : 1;
 }
 
@@ -214,10 +217,28 @@ int PutCommand(const Args& a, CliIo& io) {
 }
 
 int AclCommand(const Args& a, CliIo& io) {
-    Expect(a, 1, 1, {});
+    Expect(a, 1, 1, {"--json"});
     auto client = SignInRemembered(io);
     const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
-    for (const AclRule& r : Rules(*client, *e)) {
+    const std::vector<AclRule> rules = Rules(*client, *e);
+    if (a.Has("--json")) {
+        nlohmann::json list = nlohmann::json::array();
+        for (const AclRule& r : rules) {
+            nlohmann::json j;
+            const auto put = [&j](const char* name, const std::optional<std::string>& v) {
+                j[name] = v ? nlohmann::json(*v) : nlohmann::json(nullptr);
+            };
+            put("role", r.role);
+            put("scopeType", r.scopeType);
+            put("scopeValue", r.scopeValue);
+            put("etag", r.etag);
+            put("editHref", r.editHref);
+            list.push_back(std::move(j));
+        }
+        io.out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return 0;
+    }
+    for (const AclRule& r : rules) {
         io.out << std::left << std::setw(8) << r.role.value_or("") << "  " << std::setw(8)
                << r.scopeType.value_or("") << "  "
                << (r.scopeType == "default" ? "anyone" : r.scopeValue.value_or("")) << "\n";
@@ -225,24 +246,81 @@ int AclCommand(const Args& a, CliIo& io) {
     return 0;
 }
 
+namespace {
+
+bool SameAddress(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// The rule an address already has on the entry, if any.
+const AclRule* RuleOf(const std::vector<AclRule>& rules, const std::string& scopeType,
+                      const std::string& address) {
+    for (const AclRule& r : rules) {
+        if (r.scopeType != scopeType) continue;
+        if (scopeType == "default" || SameAddress(r.scopeValue.value_or(""), address)) return &r;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 int ShareCommand(const Args& a, CliIo& io) {
-    if (a.positional.size() < 2) throw UsageError("name an entry and whom to share it with");
-    Expect(a, 2, a.positional.size(), {"--role"});
+    const bool makePublic = a.Has("--public");
+    const bool makePrivate = a.Has("--private");
+    if (makePublic && makePrivate) throw UsageError("--public and --private exclude each other");
+    const std::size_t minimum = makePublic || makePrivate ? 1 : 2;
+    if (a.positional.size() < minimum) throw UsageError("name an entry and whom to share it with");
+    Expect(a, minimum, a.positional.size(), {"--role", "--public", "--private"});
     const std::string role = a.Value("--role", "reader");
     if (role != "reader" && role != "writer") throw UsageError("the role is reader or writer");
     auto client = SignInRemembered(io);
     const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
+    // Read once: an address that already has a rule gets its role changed
+    // instead of a second rule the service refuses.
+    const std::vector<AclRule> rules = Rules(*client, *e);
     int status = 0;
+    const auto share = [&](const std::string& scopeType, const std::string& address,
+                           const std::string& shown) {
+        try {
+            if (const AclRule* rule = RuleOf(rules, scopeType, address)) {
+                if (rule->role == "owner")
+                    throw std::runtime_error("The owner's access cannot change.");
+                if (rule->role == role) return;
+                ChangeAclRole(scopeType, rule->scopeValue.value_or(""), *client,
+                              rule->editHref.value_or(""), rule->etag.value_or(""), role);
+            } else {
+                AddAclRule(scopeType, address, *client, e->shortId, e->kind, role);
+            }
+        } catch (const std::exception& ex) {
+            io.err << shown << "  failed: " << ex.what() << "\n";
+            status = 1;
+        }
+    };
     for (std::size_t i = 1; i < a.positional.size(); ++i) {
         for (const std::string& address : SplitShareAddresses(a.positional[i])) {
+            if (IsAnyone(address))
+                share("default", "", address);
+            else
+                share(ScopeTypeForAddress(address, Hosts().groupsMailDomain), address, address);
+        }
+    }
+    if (makePublic && !RuleOf(rules, "default", "")) {
+        try {
+            AddAclRule("default", "", *client, e->shortId, e->kind, "reader");
+        } catch (const std::exception& ex) {
+            io.err << "--public  failed: " << ex.what() << "\n";
+            status = 1;
+        }
+    }
+    if (makePrivate) {
+        if (const AclRule* rule = RuleOf(rules, "default", "")) {
             try {
-                if (IsAnyone(address))
-                    AddAclRule("default", "", *client, e->shortId, e->kind, role);
-                else
-                    AddAclRule(ScopeTypeForAddress(address, Hosts().groupsMailDomain), address,
-                               *client, e->shortId, e->kind, role);
+                DeleteAclRule(rule->editHref.value_or(""), *client);
             } catch (const std::exception& ex) {
-                io.err << address << "  failed: " << ex.what() << "\n";
+                io.err << "--private  failed: " << ex.what() << "\n";
                 status = 1;
             }
         }
