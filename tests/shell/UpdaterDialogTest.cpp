@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "CAutoUpdater.h"
+#include "dialogs/CLoginDlg.h"
 #include "dialogs/CUpdaterDlg.h"
 #include "update/UpdateCheck.h"
 
@@ -155,8 +156,33 @@ private slots:
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Tallowdesk Updater"));
         QCOMPARE(Text(*dialog), kOffer);
         QVERIFY(Button(*dialog, "updateButton")->isVisible());
+        dialog->grab().save(QStringLiteral(TALLOWDESK_SCREENSHOT_DIR "/updater-offer.png"));
         Button(*dialog, "cancelButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 5000);  // deleted on close
+    }
+
+    void theSignInDialogChecksOnlyWhenTheSettingIsOn_data() {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<int>("checks");
+        QTest::newRow("on") << QByteArray("<autoupdatecheck>true</autoupdatecheck>") << 1;
+        QTest::newRow("off") << QByteArray("<autoupdatecheck>false</autoupdatecheck>") << 0;
+        QTest::newRow("unset") << QByteArray() << 1;
+    }
+    void theSignInDialogChecksOnlyWhenTheSettingIsOn() {
+        QFETCH(QByteArray, config);
+        QFETCH(int, checks);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("Config.xml")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<configure><user><email/><password/></user>" + config + "</configure>");
+        file.close();
+        int started = 0;
+        LoginDependencies deps;
+        deps.configPath = file.fileName().toStdString();
+        deps.testConnection = false;
+        deps.startUpdateCheck = [&started] { ++started; };
+        CLoginDlg login(std::move(deps));
+        QCOMPARE(started, checks);
     }
 };
 
