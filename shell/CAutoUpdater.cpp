@@ -64,10 +64,11 @@ void CAutoUpdater::UpdateCheckFinished(const UpdateOffer& offer) {
     // The sign-in dialog may open again; one offer per run is enough.
     if (offer.check.result != UpdateCheckResult::Available || m_offerShown) return;
     m_offerShown = true;
-    // Shown without a nested event loop, so the sign-in and the main window
-    // go on behind it.
+    // Modal, so it takes input above the sign-in dialog, but shown without a
+    // nested event loop, so the sign-in workers go on behind it.
     auto* dialog = new CUpdaterDlg(m_services, offer);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::ApplicationModal);
     dialog->show();
     emit UpdateOffered(dialog);
 }

@@ -23,8 +23,8 @@ UpdateServices DefaultUpdateServices();
 // Runs the update check and install on workers of their own and reports to
 // an UpdaterPort. As a receiver itself it is the silent check at sign-in:
 // nothing is shown unless a newer version exists, and then the updater
-// dialog opens in its offer state on the UI thread (not modal, so the
-// sign-in goes on). Owned by the application
+// dialog opens in its offer state on the UI thread (modal, but without a
+// nested event loop, so the sign-in goes on). Owned by the application
 // object; UI thread.
 class CAutoUpdater : public QObject, public UpdaterMessages {
     Q_OBJECT

@@ -154,6 +154,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(dialog, 20000);
         QVERIFY(dialog && dialog->isVisible());
         QCOMPARE(dialog->windowTitle(), QStringLiteral("Tallowdesk Updater"));
+        // Regression: shown over the modal sign-in dialog, it must take input.
+        QCOMPARE(dialog->windowModality(), Qt::ApplicationModal);
         QCOMPARE(Text(*dialog), kOffer);
         QVERIFY(Button(*dialog, "updateButton")->isVisible());
         dialog->grab().save(QStringLiteral(TALLOWDESK_SCREENSHOT_DIR "/updater-offer.png"));
