@@ -7,6 +7,7 @@
 #include "HttpMessage.h"
 #include "SignInHandler.h"
 #include "UploadHandler.h"
+#include "web/WebPages.h"
 
 namespace tallowdesk::server {
 
@@ -27,6 +28,7 @@ public:
     UploadHandler& Uploads() { return m_uploads; }
     SignInHandler& SignIn() { return m_signIn; }
     FeedHandler& Feeds() { return m_feeds; }
+    web::WebPages& Web() { return m_web; }
 
 private:
     HttpResponse Dispatch(const HttpRequest& request);
@@ -34,6 +36,7 @@ private:
     SignInHandler m_signIn;
     FeedHandler m_feeds;
     UploadHandler m_uploads;
+    web::WebPages m_web;
     RequestLog* m_log;
 };
 

@@ -12,6 +12,7 @@
 #include "SignInHandler.h"
 #include "Store.h"
 #include "UploadSink.h"
+#include "web/Quota.h"
 
 namespace tallowdesk::server {
 
@@ -467,7 +468,8 @@ HttpResponse UploadHandler::UploadPage(const HttpRequest& request) {
         "<!DOCTYPE html><html><head><meta charset='utf-8'><title>Upload</title></head><body>"
         "<h1>Upload files</h1><p>Signed in as " +
         XmlEscape(*user) + "</p><p class='quota'>You are currently using " + used +
-        " MB.</p></body></html>";
+        " MB.</p><p class='limit'>Your storage limit is " +
+        web::Megabytes(web::QuotaBytes(m_store, *user)) + " MB.</p></body></html>";
     return r;
 }
 

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "Server.h"
+#include "Store.h"
 #include "settings/ServiceHosts.h"
+#include "web/Quota.h"
 
 namespace {
 
@@ -16,6 +18,9 @@ void Usage(std::ostream& out) {
            "  tallowdesk-server [options] add-user EMAIL\n"
            "                                         create an account (or set its password);\n"
            "                                         the password is read from standard input\n"
+           "  tallowdesk-server [options] set-quota EMAIL SIZE\n"
+           "                                         set an account's storage limit (bytes, or\n"
+           "                                         with KB, MB, GB, TB: 500MB, 30GB)\n"
            "Options:\n"
            "  --data-dir DIR     data folder (default "
         << tallowdesk::DefaultServerDataDir()
@@ -26,6 +31,9 @@ void Usage(std::ostream& out) {
            "  --page-size N      entries per feed page (default 100)\n"
            "  --request-log FILE append one JSON line per request to FILE\n"
            "  --demo             create the demo account and its documents\n"
+           "  --open-sign-up yes|no\n"
+           "                     whether anyone may create an account on the web page\n"
+           "                     (default yes, as the service listens on loopback only)\n"
            "  --help             show this text\n";
 }
 
@@ -42,6 +50,8 @@ int main(int argc, char** argv) {
     ServerOptions options;
     bool demo = false;
     std::string addUser;
+    std::string quotaUser;
+    std::string quotaSize;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> const char* {
@@ -73,8 +83,18 @@ int main(int argc, char** argv) {
             options.requestLogPath = next();
         } else if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--open-sign-up") {
+            const std::string value = next();
+            if (value != "yes" && value != "no") {
+                std::cerr << "tallowdesk-server: --open-sign-up takes yes or no\n";
+                return 2;
+            }
+            options.openSignUp = value == "yes";
         } else if (arg == "add-user") {
             addUser = next();
+        } else if (arg == "set-quota") {
+            quotaUser = next();
+            quotaSize = next();
         } else {
             std::cerr << "tallowdesk-server: unknown argument " << arg << "\n";
             Usage(std::cerr);
@@ -90,6 +110,19 @@ int main(int argc, char** argv) {
             if (!password.empty() && password.back() == '\r') password.pop_back();
             server.AddUser(addUser, password);
             std::cout << "Account " << addUser << " saved in " << server.DataDir() << "\n";
+            return 0;
+        }
+        if (!quotaUser.empty()) {
+            const auto bytes = web::ParseSize(quotaSize);
+            if (!bytes) {
+                std::cerr << "tallowdesk-server: invalid size " << quotaSize << "\n";
+                return 2;
+            }
+            web::SetQuotaBytes(server.GetStore(), quotaUser, *bytes);
+            std::cout << "Storage limit of " << quotaUser << ": " << web::Megabytes(*bytes)
+                      << " MB (in use: "
+                      << web::Megabytes(server.GetStore().UsageBytes(NormalEmail(quotaUser)))
+                      << " MB)\n";
             return 0;
         }
         if (demo) server.SeedDemo();
