@@ -287,7 +287,7 @@ HttpResponse EntryPages::EntryPage(const HttpRequest& request, const Visitor& vi
     }
     body += "</p>";
     body += Facts(visitor, e);
-    body += "<section class='preview'><h2>Preview</h2>" + PreviewBlock(e) + "</section>";
+    body += "<section class='preview-box'><h2>Preview</h2>" + PreviewBlock(e) + "</section>";
     return HtmlAnswer(200, Layout(request, visitor, e.title, body), visitor, request);
 }
 
