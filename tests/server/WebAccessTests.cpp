@@ -265,5 +265,25 @@ TEST_F(WebAccessTest, HomePageForBrowsersAndSignInRedirectForTheProgram) {
     EXPECT_EQ(Browser()->Send("GET", PlainUrl("/web/quick-start-guide.html")).status, 404);
 }
 
+TEST_F(WebAccessTest, GuideCoversTheFirstStepsAndItsPicturesAreServed) {
+    const Reply guide = Browser()->Send("GET", PlainUrl("/quick-start-guide.html"));
+    ASSERT_EQ(guide.status, 200);
+    for (const std::string section :
+         {"sign-in", "browse", "upload", "download", "export", "share", "search", "settings"}) {
+        EXPECT_TRUE(Has(guide.body, "id=\"" + section + "\"")) << section;
+    }
+    int pictures = 0;
+    for (std::size_t at = guide.body.find("<img src=\""); at != std::string::npos;
+         at = guide.body.find("<img src=\"", at + 1)) {
+        const std::string src = Between(guide.body, "<img src=\"", "\"", at);
+        const Reply picture = Browser()->Send("GET", PlainUrl(src));
+        EXPECT_EQ(picture.status, 200) << src;
+        EXPECT_EQ(picture.Header("Content-Type"), "image/png") << src;
+        EXPECT_EQ(picture.body.substr(0, 4), "\x89PNG") << src;
+        ++pictures;
+    }
+    EXPECT_EQ(pictures, 3);
+}
+
 }  // namespace
 }  // namespace tallowdesk::server::test
