@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "WebPageFixture.h"
+#include "web/WebCommon.h"
 
 namespace tallowdesk::server::test {
 namespace {
@@ -233,7 +234,7 @@ TEST_F(WebAccessTest, FolderPageListsItsContentsWithLinks) {
     EXPECT_TRUE(Has(docPage.body, "<a href='/folderview?id=" + folder.id + "'>Projects</a>"));
 }
 
-TEST_F(WebAccessTest, FeedsLinkEntryPagesByPlainHttpOnLoopbackOnly) {
+TEST_F(WebAccessTest, FeedsLinkEntryPagesByPlainHttpOnLoopback) {
     const std::string token = Token();
     const auto doc = Make("document", "Linked", "", "<p>x</p>");
     const std::string path = std::string(kList) + "/document%3A" + doc.id;
@@ -242,10 +243,29 @@ TEST_F(WebAccessTest, FeedsLinkEntryPagesByPlainHttpOnLoopbackOnly) {
     EXPECT_TRUE(Has(local.body, "rel='alternate' type='text/html' href='http://localhost:" +
                                     std::to_string(m_port) + "/document/d/" + doc.id + "/edit'"))
         << local.body;
-    // Reached by another name, the service keeps its pages on https.
-    const Reply named = GData("GET", path, token, {}, {"Host: docs.example.test"});
-    EXPECT_TRUE(Has(named.body, "href='https://docs.example.test/document/d/" + doc.id + "/edit'"))
-        << named.body;
+}
+
+TEST(BrowserOriginTest, PlainHttpOnlyForLoopbackNames) {
+    struct Case {
+        std::string origin;
+        std::string pages;
+    };
+    const std::vector<Case> cases = {
+        {"https://localhost:48443", "http://localhost:48443"},
+        {"https://LOCALHOST", "http://LOCALHOST"},
+        {"https://127.0.0.1:9", "http://127.0.0.1:9"},
+        {"https://127.1.2.3", "http://127.1.2.3"},
+        {"https://[::1]:48443", "http://[::1]:48443"},
+        {"http://localhost:48443", "http://localhost:48443"},
+        // Other names keep https: the pages would cross a network.
+        {"https://docs.example.test", "https://docs.example.test"},
+        {"https://localhost.example.test", "https://localhost.example.test"},
+        {"https://127.0.0.1.example.test", "https://127.0.0.1.example.test"},
+        {"https://1270.0.0.1", "https://1270.0.0.1"},
+        {"https://[::2]:48443", "https://[::2]:48443"},
+        {"https://192.168.1.5:48443", "https://192.168.1.5:48443"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(web::BrowserOrigin(c.origin), c.pages) << c.origin;
 }
 
 TEST_F(WebAccessTest, HomePageForBrowsersAndSignInRedirectForTheProgram) {
