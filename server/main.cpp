@@ -137,6 +137,7 @@ int main(int argc, char** argv) {
         const unsigned short port = server.Start();
         std::cout << "tallowdesk-server listening on https://localhost:" << port
                   << " (plain http on the same port)\n"
+                  << "Web pages: http://localhost:" << port << "/\n"
                   << "Data folder: " << server.DataDir() << "\n"
                   << "Certificate: " << server.CertPath() << "\n";
         if (demo) {

@@ -384,7 +384,13 @@ HttpResponse EntryPages::Download(const HttpRequest& request, const Visitor& vis
     if (found.refusal) return *found.refusal;
     const StoredEntry& e = *found.entry;
     if (e.kind == "folder") return NotFound(request, visitor);
-    const std::string format = IsStoredFile(e) ? std::string() : Field(query, "format");
+    std::string format = IsStoredFile(e) ? std::string() : Field(query, "format");
+    if (!IsStoredFile(e) && format.empty()) {
+        // As stored, but named with its format's extension where it has one.
+        const auto& formats = ExportFormats(e.kind);
+        const std::string stored = StoredFormat(e);
+        if (std::find(formats.begin(), formats.end(), stored) != formats.end()) format = stored;
+    }
     HttpResponse r = m_feeds.DownloadEntry(e, format);
     if (r.status != 200) {
         const std::string text =

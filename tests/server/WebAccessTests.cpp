@@ -211,6 +211,8 @@ TEST_F(WebAccessTest, DownloadAndExportLinksFromTheEntryPage) {
     const Reply original = nobody->Send("GET", PlainUrl("/web/download?id=" + doc.id));
     EXPECT_EQ(original.status, 200);
     EXPECT_EQ(original.body, "<p>Dear reader</p>");
+    // Named with the stored format's extension, so the browser knows what it got.
+    EXPECT_TRUE(Has(original.Header("Content-Disposition"), "filename=\"Letter.html\""));
     const Reply text = nobody->Send("GET", PlainUrl("/web/download?id=" + doc.id + "&format=txt"));
     EXPECT_EQ(text.status, 200);
     EXPECT_TRUE(Has(text.body, "Dear reader"));
