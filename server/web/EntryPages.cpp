@@ -415,6 +415,7 @@ HttpResponse EntryPages::Download(const HttpRequest& request, const Visitor& vis
     }
     r.Set("X-Content-Type-Options", "nosniff");
     r.Set("Cache-Control", "private, no-store");
+    r.Set("X-Frame-Options", "SAMEORIGIN");
     // Browsers refuse to show a PDF in a sandbox; every other body gets one,
     // so a picture (SVG) opened on its own cannot run script as our site.
     if (type != "application/pdf") r.Set("Content-Security-Policy", kSandboxPolicy);
