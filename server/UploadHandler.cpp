@@ -252,6 +252,9 @@ std::optional<UploadPlan> UploadHandler::PlanConverted(const HttpRequest& header
                                  "Files converted into documents must be smaller than 64 MB; "
                                  "upload it without conversion."));
     }
+    if (const auto full = web::QuotaProblem(m_store, *user, *length)) {
+        return refuse(GDataError(403, "quotaExceeded", *full));
+    }
     return UploadPlan{std::nullopt,
                       std::make_shared<UploadSink>(m_contentDir, "", kMaxConvertedUploadBytes)};
 }
@@ -329,6 +332,9 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
         return GDataError(400, "ParseException", "The session request names no file.");
     }
     if (upload.size >= kMaxUploadBytes) return TooLarge(upload.size);
+    if (const auto full = web::QuotaProblem(m_store, *user, upload.size)) {
+        return GDataError(403, "quotaExceeded", *full);
+    }
     if (!upload.parentId.empty()) {
         const auto folder = m_store.GetEntry(upload.parentId);
         if (!folder || folder->kind != "folder" ||

@@ -138,10 +138,10 @@ HttpResponse AccountPages::Storage(const HttpRequest& request, const Visitor& vi
         "<meter min='0' max='" + std::to_string(limit) + "' value='" + std::to_string(used) + "'>" +
         std::to_string(percent) +
         "%</meter><h2>Getting more storage</h2><p>Your files are kept by the Tallowdesk "
-        "service on this computer, and storage is not sold here. Files count with their size; "
-        "documents, spreadsheets and presentations made in Tallowdesk count as nothing. Emptying "
-        "the trash frees the space of the files in it.</p><p>The person who runs the service "
-        "raises your limit with</p><pre>tallowdesk-server set-quota " +
+        "service on this computer, and storage is not sold here. Everything you own counts with "
+        "the size of its content, items in the trash included. Files that do not fit under the "
+        "limit are refused when you upload them.</p><p>The person who runs the service raises "
+        "your limit with</p><pre>tallowdesk-server set-quota " +
         Escape(*visitor.email) + " 30GB</pre><p>(sizes in bytes, or with KB, MB, GB or TB).</p>";
     return HtmlAnswer(200, Layout(request, visitor, "Storage", body), visitor, request);
 }

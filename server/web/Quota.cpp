@@ -1,5 +1,6 @@
 #include "Quota.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -29,6 +30,19 @@ void SetQuotaBytes(Store& store, const std::string& email, std::int64_t bytes) {
     }
     if (bytes <= 0) throw std::runtime_error("The storage limit must be more than 0 bytes");
     store.SetMeta(Key(email), std::to_string(bytes));
+}
+
+std::optional<std::string> QuotaProblem(Store& store, const std::string& email,
+                                        std::uint64_t incoming) {
+    const std::int64_t limit = QuotaBytes(store, email);
+    const std::int64_t used = store.UsageBytes(NormalEmail(email));
+    const std::int64_t free = std::max<std::int64_t>(0, limit - used);
+    if (incoming <= static_cast<std::uint64_t>(free)) return std::nullopt;
+    return "The file needs " +
+           Megabytes(static_cast<std::int64_t>(
+               std::min<std::uint64_t>(incoming, std::numeric_limits<std::int64_t>::max()))) +
+           " MB, but only " + Megabytes(free) + " MB of your storage limit of " + Megabytes(limit) +
+           " MB are free.";
 }
 
 std::optional<std::int64_t> ParseSize(const std::string& text) {

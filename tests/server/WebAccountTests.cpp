@@ -187,6 +187,38 @@ TEST_F(WebAccountTest, StoragePageAndUploadPageReportTheSameNumbers) {
     EXPECT_EQ(Browser()->Send("GET", PlainUrl("/accounts/PurchaseStorage")).status, 302);
 }
 
+TEST_F(WebAccountTest, UploadsBeyondTheLimitAreRefused) {
+    Make("file", "old.bin", "application/octet-stream", std::string(600, 'x'));
+    web::SetQuotaBytes(TheStore(), kAlice, 1024);
+    auto alice = SignedIn(kAlice, kPassword);
+    auto open = [&](std::uint64_t size) {
+        const std::string json =
+            R"({"protocolVersion":"0.8","createSessionRequest":{"fields":[)"
+            R"({"external":{"name":"file","filename":"new.bin","formPost":{},"size":)" +
+            std::to_string(size) + "}}]}}";
+        // The browser's cookies belong to 127.0.0.1, where it signed in.
+        return alice->Send("POST",
+                           "https://127.0.0.1:" + std::to_string(m_port) +
+                               "/upload/resumableupload?authuser=0&user=" + kAlice,
+                           {}, json);
+    };
+    const Reply over = open(425);
+    EXPECT_EQ(over.status, 403);
+    EXPECT_TRUE(Has(over.body, "quotaExceeded"));
+    EXPECT_TRUE(Has(over.body, "only 0.00 MB of your storage limit of 0.00 MB are free"))
+        << over.body;
+    EXPECT_EQ(open(424).status, 200);
+    // Uploads converted into documents count as well.
+    const std::string token = Token();
+    const Reply converted =
+        m_client->Send("POST", Url(kList),
+                       {"GData-Version: 3.0", "Authorization: GoogleLogin auth=" + token,
+                        "Content-Type: text/plain", "Slug: notes.txt"},
+                       std::string(500, 'y'));
+    EXPECT_EQ(converted.status, 403) << converted.body;
+    EXPECT_EQ(TheStore().UsageBytes(kAlice), 600);
+}
+
 TEST_F(WebAccountTest, SetQuotaCommandChangesTheLimitTheStoragePageShows) {
     const std::string dataDir = m_server->DataDir();
     const std::string base = std::string("timeout 60 ") + TALLOWDESK_SERVER_BINARY +
