@@ -2,6 +2,7 @@
 
 #include "Crypto.h"
 #include "HttpMessage.h"
+#include "web/WebCommon.h"
 
 namespace tallowdesk::server {
 
@@ -44,15 +45,6 @@ std::string Person(const std::string& element, const std::string& name, const st
            "</email></" + element + ">";
 }
 
-std::string AlternateUrl(const std::string& origin, const StoredEntry& e) {
-    if (e.kind == "folder") return origin + "/folderview?id=" + e.id;
-    if (e.kind == "document") return origin + "/document/d/" + e.id + "/edit";
-    if (e.kind == "spreadsheet") return origin + "/spreadsheet/ccc?key=" + e.id;
-    if (e.kind == "presentation") return origin + "/presentation/d/" + e.id + "/edit";
-    if (e.kind == "drawing") return origin + "/drawings/d/" + e.id + "/edit";
-    return origin + "/file/d/" + e.id + "/edit";
-}
-
 std::string EntryBody(const std::string& origin, const StoredEntry& e) {
     const std::string resource = e.kind + "%3A" + e.id;
     const std::string url = EntryUrl(origin, e);
@@ -80,7 +72,7 @@ std::string EntryBody(const std::string& origin, const StoredEntry& e) {
         x += Link(std::string(kDocsNs) + "#parent", "application/atom+xml",
                   origin + kFeedPath + "folder%3A" + parent.id, parent.title);
     }
-    x += Link("alternate", "text/html", AlternateUrl(origin, e));
+    x += Link("alternate", "text/html", AlternateUrl(web::BrowserOrigin(origin), e));
     x += Link("self", "application/atom+xml", url);
     x += Link("edit", "application/atom+xml", url);
     if (e.kind != "folder") {
@@ -110,6 +102,15 @@ std::string EntryBody(const std::string& origin, const StoredEntry& e) {
 }
 
 }  // namespace
+
+std::string AlternateUrl(const std::string& origin, const StoredEntry& e) {
+    if (e.kind == "folder") return origin + "/folderview?id=" + e.id;
+    if (e.kind == "document") return origin + "/document/d/" + e.id + "/edit";
+    if (e.kind == "spreadsheet") return origin + "/spreadsheet/ccc?key=" + e.id;
+    if (e.kind == "presentation") return origin + "/presentation/d/" + e.id + "/edit";
+    if (e.kind == "drawing") return origin + "/drawings/d/" + e.id + "/edit";
+    return origin + "/file/d/" + e.id + "/edit";
+}
 
 std::string EntryUrl(const std::string& origin, const StoredEntry& e) {
     return origin + kFeedPath + e.kind + "%3A" + e.id;

@@ -17,6 +17,8 @@ inline constexpr const char* kDocsNs = "http://schemas.google.com/docs/2007";
 std::string EntryUrl(const std::string& origin, const StoredEntry& e);
 std::string ContentsUrl(const std::string& origin, const std::string& folderId);
 std::string ContentSrc(const std::string& origin, const StoredEntry& e);
+// The entry's web page (the feeds' "alternate" link); "" gives the path only.
+std::string AlternateUrl(const std::string& origin, const StoredEntry& e);
 
 struct FeedPage {
     std::string id;  // feed id: the feed URL without its query

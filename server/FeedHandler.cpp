@@ -149,19 +149,25 @@ std::optional<EntryRequestBody> ParseEntryBody(const std::string& body, std::str
 }
 
 bool ExportAllowed(const std::string& kind, const std::string& format) {
+    const auto& formats = ExportFormats(kind);
+    return std::find(formats.begin(), formats.end(), format) != formats.end();
+}
+
+}  // namespace
+
+const std::vector<std::string>& ExportFormats(const std::string& kind) {
     static const std::vector<std::pair<std::string, std::vector<std::string>>> kFormats = {
         {"document", {"doc", "docx", "odt", "pdf", "rtf", "txt", "html", "zip", "jpeg", "png"}},
         {"spreadsheet", {"xls", "xlsx", "ods", "csv", "tsv", "pdf", "html"}},
         {"presentation", {"ppt", "pptx", "pdf", "swf", "txt", "png"}},
         {"drawing", {"jpeg", "png", "svg", "pdf"}},
     };
+    static const std::vector<std::string> kNone;
     for (const auto& [k, formats] : kFormats) {
-        if (k == kind) return std::find(formats.begin(), formats.end(), format) != formats.end();
+        if (k == kind) return formats;
     }
-    return false;
+    return kNone;
 }
-
-}  // namespace
 
 HttpResponse GDataError(int status, const std::string& code, const std::string& reason) {
     HttpResponse r;
@@ -791,20 +797,25 @@ HttpResponse FeedHandler::Download(const HttpRequest& request) {
                                  ? (entry && (entry->kind == "file" || entry->kind == "pdf"))
                                  : (entry && entry->kind == kind);
     if (!kindMatches || m_store.AccessOf(caller.email, id) == Access::None) return NotFound();
-    std::string filename = entry->title;
+    return DownloadEntry(*entry, kind == "file" ? std::string() : param("exportFormat"));
+}
+
+HttpResponse FeedHandler::DownloadEntry(const StoredEntry& entry, const std::string& format) {
+    const bool stored = entry.kind == "file" || entry.kind == "pdf";
+    const std::string kind = stored ? "file" : entry.kind;
+    std::string filename = entry.title;
     for (char& c : filename) {
         if (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20) c = '_';
     }
     HttpResponse r;
     if (kind == "file") {
-        r.Set("Content-Type", entry->mime.empty() ? "application/octet-stream" : entry->mime);
-        if (entry->hasContent) r.bodyFile = m_store.ContentPath(id);
+        r.Set("Content-Type", entry.mime.empty() ? "application/octet-stream" : entry.mime);
+        if (entry.hasContent) r.bodyFile = m_store.ContentPath(entry.id);
     } else {
-        const std::string format = param("exportFormat");
         if (!format.empty() && !ExportAllowed(kind, format)) {
             return GDataError(400, "invalidParameter", "Invalid exportFormat: " + format);
         }
-        r = Export(*entry, format);
+        r = Export(entry, format);
         if (r.status != 200) return r;
         if (!format.empty()) filename += "." + format;
     }

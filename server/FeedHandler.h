@@ -23,6 +23,9 @@ public:
     HttpResponse DocumentList(const HttpRequest& request);
     HttpResponse Download(const HttpRequest& request);
     void SetPageSize(std::size_t pageSize) { m_pageSize = pageSize; }
+    // The body of a download or an export (empty format: as stored) of an
+    // entry the caller may read; the access check is the caller's.
+    HttpResponse DownloadEntry(const StoredEntry& entry, const std::string& format);
 
 private:
     struct Caller {
@@ -53,6 +56,9 @@ private:
     SignInHandler& m_signIn;
     std::atomic<std::size_t> m_pageSize;
 };
+
+// The export formats the service offers for a native kind (none for files).
+const std::vector<std::string>& ExportFormats(const std::string& kind);
 
 HttpResponse GDataError(int status, const std::string& code, const std::string& reason);
 

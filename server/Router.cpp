@@ -32,6 +32,7 @@ Router::Router(Store& store, std::size_t pageSize, RequestLog* log, const std::s
     : m_signIn(store),
       m_feeds(store, m_signIn, pageSize),
       m_uploads(store, m_signIn, contentDir),
+      m_web(store, m_signIn, m_feeds),
       m_log(log) {}
 
 std::optional<UploadPlan> Router::PlanUpload(const HttpRequest& header) {
@@ -94,12 +95,12 @@ HttpResponse Router::Dispatch(const HttpRequest& request) {
     if (path == "/accounts/Captcha") return m_signIn.CaptchaImage(request);
     if (path == "/accounts/ServiceLogin") return m_signIn.ServiceLogin(request);
     if (path == "/accounts/ServiceLoginAuth") return m_signIn.ServiceLoginAuth(request);
-    if (path == "/") return m_signIn.Home(request);
     if (path == "/upload/resumableupload") return m_uploads.OpenSession(request);
     if (path == "/DocAction") return m_uploads.UploadPage(request);
     if (IsUnder(path, "/feeds/default/private/full")) return m_feeds.DocumentList(request);
     if (IsUnder(path, "/feeds/download")) return m_feeds.Download(request);
     if (IsUnder(path, "/updatefiles")) return m_updates.Serve(request);
+    if (auto page = m_web.Handle(request)) return std::move(*page);
     return GDataError(404, "ResourceNotFoundException", "No such page: " + path);
 }
 

@@ -8,6 +8,7 @@
 #include "SignInHandler.h"
 #include "UpdateFiles.h"
 #include "UploadHandler.h"
+#include "web/WebPages.h"
 
 namespace tallowdesk::server {
 
@@ -29,6 +30,7 @@ public:
     SignInHandler& SignIn() { return m_signIn; }
     FeedHandler& Feeds() { return m_feeds; }
     UpdateFiles& Updates() { return m_updates; }
+    web::WebPages& Web() { return m_web; }
 
 private:
     HttpResponse Dispatch(const HttpRequest& request);
@@ -37,6 +39,7 @@ private:
     FeedHandler m_feeds;
     UploadHandler m_uploads;
     UpdateFiles m_updates;
+    web::WebPages m_web;
     RequestLog* m_log;
 };
 

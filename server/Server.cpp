@@ -441,6 +441,8 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
         std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),
                                  (std::filesystem::path(options.dataDir) / "content").string());
     m_impl->router->Updates().SetFolder(options.updateDir);
+    const bool loopback = options.bindAddress.rfind("127.", 0) == 0 || options.bindAddress == "::1";
+    m_impl->router->Web().Accounts().SetOpenSignUp(options.openSignUp.value_or(loopback));
 }
 
 Server::~Server() {

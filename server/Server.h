@@ -22,6 +22,9 @@ struct ServerOptions {
     std::string bindAddress = "127.0.0.1";
     int ioThreads = 4;
     int passwordIterations = 200000;  // PBKDF2 rounds for new passwords
+    // Whether the web page "/accounts/NewAccount" creates accounts for anyone;
+    // unset: yes when the service listens on a loopback address only.
+    std::optional<bool> openSignUp;
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser

@@ -3,6 +3,7 @@
 #include "Crypto.h"
 #include "PngImage.h"
 #include "Store.h"
+#include "web/WebCommon.h"
 
 namespace tallowdesk::server {
 
@@ -30,13 +31,18 @@ HttpResponse Html(int status, const std::string& title, const std::string& body)
     r.status = status;
     r.Set("Content-Type", "text/html; charset=UTF-8");
     r.Set("Cache-control", "no-cache, no-store");
-    r.body = "<!DOCTYPE html><html><head><meta charset='utf-8'><title>" + XmlEscape(title) +
-             "</title></head><body>" + body + "</body></html>";
+    r.body =
+        "<!DOCTYPE html><html><head><meta charset='utf-8'>"
+        "<meta name='viewport' content='width=device-width, initial-scale=1'><title>" +
+        XmlEscape(title) +
+        "</title><link rel='stylesheet' href='/web/style.css'></head><body>"
+        "<header><a class='brand' href='/'>Tallowdesk</a></header><main>" +
+        body + "</main></body></html>";
     return r;
 }
 
 std::string CookieAttributes(const HttpRequest& request, const std::string& path) {
-    return "; Path=" + path + (request.secure ? "; Secure" : "") + "; HttpOnly";
+    return "; Path=" + path + (request.secure ? "; Secure" : "") + "; HttpOnly; SameSite=Lax";
 }
 
 std::string LoginForm(const std::string& galx, const std::string& cont,
@@ -50,7 +56,8 @@ std::string LoginForm(const std::string& galx, const std::string& cont,
         "'><input type='hidden' name='service' value='writely'>"
         "<label>Email <input type='email' name='Email'></label>"
         "<label>Password <input type='password' name='Passwd'></label>"
-        "<input type='submit' name='signIn' value='Sign in'></form>";
+        "<input type='submit' name='signIn' value='Sign in'></form>"
+        "<p>Don't have an account? <a href='/accounts/NewAccount'>Create one now</a></p>";
     return body;
 }
 
@@ -235,7 +242,11 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
         r.Set("Allow", "POST");
         return r;
     }
-    if (!request.secure) return Html(403, "Sign in", "<p>Sign-in needs a secure connection.</p>");
+    // Browsers sign in by plain http on a loopback host only, where nothing
+    // crosses a network (see server/README.md).
+    if (!request.secure && !web::IsLoopbackHost(request.Header("Host").value_or(""))) {
+        return Html(403, "Sign in", "<p>Sign-in needs a secure connection.</p>");
+    }
     const auto form = ParseForm(request.body);
     const auto cookies = request.Cookies();
     const std::string galx = Field(form, "GALX");

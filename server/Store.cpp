@@ -238,6 +238,26 @@ void Store::AddAccount(const std::string& rawEmail, std::string_view password,
     st.Run();
 }
 
+bool Store::CreateAccount(const std::string& rawEmail, std::string_view password,
+                          const std::string& displayName) {
+    const std::string email = NormalEmail(rawEmail);
+    if (email.empty() || email.find('@') == std::string::npos) {
+        throw std::runtime_error("Invalid e-mail address: " + email);
+    }
+    if (password.empty()) throw std::runtime_error("The password cannot be empty");
+    const auto salt = RandomBytes(16);
+    const auto hash = HashPassword(password, salt, m_passwordIterations);
+    std::lock_guard lock(m_mutex);
+    // One statement, so two forms sent at once cannot both take the address.
+    SqliteStatement st(*m_db,
+                       "INSERT INTO accounts(email, name, salt, hash, iterations) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(email) DO NOTHING");
+    st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
+    st.Bind(5, std::int64_t{m_passwordIterations});
+    st.Run();
+    return m_db->Changes() == 1;
+}
+
 bool Store::AccountExists(const std::string& email) {
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db, "SELECT 1 FROM accounts WHERE email = ?1");
@@ -336,6 +356,12 @@ Store::Session Store::CreateSession(const std::string& email) {
                        "INSERT INTO sessions(sid, hsid, email, created) VALUES(?1, ?2, ?3, ?4)");
     st.Bind(1, session.sid).Bind(2, session.hsid).Bind(3, email).Bind(4, NowMillis()).Run();
     return session;
+}
+
+void Store::EndSession(const std::string& sid) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "DELETE FROM sessions WHERE sid = ?1");
+    st.Bind(1, sid).Run();
 }
 
 std::optional<std::string> Store::SessionOwner(const std::string& sid, const std::string& hsid) {

@@ -95,6 +95,9 @@ public:
     void AddAccount(const std::string& email, std::string_view password,
                     const std::string& displayName);
     bool AccountExists(const std::string& email);
+    // Creates the account only when the address is free; false when taken.
+    bool CreateAccount(const std::string& email, std::string_view password,
+                       const std::string& displayName);
     std::string DisplayName(const std::string& email);
     PasswordCheck CheckPassword(const std::string& email, std::string_view password);
     void SetDisabled(const std::string& email, bool disabled);
@@ -113,6 +116,8 @@ public:
     };
     Session CreateSession(const std::string& email);
     std::optional<std::string> SessionOwner(const std::string& sid, const std::string& hsid);
+    // Signs a browser out: the session's cookies stop working everywhere.
+    void EndSession(const std::string& sid);
 
     // Entries.
     std::optional<StoredEntry> GetEntry(const std::string& id);

@@ -12,6 +12,7 @@
 #include "SignInHandler.h"
 #include "Store.h"
 #include "UploadSink.h"
+#include "web/Quota.h"
 
 namespace tallowdesk::server {
 
@@ -251,6 +252,9 @@ std::optional<UploadPlan> UploadHandler::PlanConverted(const HttpRequest& header
                                  "Files converted into documents must be smaller than 64 MB; "
                                  "upload it without conversion."));
     }
+    if (const auto full = web::QuotaProblem(m_store, *user, *length)) {
+        return refuse(GDataError(403, "quotaExceeded", *full));
+    }
     return UploadPlan{std::nullopt,
                       std::make_shared<UploadSink>(m_contentDir, "", kMaxConvertedUploadBytes)};
 }
@@ -328,6 +332,9 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
         return GDataError(400, "ParseException", "The session request names no file.");
     }
     if (upload.size >= kMaxUploadBytes) return TooLarge(upload.size);
+    if (const auto full = web::QuotaProblem(m_store, *user, upload.size)) {
+        return GDataError(403, "quotaExceeded", *full);
+    }
     if (!upload.parentId.empty()) {
         const auto folder = m_store.GetEntry(upload.parentId);
         if (!folder || folder->kind != "folder" ||
@@ -467,7 +474,8 @@ HttpResponse UploadHandler::UploadPage(const HttpRequest& request) {
         "<!DOCTYPE html><html><head><meta charset='utf-8'><title>Upload</title></head><body>"
         "<h1>Upload files</h1><p>Signed in as " +
         XmlEscape(*user) + "</p><p class='quota'>You are currently using " + used +
-        " MB.</p></body></html>";
+        " MB.</p><p class='limit'>Your storage limit is " +
+        web::Megabytes(web::QuotaBytes(m_store, *user)) + " MB.</p></body></html>";
     return r;
 }
 

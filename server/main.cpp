@@ -6,7 +6,9 @@
 #include <string>
 
 #include "Server.h"
+#include "Store.h"
 #include "settings/ServiceHosts.h"
+#include "web/Quota.h"
 
 namespace {
 
@@ -16,6 +18,9 @@ void Usage(std::ostream& out) {
            "  tallowdesk-server [options] add-user EMAIL\n"
            "                                         create an account (or set its password);\n"
            "                                         the password is read from standard input\n"
+           "  tallowdesk-server [options] set-quota EMAIL SIZE\n"
+           "                                         set an account's storage limit (bytes, or\n"
+           "                                         with KB, MB, GB, TB: 500MB, 30GB)\n"
            "Options:\n"
            "  --data-dir DIR     data folder (default "
         << tallowdesk::DefaultServerDataDir()
@@ -27,6 +32,9 @@ void Usage(std::ostream& out) {
            "  --request-log FILE append one JSON line per request to FILE\n"
            "  --update-dir DIR   publish the program updates in DIR under /updatefiles/\n"
            "  --demo             create the demo account and its documents\n"
+           "  --open-sign-up yes|no\n"
+           "                     whether anyone may create an account on the web page\n"
+           "                     (default yes, as the service listens on loopback only)\n"
            "  --help             show this text\n";
 }
 
@@ -43,6 +51,8 @@ int main(int argc, char** argv) {
     ServerOptions options;
     bool demo = false;
     std::string addUser;
+    std::string quotaUser;
+    std::string quotaSize;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> const char* {
@@ -76,8 +86,18 @@ int main(int argc, char** argv) {
             options.updateDir = next();
         } else if (arg == "--demo") {
             demo = true;
+        } else if (arg == "--open-sign-up") {
+            const std::string value = next();
+            if (value != "yes" && value != "no") {
+                std::cerr << "tallowdesk-server: --open-sign-up takes yes or no\n";
+                return 2;
+            }
+            options.openSignUp = value == "yes";
         } else if (arg == "add-user") {
             addUser = next();
+        } else if (arg == "set-quota") {
+            quotaUser = next();
+            quotaSize = next();
         } else {
             std::cerr << "tallowdesk-server: unknown argument " << arg << "\n";
             Usage(std::cerr);
@@ -95,6 +115,19 @@ int main(int argc, char** argv) {
             std::cout << "Account " << addUser << " saved in " << server.DataDir() << "\n";
             return 0;
         }
+        if (!quotaUser.empty()) {
+            const auto bytes = web::ParseSize(quotaSize);
+            if (!bytes) {
+                std::cerr << "tallowdesk-server: invalid size " << quotaSize << "\n";
+                return 2;
+            }
+            web::SetQuotaBytes(server.GetStore(), quotaUser, *bytes);
+            std::cout << "Storage limit of " << quotaUser << ": " << web::Megabytes(*bytes)
+                      << " MB (in use: "
+                      << web::Megabytes(server.GetStore().UsageBytes(NormalEmail(quotaUser)))
+                      << " MB)\n";
+            return 0;
+        }
         if (demo) server.SeedDemo();
 
         sigset_t signals;
@@ -107,6 +140,7 @@ int main(int argc, char** argv) {
         const unsigned short port = server.Start();
         std::cout << "tallowdesk-server listening on https://localhost:" << port
                   << " (plain http on the same port)\n"
+                  << "Web pages: http://localhost:" << port << "/\n"
                   << "Data folder: " << server.DataDir() << "\n"
                   << "Certificate: " << server.CertPath() << "\n";
         if (demo) {

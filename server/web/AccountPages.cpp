@@ -1,0 +1,178 @@
+#include "AccountPages.h"
+
+#include <cctype>
+
+#include "Quota.h"
+#include "Store.h"
+
+namespace tallowdesk::server::web {
+
+namespace {
+
+// Where a finished form continues: only this service's own pages, so the
+// form cannot send anybody to another site.
+std::string ContinueTo(const std::string& wanted) {
+    if (!wanted.empty() && wanted.front() == '/' && (wanted.size() == 1 || wanted[1] != '/') &&
+        wanted.find('\\') == std::string::npos) {
+        return wanted;
+    }
+    return "/";
+}
+
+}  // namespace
+
+std::string AddressProblem(const std::string& email) {
+    const auto at = email.find('@');
+    if (email.empty()) return "Enter your e-mail address.";
+    if (email.size() > 254 || at == std::string::npos || at == 0 ||
+        email.find('@', at + 1) != std::string::npos) {
+        return "That is not an e-mail address. Use the form name@example.com.";
+    }
+    for (std::size_t i = 0; i < at; ++i) {
+        const unsigned char c = static_cast<unsigned char>(email[i]);
+        if (!std::isalnum(c) &&
+            std::string_view("._%+-").find(static_cast<char>(c)) == std::string_view::npos) {
+            return "That is not an e-mail address. Use the form name@example.com.";
+        }
+    }
+    const std::string domain = email.substr(at + 1);
+    if (domain.empty() || domain.find('.') == std::string::npos || domain.front() == '.' ||
+        domain.back() == '.' || domain.find("..") != std::string::npos) {
+        return "That is not an e-mail address. Use the form name@example.com.";
+    }
+    for (unsigned char c : domain) {
+        if (!std::isalnum(c) && c != '.' && c != '-') {
+            return "That is not an e-mail address. Use the form name@example.com.";
+        }
+    }
+    return {};
+}
+
+AccountPages::AccountPages(Store& store) : m_store(store) {}
+
+HttpResponse AccountPages::NewAccountForm(const HttpRequest& request, const Visitor& visitor,
+                                          int status, const std::string& email,
+                                          const std::string& name, const std::string& error) {
+    const auto query = ParseForm(request.method == "POST" ? request.body : request.Query());
+    std::string body = "<h1>Create a Tallowdesk account</h1>";
+    if (!m_openSignUp) {
+        body +=
+            "<p>This service does not take new accounts from its web page. Ask the person who "
+            "runs it to create one for you with</p><pre>tallowdesk-server add-user "
+            "you@example.com</pre>";
+        return HtmlAnswer(status == 200 ? 403 : status,
+                          Layout(request, visitor, "Create an account", body), visitor, request);
+    }
+    if (!error.empty()) body += "<p class='error' id='errormsg'>" + Escape(error) + "</p>";
+    body += "<form class='card' method='post' action='/accounts/NewAccount'>" +
+            FormTokenField(visitor) + "<input type='hidden' name='continue' value='" +
+            Escape(ContinueTo(Field(query, "continue"))) +
+            "'><label>E-mail address <input type='email' name='Email' required "
+            "autocomplete='username' value='" +
+            Escape(email) +
+            "'></label><label>Your name (optional) <input type='text' name='Name' "
+            "autocomplete='name' value='" +
+            Escape(name) + "'></label><label>Password (at least " +
+            std::to_string(kMinPasswordLength) +
+            " characters) <input type='password' name='Passwd' required "
+            "autocomplete='new-password'></label><label>Password again <input type='password' "
+            "name='PasswdAgain' required autocomplete='new-password'></label>"
+            "<button type='submit'>Create account</button></form>"
+            "<p>Already have an account? <a href='/accounts/ServiceLogin?service=writely'>Sign "
+            "in</a>.</p>";
+    return HtmlAnswer(status, Layout(request, visitor, "Create an account", body), visitor,
+                      request);
+}
+
+HttpResponse AccountPages::NewAccount(const HttpRequest& request, const Visitor& visitor) {
+    if (request.method == "GET" || request.method == "HEAD") {
+        return NewAccountForm(request, visitor, 200, {}, {}, {});
+    }
+    if (request.method != "POST") return MethodNotAllowed("GET, HEAD, POST");
+    const auto form = ParseForm(request.body);
+    if (!FormIsGenuine(request, form)) {
+        return NewAccountForm(request, visitor, 403, {}, {},
+                              "This form has expired or came from another site. Please try "
+                              "again.");
+    }
+    if (!m_openSignUp) return NewAccountForm(request, visitor, 403, {}, {}, {});
+    const std::string email = NormalEmail(Field(form, "Email"));
+    const std::string name = Field(form, "Name");
+    const std::string password = Field(form, "Passwd");
+    std::string error = AddressProblem(email);
+    if (error.empty() && password.size() < kMinPasswordLength) {
+        error = "Use a password of at least " + std::to_string(kMinPasswordLength) + " characters.";
+    }
+    if (error.empty() && password != Field(form, "PasswdAgain")) {
+        error = "The two passwords differ. Type the same password twice.";
+    }
+    if (error.empty() && name.size() > 200) error = "Use a shorter name.";
+    if (error.empty() &&
+        !m_store.CreateAccount(email, password,
+                               name.empty() ? email.substr(0, email.find('@')) : name)) {
+        error =
+            "An account with that address already exists. Sign in instead, or use another "
+            "address.";
+    }
+    if (!error.empty()) return NewAccountForm(request, visitor, 400, email, name, error);
+
+    const auto session = m_store.CreateSession(email);
+    HttpResponse r = Redirect(ContinueTo(Field(form, "continue")));
+    r.Set("Set-Cookie", CookieHeader(request, "SID", session.sid, "Lax"));
+    r.Set("Set-Cookie", CookieHeader(request, "HSID", session.hsid, "Lax"));
+    return r;
+}
+
+HttpResponse AccountPages::Storage(const HttpRequest& request, const Visitor& visitor) {
+    if (request.method != "GET" && request.method != "HEAD") return MethodNotAllowed("GET, HEAD");
+    if (!visitor.email) return SignInRedirect(request);
+    const std::int64_t used = m_store.UsageBytes(*visitor.email);
+    const std::int64_t limit = QuotaBytes(m_store, *visitor.email);
+    const long long percent =
+        limit > 0
+            ? static_cast<long long>(static_cast<double>(used) * 100.0 / static_cast<double>(limit))
+            : 100;
+    std::string body =
+        "<h1>Storage</h1><p class='quota'>You are currently using " + Megabytes(used) +
+        " MB of your " + Megabytes(limit) + " MB (" + std::to_string(percent) + "%).</p>" +
+        "<meter min='0' max='" + std::to_string(limit) + "' value='" + std::to_string(used) + "'>" +
+        std::to_string(percent) +
+        "%</meter><h2>Getting more storage</h2><p>Your files are kept by the Tallowdesk "
+        "service on this computer, and storage is not sold here. Everything you own counts with "
+        "the size of its content, items in the trash included. Files that do not fit under the "
+        "limit are refused when you upload them.</p><p>The person who runs the service raises "
+        "your limit with</p><pre>tallowdesk-server set-quota " +
+        Escape(*visitor.email) + " 30GB</pre><p>(sizes in bytes, or with KB, MB, GB or TB).</p>";
+    return HtmlAnswer(200, Layout(request, visitor, "Storage", body), visitor, request);
+}
+
+HttpResponse AccountPages::SignOut(const HttpRequest& request, const Visitor& visitor) {
+    if (request.method == "GET" || request.method == "HEAD") {
+        const std::string body =
+            visitor.email
+                ? "<h1>Sign out</h1><form class='card' method='post' action='/accounts/Logout'>" +
+                      FormTokenField(visitor) + "<p>Sign out " + Escape(*visitor.email) +
+                      " in this browser?</p><button type='submit'>Sign out</button></form>"
+                : std::string("<h1>Signed out</h1><p>You are not signed in.</p>");
+        return HtmlAnswer(200, Layout(request, visitor, "Sign out", body), visitor, request);
+    }
+    if (request.method != "POST") return MethodNotAllowed("GET, HEAD, POST");
+    const auto form = ParseForm(request.body);
+    if (!FormIsGenuine(request, form)) {
+        return HtmlAnswer(403,
+                          Layout(request, visitor, "Sign out",
+                                 "<h1>Sign out</h1><p class='error'>This form has expired or "
+                                 "came from another site. Please try again.</p>"),
+                          visitor, request);
+    }
+    const auto cookies = request.Cookies();
+    if (const auto sid = cookies.find("SID"); sid != cookies.end()) {
+        m_store.EndSession(sid->second);
+    }
+    HttpResponse r = Redirect("/");
+    r.Set("Set-Cookie", CookieHeader(request, "SID", "", "Lax", true));
+    r.Set("Set-Cookie", CookieHeader(request, "HSID", "", "Lax", true));
+    return r;
+}
+
+}  // namespace tallowdesk::server::web
