@@ -503,7 +503,19 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
             return GDataError(400, "InvalidEntryException",
                               "Entries can only be added to folders.");
         }
-        if (!existing || m_store.AccessOf(user, name.id) == Access::None) return NotFound();
+        const Access access = existing ? m_store.AccessOf(user, name.id) : Access::None;
+        if (access == Access::None) return NotFound();
+        // Filing changes where the entry lives: its readers may not.
+        if (access < Access::Write) {
+            return GDataError(403, "ServiceForbiddenException",
+                              "You do not have permission to move this entry.");
+        }
+        // A folder inside itself or its own subfolder would make a loop that
+        // every walk down the tree would follow for ever.
+        if (m_store.IsSelfOrBelow(name.id, folderId)) {
+            return GDataError(400, "InvalidEntryException",
+                              "A folder cannot be put into itself or into one of its subfolders.");
+        }
         const auto added = m_store.AddParent(name.id, folderId);
         r.Set("Location", EntryUrl(request.Origin(), added));
         r.Set("ETag", added.etag);

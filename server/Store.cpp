@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -371,12 +372,16 @@ std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
 
 Access Store::AccessOf(const std::string& user, const std::string& id) {
     std::lock_guard lock(m_mutex);
-    // Rights on a folder reach everything inside it.
+    // Rights on a folder reach what inside it belongs to the folder's owner.
+    // The walk up stops at a folder of anyone else: holding a folder never
+    // gives power over what another account filed into it, and filing an
+    // entry somewhere never hands its owner's rights to that folder's owner.
     SqliteStatement st(
         *m_db, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
                    "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                   "WHERE u.depth < 64) "
-                   "SELECT e.id = ?2 AND e.owner = ?1, e.owner = ?1, "
+                   "JOIN entries f ON f.id = p.parent "
+                   "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
+                   "SELECT e.owner = ?1, "
                    "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
                    " WHERE a.entry = e.id AND " +
                    RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
@@ -384,11 +389,7 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
     Access best = Access::None;
     while (st.Step()) {
         if (st.Int(0) != 0) return Access::Own;
-        if (st.Int(1) != 0) {
-            best = Access::Write;
-            continue;
-        }
-        const auto role = st.OptText(2);
+        const auto role = st.OptText(1);
         if (!role) continue;
         if (*role == "2") {
             best = Access::Write;
@@ -397,6 +398,19 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
         }
     }
     return best;
+}
+
+bool Store::IsSelfOrBelow(const std::string& id, const std::string& candidate) {
+    if (id == candidate) return true;
+    std::lock_guard lock(m_mutex);
+    const auto below = Descendants(*m_db, id);
+    return std::find(below.begin(), below.end(), candidate) != below.end();
+}
+
+void Store::SetWritersCanInvite(const std::string& id, bool allowed) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "UPDATE entries SET writers_can_invite = ?2 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, std::int64_t{allowed ? 1 : 0}).Run();
 }
 
 ListResult Store::List(const ListQuery& q) {
@@ -573,8 +587,21 @@ void Store::Delete(const std::string& id) {
     {
         std::lock_guard lock(m_mutex);
         SqliteTransaction tx(*m_db);
-        // Children that also sit in another folder survive there.
-        std::vector<std::string> candidates = Descendants(*m_db, id);
+        // Only what the folder's owner owns goes; entries of other accounts
+        // below it lose this parent and stay theirs. Children that also sit
+        // in another folder survive there.
+        std::string owner;
+        {
+            SqliteStatement o(*m_db, "SELECT owner FROM entries WHERE id = ?1");
+            o.Bind(1, id);
+            if (o.Step()) owner = o.Text(0);
+        }
+        std::vector<std::string> candidates;
+        for (auto& below : Descendants(*m_db, id)) {
+            SqliteStatement o(*m_db, "SELECT 1 FROM entries WHERE id = ?1 AND owner = ?2");
+            o.Bind(1, below).Bind(2, owner);
+            if (o.Step()) candidates.push_back(std::move(below));
+        }
         removed.push_back(id);
         SqliteStatement del(*m_db, "DELETE FROM entries WHERE id = ?1");
         del.Bind(1, id).Run();

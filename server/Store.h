@@ -126,13 +126,18 @@ public:
                                       const std::optional<std::string>& title,
                                       const std::optional<bool>& starred,
                                       const std::string& ifMatch);
+    // True when `candidate` is `id` itself or lies somewhere below it: filing
+    // `id` into `candidate` would make a cycle.
+    bool IsSelfOrBelow(const std::string& id, const std::string& candidate);
+    void SetWritersCanInvite(const std::string& id, bool allowed);
     // Puts an existing entry into one more folder.
     StoredEntry AddParent(const std::string& id, const std::string& folderId);
     // Takes the entry out of one folder; false when it was not in it.
     bool RemoveParent(const std::string& id, const std::string& folderId);
     // Moves the entry and everything below it that the same user owns to the trash.
     void Trash(const std::string& id);
-    // Deletes the entry and everything below it that has no other parent.
+    // Deletes the entry and everything below it that has the same owner and
+    // no other parent; entries of other accounts below it are only detached.
     void Delete(const std::string& id);
     std::string ContentPath(const std::string& id) const;
 
