@@ -22,7 +22,8 @@ public:
 
     HttpResponse DocumentList(const HttpRequest& request);
     HttpResponse Download(const HttpRequest& request);
-    void SetPageSize(std::size_t pageSize) { m_pageSize = pageSize; }
+    // At most kMaxPageSize: a page's size is bounded by it and the title cap.
+    void SetPageSize(std::size_t pageSize);
 
 private:
     struct Caller {

@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "UploadHandler.h"
 #include "settings/ServiceHosts.h"
@@ -21,6 +22,11 @@ struct ServerOptions {
     std::string bindAddress = "127.0.0.1";
     int ioThreads = 4;
     int passwordIterations = 200000;  // PBKDF2 rounds for new passwords
+    int hashThreads = 2;              // threads that check passwords
+    // Open connections at most; 0 derives it from the open-file limit.
+    int maxConnections = 0;
+    // Host names accepted besides localhost, 127.0.0.1 and ::1.
+    std::vector<std::string> hostNames;
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser
