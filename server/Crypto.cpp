@@ -97,6 +97,21 @@ bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned c
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
+std::string Sha256Hex(std::string_view text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+        throw std::runtime_error("SHA-256 failed");
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned int i = 0; i < size; ++i) {
+        out += kHex[digest[i] >> 4];
+        out += kHex[digest[i] & 15];
+    }
+    return out;
+}
+
 void WriteFileAtomically(const std::string& path, std::string_view data, bool privateFile) {
     namespace fs = std::filesystem;
     const std::string temp = path + ".tmp-" + RandomToken(8);

@@ -19,6 +19,9 @@ inline constexpr int kPasswordIterations = 200000;
 std::vector<unsigned char> HashPassword(std::string_view password,
                                         const std::vector<unsigned char>& salt, int iterations);
 
+// Lower-case hex SHA-256 of `text`: how tokens and session ids are stored.
+std::string Sha256Hex(std::string_view text);
+
 // Constant-time comparison.
 bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
 

@@ -9,8 +9,10 @@
 
 #include "AtomWriter.h"
 #include "Export.h"
+#include "Limits.h"
 #include "SignInHandler.h"
 #include "Store.h"
+#include "TextCheck.h"
 
 namespace tallowdesk::server {
 
@@ -179,7 +181,11 @@ HttpResponse GDataError(int status, const std::string& code, const std::string& 
 }
 
 FeedHandler::FeedHandler(Store& store, SignInHandler& signIn, std::size_t pageSize)
-    : m_store(store), m_signIn(signIn), m_pageSize(pageSize) {}
+    : m_store(store), m_signIn(signIn), m_pageSize(std::min(pageSize, kMaxPageSize)) {}
+
+void FeedHandler::SetPageSize(std::size_t pageSize) {
+    m_pageSize = std::min(pageSize, kMaxPageSize);
+}
 
 FeedHandler::Caller FeedHandler::Authorise(const HttpRequest& request, const std::string& service,
                                            bool allowCookies) {
@@ -294,8 +300,19 @@ HttpResponse FeedHandler::Feed(const HttpRequest& request, const std::string& us
         if (!value) return GDataError(400, "invalidParameter", "Invalid value for max-results.");
         query.limit = std::min<std::int64_t>(*value, query.limit);
     }
-    std::istringstream words(param("q"));
+    const std::string search = param("q");
+    if (CharCount(search) > kMaxSearchChars) {
+        return GDataError(
+            400, "invalidParameter",
+            "The search is too long (at most " + std::to_string(kMaxSearchChars) + " characters).");
+    }
+    std::istringstream words(search);
     for (std::string word; words >> word;) query.words.push_back(word);
+    if (query.words.size() > kMaxSearchWords) {
+        return GDataError(
+            400, "invalidParameter",
+            "The search has too many words (at most " + std::to_string(kMaxSearchWords) + ").");
+    }
 
     FeedPage page;
     page.id = request.Origin() + request.Path();
@@ -427,6 +444,11 @@ HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& 
     if (body->title && body->title->empty()) {
         return GDataError(400, "InvalidEntryException", "The title cannot be empty.");
     }
+    if (body->title) {
+        if (const auto problem = TitleProblem(*body->title)) {
+            return GDataError(400, "InvalidEntryException", *problem);
+        }
+    }
     if (body->kind && *body->kind != entry.kind) {
         return GDataError(400, "InvalidEntryException", "The kind of an entry cannot change.");
     }
@@ -509,7 +531,19 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
             return GDataError(400, "InvalidEntryException",
                               "Entries can only be added to folders.");
         }
-        if (!existing || m_store.AccessOf(user, name.id) == Access::None) return NotFound();
+        const Access access = existing ? m_store.AccessOf(user, name.id) : Access::None;
+        if (access == Access::None) return NotFound();
+        // Filing changes where the entry lives: its readers may not.
+        if (access < Access::Write) {
+            return GDataError(403, "ServiceForbiddenException",
+                              "You do not have permission to move this entry.");
+        }
+        // A folder inside itself or its own subfolder would make a loop that
+        // every walk down the tree would follow for ever.
+        if (m_store.IsSelfOrBelow(name.id, folderId)) {
+            return GDataError(400, "InvalidEntryException",
+                              "A folder cannot be put into itself or into one of its subfolders.");
+        }
         const auto added = m_store.AddParent(name.id, folderId);
         r.Set("Location", EntryUrl(request.Origin(), added));
         r.Set("ETag", added.etag);
@@ -529,6 +563,9 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
     }
     if (!body->title || body->title->empty()) {
         return GDataError(400, "InvalidEntryException", "The title cannot be empty.");
+    }
+    if (const auto problem = TitleProblem(*body->title)) {
+        return GDataError(400, "InvalidEntryException", *problem);
     }
     NewEntry n;
     n.kind = *body->kind;
@@ -764,6 +801,12 @@ HttpResponse FeedHandler::AclRuleRequest(const HttpRequest& request, const std::
 
 HttpResponse FeedHandler::Download(const HttpRequest& request) {
     if (request.method != "GET") return MethodNotAllowed("GET");
+    // A token or session cookie sent in the clear could be read by anyone
+    // on the way; the content too.
+    if (!request.secure) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "Downloads are only served over HTTPS.");
+    }
     const std::string path = request.Path();
     const auto params = ParseForm(request.Query());
     auto param = [&](const std::string& name) {

@@ -22,7 +22,8 @@ public:
 
     HttpResponse DocumentList(const HttpRequest& request);
     HttpResponse Download(const HttpRequest& request);
-    void SetPageSize(std::size_t pageSize) { m_pageSize = pageSize; }
+    // At most kMaxPageSize: a page's size is bounded by it and the title cap.
+    void SetPageSize(std::size_t pageSize);
     // The body of a download or an export (empty format: as stored) of an
     // entry the caller may read; the access check is the caller's.
     HttpResponse DownloadEntry(const StoredEntry& entry, const std::string& format);

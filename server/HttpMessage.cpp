@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "TextCheck.h"
+
 namespace tallowdesk::server {
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
@@ -107,7 +109,9 @@ std::map<std::string, std::string> ParseForm(std::string_view text) {
     return form;
 }
 
-std::string XmlEscape(std::string_view text) {
+std::string XmlEscape(std::string_view raw) {
+    // Whatever is stored, what we write stays well-formed XML.
+    const std::string text = CleanText(raw, false);
     std::string out;
     out.reserve(text.size());
     for (char c : text) {

@@ -15,7 +15,8 @@ struct HttpRequest {
     std::string target;  // as received: path and query, still escaped
     std::vector<std::pair<std::string, std::string>> headers;  // in arrival order
     std::string body;
-    bool secure = false;  // arrived over TLS
+    bool secure = false;        // arrived over TLS
+    std::string remoteAddress;  // the peer's IP address, when known
 
     // First header of that name (case-insensitive).
     std::optional<std::string> Header(std::string_view name) const;

@@ -1,22 +1,83 @@
 #include "RequestLog.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
 namespace tallowdesk::server {
 
-RequestLog::RequestLog(const std::string& path) : m_out(path, std::ios::app | std::ios::binary) {
+namespace {
+
+constexpr const char* kHidden = "[redacted]";
+
+// Form or query text with the values of secret fields replaced.
+std::string RedactForm(std::string_view text) {
+    std::string out;
+    while (true) {
+        const auto amp = text.find('&');
+        std::string_view pair = text.substr(0, amp);
+        const auto eq = pair.find('=');
+        const std::string name = UrlDecode(pair.substr(0, eq), true);
+        if (eq != std::string_view::npos &&
+            (EqualsIgnoreCase(name, "Passwd") || EqualsIgnoreCase(name, "Auth") ||
+             EqualsIgnoreCase(name, "logincaptcha"))) {
+            out += std::string(pair.substr(0, eq + 1)) + kHidden;
+        } else {
+            out += pair;
+        }
+        if (amp == std::string_view::npos) break;
+        out += '&';
+        text.remove_prefix(amp + 1);
+    }
+    return out;
+}
+
+std::string RedactHeader(const std::string& name, const std::string& value) {
+    if (EqualsIgnoreCase(name, "Cookie")) return kHidden;
+    if (EqualsIgnoreCase(name, "Authorization")) {
+        // The scheme stays readable, the credential does not.
+        const auto at = value.find('=');
+        return at == std::string::npos ? kHidden : value.substr(0, at + 1) + kHidden;
+    }
+    return value;
+}
+
+}  // namespace
+
+RequestLog::RequestLog(const std::string& path) {
+    // Private like the rest of the data, even though secrets are blanked.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    std::error_code ignored;
+    std::filesystem::permissions(
+        path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+        std::filesystem::perm_options::replace, ignored);
+    m_out.open(path, std::ios::app | std::ios::binary);
     if (!m_out) throw std::runtime_error("Cannot open request log " + path);
 }
 
 void RequestLog::Write(const HttpRequest& request) {
     nlohmann::json headers = nlohmann::json::array();
-    for (const auto& [name, value] : request.headers) headers.push_back({name, value});
+    for (const auto& [name, value] : request.headers) {
+        headers.push_back({name, RedactHeader(name, value)});
+    }
+    std::string target = request.target;
+    if (const auto q = target.find('?'); q != std::string::npos) {
+        target = target.substr(0, q + 1) + RedactForm(std::string_view(target).substr(q + 1));
+    }
+    // Sign-in forms are the bodies with secrets; JSON and Atom carry none.
+    const std::string type = request.Header("Content-Type").value_or("");
+    const bool form = type.find("x-www-form-urlencoded") != std::string::npos ||
+                      request.Path().rfind("/accounts/", 0) == 0;
+    const std::string body = form ? RedactForm(request.body) : request.body;
     const nlohmann::json line = {
         {"method", request.method},
-        {"target", request.target},
+        {"target", target},
         {"headers", headers},
-        {"body", request.body.substr(0, 4096)},
+        {"body", body.substr(0, 4096)},
         {"bodyLength", request.body.size()},
         {"scheme", request.Scheme()},
     };

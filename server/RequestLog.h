@@ -10,7 +10,9 @@ namespace tallowdesk::server {
 
 // Appends one JSON line per request (method, target, headers in arrival
 // order, the first 4096 bytes of the body, scheme) so client tests can check
-// what was sent byte for byte. Thread-safe; each line is flushed at once.
+// what was sent byte for byte, except secrets: passwords (Passwd), tokens
+// (Auth, Authorization) and cookies are replaced by "[redacted]". The file is
+// private (0600). Thread-safe; each line is flushed at once.
 class RequestLog {
 public:
     explicit RequestLog(const std::string& path);

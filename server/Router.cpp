@@ -1,9 +1,11 @@
 #include "Router.h"
 
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 
 #include "RequestLog.h"
+#include "Store.h"
 
 namespace tallowdesk::server {
 
@@ -14,14 +16,19 @@ bool IsUnder(const std::string& path, std::string_view prefix) {
            (path.size() == prefix.size() || path[prefix.size()] == '/');
 }
 
-// Host names and addresses only: the Host header goes into every absolute
-// URL we write, so anything else could break or forge our documents.
-bool IsPlainHost(const std::string& host) {
-    if (host.empty()) return false;
-    for (unsigned char c : host) {
-        if (!std::isalnum(c) && c != '.' && c != '-' && c != ':' && c != '[' && c != ']') {
-            return false;
-        }
+// The name part of a Host header: "[::1]:443" -> "::1", "docs:80" -> "docs".
+std::string HostName(const std::string& host) {
+    if (!host.empty() && host.front() == '[') {
+        const auto close = host.find(']');
+        return close == std::string::npos ? host : host.substr(1, close - 1);
+    }
+    return host.substr(0, host.find(':'));
+}
+
+bool IsPort(std::string_view text) {
+    if (text.empty() || text.size() > 5) return false;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
     }
     return true;
 }
@@ -35,11 +42,37 @@ Router::Router(Store& store, std::size_t pageSize, RequestLog* log, const std::s
       m_web(store, m_signIn, m_feeds),
       m_log(log) {}
 
+void Router::SetHostNames(std::vector<std::string> names) {
+    m_hostNames = std::move(names);
+}
+
+bool Router::IsSlow(const HttpRequest& request) const {
+    const std::string path = request.Path();
+    return request.method == "POST" &&
+           (path == "/accounts/ClientLogin" || path == "/accounts/ServiceLoginAuth");
+}
+
+// The Host header goes into every absolute URL we write; only the names the
+// service was started for are taken, so no one can make us write links to
+// another site (or break our documents with odd characters).
+bool Router::HostAllowed(const HttpRequest& request) const {
+    const auto host = request.Header("Host");
+    if (!host) return true;  // HTTP/1.0: our own name is used
+    if (host->empty()) return false;
+    const std::string name = HostName(*host);
+    const std::size_t rest = host->front() == '[' ? host->find(']') + 1 : name.size();
+    if (rest > host->size()) return false;
+    if (rest < host->size() && ((*host)[rest] != ':' || !IsPort(host->substr(rest + 1)))) {
+        return false;
+    }
+    if (EqualsIgnoreCase(name, "localhost") || name == "127.0.0.1" || name == "::1") return true;
+    return std::any_of(m_hostNames.begin(), m_hostNames.end(),
+                       [&](const std::string& allowed) { return EqualsIgnoreCase(name, allowed); });
+}
+
 std::optional<UploadPlan> Router::PlanUpload(const HttpRequest& header) {
     try {
-        if (const auto host = header.Header("Host"); host && !IsPlainHost(*host)) {
-            return std::nullopt;  // refused as any other request
-        }
+        if (!HostAllowed(header)) return std::nullopt;  // refused as any other request
         auto plan = m_uploads.Plan(header);
         if (plan && plan->refusal && m_log) m_log->Write(header);
         return plan;
@@ -62,6 +95,8 @@ HttpResponse Router::FinishUpload(const HttpRequest& header, UploadSink& sink) {
     }
     try {
         return m_uploads.Finish(header, sink);
+    } catch (const FolderGone& e) {
+        return GDataError(404, "ResourceNotFoundException", e.what());
     } catch (const std::exception& e) {
         std::cerr << "tallowdesk-server: " << header.method << ' ' << header.target << ": "
                   << e.what() << '\n';
@@ -79,6 +114,8 @@ HttpResponse Router::Handle(const HttpRequest& request) {
     }
     try {
         return Dispatch(request);
+    } catch (const FolderGone& e) {
+        return GDataError(404, "ResourceNotFoundException", e.what());
     } catch (const std::exception& e) {
         std::cerr << "tallowdesk-server: " << request.method << ' ' << request.target << ": "
                   << e.what() << '\n';
@@ -87,8 +124,8 @@ HttpResponse Router::Handle(const HttpRequest& request) {
 }
 
 HttpResponse Router::Dispatch(const HttpRequest& request) {
-    if (const auto host = request.Header("Host"); host && !IsPlainHost(*host)) {
-        return GDataError(400, "invalidHost", "The Host header is not a host name.");
+    if (!HostAllowed(request)) {
+        return GDataError(400, "invalidHost", "This service does not answer for that host name.");
     }
     const std::string path = request.Path();
     if (path == "/accounts/ClientLogin") return m_signIn.ClientLogin(request);

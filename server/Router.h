@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "FeedHandler.h"
 #include "HttpMessage.h"
@@ -22,6 +24,11 @@ public:
     Router(Store& store, std::size_t pageSize, RequestLog* log, const std::string& contentDir);
 
     HttpResponse Handle(const HttpRequest& request);
+    // Requests whose answer takes long on purpose (password checks): the
+    // server runs them away from its I/O threads.
+    bool IsSlow(const HttpRequest& request) const;
+    // Host names accepted besides localhost, 127.0.0.1 and ::1.
+    void SetHostNames(std::vector<std::string> names);
     // Uploads whose body streams to disk: planned once the header is read,
     // finished once the body is there. `header` carries no body.
     std::optional<UploadPlan> PlanUpload(const HttpRequest& header);
@@ -34,6 +41,7 @@ public:
 
 private:
     HttpResponse Dispatch(const HttpRequest& request);
+    bool HostAllowed(const HttpRequest& request) const;
 
     SignInHandler m_signIn;
     FeedHandler m_feeds;
@@ -41,6 +49,7 @@ private:
     UpdateFiles m_updates;
     web::WebPages m_web;
     RequestLog* m_log;
+    std::vector<std::string> m_hostNames;
 };
 
 }  // namespace tallowdesk::server

@@ -1,9 +1,15 @@
 #include "Server.h"
 
+#include <sys/resource.h>
+
 #include <array>
+#include <atomic>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -16,6 +22,7 @@
 
 #include "Crypto.h"
 #include "DemoContent.h"
+#include "Limits.h"
 #include "RequestLog.h"
 #include "Router.h"
 #include "Store.h"
@@ -33,9 +40,14 @@ namespace ssl = net::ssl;
 using tcp = net::ip::tcp;
 
 constexpr std::uint32_t kHeaderLimit = 16 * 1024;
-constexpr std::uint64_t kBodyLimit = 64ull * 1024 * 1024;
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
-constexpr auto kHandshakeTimeout = std::chrono::seconds(30);
+// A client sends its first bytes (the TLS hello) at once after connecting.
+constexpr auto kHandshakeTimeout = std::chrono::seconds(10);
+// How long a kept-alive connection may wait for its next request, and how
+// long any wait may last once the connections near their cap: idle ones
+// then make room for new ones quickly.
+constexpr auto kKeepAliveTimeout = std::chrono::seconds(30);
+constexpr auto kCrowdedTimeout = std::chrono::seconds(2);
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
 constexpr std::uint64_t kDrainLimit = 4 * 1024 * 1024;
 
@@ -48,6 +60,38 @@ std::string HttpDate() {
     return buffer;
 }
 
+// Counts open connections against their cap; one Slot per connection.
+class ConnectionGate {
+public:
+    explicit ConnectionGate(int cap) : m_cap(cap) {}
+    class Slot {
+    public:
+        explicit Slot(std::shared_ptr<ConnectionGate> gate) : m_gate(std::move(gate)) {
+            ++m_gate->m_open;
+        }
+        ~Slot() {
+            if (m_gate) --m_gate->m_open;
+        }
+        Slot(Slot&& other) noexcept = default;
+        Slot(const Slot&) = delete;
+        Slot& operator=(const Slot&) = delete;
+        Slot& operator=(Slot&&) = delete;
+        bool Crowded() const { return m_gate && m_gate->Crowded(); }
+
+    private:
+        // Shared: a session may outlive the listener while the service stops.
+        std::shared_ptr<ConnectionGate> m_gate;
+    };
+    bool Full() const { return m_open.load() >= m_cap; }
+    bool Crowded() const { return m_open.load() * 4 >= m_cap * 3; }
+
+private:
+    int m_cap;
+    std::atomic<int> m_open{0};
+};
+
+using Slot = ConnectionGate::Slot;
+
 bool IsParseError(const beast::error_code& ec) {
     return ec.category() == beast::error_code(http::error::bad_target).category();
 }
@@ -57,8 +101,13 @@ bool IsParseError(const beast::error_code& ec) {
 template <class Derived>
 class Session {
 public:
-    Session(beast::flat_buffer buffer, Router& router, bool secure)
-        : m_buffer(std::move(buffer)), m_router(router), m_secure(secure) {}
+    Session(beast::flat_buffer buffer, Router& router, bool secure, Slot slot,
+            net::thread_pool& slow)
+        : m_buffer(std::move(buffer)),
+          m_router(router),
+          m_secure(secure),
+          m_slot(std::move(slot)),
+          m_slow(slow) {}
 
 protected:
     void DoRead() {
@@ -69,7 +118,8 @@ protected:
         m_parser.reset();
         m_upload.reset();
         m_sink.reset();
-        beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
+        beast::get_lowest_layer(Self().Stream())
+            .expires_after(m_slot.Crowded() ? kCrowdedTimeout : kKeepAliveTimeout);
         http::async_read_header(
             Self().Stream(), m_buffer, *m_header,
             beast::bind_front_handler(&Session::OnHeader, Self().shared_from_this()));
@@ -81,7 +131,7 @@ private:
     Derived& Self() { return static_cast<Derived&>(*this); }
 
     template <class Fields>
-    HttpRequest ToRequest(const http::request_header<Fields>& in) const {
+    HttpRequest ToRequest(const http::request_header<Fields>& in) {
         HttpRequest request;
         request.method = std::string(in.method_string());
         request.target = std::string(in.target());
@@ -90,6 +140,9 @@ private:
                                          std::string(field.value()));
         }
         request.secure = m_secure;
+        beast::error_code ec;
+        const auto peer = beast::get_lowest_layer(Self().Stream()).socket().remote_endpoint(ec);
+        if (!ec) request.remoteAddress = peer.address().to_string();
         return request;
     }
 
@@ -112,11 +165,14 @@ private:
                 m_sink = plan->sink;
                 return Continue([self = Self().shared_from_this()] { self->ReadUpload(); });
             }
+            // Everything but a planned upload is small by nature (forms,
+            // Atom entries, rules, session requests): refused unread when
+            // announced larger, cut off when it grows larger.
             const auto length = m_header->content_length();
-            if (length && *length > kBodyLimit) return SendBare(413, "Request body too large");
+            if (length && *length > kMaxSmallBody) return SendBare(413, "Request body too large");
         }
         m_parser.emplace(std::move(*m_header));
-        m_parser->body_limit(kBodyLimit);
+        m_parser->body_limit(kMaxSmallBody);
         if (m_parser->is_done()) return OnRead({}, 0);
         Continue([self = Self().shared_from_this()] { self->ReadBody(); });
     }
@@ -189,8 +245,24 @@ private:
         const auto& in = m_parser->get();
         HttpRequest request = ToRequest(in);
         request.body = in.body();
+        const unsigned version = in.version();
+        const bool keepAlive = in.keep_alive();
+        const bool head = request.method == "HEAD";
+        if (m_router.IsSlow(request)) {
+            // Password hashing runs on its own threads so that sign-ins
+            // never hold up the answers of other connections.
+            net::post(m_slow, [self = Self().shared_from_this(), request = std::move(request),
+                               version, keepAlive, head]() mutable {
+                auto answer = std::make_shared<HttpResponse>(self->m_router.Handle(request));
+                auto executor = self->Stream().get_executor();
+                net::post(executor, [self, answer, version, keepAlive, head] {
+                    self->Send(*answer, version, keepAlive, head);
+                });
+            });
+            return;
+        }
         HttpResponse answer = m_router.Handle(request);
-        Send(answer, in.version(), in.keep_alive(), request.method == "HEAD");
+        Send(answer, version, keepAlive, head);
     }
 
     void SendBare(int status, const std::string& text) {
@@ -292,6 +364,8 @@ private:
 
     Router& m_router;
     bool m_secure;
+    Slot m_slot;
+    net::thread_pool& m_slow;
     std::optional<http::request_parser<http::empty_body>> m_header;
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::optional<http::request_parser<UploadBody>> m_upload;
@@ -307,8 +381,10 @@ private:
 class PlainSession : public Session<PlainSession>,
                      public std::enable_shared_from_this<PlainSession> {
 public:
-    PlainSession(beast::tcp_stream&& stream, beast::flat_buffer&& buffer, Router& router)
-        : Session(std::move(buffer), router, false), m_stream(std::move(stream)) {}
+    PlainSession(beast::tcp_stream&& stream, beast::flat_buffer&& buffer, Router& router, Slot slot,
+                 net::thread_pool& slow)
+        : Session(std::move(buffer), router, false, std::move(slot), slow),
+          m_stream(std::move(stream)) {}
 
     void Run() { DoRead(); }
     beast::tcp_stream& Stream() { return m_stream; }
@@ -324,8 +400,9 @@ private:
 class SslSession : public Session<SslSession>, public std::enable_shared_from_this<SslSession> {
 public:
     SslSession(beast::tcp_stream&& stream, ssl::context& context, beast::flat_buffer&& buffer,
-               Router& router)
-        : Session(std::move(buffer), router, true), m_stream(std::move(stream), context) {}
+               Router& router, Slot slot, net::thread_pool& slow)
+        : Session(std::move(buffer), router, true, std::move(slot), slow),
+          m_stream(std::move(stream), context) {}
 
     void Run() {
         beast::get_lowest_layer(m_stream).expires_after(kHandshakeTimeout);
@@ -353,11 +430,16 @@ private:
 // Looks at the first bytes of a new connection to tell TLS from plain HTTP.
 class Detector : public std::enable_shared_from_this<Detector> {
 public:
-    Detector(tcp::socket&& socket, ssl::context& context, Router& router)
-        : m_stream(std::move(socket)), m_context(context), m_router(router) {}
+    Detector(tcp::socket&& socket, ssl::context& context, Router& router, Slot slot,
+             net::thread_pool& slow)
+        : m_stream(std::move(socket)),
+          m_context(context),
+          m_router(router),
+          m_slot(std::move(slot)),
+          m_slow(slow) {}
 
     void Run() {
-        m_stream.expires_after(kHandshakeTimeout);
+        m_stream.expires_after(m_slot.Crowded() ? kCrowdedTimeout : kHandshakeTimeout);
         beast::async_detect_ssl(m_stream, m_buffer,
                                 beast::bind_front_handler(&Detector::OnDetect, shared_from_this()));
     }
@@ -367,10 +449,11 @@ private:
         if (ec) return;
         if (tls) {
             std::make_shared<SslSession>(std::move(m_stream), m_context, std::move(m_buffer),
-                                         m_router)
+                                         m_router, std::move(m_slot), m_slow)
                 ->Run();
         } else {
-            std::make_shared<PlainSession>(std::move(m_stream), std::move(m_buffer), m_router)
+            std::make_shared<PlainSession>(std::move(m_stream), std::move(m_buffer), m_router,
+                                           std::move(m_slot), m_slow)
                 ->Run();
         }
     }
@@ -378,13 +461,22 @@ private:
     beast::tcp_stream m_stream;
     ssl::context& m_context;
     Router& m_router;
+    Slot m_slot;
+    net::thread_pool& m_slow;
     beast::flat_buffer m_buffer;
 };
 
 class Listener : public std::enable_shared_from_this<Listener> {
 public:
-    Listener(net::io_context& io, ssl::context& context, Router& router, const tcp::endpoint& at)
-        : m_io(io), m_acceptor(io), m_context(context), m_router(router) {
+    Listener(net::io_context& io, ssl::context& context, Router& router, const tcp::endpoint& at,
+             int maxConnections, net::thread_pool& slow)
+        : m_io(io),
+          m_acceptor(io),
+          m_retry(io),
+          m_context(context),
+          m_router(router),
+          m_gate(std::make_shared<ConnectionGate>(maxConnections)),
+          m_slow(slow) {
         m_acceptor.open(at.protocol());
         m_acceptor.set_option(net::socket_base::reuse_address(true));
         m_acceptor.bind(at);
@@ -402,15 +494,50 @@ private:
 
     void OnAccept(beast::error_code ec, tcp::socket socket) {
         if (ec == net::error::operation_aborted || !m_acceptor.is_open()) return;
-        if (!ec) std::make_shared<Detector>(std::move(socket), m_context, m_router)->Run();
+        if (ec) {
+            // Out of file descriptors (or another passing failure): the
+            // waiting connection stays queued, so trying again at once would
+            // spin. Wait, longer each time, until an accept succeeds.
+            m_backoff = std::min<std::chrono::milliseconds>(
+                std::max(m_backoff * 2, std::chrono::milliseconds(20)),
+                std::chrono::milliseconds(1000));
+            m_retry.expires_after(m_backoff);
+            m_retry.async_wait([self = shared_from_this()](beast::error_code wec) {
+                if (!wec) self->DoAccept();
+            });
+            return;
+        }
+        m_backoff = std::chrono::milliseconds(0);
+        if (m_gate->Full()) {
+            // Closed at once rather than left queued: the client learns now.
+            beast::error_code ignored;
+            socket.close(ignored);
+        } else {
+            std::make_shared<Detector>(std::move(socket), m_context, m_router, Slot(m_gate), m_slow)
+                ->Run();
+        }
         DoAccept();
     }
 
     net::io_context& m_io;
     tcp::acceptor m_acceptor;
+    net::steady_timer m_retry;
+    std::chrono::milliseconds m_backoff{0};
     ssl::context& m_context;
     Router& m_router;
+    std::shared_ptr<ConnectionGate> m_gate;
+    net::thread_pool& m_slow;
 };
+
+// Connections use one descriptor, or two while a file goes up or down; the
+// rest of the limit stays for the database and logs.
+int ConnectionCap(int wanted) {
+    if (wanted > 0) return wanted;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
+    const auto room = static_cast<long long>(limit.rlim_cur) - 64;
+    return static_cast<int>(std::clamp<long long>(room / 2, 8, 1024));
+}
 
 }  // namespace
 
@@ -421,6 +548,7 @@ struct Server::Impl {
     std::unique_ptr<Router> router;
     std::unique_ptr<ssl::context> tls;
     // Destroyed before the state above: pending handlers hold sessions that use it.
+    std::unique_ptr<net::thread_pool> slow;
     std::unique_ptr<net::io_context> io;
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> threads;
@@ -443,6 +571,7 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     m_impl->router->Updates().SetFolder(options.updateDir);
     const bool loopback = options.bindAddress.rfind("127.", 0) == 0 || options.bindAddress == "::1";
     m_impl->router->Web().Accounts().SetOpenSignUp(options.openSignUp.value_or(loopback));
+    m_impl->router->SetHostNames(options.hostNames);
 }
 
 Server::~Server() {
@@ -459,13 +588,17 @@ unsigned short Server::Start() {
     tls->use_private_key_file(KeyPath(), ssl::context::pem);
     m_impl->tls = std::move(tls);
 
+    m_impl->slow = std::make_unique<net::thread_pool>(
+        static_cast<std::size_t>(std::max(1, m_impl->options.hashThreads)));
     m_impl->io = std::make_unique<net::io_context>(m_impl->options.ioThreads);
     beast::error_code ec;
     const auto address = net::ip::make_address(m_impl->options.bindAddress, ec);
     if (ec) throw std::runtime_error("Invalid bind address " + m_impl->options.bindAddress);
     try {
         m_impl->listener = std::make_shared<Listener>(*m_impl->io, *m_impl->tls, *m_impl->router,
-                                                      tcp::endpoint(address, m_impl->options.port));
+                                                      tcp::endpoint(address, m_impl->options.port),
+                                                      ConnectionCap(m_impl->options.maxConnections),
+                                                      *m_impl->slow);
     } catch (const boost::system::system_error& e) {
         throw std::runtime_error("Cannot listen on " + m_impl->options.bindAddress + ":" +
                                  std::to_string(m_impl->options.port) + ": " + e.what());
@@ -481,6 +614,8 @@ unsigned short Server::Start() {
 
 void Server::Stop() {
     if (!m_impl || !m_impl->io) return;
+    // Sign-ins still hashing finish first; their answers then go nowhere.
+    m_impl->slow->join();
     m_impl->io->stop();
     for (auto& t : m_impl->threads) {
         if (t.joinable()) t.join();
@@ -488,6 +623,7 @@ void Server::Stop() {
     m_impl->threads.clear();
     m_impl->listener.reset();
     m_impl->io.reset();
+    m_impl->slow.reset();
 }
 
 unsigned short Server::Port() const {

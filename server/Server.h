@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "UploadHandler.h"
 #include "settings/ServiceHosts.h"
@@ -25,6 +26,11 @@ struct ServerOptions {
     // Whether the web page "/accounts/NewAccount" creates accounts for anyone;
     // unset: yes when the service listens on a loopback address only.
     std::optional<bool> openSignUp;
+    int hashThreads = 2;              // threads that check passwords
+    // Open connections at most; 0 derives it from the open-file limit.
+    int maxConnections = 0;
+    // Host names accepted besides localhost, 127.0.0.1 and ::1.
+    std::vector<std::string> hostNames;
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser

@@ -1,6 +1,7 @@
 #include "SignInHandler.h"
 
 #include "Crypto.h"
+#include "Limits.h"
 #include "PngImage.h"
 #include "Store.h"
 #include "web/WebCommon.h"
@@ -78,6 +79,39 @@ void SignInHandler::ExpireLocked(std::int64_t now) {
     for (auto it = m_formTokens.begin(); it != m_formTokens.end();) {
         it = now - it->second > kChallengeLifetimeMs ? m_formTokens.erase(it) : std::next(it);
     }
+    for (auto it = m_addressFailures.begin(); it != m_addressFailures.end();) {
+        it =
+            now - it->second.since > kFailureWindowMs ? m_addressFailures.erase(it) : std::next(it);
+    }
+}
+
+bool SignInHandler::AddressThrottled(const std::string& address) {
+    std::lock_guard lock(m_mutex);
+    ExpireLocked(NowMillis());
+    const auto it = m_addressFailures.find(address);
+    return it != m_addressFailures.end() && it->second.count >= kMaxAddressFailures;
+}
+
+void SignInHandler::RecordAddressFailure(const std::string& address) {
+    std::lock_guard lock(m_mutex);
+    const auto now = NowMillis();
+    ExpireLocked(now);
+    if (m_addressFailures.size() >= kMaxPending && !m_addressFailures.count(address)) {
+        m_addressFailures.erase(m_addressFailures.begin());
+    }
+    auto& failures = m_addressFailures[address];
+    if (failures.count == 0) failures.since = now;
+    ++failures.count;
+}
+
+std::string SignInHandler::NewFormToken() {
+    const std::string galx = RandomToken(11);
+    std::lock_guard lock(m_mutex);
+    const auto now = NowMillis();
+    ExpireLocked(now);
+    if (m_formTokens.size() >= kMaxPending) m_formTokens.erase(m_formTokens.begin());
+    m_formTokens[galx] = now;
+    return galx;
 }
 
 HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
@@ -99,9 +133,9 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
     if (email.empty() || password.empty() || service.empty()) {
         return LoginError("BadAuthentication");
     }
-    if (!m_store.AccountExists(email)) return LoginError("BadAuthentication");
-
-    if (m_store.CaptchaRequired(email)) {
+    // Unknown addresses go through the same steps (and the same hashing
+    // time) as known ones, so the answer tells nothing about which exist.
+    if (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress)) {
         const std::string token = Field(form, "logintoken");
         const std::string answer = Field(form, "logincaptcha");
         if (token.empty() || answer.empty() || !SolveChallenge(email, token, answer)) {
@@ -110,9 +144,11 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
     }
     switch (m_store.CheckPassword(email, password)) {
         case PasswordCheck::NoAccount:
+            RecordAddressFailure(request.remoteAddress);
             return LoginError("BadAuthentication");
         case PasswordCheck::BadPassword:
             m_store.RecordFailure(email);
+            RecordAddressFailure(request.remoteAddress);
             return LoginError("BadAuthentication");
         case PasswordCheck::Disabled:
             return LoginError("AccountDisabled");
@@ -220,14 +256,7 @@ HttpResponse SignInHandler::ServiceLogin(const HttpRequest& request) {
         r.Set("Allow", "GET");
         return r;
     }
-    const std::string galx = RandomToken(11);
-    {
-        std::lock_guard lock(m_mutex);
-        const auto now = NowMillis();
-        ExpireLocked(now);
-        if (m_formTokens.size() >= kMaxPending) m_formTokens.erase(m_formTokens.begin());
-        m_formTokens[galx] = now;
-    }
+    const std::string galx = NewFormToken();
     const auto query = ParseForm(request.Query());
     std::string cont = Field(query, "continue");
     if (cont.empty()) cont = request.Origin() + "/";
@@ -253,9 +282,10 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     const auto cookie = cookies.find("GALX");
     bool known = false;
     {
+        // Each form is good for one try: a replayed or reused form is refused.
         std::lock_guard lock(m_mutex);
         ExpireLocked(NowMillis());
-        known = m_formTokens.count(galx) != 0;
+        known = m_formTokens.erase(galx) != 0;
     }
     std::string cont = Field(form, "continue");
     // Only this service's own pages: anything else would make us an open redirect.
@@ -267,19 +297,30 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     }
     const std::string email = NormalEmail(Field(form, "Email"));
     const std::string password = Field(form, "Passwd");
+    auto again = [&](const std::string& message) {
+        const std::string next = NewFormToken();
+        HttpResponse r = Html(200, "Sign in", LoginForm(next, cont, message));
+        r.Set("Set-Cookie", "GALX=" + next + CookieAttributes(request, "/accounts"));
+        return r;
+    };
+    // The form has no picture to solve: while one is due, no password is
+    // even checked here.
+    if (!email.empty() &&
+        (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress))) {
+        return again(
+            "There were too many failed attempts. Sign in with Tallowdesk, which shows a "
+            "picture to type, or try again later.");
+    }
     const auto check = email.empty() || password.empty() ? PasswordCheck::NoAccount
                                                          : m_store.CheckPassword(email, password);
     if (check == PasswordCheck::BadPassword) m_store.RecordFailure(email);
-    if (check != PasswordCheck::Ok || m_store.CaptchaRequired(email)) {
-        const std::string message = check == PasswordCheck::Disabled
-                                        ? "This account has been disabled."
-                                        : "The username or password you entered is incorrect.";
-        HttpResponse r = Html(200, "Sign in", LoginForm(galx, cont, message));
-        return r;
+    if (check == PasswordCheck::BadPassword || check == PasswordCheck::NoAccount) {
+        RecordAddressFailure(request.remoteAddress);
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_formTokens.erase(galx);
+    if (check != PasswordCheck::Ok) {
+        return again(check == PasswordCheck::Disabled
+                         ? "This account has been disabled."
+                         : "The username or password you entered is incorrect.");
     }
     const auto session = m_store.CreateSession(email);
     HttpResponse r = Html(302, "Moved", "<p>Signed in.</p>");

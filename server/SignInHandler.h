@@ -42,11 +42,22 @@ private:
     bool SolveChallenge(const std::string& email, const std::string& token,
                         const std::string& answer);
     void ExpireLocked(std::int64_t now);
+    // Failed sign-ins per client address: enough of them make a CAPTCHA due
+    // for every account tried from there, before any password is hashed.
+    bool AddressThrottled(const std::string& address);
+    void RecordAddressFailure(const std::string& address);
+    // A fresh GALX value for a sign-in form.
+    std::string NewFormToken();
 
     Store& m_store;
     std::mutex m_mutex;
     std::map<std::string, Challenge> m_challenges;
     std::map<std::string, std::int64_t> m_formTokens;  // GALX values handed out
+    struct Failures {
+        int count = 0;
+        std::int64_t since = 0;
+    };
+    std::map<std::string, Failures> m_addressFailures;
 };
 
 }  // namespace tallowdesk::server

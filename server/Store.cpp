@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <stdexcept>
 
 #include "Crypto.h"
+#include "Limits.h"
 #include "SqliteDb.h"
 #include "SqliteStatement.h"
 #include "SqliteTransaction.h"
@@ -198,18 +200,107 @@ std::string FormatTime(std::int64_t millis) {
 
 Store::Store(const std::string& dataDir, int passwordIterations)
     : m_dataDir(dataDir), m_passwordIterations(passwordIterations) {
-    fs::create_directories(fs::path(dataDir) / "content");
-    // Uploads and exports cut short by a crash left only temporary files;
-    // nothing points at them.
-    for (const auto& e : fs::directory_iterator(fs::path(dataDir) / "content")) {
-        const std::string name = e.path().filename().string();
-        if (name.rfind(".upload-", 0) == 0 || name.rfind(".export-", 0) == 0) {
-            std::error_code ignored;
-            fs::remove_all(e.path(), ignored);
+    // Everything here is one account holder's business: the folders are
+    // private to the service's user and so are the files (0600).
+    const fs::path root(dataDir);
+    fs::create_directories(root / "content");
+    for (const fs::path& folder : {root, root / "content"}) {
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace);
+    }
+    const fs::path db = root / "service.db";
+    // Made private before SQLite opens it: its journal files take its mode.
+    const int fd = ::open(db.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        std::error_code ignored;
+        fs::permissions(db.string() + suffix, fs::perms::owner_read | fs::perms::owner_write,
+                        fs::perm_options::replace, ignored);
+    }
+    m_db = std::make_unique<SqliteDb>(db.string());
+    m_db->Exec(kSchema);
+    // Tokens and sessions of older versions were kept in plain text; they
+    // are dropped once (their holders sign in again) and stored hashed since.
+    if (!Meta("secrets")) {
+        m_db->Exec("DELETE FROM tokens; DELETE FROM sessions;");
+        SetMeta("secrets", "sha256");
+    }
+    Reconcile();
+}
+
+namespace {
+
+bool IsTemporaryName(const std::string& name) {
+    return name.rfind(".upload-", 0) == 0 || name.rfind(".export-", 0) == 0 ||
+           name.find(".tmp-") != std::string::npos;
+}
+
+}  // namespace
+
+// A write stores its file and then commits its row, and a delete commits
+// before it removes files, so a crash leaves at worst a file without a row
+// (or a temporary file). Those are found here; rows without files would mean
+// lost data and are reported.
+void Store::Reconcile() {
+    const fs::path content = fs::path(m_dataDir) / "content";
+    const fs::path quarantine = fs::path(m_dataDir) / "quarantine";
+    std::lock_guard lock(m_mutex);
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(content)) files.push_back(e.path());
+    for (const auto& path : files) {
+        const std::string name = path.filename().string();
+        std::error_code ignored;
+        if (IsTemporaryName(name)) {
+            fs::remove_all(path, ignored);
+            ++m_reconciliation.removedTemporary;
+            continue;
+        }
+        SqliteStatement st(*m_db, "SELECT 1 FROM entries WHERE id = ?1 AND has_content = 1");
+        st.Bind(1, name);
+        if (st.Step()) {
+            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::replace, ignored);
+            continue;
+        }
+        // Kept rather than removed: a person may still want the bytes.
+        fs::create_directories(quarantine, ignored);
+        fs::permissions(quarantine, fs::perms::owner_all, fs::perm_options::replace, ignored);
+        fs::rename(path, quarantine / name, ignored);
+        m_reconciliation.quarantined.push_back(name);
+    }
+    SqliteStatement rows(*m_db, "SELECT id FROM entries WHERE has_content = 1");
+    while (rows.Step()) {
+        const std::string id = rows.Text(0);
+        if (!fs::exists(content / id)) m_reconciliation.missing.push_back(id);
+    }
+}
+
+std::vector<std::string> Store::CheckConsistency() {
+    std::vector<std::string> problems;
+    const fs::path content = fs::path(m_dataDir) / "content";
+    std::lock_guard lock(m_mutex);
+    {
+        SqliteStatement st(*m_db, "PRAGMA integrity_check");
+        while (st.Step()) {
+            if (st.Text(0) != "ok") problems.push_back("integrity: " + st.Text(0));
         }
     }
-    m_db = std::make_unique<SqliteDb>((fs::path(dataDir) / "service.db").string());
-    m_db->Exec(kSchema);
+    {
+        SqliteStatement st(*m_db, "PRAGMA foreign_key_check");
+        while (st.Step()) problems.push_back("foreign key: " + st.Text(0));
+    }
+    for (const auto& e : fs::directory_iterator(content)) {
+        const std::string name = e.path().filename().string();
+        SqliteStatement st(*m_db, "SELECT 1 FROM entries WHERE id = ?1 AND has_content = 1");
+        st.Bind(1, name);
+        if (!st.Step()) problems.push_back("file without entry: " + name);
+    }
+    SqliteStatement rows(*m_db, "SELECT id FROM entries WHERE has_content = 1");
+    while (rows.Step()) {
+        if (!fs::exists(content / rows.Text(0))) {
+            problems.push_back("entry without content: " + rows.Text(0));
+        }
+    }
+    return problems;
 }
 
 Store::~Store() = default;
@@ -236,6 +327,11 @@ void Store::AddAccount(const std::string& rawEmail, std::string_view password,
     st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
     st.Bind(5, std::int64_t{m_passwordIterations});
     st.Run();
+    // A new password ends every sign-in made with the old one.
+    SqliteStatement tokens(*m_db, "DELETE FROM tokens WHERE email = ?1");
+    tokens.Bind(1, email).Run();
+    SqliteStatement sessions(*m_db, "DELETE FROM sessions WHERE email = ?1");
+    sessions.Bind(1, email).Run();
 }
 
 bool Store::CreateAccount(const std::string& rawEmail, std::string_view password,
@@ -281,7 +377,13 @@ PasswordCheck Store::CheckPassword(const std::string& email, std::string_view pa
         SqliteStatement st(
             *m_db, "SELECT salt, hash, iterations, disabled FROM accounts WHERE email = ?1");
         st.Bind(1, email);
-        if (!st.Step()) return PasswordCheck::NoAccount;
+        if (!st.Step()) {
+            // As slow as a real check, so timing tells no one which
+            // addresses have accounts.
+            static const std::vector<unsigned char> kSalt(16, 0x5a);
+            (void)HashPassword(password, kSalt, m_passwordIterations);
+            return PasswordCheck::NoAccount;
+        }
         salt = st.Blob(0);
         hash = st.Blob(1);
         iterations = st.Int(2);
@@ -330,31 +432,55 @@ void Store::SetCaptchaRequired(const std::string& email, bool required) {
     st.Bind(1, email).Bind(2, std::int64_t{required ? 1 : 0}).Run();
 }
 
+// The `created` columns hold the time of last use: a token or session in
+// use stays valid, one left alone ends after kTokenLifetimeMs. The time is
+// written again at most once an hour, not on every request.
+constexpr std::int64_t kRenewAfterMs = 60 * 60 * 1000;
+
 std::string Store::IssueToken(const std::string& email, const std::string& service) {
     const std::string token = RandomToken(64);
+    const std::int64_t now = NowMillis();
     std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    SqliteStatement old(*m_db, "DELETE FROM tokens WHERE created < ?1");
+    old.Bind(1, now - kTokenLifetimeMs).Run();
     SqliteStatement st(*m_db,
                        "INSERT INTO tokens(token, email, service, created) VALUES(?1, ?2, ?3, ?4)");
-    st.Bind(1, token).Bind(2, email).Bind(3, service).Bind(4, NowMillis()).Run();
+    st.Bind(1, Sha256Hex(token)).Bind(2, email).Bind(3, service).Bind(4, now).Run();
+    tx.Commit();
     return token;
 }
 
 std::optional<std::string> Store::TokenOwner(const std::string& token, const std::string& service) {
+    const std::string hash = Sha256Hex(token);
+    const std::int64_t now = NowMillis();
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db,
-                       "SELECT t.email FROM tokens t JOIN accounts a ON a.email = t.email "
-                       "WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0");
-    st.Bind(1, token).Bind(2, service);
+                       "SELECT t.email, t.created FROM tokens t JOIN accounts a ON a.email = "
+                       "t.email WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0 "
+                       "AND t.created >= ?3");
+    st.Bind(1, hash).Bind(2, service).Bind(3, now - kTokenLifetimeMs);
     if (!st.Step()) return std::nullopt;
-    return st.Text(0);
+    std::string owner = st.Text(0);
+    if (now - st.Int(1) > kRenewAfterMs) {
+        SqliteStatement renew(*m_db, "UPDATE tokens SET created = ?2 WHERE token = ?1");
+        renew.Bind(1, hash).Bind(2, now).Run();
+    }
+    return owner;
 }
 
 Store::Session Store::CreateSession(const std::string& email) {
     Session session{RandomToken(48), RandomToken(24)};
+    const std::int64_t now = NowMillis();
     std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    SqliteStatement old(*m_db, "DELETE FROM sessions WHERE created < ?1");
+    old.Bind(1, now - kTokenLifetimeMs).Run();
     SqliteStatement st(*m_db,
                        "INSERT INTO sessions(sid, hsid, email, created) VALUES(?1, ?2, ?3, ?4)");
-    st.Bind(1, session.sid).Bind(2, session.hsid).Bind(3, email).Bind(4, NowMillis()).Run();
+    st.Bind(1, Sha256Hex(session.sid)).Bind(2, Sha256Hex(session.hsid)).Bind(3, email);
+    st.Bind(4, now).Run();
+    tx.Commit();
     return session;
 }
 
@@ -365,13 +491,29 @@ void Store::EndSession(const std::string& sid) {
 }
 
 std::optional<std::string> Store::SessionOwner(const std::string& sid, const std::string& hsid) {
+    const std::string sidHash = Sha256Hex(sid);
+    const std::int64_t now = NowMillis();
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db,
-                       "SELECT s.email FROM sessions s JOIN accounts a ON a.email = s.email "
-                       "WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0");
-    st.Bind(1, sid).Bind(2, hsid);
+                       "SELECT s.email, s.created FROM sessions s JOIN accounts a ON a.email = "
+                       "s.email WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0 "
+                       "AND s.created >= ?3");
+    st.Bind(1, sidHash).Bind(2, Sha256Hex(hsid)).Bind(3, now - kTokenLifetimeMs);
     if (!st.Step()) return std::nullopt;
-    return st.Text(0);
+    std::string owner = st.Text(0);
+    if (now - st.Int(1) > kRenewAfterMs) {
+        SqliteStatement renew(*m_db, "UPDATE sessions SET created = ?2 WHERE sid = ?1");
+        renew.Bind(1, sidHash).Bind(2, now).Run();
+    }
+    return owner;
+}
+
+void Store::AgeSecretsForTest(std::int64_t millis) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement t(*m_db, "UPDATE tokens SET created = created - ?1");
+    t.Bind(1, millis).Run();
+    SqliteStatement s(*m_db, "UPDATE sessions SET created = created - ?1");
+    s.Bind(1, millis).Run();
 }
 
 std::optional<StoredEntry> Store::FindLocked(const std::string& id) {
@@ -397,12 +539,16 @@ std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
 
 Access Store::AccessOf(const std::string& user, const std::string& id) {
     std::lock_guard lock(m_mutex);
-    // Rights on a folder reach everything inside it.
+    // Rights on a folder reach what inside it belongs to the folder's owner.
+    // The walk up stops at a folder of anyone else: holding a folder never
+    // gives power over what another account filed into it, and filing an
+    // entry somewhere never hands its owner's rights to that folder's owner.
     SqliteStatement st(
         *m_db, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
                    "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                   "WHERE u.depth < 64) "
-                   "SELECT e.id = ?2 AND e.owner = ?1, e.owner = ?1, "
+                   "JOIN entries f ON f.id = p.parent "
+                   "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
+                   "SELECT e.owner = ?1, "
                    "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
                    " WHERE a.entry = e.id AND " +
                    RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
@@ -410,11 +556,7 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
     Access best = Access::None;
     while (st.Step()) {
         if (st.Int(0) != 0) return Access::Own;
-        if (st.Int(1) != 0) {
-            best = Access::Write;
-            continue;
-        }
-        const auto role = st.OptText(2);
+        const auto role = st.OptText(1);
         if (!role) continue;
         if (*role == "2") {
             best = Access::Write;
@@ -423,6 +565,19 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
         }
     }
     return best;
+}
+
+bool Store::IsSelfOrBelow(const std::string& id, const std::string& candidate) {
+    if (id == candidate) return true;
+    std::lock_guard lock(m_mutex);
+    const auto below = Descendants(*m_db, id);
+    return std::find(below.begin(), below.end(), candidate) != below.end();
+}
+
+void Store::SetWritersCanInvite(const std::string& id, bool allowed) {
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db, "UPDATE entries SET writers_can_invite = ?2 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, std::int64_t{allowed ? 1 : 0}).Run();
 }
 
 ListResult Store::List(const ListQuery& q) {
@@ -487,17 +642,31 @@ ListResult Store::List(const ListQuery& q) {
 StoredEntry Store::Create(const std::string& owner, const NewEntry& n) {
     const std::string id = n.id.empty() ? RandomToken(28) : n.id;
     const std::int64_t now = n.time ? n.time : NowMillis();
-    // The file goes to disk before the row that points at it is committed.
-    if (n.content) WriteFileAtomically(ContentPath(id), *n.content);
-    std::int64_t size = n.content ? static_cast<std::int64_t>(n.content->size()) : 0;
-    const bool hasContent = n.content || !n.contentFile.empty();
-    if (!n.contentFile.empty()) {
-        size = static_cast<std::int64_t>(fs::file_size(n.contentFile));
-        fs::rename(n.contentFile, ContentPath(id));
-        SyncFolder(ContentPath(id));
+    // Bytes given in memory become a synced temporary file first, so both
+    // kinds of content take the same path below.
+    std::string source = n.contentFile;
+    std::string ownTemp;
+    if (n.content) {
+        ownTemp = (fs::path(m_dataDir) / "content" / (".upload-" + RandomToken(24))).string();
+        WriteFileAtomically(ownTemp, *n.content, true);
+        source = ownTemp;
     }
+    struct RemoveOnExit {
+        std::string path;
+        ~RemoveOnExit() {
+            if (!path.empty()) ::unlink(path.c_str());
+        }
+    } cleanup{ownTemp};
+    const bool hasContent = !source.empty();
+    const std::int64_t size = hasContent ? static_cast<std::int64_t>(fs::file_size(source)) : 0;
     std::lock_guard lock(m_mutex);
     SqliteTransaction tx(*m_db);
+    // The folders may have gone while an upload was arriving.
+    for (const auto& parent : n.parents) {
+        SqliteStatement f(*m_db, "SELECT 1 FROM entries WHERE id = ?1 AND kind = 'folder'");
+        f.Bind(1, parent);
+        if (!f.Step()) throw FolderGone();
+    }
     SqliteStatement st(
         *m_db,
         "INSERT INTO entries(id, kind, title, mime, owner, modified_by, etag, "
@@ -518,7 +687,24 @@ StoredEntry Store::Create(const std::string& owner, const NewEntry& n) {
                         "INSERT INTO acl(entry, scope_type, scope, role) "
                         "VALUES(?1, 'user', ?2, 'owner')");
     acl.Bind(1, id).Bind(2, owner).Run();
-    tx.Commit();
+    // The file moves into place inside the transaction: a failure before the
+    // commit takes it away again, a crash between the two leaves a file
+    // without a row, which the next start puts aside.
+    if (hasContent) {
+        if (::rename(source.c_str(), ContentPath(id).c_str()) != 0) {
+            throw std::runtime_error("Cannot store the content of " + id);
+        }
+        cleanup.path.clear();
+        SyncFolder(ContentPath(id));
+        try {
+            tx.Commit();
+        } catch (...) {
+            ::unlink(ContentPath(id).c_str());
+            throw;
+        }
+    } else {
+        tx.Commit();
+    }
     return LoadLocked(id);
 }
 
@@ -599,8 +785,21 @@ void Store::Delete(const std::string& id) {
     {
         std::lock_guard lock(m_mutex);
         SqliteTransaction tx(*m_db);
-        // Children that also sit in another folder survive there.
-        std::vector<std::string> candidates = Descendants(*m_db, id);
+        // Only what the folder's owner owns goes; entries of other accounts
+        // below it lose this parent and stay theirs. Children that also sit
+        // in another folder survive there.
+        std::string owner;
+        {
+            SqliteStatement o(*m_db, "SELECT owner FROM entries WHERE id = ?1");
+            o.Bind(1, id);
+            if (o.Step()) owner = o.Text(0);
+        }
+        std::vector<std::string> candidates;
+        for (auto& below : Descendants(*m_db, id)) {
+            SqliteStatement o(*m_db, "SELECT 1 FROM entries WHERE id = ?1 AND owner = ?2");
+            o.Bind(1, below).Bind(2, owner);
+            if (o.Step()) candidates.push_back(std::move(below));
+        }
         removed.push_back(id);
         SqliteStatement del(*m_db, "DELETE FROM entries WHERE id = ?1");
         del.Bind(1, id).Run();

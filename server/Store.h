@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,6 +63,20 @@ struct ListResult {
 
 enum class PasswordCheck { Ok, NoAccount, BadPassword, Disabled };
 
+// Thrown by Store::Create when a folder the entry goes into no longer exists
+// (deleted while an upload into it was arriving). Nothing is stored.
+class FolderGone : public std::runtime_error {
+public:
+    FolderGone() : std::runtime_error("The folder no longer exists.") {}
+};
+
+// What the start-up check of the content folder against the database found.
+struct Reconciliation {
+    int removedTemporary = 0;              // leftovers of interrupted writes
+    std::vector<std::string> quarantined;  // files no entry points at, moved aside
+    std::vector<std::string> missing;      // entries whose content file is gone
+};
+
 enum class Access { None, Read, Write, Own };
 
 struct NewEntry {
@@ -107,7 +122,8 @@ public:
     bool CaptchaRequired(const std::string& email);
     void SetCaptchaRequired(const std::string& email, bool required);
 
-    // Tokens and sessions.
+    // Tokens and sessions. Both are stored as SHA-256 hashes, end
+    // kTokenLifetimeMs after their last use, and end with a password change.
     std::string IssueToken(const std::string& email, const std::string& service);
     std::optional<std::string> TokenOwner(const std::string& token, const std::string& service);
     struct Session {
@@ -118,6 +134,8 @@ public:
     std::optional<std::string> SessionOwner(const std::string& sid, const std::string& hsid);
     // Signs a browser out: the session's cookies stop working everywhere.
     void EndSession(const std::string& sid);
+    // Makes every token and session look `millis` older (tests of expiry).
+    void AgeSecretsForTest(std::int64_t millis);
 
     // Entries.
     std::optional<StoredEntry> GetEntry(const std::string& id);
@@ -131,13 +149,18 @@ public:
                                       const std::optional<std::string>& title,
                                       const std::optional<bool>& starred,
                                       const std::string& ifMatch);
+    // True when `candidate` is `id` itself or lies somewhere below it: filing
+    // `id` into `candidate` would make a cycle.
+    bool IsSelfOrBelow(const std::string& id, const std::string& candidate);
+    void SetWritersCanInvite(const std::string& id, bool allowed);
     // Puts an existing entry into one more folder.
     StoredEntry AddParent(const std::string& id, const std::string& folderId);
     // Takes the entry out of one folder; false when it was not in it.
     bool RemoveParent(const std::string& id, const std::string& folderId);
     // Moves the entry and everything below it that the same user owns to the trash.
     void Trash(const std::string& id);
-    // Deletes the entry and everything below it that has no other parent.
+    // Deletes the entry and everything below it that has the same owner and
+    // no other parent; entries of other accounts below it are only detached.
     void Delete(const std::string& id);
     std::string ContentPath(const std::string& id) const;
 
@@ -159,17 +182,26 @@ public:
     // Bytes of stored content the account owns.
     std::int64_t UsageBytes(const std::string& owner);
 
+    // What the last opening found when it compared content/ with the entries.
+    const Reconciliation& LastReconciliation() const { return m_reconciliation; }
+    // Problems of the database and the content folder: SQLite's integrity and
+    // foreign-key checks, content files without entries and entries without
+    // content. Empty when all is well.
+    std::vector<std::string> CheckConsistency();
+
     std::optional<std::string> Meta(const std::string& key);
     void SetMeta(const std::string& key, const std::string& value);
 
 private:
     StoredEntry LoadLocked(const std::string& id);
+    void Reconcile();
     std::optional<StoredEntry> FindLocked(const std::string& id);
 
     std::string m_dataDir;
     int m_passwordIterations;
     std::mutex m_mutex;
     std::unique_ptr<SqliteDb> m_db;
+    Reconciliation m_reconciliation;
 };
 
 std::int64_t NowMillis();

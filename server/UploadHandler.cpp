@@ -1,7 +1,13 @@
 #include "UploadHandler.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
@@ -9,8 +15,10 @@
 #include "AtomWriter.h"
 #include "Crypto.h"
 #include "FeedHandler.h"
+#include "Limits.h"
 #include "SignInHandler.h"
 #include "Store.h"
+#include "TextCheck.h"
 #include "UploadSink.h"
 #include "web/Quota.h"
 
@@ -69,52 +77,143 @@ bool IsAtomType(const std::string& type) {
     return Lower(Trim(type)).rfind("application/atom+xml", 0) == 0;
 }
 
+// Digits only, and no more than fit: "-1", "1e30" or 2^64 are no sizes.
+std::optional<std::uint64_t> ParseSize(std::string_view text) {
+    std::uint64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::optional<std::uint64_t> ContentLength(const HttpRequest& r) {
     const auto value = r.Header("Content-Length");
     if (!value) return std::nullopt;
-    try {
-        return std::stoull(*value);
-    } catch (...) {
-        return std::nullopt;
+    return ParseSize(Trim(*value));
+}
+
+// Converts the uploaded file piece by piece into a new temporary file of the
+// same folder, so a large upload never sits in memory whole. `convert` gets
+// each piece and the output so far; `finish` closes what is still open.
+template <class Convert, class Finish>
+std::string ConvertFile(const std::string& from, const std::string& head, Convert convert,
+                        Finish finish, const std::string& tail) {
+    const std::string to =
+        std::filesystem::path(from).parent_path() / (".upload-" + RandomToken(24));
+    std::ifstream in(from, std::ios::binary);
+    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (!in || fd < 0) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error("Cannot convert the upload");
     }
+    auto put = [&](const std::string& text) {
+        const char* p = text.data();
+        std::size_t left = text.size();
+        while (left > 0) {
+            const ssize_t n = ::write(fd, p, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) throw std::runtime_error("Cannot write the converted upload");
+            p += n;
+            left -= static_cast<std::size_t>(n);
+        }
+    };
+    try {
+        put(head);
+        std::vector<char> buffer(64 * 1024);
+        std::string out;
+        while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) ||
+               in.gcount() > 0) {
+            out.clear();
+            convert(std::string_view(buffer.data(), static_cast<std::size_t>(in.gcount())), out);
+            put(out);
+        }
+        out.clear();
+        finish(out);
+        put(out + tail);
+        if (::fsync(fd) != 0) throw std::runtime_error("Cannot sync the converted upload");
+    } catch (...) {
+        ::close(fd);
+        ::unlink(to.c_str());
+        throw;
+    }
+    ::close(fd);
+    return to;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+// Plain text becomes an HTML document. A UTF-8 sequence cut by the end of a
+// piece waits for the next piece.
+std::string TextToHtmlFile(const std::string& from) {
+    std::string carry;
+    return ConvertFile(
+        from, "<html><head><meta charset='utf-8'></head><body><pre>",
+        [&carry](std::string_view piece, std::string& out) {
+            carry.append(piece);
+            std::size_t cut = carry.size();
+            for (std::size_t back = 1; back <= 3 && back <= carry.size(); ++back) {
+                const auto c = static_cast<unsigned char>(carry[carry.size() - back]);
+                if ((c & 0xC0) == 0xC0) {
+                    const std::size_t need = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+                    if (need > back) cut = carry.size() - back;
+                    break;
+                }
+                if ((c & 0xC0) != 0x80) break;
+            }
+            out = XmlEscape(std::string_view(carry).substr(0, cut));
+            carry.erase(0, cut);
+        },
+        [&carry](std::string& out) { out = XmlEscape(carry); }, "</pre></body></html>");
 }
 
-std::string TextToHtml(const std::string& text) {
-    return "<html><head><meta charset='utf-8'></head><body><pre>" + XmlEscape(text) +
-           "</pre></body></html>";
-}
-
-std::string TsvToCsv(const std::string& tsv) {
-    std::string out;
+// Tab-separated values become the CSV that spreadsheets store.
+std::string TsvToCsvFile(const std::string& from) {
     std::string cell;
-    auto flush = [&] {
+    auto flush = [&cell](std::string& out) {
         if (cell.find_first_of(",\"\n") != std::string::npos) {
-            std::string quoted = "\"";
-            for (char c : cell) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-            out += quoted + "\"";
+            out += '"';
+            for (char c : cell) {
+                if (c == '"') out += '"';
+                out += c;
+            }
+            out += '"';
         } else {
             out += cell;
         }
         cell.clear();
     };
-    for (char c : tsv) {
-        if (c == '\t') {
-            flush();
-            out += ',';
-        } else if (c == '\n') {
-            flush();
-            out += '\n';
-        } else if (c != '\r') {
-            cell += c;
-        }
-    }
-    if (!cell.empty()) flush();
-    return out;
+    return ConvertFile(
+        from, "",
+        [&](std::string_view piece, std::string& out) {
+            for (char c : piece) {
+                if (c == '\t') {
+                    flush(out);
+                    out += ',';
+                } else if (c == '\n') {
+                    flush(out);
+                    out += '\n';
+                } else if (c != '\r') {
+                    cell += c;
+                }
+            }
+        },
+        [&](std::string& out) {
+            if (!cell.empty()) flush(out);
+        },
+        "");
+}
+
+// A file name or Slug as a title: characters XML cannot carry become U+FFFD,
+// line breaks and tabs blanks; nothing when it is too long.
+std::optional<std::string> NameAsTitle(std::string_view name) {
+    std::string title = CleanText(name, true);
+    if (CharCount(title) > kMaxTitleChars) return std::nullopt;
+    return title;
+}
+
+HttpResponse NameTooLong() {
+    return GDataError(
+        400, "InvalidEntryException",
+        "The file name is too long (at most " + std::to_string(kMaxTitleChars) + " characters).");
 }
 
 std::string StripExtension(const std::string& name) {
@@ -243,6 +342,9 @@ std::optional<UploadPlan> UploadHandler::PlanConverted(const HttpRequest& header
                                      "You do not have permission to add to this folder."));
         }
     }
+    if (!NameAsTitle(UrlDecode(Trim(header.Header("Slug").value_or("")), false))) {
+        return refuse(NameTooLong());
+    }
     const auto length = ContentLength(header);
     if (!length) {
         return refuse(GDataError(411, "lengthRequired", "Uploads need a Content-Length."));
@@ -263,23 +365,33 @@ HttpResponse UploadHandler::FinishConverted(const HttpRequest& header, UploadSin
     const auto user = TokenUser(m_store, header);
     if (!user) return GDataError(401, "AuthenticationException", "Token invalid");
     const Conversion& conversion = *FindConversion(header.Header("Content-Type").value_or(""));
-    std::string name = UrlDecode(Trim(header.Header("Slug").value_or("")), false);
-    if (name.empty()) name = "Untitled";
+    const auto title = NameAsTitle(UrlDecode(Trim(header.Header("Slug").value_or("")), false));
+    if (!title) return NameTooLong();
+    std::string name = title->empty() ? std::string("Untitled") : *title;
     NewEntry n;
     n.kind = std::string(conversion.kind);
     n.title = conversion.kind == "pdf" ? name : StripExtension(name);
     const std::string folder = *UploadFolder(header.Path());
     if (!folder.empty()) n.parents.push_back(folder);
+    std::string converted;
     if (conversion.keepsType) {
         n.mime = std::string(conversion.mime);
         n.contentFile = sink.TempPath();
     } else if (conversion.mime == "text/plain") {
-        n.content = TextToHtml(ReadWholeFile(sink.TempPath()));
+        converted = TextToHtmlFile(sink.TempPath());
+        n.contentFile = converted;
     } else if (conversion.mime == "text/tab-separated-values") {
-        n.content = TsvToCsv(ReadWholeFile(sink.TempPath()));
+        converted = TsvToCsvFile(sink.TempPath());
+        n.contentFile = converted;
     } else {
         n.contentFile = sink.TempPath();  // HTML and CSV are what documents store
     }
+    struct RemoveOnExit {
+        std::string path;
+        ~RemoveOnExit() {
+            if (!path.empty()) ::unlink(path.c_str());  // gone already when stored
+        }
+    } cleanup{converted};
     const StoredEntry created = m_store.Create(*user, n);
     HttpResponse r;
     r.status = 201;
@@ -317,7 +429,13 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
             if (field.contains("external")) {
                 const auto& external = field.at("external");
                 upload.fileName = external.at("filename").get<std::string>();
-                upload.size = external.at("size").get<std::uint64_t>();
+                const auto& size = external.at("size");
+                // 1e30, -1 or 2^64 would all have become some other number.
+                if (!size.is_number_unsigned()) {
+                    return GDataError(400, "ParseException",
+                                      "The file size must be a whole number of bytes.");
+                }
+                upload.size = size.get<std::uint64_t>();
                 haveFile = true;
             } else if (field.contains("inlined") &&
                        field.at("inlined").at("name").get<std::string>() == "parentId") {
@@ -331,6 +449,9 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
     if (!haveFile || upload.fileName.empty()) {
         return GDataError(400, "ParseException", "The session request names no file.");
     }
+    const auto title = NameAsTitle(upload.fileName);
+    if (!title) return NameTooLong();
+    upload.fileName = *title;
     if (upload.size >= kMaxUploadBytes) return TooLarge(upload.size);
     if (const auto full = web::QuotaProblem(m_store, *user, upload.size)) {
         return GDataError(403, "quotaExceeded", *full);

@@ -28,8 +28,13 @@ void Usage(std::ostream& out) {
            "  --port N           loopback port (default "
         << tallowdesk::kDefaultLocalPort
         << "; 0 picks a free one)\n"
-           "  --page-size N      entries per feed page (default 100)\n"
-           "  --request-log FILE append one JSON line per request to FILE\n"
+           "  --page-size N      entries per feed page (default 100, at most 1000)\n"
+           "  --request-log FILE append one JSON line per request to FILE (passwords,\n"
+           "                     tokens and cookies are blanked out)\n"
+           "  --host-name NAME   also answer for this host name (may be repeated;\n"
+           "                     localhost, 127.0.0.1 and ::1 always work)\n"
+           "  --max-connections N  open connections at most (default: from the\n"
+           "                     open-file limit, at most 1024)\n"
            "  --update-dir DIR   publish the program updates in DIR under /updatefiles/\n"
            "  --demo             create the demo account and its documents\n"
            "  --open-sign-up yes|no\n"
@@ -75,11 +80,19 @@ int main(int argc, char** argv) {
             }
             options.port = static_cast<unsigned short>(number);
         } else if (arg == "--page-size") {
-            if (!ParseNumber(next(), number) || number == 0) {
+            if (!ParseNumber(next(), number) || number == 0 || number > 1000) {
                 std::cerr << "tallowdesk-server: invalid page size\n";
                 return 2;
             }
             options.pageSize = number;
+        } else if (arg == "--host-name") {
+            options.hostNames.emplace_back(next());
+        } else if (arg == "--max-connections") {
+            if (!ParseNumber(next(), number) || number == 0 || number > 100000) {
+                std::cerr << "tallowdesk-server: invalid connection limit\n";
+                return 2;
+            }
+            options.maxConnections = static_cast<int>(number);
         } else if (arg == "--request-log") {
             options.requestLogPath = next();
         } else if (arg == "--update-dir") {

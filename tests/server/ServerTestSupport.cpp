@@ -80,6 +80,9 @@ std::vector<std::string> Reply::Headers(const std::string& name) const {
 Client::Client(std::string caFile) : m_curl(curl_easy_init()), m_caFile(std::move(caFile)) {
     if (!m_curl) throw std::runtime_error("curl_easy_init failed");
     curl_easy_setopt(m_curl, CURLOPT_COOKIEFILE, "");
+    // No test waits for ever on a server that stopped answering.
+    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT, 120L);
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT, 20L);
 }
 
 Client::~Client() {

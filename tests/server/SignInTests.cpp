@@ -157,9 +157,19 @@ TEST_F(SignInTest, WebFormRefusesForeignFormTokenAndBadPassword) {
     EXPECT_NE(wrong.body.find("incorrect"), std::string::npos);
     EXPECT_TRUE(m_client->Cookie("SID").empty());
 
+    // Regression: a form token was good for any number of tries. The failed
+    // try used it up; the page that came back carries a new one.
+    const std::string fresh = m_client->Cookie("GALX");
+    EXPECT_NE(fresh, galx);
+    EXPECT_NE(wrong.body.find("value='" + fresh + "'"), std::string::npos);
+    Reply replayed =
+        m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {"Cookie: GALX=" + galx},
+                       "GALX=" + galx + tail + "&Passwd=secret");
+    EXPECT_EQ(replayed.status, 400);
+
     // Right password: the foreign continue address is replaced by our home page.
     Reply ok = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
-                              "GALX=" + galx + tail + "&Passwd=secret");
+                              "GALX=" + fresh + tail + "&Passwd=secret");
     EXPECT_EQ(ok.status, 302);
     EXPECT_EQ(ok.Header("Location"), Url("/"));
 }

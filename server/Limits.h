@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tallowdesk::server {
+
+// The service's limits in one place; server/README.md lists them for users.
+
+// Request bodies other than file uploads: sign-in forms, Atom entries,
+// sharing rules, upload session requests.
+inline constexpr std::uint64_t kMaxSmallBody = 64 * 1024;
+// Titles of entries and names of uploaded files, in characters.
+inline constexpr std::size_t kMaxTitleChars = 1000;
+// Entries on one feed page at most, whatever the page size option says.
+inline constexpr std::size_t kMaxPageSize = 1000;
+// A search (the q parameter): words and characters.
+inline constexpr std::size_t kMaxSearchWords = 32;
+inline constexpr std::size_t kMaxSearchChars = 1000;
+// Failed sign-ins from one address within kFailureWindowMs after which every
+// sign-in from that address needs a CAPTCHA first.
+inline constexpr int kMaxAddressFailures = 20;
+inline constexpr std::int64_t kFailureWindowMs = 15 * 60 * 1000;
+// Sign-in tokens and browser sessions end this long after their last use.
+inline constexpr std::int64_t kTokenLifetimeMs = 14ll * 24 * 60 * 60 * 1000;
+
+}  // namespace tallowdesk::server
