@@ -485,9 +485,11 @@ Store::Session Store::CreateSession(const std::string& email) {
 }
 
 void Store::EndSession(const std::string& sid) {
+    // Sessions are kept by the hash of their id, like tokens.
+    const std::string sidHash = Sha256Hex(sid);
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db, "DELETE FROM sessions WHERE sid = ?1");
-    st.Bind(1, sid).Run();
+    st.Bind(1, sidHash).Run();
 }
 
 std::optional<std::string> Store::SessionOwner(const std::string& sid, const std::string& hsid) {
