@@ -10,6 +10,7 @@
 
 #include "CliCommon.h"
 #include "EntryResolver.h"
+#include "TerminalText.h"
 #include "model/AclRule.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
@@ -44,13 +45,13 @@ public:
     void SetName(const std::string& text) override {
         std::lock_guard lock(m_mutex);
         EndLine();
-        m_name = text;
+        m_name = VisibleText(text);
         m_bytes = 0;
         m_rate = 0;
     }
     void SetSizeText(const std::string& text) override {
         std::lock_guard lock(m_mutex);
-        m_size = text;
+        m_size = VisibleText(text);
     }
     void SetRange(std::uint64_t) override {}
     void SetMarquee(bool) override {}
@@ -67,7 +68,7 @@ public:
     void AddTransferDetail(const std::string& text) override {
         std::lock_guard lock(m_mutex);
         EndLine();
-        m_err << text << "\n";
+        m_err << VisibleText(text) << "\n";
         m_failed = true;
     }
     void Finished() override {
@@ -143,7 +144,9 @@ std::vector<AclRule> Rules(ServiceClient& client, const DocEntry& e) {
     return rules;
 }
 
-bool IsAnyone(const std::string& address) { return address == "anyone" || address == "default"; }
+bool IsAnyone(const std::string& address) {
+    return address == "anyone" || address == "default";
+}
 
 }  // namespace
 
@@ -175,15 +178,13 @@ int ExportCommand(const Args& a, CliIo& io) {
         offered += (offered.empty() ? "" : ", ") + std::string(f.value);
     }
     if (!known)
-        throw std::runtime_error(offered.empty()
-                                     ? "A " + e->kind + " cannot be exported."
-                                     : "A " + e->kind + " exports to " + offered + ".");
+        throw std::runtime_error(offered.empty() ? "A " + e->kind + " cannot be exported."
+                                                 : "A " + e->kind + " exports to " + offered + ".");
     ServiceTransferOps ops(*client);
     TerminalProgress progress(io.err);
     transferCancel = false;
-    const bool ok = RunExport({e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format,
-                               dir},
-                              ops, progress);
+    const bool ok = RunExport(
+        {e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format, dir}, ops, progress);
     return ok && !progress.Failed() ? 0 : 1;
 }
 
@@ -218,9 +219,10 @@ int AclCommand(const Args& a, CliIo& io) {
     auto client = SignInRemembered(io);
     const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
     for (const AclRule& r : Rules(*client, *e)) {
-        io.out << std::left << std::setw(8) << r.role.value_or("") << "  " << std::setw(8)
-               << r.scopeType.value_or("") << "  "
-               << (r.scopeType == "default" ? "anyone" : r.scopeValue.value_or("")) << "\n";
+        io.out << std::left << std::setw(8) << VisibleText(r.role.value_or("")) << "  "
+               << std::setw(8) << VisibleText(r.scopeType.value_or("")) << "  "
+               << VisibleText(r.scopeType == "default" ? "anyone" : r.scopeValue.value_or(""))
+               << "\n";
     }
     return 0;
 }
@@ -242,7 +244,7 @@ int ShareCommand(const Args& a, CliIo& io) {
                     AddAclRule(ScopeTypeForAddress(address, Hosts().groupsMailDomain), address,
                                *client, e->shortId, e->kind, role);
             } catch (const std::exception& ex) {
-                io.err << address << "  failed: " << ex.what() << "\n";
+                io.err << VisibleText(address) << "  failed: " << VisibleText(ex.what()) << "\n";
                 status = 1;
             }
         }
@@ -270,7 +272,7 @@ int QuotaCommand(const Args& a, CliIo& io) {
     auto client = SignInRemembered(io, true);
     const auto text = GetQuotaText(*client);
     if (!text) throw std::runtime_error("The service did not say how much storage is in use.");
-    io.out << *text << "\n";
+    io.out << VisibleText(*text) << "\n";
     return 0;
 }
 

@@ -20,13 +20,6 @@ std::string Message(const std::function<void()>& f) {
     return "(no error)";
 }
 
-std::string LineValue(const std::string& body, const std::string& key) {
-    const auto at = body.find(key);
-    if (at == std::string::npos) return {};
-    const auto start = at + key.size();
-    return body.substr(start, body.find('\n', start) - start);
-}
-
 using SignInIntegration = IntegrationTest;
 
 TEST_F(SignInIntegration, BothServicesAndTheRequestOnTheWire) {
@@ -69,42 +62,58 @@ TEST_F(SignInIntegration, ErrorsKeepTheClientAsItWas) {
               "The user account has been disabled.");
 }
 
-TEST_F(SignInIntegration, CaptchaRoundTrip) {
+// The challenge ClientLogin answers with; an empty one (and a failure) when
+// it answers otherwise.
+CaptchaChallenge ChallengeOf(ServiceClient& client, std::optional<std::string_view> token,
+                             std::optional<std::string_view> answer) {
+    try {
+        ClientLogin(client, "writely", token, answer);
+    } catch (const CaptchaRequiredException& e) {
+        return ParseCaptchaChallenge(e.what()).value_or(CaptchaChallenge{});
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << "a CAPTCHA was expected, not: " << e.what();
+        return {};
+    }
+    ADD_FAILURE() << "a CAPTCHA was expected, not a sign-in";
+    return {};
+}
+
+// A CAPTCHA token is good for one attempt, right or wrong: a token tried once
+// (even with the right answer afterwards, even after a success) brings a new
+// challenge. Guards against a service that lets a solved or guessed
+// challenge be replayed.
+TEST_F(SignInIntegration, CaptchaRoundTripWithSingleUseTokens) {
     m_server->SetCaptchaRequired(kEmail, true);
     ServiceClient client(kEmail, kPassword);
-    std::string challenge;
-    try {
-        ClientLogin(client, "writely");
-        FAIL() << "a CAPTCHA was expected";
-    } catch (const CaptchaRequiredException& e) {
-        challenge = e.what();
-    }
-    const std::string token = LineValue(challenge, "CaptchaToken=");
-    const std::string url = LineValue(challenge, "CaptchaUrl=");
-    ASSERT_FALSE(token.empty());
-    ASSERT_FALSE(url.empty());
+    const CaptchaChallenge first = ChallengeOf(client, std::nullopt, std::nullopt);
+    ASSERT_FALSE(first.token.empty());
+    EXPECT_EQ(first.picturePath.rfind("Captcha?ctoken=", 0), 0u) << first.picturePath;
 
     // The picture comes over plain http, as the real service served it.
-    const std::string picture = FetchCaptchaImage("http://" + Host() + "/accounts/" + url);
+    const std::string picture =
+        FetchCaptchaImage("http://" + Host() + "/accounts/" + first.picturePath);
     EXPECT_GT(std::filesystem::file_size(picture), 100u);
-    std::filesystem::remove(picture);
+    RemoveCaptchaImage(picture);
 
-    EXPECT_THROW(ClientLogin(client, "writely", token, "wrong answer"), std::runtime_error);
+    const std::optional<std::string> rightAnswer = m_server->CaptchaAnswer(first.token);
+    ASSERT_TRUE(rightAnswer);
+    const CaptchaChallenge second = ChallengeOf(client, first.token, "wrong answer");
+    EXPECT_FALSE(second.token.empty());
+    EXPECT_NE(second.token, first.token);
+    const CaptchaChallenge replay = ChallengeOf(client, first.token, *rightAnswer);
+    EXPECT_FALSE(replay.token.empty()) << "a spent token was accepted";
     EXPECT_FALSE(client.Credentials().writelyToken);
-    // A challenge may be single-use: ask for a fresh one when it is gone.
-    std::string fresh = token;
-    auto answer = m_server->CaptchaAnswer(fresh);
-    if (!answer) {
-        try {
-            ClientLogin(client, "writely");
-        } catch (const CaptchaRequiredException& e) {
-            fresh = LineValue(e.what(), "CaptchaToken=");
-        }
-        answer = m_server->CaptchaAnswer(fresh);
-    }
+
+    const std::optional<std::string> answer = m_server->CaptchaAnswer(replay.token);
     ASSERT_TRUE(answer);
-    ClientLogin(client, "writely", fresh, *answer);
+    ClientLogin(client, "writely", replay.token, *answer);
     EXPECT_TRUE(client.Credentials().writelyToken);
+
+    m_server->SetCaptchaRequired(kEmail, true);  // the success lifted it
+    ServiceClient again(kEmail, kPassword);
+    EXPECT_FALSE(ChallengeOf(again, replay.token, *answer).token.empty())
+        << "a solved token was accepted twice";
+    EXPECT_FALSE(again.Credentials().writelyToken);
 }
 
 TEST_F(SignInIntegration, CookieSignIn) {

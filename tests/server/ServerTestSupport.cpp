@@ -106,6 +106,7 @@ Reply Client::Send(const std::string& method, const std::string& url,
     curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &reply.headers);
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT, 60L);  // a hung server fails the test
     if (method == "UPLOAD") {
         curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, nullptr);
     } else if (method == "GET") {

@@ -9,6 +9,7 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -153,6 +154,10 @@ void TlsResponder::Serve() {
         if (::poll(&waiting, 1, 20) <= 0) continue;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        // A client that stalls must not hold the responder (and the test) for ever.
+        const timeval deadline{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &deadline, sizeof deadline);
         HandleConnection(fd);
         ::close(fd);
     }
