@@ -218,7 +218,7 @@ TEST_F(TransferTest, ConvertedUploadsBecomeDocumentsAndExport) {
         std::filesystem::permissions(office, std::filesystem::perms::owner_all);
         const Reply converted = GData("GET", src + "&exportFormat=pdf", m_token);
         EXPECT_EQ(converted.status, 200) << converted.body;
-        EXPECT_EQ(converted.body, text);
+        EXPECT_EQ(converted.body, html.body) << "the office program gets the HTML rendition";
     }
     EXPECT_EQ(GData("GET", src + "&exportFormat=exe", m_token).status, 400);
 
