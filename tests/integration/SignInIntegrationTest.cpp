@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "Failure.h"
 #include "IntegrationFixture.h"
 #include "service/ServiceClient.h"
 #include "service/ServiceExceptions.h"
@@ -11,14 +12,7 @@
 namespace tallowdesk::test {
 namespace {
 
-std::string Message(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+using test::Failure;
 
 using SignInIntegration = IntegrationTest;
 
@@ -44,21 +38,21 @@ TEST_F(SignInIntegration, BothServicesAndTheRequestOnTheWire) {
 
 TEST_F(SignInIntegration, ErrorsKeepTheClientAsItWas) {
     ServiceClient wrong(kEmail, "nope");
-    EXPECT_EQ(Message([&] { ClientLogin(wrong, "writely"); }),
+    EXPECT_EQ(Failure([&] { ClientLogin(wrong, "writely"); }),
               "The login request used a username or password that is not recognized. ");
     EXPECT_FALSE(wrong.Credentials().writelyToken);
 
     ServiceClient unknown("nobody@example.test", "x");
-    EXPECT_EQ(Message([&] { ClientLogin(unknown, "writely"); }),
+    EXPECT_EQ(Failure([&] { ClientLogin(unknown, "writely"); }),
               "The login request used a username or password that is not recognized. ");
 
     ServiceClient empty(kEmail, "");
-    EXPECT_EQ(Message([&] { ClientLogin(empty, "writely"); }),
+    EXPECT_EQ(Failure([&] { ClientLogin(empty, "writely"); }),
               "Login Email or Password cannot be empty!");
 
     m_server->SetAccountDisabled(kEmail, true);
     ServiceClient disabled(kEmail, kPassword);
-    EXPECT_EQ(Message([&] { ClientLogin(disabled, "writely"); }),
+    EXPECT_EQ(Failure([&] { ClientLogin(disabled, "writely"); }),
               "The user account has been disabled.");
 }
 

@@ -17,6 +17,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "Headers.h"
+
 namespace tallowdesk::test {
 
 namespace {
@@ -91,15 +93,7 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::string TlsResponder::Request::Header(const std::string& name) const {
-    const std::string wanted = Lower(name);
-    for (const std::string& line : headerLines) {
-        const auto colon = line.find(':');
-        if (colon == std::string::npos || Lower(line.substr(0, colon)) != wanted) continue;
-        auto value = line.substr(colon + 1);
-        while (!value.empty() && value.front() == ' ') value.erase(0, 1);
-        return value;
-    }
-    return {};
+    return HeaderValue(headerLines, name);
 }
 
 TlsResponder::TlsResponder() {
