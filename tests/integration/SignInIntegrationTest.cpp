@@ -16,24 +16,16 @@ using test::Failure;
 
 using SignInIntegration = IntegrationTest;
 
-TEST_F(SignInIntegration, BothServicesAndTheRequestOnTheWire) {
+// The bytes of the request are pinned by the loopback test; here the real
+// service must accept them (a password with "&" and "=" included).
+TEST_F(SignInIntegration, BothServicesSignIn) {
     ServiceClient client(kEmail, kPassword);
     ClientLogin(client, "writely");
     ClientLogin(client, "wise");
     ASSERT_TRUE(client.Credentials().writelyToken);
     ASSERT_TRUE(client.Credentials().wiseToken);
     EXPECT_NE(*client.Credentials().writelyToken, *client.Credentials().wiseToken);
-
-    const auto requests = NewRequests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].method, "POST");
-    EXPECT_EQ(requests[0].target, "/accounts/ClientLogin");
-    EXPECT_TRUE(requests[0].HasHeaderLine("GData-Version", "3.0"));
-    EXPECT_EQ(requests[0].Header("User-Agent"), "");
-    EXPECT_EQ(requests[0].body,
-              "accountType=HOSTED_OR_GOOGLE&Email=alice%40example.test&Passwd=pa%26ss%3Dword"
-              "&service=writely&source=Quarrymoss-Tallowdesk-1.0.0");
-    EXPECT_NE(requests[1].body.find("&service=wise&"), std::string::npos);
+    EXPECT_EQ(NewRequests().size(), 2u);
 }
 
 TEST_F(SignInIntegration, ErrorsKeepTheClientAsItWas) {
