@@ -1,16 +1,17 @@
 #include "Cli.h"
 
-#include <nlohmann/json.hpp>
 #include <tinyxml2.h>
 
 #include <filesystem>
 #include <iomanip>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <ostream>
 #include <stdexcept>
 
 #include "CliCommon.h"
 #include "EntryResolver.h"
+#include "TerminalText.h"
 #include "model/FeedCatalogue.h"
 #include "model/ListingWorker.h"
 #include "service/GDataRequests.h"
@@ -25,7 +26,9 @@ namespace tallowdesk::cli {
 namespace {
 
 // Options that take a value; everything else starting with "--" is a flag.
-bool TakesValue(const std::string& option) { return option == "--to" || option == "--role"; }
+bool TakesValue(const std::string& option) {
+    return option == "--to" || option == "--role";
+}
 
 Args SplitArgs(const std::vector<std::string>& args, std::size_t from) {
     Args a;
@@ -48,22 +51,16 @@ Args SplitArgs(const std::vector<std::string>& args, std::size_t from) {
     return a;
 }
 
-std::string LineValue(const std::string& body, const std::string& key) {
-    const auto at = body.find(key);
-    if (at == std::string::npos) return {};
-    const auto start = at + key.size();
-    return body.substr(start, body.find('\n', start) - start);
-}
-
 // ClientLogin for one service, with the CAPTCHA round trip when asked.
 void SignInService(ServiceClient& client, const char* service, CliIo& io) {
     try {
         ClientLogin(client, service);
     } catch (const CaptchaRequiredException& challenge) {
-        const std::string body = challenge.what();
-        const std::string token = LineValue(body, "CaptchaToken=");
+        const CaptchaChallenge parsed =
+            ParseCaptchaChallenge(challenge.what()).value_or(CaptchaChallenge{});
+        const std::string& token = parsed.token;
         const std::string url =
-            "http://" + Hosts().accountsHost + "/accounts/" + LineValue(body, "CaptchaUrl=");
+            "http://" + Hosts().accountsHost + "/accounts/" + parsed.picturePath;
         const std::string picture = FetchCaptchaImage(url);
         io.err << "The service asks for a CAPTCHA. The picture is in " << picture << "\n";
         const auto answer = io.ask("Type the characters in the picture: ", false);
@@ -82,17 +79,27 @@ std::unique_ptr<ServiceClient> SignIn(const std::string& email, const std::strin
     return client;
 }
 
-
-std::string Cell(const std::optional<std::string>& s) { return s.value_or(""); }
+// Service text in a table cell: control characters shown, not obeyed.
+std::string Cell(const std::optional<std::string>& s) {
+    return VisibleText(s.value_or(""));
+}
+std::string Cell(const std::string& s) {
+    return VisibleText(s);
+}
 
 void PrintTable(std::ostream& out, const std::vector<DocEntryPtr>& entries) {
-    out << std::left << std::setw(40) << "Name" << "  " << std::setw(14) << "Type" << "  "
-        << std::right << std::setw(22) << "Size" << "  " << std::left << std::setw(20)
-        << "Author" << "  " << "Last Modified" << "\n";
+    out << std::left << std::setw(40) << "Name"
+        << "  " << std::setw(14) << "Type"
+        << "  " << std::right << std::setw(22) << "Size"
+        << "  " << std::left << std::setw(20) << "Author"
+        << "  "
+        << "Last Modified"
+        << "\n";
     for (const DocEntryPtr& e : entries) {
-        out << std::left << std::setw(40) << Cell(e->title) << "  " << std::setw(14) << e->kind
-            << "  " << std::right << std::setw(22) << e->sizeText << "  " << std::left
-            << std::setw(20) << Cell(e->authorName) << "  " << Cell(e->updated) << "\n";
+        out << std::left << std::setw(40) << Cell(e->title) << "  " << std::setw(14)
+            << Cell(e->kind) << "  " << std::right << std::setw(22) << Cell(e->sizeText) << "  "
+            << std::left << std::setw(20) << Cell(e->authorName) << "  " << Cell(e->updated)
+            << "\n";
     }
 }
 
@@ -171,7 +178,7 @@ int List(ServiceClient& client, const CurrentLocation& location, CliIo& io, bool
     RunListing(control, entries, fetch, sink);
     PrintEntries(io, entries.Snapshot(), json);
     if (failure) {
-        io.err << "Error: " << *failure << "\n";
+        io.err << "Error: " << VisibleText(*failure) << "\n";
         return 1;
     }
     return 0;
@@ -231,8 +238,8 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
         CreateFolder(*client, parts.back(),
                      parent.empty() ? std::nullopt : std::optional<std::string_view>(parent), doc);
         const auto kind = FirstEntryKind(doc);
-        io.out << "Created folder " << parts.back() << (kind ? "" : " (no entry came back)")
-               << "\n";
+        io.out << "Created folder " << VisibleText(parts.back())
+               << (kind ? "" : " (no entry came back)") << "\n";
         return 0;
     }
     if (command == "rename" || command == "star" || command == "unstar") {
@@ -343,7 +350,7 @@ int RunCli(const std::vector<std::string>& args, CliIo& io) {
         io.err << "tallowdesk-cli: " << e.what() << "\n" << Usage();
         return 2;
     } catch (const std::exception& e) {
-        io.err << "Error: " << e.what() << "\n";
+        io.err << "Error: " << VisibleText(e.what()) << "\n";
         return 1;
     }
 }

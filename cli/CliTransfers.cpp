@@ -13,6 +13,7 @@
 
 #include "CliCommon.h"
 #include "EntryResolver.h"
+#include "TerminalText.h"
 #include "model/AclRule.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
@@ -47,13 +48,13 @@ public:
     void SetName(const std::string& text) override {
         std::lock_guard lock(m_mutex);
         EndLine();
-        m_name = text;
+        m_name = VisibleText(text);
         m_bytes = 0;
         m_rate = 0;
     }
     void SetSizeText(const std::string& text) override {
         std::lock_guard lock(m_mutex);
-        m_size = text;
+        m_size = VisibleText(text);
     }
     void SetRange(std::uint64_t) override {}
     void SetMarquee(bool) override {}
@@ -70,7 +71,7 @@ public:
     void AddTransferDetail(const std::string& text) override {
         std::lock_guard lock(m_mutex);
         EndLine();
-        m_err << text << "\n";
+        m_err << VisibleText(text) << "\n";
         m_failed = true;
     }
     void Finished() override {
@@ -239,9 +240,10 @@ int AclCommand(const Args& a, CliIo& io) {
         return 0;
     }
     for (const AclRule& r : rules) {
-        io.out << std::left << std::setw(8) << r.role.value_or("") << "  " << std::setw(8)
-               << r.scopeType.value_or("") << "  "
-               << (r.scopeType == "default" ? "anyone" : r.scopeValue.value_or("")) << "\n";
+        io.out << std::left << std::setw(8) << VisibleText(r.role.value_or("")) << "  "
+               << std::setw(8) << VisibleText(r.scopeType.value_or("")) << "  "
+               << VisibleText(r.scopeType == "default" ? "anyone" : r.scopeValue.value_or(""))
+               << "\n";
     }
     return 0;
 }
@@ -295,7 +297,7 @@ int ShareCommand(const Args& a, CliIo& io) {
                 AddAclRule(scopeType, address, *client, e->shortId, e->kind, role);
             }
         } catch (const std::exception& ex) {
-            io.err << shown << "  failed: " << ex.what() << "\n";
+            io.err << VisibleText(shown) << "  failed: " << VisibleText(ex.what()) << "\n";
             status = 1;
         }
     };
@@ -311,7 +313,7 @@ int ShareCommand(const Args& a, CliIo& io) {
         try {
             AddAclRule("default", "", *client, e->shortId, e->kind, "reader");
         } catch (const std::exception& ex) {
-            io.err << "--public  failed: " << ex.what() << "\n";
+            io.err << "--public  failed: " << VisibleText(ex.what()) << "\n";
             status = 1;
         }
     }
@@ -320,7 +322,7 @@ int ShareCommand(const Args& a, CliIo& io) {
             try {
                 DeleteAclRule(rule->editHref.value_or(""), *client);
             } catch (const std::exception& ex) {
-                io.err << "--private  failed: " << ex.what() << "\n";
+                io.err << "--private  failed: " << VisibleText(ex.what()) << "\n";
                 status = 1;
             }
         }
@@ -348,7 +350,7 @@ int QuotaCommand(const Args& a, CliIo& io) {
     auto client = SignInRemembered(io, true);
     const auto text = GetQuotaText(*client);
     if (!text) throw std::runtime_error("The service did not say how much storage is in use.");
-    io.out << *text << "\n";
+    io.out << VisibleText(*text) << "\n";
     return 0;
 }
 

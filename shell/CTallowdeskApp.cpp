@@ -44,12 +44,17 @@ bool CTallowdeskApp::InitInstance() {
 
     m_instance = std::make_unique<SingleInstance>();
     if (!m_instance->Claim()) {
-        QMessageBox::information(
-            nullptr, QStringLiteral("Tallowdesk"),
-            QStringLiteral(
-                "Tallowdesk is already running, only one instance is allowed at a time."));
-        m_instance->AskFirstToComeForward();
-        return false;
+        if (m_instance->Error().isEmpty()) {
+            QMessageBox::information(
+                nullptr, QStringLiteral("Tallowdesk"),
+                QStringLiteral(
+                    "Tallowdesk is already running, only one instance is allowed at a time."));
+            m_instance->AskFirstToComeForward();
+            return false;
+        }
+        // No socket for later starts: this one runs without the guard.
+        qWarning("Tallowdesk: single-instance socket unavailable: %s",
+                 qPrintable(m_instance->Error()));
     }
     connect(m_instance.get(), &SingleInstance::ComeForwardRequested, this,
             &CTallowdeskApp::BringForward);

@@ -14,15 +14,6 @@
 namespace tallowdesk::shell {
 namespace {
 
-std::optional<std::string> ValueAfter(std::string_view body, std::string_view key) {
-    const std::size_t at = body.find(key);
-    if (at == std::string_view::npos) return std::nullopt;
-    std::string_view value = body.substr(at + key.size());
-    value = value.substr(0, value.find('\n'));
-    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
-    return std::string(value);
-}
-
 // Deletes the CAPTCHA picture however the step ends.
 struct PictureFile {
     std::string path;
@@ -58,13 +49,6 @@ bool AnswerCaptcha(const SignInPort& dialog, ServiceClient& client, std::string_
 
 }  // namespace
 
-std::optional<CaptchaChallenge> ParseCaptchaChallenge(std::string_view body) {
-    std::optional<std::string> token = ValueAfter(body, "CaptchaToken=");
-    std::optional<std::string> url = ValueAfter(body, "CaptchaUrl=");
-    if (!token || !url) return std::nullopt;
-    return CaptchaChallenge{std::move(*token), std::move(*url)};
-}
-
 bool SignInForService(const SignInPort& dialog, ServiceClient& client, std::string_view service,
                       const SignInServices& services) {
     try {
@@ -93,7 +77,11 @@ void RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServ
         return;
     }
     try {
-        services.rememberUser(dialog.ReadInput());
+        const SignInInput input = dialog.ReadInput();
+        if (services.rememberUser)
+            services.rememberUser(input);
+        else
+            RememberUser(input, services.configPath);
     } catch (...) {
         // Failing to remember the account does not undo the sign-in.
     }
@@ -121,6 +109,14 @@ void StartSignInWorkers(const SignInPort& dialog, std::shared_ptr<ServiceClient>
                 [](Block& b) { RunCookieSignIn(*b.client, b.services); });
 }
 
+void RememberUser(const SignInInput& input, const std::filesystem::path& configPath) {
+    ConfigFile config = configPath.empty() ? ConfigFile() : ConfigFile(configPath);
+    if (input.remember)
+        config.SaveUser(input.email, input.password);
+    else
+        config.ClearUser();
+}
+
 SignInServices DefaultSignInServices() {
     SignInServices s;
     s.clientLogin =
@@ -128,13 +124,6 @@ SignInServices DefaultSignInServices() {
            std::optional<std::string_view> answer) { ClientLogin(client, service, token, answer); };
     s.fetchCaptchaImage = [](const std::string& url) { return FetchCaptchaImage(url); };
     s.cookieSignIn = [](ServiceClient& client) { CookieSignIn(client); };
-    s.rememberUser = [](const SignInInput& input) {
-        ConfigFile config;
-        if (input.remember)
-            config.SaveUser(input.email, input.password);
-        else
-            config.ClearUser();
-    };
     s.warnCookieFailure = [] {
         // Posted to the application: the dialog may be gone by now.
         notifier::Post([] {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <string_view>
 
 #include "UiMessages.h"
+#include "service/SignIn.h"
 
 namespace tallowdesk {
 class ServiceClient;
@@ -23,8 +25,10 @@ struct SignInServices {
         clientLogin;
     std::function<std::string(const std::string& url)> fetchCaptchaImage;  // path of the picture
     std::function<void(ServiceClient&)> cookieSignIn;
-    // Stores or forgets the account after a successful sign-in.
+    // Stores or forgets the account after a successful sign-in; empty:
+    // RememberUser in configPath.
     std::function<void(const SignInInput& input)> rememberUser;
+    std::filesystem::path configPath;  // empty: the default Config.xml
     // Tells the user that the cookie sign-in failed (any thread).
     std::function<void()> warnCookieFailure;
     std::string accountsHost;
@@ -33,19 +37,19 @@ struct SignInServices {
 // The real calls: the service client, Config.xml and a warning box.
 SignInServices DefaultSignInServices();
 
+// Stores the account in the Config.xml at configPath (empty: the default
+// one) when the user asked for it, else forgets the stored one.
+void RememberUser(const SignInInput& input, const std::filesystem::path& configPath);
+
 inline constexpr const char* kLoginFailedText = " Login failed! ";
 inline constexpr const char* kCookieWarningText =
     "A connection problem or a changing of Google's service occurs, some uploading operations "
     "may not work. Please make sure your Internat connection is available and upgrade "
     "Tallowdesk to the latest version.";
 
-// The CAPTCHA request carried in a ClientLogin error body.
-struct CaptchaChallenge {
-    std::string token;
-    std::string picturePath;
-};
-// Nothing when the body lacks "CaptchaToken=" or "CaptchaUrl=".
-std::optional<CaptchaChallenge> ParseCaptchaChallenge(std::string_view body);
+// The CAPTCHA request of a ClientLogin error body (parsed in the core).
+using tallowdesk::CaptchaChallenge;
+using tallowdesk::ParseCaptchaChallenge;
 
 // Signs in for one service, with the CAPTCHA round trip when asked for.
 // Reports failures on the dialog's status line. Worker thread.

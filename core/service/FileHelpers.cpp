@@ -27,7 +27,8 @@ std::string FileNameFromPath(std::string_view path) {
 }
 
 std::uint64_t FileSizeOf(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) throw std::runtime_error("create file failed. ");
     struct stat info {};
     const bool measured = ::fstat(fd, &info) == 0;

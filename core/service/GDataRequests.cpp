@@ -41,16 +41,13 @@ long ResponseCode(CURL* handle) {
 template <typename IsSuccess>
 void PerformChecked(CURL* handle, const ResponseBuffer& response, const char* transferMessage,
                     IsSuccess isSuccess) {
-    if (curl_easy_perform(handle) != CURLE_OK) throw std::runtime_error(transferMessage);
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        response.ThrowIfOverflowed();
+        throw std::runtime_error(transferMessage);
+    }
     if (!isSuccess(ResponseCode(handle))) {
         throw std::runtime_error(ParseErrorBody(response.Text()));
     }
-}
-
-void ParseInto(tinyxml2::XMLDocument& document, const std::string& body) {
-    // Parse replaces the previous content, also when the body is empty or not XML.
-    document.Clear();
-    document.Parse(body.data(), body.size());
 }
 
 bool BelowClientError(long status) {
@@ -64,6 +61,16 @@ std::string ListUrl() {
 }
 
 }  // namespace
+
+void ParseAnswer(tinyxml2::XMLDocument& document, const std::string& body,
+                 std::string_view failure) {
+    // Parse replaces the previous content, also when the body is empty or not XML.
+    document.Clear();
+    if (document.Parse(body.data(), body.size()) != tinyxml2::XML_SUCCESS) {
+        document.Clear();
+        throw std::runtime_error(std::string(failure) + " (the answer is not well-formed XML)");
+    }
+}
 
 void RequireSignedIn() {
     throw std::runtime_error("The user must be logged in.");
@@ -190,7 +197,7 @@ void GetFeed(ServiceClient& client, const std::string& url, tinyxml2::XMLDocumen
     ResponseBuffer response;
     response.CollectBody(handle);
     PerformChecked(handle, response, "Get entry list failed", BelowClientError);
-    ParseInto(document, response.Text());
+    ParseAnswer(document, response.Text(), "Get entry list failed");
 }
 
 void UpdateEntry(ServiceClient& client, const std::string& editUrl, std::string_view fragment) {
@@ -231,7 +238,7 @@ void CreateFolder(ServiceClient& client, const std::string& title,
     response.CollectBody(handle);
     PerformChecked(handle, response, "Create Folder Failed.",
                    [](long status) { return status == 201; });
-    ParseInto(document, response.Text());
+    ParseAnswer(document, response.Text(), "Create Folder Failed.");
 }
 
 void TrashEntry(ServiceClient& client, const std::string& resourceId, bool permanently) {

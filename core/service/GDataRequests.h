@@ -34,7 +34,15 @@ CurlSlist ApplyCommonHeaders(std::optional<std::string_view> contentType,
 // one.
 std::string ParseErrorBody(std::optional<std::string_view> body);
 
+// Parses a feed or entry into document (replacing its content). An answer
+// that is not well-formed XML is a failure of the request, not an empty
+// feed: throws "<failure> (the answer is not well-formed XML)".
+void ParseAnswer(tinyxml2::XMLDocument& document, const std::string& body,
+                 std::string_view failure);
+
 // Fetches a feed or entry and parses it into document (replacing its content).
+// Throws the service's error text, "Get entry list failed" for a transport
+// failure, or the ParseAnswer failure.
 void GetFeed(ServiceClient& client, const std::string& url, tinyxml2::XMLDocument& document);
 
 // PUTs an entry made of the Atom fragment to the entry's edit URL.

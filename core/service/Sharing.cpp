@@ -67,7 +67,10 @@ const std::string& WritelyTokenOrThrow(const ServiceClient& client) {
 // Performs the prepared request: transport failure throws transferMessage, an
 // error status the service's error text.
 void PerformAcl(CURL* handle, const ResponseBuffer& response, const char* transferMessage) {
-    if (curl_easy_perform(handle) != CURLE_OK) throw std::runtime_error(transferMessage);
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        response.ThrowIfOverflowed();
+        throw std::runtime_error(transferMessage);
+    }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) throw std::runtime_error(ParseErrorBody(response.Text()));
@@ -144,8 +147,7 @@ void GetAcl(ServiceClient& client, std::string_view shortId, std::string_view ki
     ResponseBuffer response;
     response.CollectBody(handle);
     PerformAcl(handle, response, "Get ACL informaiton failed.");
-    document.Clear();
-    document.Parse(response.Text().data(), response.Text().size());
+    ParseAnswer(document, response.Text(), "Get ACL informaiton failed.");
 }
 
 void AddAclRule(std::string_view scopeType, std::string_view scopeValue, ServiceClient& client,
@@ -211,10 +213,13 @@ std::optional<std::string> GetQuotaText(ServiceClient& client) {
     PrepareBrowserRequest(client, handle);
     const std::string url = "https://" + Hosts().docsHost + "/DocAction?action=updoc&hl=en";
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    ResponseBuffer page;
+    ResponseBuffer page(kMaxPageBytes);
     page.CollectBody(handle);
     // The status says nothing here: the page layout decides.
-    if (curl_easy_perform(handle) != CURLE_OK) throw std::runtime_error("Get quota space failed");
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        page.ThrowIfOverflowed();
+        throw std::runtime_error("Get quota space failed");
+    }
     return ExtractQuotaText(page.Text(), Hosts().accountsHost);
 }
 

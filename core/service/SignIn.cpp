@@ -147,10 +147,11 @@ void ClientLogin(ServiceClient& client, std::string_view service,
                                                   service, loginToken, captchaAnswer);
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, body.c_str());
-    ResponseBuffer response;
+    ResponseBuffer response(kMaxReplyBytes);
     response.CollectBody(handle);
 
     if (curl_easy_perform(handle) != CURLE_OK) {
+        response.ThrowIfOverflowed();
         throw std::runtime_error("Error: Cannot connect to Google Docs.");
     }
     long status = 0;
@@ -182,6 +183,26 @@ std::optional<std::string> FindCookieValue(const std::vector<std::string>& cooki
     return std::nullopt;
 }
 
+namespace {
+
+std::optional<std::string> ValueAfter(std::string_view body, std::string_view key) {
+    const std::size_t at = body.find(key);
+    if (at == std::string_view::npos) return std::nullopt;
+    std::string_view value = body.substr(at + key.size());
+    value = value.substr(0, value.find('\n'));
+    if (!value.empty() && value.back() == '\r') value.remove_suffix(1);
+    return std::string(value);
+}
+
+}  // namespace
+
+std::optional<CaptchaChallenge> ParseCaptchaChallenge(std::string_view body) {
+    std::optional<std::string> token = ValueAfter(body, "CaptchaToken=");
+    std::optional<std::string> url = ValueAfter(body, "CaptchaUrl=");
+    if (!token || !url) return std::nullopt;
+    return CaptchaChallenge{std::move(*token), std::move(*url)};
+}
+
 std::string BuildCookieSignInBody(std::string_view galx, std::string_view docsHost,
                                   std::string_view email, std::string_view password) {
     const std::string home = "https://" + std::string(docsHost) + "/";
@@ -202,12 +223,13 @@ void CookieSignIn(ServiceClient& client) {
     ApplyTransportSecurity(handle);
     curl_easy_setopt(handle, CURLOPT_USERAGENT, kChromeUserAgent);
     client.AttachCookieShare(handle);
-    ResponseBuffer page;
+    ResponseBuffer page(kMaxPageBytes);
     page.CollectBody(handle);
     const std::string docsHost = Hosts().docsHost;
     const std::string homeUrl = "https://" + docsHost;
     curl_easy_setopt(handle, CURLOPT_URL, homeUrl.c_str());
     if (curl_easy_perform(handle) != CURLE_OK) {
+        page.ThrowIfOverflowed();
         throw std::runtime_error("Failed to access google docs service.");
     }
 
@@ -219,7 +241,7 @@ void CookieSignIn(ServiceClient& client) {
     const std::string body = BuildCookieSignInBody(*galx, docsHost, credentials.email.value_or(""),
                                                    credentials.password.value_or(""));
 
-    ResponseBuffer answer;
+    ResponseBuffer answer(kMaxPageBytes);
     answer.CollectBody(handle);
     const std::string loginUrl = "https://" + Hosts().accountsHost + "/accounts/ServiceLoginAuth";
     curl_easy_setopt(handle, CURLOPT_URL, loginUrl.c_str());
@@ -228,6 +250,7 @@ void CookieSignIn(ServiceClient& client) {
     // Any completed exchange counts: the service answers a good sign-in with
     // redirects and pages whose status says nothing reliable.
     if (curl_easy_perform(handle) != CURLE_OK) {
+        answer.ThrowIfOverflowed();
         throw std::runtime_error("Login failed to get the cookies.");
     }
 }
@@ -240,11 +263,13 @@ std::string FetchCaptchaImage(std::optional<std::string_view> url) {
     const std::string target(*url);
     curl_easy_setopt(handle, CURLOPT_URL, target.c_str());
     curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
-    ResponseBuffer picture;
+    ResponseBuffer picture(kMaxPictureBytes);
     picture.CollectBody(handle);
     // The result is deliberately ignored: the dialog shows whatever arrived,
-    // an empty picture included, and the user can ask for another.
+    // an empty picture included, and the user can ask for another. A picture
+    // past the limit is refused rather than shown cut.
     curl_easy_perform(handle);
+    picture.ThrowIfOverflowed();
 
     namespace fs = std::filesystem;
     std::error_code ec;

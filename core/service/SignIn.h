@@ -50,6 +50,15 @@ std::string InterpretClientLoginResponse(long status, const std::string& body);
 std::optional<std::string> FindCookieValue(const std::vector<std::string>& cookieLines,
                                            std::string_view name);
 
+// The CAPTCHA request carried in a ClientLogin error body.
+struct CaptchaChallenge {
+    std::string token;
+    std::string picturePath;
+};
+// The values after "CaptchaToken=" and "CaptchaUrl=" (each to its line end,
+// a CR of CRLF dropped); nothing when either is missing.
+std::optional<CaptchaChallenge> ParseCaptchaChallenge(std::string_view body);
+
 // The web sign-in form body.
 std::string BuildCookieSignInBody(std::string_view galx, std::string_view docsHost,
                                   std::string_view email, std::string_view password);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <tinyxml2.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <memory>
@@ -103,13 +104,17 @@ long ResponseCode(CURL* handle) {
 }
 
 // Opens the file to upload; a folder or other non-file is refused like a file
-// that cannot be opened.
+// that cannot be opened. The open does not block: a FIFO without a writer
+// would otherwise hold the upload worker for good.
 UniqueFd OpenForUpload(const std::string& path, std::uint64_t* size) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         throw std::runtime_error("open file failed!");
     }
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw std::runtime_error("open file failed!");
     if (size) *size = static_cast<std::uint64_t>(info.st_size);
     return fd;
 }
@@ -219,6 +224,22 @@ std::string BuildUploadSessionRequest(std::string_view fileName, std::uint64_t s
     return json;
 }
 
+namespace {
+
+// The same clean-up whichever way the URL came: an escaped "&" is restored and
+// the URL ends at the first of the file's own parameters or a double quote
+// (the end of the JSON string), else the session answers 404.
+std::string CleanSessionUrl(std::string url) {
+    ReplaceAll(url, "\\u0026", "&");
+    std::size_t cut = std::string::npos;
+    for (const std::string_view end : {"&file_id", "?file_id", "\""})
+        cut = std::min(cut, url.find(end));
+    if (cut != std::string::npos) url.resize(cut);
+    return url;
+}
+
+}  // namespace
+
 std::optional<std::string> ExtractSessionUrl(std::string_view headers, std::string_view body) {
     if (headers.empty()) return std::nullopt;
     // Only the last response counts: redirects and "100 Continue" come first.
@@ -245,21 +266,12 @@ std::optional<std::string> ExtractSessionUrl(std::string_view headers, std::stri
             value.remove_suffix(1);
         if (!value.empty()) location = std::string(value);
     }
-    if (location) return location;
+    if (location) return CleanSessionUrl(std::move(*location));
 
     constexpr std::string_view kUrlKey = "\"url\":\"https:";
     const auto key = body.find(kUrlKey);
     if (key == std::string_view::npos) return std::nullopt;
-    std::string url(body.substr(key + kUrlKey.size() - 6));
-    ReplaceAll(url, "\\u0026", "&");
-    for (const std::string_view end : {"&file_id", "?file_id", "\""}) {
-        const auto cut = url.find(end);
-        if (cut != std::string::npos) {
-            url.resize(cut);
-            break;
-        }
-    }
-    return url;
+    return CleanSessionUrl(std::string(body.substr(key + kUrlKey.size() - 6)));
 }
 
 std::optional<std::string> ExtractUploadedEntryId(std::string_view body) {
@@ -318,7 +330,10 @@ void UploadConverted(ServiceClient& client, const std::string& path, const std::
     response.CollectBody(handle);
     curl_easy_setopt(handle, CURLOPT_URL, uploadUrl.c_str());
 
-    if (curl_easy_perform(handle) != CURLE_OK) throw std::runtime_error("Failed to upload file");
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        response.ThrowIfOverflowed();
+        throw std::runtime_error("Failed to upload file");
+    }
     file.Close();
     if (ResponseCode(handle) != 201) {
         throw GDocsUnsupportTypeException(ParseErrorBody(response.Text()));
@@ -356,12 +371,14 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
     const std::string request = BuildUploadSessionRequest(fileName, size, folderId);
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.size()));
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, request.c_str());
-    ResponseBuffer sessionHeaders;
+    ResponseBuffer sessionHeaders(kMaxHeaderBytes);
     sessionHeaders.CollectHeaders(handle);
-    ResponseBuffer sessionBody;
+    ResponseBuffer sessionBody(kMaxPageBytes);
     sessionBody.CollectBody(handle);
     // The outcome shows in what came back; a failed exchange leaves no headers.
     curl_easy_perform(handle);
+    sessionHeaders.ThrowIfOverflowed();
+    sessionBody.ThrowIfOverflowed();
     const std::optional<std::string> target =
         ExtractSessionUrl(sessionHeaders.Text(), sessionBody.Text());
     if (!target) throw std::runtime_error(kNoSessionMessage);
@@ -386,7 +403,10 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
     curl_easy_setopt(handle, CURLOPT_URL, target->c_str());
     const CURLcode sent = curl_easy_perform(handle);
     file.Close();
-    if (sent != CURLE_OK) throw std::runtime_error("File upload  failed.");
+    if (sent != CURLE_OK) {
+        uploadBody.ThrowIfOverflowed();
+        throw std::runtime_error("File upload  failed.");
+    }
     if (ResponseCode(handle) != 200) throw std::runtime_error(uploadBody.Text());
     if (uploadBody.Empty()) {
         throw UploadedFileGetInfoException("Getting uploaded file informaiton failed.");

@@ -30,20 +30,25 @@ constexpr char kEmptyLayout[] =
     "</configure>\n";
 
 // Writes the whole text next to the target and renames it over, so a crash
-// never leaves a half-written settings file.
+// never leaves a half-written settings file. The temporary file has a name of
+// its own: two programs saving at once (the window and the command line) must
+// not write into the same one.
 bool WriteFileAtomically(const fs::path& path, std::string_view text) {
     std::error_code ec;
     fs::create_directories(path.parent_path(), ec);
-    const fs::path tmp = path.string() + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    std::string pattern = path.string() + ".XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
     if (fd < 0) return false;
+    const fs::path tmp = pattern;
     bool ok = true;
     std::size_t done = 0;
     while (ok && done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
@@ -61,7 +66,9 @@ fs::path ConfigFile::DefaultPath() {
     } else if (const char* home = std::getenv("HOME"); home && *home) {
         base = fs::path(home) / ".config";
     } else {
-        base = fs::temp_directory_path();
+        // A shared folder such as /tmp would let another local user plant
+        // hosts, "verifypeer" or a CA for us.
+        throw std::runtime_error(kNoPrivateFolderMessage);
     }
     return base / "Tallowdesk" / "Config.xml";
 }
@@ -110,8 +117,7 @@ bool ConfigFile::Save() {
     tinyxml2::XMLPrinter printer;
     m_doc->Print(&printer);
     // CStrSize counts the terminating zero.
-    return WriteFileAtomically(m_path,
-                               std::string_view(printer.CStr(), printer.CStrSize() - 1));
+    return WriteFileAtomically(m_path, std::string_view(printer.CStr(), printer.CStrSize() - 1));
 }
 
 std::optional<std::string> ConfigFile::GetSavedEmail() const {
@@ -143,9 +149,13 @@ void ConfigFile::ClearUser() {
     Save();
 }
 
-bool ConfigFile::GetFileAutoConvert() const { return Text({"fileautoconvert"}) == "true"; }
+bool ConfigFile::GetFileAutoConvert() const {
+    return Text({"fileautoconvert"}) == "true";
+}
 
-bool ConfigFile::GetAutoUpdateCheck() const { return Text({"autoupdatecheck"}) != "false"; }
+bool ConfigFile::GetAutoUpdateCheck() const {
+    return Text({"autoupdatecheck"}) != "false";
+}
 
 void ConfigFile::SetFileAutoConvert(bool on) {
     if (XMLElement* e = Element({"fileautoconvert"})) {

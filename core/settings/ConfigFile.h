@@ -15,6 +15,10 @@ class XMLElement;
 
 namespace tallowdesk {
 
+inline constexpr const char* kNoPrivateFolderMessage =
+    "Neither HOME nor XDG_CONFIG_HOME is set, so there is no private folder for the settings. "
+    "Set HOME and start again.";
+
 // The user's settings file, Config.xml: the remembered account (password
 // encrypted), the upload conversion and update check switches, and optional
 // host overrides. Short-lived: load, ask or change, destroy. Every change is
@@ -32,6 +36,7 @@ public:
     ConfigFile& operator=(const ConfigFile&) = delete;
 
     // $XDG_CONFIG_HOME/Tallowdesk/Config.xml, default ~/.config/Tallowdesk/Config.xml.
+    // Throws std::runtime_error kNoPrivateFolderMessage when neither is set.
     static std::filesystem::path DefaultPath();
     const std::filesystem::path& Path() const { return m_path; }
     bool Loaded() const { return m_doc != nullptr; }

@@ -20,7 +20,7 @@ std::string DefaultServerDataDir() {
     } else if (const char* home = std::getenv("HOME"); home && *home) {
         base = fs::path(home) / ".local" / "share";
     } else {
-        base = fs::temp_directory_path();
+        return {};  // no private folder: no shared one either (see ServiceHosts.h)
     }
     return (base / "Tallowdesk" / "server").string();
 }
@@ -34,13 +34,18 @@ ServiceHosts ServiceHosts::Defaults() {
     h.updateHost = local;
     h.homeHost = local;
     h.groupsMailDomain = "groups.localhost";
-    h.caFile = DefaultServerDataDir() + "/cert.pem";
+    const std::string data = DefaultServerDataDir();
+    h.caFile = data.empty() ? std::string() : data + "/cert.pem";
     h.verifyPeer = true;
     return h;
 }
 
-const ServiceHosts& Hosts() { return Current(); }
+const ServiceHosts& Hosts() {
+    return Current();
+}
 
-void SetServiceHosts(ServiceHosts hosts) { Current() = std::move(hosts); }
+void SetServiceHosts(ServiceHosts hosts) {
+    Current() = std::move(hosts);
+}
 
 }  // namespace tallowdesk

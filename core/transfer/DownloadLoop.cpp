@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -57,7 +58,15 @@ private:
 
     void Folder(const std::string& contentsUrl, const std::string& title,
                 const std::filesystem::path& folder) {
-        const std::filesystem::path local = JoinLocalPath(folder, SafeFileName(title));
+        // Another account can put a folder inside one of its own subfolders:
+        // each folder is walked once per download, else the walk never ends.
+        if (!contentsUrl.empty() && !m_visited.insert(contentsUrl).second) {
+            m_sink.AddTransferDetail(title + "  Skipped:    folder already downloaded.");
+            if (m_total > 0) --m_total;
+            return;
+        }
+        const std::filesystem::path local =
+            JoinLocalPath(folder, FitLocalName(SafeFileName(title)));
         std::error_code ec;
         const bool created = std::filesystem::create_directory(local, ec);
         // create_directory reports an existing directory as "not created"
@@ -70,8 +79,13 @@ private:
             m_sink.AddTransferDetail("Folder creation failed.");
             return;
         }
-        // Any other failure goes unreported here: each download below then
-        // fails with its own line.
+        // Any other local failure (a path grown too long, no room, no
+        // permission) would fail everything below too: one line, no descent.
+        if (ec) {
+            m_sink.AddTransferDetail(title +
+                                     "  Failed!:    Folder creation failed: " + ec.message());
+            return;
+        }
         if (m_total > 0) --m_total;  // the folder was counted as one item
 
         std::string url = contentsUrl;
@@ -102,6 +116,7 @@ private:
     TransferProgressSink& m_sink;
     std::uint64_t m_current = 0;
     std::uint64_t m_total;
+    std::set<std::string> m_visited;  // contents URLs of the folders walked so far
 };
 
 }  // namespace

@@ -13,6 +13,27 @@ std::string SafeFileName(std::string_view title) {
     return name;
 }
 
+namespace {
+
+std::size_t CharacterBoundaryAtOrBefore(std::string_view text, std::size_t at) {
+    while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80)
+        --at;
+    return at;
+}
+
+}  // namespace
+
+std::string FitLocalName(std::string name) {
+    if (name.size() <= kMaxLocalNameBytes) return name;
+    constexpr std::size_t kMaxExtensionBytes = 16;
+    std::string extension;
+    if (const std::size_t dot = name.rfind('.');
+        dot != std::string::npos && dot > 0 && name.size() - dot <= kMaxExtensionBytes + 1)
+        extension = name.substr(dot);
+    name.resize(CharacterBoundaryAtOrBefore(name, kMaxLocalNameBytes - extension.size()));
+    return name + extension;
+}
+
 std::filesystem::path JoinLocalPath(const std::filesystem::path& folder, std::string_view name) {
     std::string text = folder.native();
     if (!text.empty() && text.back() != '/') text += '/';
@@ -30,7 +51,8 @@ std::string_view ExtensionForKind(std::string_view kind) {
 
 std::filesystem::path DownloadPath(const std::filesystem::path& folder, std::string_view title,
                                    std::string_view kind) {
-    return JoinLocalPath(folder, SafeFileName(title) + std::string(ExtensionForKind(kind)));
+    return JoinLocalPath(folder,
+                         FitLocalName(SafeFileName(title) + std::string(ExtensionForKind(kind))));
 }
 
 std::filesystem::path ExportPath(const std::filesystem::path& folder, std::string_view title,
@@ -39,7 +61,7 @@ std::filesystem::path ExportPath(const std::filesystem::path& folder, std::strin
     std::string extension(format);
     for (char& c : extension)
         if (c == '/' || c == '\0') c = '_';
-    return JoinLocalPath(folder, SafeFileName(title) + "." + extension);
+    return JoinLocalPath(folder, FitLocalName(SafeFileName(title) + "." + extension));
 }
 
 std::string UploadFolderName(const std::filesystem::path& localPath) {
@@ -49,9 +71,7 @@ std::string UploadFolderName(const std::filesystem::path& localPath) {
     std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
     if (name.size() <= kMaxUploadFolderNameBytes) return name;
     // Back off over continuation bytes so no UTF-8 sequence is cut in half.
-    std::size_t cut = kMaxUploadFolderNameBytes;
-    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
-    name.resize(cut);
+    name.resize(CharacterBoundaryAtOrBefore(name, kMaxUploadFolderNameBytes));
     return name;
 }
 

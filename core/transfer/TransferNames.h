@@ -15,6 +15,13 @@ namespace tallowdesk {
 // byte for byte.
 std::string SafeFileName(std::string_view title);
 
+// The longest name a local file system takes (NAME_MAX).
+inline constexpr std::size_t kMaxLocalNameBytes = 255;
+
+// name when it fits kMaxLocalNameBytes; else cut to fit at a UTF-8 character
+// boundary, keeping an extension (the last "." and up to 16 bytes after it).
+std::string FitLocalName(std::string name);
+
 // folder + "/" + name, without doubling a "/" the folder already ends with.
 // An empty folder means the current directory (name alone).
 std::filesystem::path JoinLocalPath(const std::filesystem::path& folder, std::string_view name);
@@ -23,11 +30,13 @@ std::filesystem::path JoinLocalPath(const std::filesystem::path& folder, std::st
 // (a stored file's title normally carries its own extension).
 std::string_view ExtensionForKind(std::string_view kind);
 
-// Where a plain download of an entry goes: folder, safe title, extension by kind.
+// Where a plain download of an entry goes: folder, safe title, extension by
+// kind, shortened by FitLocalName.
 std::filesystem::path DownloadPath(const std::filesystem::path& folder, std::string_view title,
                                    std::string_view kind);
 
-// Where an export goes: folder, safe title, ".", the format (also the extension).
+// Where an export goes: folder, safe title, ".", the format (also the
+// extension), shortened by FitLocalName.
 std::filesystem::path ExportPath(const std::filesystem::path& folder, std::string_view title,
                                  std::string_view format);
 

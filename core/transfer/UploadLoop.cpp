@@ -83,6 +83,14 @@ public:
         const std::string shown = path.string();
         m_sink.SetName(shown);
         std::error_code ec;
+        // A FIFO, device or socket is no file to upload (reading a FIFO
+        // could wait for ever); a missing file is reported by the upload.
+        if (const fs::file_status status = fs::status(path, ec);
+            !ec && status.type() != fs::file_type::regular) {
+            m_sink.AddTransferDetail("Warning: " + shown +
+                                     " :  Skipped, neither a regular file nor a folder.");
+            return false;
+        }
         std::uint64_t size = fs::file_size(path, ec);
         if (ec) size = 0;  // the upload itself reports the unreadable file
         if (size > kOneGiB) {

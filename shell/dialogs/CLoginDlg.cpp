@@ -35,6 +35,8 @@ bool HostsAreLocal() {
 
 CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
     : QDialog(parent), m_deps(std::move(deps)) {
+    // The account is remembered in the same settings file it is read from.
+    if (m_deps.services.configPath.empty()) m_deps.services.configPath = m_deps.configPath;
     setObjectName(QStringLiteral("loginDialog"));
     setWindowTitle(QStringLiteral("Tallowdesk"));
     setWindowIcon(AppIcon());

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "Cli.h"
 #include "IntegrationFixture.h"
+#include "Store.h"
 #include "settings/ConfigFile.h"
 
 namespace tallowdesk::test {
@@ -23,8 +24,9 @@ protected:
         std::ofstream(config / "Tallowdesk" / "Config.xml")
             << "<configure><user><email/><password/></user>"
                "<fileautoconvert>false</fileautoconvert><autoupdatecheck>true</autoupdatecheck>"
-               "<docshost>" << Host() << "</docshost><accountshost>" << Host()
-            << "</accountshost><cafile>" << m_server->CertPath() << "</cafile></configure>";
+               "<docshost>"
+            << Host() << "</docshost><accountshost>" << Host() << "</accountshost><cafile>"
+            << m_server->CertPath() << "</cafile></configure>";
         ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     }
     void TearDown() override {
@@ -87,6 +89,35 @@ TEST_F(CliIntegration, RememberedAccountDrivesEveryCommand) {
     EXPECT_EQ(Run({"logout"}), 0);
     EXPECT_FALSE(ConfigFile().GetSavedEmail());
     EXPECT_EQ(Run({"ls"}), 1);
+}
+
+// Regression: titles went raw to the terminal in `ls`, the progress line and
+// the failure lines, so escape sequences in a title could recolour the
+// terminal, set its title or overwrite "evil.txt" with "innocent.txt".
+TEST_F(CliIntegration, TitlesAreShownWithTheirControlCharactersVisible) {
+    ASSERT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str();
+    // Back to the first column, clear the line, write another name; set the
+    // window title. (A CR would arrive as a line feed: XML normalises it.)
+    const std::string title = "evil.txt\x1b[1G\x1b[2Kinnocent.txt\x1b]0;owned\x07";
+    const std::string shown = "evil.txt\\u001b[1G\\u001b[2Kinnocent.txt\\u001b]0;owned\\u0007";
+    server::NewEntry entry;
+    entry.kind = "file";
+    entry.title = title;
+    entry.mime = "text/plain";
+    entry.content = "x";
+    m_server->GetStore().Create(kEmail, entry);
+
+    ASSERT_EQ(Run({"ls"}), 0) << m_err.str();
+    EXPECT_NE(m_out.str().find(shown), std::string::npos) << m_out.str();
+    EXPECT_EQ(m_out.str().find_first_of("\r\x1b\x07"), std::string::npos);
+
+    // A folder of that name is in the way: the download fails with a line.
+    const fs::path dest = m_dir / "dest";
+    fs::create_directories(dest / title);
+    EXPECT_EQ(Run({"get", title, "--to", dest.string()}), 1);
+    EXPECT_NE(m_err.str().find("[1/1] " + shown), std::string::npos) << m_err.str();
+    EXPECT_NE(m_err.str().find(shown + "  Failed!:"), std::string::npos) << m_err.str();
+    EXPECT_EQ(m_err.str().find_first_of("\r\x1b\x07"), std::string::npos);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "Headers.h"
 #include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
 
@@ -12,17 +13,8 @@ namespace tallowdesk::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-bool SameName(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                      [](char x, char y) { return std::tolower(x) == std::tolower(y); });
-}
-}  // namespace
-
 std::string LoggedRequest::Header(const std::string& name) const {
-    for (const auto& [n, v] : headers)
-        if (SameName(n, name)) return v;
-    return {};
+    return HeaderValue(headers, name);
 }
 
 bool LoggedRequest::HasHeaderLine(const std::string& name, const std::string& value) const {
@@ -64,7 +56,9 @@ void IntegrationTest::TearDown() {
     fs::remove_all(m_dir);
 }
 
-std::string IntegrationTest::Host() const { return "localhost:" + std::to_string(m_port); }
+std::string IntegrationTest::Host() const {
+    return "localhost:" + std::to_string(m_port);
+}
 
 std::vector<LoggedRequest> IntegrationTest::Requests() const {
     std::vector<LoggedRequest> out;
@@ -81,8 +75,8 @@ std::vector<LoggedRequest> IntegrationTest::Requests() const {
 
 std::vector<LoggedRequest> IntegrationTest::NewRequests() {
     auto all = Requests();
-    std::vector<LoggedRequest> fresh(all.begin() + static_cast<std::ptrdiff_t>(std::min(m_seen, all.size())),
-                                     all.end());
+    std::vector<LoggedRequest> fresh(
+        all.begin() + static_cast<std::ptrdiff_t>(std::min(m_seen, all.size())), all.end());
     m_seen = all.size();
     return fresh;
 }

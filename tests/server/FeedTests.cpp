@@ -1,6 +1,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -265,6 +266,8 @@ std::string SendRaw(unsigned short port, const std::string& bytes) {
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     std::string answer;
+    const timeval deadline{10, 0};  // a server that never answers fails the test
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
         write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size())) {
         shutdown(fd, SHUT_WR);

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <random>
 
+#include "Headers.h"
+
 namespace tallowdesk::server::test {
 
 namespace fs = std::filesystem;
@@ -25,17 +27,6 @@ TempDir::~TempDir() {
 }
 
 namespace {
-
-bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::size_t CollectBody(char* data, std::size_t size, std::size_t count, void* out) {
     static_cast<std::string*>(out)->append(data, size * count);
@@ -63,18 +54,11 @@ struct SlistFree {
 }  // namespace
 
 std::string Reply::Header(const std::string& name) const {
-    for (const auto& [key, value] : headers) {
-        if (SameName(key, name)) return value;
-    }
-    return {};
+    return tallowdesk::test::HeaderValue(headers, name);
 }
 
 std::vector<std::string> Reply::Headers(const std::string& name) const {
-    std::vector<std::string> values;
-    for (const auto& [key, value] : headers) {
-        if (SameName(key, name)) values.push_back(value);
-    }
-    return values;
+    return tallowdesk::test::HeaderValues(headers, name);
 }
 
 Client::Client(std::string caFile) : m_curl(curl_easy_init()), m_caFile(std::move(caFile)) {
@@ -109,6 +93,7 @@ Reply Client::Send(const std::string& method, const std::string& url,
     curl_easy_setopt(m_curl, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(m_curl, CURLOPT_HEADERDATA, &reply.headers);
     curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT, 60L);  // a hung server fails the test
     if (method == "UPLOAD") {
         curl_easy_setopt(m_curl, CURLOPT_CUSTOMREQUEST, nullptr);
     } else if (method == "GET") {

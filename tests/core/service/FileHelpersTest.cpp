@@ -1,11 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
-
-#include "Failure.h"
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
+#include "Failure.h"
 #include "service/FileHelpers.h"
 #include "service/ResponseBuffer.h"
 #include "service/TransportSecurity.h"
@@ -72,6 +75,22 @@ TEST_F(FileSystemHelpers, SizeOfFilesOnly) {
     EXPECT_EQ(FileSizeOf((m_dir / "empty").string()), 0u);
     EXPECT_EQ(Failure([&] { FileSizeOf((m_dir / "missing").string()); }), "create file failed. ");
     EXPECT_EQ(Failure([&] { FileSizeOf(m_dir.string()); }), "create file failed. ");
+}
+
+// Regression: opening a FIFO without a writer blocked the upload worker.
+TEST_F(FileSystemHelpers, AFifoIsRefusedWithoutWaitingForAWriter) {
+    const fs::path pipe = m_dir / "pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto size =
+        std::async(std::launch::async, [&] { return Failure([&] { FileSizeOf(pipe.string()); }); });
+    if (size.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Let the blocked open return so the test can end.
+        const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        size.wait();
+        ::close(writer);
+        FAIL() << "FileSizeOf waited for a writer";
+    }
+    EXPECT_EQ(size.get(), "create file failed. ");
 }
 
 TEST_F(FileSystemHelpers, DirectoriesAndTreeRemoval) {

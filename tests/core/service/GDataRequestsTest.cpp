@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "Failure.h"
 #include <tinyxml2.h>
 
 #include <functional>
@@ -104,14 +106,7 @@ TEST(ReadFromMemory, HandsOutBodyInPiecesThenStops) {
     EXPECT_EQ(ReadFromMemory(out, 1, sizeof out, &source), 0u);
 }
 
-std::string Failure(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const std::runtime_error& e) {
-        return e.what();
-    }
-    return "no failure";
-}
+using test::Failure;
 
 TEST(Preconditions, EveryOperationNeedsTheTokenThenValidInput) {
     test::ScopedHosts hosts(test::HostsFor("127.0.0.1:9"));

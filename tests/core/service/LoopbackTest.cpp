@@ -1,8 +1,6 @@
 // Requests against an in-process HTTPS responder: what goes over the wire and
 // how status codes and transport failures come back.
 #include <gtest/gtest.h>
-
-#include "Failure.h"
 #include <tinyxml2.h>
 
 #include <filesystem>
@@ -10,11 +8,13 @@
 #include <sstream>
 #include <thread>
 
+#include "Failure.h"
 #include "ScopedHosts.h"
 #include "ServiceTestData.h"
 #include "TestData.h"
 #include "TlsResponder.h"
 #include "service/GDataRequests.h"
+#include "service/ResponseBuffer.h"
 #include "service/ServiceClient.h"
 #include "service/ServiceExceptions.h"
 #include "service/SignIn.h"
@@ -103,6 +103,44 @@ TEST_F(Loopback, GetFeedSendsHeadersAndParsesOrReportsServiceError) {
     }
     EXPECT_EQ(gdata, (std::vector<std::string>{"GData-Version: 3.0",
                                                "Authorization: GoogleLogin auth=WTOKEN"}));
+}
+
+// Regression: an answer that was not XML read as an empty feed, so a broken
+// or hostile service made a folder look empty and `ls` succeed.
+TEST_F(Loopback, AFeedThatIsNotXmlIsAFailedRequest) {
+    ServiceClient& client = SignedInClient();
+    tinyxml2::XMLDocument doc;
+    for (const char* body : {"<feed><entry></feed>", "", "<html>Sorry</html> trailing <"}) {
+        m_server.Push({200, body, {}});
+        EXPECT_EQ(Failure([&] { GetFeed(client, m_server.Url("/feeds/x"), doc); }),
+                  "Get entry list failed (the answer is not well-formed XML)")
+            << body;
+    }
+    m_server.Push({201, "<entry><title>half", {}});
+    EXPECT_EQ(Failure([&] { CreateFolder(client, "New", std::nullopt, doc); }),
+              "Create Folder Failed. (the answer is not well-formed XML)");
+}
+
+// Regression: answers were collected in memory without a bound.
+TEST_F(Loopback, AnswersPastTheirLimitFailWithTheLimitNamed) {
+    ServiceClient& client = SignedInClient();
+    tinyxml2::XMLDocument doc;
+    m_server.Push({200, "<feed>" + std::string(kMaxFeedBytes, ' ') + "</feed>", {}});
+    EXPECT_EQ(Failure([&] { GetFeed(client, m_server.Url("/feeds/x"), doc); }),
+              "The service's answer is larger than 64 MiB, more than this program accepts; it "
+              "was not read.");
+    m_server.Push({403, "Error=" + std::string(kMaxReplyBytes, 'x'), {}});
+    EXPECT_EQ(Failure([&] { ClientLogin(m_client, "writely"); }),
+              "The service's answer is larger than 1 MiB, more than this program accepts; it "
+              "was not read.");
+    m_server.Push({200, std::string(kMaxPictureBytes + 1, '\xFF'), {}});
+    EXPECT_EQ(Failure([&] { FetchCaptchaImage(m_server.Url("/accounts/Captcha?ctoken=x")); }),
+              "The service's answer is larger than 4 MiB, more than this program accepts; it "
+              "was not read.");
+    // Just below the limit is fine.
+    m_server.Push({200, "<feed>" + std::string(kMaxPageBytes, ' ') + "</feed>", {}});
+    GetFeed(client, m_server.Url("/feeds/x"), doc);
+    EXPECT_NE(doc.FirstChildElement("feed"), nullptr);
 }
 
 TEST_F(Loopback, EntryOperationsSendTheirRequests) {

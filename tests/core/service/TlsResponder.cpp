@@ -9,12 +9,15 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
+
+#include "Headers.h"
 
 namespace tallowdesk::test {
 
@@ -90,15 +93,7 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::string TlsResponder::Request::Header(const std::string& name) const {
-    const std::string wanted = Lower(name);
-    for (const std::string& line : headerLines) {
-        const auto colon = line.find(':');
-        if (colon == std::string::npos || Lower(line.substr(0, colon)) != wanted) continue;
-        auto value = line.substr(colon + 1);
-        while (!value.empty() && value.front() == ' ') value.erase(0, 1);
-        return value;
-    }
-    return {};
+    return HeaderValue(headerLines, name);
 }
 
 TlsResponder::TlsResponder() {
@@ -153,6 +148,10 @@ void TlsResponder::Serve() {
         if (::poll(&waiting, 1, 20) <= 0) continue;
         const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) continue;
+        // A client that stalls must not hold the responder (and the test) for ever.
+        const timeval deadline{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
+        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &deadline, sizeof deadline);
         HandleConnection(fd);
         ::close(fd);
     }

@@ -90,6 +90,27 @@ TEST(ResumableUpload, SessionUrlFromLocationHeader) {
     EXPECT_EQ(ExtractSessionUrl("", "{\"url\":\"https://h/s\"}"), std::nullopt);
 }
 
+// Regression: a Location header skipped the clean-up of the body's URL, so a
+// service answering "...?upload_id=X&file_id=000" got the file's parameters
+// back and answered 404.
+TEST(ResumableUpload, SessionUrlFromLocationIsCleanedLikeTheBodys) {
+    const struct {
+        const char* location;
+        const char* expected;
+    } cases[] = {
+        {"https://h/up?upload_id=X&file_id=000", "https://h/up?upload_id=X"},
+        {"https://h/up?file_id=000&upload_id=X", "https://h/up"},
+        {"https://h/up?upload_id=X\\u0026a=1", "https://h/up?upload_id=X&a=1"},
+        {"https://h/up?upload_id=X\\u0026file_id=1", "https://h/up?upload_id=X"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExtractSessionUrl(
+                      std::string("HTTP/1.1 200 OK\r\nLocation: ") + c.location + "\r\n\r\n", ""),
+                  c.expected)
+            << c.location;
+    }
+}
+
 TEST(ResumableUpload, SessionUrlFromJsonBody) {
     const std::string headers = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n\r\n";
     EXPECT_EQ(
@@ -101,6 +122,12 @@ TEST(ResumableUpload, SessionUrlFromJsonBody) {
               "https://h/up");
     EXPECT_EQ(ExtractSessionUrl(headers, R"({"url":"https://h/up?a=1\u0026b=2","n":1})"),
               "https://h/up?a=1&b=2");
+    // The URL ends at the first of its ends, not at the first kind of end
+    // found anywhere in the rest of the answer.
+    EXPECT_EQ(ExtractSessionUrl(headers, R"({"url":"https://h/up?upload_id=1","x":"a&file_id"})"),
+              "https://h/up?upload_id=1");
+    EXPECT_EQ(ExtractSessionUrl(headers, R"({"url":"https://h/up?file_id=1&file_id=2"})"),
+              "https://h/up");
     EXPECT_EQ(ExtractSessionUrl(headers, R"({"url":"http://h/up"})"), std::nullopt);
     EXPECT_EQ(ExtractSessionUrl(headers, ""), std::nullopt);
 }

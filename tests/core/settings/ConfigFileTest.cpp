@@ -1,13 +1,16 @@
-#include "settings/ConfigFile.h"
-
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
+
 #include "settings/CPasswordEncryption.h"
+#include "settings/ConfigFile.h"
 #include "settings/TextEncoding.h"
 
 namespace tallowdesk {
@@ -61,19 +64,111 @@ TEST_F(ConfigFileTest, MissingFileGetsTheEmptyLayout) {
     EXPECT_NE(Read().find("<password>C75D9CAD89C0</password>"), std::string::npos);
 }
 
+// Sets or unsets an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_old)
+            ::setenv(m_name, m_old->c_str(), 1);
+        else
+            ::unsetenv(m_name);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
 TEST_F(ConfigFileTest, DefaultPathFollowsXdg) {
-    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-    ::setenv("XDG_CONFIG_HOME", m_dir.c_str(), 1);
-    EXPECT_EQ(ConfigFile::DefaultPath(), File());
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::setenv("HOME", m_dir.c_str(), 1);
+    {
+        ScopedEnv xdg("XDG_CONFIG_HOME", m_dir.c_str());
+        EXPECT_EQ(ConfigFile::DefaultPath(), File());
+    }
+    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv home("HOME", m_dir.c_str());
     EXPECT_EQ(ConfigFile::DefaultPath(), m_dir / ".config" / "Tallowdesk" / "Config.xml");
-    ::setenv("HOME", home.c_str(), 1);
+}
+
+// Regression: without HOME and XDG folders the settings and the trusted CA
+// fell back to a shared "/tmp/Tallowdesk", where another local user could
+// plant hosts, "verifypeer" or a CA.
+TEST_F(ConfigFileTest, NoPrivateFolderRefusesInsteadOfUsingTmp) {
+    ScopedEnv xdgConfig("XDG_CONFIG_HOME", nullptr);
+    ScopedEnv xdgData("XDG_DATA_HOME", "");
+    ScopedEnv home("HOME", nullptr);
+    try {
+        ConfigFile::DefaultPath();
+        ADD_FAILURE() << "a settings path without a private folder";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(),
+                     "Neither HOME nor XDG_CONFIG_HOME is set, so there is no private folder for "
+                     "the settings. Set HOME and start again.");
+    }
+    EXPECT_THROW(ConfigFile(), std::runtime_error);
+    EXPECT_EQ(ServiceHosts::Defaults().caFile, "") << "no CA from a shared folder";
+}
+
+// Every test runs with a HOME of its own (tests/support/run-isolated.sh), so
+// the suite cannot touch the settings of the person running it.
+TEST_F(ConfigFileTest, TheTestRunsWithItsOwnHome) {
+    const char* home = std::getenv("HOME");
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    ASSERT_NE(home, nullptr);
+    ASSERT_NE(config, nullptr);
+    const passwd* user = ::getpwuid(::getuid());
+    ASSERT_NE(user, nullptr);
+    EXPECT_NE(fs::path(home), fs::path(user->pw_dir));
+    EXPECT_NE(fs::path(config), fs::path(user->pw_dir) / ".config");
+    EXPECT_TRUE(fs::is_empty(config)) << "a fresh folder per test";
+}
+
+// Regression: every save wrote the same "Config.xml.tmp", so two programs
+// saving at once wrote into each other's file.
+TEST_F(ConfigFileTest, ASaveLeavesAnotherWritersTemporaryFileAlone) {
+    ConfigFile config(File());
+    const fs::path other = File().string() + ".tmp";
+    std::ofstream(other, std::ios::binary) << "another program's half-written save";
+    ASSERT_TRUE(config.SaveUser("a@example.com", "pw"));
+    std::ifstream in(other, std::ios::binary);
+    std::ostringstream kept;
+    kept << in.rdbuf();
+    EXPECT_EQ(kept.str(), "another program's half-written save");
+    EXPECT_EQ(ConfigFile(File()).GetSavedEmail(), "a@example.com");
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(File().parent_path())) ++files;
+    EXPECT_EQ(files, 2u) << "no temporary file of our own is left behind";
+}
+
+TEST_F(ConfigFileTest, SavesAtTheSameTimeEachLeaveAWholeFile) {
+    ConfigFile(File()).SaveUser("start@example.com", "pw");
+    std::atomic<int> failed{0};
+    const auto saver = [&](const std::string& email) {
+        for (int i = 0; i < 50; ++i) {
+            ConfigFile config(File());
+            if (!config.Loaded() || !config.SaveUser(email, "pw")) ++failed;
+        }
+    };
+    std::thread a(saver, "a@example.com"), b(saver, "b@example.com");
+    a.join();
+    b.join();
+    EXPECT_EQ(failed.load(), 0);
+    const std::optional<std::string> last = ConfigFile(File()).GetSavedEmail();
+    EXPECT_TRUE(last == "a@example.com" || last == "b@example.com") << last.value_or("(none)");
 }
 
 TEST_F(ConfigFileTest, SwitchesTakeOnlyTheExactWord) {
-    Write("<configure><fileautoconvert>TRUE</fileautoconvert>"
-          "<autoupdatecheck>no</autoupdatecheck></configure>");
+    Write(
+        "<configure><fileautoconvert>TRUE</fileautoconvert>"
+        "<autoupdatecheck>no</autoupdatecheck></configure>");
     ConfigFile config(File());
     EXPECT_FALSE(config.GetFileAutoConvert());
     EXPECT_TRUE(config.GetAutoUpdateCheck());
@@ -82,8 +177,9 @@ TEST_F(ConfigFileTest, SwitchesTakeOnlyTheExactWord) {
 }
 
 TEST_F(ConfigFileTest, ClearUserKeepsTheElements) {
-    Write("<configure><user><email>a@b</email><password>C75D9CAD89C0</password></user>"
-          "</configure>");
+    Write(
+        "<configure><user><email>a@b</email><password>C75D9CAD89C0</password></user>"
+        "</configure>");
     ConfigFile(File()).ClearUser();
     const std::string text = Read();
     EXPECT_NE(text.find("<email/>"), std::string::npos) << text;
@@ -140,9 +236,10 @@ TEST_F(ConfigFileTest, CorruptPasswordIsAnError) {
 }
 
 TEST_F(ConfigFileTest, HostOverrides) {
-    Write("<configure><docshost>docs.example:8443</docshost><schemashost>s.example</schemashost>"
-          "<cafile>/etc/ca.pem</cafile><verifypeer>false</verifypeer><homehost></homehost>"
-          "</configure>");
+    Write(
+        "<configure><docshost>docs.example:8443</docshost><schemashost>s.example</schemashost>"
+        "<cafile>/etc/ca.pem</cafile><verifypeer>false</verifypeer><homehost></homehost>"
+        "</configure>");
     const ServiceHosts h = ConfigFile(File()).GetServiceHosts();
     const ServiceHosts d = ServiceHosts::Defaults();
     EXPECT_EQ(h.docsHost, "docs.example:8443");

@@ -160,6 +160,53 @@ TEST_F(DownloadTest, ShowsSizeAndBarPerFileWithoutWrappingPastFourGiB) {
                                "marquee off", "range 5368709120"}));
 }
 
+// Regression: a folder planted inside its own subfolder was walked until the
+// path limit, then on without end.
+TEST_F(DownloadTest, AFolderCycleIsWalkedOnceWithADetailLine) {
+    ops.pages = {
+        {"a", "<feed>" + Entry("folder", "B", "b") + "</feed>"},
+        {"b", "<feed>" + Entry("folder", "A", "a") + Entry("file", "f", "dl/f") + "</feed>"}};
+    ops.afterDownload = [this] {
+        if (ops.downloads.size() > 20) transferCancel = true;  // ends the walk if the guard fails
+    };
+    RunDownload({{"a", "A", "folder", 0}}, Tmp(), ops, sink);
+
+    EXPECT_EQ(ops.feedRequests, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(ops.downloads.size(), 1u);
+    EXPECT_TRUE(fs::is_regular_file(Tmp() / "A" / "B" / "f"));
+    EXPECT_FALSE(fs::exists(Tmp() / "A" / "B" / "A"));
+    EXPECT_EQ(sink.details, std::vector<std::string>{"A  Skipped:    folder already downloaded."});
+    EXPECT_EQ(sink.current, 1u);
+    EXPECT_EQ(sink.total, 1u);
+}
+
+// Regression: a folder whose local path grew too long was not reported and the
+// walk went on below it, every child failing after it.
+TEST_F(DownloadTest, ALocalErrorStopsTheDescentWithOneLine) {
+    const std::string title(250, 't');
+    for (int i = 0; i < 40; ++i)  // URLs differ at each level: no cycle to see
+        ops.pages["f" + std::to_string(i)] =
+            "<feed>" + Entry("folder", title, "f" + std::to_string(i + 1)) + "</feed>";
+    RunDownload({{"f0", "top", "folder", 0}}, Tmp(), ops, sink);
+
+    ASSERT_EQ(sink.details.size(), 1u);
+    EXPECT_EQ(sink.details[0], title + "  Failed!:    Folder creation failed: File name too long");
+    EXPECT_LT(ops.feedRequests.size(), 20u) << "a 4 KiB path holds about 16 such levels";
+}
+
+TEST_F(DownloadTest, ATitleTooLongForTheFileSystemIsShortened) {
+    const std::string folder(300, 'F');
+    const std::string file = std::string(300, 'x') + ".txt";
+    ops.pages = {{"long", "<feed>" + Entry("file", file, "dl/x") + "</feed>"}};
+    RunDownload({{"long", folder, "folder", 0}, {"dl/r", std::string(300, 'r'), "document", 1}},
+                Tmp(), ops, sink);
+
+    EXPECT_TRUE(sink.details.empty()) << sink.details.front();
+    EXPECT_TRUE(
+        fs::is_regular_file(Tmp() / std::string(255, 'F') / (std::string(251, 'x') + ".txt")));
+    EXPECT_TRUE(fs::is_regular_file(Tmp() / (std::string(251, 'r') + ".doc")));
+}
+
 using ExportTest = TransferTest;
 
 TEST_F(ExportTest, SavesTitleDotFormatAndReportsAnyFailureInOneLine) {

@@ -23,5 +23,29 @@ TEST(TransferNames, UploadFolderNameIsTheLastComponentCutAtACharacterBoundary) {
     EXPECT_EQ(UploadFolderName("/x/" + std::string(128, 'a')), std::string(128, 'a'));
 }
 
+// Regression: a title longer than the file system takes was downloaded in full
+// and only failed at the final rename.
+TEST(TransferNames, LocalNamesTooLongAreCutKeepingTheExtension) {
+    const std::string e = "\xC3\xA9";  // é, 2 bytes
+    std::string accents;
+    for (int i = 0; i < 200; ++i) accents += e;
+    const struct {
+        std::string name, expected;
+    } cases[] = {
+        {std::string(255, 'a'), std::string(255, 'a')},
+        {std::string(300, 'a') + ".pdf", std::string(251, 'a') + ".pdf"},
+        {"a" + accents + ".txt", "a" + accents.substr(0, 250) + ".txt"},
+        {"a" + accents, "a" + accents.substr(0, 254)},
+        // Not an extension: too long, or the name's leading dot.
+        {std::string(300, 'a') + "." + std::string(40, 'b'), std::string(255, 'a')},
+        {"." + std::string(300, 'a'), "." + std::string(254, 'a')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FitLocalName(c.name), c.expected) << c.name.size();
+    EXPECT_EQ(DownloadPath("/d", std::string(300, 'r'), "document"),
+              "/d/" + std::string(251, 'r') + ".doc");
+    EXPECT_EQ(ExportPath("/d", std::string(300, 'r'), "pdf"),
+              "/d/" + std::string(251, 'r') + ".pdf");
+}
+
 }  // namespace
 }  // namespace tallowdesk

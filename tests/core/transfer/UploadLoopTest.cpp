@@ -204,6 +204,18 @@ TEST_F(UploadTest, LinksToFoldersAndSpecialFilesAreNeitherCountedNorUploaded) {
                                             " :  Skipped, neither a regular file nor a folder."}));
 }
 
+// Regression: a FIFO given as a source went to the upload, whose open waited
+// for a writer for good, and the busy flag refused every later transfer.
+TEST_F(UploadTest, ASpecialFileGivenAsSourceIsRefusedWithALine) {
+    ASSERT_EQ(mkfifo((Tmp() / "pipe").c_str(), 0600), 0);
+    Run({{Tmp() / "pipe", false}, {Tmp() / "single.txt", false}}, target);
+    EXPECT_EQ(UploadedNames(), std::vector<std::string>{"single.txt"});
+    EXPECT_EQ(sink.details, std::vector<std::string>{"Warning: " + (Tmp() / "pipe").string() +
+                                                     " :  Skipped, neither a regular file nor a "
+                                                     "folder."});
+    EXPECT_FALSE(transferBusy);
+}
+
 TEST_F(UploadTest, CountingShowsTheRunningTotalAfterEachSource) {
     EXPECT_EQ(CountUploadFiles({{Tmp() / "top", true},
                                 {Tmp() / "single.txt", false},
