@@ -104,11 +104,15 @@ list(APPEND _compressed ${_gen}/changelog.Debian.gz)
 add_custom_target(tallowdesk_packaging_files ALL DEPENDS ${_compressed})
 
 # --- Install rules ----------------------------------------------------------
+set(_programs "")
 foreach(_program tallowdesk tallowdesk-cli tallowdesk-server tallowdesk-updater)
   if(TARGET ${_program})
     install(TARGETS ${_program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    string(APPEND _programs "${_program}\n")
   endif()
 endforeach()
+# The programs this build installs, for scripts/package-check.sh.
+file(WRITE ${_gen}/programs.txt "${_programs}")
 
 install(FILES ${_res}/desktop/${TALLOWDESK_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -131,6 +135,8 @@ install(CODE "
 install(FILES ${_gen}/unit/tallowdesk-server.service DESTINATION lib/systemd/user)
 install(FILES ${_res}/debian/copyright ${_gen}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TALLOWDESK_PACKAGE_NAME})
+install(FILES ${_res}/debian/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${TALLOWDESK_PACKAGE_NAME})
 
 # --- Debian package -----------------------------------------------------------
 set(CPACK_GENERATOR DEB)
