@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2015  # "ok" only prints, so "check && ok || fail" cannot run both
 # CI step for the installed program and the Debian package:
 #   1. `cmake --install` into a staging folder (prefix /usr);
 #   2. checks of the installed tree: the programs, the desktop file
