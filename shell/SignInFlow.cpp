@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "RememberedPassword.h"
 #include "Worker.h"
 #include "service/ServiceExceptions.h"
 #include "service/SignIn.h"
@@ -130,10 +131,16 @@ SignInServices DefaultSignInServices() {
     s.cookieSignIn = [](ServiceClient& client) { CookieSignIn(client); };
     s.rememberUser = [](const SignInInput& input) {
         ConfigFile config;
-        if (input.remember)
-            config.SaveUser(input.email, input.password);
-        else
-            config.ClearUser();
+        const PasswordKeyring keyring;
+        if (!input.remember) return ForgetUser(config, keyring);
+        // Config.xml or the keyring, as the user chose; a keyring that
+        // refuses is said, not passed over.
+        const PasswordMove saved = RememberUser(config, keyring, input.email, input.password);
+        if (!saved.ok) {
+            notifier::Post([text = QString::fromStdString(saved.message)] {
+                QMessageBox::warning(nullptr, QStringLiteral("Tallowdesk"), text);
+            });
+        }
     };
     s.warnCookieFailure = [] {
         // Posted to the application: the dialog may be gone by now.
