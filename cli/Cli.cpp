@@ -7,6 +7,7 @@
 #include <iomanip>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "CliCommon.h"
@@ -77,9 +78,34 @@ void SignInService(ServiceClient& client, const char* service, CliIo& io) {
 std::unique_ptr<ServiceClient> SignIn(const std::string& email, const std::string& password,
                                       CliIo& io) {
     auto client = std::make_unique<ServiceClient>(email, password);
-    SignInService(*client, "writely", io);
-    SignInService(*client, "wise", io);
+    try {
+        SignInService(*client, "writely", io);
+        SignInService(*client, "wise", io);
+    } catch (const std::runtime_error& e) {
+        throw SignInFailed(e.what());
+    }
     return client;
+}
+
+// The usage lines of one command, from the usage text.
+std::string CommandHelp(const std::string& command) {
+    std::istringstream lines(Usage());
+    std::string line, help;
+    bool inEntry = false;
+    while (std::getline(lines, line)) {
+        const auto start = line.find_first_not_of(' ');
+        if (start == 2) {
+            const std::string entry = line.substr(2);
+            inEntry = entry.rfind(command + " ", 0) == 0 || entry == command ||
+                      entry.find("| " + command + " ") != std::string::npos;
+            if (inEntry) help += "Usage: tallowdesk-cli " + entry + "\n";
+        } else if (inEntry && start != std::string::npos && start > 2) {
+            help += line + "\n";
+        } else {
+            inEntry = false;
+        }
+    }
+    return help;
 }
 
 
@@ -294,7 +320,7 @@ std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io, bool withCookies) {
     const auto email = config.GetSavedEmail();
     const auto password = email ? config.GetSavedPassword() : std::nullopt;
     if (!email || !password)
-        throw std::runtime_error(
+        throw SignInFailed(
             "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
     auto client = SignIn(*email, *password, io);
     if (withCookies) CookieSignIn(*client);
@@ -322,14 +348,33 @@ std::string Usage() {
            "                             share with people, groups, domains or \"anyone\"\n"
            "  unshare PATH ADDRESS       remove a sharing rule\n"
            "  quota                      show the storage in use\n"
+           "  --version                  show the version\n"
+           "  COMMAND --help             show the usage of one command\n"
            "PATH is a path of titles from the root folder or a resource id (kind:id).\n"
-           "Every command but login and logout signs in with the remembered account.\n";
+           "Every command but login and logout signs in with the remembered account.\n"
+           "Exit status: 0 done, 1 failed (or some items failed), 2 wrong command line,\n"
+           "3 signing in failed.\n";
 }
 
 int RunCli(const std::vector<std::string>& args, CliIo& io) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? io.err : io.out) << Usage();
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "--version") {
+        io.out << "tallowdesk-cli " << TALLOWDESK_VERSION << "\n";
+        return 0;
+    }
+    // "COMMAND --help" answers before any setting is read or request made.
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] != "--help" && args[i] != "-h") continue;
+        const std::string help = CommandHelp(args[0]);
+        if (help.empty()) {
+            io.err << "tallowdesk-cli: unknown command " << args[0] << "\n" << Usage();
+            return 2;
+        }
+        io.out << help;
+        return 0;
     }
     try {
         ConfigFile config;
@@ -339,6 +384,9 @@ int RunCli(const std::vector<std::string>& args, CliIo& io) {
     } catch (const UsageError& e) {
         io.err << "tallowdesk-cli: " << e.what() << "\n" << Usage();
         return 2;
+    } catch (const SignInFailed& e) {
+        io.err << "Error: " << e.what() << "\n";
+        return 3;
     } catch (const std::exception& e) {
         io.err << "Error: " << e.what() << "\n";
         return 1;

@@ -140,7 +140,11 @@ echo "== screenshots"
 shots_dir=$build/e2e-screenshots
 site=$build/screenshots-site
 mapfile -t shots < <(grep -o 'e2e-[a-z]*\.png' "$metainfo" | sort -u)
-if ls "$shots_dir"/e2e-*.png >/dev/null 2>&1; then
+present=0
+for shot in "${shots[@]}"; do
+  [ -f "$shots_dir/$shot" ] && present=$((present + 1))
+done
+if [ "$present" -gt 0 ]; then
   rm -rf "$site"
   mkdir -p "$site"
   for shot in "${shots[@]}"; do

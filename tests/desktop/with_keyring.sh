@@ -32,6 +32,7 @@ if [ "$no_service" = 1 ]; then
   export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-bus
   exec timeout 120 "$@"
 fi
+# shellcheck disable=SC2016  # expanded by the inner shell
 timeout 120 dbus-run-session -- sh -c '
   printf "%s" "$TALLOWDESK_TEST_KEYRING_PASSWORD" |
     gnome-keyring-daemon --unlock --components=secrets >/dev/null || exit 1
