@@ -30,6 +30,8 @@ protected:
             << m_server->CertPath() << "</cafile></configure>";
         ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
         ::setenv("HOME", m_dir.c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", (m_dir / "cache").c_str(), 1);
     }
     void TearDown() override {
         ::unsetenv("XDG_CONFIG_HOME");
