@@ -12,6 +12,7 @@
 
 #include "CliCommon.h"
 #include "EntryResolver.h"
+#include "RememberedPassword.h"
 #include "model/FeedCatalogue.h"
 #include "model/ListingWorker.h"
 #include "service/GDataRequests.h"
@@ -210,13 +211,14 @@ int Login(const Args& a, CliIo& io) {
     if (!password) throw std::runtime_error("No password was given.");
     SignIn(email, *password, io);
     ConfigFile config;
+    const PasswordKeyring keyring;
     if (a.Has("--remember")) {
-        if (!config.SaveUser(email, *password))
-            throw std::runtime_error("The account could not be stored in " +
-                                     config.Path().string() + ".");
+        // In Config.xml or in the keyring, as the window's option says.
+        const PasswordMove saved = RememberUser(config, keyring, email, *password);
+        if (!saved.ok) throw std::runtime_error(saved.message);
         io.out << "Signed in as " << email << "; the account is remembered.\n";
     } else {
-        config.ClearUser();
+        ForgetUser(config, keyring);
         io.out << "Signed in as " << email << ".\n";
     }
     return 0;
@@ -226,7 +228,8 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
     if (command == "login") return Login(a, io);
     if (command == "logout") {
         Expect(a, 0, 0, {});
-        ConfigFile().ClearUser();
+        ConfigFile config;
+        ForgetUser(config, PasswordKeyring());
         io.out << "The remembered account is forgotten.\n";
         return 0;
     }
@@ -317,12 +320,12 @@ void Expect(const Args& a, std::size_t min, std::size_t max,
 
 std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io, bool withCookies) {
     ConfigFile config;
-    const auto email = config.GetSavedEmail();
-    const auto password = email ? config.GetSavedPassword() : std::nullopt;
-    if (!email || !password)
+    const RememberedUser user = ReadRememberedUser(config, PasswordKeyring());
+    if (!user.message.empty()) throw SignInFailed(user.message);
+    if (!user.email || !user.password)
         throw SignInFailed(
             "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
-    auto client = SignIn(*email, *password, io);
+    auto client = SignIn(*user.email, *user.password, io);
     if (withCookies) CookieSignIn(*client);
     return client;
 }

@@ -11,9 +11,8 @@
 #include "settings/ConfigFile.h"
 
 using tallowdesk::ConfigFile;
-using tallowdesk::shell::PasswordKeyring;
+using tallowdesk::PasswordKeyring;
 using Status = PasswordKeyring::Status;
-namespace shell = tallowdesk::shell;
 
 Q_DECLARE_METATYPE(Status)
 
@@ -95,7 +94,7 @@ private slots:
         ConfigFile config(FreshConfig(true));
         QVERIFY(!config.GetPasswordInKeyring());
 
-        auto moved = shell::SetPasswordInKeyring(config, m_keyring, true);
+        auto moved = tallowdesk::SetPasswordInKeyring(config, m_keyring, true);
         QVERIFY2(moved.ok, moved.message.c_str());
         ConfigFile on(config.Path());
         QVERIFY(on.GetPasswordInKeyring());
@@ -104,37 +103,37 @@ private slots:
         QVERIFY(FileText(on).contains("<password/>") ||
                 FileText(on).contains("<password></password>"));
         QCOMPARE(m_keyring.Read(kEmail).password, kPassword);
-        const auto remembered = shell::ReadRememberedUser(on, m_keyring);
+        const auto remembered = tallowdesk::ReadRememberedUser(on, m_keyring);
         QCOMPARE(remembered.password, std::optional<std::string>(kPassword));
 
-        moved = shell::SetPasswordInKeyring(on, m_keyring, false);
+        moved = tallowdesk::SetPasswordInKeyring(on, m_keyring, false);
         QVERIFY2(moved.ok, moved.message.c_str());
         ConfigFile off(config.Path());
         QVERIFY(!off.GetPasswordInKeyring());
         QCOMPARE(off.GetSavedPassword(), std::optional<std::string>(kPassword));
         QCOMPARE(m_keyring.Read(kEmail).status, Status::NotFound);
-        QCOMPARE(shell::ReadRememberedUser(off, m_keyring).password,
+        QCOMPARE(tallowdesk::ReadRememberedUser(off, m_keyring).password,
                  std::optional<std::string>(kPassword));
     }
 
     void switchWithoutAccountOnlyFlipsTheOption() {
         ConfigFile config(FreshConfig(false));
-        QVERIFY(shell::SetPasswordInKeyring(config, m_keyring, true).ok);
+        QVERIFY(tallowdesk::SetPasswordInKeyring(config, m_keyring, true).ok);
         QVERIFY(ConfigFile(config.Path()).GetPasswordInKeyring());
-        QVERIFY(shell::SetPasswordInKeyring(config, m_keyring, false).ok);
+        QVERIFY(tallowdesk::SetPasswordInKeyring(config, m_keyring, false).ok);
         QVERIFY(!ConfigFile(config.Path()).GetPasswordInKeyring());
     }
 
     void rememberAndForgetWithTheOption() {
         ConfigFile config(FreshConfig(false));
         QVERIFY(config.SetPasswordInKeyring(true));
-        const auto saved = shell::RememberUser(config, m_keyring, kEmail, kPassword);
+        const auto saved = tallowdesk::RememberUser(config, m_keyring, kEmail, kPassword);
         QVERIFY2(saved.ok, saved.message.c_str());
         QCOMPARE(ConfigFile(config.Path()).GetSavedEmail(), std::optional<std::string>(kEmail));
         QCOMPARE(ConfigFile(config.Path()).GetSavedPassword(), std::optional<std::string>());
         QCOMPARE(m_keyring.Read(kEmail).password, kPassword);
 
-        shell::ForgetUser(config, m_keyring);
+        tallowdesk::ForgetUser(config, m_keyring);
         QCOMPARE(ConfigFile(config.Path()).GetSavedEmail(), std::optional<std::string>());
         QCOMPARE(m_keyring.Read(kEmail).status, Status::NotFound);
     }
@@ -145,17 +144,17 @@ private slots:
     // without a prompt.
     void lockedKeyring() {
         ConfigFile config(FreshConfig(true));
-        QVERIFY(shell::SetPasswordInKeyring(config, m_keyring, true).ok);
+        QVERIFY(tallowdesk::SetPasswordInKeyring(config, m_keyring, true).ok);
         QVERIFY(LockLoginKeyring());
 
         QCOMPARE(m_keyring.Read(kEmail).status, Status::Locked);
-        const auto remembered = shell::ReadRememberedUser(config, m_keyring);
+        const auto remembered = tallowdesk::ReadRememberedUser(config, m_keyring);
         QCOMPARE(remembered.email, std::optional<std::string>(kEmail));
         QCOMPARE(remembered.password, std::optional<std::string>());
         QVERIFY2(remembered.message.find("locked") != std::string::npos,
                  remembered.message.c_str());
 
-        const auto off = shell::SetPasswordInKeyring(config, m_keyring, false);
+        const auto off = tallowdesk::SetPasswordInKeyring(config, m_keyring, false);
         QVERIFY(!off.ok);
         QVERIFY2(off.message.find("The password stays in the keyring.") != std::string::npos,
                  off.message.c_str());
@@ -178,7 +177,7 @@ private slots:
         QVERIFY2(stored.message.find("No system keyring is available") != std::string::npos,
                  stored.message.c_str());
         ConfigFile config(FreshConfig(true));
-        const auto moved = shell::SetPasswordInKeyring(config, m_keyring, true);
+        const auto moved = tallowdesk::SetPasswordInKeyring(config, m_keyring, true);
         QVERIFY(!moved.ok);
         QVERIFY2(
             moved.message.find("The password stays in the settings file.") != std::string::npos,

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-namespace tallowdesk::shell {
+namespace tallowdesk {
 
 // The remembered password in the system keyring, through the Secret Service
 // (libsecret): one item per account, found by its e-mail address. Each call
@@ -36,4 +36,4 @@ private:
     std::chrono::milliseconds m_timeout;
 };
 
-}  // namespace tallowdesk::shell
+}  // namespace tallowdesk

@@ -2,7 +2,7 @@
 
 #include "settings/ConfigFile.h"
 
-namespace tallowdesk::shell {
+namespace tallowdesk {
 
 namespace {
 
@@ -83,4 +83,4 @@ void ForgetUser(ConfigFile& config, const PasswordKeyring& keyring) {
     config.ClearUser();
 }
 
-}  // namespace tallowdesk::shell
+}  // namespace tallowdesk

@@ -6,15 +6,13 @@
 #include "PasswordKeyring.h"
 
 namespace tallowdesk {
-class ConfigFile;
-}
 
-namespace tallowdesk::shell {
+class ConfigFile;
 
 // Where the remembered password lives: in Config.xml (the compatible form,
 // the default) or, with the "store it in the system keyring" option, in the
 // keyring while Config.xml keeps the e-mail only. These functions are all the
-// settings dialog and the sign-in need; none loses the password: on any
+// settings dialog, the sign-in and the CLI need; none loses the password: on any
 // failure the settings stay as they were and the message says why.
 
 struct PasswordMove {
@@ -46,4 +44,4 @@ PasswordMove RememberUser(ConfigFile& config, const PasswordKeyring& keyring,
 // "Remember me" off: forgets the account in both places.
 void ForgetUser(ConfigFile& config, const PasswordKeyring& keyring);
 
-}  // namespace tallowdesk::shell
+}  // namespace tallowdesk

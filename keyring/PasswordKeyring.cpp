@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-namespace tallowdesk::shell {
+namespace tallowdesk {
 
 namespace {
 
@@ -155,4 +155,4 @@ PasswordKeyring::Reply PasswordKeyring::Remove(const std::string& account) const
     return {Status::Ok, {}, {}};
 }
 
-}  // namespace tallowdesk::shell
+}  // namespace tallowdesk
