@@ -7,10 +7,12 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 
 #include "CliCommon.h"
 #include "EntryResolver.h"
+#include "RememberedPassword.h"
 #include "TerminalText.h"
 #include "model/FeedCatalogue.h"
 #include "model/ListingWorker.h"
@@ -74,9 +76,34 @@ void SignInService(ServiceClient& client, const char* service, CliIo& io) {
 std::unique_ptr<ServiceClient> SignIn(const std::string& email, const std::string& password,
                                       CliIo& io) {
     auto client = std::make_unique<ServiceClient>(email, password);
-    SignInService(*client, "writely", io);
-    SignInService(*client, "wise", io);
+    try {
+        SignInService(*client, "writely", io);
+        SignInService(*client, "wise", io);
+    } catch (const std::runtime_error& e) {
+        throw SignInFailed(e.what());
+    }
     return client;
+}
+
+// The usage lines of one command, from the usage text.
+std::string CommandHelp(const std::string& command) {
+    std::istringstream lines(Usage());
+    std::string line, help;
+    bool inEntry = false;
+    while (std::getline(lines, line)) {
+        const auto start = line.find_first_not_of(' ');
+        if (start == 2) {
+            const std::string entry = line.substr(2);
+            inEntry = entry.rfind(command + " ", 0) == 0 || entry == command ||
+                      entry.find("| " + command + " ") != std::string::npos;
+            if (inEntry) help += "Usage: tallowdesk-cli " + entry + "\n";
+        } else if (inEntry && start != std::string::npos && start > 2) {
+            help += line + "\n";
+        } else {
+            inEntry = false;
+        }
+    }
+    return help;
 }
 
 // Service text in a table cell: control characters shown, not obeyed.
@@ -191,13 +218,14 @@ int Login(const Args& a, CliIo& io) {
     if (!password) throw std::runtime_error("No password was given.");
     SignIn(email, *password, io);
     ConfigFile config;
+    const PasswordKeyring keyring;
     if (a.Has("--remember")) {
-        if (!config.SaveUser(email, *password))
-            throw std::runtime_error("The account could not be stored in " +
-                                     config.Path().string() + ".");
+        // In Config.xml or in the keyring, as the window's option says.
+        const PasswordMove saved = RememberUser(config, keyring, email, *password);
+        if (!saved.ok) throw std::runtime_error(saved.message);
         io.out << "Signed in as " << email << "; the account is remembered.\n";
     } else {
-        config.ClearUser();
+        ForgetUser(config, keyring);
         io.out << "Signed in as " << email << ".\n";
     }
     return 0;
@@ -207,7 +235,8 @@ int Dispatch(const std::string& command, const Args& a, CliIo& io) {
     if (command == "login") return Login(a, io);
     if (command == "logout") {
         Expect(a, 0, 0, {});
-        ConfigFile().ClearUser();
+        ConfigFile config;
+        ForgetUser(config, PasswordKeyring());
         io.out << "The remembered account is forgotten.\n";
         return 0;
     }
@@ -298,12 +327,12 @@ void Expect(const Args& a, std::size_t min, std::size_t max,
 
 std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io, bool withCookies) {
     ConfigFile config;
-    const auto email = config.GetSavedEmail();
-    const auto password = email ? config.GetSavedPassword() : std::nullopt;
-    if (!email || !password)
-        throw std::runtime_error(
+    const RememberedUser user = ReadRememberedUser(config, PasswordKeyring());
+    if (!user.message.empty()) throw SignInFailed(user.message);
+    if (!user.email || !user.password)
+        throw SignInFailed(
             "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
-    auto client = SignIn(*email, *password, io);
+    auto client = SignIn(*user.email, *user.password, io);
     if (withCookies) CookieSignIn(*client);
     return client;
 }
@@ -332,14 +361,33 @@ std::string Usage() {
            "                             open the entry to anyone, or close it again\n"
            "  unshare PATH ADDRESS       remove a sharing rule\n"
            "  quota                      show the storage in use\n"
+           "  --version                  show the version\n"
+           "  COMMAND --help             show the usage of one command\n"
            "PATH is a path of titles from the root folder or a resource id (kind:id).\n"
-           "Every command but login and logout signs in with the remembered account.\n";
+           "Every command but login and logout signs in with the remembered account.\n"
+           "Exit status: 0 done, 1 failed (or some items failed), 2 wrong command line,\n"
+           "3 signing in failed.\n";
 }
 
 int RunCli(const std::vector<std::string>& args, CliIo& io) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         (args.empty() ? io.err : io.out) << Usage();
         return args.empty() ? 2 : 0;
+    }
+    if (args[0] == "--version") {
+        io.out << "tallowdesk-cli " << TALLOWDESK_VERSION << "\n";
+        return 0;
+    }
+    // "COMMAND --help" answers before any setting is read or request made.
+    for (std::size_t i = 1; i < args.size() && args[i] != "--"; ++i) {
+        if (args[i] != "--help" && args[i] != "-h") continue;
+        const std::string help = CommandHelp(args[0]);
+        if (help.empty()) {
+            io.err << "tallowdesk-cli: unknown command " << args[0] << "\n" << Usage();
+            return 2;
+        }
+        io.out << help;
+        return 0;
     }
     try {
         ConfigFile config;
@@ -349,6 +397,9 @@ int RunCli(const std::vector<std::string>& args, CliIo& io) {
     } catch (const UsageError& e) {
         io.err << "tallowdesk-cli: " << e.what() << "\n" << Usage();
         return 2;
+    } catch (const SignInFailed& e) {
+        io.err << "Error: " << e.what() << "\n";
+        return 3;
     } catch (const std::exception& e) {
         io.err << "Error: " << VisibleText(e.what()) << "\n";
         return 1;

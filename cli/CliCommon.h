@@ -19,6 +19,11 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Signing in failed (no remembered account, refused, unreachable): exit code 3.
+struct SignInFailed : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 struct Args {
     std::vector<std::string> positional;
     std::vector<std::pair<std::string, std::string>> options;  // "--to DIR" and bare flags ("")

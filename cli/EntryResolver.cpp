@@ -17,9 +17,16 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(first, s.find_last_not_of(' ') - first + 1));
 }
 
+// "document:1a2b": a kind in lower-case letters, a colon, an id without
+// blanks or slashes. A title such as "Notes: Q1" is not one and is looked up
+// as a path.
 bool LooksLikeResourceId(std::string_view s) {
     const auto colon = s.find(':');
-    return colon != std::string_view::npos && colon > 0 && s.find('/') == std::string_view::npos;
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == s.size()) return false;
+    for (std::size_t i = 0; i < colon; ++i) {
+        if (s[i] < 'a' || s[i] > 'z') return false;
+    }
+    return s.find_first_of(" /\t", colon + 1) == std::string_view::npos;
 }
 
 }  // namespace
@@ -56,10 +63,21 @@ std::vector<DocEntryPtr> EntryResolver::AllEntries(const std::string& url) {
 DocEntryPtr EntryResolver::Child(const std::string& contentsUrl, std::string_view title,
                                  bool folderOnly) {
     const std::string url = folderOnly ? SubFoldersUrl(contentsUrl) : contentsUrl;
+    std::vector<DocEntryPtr> found;
     for (const DocEntryPtr& e : AllEntries(url)) {
-        if (e->title == title && (!folderOnly || e->IsFolder())) return e;
+        if (e->title == title && (!folderOnly || e->IsFolder())) found.push_back(e);
     }
-    return nullptr;
+    if (found.empty()) return nullptr;
+    // Taking the first of several would act on an entry the user may not mean.
+    if (found.size() > 1) {
+        std::string ids;
+        for (const DocEntryPtr& e : found)
+            ids += (ids.empty() ? "" : ", ") + e->resourceId.value_or("?");
+        throw std::runtime_error(std::to_string(found.size()) + " entries are named \"" +
+                                 std::string(title) + "\": " + ids +
+                                 ". Name one by its resource id.");
+    }
+    return found.front();
 }
 
 DocEntryPtr EntryResolver::ById(std::string_view resourceId) {
@@ -75,7 +93,15 @@ DocEntryPtr EntryResolver::ById(std::string_view resourceId) {
 }
 
 DocEntryPtr EntryResolver::Entry(std::string_view path) {
-    if (LooksLikeResourceId(path)) return ById(path);
+    if (LooksLikeResourceId(path)) {
+        try {
+            return ById(path);
+        } catch (const std::runtime_error&) {
+            // A top-level title shaped like an id ("notes:q1") still counts.
+            if (DocEntryPtr e = Child(RootFolderUrl(), path, false)) return e;
+            throw;
+        }
+    }
     const std::vector<std::string> parts = SplitPath(path);
     if (parts.empty()) throw std::runtime_error("Name an entry, not the root folder.");
     std::string contents = RootFolderUrl();

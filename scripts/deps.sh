@@ -8,7 +8,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
   qt6-base-dev qt6-base-dev-tools xvfb xauth curl xdotool imagemagick
+  # the browser test of the service's web pages
   chromium fonts-dejavu-core
+  # the keyring (Secret Service) and its tests on a private session bus
+  libsecret-1-dev libsecret-tools gnome-keyring dbus libglib2.0-bin
+  # the installed tree and the Debian package (scripts/package-check.sh)
+  desktop-file-utils appstream lintian dpkg-dev file man-db systemd
 )
 
 missing=()

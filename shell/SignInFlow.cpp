@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "RememberedPassword.h"
 #include "Worker.h"
 #include "service/ServiceExceptions.h"
 #include "service/SignIn.h"
@@ -111,10 +112,20 @@ void StartSignInWorkers(const SignInPort& dialog, std::shared_ptr<ServiceClient>
 
 void RememberUser(const SignInInput& input, const std::filesystem::path& configPath) {
     ConfigFile config = configPath.empty() ? ConfigFile() : ConfigFile(configPath);
-    if (input.remember)
-        config.SaveUser(input.email, input.password);
-    else
-        config.ClearUser();
+    const PasswordKeyring keyring;
+    if (!input.remember) {
+        tallowdesk::ForgetUser(config, keyring);
+        return;
+    }
+    // Config.xml or the keyring, as the user chose; a keyring that refuses is
+    // said, not passed over.
+    const PasswordMove saved =
+        tallowdesk::RememberUser(config, keyring, input.email, input.password);
+    if (!saved.ok) {
+        notifier::Post([text = QString::fromStdString(saved.message)] {
+            QMessageBox::warning(nullptr, QStringLiteral("Tallowdesk"), text);
+        });
+    }
 }
 
 SignInServices DefaultSignInServices() {

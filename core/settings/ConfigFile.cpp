@@ -149,6 +149,24 @@ void ConfigFile::ClearUser() {
     Save();
 }
 
+bool ConfigFile::ForgetPassword() {
+    XMLElement* p = Element({"user", "password"});
+    if (!p) return false;
+    p->DeleteChildren();
+    return Save();
+}
+
+bool ConfigFile::GetPasswordInKeyring() const { return Text({"passwordinkeyring"}) == "true"; }
+
+bool ConfigFile::SetPasswordInKeyring(bool on) {
+    XMLElement* root = m_doc ? m_doc->FirstChildElement("configure") : nullptr;
+    if (!root) return false;
+    XMLElement* e = root->FirstChildElement("passwordinkeyring");
+    if (!e) e = root->InsertNewChildElement("passwordinkeyring");
+    ReplaceText(*e, on ? "true" : "false");
+    return Save();
+}
+
 bool ConfigFile::GetFileAutoConvert() const {
     return Text({"fileautoconvert"}) == "true";
 }

@@ -49,6 +49,15 @@ public:
     bool SaveUser(std::string_view email, std::string_view password);
     void ClearUser();
 
+    // Keeps the e-mail and drops the password ("user/password" left empty):
+    // the form used while the password lives in the system keyring. False
+    // when the save failed.
+    bool ForgetPassword();
+    // "passwordinkeyring": only "true" turns it on. Created in files that
+    // lack it. False when the save failed.
+    bool GetPasswordInKeyring() const;
+    bool SetPasswordInKeyring(bool on);
+
     bool GetFileAutoConvert() const;  // only "true" turns it on
     bool GetAutoUpdateCheck() const;  // only "false" turns it off
     void SetFileAutoConvert(bool on);

@@ -14,6 +14,7 @@
 
 #include "Banner.h"
 #include "CCaptchaDlg.h"
+#include "RememberedPassword.h"
 #include "Resources.h"
 #include "settings/ConfigFile.h"
 
@@ -113,7 +114,10 @@ void CLoginDlg::LoadRememberedUser() {
     m_email->setText(QString::fromStdString(*email));
     m_remember->setChecked(true);
     try {
-        m_password->setText(QString::fromStdString(config.GetSavedPassword().value_or("")));
+        // From the keyring when the user chose it; a locked one says so.
+        const RememberedUser user = ReadRememberedUser(config, PasswordKeyring());
+        m_password->setText(QString::fromStdString(user.password.value_or("")));
+        if (!user.message.empty()) m_status->setText(QString::fromStdString(user.message));
     } catch (const std::runtime_error& e) {
         // The remembered password is lost; the user types it again.
         m_status->setText(QString::fromUtf8(e.what()));
