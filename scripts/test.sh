@@ -20,6 +20,8 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$jobs"
 echo "== test (dev)"
 ctest --preset dev -j "$jobs" || status=1
+echo "== package check"
+bash scripts/package-check.sh build/dev || status=1
 
 echo "== build (asan)"
 cmake --preset asan >/dev/null
