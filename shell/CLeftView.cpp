@@ -8,6 +8,7 @@
 
 #include "AppState.h"
 #include "Resources.h"
+#include "VisibleText.h"
 #include "Worker.h"
 #include "model/FeedCatalogue.h"
 
@@ -182,13 +183,14 @@ void CLeftView::RenameContextNode() {
     if (m_contextNode == kTreeRoot || IsCategoryUrl(m_model->UrlOf(m_contextNode))) return;
     const QModelIndex index = m_model->IndexOf(m_contextNode);
     if (!index.isValid()) return;
-    setCurrentIndex(index);
+    // Only the label is edited: making the node current would list the folder.
     edit(index);
 }
 
 void CLeftView::OnRenameRequested(TreeNodeId node, const QString& title) {
     const QString old = m_model->TextOf(node);
-    if (title.isEmpty() || title == old) return;
+    // The editor starts from the shown text, control characters made visible.
+    if (title.isEmpty() || title == old || title == VisibleText(old)) return;
     const std::string url = m_model->UrlOf(node);
     if (IsCategoryUrl(url)) return;
     const DocEntryPtr entry = FolderEntryOf(node);

@@ -23,6 +23,7 @@
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
 #include "settings/ServiceHosts.h"
+#include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
 
@@ -182,7 +183,7 @@ QString CMainFrame::StatusText() const {
 void CMainFrame::UpdateActions() {
     FrameState s;
     s.processing = m_list->Processing();
-    s.transferBusy = m_state->transferBusy.load();
+    s.transferBusy = transferBusy.load();
     s.historySize = m_state->navigation.History().Size();
     s.currentUrl = m_state->navigation.Current().url;
     s.selectedRows = m_list->SelectedCount();
@@ -245,7 +246,8 @@ void CMainFrame::RestoreFromTray() {
 }
 
 void CMainFrame::Exit() {
-    m_state->transferCancel.store(true);
+    // A running transfer stops at its next chunk; its thread is not waited for.
+    transferCancel.store(true);
     if (m_tray) m_tray->hide();
     m_exiting = true;
     QCoreApplication::exit(0);
