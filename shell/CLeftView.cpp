@@ -253,6 +253,13 @@ void CLeftView::FolderTrashed(const std::string& resourceId) {
     emit FolderRemoved(resourceId);
 }
 
+void CLeftView::AddFolderUnder(const std::string& parentUrl, const std::string& title,
+                               const std::string& url) {
+    const TreeNodeId parent = parentUrl.empty() ? kTreeRoot : m_model->FindByUrl(parentUrl);
+    if (!parentUrl.empty() && parent == kTreeRoot) return;  // shown once its parent is read
+    AddFolderToTreeView(FolderNodeBlock{parent, title, url});
+}
+
 void CLeftView::ExpandNodeOfUrl(const std::string& url) {
     const TreeNodeId node = m_model->FindByUrl(url);
     if (node != kTreeRoot) expand(m_model->IndexOf(node));

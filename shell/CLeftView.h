@@ -35,6 +35,11 @@ public:
     void RenameContextNode();
     void TrashContextNode();
 
+    // A folder made by an upload: under the node of parentUrl (the root for
+    // an empty one); nothing when that node is not in the tree.
+    void AddFolderUnder(const std::string& parentUrl, const std::string& title,
+                        const std::string& url);
+
     void ExpandNodeOfUrl(const std::string& url);
     void SelectNodeOfUrl(const std::string& url);
 
