@@ -255,8 +255,10 @@ void CLeftView::FolderTrashed(const std::string& resourceId) {
 
 void CLeftView::AddFolderUnder(const std::string& parentUrl, const std::string& title,
                                const std::string& url) {
-    const TreeNodeId parent = parentUrl.empty() ? kTreeRoot : m_model->FindByUrl(parentUrl);
-    if (!parentUrl.empty() && parent == kTreeRoot) return;  // shown once its parent is read
+    // The Root Folder has no node: its folders are the top level.
+    const bool top = parentUrl.empty() || parentUrl == RootFolderUrl();
+    const TreeNodeId parent = top ? kTreeRoot : m_model->FindByUrl(parentUrl);
+    if (!top && parent == kTreeRoot) return;  // shown once its parent is read
     AddFolderToTreeView(FolderNodeBlock{parent, title, url});
 }
 

@@ -27,6 +27,7 @@
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
 #include "transfer/TransferFlags.h"
+#include "transfer/UploadListRule.h"
 
 namespace tallowdesk::shell {
 namespace {
@@ -132,9 +133,10 @@ void ListCommands::CreateFolder() {
         ListViewPort list;
         QPointer<CLeftView> tree;
         QPointer<QWidget> window;
+        std::shared_ptr<AppState> state;
     };
     StartWorker(std::make_unique<Block>(Block{m_state->calls, name->toStdString(), UploadTarget(),
-                                              ListViewPort(m_list), m_tree, m_window}),
+                                              ListViewPort(m_list), m_tree, m_window, m_state}),
                 [](Block& b) {
                     tinyxml2::XMLDocument reply;
                     std::optional<std::string> error;
@@ -162,7 +164,18 @@ void ListCommands::CreateFolder() {
                     notifier::Send([&] {
                         if (b.tree) b.tree->AddFolderUnder(parent, title, url);
                     });
-                    b.list.AddNewlyUploadedItem(reply);
+                    // The list learns of it as of an uploaded folder.
+                    switch (ListUpdateAfterUpload(b.state->listing.Location().url, b.parentUrl,
+                                                  true, folder.kind)) {
+                        case ListUpdate::AddItem:
+                            b.list.AddNewlyUploadedItem(reply);
+                            break;
+                        case ListUpdate::Refresh:
+                            b.list.RefreshListView();
+                            break;
+                        case ListUpdate::None:
+                            break;
+                    }
                 });
 }
 

@@ -159,6 +159,7 @@ private:
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
     std::vector<QUrl> m_opened;
+    std::optional<QString> m_folderName;
     int m_transfersEnded = 0;
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
 
@@ -249,6 +250,7 @@ private slots:
         };
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
+        hooks.askFolderName = [this](QWidget*) { return m_folderName; };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
@@ -329,6 +331,34 @@ private slots:
         QVERIFY(!several.contains(QStringLiteral("Move to trash")));
         List()->Selection()->clearSelection();
         QVERIFY(!MenuTexts(*Commands()->ContextMenu()).contains(QStringLiteral("&Upload...")));
+    }
+
+    void createFolderMakesARowAndANode() {
+        Show(CategoryUrl(" Documents"), " Documents", false);
+        m_folderName = QStringLiteral("Elsewhere");  // into the root, not a document: no row
+        m_frame->Actions()->createFolder->trigger();
+        const auto inTree = [this](const QString& name) {
+            const QAbstractItemModel* tree = m_frame->Tree()->model();
+            for (int r = 0; r < tree->rowCount(); ++r)
+                if (tree->index(r, 0).data().toString() == name) return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Elsewhere")), 30000);
+        QCOMPARE(RowOf(QStringLiteral("Elsewhere")), -1);
+
+        ShowRoot();
+        m_folderName = QStringLiteral("Made here");
+        QVERIFY(m_frame->Actions()->createFolder->isEnabled());
+        m_frame->Actions()->createFolder->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->TitleAt(0), QStringLiteral("Made here"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Made here")), 30000);
+        ShowRoot();  // the service has it
+        QVERIFY(RowOf(QStringLiteral("Made here")) >= 0);
+        m_folderName.reset();  // a cancelled prompt makes nothing
+        const int rows = List()->Model()->rowCount();
+        Commands()->CreateFolder();
+        QCoreApplication::processEvents();
+        QCOMPARE(List()->Model()->rowCount(), rows);
     }
 
     void renamingToTheSameTextSendsNothing() {
