@@ -160,6 +160,11 @@ void CLeftView::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
+DocEntryPtr CLeftView::ContextFolderEntry() const {
+    if (!ContextNodeIsFolder()) return nullptr;
+    return FolderEntryOf(m_contextNode);
+}
+
 DocEntryPtr CLeftView::FolderEntryOf(TreeNodeId node) const {
     const std::string url = m_model->UrlOf(node);
     return url.empty() ? nullptr : m_state->folders.FindByContentSrc(url);

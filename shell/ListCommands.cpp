@@ -124,6 +124,10 @@ void ListCommands::Open() {
 
 void ListCommands::CreateFolder() {
     if (m_list->Processing()) return;
+    CreateFolderIn(UploadTarget());
+}
+
+void ListCommands::CreateFolderIn(const std::string& parentUrl) {
     const std::optional<QString> name = m_hooks.askFolderName(m_window);
     if (!name) return;
     struct Block {
@@ -135,7 +139,7 @@ void ListCommands::CreateFolder() {
         QPointer<QWidget> window;
         std::shared_ptr<AppState> state;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls, name->toStdString(), UploadTarget(),
+    StartWorker(std::make_unique<Block>(Block{m_state->calls, name->toStdString(), parentUrl,
                                               ListViewPort(m_list), m_tree, m_window, m_state}),
                 [](Block& b) {
                     tinyxml2::XMLDocument reply;
@@ -298,16 +302,21 @@ void ListCommands::WatchTransfer() {
 
 void ListCommands::Download() {
     if (transferBusy) return;
-    transferCancel = false;
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    const std::optional<QString> dest =
-        m_hooks.pickFolder(m_list, QStringLiteral("Select the folder:"));
-    if (!dest) return;
     std::vector<FolderItem> items;
     for (const DocEntryPtr& e : entries)
         items.push_back(FolderItem{e->contentSrc.value_or(std::string()),
                                    e->title.value_or(std::string()), e->kind, e->QuotaBytes()});
+    DownloadItems(std::move(items));
+}
+
+void ListCommands::DownloadItems(std::vector<FolderItem> items) {
+    if (transferBusy) return;
+    transferCancel = false;
+    const std::optional<QString> dest =
+        m_hooks.pickFolder(m_list, QStringLiteral("Select the folder:"));
+    if (!dest) return;
     // Claimed here so that no second transfer starts before the loop runs.
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;

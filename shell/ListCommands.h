@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/DocEntry.h"
+#include "model/FeedCatalogue.h"
 #include "transfer/UploadSource.h"
 
 class QMenu;
@@ -55,6 +56,9 @@ public:
 
     void Open();
     void CreateFolder();
+    // Asks for a name, then creates the folder in the folder whose contents
+    // feed is parentUrl (the tree's Create folder).
+    void CreateFolderIn(const std::string& parentUrl);
     // Starts editing the first selected row's name; Rename follows.
     void StartRename();
     void Rename(int row, const QString& text);
@@ -63,6 +67,8 @@ public:
     void Unstar();
     void Share();
     void Download();
+    // Asks for a destination, then downloads the items (the tree's Download).
+    void DownloadItems(std::vector<FolderItem> items);
     // One of the export menu items (its command identifier).
     void Export(int commandId);
     void Upload();

@@ -490,6 +490,29 @@ private slots:
         QVERIFY(!transferCancel.load());  // closing after the end stops nothing
     }
 
+    void theTreeDownloadsTheFolderClickedOn() {
+        const QAbstractItemModel* tree = m_frame->Tree()->model();
+        QModelIndex photos;
+        for (int r = 0; r < tree->rowCount(); ++r)
+            if (tree->index(r, 0).data().toString() == QStringLiteral("Photos"))
+                photos = tree->index(r, 0);
+        QVERIFY(photos.isValid());
+        const QPoint pos = m_frame->Tree()->visualRect(photos).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos,
+                                m_frame->Tree()->viewport()->mapToGlobal(pos));
+        QCoreApplication::sendEvent(m_frame->Tree()->viewport(), &event);
+        m_frame->Actions()->TreeFolderMenu()->hide();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        m_frame->Actions()->treeDownload->trigger();
+        QCOMPARE(m_folderPrompts, QStringList{QStringLiteral("Select the folder:")});
+        WaitTransferEnd();
+        const fs::path photosDir = fs::path(dest.path().toStdString()) / "Photos";
+        QVERIFY(fs::exists(photosDir / "sunset.png"));
+        QCOMPARE(ReadFile(photosDir / "Photo credits.txt"),
+                 std::string("All photos: Demo User.\n"));
+    }
+
     void aSecondTransferIsRefusedWhileOneRuns() {
         ShowRoot();
         const fs::path local = fs::path(m_dir.path().toStdString()) / "again.txt";
