@@ -254,6 +254,7 @@ for bin in "$server_bin" "$client_bin" "$cli_bin"; do
 done
 
 mkdir -p "$outdir" || fail "cannot create $outdir"
+rm -f "$outdir/e2e-failure.png"
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-e2e.XXXXXX") || fail "no temp folder"
 export E2E_WORK=$work
 server_pid=
