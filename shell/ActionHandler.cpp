@@ -120,10 +120,7 @@ ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window
     connect(shortCreateFolder, &QAction::triggered, treeCreateFolder, &QAction::trigger);
 
     // Built with later features; they keep their place and their rules.
-    for (QAction* a :
-         {open, upload, download, createFolder, share, search, rename, moveToTrash, star, settings,
-          checkUpdates, paste, treeCreateFolder, treeDownload, treeShare})
-        MarkLater(a);
+    for (QAction* a : {search, settings, checkUpdates}) MarkLater(a);
 
     m_viewStyleMenu = new QMenu(window);
     m_viewStyleMenu->addActions({largeIcons, smallIcons, list, details});
@@ -230,7 +227,11 @@ void ActionHandler::Apply(const FrameState& state) {
     upload->setEnabled(a.upload);
     moveToTrash->setEnabled(a.moveToTrash);
     star->setEnabled(a.star);
-    for (QAction* c : {open, rename, share, download, createFolder}) c->setEnabled(a.listCommands);
+    open->setEnabled(a.open);
+    rename->setEnabled(a.rename);
+    share->setEnabled(a.share);
+    download->setEnabled(a.download);
+    createFolder->setEnabled(a.createFolder);
     arrange->setEnabled(a.arrange);
     refreshTree->setEnabled(!state.processing);
     shortRefreshTree->setEnabled(!state.processing);

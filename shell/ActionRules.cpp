@@ -22,6 +22,9 @@ ActionAvailability ComputeAvailability(const FrameState& s) {
     a.moveToTrash = s.currentUrl != CategoryUrl(" Trash") && s.selectedRows > 0;
     a.star = s.selectedRows > 0;
     a.listCommands = !s.treeActive;
+    a.open = a.rename = a.share = a.listCommands && s.selectedRows > 0;
+    a.download = a.listCommands && s.selectedRows > 0 && !s.transferBusy;
+    a.createFolder = a.listCommands && !s.processing;
     a.arrange = s.iconStyle;
     if (s.treeActive) a.moveToTrash = false;
     return a;

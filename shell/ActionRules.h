@@ -26,6 +26,11 @@ struct ActionAvailability {
     bool star = false;
     // Open, Rename, Share, Download, Create Folder: off while the tree is active.
     bool listCommands = true;
+    bool open = false;          // a row is selected
+    bool rename = false;        // a row is selected
+    bool share = false;         // a row is selected
+    bool download = false;      // a row is selected and no transfer runs
+    bool createFolder = false;  // no listing runs
     bool arrange = false;
 };
 

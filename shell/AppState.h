@@ -18,7 +18,7 @@ namespace tallowdesk::shell {
 // object and handed (as a shared pointer, so detached workers keep it alive)
 // to whoever needs it.
 //
-// Threads: entries, folders and listing lock themselves; the flags are
+// Threads: entries, folders and listing lock themselves; the flag is
 // atomic; client, calls and navigation belong to the UI thread (workers get
 // copies of the calls, which keep their client alive).
 struct AppState {
@@ -29,9 +29,9 @@ struct AppState {
     ListingControl listing;
     Navigation navigation;
 
-    std::atomic<bool> transferBusy{false};    // a download or upload runs
-    std::atomic<bool> transferCancel{false};  // a running transfer must stop
-    std::atomic<bool> treeBusy{false};        // "Refresh tree" runs
+    // The transfer flags are the process-wide ones the transfer loops read
+    // (transferBusy, transferCancel in transfer/TransferFlags.h).
+    std::atomic<bool> treeBusy{false};  // "Refresh tree" runs
 };
 
 }  // namespace tallowdesk::shell

@@ -8,6 +8,7 @@
 
 #include "AppState.h"
 #include "Resources.h"
+#include "VisibleText.h"
 #include "Worker.h"
 #include "model/FeedCatalogue.h"
 
@@ -159,6 +160,11 @@ void CLeftView::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
+DocEntryPtr CLeftView::ContextFolderEntry() const {
+    if (!ContextNodeIsFolder()) return nullptr;
+    return FolderEntryOf(m_contextNode);
+}
+
 DocEntryPtr CLeftView::FolderEntryOf(TreeNodeId node) const {
     const std::string url = m_model->UrlOf(node);
     return url.empty() ? nullptr : m_state->folders.FindByContentSrc(url);
@@ -182,13 +188,14 @@ void CLeftView::RenameContextNode() {
     if (m_contextNode == kTreeRoot || IsCategoryUrl(m_model->UrlOf(m_contextNode))) return;
     const QModelIndex index = m_model->IndexOf(m_contextNode);
     if (!index.isValid()) return;
-    setCurrentIndex(index);
+    // Only the label is edited: making the node current would list the folder.
     edit(index);
 }
 
 void CLeftView::OnRenameRequested(TreeNodeId node, const QString& title) {
     const QString old = m_model->TextOf(node);
-    if (title.isEmpty() || title == old) return;
+    // The editor starts from the shown text, control characters made visible.
+    if (title.isEmpty() || title == old || title == VisibleText(old)) return;
     const std::string url = m_model->UrlOf(node);
     if (IsCategoryUrl(url)) return;
     const DocEntryPtr entry = FolderEntryOf(node);
@@ -249,6 +256,15 @@ void CLeftView::TrashContextNode() {
 void CLeftView::FolderTrashed(const std::string& resourceId) {
     DeleteItemByResourceId(resourceId);
     emit FolderRemoved(resourceId);
+}
+
+void CLeftView::AddFolderUnder(const std::string& parentUrl, const std::string& title,
+                               const std::string& url) {
+    // The Root Folder has no node: its folders are the top level.
+    const bool top = parentUrl.empty() || parentUrl == RootFolderUrl();
+    const TreeNodeId parent = top ? kTreeRoot : m_model->FindByUrl(parentUrl);
+    if (!top && parent == kTreeRoot) return;  // shown once its parent is read
+    AddFolderToTreeView(FolderNodeBlock{parent, title, url});
 }
 
 void CLeftView::ExpandNodeOfUrl(const std::string& url) {

@@ -29,11 +29,19 @@ public:
     // Node under the last context-menu click (kTreeRoot for none).
     TreeNodeId ContextNode() const { return m_contextNode; }
     bool ContextNodeIsFolder() const;
+    // The folder record of the context node; null for categories and for
+    // folders known only by their URL.
+    DocEntryPtr ContextFolderEntry() const;
 
     // Commands of the tree's context menu.
     void RefreshTree();
     void RenameContextNode();
     void TrashContextNode();
+
+    // A folder made by an upload: under the node of parentUrl (the root for
+    // an empty one); nothing when that node is not in the tree.
+    void AddFolderUnder(const std::string& parentUrl, const std::string& title,
+                        const std::string& url);
 
     void ExpandNodeOfUrl(const std::string& url);
     void SelectNodeOfUrl(const std::string& url);

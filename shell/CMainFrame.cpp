@@ -18,15 +18,23 @@
 #include "AppState.h"
 #include "CLeftView.h"
 #include "CTallowdeskView.h"
+#include "ListContextMenu.h"
 #include "Resources.h"
 #include "Worker.h"
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
+#include "dialogs/ShareDialogs.h"
+#include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
+#include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
 
 CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, QWidget* parent)
+    : CMainFrame(std::move(state), std::move(hooks), CommandHooks{}, parent) {}
+
+CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, CommandHooks commandHooks,
+                       QWidget* parent)
     : QMainWindow(parent), m_state(std::move(state)), m_hooks(std::move(hooks)) {
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(QStringLiteral("Tallowdesk"));
@@ -49,6 +57,27 @@ CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, QWidge
     m_splitter->setSizes({180, 620});
     setCentralWidget(m_splitter);
     m_tree->SetListBusyTest([list = m_list] { return list->Processing(); });
+
+    commandHooks.search = [this] { m_actions->search->trigger(); };
+    commandHooks.hideToTray = [this] { HideToTray(); };
+    if (!commandHooks.transferEnded) commandHooks.transferEnded = [this] { RefreshQuota(); };
+    commandHooks.locationChanged = [this] {
+        m_actions->LocationChanged(m_state->navigation.Current().url);
+        UpdateActions();
+    };
+    commandHooks.setViewStyle = [this](int id) {
+        switch (id) {
+            case kCmdLargeIcons:
+                return m_actions->largeIcons->trigger();
+            case kCmdSmallIcons:
+                return m_actions->smallIcons->trigger();
+            case kCmdList:
+                return m_actions->list->trigger();
+            default:
+                return m_actions->details->trigger();
+        }
+    };
+    m_commands = new ListCommands(m_state, m_list, m_tree, this, std::move(commandHooks));
 
     statusBar()->setObjectName(QStringLiteral("statusBar"));
     m_quota = new QLabel(this);
@@ -121,6 +150,23 @@ void CMainFrame::ConnectActions() {
     connect(a->refreshTree, &QAction::triggered, m_tree, &CLeftView::RefreshTree);
     connect(a->treeRename, &QAction::triggered, m_tree, &CLeftView::RenameContextNode);
     connect(a->treeMoveToTrash, &QAction::triggered, m_tree, &CLeftView::TrashContextNode);
+    connect(a->treeCreateFolder, &QAction::triggered, this, [this] {
+        // Into the folder clicked on; from a category or empty space, the root.
+        const bool folder = m_tree->ContextNodeIsFolder();
+        m_commands->CreateFolderIn(folder ? m_tree->Model()->UrlOf(m_tree->ContextNode())
+                                          : DocumentListUrl());
+    });
+    connect(a->treeDownload, &QAction::triggered, this, [this] {
+        if (!m_tree->ContextNodeIsFolder()) return;
+        std::vector<FolderItem> items;
+        if (const DocEntryPtr e = m_tree->ContextFolderEntry())
+            items.push_back(FolderItem{FolderContentsUrl(*e), e->title.value_or(std::string()),
+                                       e->kind, e->QuotaBytes()});
+        m_commands->DownloadItems(std::move(items));
+    });
+    connect(a->treeShare, &QAction::triggered, this, [this] {
+        if (const DocEntryPtr e = m_tree->ContextFolderEntry()) ShowShareDialog(this, {e});
+    });
     connect(m_tree, &CLeftView::NodeSelected, this, &CMainFrame::OnNodeSelected);
     connect(m_tree, &CLeftView::ContextMenuWanted, this, [this](bool onFolder, const QPoint& pos) {
         UpdateActions();
@@ -142,18 +188,29 @@ void CMainFrame::ConnectActions() {
     connect(m_list, &CTallowdeskView::SelectTreeNode, m_tree, &CLeftView::SelectNodeOfUrl);
     connect(m_list, &CTallowdeskView::ContextMenuWanted, this, [this](const QPoint& pos) {
         UpdateActions();
-        QMenu menu;
-        QMenu* views = menu.addMenu(QStringLiteral("View"));
-        views->addActions(m_actions->ViewStyleMenu()->actions());
-        menu.addSeparator();
-        menu.addActions({m_actions->refresh, m_actions->createFolder, m_actions->upload});
-        if (m_list->SelectedCount() > 0) {
-            menu.addSeparator();
-            menu.addActions({m_actions->open, m_actions->download, m_actions->rename,
-                             m_actions->moveToTrash, m_actions->star, m_actions->share});
-        }
-        menu.exec(pos);
+        m_commands->ContextMenu()->exec(pos);  // built afresh each time
     });
+
+    // List commands.
+    ListCommands* c = m_commands;
+    connect(a->open, &QAction::triggered, c, &ListCommands::Open);
+    connect(a->createFolder, &QAction::triggered, c, &ListCommands::CreateFolder);
+    connect(a->rename, &QAction::triggered, c, &ListCommands::StartRename);
+    connect(a->moveToTrash, &QAction::triggered, this, [this] {
+        // The Delete key reaches here from either pane; the tree has its own.
+        if (!m_treeActive) m_commands->Trash();
+    });
+    connect(a->star, &QAction::triggered, this, [this] {
+        if (m_actions->StarMeansUnstar())
+            m_commands->Unstar();
+        else
+            m_commands->Star();
+    });
+    connect(a->share, &QAction::triggered, c, &ListCommands::Share);
+    connect(a->download, &QAction::triggered, c, &ListCommands::Download);
+    connect(a->upload, &QAction::triggered, c, &ListCommands::Upload);
+    connect(a->paste, &QAction::triggered, c, &ListCommands::Paste);
+    connect(c, &ListCommands::TransferStateChanged, this, &CMainFrame::UpdateActions);
 
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
@@ -182,7 +239,7 @@ QString CMainFrame::StatusText() const {
 void CMainFrame::UpdateActions() {
     FrameState s;
     s.processing = m_list->Processing();
-    s.transferBusy = m_state->transferBusy.load();
+    s.transferBusy = transferBusy.load();
     s.historySize = m_state->navigation.History().Size();
     s.currentUrl = m_state->navigation.Current().url;
     s.selectedRows = m_list->SelectedCount();
@@ -245,7 +302,8 @@ void CMainFrame::RestoreFromTray() {
 }
 
 void CMainFrame::Exit() {
-    m_state->transferCancel.store(true);
+    // A running transfer stops at its next chunk; its thread is not waited for.
+    transferCancel.store(true);
     if (m_tray) m_tray->hide();
     m_exiting = true;
     QCoreApplication::exit(0);

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "ListCommands.h"
+
 class QLabel;
 class QSplitter;
 class QSystemTrayIcon;
@@ -13,6 +15,7 @@ namespace tallowdesk::shell {
 class ActionHandler;
 class CLeftView;
 class CTallowdeskView;
+class ListCommands;
 struct AppState;
 
 // The storage sentence shows at most this many UTF-16 units.
@@ -32,11 +35,15 @@ class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks = {}, QWidget* parent = nullptr);
+    // The same, with the list commands' pickers and desktop calls replaced.
+    CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, CommandHooks commandHooks,
+               QWidget* parent = nullptr);
     ~CMainFrame() override;
 
     CLeftView* Tree() const { return m_tree; }
     CTallowdeskView* List() const { return m_list; }
     ActionHandler* Actions() const { return m_actions; }
+    ListCommands* Commands() const { return m_commands; }
     QLabel* QuotaLabel() const { return m_quota; }
     QString StatusText() const;
 
@@ -70,6 +77,7 @@ private:
     QSplitter* m_splitter;
     CLeftView* m_tree;
     CTallowdeskView* m_list;
+    ListCommands* m_commands;
     QLabel* m_statusText;
     QLabel* m_quota;
     QSystemTrayIcon* m_tray = nullptr;

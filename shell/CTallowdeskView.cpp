@@ -3,13 +3,17 @@
 #include <tinyxml2.h>
 
 #include <QContextMenuEvent>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QListView>
+#include <QMimeData>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <set>
 
 #include "AppState.h"
+#include "ClipboardFormats.h"
 #include "EntryListModel.h"
 #include "Resources.h"
 #include "Worker.h"
@@ -62,9 +66,19 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
         v->setModel(m_model);
         v->setSelectionModel(m_selection);
         v->setSelectionMode(QAbstractItemView::ExtendedSelection);
-        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        // Whole rows in every style: the icon styles draw the first column
+        // only, and the commands count rows.
+        v->setSelectionBehavior(QAbstractItemView::SelectRows);
+        // Names are edited by the Rename command and F2; the model hands the
+        // edited text to the command instead of taking it.
+        v->setEditTriggers(QAbstractItemView::EditKeyPressed);
+        // Drops are taken in the event filter (files to upload, rows moved).
+        v->setAcceptDrops(true);
+        v->viewport()->setAcceptDrops(true);
+        v->setDragDropMode(QAbstractItemView::DropOnly);
         v->setContextMenuPolicy(Qt::DefaultContextMenu);
         v->viewport()->installEventFilter(this);
+        v->installEventFilter(this);  // the menu key reaches the view, not its viewport
         connect(v, &QAbstractItemView::activated, this,
                 [this](const QModelIndex& i) { emit ActivatedRow(i.row()); });
     }
@@ -92,6 +106,7 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
         UpdateStatusText();
         emit SelectionChanged();
     });
+    connect(m_model, &EntryListModel::RenameRequested, this, &CTallowdeskView::RenameWanted);
     connect(m_model, &QAbstractItemModel::rowsRemoved, this, &CTallowdeskView::UpdateStatusText);
     connect(m_model, &QAbstractItemModel::modelReset, this, &CTallowdeskView::UpdateStatusText);
 
@@ -106,7 +121,29 @@ QAbstractItemView* CTallowdeskView::ActiveView() const {
 }
 
 int CTallowdeskView::SelectedCount() const {
-    return static_cast<int>(m_selection->selectedRows().size());
+    return static_cast<int>(SelectedRows().size());
+}
+
+std::vector<int> CTallowdeskView::SelectedRows() const {
+    std::set<int> rows;
+    for (const QModelIndex& i : m_selection->selectedIndexes()) rows.insert(i.row());
+    return {rows.begin(), rows.end()};
+}
+
+std::vector<DocEntryPtr> CTallowdeskView::SelectedEntries() const {
+    std::vector<DocEntryPtr> entries;
+    for (int row : SelectedRows())
+        if (DocEntryPtr e = m_model->EntryAt(row)) entries.push_back(std::move(e));
+    return entries;
+}
+
+void CTallowdeskView::EditFirstSelected() {
+    const std::vector<int> rows = SelectedRows();
+    if (rows.empty()) return;
+    const QModelIndex cell = m_model->index(rows.front(), 0);
+    QAbstractItemView* view = ActiveView();
+    view->scrollTo(cell);
+    view->edit(cell);
 }
 
 void CTallowdeskView::SetStyle(ListStyle style) {
@@ -212,9 +249,15 @@ void CTallowdeskView::ListingFinished(const CurrentLocation& location) {
 void CTallowdeskView::AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) {
     const tinyxml2::XMLElement* entry = reply.FirstChildElement("entry");
     if (!entry) return;
-    auto record = std::make_shared<const DocEntry>(ParseEntry(*entry));
-    m_state->entries.Append(record);
-    m_model->InsertAtTop(std::move(record));
+    AddUploadedEntry(std::make_shared<const DocEntry>(ParseEntry(*entry)));
+}
+
+void CTallowdeskView::AddUploadedEntry(const DocEntryPtr& entry) {
+    if (!entry) return;
+    // In front of the list and of the rows; a listing that runs keeps
+    // appending behind it.
+    m_state->entries.InsertFront(entry);
+    m_model->InsertAtTop(entry);
     UpdateStatusText();
 }
 
@@ -230,8 +273,8 @@ void CTallowdeskView::RefreshListView() {
     RefreshList();
 }
 
-void CTallowdeskView::ExitActionThread(QObject* processingWindow) {
-    if (auto* window = qobject_cast<QWidget*>(processingWindow)) {
+void CTallowdeskView::ExitActionThread(const QPointer<QObject>& processingWindow) {
+    if (auto* window = qobject_cast<QWidget*>(processingWindow.data())) {
         window->hide();
         window->deleteLater();
     }
@@ -241,10 +284,31 @@ void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const st
     m_model->RenameByContentSrc(url, QString::fromStdString(title));
 }
 
-bool CTallowdeskView::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::ContextMenu) {
-        emit ContextMenuWanted(static_cast<QContextMenuEvent*>(event)->globalPos());
+bool CTallowdeskView::HandleDragEvent(QEvent* event) {
+    auto* drag = static_cast<QDropEvent*>(event);
+    const QMimeData* data = drag->mimeData();
+    const bool wanted = data && (data->hasUrls() || data->hasFormat(ListViewMimeType()) ||
+                                 data->hasFormat(TreeViewMimeType()));
+    if (!wanted) {
+        event->ignore();
         return true;
+    }
+    drag->acceptProposedAction();
+    if (event->type() == QEvent::Drop) emit Dropped(data);
+    return true;
+}
+
+bool CTallowdeskView::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::ContextMenu:
+            emit ContextMenuWanted(static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop:
+            return HandleDragEvent(event);
+        default:
+            break;
     }
     return QWidget::eventFilter(watched, event);
 }

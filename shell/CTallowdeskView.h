@@ -7,6 +7,7 @@
 #include "UiMessages.h"
 
 class QAbstractItemView;
+class QMimeData;
 class QItemSelectionModel;
 class QListView;
 class QStackedWidget;
@@ -38,6 +39,12 @@ public:
     CMsgDlg* ProcessingWindow() const { return m_processing; }
     bool Processing() const { return m_isProcessing; }
     int SelectedCount() const;
+    // The selected rows in row order (any cell of a row selects the row, as
+    // the icon and list styles show one column only).
+    std::vector<int> SelectedRows() const;
+    std::vector<DocEntryPtr> SelectedEntries() const;
+    // Starts in-place editing of the first selected row's name.
+    void EditFirstSelected();
     const SortState& Sort() const { return m_sort; }
 
     ListStyle Style() const { return m_style; }
@@ -59,7 +66,8 @@ public:
     void DeleteItemByResourceId(const std::string& resourceId) override;
     void DeleteItemByEditLink(const std::string& editHref) override;
     void RefreshListView() override;
-    void ExitActionThread(QObject* processingWindow) override;
+    void ExitActionThread(const QPointer<QObject>& processingWindow) override;
+    void AddUploadedEntry(const DocEntryPtr& entry) override;
     void FolderNameChangedInTree(const std::string& title, const std::string& url) override;
 
 signals:
@@ -71,12 +79,17 @@ signals:
     void SelectTreeNode(const std::string& url);
     void ContextMenuWanted(const QPoint& globalPos);
     void ActivatedRow(int row);
+    // The name of row was edited in place to text (not yet taken).
+    void RenameWanted(int row, const QString& text);
+    // Something was dropped on the list (files, or rows of this program).
+    void Dropped(const QMimeData* data);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void SetProcessing(bool on);
+    bool HandleDragEvent(QEvent* event);
 
     std::shared_ptr<AppState> m_state;
     EntryListModel* m_model;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "EntryRules.h"
+#include "VisibleText.h"
 
 namespace tallowdesk::shell {
 namespace {
@@ -48,7 +49,8 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
-            return CellText(row, index.column());
+        case Qt::EditRole:
+            return VisibleText(CellText(row, index.column()));
         case Qt::DecorationRole: {
             if (index.column() != 0) return {};
             const auto i = static_cast<std::size_t>(EntryIconIndex(*row.entry));
@@ -117,9 +119,30 @@ void EntryListModel::Clear() {
     endResetModel();
 }
 
+Qt::ItemFlags EntryListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid()) f |= Qt::ItemIsDragEnabled;
+    if (index.isValid() && index.column() == 0) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool EntryListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || index.column() != 0 ||
+        !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return false;
+    emit RenameRequested(index.row(), value.toString());
+    return false;  // the row changes only when the service has renamed the entry
+}
+
 void EntryListModel::AppendFrom(const EntryList& list, std::uint64_t generation,
                                 std::size_t first) {
-    std::vector<DocEntryPtr> added = list.Snapshot(generation, first);
+    if (generation != m_generation) {
+        m_generation = generation;
+        m_read = 0;
+    }
+    const std::size_t from = std::max(first, m_read);
+    std::vector<DocEntryPtr> added = list.AppendedSince(generation, from);
+    m_read = from + added.size();
     added.erase(std::remove(added.begin(), added.end(), nullptr), added.end());
     if (added.empty()) return;
     const int start = rowCount();
@@ -161,6 +184,20 @@ void EntryListModel::RenameByContentSrc(const std::string& url, const QString& t
         const QModelIndex cell = index(static_cast<int>(i), 0);
         emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
     }
+}
+
+int EntryListModel::RowOf(const DocEntry* entry) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        if (m_rows[i].entry.get() == entry) return static_cast<int>(i);
+    return -1;
+}
+
+void EntryListModel::SetTitleOf(const DocEntry* entry, const QString& title) {
+    const int row = RowOf(entry);
+    if (row < 0) return;
+    m_rows[static_cast<std::size_t>(row)].title = title;
+    const QModelIndex cell = index(row, 0);
+    emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole, Qt::EditRole});
 }
 
 DocEntryPtr EntryListModel::EntryAt(int row) const {

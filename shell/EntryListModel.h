@@ -14,6 +14,10 @@ namespace tallowdesk::shell {
 // demand. Rows never own the list's storage; a row only keeps its record
 // alive. A folder renamed elsewhere keeps its record and gets a title of its
 // own. UI thread only.
+//
+// Names are editable in place, but the model never takes an edited text
+// itself: it announces RenameRequested and the rename command changes the row
+// once the service agreed (SetTitleOf).
 class EntryListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -24,14 +28,23 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     void sort(int column, Qt::SortOrder order) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override;
 
     // Images by icon index (see EntryIconIndex), large and small.
     void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
 
     void Clear();
-    // Appends the records from first on, unless generation is stale.
+    // Appends the records the listing announced from its first-th appended
+    // record on, skipping those already shown (a notification handled late
+    // finds the next page's records too; the next one must not add them
+    // again). Nothing when generation is stale.
     void AppendFrom(const EntryList& list, std::uint64_t generation, std::size_t first);
     void InsertAtTop(DocEntryPtr entry);
+    // Row of the record (the same object), or -1.
+    int RowOf(const DocEntry* entry) const;
+    // Gives the row of the record its new name after a rename.
+    void SetTitleOf(const DocEntry* entry, const QString& title);
     void RemoveRowAt(int row);
     int FindRowByResourceId(const std::string& resourceId) const;
     int FindRowByEditHref(const std::string& editHref) const;
@@ -40,6 +53,10 @@ public:
 
     DocEntryPtr EntryAt(int row) const;
     QString TitleAt(int row) const;
+
+signals:
+    // The name of the row was edited in place to text.
+    void RenameRequested(int row, const QString& text);
 
 private:
     struct Row {
@@ -50,6 +67,8 @@ private:
 
     std::vector<Row> m_rows;
     std::vector<QIcon> m_icons;
+    std::uint64_t m_generation = 0;  // of the listing being shown
+    std::size_t m_read = 0;          // appended records of it shown so far
 };
 
 }  // namespace tallowdesk::shell

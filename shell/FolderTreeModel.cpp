@@ -2,6 +2,8 @@
 
 #include <iterator>
 
+#include "VisibleText.h"
+
 namespace tallowdesk::shell {
 
 struct FolderTreeModel::Node {
@@ -70,7 +72,7 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     switch (role) {
         case Qt::DisplayRole:
         case Qt::EditRole:
-            return n->text;
+            return VisibleText(n->text);
         case Qt::DecorationRole:
             return Image(n->image, n->selectedImage);
         default:

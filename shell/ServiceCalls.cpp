@@ -4,9 +4,46 @@
 
 #include "service/GDataRequests.h"
 #include "service/ServiceClient.h"
+#include "service/ServiceTransferOps.h"
 #include "service/Sharing.h"
 
 namespace tallowdesk::shell {
+namespace {
+
+// The service client's transfer calls, keeping the client alive while a
+// transfer thread uses them.
+class OwningTransferOps final : public TransferOps {
+public:
+    explicit OwningTransferOps(std::shared_ptr<ServiceClient> client)
+        : m_client(std::move(client)), m_ops(*m_client) {}
+    void GetFeed(const std::string& url, tinyxml2::XMLDocument& doc) override {
+        m_ops.GetFeed(url, doc);
+    }
+    void DownloadEntry(const std::string& url, const std::string& kind,
+                       const std::filesystem::path& localPath,
+                       const std::optional<std::string>& exportFormat,
+                       TransferProgressSink& sink) override {
+        m_ops.DownloadEntry(url, kind, localPath, exportFormat, sink);
+    }
+    void UploadFile(const std::filesystem::path& localPath, const std::string& targetUrl,
+                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_ops.UploadFile(localPath, targetUrl, reply, sink);
+    }
+    void CreateFolder(const std::string& title, const std::string& parentContentsUrl,
+                      tinyxml2::XMLDocument& reply) override {
+        m_ops.CreateFolder(title, parentContentsUrl, reply);
+    }
+
+private:
+    std::shared_ptr<ServiceClient> m_client;
+    ServiceTransferOps m_ops;
+};
+
+[[noreturn]] void NotSignedIn() {
+    throw std::runtime_error("The user must be logged in.");
+}
+
+}  // namespace
 
 ServiceCalls ServiceCallsFor(std::shared_ptr<ServiceClient> client) {
     ServiceCalls calls;
@@ -18,6 +55,16 @@ ServiceCalls ServiceCallsFor(std::shared_ptr<ServiceClient> client) {
     };
     calls.trashEntry = [client](const std::string& resourceId) {
         TrashEntry(*client, resourceId, false);
+    };
+    calls.setStarred = [client](const std::string& editHref, bool starred) {
+        SetStarred(*client, editHref, starred);
+    };
+    calls.createFolder = [client](const std::string& title, const std::string& parentUrl,
+                                  tinyxml2::XMLDocument& reply) {
+        CreateFolder(*client, title, parentUrl, reply);
+    };
+    calls.transferOps = [client]() -> std::unique_ptr<TransferOps> {
+        return std::make_unique<OwningTransferOps>(client);
     };
     calls.quotaText = [client] { return GetQuotaText(*client); };
     return calls;
@@ -34,6 +81,11 @@ ServiceCalls OfflineServiceCalls() {
     calls.trashEntry = [](const std::string&) {
         throw std::runtime_error("The user must be logged in.");
     };
+    calls.setStarred = [](const std::string&, bool) { NotSignedIn(); };
+    calls.createFolder = [](const std::string&, const std::string&, tinyxml2::XMLDocument&) {
+        NotSignedIn();
+    };
+    calls.transferOps = []() -> std::unique_ptr<TransferOps> { NotSignedIn(); };
     calls.quotaText = [] { return std::optional<std::string>(); };
     return calls;
 }

@@ -11,7 +11,8 @@ class XMLDocument;
 
 namespace tallowdesk {
 class ServiceClient;
-}
+class TransferOps;
+}  // namespace tallowdesk
 
 namespace tallowdesk::shell {
 
@@ -22,6 +23,14 @@ struct ServiceCalls {
     std::function<void(const std::string& url, tinyxml2::XMLDocument& doc)> getFeed;
     std::function<void(const std::string& editHref, const std::string& newTitle)> renameEntry;
     std::function<void(const std::string& resourceId)> trashEntry;
+    std::function<void(const std::string& editHref, bool starred)> setStarred;
+    // Creates a folder in the folder whose contents feed is parentUrl; the
+    // new entry lands in reply.
+    std::function<void(const std::string& title, const std::string& parentUrl,
+                       tinyxml2::XMLDocument& reply)>
+        createFolder;
+    // The transfer loops' calls, one set per transfer thread.
+    std::function<std::unique_ptr<TransferOps>()> transferOps;
     // The account's storage sentence; nothing when the page carries none.
     std::function<std::optional<std::string>()> quotaText;
 };

@@ -43,8 +43,11 @@ public:
     virtual void DeleteItemByResourceId(const std::string& resourceId) = 0;
     virtual void DeleteItemByEditLink(const std::string& editHref) = 0;
     virtual void RefreshListView() = 0;
-    // Hides and destroys a command's own processing window.
-    virtual void ExitActionThread(QObject* processingWindow) = 0;
+    // "Exit delete/trash/star/hidden thread": hides and destroys a command's
+    // own processing window. Guarded: a window already gone is ignored.
+    virtual void ExitActionThread(const QPointer<QObject>& processingWindow) = 0;
+    // An upload made this entry where the list shows it: a row at the top.
+    virtual void AddUploadedEntry(const DocEntryPtr& entry) = 0;
     virtual void FolderNameChangedInTree(const std::string& title, const std::string& url) = 0;
 };
 
@@ -147,8 +150,11 @@ public:
     void RefreshListView() const {  // send
         SendCall([](ListViewMessages& v) { v.RefreshListView(); });
     }
-    void ExitActionThread(QObject* window) const {  // send
-        SendCall([window](ListViewMessages& v) { v.ExitActionThread(window); });
+    void ExitActionThread(const QPointer<QObject>& window) const {  // send
+        SendCall([&window](ListViewMessages& v) { v.ExitActionThread(window); });
+    }
+    void AddUploadedEntry(const DocEntryPtr& entry) const {  // send
+        SendCall([&entry](ListViewMessages& v) { v.AddUploadedEntry(entry); });
     }
     void FolderNameChangedInTree(const std::string& title, const std::string& url) const {  // send
         SendCall([&](ListViewMessages& v) { v.FolderNameChangedInTree(title, url); });

@@ -18,11 +18,18 @@ std::size_t EntryList::Append(DocEntryPtr entry) {
     return Append(std::move(one));
 }
 
+void EntryList::InsertFront(DocEntryPtr entry) {
+    std::lock_guard lock(m_mutex);
+    m_entries.insert(m_entries.begin(), std::move(entry));
+    ++m_front;
+}
+
 void EntryList::Clear() {
     std::vector<DocEntryPtr> old;
     {
         std::lock_guard lock(m_mutex);
         old.swap(m_entries);
+        m_front = 0;
         ++m_generation;
     }
     // Records are released outside the lock.
@@ -52,6 +59,14 @@ std::vector<DocEntryPtr> EntryList::Snapshot(std::uint64_t generation, std::size
     std::lock_guard lock(m_mutex);
     if (generation != m_generation || from >= m_entries.size()) return {};
     return {m_entries.begin() + static_cast<std::ptrdiff_t>(from), m_entries.end()};
+}
+
+std::vector<DocEntryPtr> EntryList::AppendedSince(std::uint64_t generation,
+                                                  std::size_t from) const {
+    std::lock_guard lock(m_mutex);
+    const std::size_t start = m_front + from;
+    if (generation != m_generation || start >= m_entries.size()) return {};
+    return {m_entries.begin() + static_cast<std::ptrdiff_t>(start), m_entries.end()};
 }
 
 template <typename Pred>
@@ -87,6 +102,8 @@ int ParseFeedEntries(EntryList& list, const tinyxml2::XMLDocument& feed) {
     return count;
 }
 
-void ClearEntryList(EntryList& list) { list.Clear(); }
+void ClearEntryList(EntryList& list) {
+    list.Clear();
+}
 
 }  // namespace tallowdesk

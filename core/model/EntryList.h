@@ -30,6 +30,9 @@ public:
     // Appends in order; returns the index of the first appended record.
     std::size_t Append(std::vector<DocEntryPtr> entries);
     std::size_t Append(DocEntryPtr entry);
+    // Puts a record before all others (a new upload). Records appended by a
+    // listing keep their append positions (see AppendedSince).
+    void InsertFront(DocEntryPtr entry);
     void Clear();
 
     std::size_t Size() const;
@@ -38,6 +41,9 @@ public:
     std::vector<DocEntryPtr> Snapshot() const;
     // Records from index on, or nothing when generation is no longer current.
     std::vector<DocEntryPtr> Snapshot(std::uint64_t generation, std::size_t from) const;
+    // The appended records (not those put in front) from the from-th one on,
+    // or nothing when generation is no longer current.
+    std::vector<DocEntryPtr> AppendedSince(std::uint64_t generation, std::size_t from) const;
 
     // First record whose field equals value (records with the field absent never match).
     DocEntryPtr FindByContentSrc(const std::string& url) const;
@@ -50,6 +56,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::vector<DocEntryPtr> m_entries;
+    std::size_t m_front = 0;  // records put in front since the last clear
     std::uint64_t m_generation = 0;
 };
 

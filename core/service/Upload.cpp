@@ -167,7 +167,9 @@ std::optional<std::string> FolderIdFromUploadUrl(std::string_view uploadUrl) {
     // the next path, query or fragment separator.
     if (end == std::string_view::npos) end = rest.find_first_of("/?#");
     const std::string_view id = rest.substr(0, end);
-    if (id.empty()) return std::nullopt;
+    // The root folder is where an upload without a folder goes anyway; its
+    // alias is not an entry a session can name as parent.
+    if (id.empty() || id == "root") return std::nullopt;
     return std::string(id);
 }
 

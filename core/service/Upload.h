@@ -64,7 +64,8 @@ std::vector<std::string> BuildConvertedUploadHeaders(std::string_view writelyTok
                                                      std::uint64_t size, std::string_view mimeType,
                                                      std::string_view slug);
 
-// The folder's short id when uploadUrl is a folder's contents feed.
+// The folder's short id when uploadUrl is a folder's contents feed; nothing
+// for the root folder ("folder%3Aroot"), whose uploads need no parent.
 std::optional<std::string> FolderIdFromUploadUrl(std::string_view uploadUrl);
 // Text as the content of a JSON string (without the quotes).
 std::string JsonEscape(std::string_view text);

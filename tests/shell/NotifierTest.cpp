@@ -30,7 +30,8 @@ public:
     }
     void DeleteItemByEditLink(const std::string&) override {}
     void RefreshListView() override {}
-    void ExitActionThread(QObject*) override {}
+    void ExitActionThread(const QPointer<QObject>&) override {}
+    void AddUploadedEntry(const tallowdesk::DocEntryPtr&) override {}
     void FolderNameChangedInTree(const std::string&, const std::string&) override {}
 };
 

@@ -1,5 +1,3 @@
-#include "model/ListingWorker.h"
-
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
@@ -9,6 +7,7 @@
 #include <utility>
 
 #include "TestData.h"
+#include "model/ListingWorker.h"
 
 namespace tallowdesk {
 namespace {
@@ -75,8 +74,10 @@ struct Listing {
 
 TEST(RunListing, FollowsNextLinksOfFullPages) {
     Listing l;
-    l.feeds.pages = {{"u1", Page("a", 10, "u2")}, {"u2", Page("b", 12, "u3")},
-                     {"u3", Page("c", 3, "u4")}, {"u4", Page("d", 1)}};
+    l.feeds.pages = {{"u1", Page("a", 10, "u2")},
+                     {"u2", Page("b", 12, "u3")},
+                     {"u3", Page("c", 3, "u4")},
+                     {"u4", Page("d", 1)}};
     l.Run({"u1", "Folder", false, true});
     // A page of fewer than 10 entries ends the listing despite its next link.
     EXPECT_EQ(l.feeds.requested, (std::vector<std::string>{"u1", "u2", "u3"}));
@@ -122,9 +123,8 @@ TEST(RunListing, FailureKeepsEarlierPages) {
 
 TEST(RunListing, RestartListsOnlyTheNewLocation) {
     Listing l;
-    l.feeds.pages = {{"old1", Page("old", 10, "old2")},
-                     {"old2", Page("old2-", 10)},
-                     {"new", Page("new", 2)}};
+    l.feeds.pages = {
+        {"old1", Page("old", 10, "old2")}, {"old2", Page("old2-", 10)}, {"new", Page("new", 2)}};
     // The user picks another node while the second page is on its way.
     l.feeds.after["old2"] = [&] { EXPECT_FALSE(l.control.Request({"new", "New", false, true})); };
     const std::uint64_t before = l.entries.Generation();
@@ -174,6 +174,30 @@ TEST(EntryList, RecordsOutliveClear) {
     list.Clear();
     EXPECT_EQ(held->title, "kept");
     EXPECT_EQ(list.At(0), nullptr);
+}
+
+// A new upload goes in front while a listing appends: the listing's records
+// keep their append positions, so none is announced twice or skipped.
+TEST(EntryList, FrontInsertKeepsAppendPositions) {
+    EntryList list;
+    const auto make = [](const char* title) {
+        auto e = std::make_shared<DocEntry>();
+        e->title = title;
+        return DocEntryPtr(e);
+    };
+    const std::uint64_t generation = list.Generation();
+    list.Append({make("a0"), make("a1")});
+    list.InsertFront(make("new"));
+    list.Append(make("a2"));
+    EXPECT_EQ(list.At(0)->title, "new");
+    const auto since = list.AppendedSince(generation, 2);
+    ASSERT_EQ(since.size(), 1u);
+    EXPECT_EQ(since[0]->title, "a2");
+    EXPECT_EQ(list.AppendedSince(generation, 0).size(), 3u);
+    list.Clear();
+    EXPECT_TRUE(list.AppendedSince(generation, 0).empty());  // an older generation
+    list.Append(make("b0"));
+    EXPECT_EQ(list.AppendedSince(list.Generation(), 0).size(), 1u);
 }
 
 }  // namespace

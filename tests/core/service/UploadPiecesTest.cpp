@@ -49,6 +49,10 @@ TEST(ResumableUpload, FolderIdOfTheTarget) {
               "abc");
     EXPECT_EQ(FolderIdFromUploadUrl("https://h/feeds/default/private/full/folder%3A/contents"),
               std::nullopt);
+    // Uploading into the Root Folder location failed: "root" went out as a
+    // parent id that names no entry.
+    EXPECT_EQ(FolderIdFromUploadUrl("https://h/feeds/default/private/full/folder%3Aroot/contents"),
+              std::nullopt);
 }
 
 TEST(ResumableUpload, SessionRequestTemplates) {

@@ -1,0 +1,476 @@
+#include "ListCommands.h"
+
+#include <tinyxml2.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+
+#include "AppState.h"
+#include "CLeftView.h"
+#include "CTallowdeskView.h"
+#include "EntryActionWorker.h"
+#include "EntryListModel.h"
+#include "ListContextMenu.h"
+#include "TransferWorkers.h"
+#include "Worker.h"
+#include "dialogs/CExportProgressDlg.h"
+#include "dialogs/CMsgDlg.h"
+#include "dialogs/CProgressDlgModeless.h"
+#include "dialogs/ShareDialogs.h"
+#include "model/FeedCatalogue.h"
+#include "service/Download.h"
+#include "transfer/TransferFlags.h"
+#include "transfer/UploadListRule.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+constexpr int kMaxRenameChars = 127;
+constexpr int kMaxTitleUnits = 260;
+
+// Qt's own dialogs everywhere: the same on every desktop, and drivable by
+// accessibility tools.
+constexpr QFileDialog::Options kPickerOptions = QFileDialog::DontUseNativeDialog;
+
+CommandHooks WithDefaults(CommandHooks h) {
+    if (!h.pickFolder)
+        h.pickFolder = [](QWidget* parent, const QString& title) -> std::optional<QString> {
+            const QString dir = QFileDialog::getExistingDirectory(
+                parent, title, QString(), QFileDialog::ShowDirsOnly | kPickerOptions);
+            if (dir.isEmpty()) return std::nullopt;
+            return dir;
+        };
+    if (!h.pickFiles)
+        h.pickFiles = [](QWidget* parent) {
+            return QFileDialog::getOpenFileNames(parent, QString(), QString(),
+                                                 QStringLiteral("All File(*.*)"), nullptr,
+                                                 kPickerOptions);
+        };
+    if (!h.askFolderName)
+        h.askFolderName = [](QWidget* parent) -> std::optional<QString> {
+            bool ok = false;
+            const QString name = QInputDialog::getText(parent, QStringLiteral("Create Folder"),
+                                                       QStringLiteral("Folder name:"),
+                                                       QLineEdit::Normal, QString(), &ok);
+            if (!ok || name.trimmed().isEmpty()) return std::nullopt;
+            return name;
+        };
+    if (!h.openUrl) h.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!h.share) h.share = ShowShareDialog;
+    return h;
+}
+
+CMsgDlg* ShowProcessingWindow(QWidget* parent, const QString& line) {
+    auto* window = new CMsgDlg(parent);
+    window->SetLine(line);
+    window->ShowOverParent();
+    window->repaint();
+    return window;
+}
+
+}  // namespace
+
+ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
+                           QWidget* window, CommandHooks hooks)
+    : QObject(window),
+      m_state(std::move(state)),
+      m_list(list),
+      m_tree(tree),
+      m_window(window),
+      m_hooks(WithDefaults(std::move(hooks))) {
+    connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
+    m_transferWatch.setInterval(100);
+    connect(&m_transferWatch, &QTimer::timeout, this, [this] {
+        if (transferBusy) return;
+        m_transferWatch.stop();
+        emit TransferStateChanged();
+    });
+}
+
+TransferProgressDlg* ListCommands::LastTransferDialog() const {
+    return qobject_cast<TransferProgressDlg*>(m_lastTransfer.data());
+}
+
+std::string ListCommands::UploadTarget() const {
+    const std::string& url = m_state->navigation.Current().url;
+    return IsCategoryUrl(url) ? DocumentListUrl() : url;
+}
+
+void ListCommands::Open() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    const DocEntry& e = *entries.front();
+    if (!e.IsFolder()) {
+        if (e.alternateHref) m_hooks.openUrl(QUrl(QString::fromStdString(*e.alternateHref)));
+        return;
+    }
+    CurrentLocation location;
+    location.url = FolderContentsUrl(e);
+    location.title =
+        QString::fromStdString(e.title.value_or(std::string())).left(kMaxTitleUnits).toStdString();
+    location.noPaging = false;
+    location.isFolder = true;
+    m_state->navigation.Open(location);
+    m_list->RefreshList();
+    if (m_hooks.locationChanged) m_hooks.locationChanged();
+}
+
+void ListCommands::CreateFolder() {
+    if (m_list->Processing()) return;
+    CreateFolderIn(UploadTarget());
+}
+
+void ListCommands::CreateFolderIn(const std::string& parentUrl) {
+    const std::optional<QString> name = m_hooks.askFolderName(m_window);
+    if (!name) return;
+    struct Block {
+        ServiceCalls calls;
+        std::string title;
+        std::string parentUrl;
+        ListViewPort list;
+        QPointer<CLeftView> tree;
+        QPointer<QWidget> window;
+        std::shared_ptr<AppState> state;
+    };
+    StartWorker(std::make_unique<Block>(Block{m_state->calls, name->toStdString(), parentUrl,
+                                              ListViewPort(m_list), m_tree, m_window, m_state}),
+                [](Block& b) {
+                    tinyxml2::XMLDocument reply;
+                    std::optional<std::string> error;
+                    try {
+                        b.calls.createFolder(b.title, b.parentUrl, reply);
+                    } catch (const std::exception& e) {
+                        error = e.what();
+                    } catch (...) {
+                        error = "Unknown reason";
+                    }
+                    if (error) {
+                        notifier::Post([window = b.window, text = *error] {
+                            QMessageBox::critical(window, QStringLiteral("Error"),
+                                                  QString::fromStdString(text));
+                        });
+                        return;
+                    }
+                    const tinyxml2::XMLElement* entry = reply.FirstChildElement("entry");
+                    if (!entry) return;
+                    const DocEntry folder = ParseEntry(*entry);
+                    const std::string title = folder.title.value_or(b.title);
+                    const std::string url = FolderContentsUrl(folder);
+                    const bool inFolder = b.parentUrl.find("folder") != std::string::npos;
+                    const std::string parent = inFolder ? b.parentUrl : std::string();
+                    notifier::Send([&] {
+                        if (b.tree) b.tree->AddFolderUnder(parent, title, url);
+                    });
+                    // The list learns of it as of an uploaded folder.
+                    switch (ListUpdateAfterUpload(b.state->listing.Location().url, b.parentUrl,
+                                                  true, folder.kind)) {
+                        case ListUpdate::AddItem:
+                            b.list.AddNewlyUploadedItem(reply);
+                            break;
+                        case ListUpdate::Refresh:
+                            b.list.RefreshListView();
+                            break;
+                        case ListUpdate::None:
+                            break;
+                    }
+                });
+}
+
+void ListCommands::StartRename() {
+    m_list->EditFirstSelected();
+}
+
+void ListCommands::Rename(int row, const QString& text) {
+    const DocEntryPtr entry = m_list->Model()->EntryAt(row);
+    if (!entry) return;
+    const QString name = text.left(kMaxRenameChars);
+    if (name == m_list->Model()->TitleAt(row) ||
+        name == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
+        return;  // the same text: nothing is sent
+    CMsgDlg* processing = ShowProcessingWindow(m_list, QStringLiteral(" Renaming... "));
+    struct Block {
+        ServiceCalls calls;
+        DocEntryPtr entry;
+        QString name;
+        QPointer<CTallowdeskView> list;
+        TreeViewPort tree;
+        QPointer<QObject> processing;
+    };
+    StartWorker(std::make_unique<Block>(Block{m_state->calls, entry, name, m_list,
+                                              TreeViewPort(m_tree), QPointer<QObject>(processing)}),
+                [](Block& b) {
+                    bool ok = false;
+                    try {
+                        b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
+                                            b.name.toStdString());
+                        ok = true;
+                    } catch (...) {
+                        // Silent: the row keeps its old name.
+                    }
+                    notifier::Send([&] {
+                        if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
+                            w->hide();
+                            w->deleteLater();
+                        }
+                        if (!ok || !b.list) return;
+                        b.list->Model()->SetTitleOf(b.entry.get(), b.name);
+                    });
+                    if (ok && b.entry->IsFolder())
+                        b.tree.FolderNameChangedInList(b.name.toStdString(),
+                                                       b.entry->contentSrc.value_or(std::string()));
+                });
+}
+
+namespace {
+
+void StartAction(EntryAction action, const QString& line, std::vector<std::string> keys,
+                 const std::shared_ptr<AppState>& state, CTallowdeskView* list, CLeftView* tree) {
+    CMsgDlg* processing = ShowProcessingWindow(list, line);
+    auto block = std::make_unique<EntryActionBlock>();
+    block->action = action;
+    block->keys = std::move(keys);
+    block->calls = state->calls;
+    block->state = state;
+    block->list = ListViewPort(list);
+    block->tree = TreeViewPort(tree);
+    block->processingWindow = processing;
+    StartEntryActionWorker(std::move(block));
+}
+
+}  // namespace
+
+void ListCommands::Trash() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    std::vector<std::string> keys;
+    for (const DocEntryPtr& e : entries)
+        if (e->resourceId) keys.push_back(*e->resourceId);
+    StartAction(EntryAction::Trash, QStringLiteral(" Deleting items ..."), std::move(keys), m_state,
+                m_list, m_tree);
+}
+
+void ListCommands::Star() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    std::vector<std::string> keys;
+    for (const DocEntryPtr& e : entries)
+        if (e->editHref) keys.push_back(*e->editHref);
+    StartAction(EntryAction::Star, QStringLiteral(" Starring ..."), std::move(keys), m_state,
+                m_list, m_tree);
+}
+
+void ListCommands::Unstar() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    std::vector<std::string> keys;
+    for (const DocEntryPtr& e : entries)
+        if (e->editHref) keys.push_back(*e->editHref);
+    StartAction(EntryAction::Unstar, QStringLiteral(" UnStarring ..."), std::move(keys), m_state,
+                m_list, m_tree);
+}
+
+void ListCommands::Share() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    m_hooks.share(m_window, entries);
+}
+
+TransferProgressDlg* ListCommands::ShowTransferDialog() {
+    auto* dialog = new CProgressDlgModeless(m_window);
+    connect(dialog, &TransferProgressDlg::BackgroundRequested, this, [this] {
+        if (m_hooks.hideToTray) m_hooks.hideToTray();
+    });
+    connect(dialog, &TransferProgressDlg::TransferEnded, this, [this] {
+        if (m_hooks.transferEnded) m_hooks.transferEnded();
+    });
+    m_lastTransfer = dialog;
+    dialog->show();
+    return dialog;
+}
+
+void ListCommands::WatchTransfer() {
+    emit TransferStateChanged();
+    m_transferWatch.start();
+}
+
+void ListCommands::Download() {
+    if (transferBusy) return;
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    std::vector<FolderItem> items;
+    for (const DocEntryPtr& e : entries)
+        items.push_back(FolderItem{e->contentSrc.value_or(std::string()),
+                                   e->title.value_or(std::string()), e->kind, e->QuotaBytes()});
+    DownloadItems(std::move(items));
+}
+
+void ListCommands::DownloadItems(std::vector<FolderItem> items) {
+    if (transferBusy) return;
+    transferCancel = false;
+    const std::optional<QString> dest =
+        m_hooks.pickFolder(m_list, QStringLiteral("Select the folder:"));
+    if (!dest) return;
+    // Claimed here so that no second transfer starts before the loop runs.
+    bool idle = false;
+    if (!transferBusy.compare_exchange_strong(idle, true)) return;
+    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps,
+                        ShowTransferDialog());
+    WatchTransfer();
+}
+
+void ListCommands::Export(int commandId) {
+    transferCancel = false;
+    const ExportFormat* format = nullptr;
+    for (const ExportFormat& f : ExportTable())
+        if (f.commandId == commandId) format = &f;
+    if (!format) return;
+    const std::optional<QString> dest =
+        m_hooks.pickFolder(m_list, QStringLiteral("Select the  folder to save to:"));
+    if (!dest) return;
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    const DocEntry& e = *entries.front();
+    ExportRequest request{e.contentSrc.value_or(std::string()), e.title.value_or(std::string()),
+                          std::string(format->kind), std::string(format->value),
+                          dest->toStdString()};
+    CExportProgressDlg dialog(std::move(request), m_state->calls.transferOps, m_window);
+    dialog.exec();
+}
+
+void ListCommands::Upload() {
+    if (transferBusy) return;
+    transferCancel = false;
+    const QStringList files = m_hooks.pickFiles(m_list);
+    if (files.isEmpty()) return;
+    std::vector<UploadSource> sources;
+    for (const QString& f : files) sources.push_back(UploadSource{f.toStdString(), false});
+    StartUpload(std::move(sources));
+}
+
+bool ListCommands::ClipboardHasFiles() const {
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data || !data->hasUrls()) return false;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) return true;
+    return false;
+}
+
+void ListCommands::Paste() {
+    if (transferBusy) return;
+    transferCancel = false;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data || !data->hasUrls()) return;
+    std::vector<UploadSource> sources;
+    for (const QUrl& url : data->urls()) {
+        if (!url.isLocalFile()) continue;
+        const QString path = url.toLocalFile();
+        sources.push_back(UploadSource{path.toStdString(), QFileInfo(path).isDir()});
+    }
+    StartUpload(std::move(sources));
+}
+
+void ListCommands::StartUpload(std::vector<UploadSource> sources) {
+    bool idle = false;
+    if (!transferBusy.compare_exchange_strong(idle, true)) return;
+    UploadWindows windows{m_state, ListViewPort(m_list), m_tree};
+    StartUploadWorkers(std::move(sources), UploadTarget(), m_state->calls.transferOps,
+                       ShowTransferDialog(), std::move(windows));
+    WatchTransfer();
+}
+
+std::unique_ptr<QMenu> ListCommands::ContextMenu() {
+    ContextMenuState s;
+    s.selected = m_list->SelectedCount();
+    s.transferBusy = transferBusy;
+    s.currentTitle = m_state->navigation.Current().title;
+    s.currentUrl = m_state->navigation.Current().url;
+    s.isFolder = m_state->navigation.Current().isFolder;
+    if (s.selected == 1) s.firstType = m_list->SelectedEntries().front()->kind;
+    s.clipboardHasFiles = ClipboardHasFiles();
+
+    auto menu = std::make_unique<QMenu>();
+    menu->setObjectName(QStringLiteral("listContextMenu"));
+    QMenu* raw = menu.get();
+    const auto add = [this](QMenu* to, const QString& text, int id) {
+        QAction* action = to->addAction(text);
+        action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { Run(id); });
+        return action;
+    };
+    for (const ContextMenuItem& item : ContextMenuItems(s)) {
+        switch (item.kind) {
+            case ContextMenuItem::Kind::Separator:
+                raw->addSeparator();
+                break;
+            case ContextMenuItem::Kind::Command:
+                add(raw, item.text, item.id);
+                break;
+            case ContextMenuItem::Kind::Submenu: {
+                QMenu* sub = raw->addMenu(item.text);
+                if (item.submenu == "VIEWS") {
+                    add(sub, QStringLiteral("Large Icons"), kCmdLargeIcons);
+                    add(sub, QStringLiteral("Small Icons"), kCmdSmallIcons);
+                    add(sub, QStringLiteral("List"), kCmdList);
+                    add(sub, QStringLiteral("Details"), kCmdDetails);
+                } else {
+                    for (const ExportFormat& f : ExportTable())
+                        if (f.menu == item.submenu)
+                            add(sub,
+                                QString::fromUtf8(f.label.data(),
+                                                  static_cast<qsizetype>(f.label.size())),
+                                f.commandId);
+                }
+                break;
+            }
+        }
+    }
+    return menu;
+}
+
+void ListCommands::Run(int id) {
+    switch (id) {
+        case kCmdOpen:
+            return Open();
+        case kCmdCreateFolder:
+            return CreateFolder();
+        case kCmdRename:
+            return StartRename();
+        case kCmdMoveToTrash:
+            return Trash();
+        case kCmdStar:
+            return Star();
+        case kCmdUnstar:
+            return Unstar();
+        case kCmdShare:
+            return Share();
+        case kCmdDownload:
+            return Download();
+        case kCmdUpload:
+            return Upload();
+        case kCmdPaste:
+            return Paste();
+        case kCmdRefresh:
+            if (!m_list->Processing()) m_list->RefreshList();
+            return;
+        case kCmdSearch:
+            if (m_hooks.search) m_hooks.search();
+            return;
+        case kCmdLargeIcons:
+        case kCmdSmallIcons:
+        case kCmdList:
+        case kCmdDetails:
+            if (m_hooks.setViewStyle) m_hooks.setViewStyle(id);
+            return;
+        default:
+            Export(id);
+    }
+}
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "model/DocEntry.h"
+#include "model/FeedCatalogue.h"
+#include "transfer/UploadSource.h"
+
+class QMenu;
+class QWidget;
+
+namespace tallowdesk::shell {
+
+class CLeftView;
+class CTallowdeskView;
+class TransferProgressDlg;
+struct AppState;
+
+// What the commands ask of the desktop and of other parts of the window.
+// Each has a working default; tests replace the pickers.
+struct CommandHooks {
+    // The folder picker with its title; nothing when cancelled.
+    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
+    // The multi-file picker; empty when cancelled.
+    std::function<QStringList(QWidget* parent)> pickFiles;
+    // A plain name prompt for Create Folder; nothing when cancelled.
+    std::function<std::optional<QString>(QWidget* parent)> askFolderName;
+    std::function<void(const QUrl&)> openUrl;
+    std::function<void(QWidget* parent, const std::vector<std::shared_ptr<const DocEntry>>&)> share;
+    // Owned by the frame.
+    std::function<void()> search;
+    std::function<void()> hideToTray;
+    std::function<void()> transferEnded;    // the quota may have changed
+    std::function<void()> locationChanged;  // a folder was opened from the list
+    std::function<void(int viewCommand)> setViewStyle;
+};
+
+// The commands on the rows of the entry list: open, create folder, rename,
+// move to trash, star, unstar, share, download, export, upload, paste, and
+// the list's context menu, built afresh each time. Starts the workers and
+// shows their processing and progress windows; never waits for the network.
+// UI thread.
+class ListCommands : public QObject {
+    Q_OBJECT
+public:
+    ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
+                 QWidget* window, CommandHooks hooks = {});
+
+    void Open();
+    void CreateFolder();
+    // Asks for a name, then creates the folder in the folder whose contents
+    // feed is parentUrl (the tree's Create folder).
+    void CreateFolderIn(const std::string& parentUrl);
+    // Starts editing the first selected row's name; Rename follows.
+    void StartRename();
+    void Rename(int row, const QString& text);
+    void Trash();
+    void Star();
+    void Unstar();
+    void Share();
+    void Download();
+    // Asks for a destination, then downloads the items (the tree's Download).
+    void DownloadItems(std::vector<FolderItem> items);
+    // One of the export menu items (its command identifier).
+    void Export(int commandId);
+    void Upload();
+    void Paste();
+    // Shared by Upload, Paste and drops.
+    void StartUpload(std::vector<UploadSource> sources);
+
+    // The context menu for the list as it is now (the caller shows it).
+    std::unique_ptr<QMenu> ContextMenu();
+    // Runs the command with this identifier (a context-menu item).
+    void Run(int commandId);
+
+    // The progress window of the last download or upload, while it is open.
+    TransferProgressDlg* LastTransferDialog() const;
+    // Where uploads go for the location shown: the folder itself, or the
+    // document list when a category is shown.
+    std::string UploadTarget() const;
+
+signals:
+    // A transfer started or ended: availability may change.
+    void TransferStateChanged();
+
+private:
+    TransferProgressDlg* ShowTransferDialog();
+    void WatchTransfer();
+    bool ClipboardHasFiles() const;
+
+    std::shared_ptr<AppState> m_state;
+    CTallowdeskView* m_list;
+    CLeftView* m_tree;
+    QWidget* m_window;
+    CommandHooks m_hooks;
+    QPointer<QObject> m_lastTransfer;  // a TransferProgressDlg
+    QTimer m_transferWatch;
+};
+
+}  // namespace tallowdesk::shell

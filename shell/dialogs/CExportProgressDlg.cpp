@@ -1,0 +1,83 @@
+#include "CExportProgressDlg.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "TransferWorkers.h"
+#include "transfer/TransferFlags.h"
+
+namespace tallowdesk::shell {
+
+CExportProgressDlg::CExportProgressDlg(ExportRequest request,
+                                       std::function<std::unique_ptr<TransferOps>()> makeOps,
+                                       QWidget* parent)
+    : QDialog(parent), m_request(std::move(request)), m_makeOps(std::move(makeOps)) {
+    setObjectName(QStringLiteral("exportProgressDialog"));
+    setWindowTitle(QStringLiteral("Exporting..."));
+    setModal(true);
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("progressBar"));
+    m_bar->setTextVisible(false);
+    m_bar->setRange(0, 0);  // moves by itself: an export's size is not known
+    m_bar->setMinimumWidth(360);
+    m_speed = new QLabel(QStringLiteral("Unknown"), this);
+    m_speed->setObjectName(QStringLiteral("speedText"));
+    auto* speed = new QHBoxLayout;
+    speed->addWidget(new QLabel(QStringLiteral("Speed:"), this));
+    speed->addWidget(m_speed, 1);
+    m_message = new QLabel(this);
+    m_message->setObjectName(QStringLiteral("messageText"));
+    m_message->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_bar);
+    layout->addLayout(speed);
+    layout->addWidget(m_message);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    connect(cancel, &QPushButton::clicked, this, &CExportProgressDlg::reject);
+}
+
+QString CExportProgressDlg::Message() const {
+    return m_message->text();
+}
+
+void CExportProgressDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_started) return;
+    m_started = true;
+    m_running = true;
+    m_message->clear();
+    StartExportWorker(m_request, m_makeOps, this);
+}
+
+void CExportProgressDlg::Progress(std::uint64_t, std::uint64_t rateBytesPerMs) {
+    m_speed->setText(QStringLiteral("%1 KB/s").arg(rateBytesPerMs));
+}
+
+void CExportProgressDlg::AddTransferDetail(const QString& text) {
+    m_message->setText(text);
+}
+
+void CExportProgressDlg::TransferFinished() {
+    m_running = false;
+    m_bar->setRange(0, 1);  // the bar stops
+    m_bar->setValue(0);
+    if (transferCancel) transferCancel = false;
+    if (m_message->text().left(63).size() < 2) accept();
+}
+
+void CExportProgressDlg::reject() {
+    if (m_running) transferCancel = true;
+    QDialog::reject();
+}
+
+}  // namespace tallowdesk::shell

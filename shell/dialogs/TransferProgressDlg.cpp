@@ -1,0 +1,202 @@
+#include "TransferProgressDlg.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <climits>
+
+#include "transfer/TransferFlags.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+QLabel* Value(const QString& text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+}  // namespace
+
+QString TransferFinishedWithErrorsText() {
+    return QStringLiteral(
+        "The uploading/downloading process is finished, but errors/warnings happen. Click "
+        "'Show Details' to get more information.");
+}
+
+TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("transferProgressDialog"));
+    setWindowTitle(QStringLiteral("Transferring Progress "));
+    auto* grid = new QGridLayout;
+    m_current = Value(QStringLiteral("1"), "currentNumber", this);
+    m_total = Value(QStringLiteral("1"), "totalNumber", this);
+    auto* counts = new QHBoxLayout;
+    counts->addWidget(m_current);
+    counts->addWidget(new QLabel(QStringLiteral("of"), this));
+    counts->addWidget(m_total);
+    counts->addStretch(1);
+    grid->addWidget(new QLabel(QStringLiteral("Progress:"), this), 0, 0);
+    grid->addLayout(counts, 0, 1);
+    m_name = Value(QString(), "nameText", this);
+    m_name->setMinimumWidth(360);
+    m_name->setWordWrap(true);
+    grid->addWidget(new QLabel(QStringLiteral("Name: "), this), 1, 0);
+    grid->addWidget(m_name, 1, 1);
+    m_size = Value(QString(), "sizeText", this);
+    grid->addWidget(new QLabel(QStringLiteral("Size:"), this), 2, 0);
+    grid->addWidget(m_size, 2, 1);
+    m_speed = Value(QStringLiteral("Unknown"), "speedText", this);
+    grid->addWidget(new QLabel(QStringLiteral("Speed:"), this), 3, 0);
+    grid->addWidget(m_speed, 3, 1);
+
+    m_bar = new QProgressBar(this);
+    m_bar->setObjectName(QStringLiteral("progressBar"));
+    m_bar->setTextVisible(false);
+    m_bar->setRange(0, 100);
+    m_bar->setValue(0);
+
+    m_errorText = new QLabel(
+        QStringLiteral("Error happened, click \"Show Details\" button to see more information"),
+        this);
+    m_errorText->setObjectName(QStringLiteral("errorText"));
+    m_errorText->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
+    m_errorText->hide();
+
+    m_detailsButton = new QPushButton(QStringLiteral("Hide Details"), this);
+    m_detailsButton->setObjectName(QStringLiteral("detailsButton"));
+    m_detailsButton->setAutoDefault(false);
+    auto* background = new QPushButton(QStringLiteral("Background"), this);
+    background->setObjectName(QStringLiteral("backgroundButton"));
+    background->setAutoDefault(false);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    cancel->setAutoDefault(false);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_detailsButton);
+    buttons->addStretch(1);
+    buttons->addWidget(background);
+    buttons->addWidget(cancel);
+
+    m_details = new QListWidget(this);
+    m_details->setObjectName(QStringLiteral("detailsList"));
+    m_details->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_details->setMinimumHeight(120);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(grid);
+    layout->addWidget(m_bar);
+    layout->addWidget(m_errorText);
+    layout->addLayout(buttons);
+    layout->addWidget(m_details);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // As made: the details button says "Show details" and waits for the
+    // first detail line; the list is folded away.
+    m_detailsButton->setText(QStringLiteral("Show details"));
+    m_detailsButton->hide();
+    m_details->hide();
+
+    connect(m_detailsButton, &QPushButton::clicked, this, &TransferProgressDlg::ToggleDetails);
+    connect(background, &QPushButton::clicked, this, &TransferProgressDlg::BackgroundRequested);
+    connect(cancel, &QPushButton::clicked, this, &TransferProgressDlg::reject);
+}
+
+void TransferProgressDlg::SetCurrentNumber(std::uint64_t n) {
+    m_current->setText(QString::number(n));
+}
+
+void TransferProgressDlg::SetTotal(std::uint64_t n) {
+    m_total->setText(QString::number(n));
+}
+
+void TransferProgressDlg::SetName(const QString& text) {
+    m_name->setText(text);
+}
+
+void TransferProgressDlg::SetSizeText(const QString& text) {
+    m_size->setText(text);
+}
+
+void TransferProgressDlg::SetRange(std::uint64_t bytes) {
+    m_shift = 0;
+    while ((bytes >> m_shift) > static_cast<std::uint64_t>(INT_MAX)) ++m_shift;
+    m_marquee = false;
+    m_bar->setRange(0, static_cast<int>(bytes >> m_shift));
+    m_bar->setValue(0);
+}
+
+void TransferProgressDlg::SetMarquee(bool on) {
+    m_marquee = on;
+    if (on) {
+        m_bar->setRange(0, 0);  // a busy bar that moves by itself
+    } else if (m_bar->maximum() == 0) {
+        m_bar->setRange(0, 100);
+        m_bar->setValue(0);
+    }
+}
+
+void TransferProgressDlg::Progress(std::uint64_t bytesDone, std::uint64_t rateBytesPerMs) {
+    m_speed->setText(QStringLiteral("%1 KB/s").arg(rateBytesPerMs));
+    if (m_marquee) return;
+    const auto units = bytesDone >> m_shift;
+    m_bar->setValue(static_cast<int>(std::min<std::uint64_t>(units, m_bar->maximum())));
+}
+
+void TransferProgressDlg::AddTransferDetail(const QString& text) {
+    m_detailsButton->show();
+    m_errorText->show();
+    m_details->addItem(text);
+}
+
+bool TransferProgressDlg::DetailsShown() const {
+    return m_details->isVisible();
+}
+
+QStringList TransferProgressDlg::DetailLines() const {
+    QStringList lines;
+    for (int i = 0; i < m_details->count(); ++i) lines << m_details->item(i)->text();
+    return lines;
+}
+
+void TransferProgressDlg::ToggleDetails() {
+    if (m_detailsButton->text() == QStringLiteral("Show details")) {
+        m_detailsButton->setText(QStringLiteral("Hide details"));
+        m_details->show();
+    } else {
+        m_detailsButton->setText(QStringLiteral("Show details"));
+        m_details->hide();
+    }
+}
+
+void TransferProgressDlg::TransferFinished() {
+    m_running = false;
+    if (transferCancel) transferCancel = false;
+    const bool withDetails = !m_detailsButton->isHidden();
+    if (withDetails) {
+        if (m_marquee) SetMarquee(false);
+        // No owner, and not modal: the transfer thread is not held while the
+        // user reads it.
+        auto* box = new QMessageBox(QMessageBox::Warning, FinishCaption(),
+                                    TransferFinishedWithErrorsText(), QMessageBox::Ok);
+        box->setObjectName(QStringLiteral("transferWarningBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        m_finishBox = box;
+        box->show();
+    }
+    emit TransferEnded();
+    if (!withDetails) accept();
+}
+
+void TransferProgressDlg::reject() {
+    // Closing after the end only closes: a later transfer must not stop.
+    if (m_running) transferCancel = true;
+    QDialog::reject();
+}
+
+}  // namespace tallowdesk::shell

@@ -1,0 +1,644 @@
+#include <QClipboard>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QtTest>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "ActionHandler.h"
+#include "AppState.h"
+#include "CLeftView.h"
+#include "CMainFrame.h"
+#include "CTallowdeskApp.h"
+#include "CTallowdeskView.h"
+#include "EntryListModel.h"
+#include "ListCommands.h"
+#include "ListContextMenu.h"
+#include "Resources.h"
+#include "Server.h"
+#include "dialogs/CProgressDlgModal.h"
+#include "dialogs/TransferProgressDlg.h"
+#include "model/FeedCatalogue.h"
+#include "settings/ServiceHosts.h"
+#include "transfer/TransferFlags.h"
+#include "transfer/TransferOps.h"
+#include "transfer/TransferProgressSink.h"
+
+using namespace tallowdesk;
+using namespace tallowdesk::shell;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Holds a download at its first progress report until the test opens it, so
+// that Cancel and Exit land while the transfer runs.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool reached = false;
+    bool open = false;
+
+    void Wait() {
+        std::unique_lock lock(mutex);
+        if (!armed || open) return;
+        reached = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(20), [this] { return open; });
+    }
+    bool Reached() {
+        std::lock_guard lock(mutex);
+        return reached;
+    }
+    void Open() {
+        std::lock_guard lock(mutex);
+        open = true;
+        changed.notify_all();
+    }
+};
+
+class GateSink final : public TransferProgressSink {
+public:
+    // Only a file of several chunks stops, so that a cancel lands inside it.
+    GateSink(TransferProgressSink& inner, Gate& gate, bool big)
+        : m_inner(inner), m_gate(gate), m_big(big) {}
+    void SetCurrentNumber(std::uint64_t n) override { m_inner.SetCurrentNumber(n); }
+    void SetTotal(std::uint64_t n) override { m_inner.SetTotal(n); }
+    void SetName(const std::string& t) override { m_inner.SetName(t); }
+    void SetSizeText(const std::string& t) override { m_inner.SetSizeText(t); }
+    void SetRange(std::uint64_t b) override { m_inner.SetRange(b); }
+    void SetMarquee(bool on) override { m_inner.SetMarquee(on); }
+    void Progress(std::uint64_t done, std::uint64_t rate) override {
+        m_inner.Progress(done, rate);
+        if (m_big && done > 0) m_gate.Wait();
+    }
+    void AddTransferDetail(const std::string& t) override { m_inner.AddTransferDetail(t); }
+    void Finished() override { m_inner.Finished(); }
+
+private:
+    TransferProgressSink& m_inner;
+    Gate& m_gate;
+    bool m_big;
+};
+
+// The real transfer calls, with downloads passing the gate.
+class GateOps final : public TransferOps {
+public:
+    GateOps(std::unique_ptr<TransferOps> inner, std::shared_ptr<Gate> gate)
+        : m_inner(std::move(inner)), m_gate(std::move(gate)) {}
+    void GetFeed(const std::string& url, tinyxml2::XMLDocument& doc) override {
+        m_inner->GetFeed(url, doc);
+    }
+    void DownloadEntry(const std::string& url, const std::string& kind, const fs::path& path,
+                       const std::optional<std::string>& format,
+                       TransferProgressSink& sink) override {
+        GateSink gated(sink, *m_gate, path.filename() == "deep.txt");
+        m_inner->DownloadEntry(url, kind, path, format, gated);
+    }
+    void UploadFile(const fs::path& path, const std::string& target, tinyxml2::XMLDocument& reply,
+                    TransferProgressSink& sink) override {
+        m_inner->UploadFile(path, target, reply, sink);
+    }
+    void CreateFolder(const std::string& title, const std::string& parent,
+                      tinyxml2::XMLDocument& reply) override {
+        m_inner->CreateFolder(title, parent, reply);
+    }
+
+private:
+    std::unique_ptr<TransferOps> m_inner;
+    std::shared_ptr<Gate> m_gate;
+};
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string CategoryUrl(const char* label) {
+    for (const Category& c : CategoryTable())
+        if (c.label == label) return c.url;
+    return {};
+}
+
+QStringList MenuTexts(const QMenu& menu) {
+    QStringList texts;
+    for (const QAction* a : menu.actions())
+        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return texts;
+}
+
+QStringList SubmenuTexts(const QMenu& menu, const QString& title) {
+    for (const QAction* a : menu.actions())
+        if (a->menu() && a->text() == title) return MenuTexts(*a->menu());
+    return {};
+}
+
+}  // namespace
+
+// The list commands and the transfer windows against the local document
+// service, started in this process on a free port.
+class CommandsLiveTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<server::Server> m_server;
+    std::shared_ptr<AppState> m_state;
+    std::unique_ptr<CMainFrame> m_frame;
+    std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
+    std::optional<QString> m_pickedFolder;
+    QStringList m_pickedFiles;
+    QStringList m_folderPrompts;
+    std::vector<QUrl> m_opened;
+    std::optional<QString> m_folderName;
+    int m_transfersEnded = 0;
+    std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
+
+    CTallowdeskView* List() const { return m_frame->List(); }
+    ListCommands* Commands() const { return m_frame->Commands(); }
+    void WaitIdle() { QTRY_VERIFY_WITH_TIMEOUT(!List()->Processing(), 30000); }
+
+    void Show(const std::string& url, const std::string& title, bool isFolder) {
+        m_state->navigation.Open(CurrentLocation{url, title, false, isFolder});
+        m_frame->Actions()->LocationChanged(url);
+        List()->RefreshList();
+        WaitIdle();
+    }
+    void ShowRoot() { Show(RootFolderUrl(), "Root Folder", true); }
+    // Selects the rows with these titles; false when one is missing.
+    bool SelectTitles(const QStringList& titles) {
+        List()->Selection()->clearSelection();
+        int found = 0;
+        for (int r = 0; r < List()->Model()->rowCount(); ++r) {
+            if (!titles.contains(List()->Model()->TitleAt(r))) continue;
+            List()->Selection()->select(List()->Model()->index(r, 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            ++found;
+        }
+        return found == titles.size();
+    }
+    int RowOf(const QString& title) const {
+        for (int r = 0; r < List()->Model()->rowCount(); ++r)
+            if (List()->Model()->TitleAt(r) == title) return r;
+        return -1;
+    }
+    // No command's processing window is left (the listing's own is hidden).
+    bool NoProcessingWindow() const {
+        for (const QDialog* d : List()->findChildren<QDialog*>(QStringLiteral("processingDialog")))
+            if (d->isVisible()) return false;
+        return true;
+    }
+    void WaitActionsDone() { QTRY_VERIFY_WITH_TIMEOUT(NoProcessingWindow(), 30000); }
+    void WaitTransferEnd() { QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 30000); }
+
+private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        InitShellResources();
+        server::ServerOptions options;
+        options.dataDir = m_dir.filePath(QStringLiteral("server")).toStdString();
+        options.port = 0;
+        options.passwordIterations = 1000;
+        m_server = std::make_unique<server::Server>(options);
+        m_server->SeedDemo();
+        const unsigned short port = m_server->Start();
+        ServiceHosts hosts = ServiceHosts::Defaults();
+        hosts.docsHost = hosts.accountsHost = "localhost:" + std::to_string(port);
+        hosts.caFile = m_server->CertPath();
+        SetServiceHosts(hosts);
+        ResetCategoryTable();
+
+        m_state = std::make_shared<AppState>();
+        LoginDependencies deps = ApplicationLoginDependencies(m_state);
+        deps.configPath = m_dir.filePath(QStringLiteral("Config.xml")).toStdString();
+        deps.services.warnCookieFailure = [] { qWarning("cookie sign-in failed"); };
+        CLoginDlg dialog(std::move(deps));
+        dialog.show();
+        dialog.findChild<QLineEdit*>(QStringLiteral("emailEdit"))
+            ->setText(QString::fromLatin1(server::kDemoEmail));
+        dialog.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))
+            ->setText(QString::fromLatin1(server::kDemoPassword));
+        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("okButton")),
+                          Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.result() == QDialog::Accepted, 30000);
+
+        // Renames are counted; downloads pass the gate (open unless armed).
+        auto rename = m_state->calls.renameEntry;
+        m_state->calls.renameEntry = [rename, count = m_renames](const std::string& h,
+                                                                 const std::string& t) {
+            ++*count;
+            rename(h, t);
+        };
+        auto ops = m_state->calls.transferOps;
+        m_state->calls.transferOps = [ops, gate = m_gate]() -> std::unique_ptr<TransferOps> {
+            return std::make_unique<GateOps>(ops(), gate);
+        };
+
+        CommandHooks hooks;
+        hooks.pickFolder = [this](QWidget*, const QString& title) {
+            m_folderPrompts << title;
+            return m_pickedFolder;
+        };
+        hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
+        hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
+        hooks.askFolderName = [this](QWidget*) { return m_folderName; };
+        hooks.transferEnded = [this] { ++m_transfersEnded; };
+        m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
+        m_frame->show();
+        m_frame->Start();
+        WaitIdle();
+    }
+
+    void init() {
+        transferCancel = false;
+        m_folderPrompts.clear();
+        m_pickedFolder.reset();
+        m_pickedFiles.clear();
+    }
+
+    void openingAFolderListsItAndADocumentOpensItsPage() {
+        ShowRoot();
+        const int before = List()->Model()->rowCount();
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        Commands()->Open();
+        QCOMPARE(m_opened.size(), std::size_t(1));
+        QVERIFY(m_opened.back().toString().contains(QStringLiteral("localhost")));
+        QCOMPARE(List()->Model()->rowCount(), before);
+
+        QVERIFY(SelectTitles({QStringLiteral("Projects")}));
+        QVERIFY(m_frame->Actions()->open->isEnabled());
+        m_frame->Actions()->open->trigger();
+        WaitIdle();
+        QCOMPARE(m_state->navigation.Current().title, std::string("Projects"));
+        QVERIFY(RowOf(QStringLiteral("Garden Shed")) >= 0);
+        QVERIFY(RowOf(QStringLiteral("Website")) >= 0);
+        QVERIFY(m_frame->Actions()->back->isEnabled());
+    }
+
+    void theContextMenuFollowsTheRowsAndTheLocation() {
+        ShowRoot();
+        QVERIFY(SelectTitles({QStringLiteral("Office floor plan")}));
+        std::unique_ptr<QMenu> menu = Commands()->ContextMenu();
+        QCOMPARE(MenuTexts(*menu),
+                 (QStringList{QStringLiteral("&Open"), QStringLiteral("&Export to"),
+                              QStringLiteral("&Rename"), QStringLiteral("Move to trash"),
+                              QStringLiteral("Star"), QStringLiteral("&Share..."),
+                              QStringLiteral("-"), QStringLiteral("&Views")}));
+        QCOMPARE(SubmenuTexts(*menu, QStringLiteral("&Export to")),
+                 (QStringList{QStringLiteral("JPEG"), QStringLiteral("PDF"), QStringLiteral("PNG"),
+                              QStringLiteral("SVG")}));
+        QCOMPARE(SubmenuTexts(*menu, QStringLiteral("&Views")),
+                 (QStringList{QStringLiteral("Large Icons"), QStringLiteral("Small Icons"),
+                              QStringLiteral("List"), QStringLiteral("Details")}));
+
+        QVERIFY(SelectTitles({QStringLiteral("Invoice 2041.pdf")}));
+        QCOMPARE(MenuTexts(*Commands()->ContextMenu()).mid(0, 2),
+                 (QStringList{QStringLiteral("&Open"), QStringLiteral("&Download...")}));
+
+        List()->Selection()->clearSelection();
+        QCOMPARE(MenuTexts(*Commands()->ContextMenu()),
+                 (QStringList{QStringLiteral("&Create Folder"), QStringLiteral("&Search"),
+                              QStringLiteral("&Refresh"), QStringLiteral("&Upload..."),
+                              QStringLiteral("-"), QStringLiteral("&Views")}));
+
+        // Files on the clipboard offer Paste.
+        auto* data = new QMimeData;
+        data->setUrls({QUrl::fromLocalFile(m_dir.path())});
+        QGuiApplication::clipboard()->setMimeData(data);
+        QVERIFY(MenuTexts(*Commands()->ContextMenu()).contains(QStringLiteral("&Paste\tCtrl+V")));
+        QGuiApplication::clipboard()->clear();
+
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(List()->Model()->rowCount() >= 2);
+        List()->Selection()->select(List()->Model()->index(0, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QStringList one = MenuTexts(*Commands()->ContextMenu());
+        QVERIFY(!one.contains(QStringLiteral("Move to trash")));
+        QVERIFY(!one.contains(QStringLiteral("Star")));
+        List()->Selection()->select(List()->Model()->index(1, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QStringList several = MenuTexts(*Commands()->ContextMenu());
+        QCOMPARE(several.first(), QStringLiteral("&Download..."));
+        QVERIFY(!several.contains(QStringLiteral("Move to trash")));
+        List()->Selection()->clearSelection();
+        QVERIFY(!MenuTexts(*Commands()->ContextMenu()).contains(QStringLiteral("&Upload...")));
+    }
+
+    void createFolderMakesARowAndANode() {
+        Show(CategoryUrl(" Documents"), " Documents", false);
+        m_folderName = QStringLiteral("Elsewhere");  // into the root, not a document: no row
+        m_frame->Actions()->createFolder->trigger();
+        const auto inTree = [this](const QString& name) {
+            const QAbstractItemModel* tree = m_frame->Tree()->model();
+            for (int r = 0; r < tree->rowCount(); ++r)
+                if (tree->index(r, 0).data().toString() == name) return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Elsewhere")), 30000);
+        QCOMPARE(RowOf(QStringLiteral("Elsewhere")), -1);
+
+        ShowRoot();
+        m_folderName = QStringLiteral("Made here");
+        QVERIFY(m_frame->Actions()->createFolder->isEnabled());
+        m_frame->Actions()->createFolder->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->TitleAt(0), QStringLiteral("Made here"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Made here")), 30000);
+        ShowRoot();  // the service has it
+        QVERIFY(RowOf(QStringLiteral("Made here")) >= 0);
+        m_folderName.reset();  // a cancelled prompt makes nothing
+        const int rows = List()->Model()->rowCount();
+        Commands()->CreateFolder();
+        QCoreApplication::processEvents();
+        QCOMPARE(List()->Model()->rowCount(), rows);
+    }
+
+    void renamingToTheSameTextSendsNothing() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("readme.txt"));
+        QVERIFY(row >= 0);
+        Commands()->Rename(row, QStringLiteral("readme.txt"));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_renames->load(), 0);
+
+        Commands()->Rename(row, QStringLiteral("read me first.txt"));
+        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->TitleAt(row),
+                                  QStringLiteral("read me first.txt"), 30000);
+        QCOMPARE(m_renames->load(), 1);
+        ShowRoot();  // the service has the new name
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
+        QCOMPARE(RowOf(QStringLiteral("readme.txt")), -1);
+    }
+
+    void unstarRemovesRowsOnlyFromStarred() {
+        Show(CategoryUrl(" Starred"), " Starred", false);
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes"), QStringLiteral("Budget 2026")}));
+        QVERIFY(m_frame->Actions()->star->isEnabled());
+        QCOMPARE(m_frame->Actions()->star->text(), QStringLiteral("UnStar"));
+        m_frame->Actions()->star->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Meeting notes")), -1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Budget 2026")), -1, 30000);
+
+        // Elsewhere: starring and unstarring keep the rows.
+        ShowRoot();
+        const int rows = List()->Model()->rowCount();
+        QVERIFY(SelectTitles({QStringLiteral("Quarterly review")}));
+        Commands()->Star();
+        WaitActionsDone();
+        Show(CategoryUrl(" Starred"), " Starred", false);
+        QVERIFY(RowOf(QStringLiteral("Quarterly review")) >= 0);
+        ShowRoot();
+        QVERIFY(SelectTitles({QStringLiteral("Quarterly review")}));
+        Commands()->Unstar();
+        WaitActionsDone();
+        Show(CategoryUrl(" Starred"), " Starred", false);
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Quarterly review")), -1, 30000);
+        ShowRoot();
+        QCOMPARE(List()->Model()->rowCount(), rows);
+    }
+
+    void severalRowsGoToTheTrash() {
+        ShowRoot();
+        QVERIFY(SelectTitles({QStringLiteral("backup.zip"), QStringLiteral("Invoice 2041.pdf")}));
+        m_frame->Actions()->moveToTrash->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("backup.zip")), -1, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Invoice 2041.pdf")), -1, 30000);
+        WaitActionsDone();  // the processing window went with the last key
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(RowOf(QStringLiteral("backup.zip")) >= 0);
+        QVERIFY(RowOf(QStringLiteral("Invoice 2041.pdf")) >= 0);
+    }
+
+    void uploadsSeveralFilesAndAFolderTreeThenDownloadsThemBack() {
+        ShowRoot();
+        const fs::path local = fs::path(m_dir.path().toStdString()) / "local";
+        WriteFile(local / "one.txt", "first file\n");
+        WriteFile(local / "two.bin", std::string("\0\1\2binary", 9));
+        WriteFile(local / "three.csv", "a,b\n1,2\n");
+        m_pickedFiles = {QString::fromStdString((local / "one.txt").string()),
+                         QString::fromStdString((local / "two.bin").string()),
+                         QString::fromStdString((local / "three.csv").string())};
+        QVERIFY(m_frame->Actions()->upload->isEnabled());
+        const int ended = m_transfersEnded;
+        m_frame->Actions()->upload->trigger();
+        QVERIFY(transferBusy.load());
+        QVERIFY(!m_frame->Actions()->upload->isEnabled());
+        WaitTransferEnd();
+        QCOMPARE(m_transfersEnded, ended + 1);  // the quota is read again
+        if (TransferProgressDlg* d = Commands()->LastTransferDialog())
+            QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
+        QCOMPARE(List()->Model()->TitleAt(0), QStringLiteral("three.csv"));
+        QCOMPARE(List()->Model()->TitleAt(2), QStringLiteral("one.txt"));
+
+        // A three-level tree, uploaded as a folder.
+        const fs::path tree = local / "Tree";
+        WriteFile(tree / "top.txt", "top\n");
+        WriteFile(tree / "Middle" / "mid.txt", "middle\n");
+        WriteFile(tree / "Middle" / "Deep" / "deep.txt", std::string(300000, 'x'));
+        Commands()->StartUpload({UploadSource{tree, true}});
+        WaitTransferEnd();
+        QTRY_VERIFY_WITH_TIMEOUT(RowOf(QStringLiteral("Tree")) >= 0, 30000);
+
+        const fs::path back = fs::path(m_dir.path().toStdString()) / "back";
+        fs::create_directories(back);
+        m_pickedFolder = QString::fromStdString(back.string());
+        QVERIFY(SelectTitles(
+            {QStringLiteral("Tree"), QStringLiteral("one.txt"), QStringLiteral("two.bin")}));
+        QVERIFY(m_frame->Actions()->download->isEnabled());
+        m_frame->Actions()->download->trigger();
+        QCOMPARE(m_folderPrompts, QStringList{QStringLiteral("Select the folder:")});
+        WaitTransferEnd();
+        QCOMPARE(Commands()->LastTransferDialog(), nullptr);
+        QCOMPARE(ReadFile(back / "one.txt"), ReadFile(local / "one.txt"));
+        QCOMPARE(ReadFile(back / "two.bin"), ReadFile(local / "two.bin"));
+        QCOMPARE(ReadFile(back / "Tree" / "top.txt"), std::string("top\n"));
+        QCOMPARE(ReadFile(back / "Tree" / "Middle" / "mid.txt"), std::string("middle\n"));
+        QCOMPARE(ReadFile(back / "Tree" / "Middle" / "Deep" / "deep.txt"),
+                 std::string(300000, 'x'));
+
+        // Again into the same folder: the folder exists, which is one detail
+        // line; the window stays with its red sentence and the warning box.
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        Commands()->Download();
+        WaitTransferEnd();
+        TransferProgressDlg* dialog = Commands()->LastTransferDialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->DetailLines(), QStringList{QStringLiteral("Folder already exists.")});
+        QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("errorText"))->isVisible());
+        auto* details = dialog->findChild<QPushButton*>(QStringLiteral("detailsButton"));
+        QVERIFY(details->isVisible());
+        QCOMPARE(details->text(), QStringLiteral("Show details"));
+        QVERIFY(!dialog->DetailsShown());
+        QTest::mouseClick(details, Qt::LeftButton);
+        QVERIFY(dialog->DetailsShown());
+        QCOMPARE(details->text(), QStringLiteral("Hide details"));
+        QVERIFY(dialog->FinishBox());
+        QCOMPARE(dialog->FinishBox()->windowTitle(), QStringLiteral("Warning"));
+        QCOMPARE(dialog->FinishBox()->text(), TransferFinishedWithErrorsText());
+        dialog->grab().save(QStringLiteral(TALLOWDESK_SCREENSHOT_DIR "/tallowdesk-transfer.png"));
+        dialog->FinishBox()->close();
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")),
+                          Qt::LeftButton);
+        QVERIFY(!transferCancel.load());  // closing after the end stops nothing
+    }
+
+    void theTreeDownloadsTheFolderClickedOn() {
+        const QAbstractItemModel* tree = m_frame->Tree()->model();
+        QModelIndex photos;
+        for (int r = 0; r < tree->rowCount(); ++r)
+            if (tree->index(r, 0).data().toString() == QStringLiteral("Photos"))
+                photos = tree->index(r, 0);
+        QVERIFY(photos.isValid());
+        const QPoint pos = m_frame->Tree()->visualRect(photos).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos,
+                                m_frame->Tree()->viewport()->mapToGlobal(pos));
+        QCoreApplication::sendEvent(m_frame->Tree()->viewport(), &event);
+        m_frame->Actions()->TreeFolderMenu()->hide();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        m_frame->Actions()->treeDownload->trigger();
+        QCOMPARE(m_folderPrompts, QStringList{QStringLiteral("Select the folder:")});
+        WaitTransferEnd();
+        const fs::path photosDir = fs::path(dest.path().toStdString()) / "Photos";
+        QVERIFY(fs::exists(photosDir / "sunset.png"));
+        QCOMPARE(ReadFile(photosDir / "Photo credits.txt"),
+                 std::string("All photos: Demo User.\n"));
+    }
+
+    void aSecondTransferIsRefusedWhileOneRuns() {
+        ShowRoot();
+        const fs::path local = fs::path(m_dir.path().toStdString()) / "again.txt";
+        WriteFile(local, "again\n");
+        m_pickedFiles = {QString::fromStdString(local.string())};
+        Commands()->Upload();
+        QVERIFY(transferBusy.load());
+        TransferProgressDlg* first = Commands()->LastTransferDialog();
+        // No events were handled: the upload cannot have ended yet.
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        m_pickedFolder = m_dir.path();
+        Commands()->Download();
+        Commands()->Upload();
+        Commands()->Paste();
+        QVERIFY(m_folderPrompts.isEmpty());
+        QCOMPARE(Commands()->LastTransferDialog(), first);
+        QVERIFY(!MenuTexts(*Commands()->ContextMenu()).contains(QStringLiteral("&Download...")));
+        QVERIFY(!m_frame->Actions()->download->isEnabled());
+        WaitTransferEnd();
+    }
+
+    void exportsOneDocumentOfEachKind_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("contains");
+        QTest::newRow("document") << QStringLiteral("Meeting notes") << 32807
+                                  << QStringLiteral("Meeting notes.txt")
+                                  << QStringLiteral("ship the new list view");
+        QTest::newRow("presentation")
+            << QStringLiteral("Quarterly review") << 40078 << QStringLiteral("Quarterly review.txt")
+            << QStringLiteral("Hiring");
+        QTest::newRow("spreadsheet")
+            << QStringLiteral("Budget 2026") << 32816 << QStringLiteral("Budget 2026.csv")
+            << QStringLiteral("Travel,450,620");
+        QTest::newRow("drawing") << QStringLiteral("Office floor plan") << 32825
+                                 << QStringLiteral("Office floor plan.svg")
+                                 << QStringLiteral("<rect");
+    }
+    void exportsOneDocumentOfEachKind() {
+        QFETCH(QString, title);
+        QFETCH(int, command);
+        QFETCH(QString, file);
+        QFETCH(QString, contains);
+        ShowRoot();
+        QVERIFY(SelectTitles({title}));
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        Commands()->Run(command);  // modal until the export has ended
+        QCOMPARE(m_folderPrompts, QStringList{QStringLiteral("Select the  folder to save to:")});
+        const std::string bytes = ReadFile(fs::path(dest.filePath(file).toStdString()));
+        QVERIFY2(QString::fromStdString(bytes).contains(contains), bytes.c_str());
+    }
+
+    void cancelStopsADownloadAndLeavesNoFile() {
+        ShowRoot();
+        // Deep inside Tree is a file of several chunks.
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        TransferProgressDlg* dialog = Commands()->LastTransferDialog();
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        QPointer<TransferProgressDlg> guard(dialog);
+        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")),
+                          Qt::LeftButton);
+        QVERIFY(transferCancel.load());
+        QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 10000);  // closed at once
+        m_gate->Open();
+        WaitTransferEnd();
+        const fs::path deep = fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep";
+        QVERIFY(!fs::exists(deep / "deep.txt"));
+        if (fs::exists(deep)) QVERIFY(fs::is_empty(deep));  // no partial file either
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->armed = false;
+    }
+
+    void theModalVariantDownloadsAndEndsItsLoop() {
+        ShowRoot();
+        QVERIFY(SelectTitles({QStringLiteral("one.txt")}));
+        const DocEntryPtr e = List()->SelectedEntries().front();
+        QTemporaryDir dest;
+        CProgressDlgModal dialog({FolderItem{*e->contentSrc, *e->title, e->kind, e->QuotaBytes()}},
+                                 dest.path().toStdString(), m_state->calls.transferOps,
+                                 m_frame.get());
+        QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+        QCOMPARE(ReadFile(fs::path(dest.filePath(QStringLiteral("one.txt")).toStdString())),
+                 std::string("first file\n"));
+        WaitTransferEnd();
+    }
+
+    // Exit must raise the flag the transfer loops read (it raised one of the
+    // shell's own, and a running download went on to the end). Last: Exit
+    // ends the event loops for good.
+    void exitDuringATransferCancelsIt() {
+        ShowRoot();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        m_frame->Exit();
+        QVERIFY(transferCancel.load());
+        m_gate->Open();
+        WaitTransferEnd();
+        QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
+                            "deep.txt"));
+    }
+
+    void cleanupTestCase() {
+        m_frame.reset();
+        m_state.reset();
+        m_server.reset();
+    }
+};
+
+QTEST_MAIN(CommandsLiveTest)
+#include "CommandsLiveTest.moc"
