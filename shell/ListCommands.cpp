@@ -63,7 +63,10 @@ CommandHooks WithDefaults(CommandHooks h) {
             return name;
         };
     if (!h.openUrl) h.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
-    if (!h.share) h.share = ShowShareDialog;
+    if (!h.share)
+        h.share = [](QWidget* parent, const std::vector<std::shared_ptr<const DocEntry>>& entries) {
+            ShowShareDialog(parent, entries);
+        };
     return h;
 }
 
