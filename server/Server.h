@@ -19,6 +19,10 @@ struct ServerOptions {
     unsigned short port = static_cast<unsigned short>(tallowdesk::kDefaultLocalPort);
     std::size_t pageSize = 100;  // entries per feed page
     std::string requestLogPath;  // empty: no request log
+    // Blank out passwords, tokens and cookies in the request log. The
+    // program always does; in-process tests that check the exact bytes a
+    // client sent (in their own temporary folder) leave it off.
+    bool redactRequestLog = false;
     std::string bindAddress = "127.0.0.1";
     int ioThreads = 4;
     int passwordIterations = 200000;  // PBKDF2 rounds for new passwords

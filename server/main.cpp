@@ -45,6 +45,7 @@ bool ParseNumber(const char* text, unsigned long& value) {
 int main(int argc, char** argv) {
     using namespace tallowdesk::server;
     ServerOptions options;
+    options.redactRequestLog = true;
     bool demo = false;
     std::string addUser;
     for (int i = 1; i < argc; ++i) {

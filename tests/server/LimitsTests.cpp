@@ -286,8 +286,17 @@ TEST_F(LimitsTest, DownloadsOnlyOverHttps) {
 TEST_F(LimitsTest, RequestLogHidesSecretsAndIsPrivate) {
     m_client.reset();
     m_server->Stop();
+    m_server.reset();
     const std::string log = (m_dir->Path() / "requests.jsonl").string();
-    StartServer(100, log);
+    ServerOptions options;
+    options.dataDir = (m_dir->Path() / "data").string();
+    options.port = 0;
+    options.passwordIterations = 1000;
+    options.requestLogPath = log;
+    options.redactRequestLog = true;  // as the program sets it
+    m_server = std::make_unique<Server>(options);
+    m_port = m_server->Start();
+    m_client = std::make_unique<Client>(m_server->CertPath());
     const std::string token = Token();
     GData("GET", std::string(kList) + "?q=x&Auth=" + token, token, {}, {"Cookie: SID=sid-secret"});
     std::ifstream in(log);
