@@ -47,7 +47,7 @@ std::string RedactHeader(const std::string& name, const std::string& value) {
 
 }  // namespace
 
-RequestLog::RequestLog(const std::string& path) {
+RequestLog::RequestLog(const std::string& path, bool redact) : m_redact(redact) {
     // Private like the rest of the data, even though secrets are blanked.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (fd >= 0) ::close(fd);
@@ -62,17 +62,17 @@ RequestLog::RequestLog(const std::string& path) {
 void RequestLog::Write(const HttpRequest& request) {
     nlohmann::json headers = nlohmann::json::array();
     for (const auto& [name, value] : request.headers) {
-        headers.push_back({name, RedactHeader(name, value)});
+        headers.push_back({name, m_redact ? RedactHeader(name, value) : value});
     }
     std::string target = request.target;
-    if (const auto q = target.find('?'); q != std::string::npos) {
+    if (const auto q = target.find('?'); m_redact && q != std::string::npos) {
         target = target.substr(0, q + 1) + RedactForm(std::string_view(target).substr(q + 1));
     }
     // Sign-in forms are the bodies with secrets; JSON and Atom carry none.
     const std::string type = request.Header("Content-Type").value_or("");
     const bool form = type.find("x-www-form-urlencoded") != std::string::npos ||
                       request.Path().rfind("/accounts/", 0) == 0;
-    const std::string body = form ? RedactForm(request.body) : request.body;
+    const std::string body = m_redact && form ? RedactForm(request.body) : request.body;
     const nlohmann::json line = {
         {"method", request.method},
         {"target", target},

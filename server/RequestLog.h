@@ -15,12 +15,14 @@ namespace tallowdesk::server {
 // private (0600). Thread-safe; each line is flushed at once.
 class RequestLog {
 public:
-    explicit RequestLog(const std::string& path);
+    // Without `redact` secrets are logged as sent (tests of the client).
+    explicit RequestLog(const std::string& path, bool redact = true);
     void Write(const HttpRequest& request);
 
 private:
     std::mutex m_mutex;
     std::ofstream m_out;
+    bool m_redact;
 };
 
 }  // namespace tallowdesk::server

@@ -15,6 +15,7 @@
 #include <boost/beast/ssl.hpp>
 #include <chrono>
 #include <filesystem>
+#include <iostream>
 #include <limits>
 #include <stdexcept>
 #include <thread>
@@ -216,6 +217,7 @@ private:
             HttpResponse refusal = GDataError(
                 m_sink->Status(), m_sink->Status() == 413 ? "fileTooLarge" : "uploadRefused",
                 m_sink->Reason());
+            m_upload.reset();
             m_sink.reset();  // the partial file goes now
             m_drain = true;
             return Send(refusal, m_version, false, false);
@@ -226,6 +228,9 @@ private:
         }
         HttpRequest request = ToRequest(m_upload->get());
         HttpResponse answer = m_router.FinishUpload(request, *m_sink);
+        // The parser holds the sink too: both go before the answer does, so
+        // no temporary file outlives the request the client sees answered.
+        m_upload.reset();
         m_sink.reset();
         Send(answer, m_version, m_keepAlive, false);
     }
@@ -562,8 +567,17 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
     m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
+    const Reconciliation& found = m_impl->store->LastReconciliation();
+    for (const auto& name : found.quarantined) {
+        std::cerr << "tallowdesk-server: content/" << name
+                  << " belongs to no entry; moved to quarantine/\n";
+    }
+    for (const auto& id : found.missing) {
+        std::cerr << "tallowdesk-server: the content of entry " << id << " is missing\n";
+    }
     if (!options.requestLogPath.empty()) {
-        m_impl->log = std::make_unique<RequestLog>(options.requestLogPath);
+        m_impl->log =
+            std::make_unique<RequestLog>(options.requestLogPath, options.redactRequestLog);
     }
     m_impl->router =
         std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),

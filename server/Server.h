@@ -20,6 +20,10 @@ struct ServerOptions {
     std::size_t pageSize = 100;  // entries per feed page
     std::string requestLogPath;  // empty: no request log
     std::string updateDir;       // published program updates; empty: none
+    // Blank out passwords, tokens and cookies in the request log. The
+    // program always does; in-process tests that check the exact bytes a
+    // client sent (in their own temporary folder) leave it off.
+    bool redactRequestLog = false;
     std::string bindAddress = "127.0.0.1";
     int ioThreads = 4;
     int passwordIterations = 200000;  // PBKDF2 rounds for new passwords

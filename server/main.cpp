@@ -54,6 +54,7 @@ bool ParseNumber(const char* text, unsigned long& value) {
 int main(int argc, char** argv) {
     using namespace tallowdesk::server;
     ServerOptions options;
+    options.redactRequestLog = true;
     bool demo = false;
     std::string addUser;
     std::string quotaUser;
