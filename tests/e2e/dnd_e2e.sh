@@ -125,9 +125,31 @@ if [ "$inside_x" = 1 ]; then
   sleep 4
   import -window "$frame" "$outdir/dnd-photos.png" || fail "could not capture the window"
 
-  # 2. The first row onto the drop target.
   row_x=$((fx + 260))
   row_y=$((fy + ${E2E_LIST_ROW_OFFSET:-108}))
+  temp=$XDG_RUNTIME_DIR/tallowdeskTemp
+
+  # A drag released where nothing takes drops, and one cancelled with Escape
+  # over the target, download nothing.
+  drag "$row_x" "$row_y" 600 720 dnd-drag-nowhere.png
+  sleep 2
+  [ -d "$temp" ] || fail "the drag made no temporary folder"
+  [ -z "$(ls -A "$temp")" ] || fail "a drag released over nothing downloaded $(ls -A "$temp")"
+  xdotool mousemove --sync "$row_x" "$row_y"
+  sleep 0.3
+  xdotool mousedown 1
+  for i in 1 2 3 4 5 6 7 8; do
+    xdotool mousemove --sync $((row_x + (1120 - row_x) * i / 8)) $((row_y + (160 - row_y) * i / 8))
+    sleep 0.15
+  done
+  xdotool key Escape
+  sleep 0.3
+  xdotool mouseup 1
+  sleep 2
+  [ -z "$(ls -A "$temp")" ] || fail "a cancelled drag downloaded $(ls -A "$temp")"
+  [ ! -s "$E2E_WORK/target.log" ] || fail "the target received a cancelled drag"
+
+  # 2. A row onto the drop target.
   drag "$row_x" "$row_y" 1120 160 dnd-drag-out.png
   wait_for 60 grep -q '^dropped ' "$E2E_WORK/target.log" || {
     cat "$E2E_WORK/target.log" >&2
