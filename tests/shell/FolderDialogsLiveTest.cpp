@@ -314,7 +314,11 @@ private slots:
         QCoreApplication::processEvents();
         QVERIFY(!List()->Processing());
         QVERIFY(m_feeds.empty());
-        WhenModal([](QDialog* d) { d->reject(); });
+        WhenModal([this](QDialog* d) {
+            QCOMPARE(d->windowTitle(), QStringLiteral("Search"));
+            Screenshot(d, "search-dialog.png");
+            d->reject();
+        });
         m_frame->Actions()->search->trigger();
         QVERIFY(!List()->Processing());
     }
