@@ -160,6 +160,11 @@ void CLeftView::mousePressEvent(QMouseEvent* event) {
     QTreeView::mousePressEvent(event);
 }
 
+DocEntryPtr CLeftView::ContextFolderEntry() const {
+    if (!ContextNodeIsFolder()) return nullptr;
+    return FolderEntryOf(m_contextNode);
+}
+
 DocEntryPtr CLeftView::FolderEntryOf(TreeNodeId node) const {
     const std::string url = m_model->UrlOf(node);
     return url.empty() ? nullptr : m_state->folders.FindByContentSrc(url);
@@ -255,8 +260,10 @@ void CLeftView::FolderTrashed(const std::string& resourceId) {
 
 void CLeftView::AddFolderUnder(const std::string& parentUrl, const std::string& title,
                                const std::string& url) {
-    const TreeNodeId parent = parentUrl.empty() ? kTreeRoot : m_model->FindByUrl(parentUrl);
-    if (!parentUrl.empty() && parent == kTreeRoot) return;  // shown once its parent is read
+    // The Root Folder has no node: its folders are the top level.
+    const bool top = parentUrl.empty() || parentUrl == RootFolderUrl();
+    const TreeNodeId parent = top ? kTreeRoot : m_model->FindByUrl(parentUrl);
+    if (!top && parent == kTreeRoot) return;  // shown once its parent is read
     AddFolderToTreeView(FolderNodeBlock{parent, title, url});
 }
 

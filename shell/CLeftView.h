@@ -29,6 +29,9 @@ public:
     // Node under the last context-menu click (kTreeRoot for none).
     TreeNodeId ContextNode() const { return m_contextNode; }
     bool ContextNodeIsFolder() const;
+    // The folder record of the context node; null for categories and for
+    // folders known only by their URL.
+    DocEntryPtr ContextFolderEntry() const;
 
     // Commands of the tree's context menu.
     void RefreshTree();

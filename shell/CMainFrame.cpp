@@ -25,6 +25,8 @@
 #include "dialogs/CMsgDlg.h"
 #include "dialogs/CSettingDlg.h"
 #include "settings/ConfigFile.h"
+#include "dialogs/ShareDialogs.h"
+#include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
 #include "transfer/TransferFlags.h"
 
@@ -151,6 +153,23 @@ void CMainFrame::ConnectActions() {
     connect(a->refreshTree, &QAction::triggered, m_tree, &CLeftView::RefreshTree);
     connect(a->treeRename, &QAction::triggered, m_tree, &CLeftView::RenameContextNode);
     connect(a->treeMoveToTrash, &QAction::triggered, m_tree, &CLeftView::TrashContextNode);
+    connect(a->treeCreateFolder, &QAction::triggered, this, [this] {
+        // Into the folder clicked on; from a category or empty space, the root.
+        const bool folder = m_tree->ContextNodeIsFolder();
+        m_commands->CreateFolderIn(folder ? m_tree->Model()->UrlOf(m_tree->ContextNode())
+                                          : DocumentListUrl());
+    });
+    connect(a->treeDownload, &QAction::triggered, this, [this] {
+        if (!m_tree->ContextNodeIsFolder()) return;
+        std::vector<FolderItem> items;
+        if (const DocEntryPtr e = m_tree->ContextFolderEntry())
+            items.push_back(FolderItem{FolderContentsUrl(*e), e->title.value_or(std::string()),
+                                       e->kind, e->QuotaBytes()});
+        m_commands->DownloadItems(std::move(items));
+    });
+    connect(a->treeShare, &QAction::triggered, this, [this] {
+        if (const DocEntryPtr e = m_tree->ContextFolderEntry()) ShowShareDialog(this, {e});
+    });
     connect(m_tree, &CLeftView::NodeSelected, this, &CMainFrame::OnNodeSelected);
     connect(m_tree, &CLeftView::ContextMenuWanted, this, [this](bool onFolder, const QPoint& pos) {
         UpdateActions();
@@ -195,12 +214,6 @@ void CMainFrame::ConnectActions() {
     connect(a->upload, &QAction::triggered, c, &ListCommands::Upload);
     connect(a->paste, &QAction::triggered, c, &ListCommands::Paste);
     connect(a->search, &QAction::triggered, c, &ListCommands::Search);
-    connect(a->treeCreateFolder, &QAction::triggered, this, [this] {
-        // A folder node: inside it; empty space or a category: at the root.
-        std::optional<std::string> parent;
-        if (m_tree->ContextNodeIsFolder()) parent = m_tree->Model()->UrlOf(m_tree->ContextNode());
-        m_commands->CreateFolderIn(parent);
-    });
     connect(c, &ListCommands::TransferStateChanged, this, &CMainFrame::UpdateActions);
 
     m_focusConnection =

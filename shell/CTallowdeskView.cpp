@@ -82,6 +82,7 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
         v->setDefaultDropAction(Qt::CopyAction);
         v->setContextMenuPolicy(Qt::DefaultContextMenu);
         v->viewport()->installEventFilter(this);
+        v->installEventFilter(this);  // the menu key reaches the view, not its viewport
         connect(v, &QAbstractItemView::activated, this,
                 [this](const QModelIndex& i) { emit ActivatedRow(i.row()); });
     }

@@ -271,16 +271,21 @@ void ListCommands::WatchTransfer() {
 
 void ListCommands::Download() {
     if (transferBusy) return;
-    transferCancel = false;
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    const std::optional<QString> dest =
-        m_hooks.pickFolder(m_list, QStringLiteral("Select the folder:"));
-    if (!dest) return;
     std::vector<FolderItem> items;
     for (const DocEntryPtr& e : entries)
         items.push_back(FolderItem{e->contentSrc.value_or(std::string()),
                                    e->title.value_or(std::string()), e->kind, e->QuotaBytes()});
+    DownloadItems(std::move(items));
+}
+
+void ListCommands::DownloadItems(std::vector<FolderItem> items) {
+    if (transferBusy) return;
+    transferCancel = false;
+    const std::optional<QString> dest =
+        m_hooks.pickFolder(m_list, QStringLiteral("Select the folder:"));
+    if (!dest) return;
     // Claimed here so that no second transfer starts before the loop runs.
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;

@@ -13,6 +13,7 @@
 #include "DialogMessages.h"
 #include "DragTempFolder.h"
 #include "model/DocEntry.h"
+#include "model/FeedCatalogue.h"
 #include "transfer/UploadSource.h"
 
 class QMenu;
@@ -77,6 +78,8 @@ public:
     void Unstar();
     void Share();
     void Download();
+    // Asks for a destination, then downloads the items (the tree's Download).
+    void DownloadItems(std::vector<FolderItem> items);
     // One of the export menu items (its command identifier).
     void Export(int commandId);
     void Upload();

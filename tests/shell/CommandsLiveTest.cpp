@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
@@ -159,6 +160,7 @@ private:
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
     std::vector<QUrl> m_opened;
+    std::optional<QString> m_folderName;
     int m_transfersEnded = 0;
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
 
@@ -198,6 +200,22 @@ private:
     }
     void WaitActionsDone() { QTRY_VERIFY_WITH_TIMEOUT(NoProcessingWindow(), 30000); }
     void WaitTransferEnd() { QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 30000); }
+    // Answers the next create-folder dialog with m_folderName (Cancel when none).
+    void AnswerFolderDialog() {
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [this, timer] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d || d->objectName() != QStringLiteral("createFolderDialog")) return;
+            timer->stop();
+            timer->deleteLater();
+            if (!m_folderName) return d->reject();
+            d->findChild<QLineEdit*>(QStringLiteral("folderNameEdit"))->setText(*m_folderName);
+            QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")),
+                              Qt::LeftButton);
+        });
+        timer->start();
+    }
 
 private slots:
     void initTestCase() {
@@ -331,6 +349,37 @@ private slots:
         QVERIFY(!MenuTexts(*Commands()->ContextMenu()).contains(QStringLiteral("&Upload...")));
     }
 
+    void createFolderMakesARowAndANode() {
+        Show(CategoryUrl(" Documents"), " Documents", false);
+        m_folderName = QStringLiteral("Elsewhere");  // into the root, not a document: no row
+        AnswerFolderDialog();
+        m_frame->Actions()->createFolder->trigger();
+        const auto inTree = [this](const QString& name) {
+            const QAbstractItemModel* tree = m_frame->Tree()->model();
+            for (int r = 0; r < tree->rowCount(); ++r)
+                if (tree->index(r, 0).data().toString() == name) return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Elsewhere")), 30000);
+        QCOMPARE(RowOf(QStringLiteral("Elsewhere")), -1);
+
+        ShowRoot();
+        m_folderName = QStringLiteral("Made here");
+        QVERIFY(m_frame->Actions()->createFolder->isEnabled());
+        AnswerFolderDialog();
+        m_frame->Actions()->createFolder->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->TitleAt(0), QStringLiteral("Made here"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Made here")), 30000);
+        ShowRoot();  // the service has it
+        QVERIFY(RowOf(QStringLiteral("Made here")) >= 0);
+        m_folderName.reset();  // a cancelled prompt makes nothing
+        const int rows = List()->Model()->rowCount();
+        AnswerFolderDialog();
+        Commands()->CreateFolder();
+        QCoreApplication::processEvents();
+        QCOMPARE(List()->Model()->rowCount(), rows);
+    }
+
     void renamingToTheSameTextSendsNothing() {
         ShowRoot();
         const int row = RowOf(QStringLiteral("readme.txt"));
@@ -458,6 +507,29 @@ private slots:
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")),
                           Qt::LeftButton);
         QVERIFY(!transferCancel.load());  // closing after the end stops nothing
+    }
+
+    void theTreeDownloadsTheFolderClickedOn() {
+        const QAbstractItemModel* tree = m_frame->Tree()->model();
+        QModelIndex photos;
+        for (int r = 0; r < tree->rowCount(); ++r)
+            if (tree->index(r, 0).data().toString() == QStringLiteral("Photos"))
+                photos = tree->index(r, 0);
+        QVERIFY(photos.isValid());
+        const QPoint pos = m_frame->Tree()->visualRect(photos).center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos,
+                                m_frame->Tree()->viewport()->mapToGlobal(pos));
+        QCoreApplication::sendEvent(m_frame->Tree()->viewport(), &event);
+        m_frame->Actions()->TreeFolderMenu()->hide();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        m_frame->Actions()->treeDownload->trigger();
+        QCOMPARE(m_folderPrompts, QStringList{QStringLiteral("Select the folder:")});
+        WaitTransferEnd();
+        const fs::path photosDir = fs::path(dest.path().toStdString()) / "Photos";
+        QVERIFY(fs::exists(photosDir / "sunset.png"));
+        QCOMPARE(ReadFile(photosDir / "Photo credits.txt"),
+                 std::string("All photos: Demo User.\n"));
     }
 
     void aSecondTransferIsRefusedWhileOneRuns() {
