@@ -24,9 +24,9 @@
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
 #include "dialogs/CSettingDlg.h"
-#include "settings/ConfigFile.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
+#include "settings/ConfigFile.h"
 #include "settings/ServiceHosts.h"
 #include "transfer/TransferFlags.h"
 
