@@ -353,6 +353,7 @@ std::string Usage() {
            "  put LOCAL... [--to PATH] [--convert]\n"
            "                             upload files and folder trees (default: the root);\n"
            "                             --convert makes documents of convertible files\n"
+           "                             (without it, as \"fileautoconvert\" in Config.xml)\n"
            "  acl PATH [--json]          list who may access an entry\n"
            "  share PATH ADDRESS... [--role reader|writer]\n"
            "                             share with people, groups, domains or \"anyone\";\n"

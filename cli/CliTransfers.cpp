@@ -207,7 +207,9 @@ int PutCommand(const Args& a, CliIo& io) {
         if (!folder->IsFolder()) throw std::runtime_error(to + " is not a folder.");
         target = FolderContentsUrl(*folder);
     }
-    ServiceTransferOps ops(*client, a.Has("--convert"));
+    // Without --convert the route follows "fileautoconvert" of Config.xml,
+    // as the window's uploads do.
+    ServiceTransferOps ops(*client, a.Has("--convert") ? std::optional<bool>(true) : std::nullopt);
     TerminalProgress progress(io.err);
     NoObserver observer;
     FolderList folders;

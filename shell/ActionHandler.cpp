@@ -120,7 +120,7 @@ ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window
     connect(shortCreateFolder, &QAction::triggered, treeCreateFolder, &QAction::trigger);
 
     // Built with later features; they keep their place and their rules.
-    for (QAction* a : {search, settings, checkUpdates}) MarkLater(a);
+    for (QAction* a : {checkUpdates}) MarkLater(a);
 
     m_viewStyleMenu = new QMenu(window);
     m_viewStyleMenu->addActions({largeIcons, smallIcons, list, details});

@@ -23,8 +23,10 @@
 #include "Worker.h"
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
+#include "dialogs/CSettingDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
+#include "settings/ConfigFile.h"
 #include "settings/ServiceHosts.h"
 #include "transfer/TransferFlags.h"
 
@@ -137,10 +139,11 @@ void CMainFrame::ConnectActions() {
     });
     connect(a->about, &QAction::triggered, this, &CMainFrame::ShowAbout);
     connect(a, &ActionHandler::NotAvailableYet, this, &CMainFrame::NotAvailableYet);
-    if (m_hooks.showSettings) {
-        a->settings->disconnect(a);
-        connect(a->settings, &QAction::triggered, this, [this] { m_hooks.showSettings(); });
-    }
+    connect(a->settings, &QAction::triggered, this, [this] {
+        if (m_hooks.showSettings) return m_hooks.showSettings();
+        CSettingDlg dialog(ConfigFile::DefaultPath(), this);
+        dialog.exec();
+    });
     if (m_hooks.checkForUpdates) {
         a->checkUpdates->disconnect(a);
         connect(a->checkUpdates, &QAction::triggered, this, [this] { m_hooks.checkForUpdates(); });
@@ -210,6 +213,7 @@ void CMainFrame::ConnectActions() {
     connect(a->download, &QAction::triggered, c, &ListCommands::Download);
     connect(a->upload, &QAction::triggered, c, &ListCommands::Upload);
     connect(a->paste, &QAction::triggered, c, &ListCommands::Paste);
+    connect(a->search, &QAction::triggered, c, &ListCommands::Search);
     connect(c, &ListCommands::TransferStateChanged, this, &CMainFrame::UpdateActions);
 
     m_focusConnection =

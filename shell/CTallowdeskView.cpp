@@ -13,11 +13,12 @@
 #include <set>
 
 #include "AppState.h"
-#include "ClipboardFormats.h"
+#include "DropRules.h"
 #include "EntryListModel.h"
 #include "Resources.h"
 #include "Worker.h"
 #include "dialogs/CMsgDlg.h"
+#include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
 namespace {
@@ -72,10 +73,13 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
         // Names are edited by the Rename command and F2; the model hands the
         // edited text to the command instead of taking it.
         v->setEditTriggers(QAbstractItemView::EditKeyPressed);
-        // Drops are taken in the event filter (files to upload, rows moved).
+        // Rows are dragged out as files; drops are judged in the event
+        // filter (files from outside are uploaded).
         v->setAcceptDrops(true);
         v->viewport()->setAcceptDrops(true);
-        v->setDragDropMode(QAbstractItemView::DropOnly);
+        v->setDragEnabled(true);
+        v->setDragDropMode(QAbstractItemView::DragDrop);
+        v->setDefaultDropAction(Qt::CopyAction);
         v->setContextMenuPolicy(Qt::DefaultContextMenu);
         v->viewport()->installEventFilter(this);
         v->installEventFilter(this);  // the menu key reaches the view, not its viewport
@@ -217,6 +221,17 @@ void CTallowdeskView::RefreshList() {
                 });
 }
 
+void CTallowdeskView::BeginSearch(const QString& line) {
+    m_processing->SetLine(line);
+    SetProcessing(true);
+    m_model->Clear();
+}
+
+void CTallowdeskView::EndSearch() {
+    SetProcessing(false);
+    UpdateStatusText();
+}
+
 void CTallowdeskView::UpdateStatusText() {
     emit StatusTextChanged(StatusText(m_model->rowCount(), SelectedCount()));
 }
@@ -287,13 +302,14 @@ void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const st
 bool CTallowdeskView::HandleDragEvent(QEvent* event) {
     auto* drag = static_cast<QDropEvent*>(event);
     const QMimeData* data = drag->mimeData();
-    const bool wanted = data && (data->hasUrls() || data->hasFormat(ListViewMimeType()) ||
-                                 data->hasFormat(TreeViewMimeType()));
-    if (!wanted) {
+    if (!AcceptsDrop(DropOfferFrom(data, m_isProcessing, transferBusy.load()))) {
+        // Refused over the whole list: the cursor shows it.
+        drag->setDropAction(Qt::IgnoreAction);
         event->ignore();
         return true;
     }
-    drag->acceptProposedAction();
+    drag->setDropAction(Qt::CopyAction);
+    drag->accept();
     if (event->type() == QEvent::Drop) emit Dropped(data);
     return true;
 }

@@ -52,6 +52,10 @@ public:
 
     // Shows the processing window and lists the current location again.
     void RefreshList();
+    // A search empties the list under the processing window showing line;
+    // its results arrive as "Entry Items Added"; EndSearch hides the window.
+    void BeginSearch(const QString& line);
+    void EndSearch();
     void UpdateStatusText();
     // Sorts as a click on the column heading does.
     void SortByColumn(int column);
@@ -81,7 +85,7 @@ signals:
     void ActivatedRow(int row);
     // The name of row was edited in place to text (not yet taken).
     void RenameWanted(int row, const QString& text);
-    // Something was dropped on the list (files, or rows of this program).
+    // Files from outside were dropped on the list (the drop was taken).
     void Dropped(const QMimeData* data);
 
 protected:

@@ -1,5 +1,6 @@
 #include "EntryListModel.h"
 
+#include <QMimeData>
 #include <algorithm>
 
 #include "EntryRules.h"
@@ -207,6 +208,18 @@ DocEntryPtr EntryListModel::EntryAt(int row) const {
 QString EntryListModel::TitleAt(int row) const {
     return row >= 0 && row < rowCount() ? CellText(m_rows[static_cast<std::size_t>(row)], 0)
                                         : QString();
+}
+
+QStringList EntryListModel::mimeTypes() const {
+    return {QStringLiteral("text/uri-list")};
+}
+
+QMimeData* EntryListModel::mimeData(const QModelIndexList&) const {
+    return m_dragSource ? m_dragSource() : nullptr;
+}
+
+Qt::DropActions EntryListModel::supportedDragActions() const {
+    return Qt::CopyAction | Qt::MoveAction;
 }
 
 }  // namespace tallowdesk::shell

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QString>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -30,6 +31,12 @@ public:
     void sort(int column, Qt::SortOrder order) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+    // Dragging rows out: the data comes from the drag source set here (the
+    // selected rows, whatever indexes the view passes).
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+    Qt::DropActions supportedDragActions() const override;
+    void SetDragSource(std::function<QMimeData*()> source) { m_dragSource = std::move(source); }
 
     // Images by icon index (see EntryIconIndex), large and small.
     void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
@@ -59,6 +66,7 @@ signals:
     void RenameRequested(int row, const QString& text);
 
 private:
+    std::function<QMimeData*()> m_dragSource;
     struct Row {
         DocEntryPtr entry;
         std::optional<QString> title;  // after a rename

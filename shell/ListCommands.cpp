@@ -7,7 +7,6 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
@@ -15,19 +14,25 @@
 #include "AppState.h"
 #include "CLeftView.h"
 #include "CTallowdeskView.h"
+#include "DialogWorkers.h"
+#include "DropRules.h"
 #include "EntryActionWorker.h"
+#include "EntryDragData.h"
 #include "EntryListModel.h"
 #include "ListContextMenu.h"
 #include "TransferWorkers.h"
 #include "Worker.h"
+#include "dialogs/CCreateFolderDlg.h"
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CMsgDlg.h"
+#include "dialogs/CProgressDlgModal.h"
 #include "dialogs/CProgressDlgModeless.h"
+#include "dialogs/CSearchDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
 #include "transfer/TransferFlags.h"
-#include "transfer/UploadListRule.h"
+#include "transfer/TransferNames.h"
 
 namespace tallowdesk::shell {
 namespace {
@@ -53,15 +58,11 @@ CommandHooks WithDefaults(CommandHooks h) {
                                                  QStringLiteral("All File(*.*)"), nullptr,
                                                  kPickerOptions);
         };
-    if (!h.askFolderName)
-        h.askFolderName = [](QWidget* parent) -> std::optional<QString> {
-            bool ok = false;
-            const QString name = QInputDialog::getText(parent, QStringLiteral("Create Folder"),
-                                                       QStringLiteral("Folder name:"),
-                                                       QLineEdit::Normal, QString(), &ok);
-            if (!ok || name.trimmed().isEmpty()) return std::nullopt;
-            return name;
+    if (!h.errorBox)
+        h.errorBox = [](const QString& title, const QString& text) {
+            QMessageBox::critical(nullptr, title, text);
         };
+    if (!h.dragTempBase) h.dragTempBase = DragTempFolder::SystemBase();
     if (!h.openUrl) h.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!h.share)
         h.share = [](QWidget* parent, const std::vector<std::shared_ptr<const DocEntry>>& entries) {
@@ -87,8 +88,11 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
       m_list(list),
       m_tree(tree),
       m_window(window),
-      m_hooks(WithDefaults(std::move(hooks))) {
+      m_hooks(WithDefaults(std::move(hooks))),
+      m_dragTemp(m_hooks.dragTempBase) {
     connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
+    connect(m_list, &CTallowdeskView::Dropped, this, &ListCommands::Drop);
+    m_list->Model()->SetDragSource([this] { return MakeDragData(); });
     m_transferWatch.setInterval(100);
     connect(&m_transferWatch, &QTimer::timeout, this, [this] {
         if (transferBusy) return;
@@ -130,60 +134,25 @@ void ListCommands::CreateFolder() {
     CreateFolderIn(UploadTarget());
 }
 
-void ListCommands::CreateFolderIn(const std::string& parentUrl) {
-    const std::optional<QString> name = m_hooks.askFolderName(m_window);
-    if (!name) return;
-    struct Block {
-        ServiceCalls calls;
-        std::string title;
-        std::string parentUrl;
-        ListViewPort list;
-        QPointer<CLeftView> tree;
-        QPointer<QWidget> window;
-        std::shared_ptr<AppState> state;
-    };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls, name->toStdString(), parentUrl,
-                                              ListViewPort(m_list), m_tree, m_window, m_state}),
-                [](Block& b) {
-                    tinyxml2::XMLDocument reply;
-                    std::optional<std::string> error;
-                    try {
-                        b.calls.createFolder(b.title, b.parentUrl, reply);
-                    } catch (const std::exception& e) {
-                        error = e.what();
-                    } catch (...) {
-                        error = "Unknown reason";
-                    }
-                    if (error) {
-                        notifier::Post([window = b.window, text = *error] {
-                            QMessageBox::critical(window, QStringLiteral("Error"),
-                                                  QString::fromStdString(text));
-                        });
-                        return;
-                    }
-                    const tinyxml2::XMLElement* entry = reply.FirstChildElement("entry");
-                    if (!entry) return;
-                    const DocEntry folder = ParseEntry(*entry);
-                    const std::string title = folder.title.value_or(b.title);
-                    const std::string url = FolderContentsUrl(folder);
-                    const bool inFolder = b.parentUrl.find("folder") != std::string::npos;
-                    const std::string parent = inFolder ? b.parentUrl : std::string();
-                    notifier::Send([&] {
-                        if (b.tree) b.tree->AddFolderUnder(parent, title, url);
-                    });
-                    // The list learns of it as of an uploaded folder.
-                    switch (ListUpdateAfterUpload(b.state->listing.Location().url, b.parentUrl,
-                                                  true, folder.kind)) {
-                        case ListUpdate::AddItem:
-                            b.list.AddNewlyUploadedItem(reply);
-                            break;
-                        case ListUpdate::Refresh:
-                            b.list.RefreshListView();
-                            break;
-                        case ListUpdate::None:
-                            break;
-                    }
-                });
+void ListCommands::CreateFolderIn(std::optional<std::string> parentUrl) {
+    CCreateFolderDlg dialog(m_state, std::move(parentUrl), m_list, m_tree, m_hooks.errorBox,
+                            m_window);
+    dialog.exec();
+}
+
+void ListCommands::Search() {
+    if (m_list->Processing()) return;
+    CSearchDlg dialog(m_window);
+    if (dialog.exec() != QDialog::Accepted) return;
+    const QString query = dialog.Query().trimmed();
+    if (query.isEmpty()) return;
+    m_list->BeginSearch(QStringLiteral("Searching for \"") + query + QStringLiteral("\"..."));
+    StartSearchWorker(m_state, query.toStdString(), ListViewPort(m_list), SearchPort(this));
+}
+
+void ListCommands::SearchEnded(bool failed) {
+    if (failed) m_hooks.errorBox(QStringLiteral("Error"), QStringLiteral("Search failed."));
+    m_list->EndSearch();
 }
 
 void ListCommands::StartRename() {
@@ -358,25 +327,55 @@ void ListCommands::Upload() {
 }
 
 bool ListCommands::ClipboardHasFiles() const {
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data || !data->hasUrls()) return false;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile()) return true;
-    return false;
+    return !LocalFilesOf(QGuiApplication::clipboard()->mimeData()).isEmpty();
 }
 
 void ListCommands::Paste() {
     if (transferBusy) return;
     transferCancel = false;
-    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
-    if (!data || !data->hasUrls()) return;
-    std::vector<UploadSource> sources;
-    for (const QUrl& url : data->urls()) {
-        if (!url.isLocalFile()) continue;
-        const QString path = url.toLocalFile();
-        sources.push_back(UploadSource{path.toStdString(), QFileInfo(path).isDir()});
-    }
+    std::vector<UploadSource> sources =
+        UploadSourcesOf(LocalFilesOf(QGuiApplication::clipboard()->mimeData()));
+    if (sources.empty()) return;  // nothing that can be read: no empty progress window
     StartUpload(std::move(sources));
+}
+
+void ListCommands::Drop(const QMimeData* data) {
+    if (transferBusy) return;
+    transferCancel = false;
+    std::vector<UploadSource> sources = UploadSourcesOf(LocalFilesOf(data));
+    if (!sources.empty()) StartUpload(std::move(sources));
+}
+
+QMimeData* ListCommands::MakeDragData() {
+    transferCancel = false;
+    if (transferBusy) return nullptr;  // the drop could not download
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return nullptr;
+    const std::optional<std::filesystem::path> folder = m_dragTemp.Prepare();
+    if (!folder) {
+        m_hooks.errorBox(QStringLiteral("Error"), QString::fromLatin1(kTempPathFailedText));
+        return nullptr;
+    }
+    std::vector<FolderItem> items;
+    QStringList paths;
+    for (const DocEntryPtr& e : entries) {
+        FolderItem item{e->contentSrc.value_or(std::string()), e->title.value_or(std::string()),
+                        e->kind, e->QuotaBytes()};
+        // The names the download worker writes.
+        const std::filesystem::path path = e->IsFolder()
+                                               ? JoinLocalPath(*folder, SafeFileName(item.title))
+                                               : DownloadPath(*folder, item.title, item.kind);
+        paths << QString::fromStdString(path.string());
+        items.push_back(std::move(item));
+    }
+    auto fetch = [items = std::move(items), dest = *folder, makeOps = m_state->calls.transferOps,
+                  window = QPointer<QWidget>(m_window)] {
+        bool idle = false;
+        if (!transferBusy.compare_exchange_strong(idle, true)) return;
+        CProgressDlgModal dialog(items, dest, makeOps, window);
+        dialog.exec();
+    };
+    return new EntryDragData(paths, std::move(fetch));
 }
 
 void ListCommands::StartUpload(std::vector<UploadSource> sources) {

@@ -10,11 +10,14 @@
 #include <optional>
 #include <vector>
 
+#include "DialogMessages.h"
+#include "DragTempFolder.h"
 #include "model/DocEntry.h"
 #include "model/FeedCatalogue.h"
 #include "transfer/UploadSource.h"
 
 class QMenu;
+class QMimeData;
 class QWidget;
 
 namespace tallowdesk::shell {
@@ -31,8 +34,11 @@ struct CommandHooks {
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickFolder;
     // The multi-file picker; empty when cancelled.
     std::function<QStringList(QWidget* parent)> pickFiles;
-    // A plain name prompt for Create Folder; nothing when cancelled.
-    std::function<std::optional<QString>(QWidget* parent)> askFolderName;
+    // An error box (title, text); a critical QMessageBox without owner by default.
+    std::function<void(const QString& title, const QString& text)> errorBox;
+    // Where rows dragged out of the list are downloaded; the user's runtime
+    // or temporary folder by default.
+    std::optional<std::filesystem::path> dragTempBase;
     std::function<void(const QUrl&)> openUrl;
     std::function<void(QWidget* parent, const std::vector<std::shared_ptr<const DocEntry>>&)> share;
     // Owned by the frame.
@@ -48,17 +54,22 @@ struct CommandHooks {
 // the list's context menu, built afresh each time. Starts the workers and
 // shows their processing and progress windows; never waits for the network.
 // UI thread.
-class ListCommands : public QObject {
+class ListCommands : public QObject, public SearchMessages {
     Q_OBJECT
 public:
     ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                  QWidget* window, CommandHooks hooks = {});
 
     void Open();
+    // Opens the create-folder dialog for the folder the list shows (the
+    // root when a category is shown).
     void CreateFolder();
-    // Asks for a name, then creates the folder in the folder whose contents
-    // feed is parentUrl (the tree's Create folder).
-    void CreateFolderIn(const std::string& parentUrl);
+    // The same for the folder whose feed is parentUrl (nothing: the root).
+    void CreateFolderIn(std::optional<std::string> parentUrl);
+    // Asks for words and lists what the service finds for them, without
+    // leaving the location shown.
+    void Search();
+    void SearchEnded(bool failed) override;
     // Starts editing the first selected row's name; Rename follows.
     void StartRename();
     void Rename(int row, const QString& text);
@@ -73,8 +84,13 @@ public:
     void Export(int commandId);
     void Upload();
     void Paste();
+    // Files dropped on the list from outside (the view has judged the drop).
+    void Drop(const QMimeData* data);
     // Shared by Upload, Paste and drops.
     void StartUpload(std::vector<UploadSource> sources);
+    // The data of a drag of the selected rows, or null when no drag may
+    // start (no rows, a transfer runs, or no temporary folder: told then).
+    QMimeData* MakeDragData();
 
     // The context menu for the list as it is now (the caller shows it).
     std::unique_ptr<QMenu> ContextMenu();
@@ -102,6 +118,7 @@ private:
     QWidget* m_window;
     CommandHooks m_hooks;
     QPointer<QObject> m_lastTransfer;  // a TransferProgressDlg
+    DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
 };
 

@@ -56,8 +56,25 @@ std::string SubFoldersUrl(std::string_view contentsUrl) {
     return std::string(contentsUrl) + "/-/folder";
 }
 
+std::string JoinSearchWords(std::string_view query) {
+    std::string joined;
+    std::size_t pos = 0;
+    while (pos < query.size()) {
+        const std::size_t start = query.find_first_not_of(' ', pos);
+        if (start == std::string_view::npos) break;
+        std::size_t end = query.find(' ', start);
+        if (end == std::string_view::npos) end = query.size();
+        if (!joined.empty()) joined += '+';
+        joined.append(query.substr(start, end - start));
+        pos = end;
+    }
+    return joined;
+}
+
 std::string SearchUrl(std::string_view query) {
-    return DocumentListUrl() + "?q=" + UrlEscape(query) + "&showfolders=true";
+    // The joining "+" is encoded with the words and reaches the service as
+    // %2B, which is how it tells the words apart.
+    return DocumentListUrl() + "?q=" + UrlEscape(JoinSearchWords(query)) + "&showfolders=true";
 }
 
 std::string UrlEscape(std::string_view text) {

@@ -37,6 +37,11 @@ std::string DocumentListUrl();      // https://DocsHost/feeds/default/private/fu
 std::string RootFolderUrl();        // contents feed of the root folder
 std::string RootSubFoldersUrl();    // folders at the top level of the root
 std::string SubFoldersUrl(std::string_view contentsUrl);
+// The words of a search query (split at blanks, runs of blanks counting as
+// one) joined with "+".
+std::string JoinSearchWords(std::string_view query);
+// The feed of a search for query, as the window and the command line send it:
+// the joined words, percent-encoded as UTF-8.
 std::string SearchUrl(std::string_view query);
 
 // Percent-encodes every byte but the unreserved characters (A-Z a-z 0-9 - . _ ~).

@@ -120,5 +120,36 @@ TEST_F(CliIntegration, TitlesAreShownWithTheirControlCharactersVisible) {
     EXPECT_EQ(m_err.str().find_first_of("\r\x1b\x07"), std::string::npos);
 }
 
+// put once sent every upload stored as it is unless --convert was given,
+// whatever "fileautoconvert" said; the window follows the setting.
+TEST_F(CliIntegration, PutFollowsFileAutoConvertUnlessConvertIsGiven) {
+    ASSERT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str();
+    const auto kindOf = [this](const std::string& stem) -> std::string {
+        if (Run({"ls", "/", "--json"}) != 0) return "ls failed";
+        for (const auto& e : nlohmann::json::parse(m_out.str()))
+            if (e["title"].get<std::string>().rfind(stem, 0) == 0) return e["kind"];
+        return "missing";
+    };
+    const struct {
+        const char* stem;
+        bool setting;
+        bool convertFlag;
+        const char* kind;
+    } cases[] = {
+        {"stored-note", false, false, "file"},
+        {"flagged-note", false, true, "document"},
+        {"setting-note", true, false, "document"},
+    };
+    for (const auto& c : cases) {
+        ConfigFile().SetFileAutoConvert(c.setting);
+        const fs::path local = m_dir / (std::string(c.stem) + ".txt");
+        std::ofstream(local) << "a note\n";
+        std::vector<std::string> args{"put", local.string()};
+        if (c.convertFlag) args.push_back("--convert");
+        ASSERT_EQ(Run(args), 0) << c.stem << ": " << m_err.str();
+        EXPECT_EQ(kindOf(c.stem), c.kind) << c.stem;
+    }
+}
+
 }  // namespace
 }  // namespace tallowdesk::test

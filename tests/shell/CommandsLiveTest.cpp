@@ -1,3 +1,4 @@
+#include <QApplication>
 #include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
@@ -199,6 +200,22 @@ private:
     }
     void WaitActionsDone() { QTRY_VERIFY_WITH_TIMEOUT(NoProcessingWindow(), 30000); }
     void WaitTransferEnd() { QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 30000); }
+    // Answers the next create-folder dialog with m_folderName (Cancel when none).
+    void AnswerFolderDialog() {
+        auto* timer = new QTimer(this);
+        timer->setInterval(20);
+        connect(timer, &QTimer::timeout, this, [this, timer] {
+            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!d || d->objectName() != QStringLiteral("createFolderDialog")) return;
+            timer->stop();
+            timer->deleteLater();
+            if (!m_folderName) return d->reject();
+            d->findChild<QLineEdit*>(QStringLiteral("folderNameEdit"))->setText(*m_folderName);
+            QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")),
+                              Qt::LeftButton);
+        });
+        timer->start();
+    }
 
 private slots:
     void initTestCase() {
@@ -250,7 +267,6 @@ private slots:
         };
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
-        hooks.askFolderName = [this](QWidget*) { return m_folderName; };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
@@ -336,6 +352,7 @@ private slots:
     void createFolderMakesARowAndANode() {
         Show(CategoryUrl(" Documents"), " Documents", false);
         m_folderName = QStringLiteral("Elsewhere");  // into the root, not a document: no row
+        AnswerFolderDialog();
         m_frame->Actions()->createFolder->trigger();
         const auto inTree = [this](const QString& name) {
             const QAbstractItemModel* tree = m_frame->Tree()->model();
@@ -349,6 +366,7 @@ private slots:
         ShowRoot();
         m_folderName = QStringLiteral("Made here");
         QVERIFY(m_frame->Actions()->createFolder->isEnabled());
+        AnswerFolderDialog();
         m_frame->Actions()->createFolder->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->TitleAt(0), QStringLiteral("Made here"), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Made here")), 30000);
@@ -356,6 +374,7 @@ private slots:
         QVERIFY(RowOf(QStringLiteral("Made here")) >= 0);
         m_folderName.reset();  // a cancelled prompt makes nothing
         const int rows = List()->Model()->rowCount();
+        AnswerFolderDialog();
         Commands()->CreateFolder();
         QCoreApplication::processEvents();
         QCOMPARE(List()->Model()->rowCount(), rows);

@@ -1,8 +1,7 @@
-#include "model/FeedCatalogue.h"
-
 #include <gtest/gtest.h>
 
 #include "TestData.h"
+#include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
 
 namespace tallowdesk {
@@ -29,8 +28,10 @@ TEST_F(FeedCatalogueTest, CategoriesInTreeOrder) {
     EXPECT_EQ(table[0].url, "https://docs.example/feeds/default/private/full");
     EXPECT_TRUE(table[0].noPaging);
     EXPECT_EQ(table[3].label, " Shared with me");
-    EXPECT_EQ(table[3].url, "https://docs.example/feeds/default/private/full/-/-mine?showfolders=true");
-    EXPECT_EQ(table[5].url, "https://docs.example/feeds/default/private/full/-/trashed?showfolders=true");
+    EXPECT_EQ(table[3].url,
+              "https://docs.example/feeds/default/private/full/-/-mine?showfolders=true");
+    EXPECT_EQ(table[5].url,
+              "https://docs.example/feeds/default/private/full/-/trashed?showfolders=true");
     EXPECT_EQ(table[9].label, " Drawings");
     for (std::size_t i = 1; i < table.size(); ++i) EXPECT_FALSE(table[i].noPaging) << i;
 
@@ -40,7 +41,8 @@ TEST_F(FeedCatalogueTest, CategoriesInTreeOrder) {
 }
 
 TEST_F(FeedCatalogueTest, FolderUrls) {
-    EXPECT_EQ(RootFolderUrl(), "https://docs.example/feeds/default/private/full/folder%3Aroot/contents");
+    EXPECT_EQ(RootFolderUrl(),
+              "https://docs.example/feeds/default/private/full/folder%3Aroot/contents");
     EXPECT_EQ(RootSubFoldersUrl(),
               "https://docs.example/feeds/default/private/full/folder%3Aroot/contents/-/folder");
     EXPECT_EQ(SubFoldersUrl("u/contents"), "u/contents/-/folder");
@@ -54,9 +56,32 @@ TEST_F(FeedCatalogueTest, FolderUrls) {
     EXPECT_EQ(FolderContentsUrl(folder), "https://elsewhere/contents");
 }
 
-TEST_F(FeedCatalogueTest, SearchEscapesUtf8) {
+TEST_F(FeedCatalogueTest, SearchWordsJoinedWithPlus) {
+    // Guards against sending "annual  report" as annual%20%20report: the
+    // service splits words at an encoded "+".
+    const struct {
+        const char* query;
+        const char* joined;
+        const char* q;
+    } cases[] = {
+        {"annual  report", "annual+report", "annual%2Breport"},
+        {"  lead and trail  ", "lead+and+trail", "lead%2Band%2Btrail"},
+        {"one", "one", "one"},
+        {"   ", "", ""},
+        {"", "", ""},
+        {"a+b c", "a+b+c", "a%2Bb%2Bc"},
+        {"b&c=d/é~", "b&c=d/é~", "b%26c%3Dd%2F%C3%A9~"},
+        {"tab\tkept", "tab\tkept", "tab%09kept"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(JoinSearchWords(c.query), c.joined) << c.query;
+        EXPECT_EQ(SearchUrl(c.query),
+                  std::string("https://docs.example/feeds/default/private/full?q=") + c.q +
+                      "&showfolders=true")
+            << c.query;
+    }
     EXPECT_EQ(SearchUrl("a b&c=d/é~"),
-              "https://docs.example/feeds/default/private/full?q=a%20b%26c%3Dd%2F%C3%A9~"
+              "https://docs.example/feeds/default/private/full?q=a%2Bb%26c%3Dd%2F%C3%A9~"
               "&showfolders=true");
 }
 

@@ -1,0 +1,93 @@
+#include "CSettingDlg.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "settings/ConfigFile.h"
+
+namespace tallowdesk::shell {
+namespace {
+
+QLabel* GreyNote(const QString& text, QWidget* parent) {
+    auto* note = new QLabel(text, parent);
+    note->setWordWrap(true);
+    QPalette palette = note->palette();
+    palette.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    note->setPalette(palette);
+    note->setAutoFillBackground(false);
+    return note;
+}
+
+}  // namespace
+
+CSettingDlg::CSettingDlg(std::filesystem::path configPath, QWidget* parent)
+    : QDialog(parent), m_configPath(std::move(configPath)) {
+    setObjectName(QStringLiteral("settingsDialog"));
+    setWindowTitle(QStringLiteral("Settings"));
+
+    auto* upload = new QGroupBox(QStringLiteral("File upload setting"), this);
+    m_convert = new QCheckBox(
+        QStringLiteral("Convert documents, presentations, spreadsheets,and drawings to the "
+                       "corresponding Google Docs formats "),
+        upload);
+    m_convert->setObjectName(QStringLiteral("convertCheck"));
+    auto* uploadNote = GreyNote(
+        QStringLiteral("Note: Converting to Google Docs formats will  cause the uploading file "
+                       "lose its original format.  \n\r"
+                       "          If you just want to backup your files, do not enable this.\n\r"
+                       "          If you want to edit and collaborate online, enable this. "),
+        upload);
+    uploadNote->setObjectName(QStringLiteral("convertNote"));
+    auto* uploadLayout = new QVBoxLayout(upload);
+    uploadLayout->addWidget(m_convert);
+    uploadLayout->addWidget(uploadNote);
+
+    auto* update = new QGroupBox(QStringLiteral("Update setting"), this);
+    m_updateCheck =
+        new QCheckBox(QStringLiteral("Enable automatic update check.(recommended)"), update);
+    m_updateCheck->setObjectName(QStringLiteral("updateCheck"));
+    auto* updateNote = GreyNote(
+        QStringLiteral("Enabling this will check for updates  everytime Tallowdesk starts."),
+        update);
+    updateNote->setObjectName(QStringLiteral("updateNote"));
+    auto* updateLayout = new QVBoxLayout(update);
+    updateLayout->addWidget(m_updateCheck);
+    updateLayout->addWidget(updateNote);
+
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(upload);
+    layout->addWidget(update);
+    layout->addLayout(buttons);
+    setMinimumWidth(560);
+    connect(ok, &QPushButton::clicked, this, &CSettingDlg::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    const ConfigFile config(m_configPath);
+    m_convert->setChecked(config.GetFileAutoConvert());
+    m_updateCheck->setChecked(config.GetAutoUpdateCheck());
+}
+
+void CSettingDlg::accept() {
+    {
+        ConfigFile config(m_configPath);
+        config.SetFileAutoConvert(m_convert->isChecked());
+        config.SetAutoUpdateCheck(m_updateCheck->isChecked());
+    }
+    QDialog::accept();
+}
+
+}  // namespace tallowdesk::shell

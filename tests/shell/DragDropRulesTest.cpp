@@ -1,0 +1,244 @@
+#include <QAbstractItemView>
+#include <QMimeData>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+
+#include "AppState.h"
+#include "CTallowdeskView.h"
+#include "ClipboardFormats.h"
+#include "DragTempFolder.h"
+#include "DropRules.h"
+#include "EntryDragData.h"
+#include "transfer/TransferFlags.h"
+
+using namespace tallowdesk;
+using namespace tallowdesk::shell;
+namespace fs = std::filesystem;
+
+// The decisions behind dragging rows out of the list, dropping files on it
+// and pasting them, without a service.
+class DragDropRulesTest : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+
+    QString Touch(const QString& name) {
+        const QString path = m_dir.filePath(name);
+        std::ofstream(path.toStdString()) << "x";
+        return path;
+    }
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void dropsAreJudged_data() {
+        QTest::addColumn<bool>("listBusy");
+        QTest::addColumn<bool>("transferBusy");
+        QTest::addColumn<bool>("fromList");
+        QTest::addColumn<bool>("fromTree");
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<bool>("accepted");
+        const QStringList files{QStringLiteral("file:///tmp/a.txt"),
+                                QStringLiteral("file:///tmp/dir")};
+        QTest::newRow("files from outside") << false << false << false << false << files << true;
+        QTest::newRow("list loading") << true << false << false << false << files << false;
+        QTest::newRow("transfer running") << false << true << false << false << files << false;
+        QTest::newRow("rows of the list") << false << false << true << false << files << false;
+        QTest::newRow("a tree folder") << false << false << false << true << files << false;
+        QTest::newRow("web address")
+            << false << false << false << false
+            << QStringList{QStringLiteral("https://example.org/a.txt")} << false;
+        QTest::newRow("files and a web address")
+            << false << false << false << false
+            << (files + QStringList{QStringLiteral("http://example.org/b")}) << false;
+        QTest::newRow("no urls") << false << false << false << false << QStringList{} << false;
+    }
+    void dropsAreJudged() {
+        QFETCH(bool, listBusy);
+        QFETCH(bool, transferBusy);
+        QFETCH(bool, fromList);
+        QFETCH(bool, fromTree);
+        QFETCH(QStringList, urls);
+        QFETCH(bool, accepted);
+        DropOffer offer{listBusy, transferBusy, fromList, fromTree, {}};
+        for (const QString& u : urls) offer.urls << QUrl(u);
+        QCOMPARE(AcceptsDrop(offer), accepted);
+    }
+
+    // Reading a drag of the list's own rows must not ask for their files:
+    // asking is what downloads them.
+    void judgingTheListsOwnRowsDownloadsNothing() {
+        int fetches = 0;
+        EntryDragData data({QStringLiteral("/tmp/x.doc")}, [&] { ++fetches; });
+        const DropOffer offer = DropOfferFrom(&data, false, false);
+        QVERIFY(offer.fromList);
+        QVERIFY(!AcceptsDrop(offer));
+        QVERIFY(LocalFilesOf(&data).isEmpty());
+        QCOMPARE(fetches, 0);
+        QVERIFY(!data.Fetched());
+    }
+
+    void dragDataDownloadsOnceWhenAskedForFiles() {
+        int fetches = 0;
+        const QStringList paths{QStringLiteral("/tmp/tallowdeskTemp/A.doc"),
+                                QStringLiteral("/tmp/tallowdeskTemp/my folder")};
+        EntryDragData data(paths, [&] { ++fetches; });
+        QVERIFY(data.hasFormat(QStringLiteral("text/uri-list")));
+        QVERIFY(data.hasFormat(ListViewMimeType()));
+        QVERIFY(data.hasUrls());
+        QCOMPARE(fetches, 0);
+        const QList<QUrl> urls = data.urls();
+        QCOMPARE(fetches, 1);
+        QCOMPARE(urls, (QList<QUrl>{QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1])}));
+        QCOMPARE(data.data(QStringLiteral("text/uri-list")),
+                 QByteArray("file:///tmp/tallowdeskTemp/A.doc\r\n"
+                            "file:///tmp/tallowdeskTemp/my%20folder\r\n"));
+        QCOMPARE(fetches, 1);
+        QCOMPARE(data.data(ListViewMimeType()).size(), 1);
+    }
+
+    void clipboardFormatsGiveLocalFiles_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("gnome copy")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QByteArray("copy\nfile:///home/u/a%20b.txt\nfile:///home/u/dir")
+            << QStringList{QStringLiteral("/home/u/a b.txt"), QStringLiteral("/home/u/dir")};
+        QTest::newRow("gnome cut with trailing line feed")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QByteArray("cut\nfile:///home/u/c.txt\n")
+            << QStringList{QStringLiteral("/home/u/c.txt")};
+        QTest::newRow("uri list with comment and CR LF")
+            << QStringLiteral("text/uri-list")
+            << QByteArray(
+                   "# from a file manager\r\nfile:///tmp/%C3%A9t%C3%A9.txt\r\nfile:///tmp/b\r\n")
+            << QStringList{QString::fromUtf8("/tmp/été.txt"), QStringLiteral("/tmp/b")};
+        QTest::newRow("web addresses left out")
+            << QStringLiteral("text/uri-list")
+            << QByteArray("https://example.org/x\nfile:///tmp/kept\nftp://h/y\n")
+            << QStringList{QStringLiteral("/tmp/kept")};
+        QTest::newRow("plain text is no file list")
+            << QStringLiteral("text/plain") << QByteArray("file:///tmp/a") << QStringList{};
+    }
+    void clipboardFormatsGiveLocalFiles() {
+        QFETCH(QString, format);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, files);
+        QMimeData data;
+        data.setData(format, bytes);
+        QCOMPARE(LocalFilesOf(&data), files);
+    }
+
+    void uploadSourcesSkipVanishedPaths() {
+        const QString file = Touch(QStringLiteral("one.txt"));
+        const QString dir = m_dir.filePath(QStringLiteral("sub"));
+        QVERIFY(QDir().mkpath(dir));
+        const std::vector<UploadSource> sources =
+            UploadSourcesOf({file, m_dir.filePath(QStringLiteral("gone.txt")), dir});
+        QCOMPARE(sources.size(), std::size_t(2));
+        QCOMPARE(QString::fromStdString(sources[0].path.string()), file);
+        QVERIFY(!sources[0].isDirectory);
+        QCOMPARE(QString::fromStdString(sources[1].path.string()), dir);
+        QVERIFY(sources[1].isDirectory);
+    }
+
+    void aSecondDragRemovesTheFirstFolder() {
+        QTemporaryDir base;
+        DragTempFolder temp(fs::path(base.path().toStdString()));
+        const auto first = temp.Prepare();
+        QVERIFY(first);
+        QCOMPARE(*first, fs::path(base.path().toStdString()) / "tallowdeskTemp");
+        std::ofstream(*first / "A.doc") << "old";
+        fs::create_directories(*first / "folder" / "deep");
+        const auto second = temp.Prepare();
+        QVERIFY(second);
+        QCOMPARE(*second, *first);
+        QVERIFY(fs::is_directory(*second));
+        QVERIFY(fs::is_empty(*second));
+    }
+
+    void aFolderThatCannotBeRemovedGetsASuffix() {
+        QTemporaryDir base;
+        const fs::path root(base.path().toStdString());
+        fs::create_directories(root / "tallowdeskTemp");
+        std::vector<fs::path> removed;
+        const auto held = [&](const fs::path& p) {
+            removed.push_back(p);
+            return p.filename() != "tallowdeskTemp";  // held by someone else
+        };
+        DragTempFolder temp(
+            root, [] { return std::string("Ab12x"); }, held);
+        const auto got = temp.Prepare();
+        QVERIFY(got);
+        QCOMPARE(*got, root / "tallowdeskTempAb12x");
+        QVERIFY(fs::is_directory(*got));
+        // The next drag tries the suffixed folder of this one as well.
+        const auto next = temp.Prepare();
+        QVERIFY(next);
+        QCOMPARE(removed,
+                 (std::vector<fs::path>{root / "tallowdeskTemp", *got, root / "tallowdeskTemp"}));
+    }
+
+    void noBaseFolderMeansNoDrag() {
+        QCOMPARE(DragTempFolder(std::nullopt).Prepare(), std::optional<fs::path>());
+        QCOMPARE(DragTempFolder(fs::path(m_dir.filePath(QStringLiteral("missing")).toStdString()))
+                     .Prepare(),
+                 std::optional<fs::path>());
+        QCOMPARE(DragTempFolder::RandomSuffix().size(), std::size_t(5));
+    }
+
+    // The list refuses while it is busy and shows it on the whole list.
+    void theListJudgesDragsOverIt() {
+        auto state = std::make_shared<AppState>();
+        CTallowdeskView view(state);
+        view.resize(400, 300);
+        view.show();
+        QWidget* viewport = view.ActiveView()->viewport();
+        QSignalSpy dropped(&view, &CTallowdeskView::Dropped);
+        const auto enter = [&](QMimeData& data) {
+            QDragEnterEvent e(QPoint(5, 5), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
+                              {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted() && e.dropAction() == Qt::CopyAction;
+        };
+        const auto drop = [&](QMimeData& data) {
+            QDropEvent e(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted();
+        };
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(Touch(QStringLiteral("d.txt")))});
+        QVERIFY(enter(files));
+
+        view.BeginSearch(QStringLiteral("Searching for \"x\"..."));
+        QVERIFY(!enter(files));
+        QVERIFY(!drop(files));
+        view.EndSearch();
+
+        transferBusy = true;
+        QVERIFY(!enter(files));
+        QVERIFY(!drop(files));
+        transferBusy = false;
+
+        int fetches = 0;
+        EntryDragData rows({QStringLiteral("/tmp/r.doc")}, [&] { ++fetches; });
+        QVERIFY(!enter(rows));
+        QVERIFY(!drop(rows));
+        QCOMPARE(fetches, 0);
+
+        QMimeData web;
+        web.setUrls({QUrl(QStringLiteral("https://example.org/page"))});
+        QVERIFY(!enter(web));
+        QCOMPARE(dropped.count(), 0);
+
+        QVERIFY(enter(files));
+        QVERIFY(drop(files));
+        QCOMPARE(dropped.count(), 1);
+    }
+};
+
+QTEST_MAIN(DragDropRulesTest)
+#include "DragDropRulesTest.moc"
