@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ clang libclang-rt-14-dev pkg-config python3
+  cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
   qt6-base-dev qt6-base-dev-tools xvfb xauth curl xdotool imagemagick xclip

@@ -306,7 +306,10 @@ HttpResponse FeedHandler::Feed(const HttpRequest& request, const std::string& us
             400, "invalidParameter",
             "The search is too long (at most " + std::to_string(kMaxSearchChars) + " characters).");
     }
-    std::istringstream words(search);
+    // The client joins the words with "+" (sent as %2B); blanks count too.
+    std::string spaced = search;
+    std::replace(spaced.begin(), spaced.end(), '+', ' ');
+    std::istringstream words(spaced);
     for (std::string word; words >> word;) query.words.push_back(word);
     if (query.words.size() > kMaxSearchWords) {
         return GDataError(

@@ -134,8 +134,8 @@ void CMainFrame::ConnectActions() {
                                            .arg(QString::fromStdString(Hosts().homeHost))));
     });
     connect(a->moreStorage, &QAction::triggered, this, [] {
-        QDesktopServices::openUrl(QUrl(QStringLiteral("https://%1/accounts/PurchaseStorage")
-                                           .arg(QString::fromStdString(Hosts().accountsHost))));
+        QDesktopServices::openUrl(QUrl(QString::fromStdString(
+            AccountsPageUrl(Hosts().accountsHost, "/accounts/PurchaseStorage"))));
     });
     connect(a->about, &QAction::triggered, this, &CMainFrame::ShowAbout);
     connect(a, &ActionHandler::NotAvailableYet, this, &CMainFrame::NotAvailableYet);

@@ -48,4 +48,18 @@ void SetServiceHosts(ServiceHosts hosts) {
     Current() = std::move(hosts);
 }
 
+std::string AccountsPageUrl(const std::string& host, const std::string& path) {
+    // The host name without its port; "[::1]:port" keeps its brackets.
+    std::string name = host;
+    if (!name.empty() && name.front() == '[') {
+        name = name.substr(0, name.find(']') + 1);
+    } else if (const auto colon = name.rfind(':'); colon != std::string::npos) {
+        name.resize(colon);
+    }
+    const bool loopbackV4 =
+        name.rfind("127.", 0) == 0 && name.find_first_not_of("0123456789.") == std::string::npos;
+    const bool loopback = name == "localhost" || name == "[::1]" || loopbackV4;
+    return (loopback ? "http://" : "https://") + host + path;
+}
+
 }  // namespace tallowdesk

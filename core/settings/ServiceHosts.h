@@ -28,6 +28,12 @@ inline constexpr int kDefaultLocalPort = 48443;
 // default ~/.local/share/Tallowdesk/server); its certificate is trusted by default.
 std::string DefaultServerDataDir();
 
+// The address of a page of the account service that the browser opens
+// ("/accounts/NewAccount", "/accounts/PurchaseStorage"). The local service
+// serves its browser pages over plain http on this machine, so that the
+// browser stops at no certificate warning; any other host gets https.
+std::string AccountsPageUrl(const std::string& host, const std::string& path);
+
 const ServiceHosts& Hosts();
 void SetServiceHosts(ServiceHosts hosts);
 

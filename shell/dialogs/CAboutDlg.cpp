@@ -64,9 +64,9 @@ CAboutDlg::CAboutDlg(QuotaSource quota, QWidget* parent) : QDialog(parent) {
     m_quotaTitle->setObjectName(QStringLiteral("quotaTitle"));
     m_quota = new QLabel(this);
     m_quota->setObjectName(QStringLiteral("quotaText"));
-    m_addStorage = Link(QStringLiteral("https://%1/accounts/PurchaseStorage")
-                            .arg(QString::fromStdString(Hosts().accountsHost)),
-                        QStringLiteral("Add storage"), this);
+    m_addStorage = Link(
+        QString::fromStdString(AccountsPageUrl(Hosts().accountsHost, "/accounts/PurchaseStorage")),
+        QStringLiteral("Add storage"), this);
     m_addStorage->setObjectName(QStringLiteral("addStorageLink"));
     text->addWidget(m_quotaTitle);
     text->addWidget(m_quota);

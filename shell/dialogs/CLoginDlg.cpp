@@ -83,9 +83,9 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
 
     auto* signUp = new QHBoxLayout;
     signUp->addWidget(new QLabel(QStringLiteral("Don't have a Google Account?"), this));
-    auto* link = new QLabel(QStringLiteral("<a href=\"https://%1/accounts/NewAccount\">"
-                                           "Create one now</a>")
-                                .arg(QString::fromStdString(Hosts().accountsHost)),
+    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">Create one now</a>")
+                                .arg(QString::fromStdString(
+                                    AccountsPageUrl(Hosts().accountsHost, "/accounts/NewAccount"))),
                             this);
     link->setObjectName(QStringLiteral("createAccountLink"));
     link->setTextInteractionFlags(Qt::TextBrowserInteraction);

@@ -139,6 +139,9 @@ TEST_F(FeedTest, NestedFoldersListedWithParentTitle) {
     EXPECT_EQ(Titles(std::string(kList) + "?showfolders=true").size(), 2u);
     EXPECT_EQ(Titles(std::string(kList) + "?q=inn&showfolders=true"),
               std::vector<std::string>{"Inner"});
+    // Words joined with "+" (as the client sends them, %2B) are words of their own.
+    EXPECT_EQ(Titles(std::string(kList) + "?q=inn%2Bner&showfolders=true"),
+              std::vector<std::string>{"Inner"});
     EXPECT_EQ(GData("GET", std::string(kList) + "/folder%3Amissing/contents", m_token).status, 404);
 }
 

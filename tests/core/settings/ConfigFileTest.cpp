@@ -11,6 +11,7 @@
 
 #include "settings/CPasswordEncryption.h"
 #include "settings/ConfigFile.h"
+#include "settings/ServiceHosts.h"
 #include "settings/TextEncoding.h"
 
 namespace tallowdesk {
@@ -254,3 +255,24 @@ TEST_F(ConfigFileTest, HostOverrides) {
 
 }  // namespace
 }  // namespace tallowdesk
+
+// The window opened https:// pages of the local service, which serves its
+// browser pages over plain http: every link stopped at a certificate warning.
+TEST(AccountsPageUrlTest, PlainHttpOnlyOnThisMachine) {
+    struct Case {
+        const char* host;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"localhost:48443", "http://localhost:48443/accounts/NewAccount"},
+        {"127.0.0.1:9", "http://127.0.0.1:9/accounts/NewAccount"},
+        {"[::1]:48443", "http://[::1]:48443/accounts/NewAccount"},
+        {"localhost", "http://localhost/accounts/NewAccount"},
+        {"docs.example.test:443", "https://docs.example.test:443/accounts/NewAccount"},
+        {"localhost.example.test", "https://localhost.example.test/accounts/NewAccount"},
+        {"127.example.test", "https://127.example.test/accounts/NewAccount"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tallowdesk::AccountsPageUrl(c.host, "/accounts/NewAccount"), c.expected)
+            << c.host;
+}
