@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
-  qt6-base-dev qt6-base-dev-tools xvfb xauth curl xdotool imagemagick xclip
+  qt6-base-dev qt6-base-dev-tools xvfb xauth curl xdotool imagemagick xclip xdg-utils
   # the browser test of the service's web pages
   chromium fonts-dejavu-core
   # the keyring (Secret Service) and its tests on a private session bus
