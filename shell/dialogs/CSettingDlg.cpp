@@ -4,9 +4,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "PasswordKeyring.h"
+#include "RememberedPassword.h"
 #include "settings/ConfigFile.h"
 
 namespace tallowdesk::shell {
@@ -25,7 +28,13 @@ QLabel* GreyNote(const QString& text, QWidget* parent) {
 }  // namespace
 
 CSettingDlg::CSettingDlg(std::filesystem::path configPath, QWidget* parent)
-    : QDialog(parent), m_configPath(std::move(configPath)) {
+    : CSettingDlg(std::move(configPath), nullptr, parent) {}
+
+CSettingDlg::~CSettingDlg() = default;
+
+CSettingDlg::CSettingDlg(std::filesystem::path configPath,
+                         std::shared_ptr<const PasswordKeyring> keyring, QWidget* parent)
+    : QDialog(parent), m_configPath(std::move(configPath)), m_keyring(std::move(keyring)) {
     setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(QStringLiteral("Settings"));
 
@@ -58,6 +67,13 @@ CSettingDlg::CSettingDlg(std::filesystem::path configPath, QWidget* parent)
     updateLayout->addWidget(m_updateCheck);
     updateLayout->addWidget(updateNote);
 
+    auto* password = new QGroupBox(QStringLiteral("Password setting"), this);
+    m_keyringCheck =
+        new QCheckBox(QStringLiteral("Store the password in the system keyring"), password);
+    m_keyringCheck->setObjectName(QStringLiteral("keyringCheck"));
+    auto* passwordLayout = new QVBoxLayout(password);
+    passwordLayout->addWidget(m_keyringCheck);
+
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
@@ -71,6 +87,7 @@ CSettingDlg::CSettingDlg(std::filesystem::path configPath, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(upload);
     layout->addWidget(update);
+    layout->addWidget(password);
     layout->addLayout(buttons);
     setMinimumWidth(560);
     connect(ok, &QPushButton::clicked, this, &CSettingDlg::accept);
@@ -79,6 +96,7 @@ CSettingDlg::CSettingDlg(std::filesystem::path configPath, QWidget* parent)
     const ConfigFile config(m_configPath);
     m_convert->setChecked(config.GetFileAutoConvert());
     m_updateCheck->setChecked(config.GetAutoUpdateCheck());
+    m_keyringCheck->setChecked(config.GetPasswordInKeyring());
 }
 
 void CSettingDlg::accept() {
@@ -86,6 +104,16 @@ void CSettingDlg::accept() {
         ConfigFile config(m_configPath);
         config.SetFileAutoConvert(m_convert->isChecked());
         config.SetAutoUpdateCheck(m_updateCheck->isChecked());
+        if (m_keyringCheck->isChecked() != config.GetPasswordInKeyring()) {
+            if (!m_keyring) m_keyring = std::make_shared<const PasswordKeyring>();
+            const PasswordMove moved =
+                tallowdesk::SetPasswordInKeyring(config, *m_keyring, m_keyringCheck->isChecked());
+            if (!moved.ok) {
+                m_keyringCheck->setChecked(config.GetPasswordInKeyring());
+                QMessageBox::warning(this, QStringLiteral("Tallowdesk"),
+                                     QString::fromStdString(moved.message));
+            }
+        }
     }
     QDialog::accept();
 }
