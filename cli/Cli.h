@@ -15,6 +15,9 @@ struct CliIo {
     std::ostream& err;
     // Returns nothing when no answer can be had (no terminal, end of input).
     std::function<std::optional<std::string>(const std::string& prompt, bool secret)> ask;
+    // err is a terminal: the progress line is redrawn in place; otherwise
+    // no progress is printed at all.
+    bool errIsTerminal = false;
 };
 
 // Runs one command line (without the program name); returns the exit code.

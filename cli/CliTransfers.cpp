@@ -1,5 +1,4 @@
 #include <tinyxml2.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -35,13 +34,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Prints a transfer the way the progress window shows it: one status line
-// (redrawn in place on a terminal, at most ten times a second) and every
-// warning or error line as it comes. Remembers whether any line was added,
-// which makes the command fail.
+// Prints a transfer the way the progress window shows it: one status line,
+// redrawn in place at most ten times a second, only on a terminal and not
+// with --quiet; and every warning or error line as it comes. Remembers the
+// items and which failed (a line added fails the command) for --json.
 class TerminalProgress final : public TransferProgressSink {
 public:
-    explicit TerminalProgress(std::ostream& err) : m_err(err), m_tty(::isatty(STDERR_FILENO)) {}
+    struct Result {
+        std::string title;
+        bool ok = true;
+        std::string detail;
+    };
+
+    TerminalProgress(const Args& a, CliIo& io)
+        : m_err(io.err), m_draw(io.errIsTerminal && !a.Has("--quiet")) {}
 
     void SetCurrentNumber(std::uint64_t n) override { Set(m_current, n); }
     void SetTotal(std::uint64_t n) override { Set(m_total, n); }
@@ -51,6 +57,7 @@ public:
         m_name = VisibleText(text);
         m_bytes = 0;
         m_rate = 0;
+        m_results.push_back({text, true, {}});
     }
     void SetSizeText(const std::string& text) override {
         std::lock_guard lock(m_mutex);
@@ -73,6 +80,14 @@ public:
         EndLine();
         m_err << VisibleText(text) << "\n";
         m_failed = true;
+        // A line about the current item fails it; any other (a folder's)
+        // is an item of its own.
+        if (m_results.empty() || !m_results.back().ok ||
+            text.find(m_results.back().title) == std::string::npos)
+            m_results.push_back({{}, true, {}});
+        Result& r = m_results.back();
+        r.ok = false;
+        r.detail += (r.detail.empty() ? "" : "\n") + text;
     }
     void Finished() override {
         std::lock_guard lock(m_mutex);
@@ -84,6 +99,10 @@ public:
         std::lock_guard lock(m_mutex);
         return m_failed;
     }
+    std::vector<Result> Results() const {
+        std::lock_guard lock(m_mutex);
+        return m_results;
+    }
 
 private:
     void Set(std::uint64_t& field, std::uint64_t n) {
@@ -92,32 +111,36 @@ private:
     }
     // A rate of bytes per millisecond is, near enough, KB per second.
     void Draw() {
-        if (m_name.empty()) return;
+        if (m_name.empty() || !m_draw) return;
         std::ostringstream line;
         line << "[" << m_current << "/" << m_total << "] " << m_name << "  "
              << FormatByteCount(m_bytes) << "of " << m_size << "  " << m_rate << " KB/s";
-        if (m_tty) {
-            m_err << "\r" << line.str() << "\x1b[K" << std::flush;
-            m_open = true;
-        } else if (!m_drawnPlain) {
-            m_err << line.str() << "\n";
-            m_drawnPlain = true;
-        }
+        m_err << "\r" << line.str() << "\x1b[K" << std::flush;
+        m_open = true;
     }
     void EndLine() {
         if (m_open) m_err << "\n";
         m_open = false;
-        m_drawnPlain = false;
     }
 
     std::ostream& m_err;
-    const bool m_tty;
+    const bool m_draw;
     mutable std::mutex m_mutex;
     std::uint64_t m_current = 0, m_total = 0, m_bytes = 0, m_rate = 0;
     std::string m_name, m_size;
     std::int64_t m_lastDraw = 0;
-    bool m_open = false, m_drawnPlain = false, m_failed = false;
+    bool m_open = false, m_failed = false;
+    std::vector<Result> m_results;
 };
+
+// --json: the per-item results on stdout.
+void PrintResults(CliIo& io, const std::vector<TerminalProgress::Result>& results) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& r : results)
+        list.push_back(
+            {{"title", r.title}, {"status", r.ok ? "ok" : "failed"}, {"detail", r.detail}});
+    io.out << list.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
 
 // The command line has no tree or list to keep up to date.
 struct NoObserver final : UploadObserver {
@@ -155,21 +178,22 @@ bool IsAnyone(const std::string& address) {
 
 int GetCommand(const Args& a, CliIo& io) {
     if (a.positional.empty()) throw UsageError("name what to download");
-    Expect(a, 1, a.positional.size(), {"--to"});
+    Expect(a, 1, a.positional.size(), {"--to", "--quiet", "--json"});
     const fs::path dir = Destination(a);
     auto client = SignInRemembered(io);
     EntryResolver resolver(*client);
     std::vector<FolderItem> items;
     for (const std::string& path : a.positional) items.push_back(ItemFor(*resolver.Entry(path)));
     ServiceTransferOps ops(*client);
-    TerminalProgress progress(io.err);
+    TerminalProgress progress(a, io);
     transferCancel = false;
     RunDownload(items, dir, ops, progress);
+    if (a.Has("--json")) PrintResults(io, progress.Results());
     return progress.Failed() ? 1 : 0;
 }
 
 int ExportCommand(const Args& a, CliIo& io) {
-    Expect(a, 2, 2, {"--to"});
+    Expect(a, 2, 2, {"--to", "--quiet", "--json"});
     const fs::path dir = Destination(a);
     auto client = SignInRemembered(io);
     const DocEntryPtr e = EntryResolver(*client).Entry(a.positional[0]);
@@ -184,16 +208,23 @@ int ExportCommand(const Args& a, CliIo& io) {
         throw std::runtime_error(offered.empty() ? "A " + e->kind + " cannot be exported."
                                                  : "A " + e->kind + " exports to " + offered + ".");
     ServiceTransferOps ops(*client);
-    TerminalProgress progress(io.err);
+    TerminalProgress progress(a, io);
     transferCancel = false;
     const bool ok = RunExport(
         {e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format, dir}, ops, progress);
+    if (a.Has("--json")) {
+        // One item: the entry exported, failed with every line the export added.
+        TerminalProgress::Result result{e->title.value_or(""), ok && !progress.Failed(), {}};
+        for (const auto& r : progress.Results())
+            result.detail += (result.detail.empty() || r.detail.empty() ? "" : "\n") + r.detail;
+        PrintResults(io, {result});
+    }
     return ok && !progress.Failed() ? 0 : 1;
 }
 
 int PutCommand(const Args& a, CliIo& io) {
     if (a.positional.empty()) throw UsageError("name what to upload");
-    Expect(a, 1, a.positional.size(), {"--to", "--convert"});
+    Expect(a, 1, a.positional.size(), {"--to", "--convert", "--quiet", "--json"});
     std::vector<UploadSource> sources;
     for (const std::string& p : a.positional) {
         if (!fs::exists(p)) throw std::runtime_error(p + " does not exist.");
@@ -210,12 +241,13 @@ int PutCommand(const Args& a, CliIo& io) {
     // Without --convert the route follows "fileautoconvert" of Config.xml,
     // as the window's uploads do.
     ServiceTransferOps ops(*client, a.Has("--convert") ? std::optional<bool>(true) : std::nullopt);
-    TerminalProgress progress(io.err);
+    TerminalProgress progress(a, io);
     NoObserver observer;
     FolderList folders;
     transferCancel = false;
     CountUploadFiles(sources, progress);
     RunUpload(sources, target, ops, progress, observer, {}, folders);
+    if (a.Has("--json")) PrintResults(io, progress.Results());
     return progress.Failed() ? 1 : 0;
 }
 
@@ -348,10 +380,15 @@ int UnshareCommand(const Args& a, CliIo& io) {
 }
 
 int QuotaCommand(const Args& a, CliIo& io) {
-    Expect(a, 0, 0, {});
+    Expect(a, 0, 0, {"--json"});
     auto client = SignInRemembered(io, true);
     const auto text = GetQuotaText(*client);
     if (!text) throw std::runtime_error("The service did not say how much storage is in use.");
+    if (a.Has("--json")) {
+        const nlohmann::json j{{"text", *text}};
+        io.out << j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return 0;
+    }
     io.out << VisibleText(*text) << "\n";
     return 0;
 }

@@ -32,6 +32,6 @@ std::optional<std::string> Ask(const std::string& prompt, bool secret) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    tallowdesk::cli::CliIo io{std::cout, std::cerr, Ask};
+    tallowdesk::cli::CliIo io{std::cout, std::cerr, Ask, ::isatty(STDERR_FILENO) != 0};
     return tallowdesk::cli::RunCli({argv + 1, argv + argc}, io);
 }

@@ -31,10 +31,10 @@ _tallowdesk_cli() {
     local options="--help"
     case $command in
         login) options+=" --remember" ;;
-        ls | search) options+=" --json" ;;
+        ls | search | acl | quota) options+=" --json" ;;
         trash) options+=" --permanently" ;;
-        get | export) options+=" --to" ;;
-        put) options+=" --to --convert" ;;
+        get | export) options+=" --to --quiet --json" ;;
+        put) options+=" --to --convert --quiet --json" ;;
         share) options+=" --role" ;;
     esac
 

@@ -1,15 +1,17 @@
 // How tallowdesk-cli behaves as a command-line citizen: exit codes, --help
-// and --version, errors on stderr only, titles with a colon, and duplicate
-// titles. Against the local document service on a free loopback port.
+// and --version, errors on stderr only, titles with a colon, duplicate
+// titles, the progress line, --quiet and --json. Against the local document service on a free loopback port.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "Cli.h"
 #include "IntegrationFixture.h"
+#include "Store.h"
 
 namespace tallowdesk::test {
 namespace {
@@ -42,9 +44,11 @@ protected:
         m_out.str({});
         m_err.str({});
         cli::CliIo io{m_out, m_err,
-                      [answer](const std::string&, bool) { return std::optional(answer); }};
+                      [answer](const std::string&, bool) { return std::optional(answer); },
+                      m_errIsTerminal};
         return cli::RunCli(args, io);
     }
+    bool m_errIsTerminal = false;
     void SignInRemembered() { ASSERT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str(); }
     // The resource ids of the root folder's entries with this title.
     std::vector<std::string> IdsTitled(const std::string& title) {
@@ -142,6 +146,98 @@ TEST_F(CliManners, DuplicateTitlesAreAnErrorNamingBoth) {
     }
     // Each is still reachable by its id.
     EXPECT_EQ(Run({"star", ids[1]}), 0) << m_err.str();
+}
+
+// The progress line is drawn (with its carriage return) only on a terminal
+// and never with --quiet; --json gives one object per item on stdout; the
+// exit codes stay those of the human output.
+TEST_F(CliManners, ProgressQuietAndJsonResults) {
+    SignInRemembered();
+    const fs::path local = m_dir / "report.txt";
+    std::ofstream(local) << "numbers\n";
+    const fs::path fifo = m_dir / "pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path dest = m_dir / "dest";
+    fs::create_directories(dest);
+    ASSERT_EQ(Run({"put", local.string()}), 0) << m_err.str();
+    ASSERT_EQ(Run({"mkdir", "Up"}), 0) << m_err.str();  // where the later uploads go
+    server::NewEntry plan;
+    plan.kind = "document";
+    plan.title = "Plan";
+    plan.mime = "text/plain";
+    plan.content = "a plan";
+    m_server->GetStore().Create(kEmail, plan);
+
+    const struct {
+        std::vector<std::string> args;
+        bool terminal;
+        int exitCode;
+        bool progressDrawn;
+        // --json: the statuses expected per item; empty: stdout stays empty
+        std::vector<std::string> statuses;
+    } cases[] = {
+        {{"get", "report.txt", "--to", dest.string()}, true, 0, true, {}},
+        {{"get", "report.txt", "--to", dest.string(), "--quiet"}, true, 0, false, {}},
+        {{"get", "report.txt", "--to", dest.string()}, false, 0, false, {}},
+        {{"get", "report.txt", "--to", dest.string(), "--json"}, false, 0, false, {"ok"}},
+        {{"get", "report.txt", "--to", dest.string(), "--json"}, true, 0, true, {"ok"}},
+        {{"export", "Plan", "txt", "--to", dest.string(), "--json", "--quiet"},
+         true, 0, false, {"ok"}},
+        {{"export", "report.txt", "txt", "--to", dest.string(), "--json"}, true, 1, false, {}},
+        {{"put", local.string(), "--to", "Up", "--quiet"}, true, 0, false, {}},
+        {{"put", local.string(), "--to", "Up", "--json"}, false, 0, false, {"ok"}},
+        {{"put", local.string(), fifo.string(), "--to", "Up", "--json"}, false, 1, false,
+         {"ok", "failed"}},
+        {{"put", fifo.string(), "--to", "Up"}, true, 1, true, {}},
+        {{"put", fifo.string(), "--to", "Up", "--quiet"}, true, 1, false, {}},
+        {{"put", fifo.string(), "--to", "Up"}, false, 1, false, {}},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        for (const auto& a : c.args) line += a + " ";
+        SCOPED_TRACE(line + (c.terminal ? "(terminal)" : "(not a terminal)"));
+        m_errIsTerminal = c.terminal;
+        EXPECT_EQ(Run(c.args), c.exitCode) << m_err.str();
+        const std::string err = m_err.str();
+        EXPECT_EQ(err.find('\r') != std::string::npos, c.progressDrawn) << err;
+        EXPECT_EQ(err.find("KB/s") != std::string::npos, c.progressDrawn) << err;
+        if (c.exitCode == 0) {
+            EXPECT_EQ(err.find("Failed"), std::string::npos) << err;
+        } else {
+            EXPECT_NE(err, "");  // the error lines stay on stderr
+        }
+        if (c.statuses.empty()) {
+            EXPECT_EQ(m_out.str(), "");
+            continue;
+        }
+        const auto results = nlohmann::json::parse(m_out.str(), nullptr, false);
+        ASSERT_TRUE(results.is_array()) << m_out.str();
+        ASSERT_EQ(results.size(), c.statuses.size()) << m_out.str();
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            const auto& r = results[i];
+            ASSERT_TRUE(r["title"].is_string() && r["status"].is_string() &&
+                        r["detail"].is_string())
+                << r.dump();
+            EXPECT_EQ(r["status"], c.statuses[i]) << r.dump();
+            EXPECT_EQ(r["detail"] == "", c.statuses[i] == "ok") << r.dump();
+        }
+        EXPECT_NE(results[0]["title"].get<std::string>().find(c.args[0] == "export" ? "Plan"
+                                                                                     : "report.txt"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(CliManners, QuotaAsJson) {
+    SignInRemembered();
+    ASSERT_EQ(Run({"quota"}), 0) << m_err.str();
+    const std::string human = m_out.str();
+    ASSERT_EQ(Run({"quota", "--json"}), 0) << m_err.str();
+    EXPECT_EQ(m_err.str(), "");
+    const auto quota = nlohmann::json::parse(m_out.str(), nullptr, false);
+    ASSERT_TRUE(quota.is_object()) << m_out.str();
+    ASSERT_TRUE(quota["text"].is_string()) << m_out.str();
+    EXPECT_EQ(quota["text"].get<std::string>() + "\n", human);
+    EXPECT_EQ(Run({"quota", "--quiet"}), 2);  // not an option of quota
 }
 
 }  // namespace

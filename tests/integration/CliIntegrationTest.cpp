@@ -39,9 +39,11 @@ protected:
         m_out.str({});
         m_err.str({});
         cli::CliIo io{m_out, m_err,
-                      [answer](const std::string&, bool) { return std::optional(answer); }};
+                      [answer](const std::string&, bool) { return std::optional(answer); },
+                      m_errIsTerminal};
         return cli::RunCli(args, io);
     }
+    bool m_errIsTerminal = false;  // stderr taken for a terminal: the progress line is drawn
 
     std::ostringstream m_out, m_err;
 };
@@ -122,6 +124,7 @@ TEST_F(CliIntegration, TitlesAreShownWithTheirControlCharactersVisible) {
     // A folder of that name is in the way: the download fails with a line.
     const fs::path dest = m_dir / "dest";
     fs::create_directories(dest / title);
+    m_errIsTerminal = true;
     EXPECT_EQ(Run({"get", title, "--to", dest.string()}), 1);
     EXPECT_NE(m_err.str().find("[1/1] " + shown), std::string::npos) << m_err.str();
     EXPECT_NE(m_err.str().find(shown + "  Failed!:"), std::string::npos) << m_err.str();
