@@ -81,10 +81,13 @@ public:
         m_err << VisibleText(text) << "\n";
         m_failed = true;
         // A line about the current item fails it; any other (a folder's)
-        // is an item of its own.
-        if (m_results.empty() || !m_results.back().ok ||
-            text.find(m_results.back().title) == std::string::npos)
-            m_results.push_back({{}, true, {}});
+        // is an item of its own, named by what comes before the line's
+        // first double space ("title  Skipped: ...").
+        if (m_results.empty() || m_results.back().title.empty() ||
+            text.find(m_results.back().title) == std::string::npos) {
+            const std::size_t gap = text.find("  ");
+            m_results.push_back({gap == std::string::npos ? "" : text.substr(0, gap), true, {}});
+        }
         Result& r = m_results.back();
         r.ok = false;
         r.detail += (r.detail.empty() ? "" : "\n") + text;
