@@ -21,6 +21,7 @@
 #include "service/ServiceClient.h"
 #include "service/Sharing.h"
 #include "service/SignIn.h"
+#include "Worker.h"
 #include "settings/ServiceHosts.h"
 
 using namespace tallowdesk;
@@ -121,6 +122,12 @@ private:
     }
 
 private slots:
+    // A worker left inside a request at exit would meet the TLS library's
+    // freed state: every test ends with its workers done.
+    void cleanup() {
+        QVERIFY(QTest::qWaitFor([] { return RunningWorkers().load() == 0; }, 30000));
+    }
+
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
         server::ServerOptions options;
