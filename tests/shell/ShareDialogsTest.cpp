@@ -13,6 +13,7 @@
 
 #include "Server.h"
 #include "Store.h"
+#include "Worker.h"
 #include "dialogs/CShareMultiDlg.h"
 #include "dialogs/CShareSingleDlg.h"
 #include "dialogs/ShareDialogs.h"
@@ -21,7 +22,6 @@
 #include "service/ServiceClient.h"
 #include "service/Sharing.h"
 #include "service/SignIn.h"
-#include "Worker.h"
 #include "settings/ServiceHosts.h"
 
 using namespace tallowdesk;
