@@ -1,16 +1,17 @@
 // How tallowdesk-cli behaves as a command-line citizen: exit codes, --help
 // and --version, errors on stderr only, titles with a colon, duplicate
-// titles, the progress line, --quiet and --json. Against the local document service on a free loopback port.
+// titles, the progress line, --quiet and --json. Against the local document service on a free
+// loopback port.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "Cli.h"
-#include "IntegrationFixture.h"
+#include "CliFixture.h"
 #include "Store.h"
 
 namespace tallowdesk::test {
@@ -18,37 +19,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CliManners : public IntegrationTest {
+class CliManners : public CliTest {
 protected:
     void SetUp() override {
-        IntegrationTest::SetUp();
-        const fs::path config = m_dir / "config";
-        fs::create_directories(config / "Tallowdesk");
-        std::ofstream(config / "Tallowdesk" / "Config.xml")
-            << "<configure><user><email/><password/></user>"
-               "<fileautoconvert>false</fileautoconvert><autoupdatecheck>true</autoupdatecheck>"
-               "<docshost>"
-            << Host() << "</docshost><accountshost>" << Host() << "</accountshost><cafile>"
-            << m_server->CertPath() << "</cafile></configure>";
-        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        CliTest::SetUp();
         ::setenv("HOME", m_dir.c_str(), 1);
         ::setenv("XDG_DATA_HOME", (m_dir / "data").c_str(), 1);
         ::setenv("XDG_CACHE_HOME", (m_dir / "cache").c_str(), 1);
     }
-    void TearDown() override {
-        ::unsetenv("XDG_CONFIG_HOME");
-        IntegrationTest::TearDown();
-    }
-
-    int Run(std::vector<std::string> args, std::string answer = kPassword) {
-        m_out.str({});
-        m_err.str({});
-        cli::CliIo io{m_out, m_err,
-                      [answer](const std::string&, bool) { return std::optional(answer); },
-                      m_errIsTerminal};
-        return cli::RunCli(args, io);
-    }
-    bool m_errIsTerminal = false;
     void SignInRemembered() { ASSERT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str(); }
     // The resource ids of the root folder's entries with this title.
     std::vector<std::string> IdsTitled(const std::string& title) {
@@ -59,8 +37,6 @@ protected:
         }
         return ids;
     }
-
-    std::ostringstream m_out, m_err;
 };
 
 struct Case {
@@ -182,11 +158,17 @@ TEST_F(CliManners, ProgressQuietAndJsonResults) {
         {{"get", "report.txt", "--to", dest.string(), "--json"}, false, 0, false, {"ok"}},
         {{"get", "report.txt", "--to", dest.string(), "--json"}, true, 0, true, {"ok"}},
         {{"export", "Plan", "txt", "--to", dest.string(), "--json", "--quiet"},
-         true, 0, false, {"ok"}},
+         true,
+         0,
+         false,
+         {"ok"}},
         {{"export", "report.txt", "txt", "--to", dest.string(), "--json"}, true, 1, false, {}},
         {{"put", local.string(), "--to", "Up", "--quiet"}, true, 0, false, {}},
         {{"put", local.string(), "--to", "Up", "--json"}, false, 0, false, {"ok"}},
-        {{"put", local.string(), fifo.string(), "--to", "Up", "--json"}, false, 1, false,
+        {{"put", local.string(), fifo.string(), "--to", "Up", "--json"},
+         false,
+         1,
+         false,
          {"ok", "failed"}},
         {{"put", fifo.string(), "--to", "Up"}, true, 1, true, {}},
         {{"put", fifo.string(), "--to", "Up", "--quiet"}, true, 1, false, {}},
@@ -222,7 +204,7 @@ TEST_F(CliManners, ProgressQuietAndJsonResults) {
             EXPECT_EQ(r["detail"] == "", c.statuses[i] == "ok") << r.dump();
         }
         EXPECT_NE(results[0]["title"].get<std::string>().find(c.args[0] == "export" ? "Plan"
-                                                                                     : "report.txt"),
+                                                                                    : "report.txt"),
                   std::string::npos);
     }
 }

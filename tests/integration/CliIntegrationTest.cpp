@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "Cli.h"
-#include "IntegrationFixture.h"
+#include "CliFixture.h"
 #include "Store.h"
 #include "settings/ConfigFile.h"
 
@@ -15,38 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class CliIntegration : public IntegrationTest {
-protected:
-    void SetUp() override {
-        IntegrationTest::SetUp();
-        const fs::path config = m_dir / "config";
-        fs::create_directories(config / "Tallowdesk");
-        std::ofstream(config / "Tallowdesk" / "Config.xml")
-            << "<configure><user><email/><password/></user>"
-               "<fileautoconvert>false</fileautoconvert><autoupdatecheck>true</autoupdatecheck>"
-               "<docshost>"
-            << Host() << "</docshost><accountshost>" << Host() << "</accountshost><cafile>"
-            << m_server->CertPath() << "</cafile></configure>";
-        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    }
-    void TearDown() override {
-        ::unsetenv("XDG_CONFIG_HOME");
-        IntegrationTest::TearDown();
-    }
-
-    // Runs one command; answers every prompt with the given password.
-    int Run(std::vector<std::string> args, std::string answer = kPassword) {
-        m_out.str({});
-        m_err.str({});
-        cli::CliIo io{m_out, m_err,
-                      [answer](const std::string&, bool) { return std::optional(answer); },
-                      m_errIsTerminal};
-        return cli::RunCli(args, io);
-    }
-    bool m_errIsTerminal = false;  // stderr taken for a terminal: the progress line is drawn
-
-    std::ostringstream m_out, m_err;
-};
+using CliIntegration = CliTest;
 
 TEST_F(CliIntegration, RememberedAccountDrivesEveryCommand) {
     EXPECT_EQ(Run({"ls"}), 3);  // signing in failed

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "Cli.h"
-#include "IntegrationFixture.h"
+#include "CliFixture.h"
 
 namespace tallowdesk::test {
 namespace {
@@ -14,33 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // The sharing commands of tallowdesk-cli against the local service.
-class CliShareIntegration : public IntegrationTest {
+class CliShareIntegration : public CliTest {
 protected:
     void SetUp() override {
-        IntegrationTest::SetUp();
-        const fs::path config = m_dir / "config";
-        fs::create_directories(config / "Tallowdesk");
-        std::ofstream(config / "Tallowdesk" / "Config.xml")
-            << "<configure><user><email/><password/></user>"
-               "<docshost>"
-            << Host() << "</docshost><accountshost>" << Host() << "</accountshost><cafile>"
-            << m_server->CertPath() << "</cafile></configure>";
-        ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        CliTest::SetUp();
         ASSERT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str();
         ASSERT_EQ(Run({"mkdir", "Shared"}), 0) << m_err.str();
-    }
-    void TearDown() override {
-        ::unsetenv("XDG_CONFIG_HOME");
-        IntegrationTest::TearDown();
-    }
-
-    int Run(std::vector<std::string> args) {
-        m_out.str({});
-        m_err.str({});
-        cli::CliIo io{m_out, m_err, [](const std::string&, bool) {
-                          return std::optional<std::string>(kPassword);
-                      }};
-        return cli::RunCli(args, io);
     }
 
     // "type:value=role" of each rule, from "acl --json".
@@ -56,8 +35,6 @@ protected:
         }
         return rules;
     }
-
-    std::ostringstream m_out, m_err;
 };
 
 TEST_F(CliShareIntegration, ANewRoleChangesTheExistingRule) {
