@@ -17,6 +17,7 @@
 #include "CMainFrame.h"
 #include "CTallowdeskApp.h"
 #include "CTallowdeskView.h"
+#include "DemoService.h"
 #include "EntryListModel.h"
 #include "ListCommands.h"
 #include "Resources.h"
@@ -148,18 +149,7 @@ private slots:
         m_tempBase = fs::path(m_dir.filePath(QStringLiteral("runtime")).toStdString());
         fs::create_directories(m_tempBase);
         InitShellResources();
-        server::ServerOptions options;
-        options.dataDir = m_dir.filePath(QStringLiteral("server")).toStdString();
-        options.port = 0;
-        options.passwordIterations = 1000;
-        m_server = std::make_unique<server::Server>(options);
-        m_server->SeedDemo();
-        const unsigned short port = m_server->Start();
-        ServiceHosts hosts = ServiceHosts::Defaults();
-        hosts.docsHost = hosts.accountsHost = "localhost:" + std::to_string(port);
-        hosts.caFile = m_server->CertPath();
-        SetServiceHosts(hosts);
-        ResetCategoryTable();
+        m_server = StartDemoService(m_dir.filePath(QStringLiteral("server")));
 
         m_state = std::make_shared<AppState>();
         LoginDependencies deps = ApplicationLoginDependencies(m_state);
