@@ -15,6 +15,7 @@
 #include "CMainFrame.h"
 #include "CTallowdeskApp.h"
 #include "CTallowdeskView.h"
+#include "DemoService.h"
 #include "EntryListModel.h"
 #include "Resources.h"
 #include "Server.h"
@@ -65,18 +66,7 @@ private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
         InitShellResources();
-        server::ServerOptions options;
-        options.dataDir = m_dir.filePath(QStringLiteral("server")).toStdString();
-        options.port = 0;
-        options.passwordIterations = 1000;
-        m_server = std::make_unique<server::Server>(options);
-        m_server->SeedDemo();
-        const unsigned short port = m_server->Start();
-        ServiceHosts hosts = ServiceHosts::Defaults();
-        hosts.docsHost = hosts.accountsHost = "localhost:" + std::to_string(port);
-        hosts.caFile = m_server->CertPath();
-        SetServiceHosts(hosts);
-        ResetCategoryTable();
+        m_server = StartDemoService(m_dir.filePath(QStringLiteral("server")));
         m_state = std::make_shared<AppState>();
     }
 
