@@ -34,15 +34,7 @@ fail() {
 }
 
 # Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.2
-  done
-}
+. "$(dirname "$0")/e2e_lib.sh"
 
 # The remote file PATH has the bytes of the local file LOCAL.
 remote_equals() {

@@ -28,21 +28,7 @@ fail() {
   echo "FAILED: $*" >&2
   exit 1
 }
-wait_for() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.2
-  done
-}
-check_png() {
-  [ -s "$1" ] || fail "$1 is empty or missing"
-  [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] ||
-    fail "$1 is not a PNG file"
-  [ "$(stat -c %s "$1")" -gt 1000 ] || fail "$1 is too small to show a window"
-}
+. "$(dirname "$0")/e2e_lib.sh"
 
 if [ "$inside_x" = 1 ]; then
   client_pid=

@@ -42,27 +42,11 @@ fail() {
 }
 
 # Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  until "$@" >/dev/null 2>&1; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.2
-  done
-}
+. "$(dirname "$0")/e2e_lib.sh"
 
 # The id of the first visible window whose title matches the pattern.
-window_named() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep .; }
-no_window_named() { ! window_named "$1" >/dev/null; }
 
 # A PNG file that is not empty: the signature and a size above a bare header.
-check_png() {
-  [ -s "$1" ] || fail "$1 is empty or missing"
-  [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] ||
-    fail "$1 is not a PNG file"
-  [ "$(stat -c %s "$1")" -gt 1000 ] || fail "$1 is too small to show a window"
-}
 
 # ---------------------------------------------------------------------------
 # Inside the virtual display: drive the window.
