@@ -24,10 +24,6 @@ else
 fi
 server_bin=$1 client_bin=$2 cli_bin=$3 peer_bin=$4 outdir=$5
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
 fail() {
   echo "FAILED: $*" >&2
   exit 1
@@ -182,7 +178,7 @@ fi
 
 # ---------------------------------------------------------------------------
 for tool in xvfb-run xdotool import xclip; do
-  command -v "$tool" >/dev/null || skip "$tool is missing (Debian packages: xvfb xdotool imagemagick xclip)"
+  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool imagemagick xclip)"
 done
 for bin in "$server_bin" "$client_bin" "$cli_bin" "$peer_bin"; do
   [ -x "$bin" ] || fail "$bin is not built"

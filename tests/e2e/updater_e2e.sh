@@ -20,10 +20,6 @@ else
 fi
 server_bin=$1 client_bin=$2 outdir=$3
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
 fail() {
   echo "FAILED: $*" >&2
   exit 1
@@ -68,7 +64,7 @@ if [ "$inside_x" = 1 ]; then
 fi
 
 for tool in xvfb-run xdotool import; do
-  command -v "$tool" >/dev/null || skip "$tool is missing (Debian packages: xvfb xdotool imagemagick)"
+  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool imagemagick)"
 done
 for bin in "$server_bin" "$client_bin"; do
   [ -x "$bin" ] || fail "$bin is not built"

@@ -30,10 +30,6 @@ else
 fi
 server_bin=$1 client_bin=$2 cli_bin=$3 outdir=$4
 
-skip() {
-  echo "SKIPPED: $*"
-  exit 77
-}
 fail() {
   echo "FAILED: $*" >&2
   # Inside the virtual display: what the screen showed when it failed.
@@ -231,7 +227,7 @@ fi
 # Outside: prepare the service and the settings, then run the part above
 # under xvfb-run.
 for tool in xvfb-run xdotool import xclip; do
-  command -v "$tool" >/dev/null || skip "$tool is missing (Debian packages: xvfb xdotool imagemagick xclip)"
+  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool imagemagick xclip)"
 done
 for bin in "$server_bin" "$client_bin" "$cli_bin"; do
   [ -x "$bin" ] || fail "$bin is not built"
