@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# Many small files: tallowdesk-cli puts a folder of 250 small files into a
+# fresh local service and gets it back, and curl fetches the same 250 files
+# over one connection as the anchor for the download.
+#
+# Usage: bash bench/small_files.sh BUILD_DIR [FILES]
+#   BUILD_DIR holds server/tallowdesk-server and cli/tallowdesk-cli.
+# Prints its figures as "BENCH | What | Figure | Anchor | Ratio | Goal" lines
+# on stdout (scripts/bench.sh collects them); progress goes to stderr. Runs in
+# a temporary folder with its own HOME and XDG folders, removed at the end.
+set -uo pipefail
+
+build=${1:?usage: small_files.sh BUILD_DIR [FILES]}
+count=${2:-250}
+server_bin=$build/server/tallowdesk-server
+cli_bin=$build/cli/tallowdesk-cli
+goal_down=">= 150 files/s"
+goal_up=">= 100 files/s"
+what_down="Many small files: tallowdesk-cli get of a folder of $count files"
+what_up="Many small files: tallowdesk-cli put of a folder of $count files"
+
+not_measured() {
+  printf 'BENCH | %s | not measured: %s | | | %s\n' "$what_down" "$1" "$goal_down"
+  printf 'BENCH | %s | not measured: %s | | | %s\n' "$what_up" "$1" "$goal_up"
+  exit 1
+}
+if [ ! -x "$server_bin" ] || [ ! -x "$cli_bin" ]; then
+  not_measured "tallowdesk-server or tallowdesk-cli not built in $build"
+fi
+command -v curl >/dev/null || not_measured "curl is missing"
+command -v jq >/dev/null || not_measured "jq is missing"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-small.XXXXXX") || not_measured "no temporary folder"
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
+export XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+email=bench@example.test
+password=bench-password
+echo "$password" | timeout 60 "$server_bin" --data-dir "$work/server" add-user "$email" >/dev/null ||
+  not_measured "the account could not be made"
+"$server_bin" --data-dir "$work/server" --port 0 >"$work/server.log" 2>&1 &
+server_pid=$!
+port=
+for _ in $(seq 300); do
+  port=$(grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log" | sed 's/.*://')
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || not_measured "the service did not start"
+ca=$work/server/cert.pem
+bash "$(dirname "$0")/../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
+  "$port" "$ca"
+echo "$password" | timeout 60 "$cli_bin" login "$email" --remember >"$work/login.log" 2>&1 ||
+  not_measured "tallowdesk-cli login failed: $(tail -1 "$work/login.log")"
+
+# Sizes from 1 to 16 KiB.
+mkdir -p "$work/up/Small" "$work/down"
+for i in $(seq "$count"); do
+  head -c $(((i * 7919) % 16384 + 1024)) /dev/urandom >"$work/up/Small/file-$i.bin"
+done
+
+now() { date +%s.%N; }
+rate() { awk -v n="$1" -v a="$2" -v b="$3" 'BEGIN { printf "%.1f", n / (b - a) }'; }
+
+echo "small_files: put of $count files" >&2
+start=$(now)
+timeout 600 "$cli_bin" put "$work/up/Small" --quiet >"$work/put.log" 2>&1
+put_status=$?
+up_rate=$(rate "$count" "$start" "$(now)")
+
+echo "small_files: get of $count files" >&2
+start=$(now)
+timeout 600 "$cli_bin" get Small --to "$work/down" --quiet >"$work/get.log" 2>&1
+get_status=$?
+down_rate=$(rate "$count" "$start" "$(now)")
+got=$(find "$work/down" -type f | wc -l)
+
+# The anchor: one curl fetching the same files one after another on one
+# connection, with the token of a ClientLogin.
+anchor="—"
+ratio="—"
+auth=$(timeout 60 curl -sS --cacert "$ca" -d accountType=HOSTED_OR_GOOGLE \
+  --data-urlencode "Email=$email" --data-urlencode "Passwd=$password" -d service=writely \
+  "https://localhost:$port/accounts/ClientLogin" | sed -n 's/^Auth=//p')
+if [ -n "$auth" ] && timeout 120 "$cli_bin" ls Small --json >"$work/ls.json" 2>/dev/null; then
+  jq -r '.[] | select(.contentSrc != null) | .contentSrc' "$work/ls.json" >"$work/urls"
+  n=0
+  while read -r url; do
+    n=$((n + 1))
+    printf 'url = "%s"\noutput = "%s/curl-%d"\n' "$url" "$work/down" "$n"
+  done <"$work/urls" >"$work/curl.conf"
+  start=$(now)
+  if [ "$n" -gt 0 ] && timeout 600 curl -sS --fail --cacert "$ca" -H "GData-Version: 3.0" \
+    -H "Authorization: GoogleLogin auth=$auth" -K "$work/curl.conf"; then
+    curl_rate=$(rate "$n" "$start" "$(now)")
+    anchor="curl, the same $n files on one connection: $curl_rate files/s"
+    ratio=$(awk -v a="$down_rate" -v b="$curl_rate" 'BEGIN { printf "%.2f", a / b }')
+  fi
+fi
+
+if [ "$put_status" -eq 0 ]; then
+  printf 'BENCH | %s | %s files/s | — | — | %s\n' "$what_up" "$up_rate" "$goal_up"
+else
+  printf 'BENCH | %s | not measured: put ended with status %s (%s) | | | %s\n' "$what_up" \
+    "$put_status" "$(tail -1 "$work/put.log")" "$goal_up"
+fi
+if [ "$get_status" -eq 0 ] && [ "$got" -eq "$count" ]; then
+  printf 'BENCH | %s | %s files/s | %s | %s | %s\n' "$what_down" "$down_rate" "$anchor" "$ratio" \
+    "$goal_down"
+else
+  printf 'BENCH | %s | not measured: get ended with status %s, %s of %s files (%s) | | | %s\n' \
+    "$what_down" "$get_status" "$got" "$count" "$(tail -1 "$work/get.log")" "$goal_down"
+fi
