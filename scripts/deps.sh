@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
   qt6-base-dev qt6-base-dev-tools xvfb xauth curl xdotool imagemagick xclip xdg-utils
+  # translations: lupdate/lrelease (qt6-l10n-tools), their CMake package (qt6-tools-dev)
+  qt6-l10n-tools qt6-tools-dev
   # the browser test of the service's web pages
   chromium fonts-dejavu-core
   # the keyring (Secret Service) and its tests on a private session bus

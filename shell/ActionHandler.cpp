@@ -22,82 +22,75 @@ QIcon ToolIcon(const char* name) {
 
 ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window) {
     // Prompts: status-bar text, then the tool tip.
-    back = Make(QStringLiteral("Go back"), QStringLiteral("back"),
-                QStringLiteral("Go back to previous folder\nGo back"));
+    back = Make(tr("Go back"), QStringLiteral("back"), tr("Go back to previous folder\nGo back"));
     back->setIcon(ToolIcon("back"));
     back->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
-    refresh = Make(QStringLiteral("Refresh"), QStringLiteral("refresh"),
-                   QStringLiteral("Refresh current view\nRefresh"));
+    refresh = Make(tr("Refresh"), QStringLiteral("refresh"), tr("Refresh current view\nRefresh"));
     refresh->setIcon(ToolIcon("refresh"));
     refresh->setShortcut(QKeySequence::Refresh);
-    open = Make(QStringLiteral("&Open"), QStringLiteral("open"),
-                QStringLiteral("Open the file or folder\nOpen file or folder"));
+    open = Make(tr("&Open"), QStringLiteral("open"),
+                tr("Open the file or folder\nOpen file or folder"));
     open->setIcon(ToolIcon("open"));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    upload = Make(QStringLiteral("Upload..."), QStringLiteral("upload"),
-                  QStringLiteral("Upload selected files\nUpload files..."));
+    upload = Make(tr("Upload..."), QStringLiteral("upload"),
+                  tr("Upload selected files\nUpload files..."));
     upload->setIcon(ToolIcon("upload"));
-    download = Make(QStringLiteral("Download..."), QStringLiteral("download"),
-                    QStringLiteral("Download selected files and folders\nDownload..."));
+    download = Make(tr("Download..."), QStringLiteral("download"),
+                    tr("Download selected files and folders\nDownload..."));
     download->setIcon(ToolIcon("download"));
-    exit = Make(QStringLiteral("E&xit"), QStringLiteral("exit"),
-                QStringLiteral("Quit the application\nExit"));
+    exit = Make(tr("E&xit"), QStringLiteral("exit"), tr("Quit the application\nExit"));
 
-    createFolder = Make(QStringLiteral("Create Folder"), QStringLiteral("createFolder"),
-                        QStringLiteral("Create new folder...\nCreate Folder..."));
-    share = Make(QStringLiteral("Share..."), QStringLiteral("share"),
-                 QStringLiteral("Share to others...\nShare to others..."));
+    createFolder = Make(tr("Create Folder"), QStringLiteral("createFolder"),
+                        tr("Create new folder...\nCreate Folder..."));
+    share =
+        Make(tr("Share..."), QStringLiteral("share"), tr("Share to others...\nShare to others..."));
     share->setIcon(ToolIcon("share"));
-    search = Make(QStringLiteral("Search..."), QStringLiteral("search"),
-                  QStringLiteral("Search...\nSearch..."));
+    search = Make(tr("Search..."), QStringLiteral("search"), tr("Search...\nSearch..."));
     search->setIcon(ToolIcon("search"));
-    rename = Make(QStringLiteral("Rename"), QStringLiteral("rename"),
-                  QStringLiteral("Rename the file/folder...\nRename..."));
-    moveToTrash = Make(QStringLiteral("Move to trash"), QStringLiteral("moveToTrash"),
-                       QStringLiteral("Delete seleted items to trash\nDelete"));
+    rename =
+        Make(tr("Rename"), QStringLiteral("rename"), tr("Rename the file/folder...\nRename..."));
+    moveToTrash = Make(tr("Move to trash"), QStringLiteral("moveToTrash"),
+                       tr("Delete seleted items to trash\nDelete"));
     moveToTrash->setIcon(ToolIcon("trash"));
     moveToTrash->setShortcut(QKeySequence::Delete);
-    star = Make(QStringLiteral("Add star"), QStringLiteral("star"),
-                QStringLiteral("Star selected items \nStar selected items"));
+    star = Make(tr("Add star"), QStringLiteral("star"),
+                tr("Star selected items \nStar selected items"));
 
-    statusBarToggle = Make(QStringLiteral("&Status Bar"), QStringLiteral("statusBarToggle"),
-                           QStringLiteral("Show or hide the status bar\nToggle StatusBar"));
+    statusBarToggle = Make(tr("&Status Bar"), QStringLiteral("statusBarToggle"),
+                           tr("Show or hide the status bar\nToggle StatusBar"));
     statusBarToggle->setCheckable(true);
     statusBarToggle->setChecked(true);
-    largeIcons = Make(QStringLiteral("Large Icons"), QStringLiteral("largeIcons"),
-                      QStringLiteral("Display items by using large icons.\nLarge Icons"));
-    smallIcons = Make(QStringLiteral("Small Icons"), QStringLiteral("smallIcons"),
-                      QStringLiteral("Display items by using small icons.\nSmall Icons"));
-    list = Make(QStringLiteral("List"), QStringLiteral("list"),
-                QStringLiteral("Displays items in a list.\nList"));
+    largeIcons = Make(tr("Large Icons"), QStringLiteral("largeIcons"),
+                      tr("Display items by using large icons.\nLarge Icons"));
+    smallIcons = Make(tr("Small Icons"), QStringLiteral("smallIcons"),
+                      tr("Display items by using small icons.\nSmall Icons"));
+    list = Make(tr("List"), QStringLiteral("list"), tr("Displays items in a list.\nList"));
     details =
-        Make(QStringLiteral("Details"), QStringLiteral("details"),
-             QStringLiteral(
-                 "Displays detailed information about each item in the window.\nChange your view"));
+        Make(tr("Details"), QStringLiteral("details"),
+             tr("Displays detailed information about each item in the window.\nChange your view"));
     m_styles = new QActionGroup(this);
     for (QAction* a : {largeIcons, smallIcons, list, details}) {
         a->setCheckable(true);
         m_styles->addAction(a);
     }
     details->setChecked(true);
-    arrange = Make(QStringLiteral("Arrange Icons"), QStringLiteral("arrange"));
+    arrange = Make(tr("Arrange Icons"), QStringLiteral("arrange"));
 
-    settings = Make(QStringLiteral("Settings..."), QStringLiteral("settings"));
-    helpContent = Make(QStringLiteral("&Help Content"), QStringLiteral("helpContent"),
-                       QStringLiteral("Help content\nGet help"));
+    settings = Make(tr("Settings..."), QStringLiteral("settings"));
+    helpContent =
+        Make(tr("&Help Content"), QStringLiteral("helpContent"), tr("Help content\nGet help"));
     helpContent->setIcon(ToolIcon("help"));
     helpContent->setShortcut(QKeySequence::HelpContents);
-    checkUpdates = Make(QStringLiteral("Check for &Updates"), QStringLiteral("checkUpdates"));
-    moreStorage = Make(QStringLiteral("Get more Google storage"), QStringLiteral("moreStorage"));
-    about =
-        Make(QStringLiteral("&About Tallowdesk..."), QStringLiteral("about"),
-             QStringLiteral("Display program information, version number and copyright\nAbout"));
+    checkUpdates = Make(tr("Check for &Updates"), QStringLiteral("checkUpdates"));
+    moreStorage = Make(tr("Get more Google storage"), QStringLiteral("moreStorage"));
+    about = Make(tr("&About Tallowdesk..."), QStringLiteral("about"),
+                 tr("Display program information, version number and copyright\nAbout"));
 
-    nextPane = Make(QStringLiteral("Next Pane"), QStringLiteral("nextPane"));
+    nextPane = Make(tr("Next Pane"), QStringLiteral("nextPane"));
     nextPane->setShortcut(QKeySequence(Qt::Key_F6));
-    previousPane = Make(QStringLiteral("Previous Pane"), QStringLiteral("previousPane"));
+    previousPane = Make(tr("Previous Pane"), QStringLiteral("previousPane"));
     previousPane->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
-    paste = Make(QStringLiteral("Paste"), QStringLiteral("paste"));
+    paste = Make(tr("Paste"), QStringLiteral("paste"));
     paste->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
     for (QAction* a : {nextPane, previousPane, paste}) {
@@ -105,17 +98,17 @@ ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window
         window->addAction(a);
     }
 
-    trayOpen = Make(QStringLiteral("Open"), QStringLiteral("trayOpen"));
-    trayExit = Make(QStringLiteral("Exit"), QStringLiteral("trayExit"));
+    trayOpen = Make(tr("Open"), QStringLiteral("trayOpen"));
+    trayExit = Make(tr("Exit"), QStringLiteral("trayExit"));
 
-    refreshTree = Make(QStringLiteral("Refresh tree"), QStringLiteral("refreshTree"));
-    treeCreateFolder = Make(QStringLiteral("Create folder"), QStringLiteral("treeCreateFolder"));
-    treeDownload = Make(QStringLiteral("&Download"), QStringLiteral("treeDownload"));
-    treeRename = Make(QStringLiteral("&Rename"), QStringLiteral("treeRename"));
-    treeMoveToTrash = Make(QStringLiteral("Move to trash"), QStringLiteral("treeMoveToTrash"));
-    treeShare = Make(QStringLiteral("&Share"), QStringLiteral("treeShare"));
-    shortRefreshTree = Make(QStringLiteral("&Refresh tree"), QStringLiteral("shortRefreshTree"));
-    shortCreateFolder = Make(QStringLiteral("&Create folder"), QStringLiteral("shortCreateFolder"));
+    refreshTree = Make(tr("Refresh tree"), QStringLiteral("refreshTree"));
+    treeCreateFolder = Make(tr("Create folder"), QStringLiteral("treeCreateFolder"));
+    treeDownload = Make(tr("&Download"), QStringLiteral("treeDownload"));
+    treeRename = Make(tr("&Rename"), QStringLiteral("treeRename"));
+    treeMoveToTrash = Make(tr("Move to trash"), QStringLiteral("treeMoveToTrash"));
+    treeShare = Make(tr("&Share"), QStringLiteral("treeShare"));
+    shortRefreshTree = Make(tr("&Refresh tree"), QStringLiteral("shortRefreshTree"));
+    shortCreateFolder = Make(tr("&Create folder"), QStringLiteral("shortCreateFolder"));
     connect(shortRefreshTree, &QAction::triggered, refreshTree, &QAction::trigger);
     connect(shortCreateFolder, &QAction::triggered, treeCreateFolder, &QAction::trigger);
 
@@ -153,25 +146,25 @@ void ActionHandler::MarkLater(QAction* action) {
 }
 
 void ActionHandler::FillMenuBar(QMenuBar* bar, QAction* toolBarToggle) {
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    QMenu* file = bar->addMenu(tr("&File"));
     file->addActions({back, refresh});
     file->addSeparator();
     file->addActions({open, upload, download});
     file->addSeparator();
     file->addAction(exit);
-    QMenu* commands = bar->addMenu(QStringLiteral("Commands"));
+    QMenu* commands = bar->addMenu(tr("Commands"));
     commands->addAction(createFolder);
     commands->addSeparator();
     commands->addActions({share, search, rename, moveToTrash, star});
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    toolBarToggle->setText(QStringLiteral("&Toolbar"));
-    toolBarToggle->setStatusTip(QStringLiteral("Show or hide the toolbar"));
+    QMenu* view = bar->addMenu(tr("&View"));
+    toolBarToggle->setText(tr("&Toolbar"));
+    toolBarToggle->setStatusTip(tr("Show or hide the toolbar"));
     view->addActions({toolBarToggle, statusBarToggle});
     view->addSeparator();
     view->addActions({largeIcons, smallIcons, list, details});
-    QMenu* tools = bar->addMenu(QStringLiteral("Tools"));
+    QMenu* tools = bar->addMenu(tr("Tools"));
     tools->addAction(settings);
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    QMenu* help = bar->addMenu(tr("&Help"));
     help->addActions({helpContent, checkUpdates, moreStorage});
     help->addSeparator();
     help->addAction(about);
@@ -190,20 +183,20 @@ void ActionHandler::FillToolBar(QToolBar* bar) {
     bar->addAction(search);
     bar->addAction(moveToTrash);
     // Button texts differ from the menu texts.
-    back->setIconText(QStringLiteral("Back"));
-    refresh->setIconText(QStringLiteral("Refresh"));
-    open->setIconText(QStringLiteral("Open"));
-    download->setIconText(QStringLiteral("Download"));
-    upload->setIconText(QStringLiteral("Upload"));
-    share->setIconText(QStringLiteral("Share"));
-    search->setIconText(QStringLiteral("Search"));
-    moveToTrash->setIconText(QStringLiteral("MoveToTrash"));
+    back->setIconText(tr("Back"));
+    refresh->setIconText(tr("Refresh"));
+    open->setIconText(tr("Open"));
+    download->setIconText(tr("Download"));
+    upload->setIconText(tr("Upload"));
+    share->setIconText(tr("Share"));
+    search->setIconText(tr("Search"));
+    moveToTrash->setIconText(tr("MoveToTrash"));
 
     auto* views = new QToolButton(bar);
     views->setObjectName(QStringLiteral("viewStyleButton"));
     // The button shows the styles' own picture and picks "Details" when pressed.
     views->setIcon(ToolIcon("views"));
-    views->setToolTip(QStringLiteral("Change your view"));
+    views->setToolTip(tr("Change your view"));
     views->setStatusTip(details->statusTip());
     connect(views, &QToolButton::clicked, details, &QAction::trigger);
     views->setMenu(m_viewStyleMenu);

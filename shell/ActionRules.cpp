@@ -33,10 +33,10 @@ ActionAvailability ComputeAvailability(const FrameState& s) {
 QString StarLabel::Update(const std::string& currentUrl) {
     const bool starred = currentUrl == CategoryUrl(" Starred");
     if (starred) {
-        m_text = QStringLiteral("UnStar");
+        m_text = QCoreApplication::translate("StarLabel", "UnStar");
         m_unstar = true;
     } else if (m_unstar) {
-        m_text = QStringLiteral("Star");
+        m_text = QCoreApplication::translate("StarLabel", "Star");
         m_unstar = false;
     }
     return m_text;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <cstddef>
 #include <string>
@@ -46,7 +47,7 @@ public:
     bool Unstar() const { return m_unstar; }
 
 private:
-    QString m_text = QStringLiteral("Add star");
+    QString m_text = QCoreApplication::translate("StarLabel", "Add star");
     bool m_unstar = false;
 };
 

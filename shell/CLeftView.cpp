@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QHeaderView>
 #include <QMouseEvent>
 
@@ -68,7 +69,9 @@ void TreeRefresher(TreeBlock& b) {
     } catch (const std::exception& e) {
         error = e.what();
     } catch (...) {
-        error = "Refreshing failed, please try again later";
+        error =
+            QCoreApplication::translate("CLeftView", "Refreshing failed, please try again later")
+                .toStdString();
     }
     b.tree.DeleteNode(b.node);
     if (error) {
@@ -176,8 +179,7 @@ void CLeftView::RefreshTree() {
     ClearEntryList(m_state->folders);
     m_model->Clear();
     m_refreshing = false;
-    const TreeNodeId placeholder =
-        m_model->AddPlaceholder(kTreeRoot, QStringLiteral("Refreshing the tree..."));
+    const TreeNodeId placeholder = m_model->AddPlaceholder(kTreeRoot, tr("Refreshing the tree..."));
     StartWorker(std::make_unique<TreeBlock>(
                     TreeBlock{m_state, m_state->calls, TreeViewPort(this), {}, placeholder}),
                 TreeRefresher);

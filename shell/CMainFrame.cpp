@@ -43,7 +43,7 @@ CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, Comman
     setWindowIcon(AppIcon());
     m_actions = new ActionHandler(this);
 
-    auto* toolBar = addToolBar(QStringLiteral("Toolbar"));
+    auto* toolBar = addToolBar(tr("Toolbar"));
     toolBar->setObjectName(QStringLiteral("mainToolBar"));
     toolBar->setMovable(false);
     m_actions->FillToolBar(toolBar);
@@ -88,7 +88,7 @@ CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, Comman
         m_quota->fontMetrics().horizontalAdvance(QString(103, QLatin1Char(' '))));
     // The count lives in a label so that prompts shown while hovering a command
     // cover it only for as long as they last.
-    m_statusText = new QLabel(QStringLiteral("Ready"), this);
+    m_statusText = new QLabel(tr("Ready"), this);
     m_statusText->setObjectName(QStringLiteral("statusText"));
     statusBar()->addWidget(m_statusText, 1);
     statusBar()->addPermanentWidget(m_quota);
@@ -177,9 +177,8 @@ void CMainFrame::ConnectActions() {
     });
     connect(m_tree, &CLeftView::FolderRenamed, m_list, &CTallowdeskView::FolderNameChangedInTree);
     connect(m_tree, &CLeftView::FolderRemoved, m_list, &CTallowdeskView::DeleteItemByResourceId);
-    connect(m_tree, &CLeftView::ErrorMessage, this, [this](const QString& text) {
-        QMessageBox::critical(this, QStringLiteral("Error"), text);
-    });
+    connect(m_tree, &CLeftView::ErrorMessage, this,
+            [this](const QString& text) { QMessageBox::critical(this, tr("Error"), text); });
 
     // Entry list.
     connect(m_list, &CTallowdeskView::StatusTextChanged, this,
@@ -294,7 +293,7 @@ void CMainFrame::HideToTray() {
     hide();
     m_tray->show();
     m_tray->showMessage(QStringLiteral("Tallowdesk"),
-                        QStringLiteral("Tallowdesk is still running in background..."),
+                        tr("Tallowdesk is still running in background..."),
                         QSystemTrayIcon::Information, 2000);
 }
 
@@ -351,8 +350,7 @@ void CMainFrame::ShowAbout() {
 }
 
 void CMainFrame::NotAvailableYet(const QString& command) {
-    statusBar()->showMessage(
-        QStringLiteral("\"%1\" is not available in this version yet.").arg(command), 5000);
+    statusBar()->showMessage(tr("\"%1\" is not available in this version yet.").arg(command), 5000);
 }
 
 }  // namespace tallowdesk::shell

@@ -47,8 +47,7 @@ bool CTallowdeskApp::InitInstance() {
         if (m_instance->Error().isEmpty()) {
             QMessageBox::information(
                 nullptr, QStringLiteral("Tallowdesk"),
-                QStringLiteral(
-                    "Tallowdesk is already running, only one instance is allowed at a time."));
+                tr("Tallowdesk is already running, only one instance is allowed at a time."));
             m_instance->AskFirstToComeForward();
             return false;
         }

@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QListView>
@@ -48,7 +49,9 @@ private:
 }  // namespace
 
 QString ListingLine(const QString& title) {
-    return QStringLiteral("Getting file information for \"") + title + QStringLiteral(" \"... ");
+    return QCoreApplication::translate("CTallowdeskView",
+                                       "Getting file information for \"%1 \"... ")
+        .arg(title);
 }
 
 CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* parent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -38,6 +39,7 @@ private:
     std::optional<std::filesystem::path> m_last;  // the previous drag's folder
 };
 
-inline constexpr const char* kTempPathFailedText = " Cannot get/access temp path.";
+inline constexpr const char* kTempPathFailedText =
+    QT_TRANSLATE_NOOP("DragTempFolder", " Cannot get/access temp path.");
 
 }  // namespace tallowdesk::shell

@@ -71,15 +71,15 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
     if (role != Qt::DisplayRole) return {};
     switch (section) {
         case 0:
-            return QStringLiteral("Name");
+            return tr("Name");
         case 1:
-            return QStringLiteral("Type");
+            return tr("Type");
         case 2:
-            return QStringLiteral("Size");
+            return tr("Size");
         case 3:
-            return QStringLiteral("Author");
+            return tr("Author");
         case 4:
-            return QStringLiteral("Last Modified");
+            return tr("Last Modified");
         default:
             return {};
     }

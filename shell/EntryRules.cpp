@@ -1,5 +1,6 @@
 #include "EntryRules.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <cmath>
 #include <string>
@@ -93,11 +94,12 @@ QString EntryIconThemeName(int index) {
 }
 
 QString StatusText(int rowCount, int selectedCount) {
-    if (selectedCount == 1) return QStringLiteral("1 item selected");
+    if (selectedCount == 1) return QCoreApplication::translate("EntryRules", "1 item selected");
     if (selectedCount > 1)
-        return QString::number(selectedCount) + QStringLiteral(" items selected");
-    return QString::number(rowCount) +
-           (rowCount <= 1 ? QStringLiteral(" item") : QStringLiteral(" items"));
+        return QCoreApplication::translate("EntryRules", "%1 items selected").arg(selectedCount);
+    return (rowCount <= 1 ? QCoreApplication::translate("EntryRules", "%1 item")
+                          : QCoreApplication::translate("EntryRules", "%1 items"))
+        .arg(rowCount);
 }
 
 }  // namespace tallowdesk::shell

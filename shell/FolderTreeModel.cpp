@@ -1,10 +1,30 @@
 #include "FolderTreeModel.h"
 
+#include <QCoreApplication>
 #include <iterator>
 
 #include "VisibleText.h"
 
 namespace tallowdesk::shell {
+namespace {
+
+// The category labels of the core's table, marked for translation here: the
+// nodes keep the label itself, which navigation compares; only the shown
+// text is translated.
+[[maybe_unused]] constexpr const char* kCategoryLabels[] = {
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Latest 100 items"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " All items(folders included)"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Owned by me"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Shared with me"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Starred"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Trash"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Documents"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Presentations"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Spreadsheets"),
+    QT_TRANSLATE_NOOP("FeedCatalogue", " Drawings"),
+};
+
+}  // namespace
 
 struct FolderTreeModel::Node {
     TreeNodeId id = kTreeRoot;
@@ -71,6 +91,9 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
     const Node* n = NodeOf(index);
     switch (role) {
         case Qt::DisplayRole:
+            if (n->kind == Kind::Category)
+                return QCoreApplication::translate("FeedCatalogue", n->text.toUtf8().constData());
+            return VisibleText(n->text);
         case Qt::EditRole:
             return VisibleText(n->text);
         case Qt::DecorationRole:
@@ -175,7 +198,7 @@ TreeNodeId FolderTreeModel::AddFolder(TreeNodeId parentId, const QString& title,
     node->text = title;
     node->url = url;
     const TreeNodeId id = Insert(parent, row, std::move(node));
-    AddPlaceholder(id, QStringLiteral("loading items..."));
+    AddPlaceholder(id, tr("loading items..."));
     return id;
 }
 

@@ -44,6 +44,26 @@ constexpr int kMaxTitleUnits = 260;
 // accessibility tools.
 constexpr QFileDialog::Options kPickerOptions = QFileDialog::DontUseNativeDialog;
 
+// The labels of the core's export table, marked for translation here.
+[[maybe_unused]] constexpr const char* kExportLabels[] = {
+    QT_TRANSLATE_NOOP("ExportFormat", "Microsoft Word"),
+    QT_TRANSLATE_NOOP("ExportFormat", "HTML Format"),
+    QT_TRANSLATE_NOOP("ExportFormat", "JPEG"),
+    QT_TRANSLATE_NOOP("ExportFormat", "Open Document Format"),
+    QT_TRANSLATE_NOOP("ExportFormat", "PDF"),
+    QT_TRANSLATE_NOOP("ExportFormat", "PNG"),
+    QT_TRANSLATE_NOOP("ExportFormat", "Rich Format"),
+    QT_TRANSLATE_NOOP("ExportFormat", "TXT File"),
+    QT_TRANSLATE_NOOP("ExportFormat", "Zip Archive"),
+    QT_TRANSLATE_NOOP("ExportFormat", "PowerPoint"),
+    QT_TRANSLATE_NOOP("ExportFormat", "Flash Format"),
+    QT_TRANSLATE_NOOP("ExportFormat", "Microsoft Excel"),
+    QT_TRANSLATE_NOOP("ExportFormat", "CSV"),
+    QT_TRANSLATE_NOOP("ExportFormat", "Open Document Spreadsheet"),
+    QT_TRANSLATE_NOOP("ExportFormat", "TSV"),
+    QT_TRANSLATE_NOOP("ExportFormat", "SVG"),
+};
+
 CommandHooks WithDefaults(CommandHooks h) {
     if (!h.pickFolder)
         h.pickFolder = [](QWidget* parent, const QString& title) -> std::optional<QString> {
@@ -54,9 +74,10 @@ CommandHooks WithDefaults(CommandHooks h) {
         };
     if (!h.pickFiles)
         h.pickFiles = [](QWidget* parent) {
-            return QFileDialog::getOpenFileNames(parent, QString(), QString(),
-                                                 QStringLiteral("All File(*.*)"), nullptr,
-                                                 kPickerOptions);
+            return QFileDialog::getOpenFileNames(
+                parent, QString(), QString(),
+                QCoreApplication::translate("ListCommands", "All File(*.*)"), nullptr,
+                kPickerOptions);
         };
     if (!h.errorBox)
         h.errorBox = [](const QString& title, const QString& text) {
@@ -146,12 +167,12 @@ void ListCommands::Search() {
     if (dialog.exec() != QDialog::Accepted) return;
     const QString query = dialog.Query().trimmed();
     if (query.isEmpty()) return;
-    m_list->BeginSearch(QStringLiteral("Searching for \"") + query + QStringLiteral("\"..."));
+    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query));
     StartSearchWorker(m_state, query.toStdString(), ListViewPort(m_list), SearchPort(this));
 }
 
 void ListCommands::SearchEnded(bool failed) {
-    if (failed) m_hooks.errorBox(QStringLiteral("Error"), QStringLiteral("Search failed."));
+    if (failed) m_hooks.errorBox(tr("Error"), tr("Search failed."));
     m_list->EndSearch();
 }
 
@@ -166,7 +187,7 @@ void ListCommands::Rename(int row, const QString& text) {
     if (name == m_list->Model()->TitleAt(row) ||
         name == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
         return;  // the same text: nothing is sent
-    CMsgDlg* processing = ShowProcessingWindow(m_list, QStringLiteral(" Renaming... "));
+    CMsgDlg* processing = ShowProcessingWindow(m_list, tr(" Renaming... "));
     struct Block {
         ServiceCalls calls;
         DocEntryPtr entry;
@@ -224,8 +245,8 @@ void ListCommands::Trash() {
     std::vector<std::string> keys;
     for (const DocEntryPtr& e : entries)
         if (e->resourceId) keys.push_back(*e->resourceId);
-    StartAction(EntryAction::Trash, QStringLiteral(" Deleting items ..."), std::move(keys), m_state,
-                m_list, m_tree);
+    StartAction(EntryAction::Trash, tr(" Deleting items ..."), std::move(keys), m_state, m_list,
+                m_tree);
 }
 
 void ListCommands::Star() {
@@ -234,8 +255,7 @@ void ListCommands::Star() {
     std::vector<std::string> keys;
     for (const DocEntryPtr& e : entries)
         if (e->editHref) keys.push_back(*e->editHref);
-    StartAction(EntryAction::Star, QStringLiteral(" Starring ..."), std::move(keys), m_state,
-                m_list, m_tree);
+    StartAction(EntryAction::Star, tr(" Starring ..."), std::move(keys), m_state, m_list, m_tree);
 }
 
 void ListCommands::Unstar() {
@@ -244,8 +264,8 @@ void ListCommands::Unstar() {
     std::vector<std::string> keys;
     for (const DocEntryPtr& e : entries)
         if (e->editHref) keys.push_back(*e->editHref);
-    StartAction(EntryAction::Unstar, QStringLiteral(" UnStarring ..."), std::move(keys), m_state,
-                m_list, m_tree);
+    StartAction(EntryAction::Unstar, tr(" UnStarring ..."), std::move(keys), m_state, m_list,
+                m_tree);
 }
 
 void ListCommands::Share() {
@@ -286,8 +306,7 @@ void ListCommands::Download() {
 void ListCommands::DownloadItems(std::vector<FolderItem> items) {
     if (transferBusy) return;
     transferCancel = false;
-    const std::optional<QString> dest =
-        m_hooks.pickFolder(m_list, QStringLiteral("Select the folder:"));
+    const std::optional<QString> dest = m_hooks.pickFolder(m_list, tr("Select the folder:"));
     if (!dest) return;
     // Claimed here so that no second transfer starts before the loop runs.
     bool idle = false;
@@ -304,7 +323,7 @@ void ListCommands::Export(int commandId) {
         if (f.commandId == commandId) format = &f;
     if (!format) return;
     const std::optional<QString> dest =
-        m_hooks.pickFolder(m_list, QStringLiteral("Select the  folder to save to:"));
+        m_hooks.pickFolder(m_list, tr("Select the  folder to save to:"));
     if (!dest) return;
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
@@ -353,7 +372,8 @@ QMimeData* ListCommands::MakeDragData() {
     if (entries.empty()) return nullptr;
     const std::optional<std::filesystem::path> folder = m_dragTemp.Prepare();
     if (!folder) {
-        m_hooks.errorBox(QStringLiteral("Error"), QString::fromLatin1(kTempPathFailedText));
+        m_hooks.errorBox(tr("Error"),
+                         QCoreApplication::translate("DragTempFolder", kTempPathFailedText));
         return nullptr;
     }
     std::vector<FolderItem> items;
@@ -417,16 +437,16 @@ std::unique_ptr<QMenu> ListCommands::ContextMenu() {
             case ContextMenuItem::Kind::Submenu: {
                 QMenu* sub = raw->addMenu(item.text);
                 if (item.submenu == "VIEWS") {
-                    add(sub, QStringLiteral("Large Icons"), kCmdLargeIcons);
-                    add(sub, QStringLiteral("Small Icons"), kCmdSmallIcons);
-                    add(sub, QStringLiteral("List"), kCmdList);
-                    add(sub, QStringLiteral("Details"), kCmdDetails);
+                    add(sub, tr("Large Icons"), kCmdLargeIcons);
+                    add(sub, tr("Small Icons"), kCmdSmallIcons);
+                    add(sub, tr("List"), kCmdList);
+                    add(sub, tr("Details"), kCmdDetails);
                 } else {
                     for (const ExportFormat& f : ExportTable())
                         if (f.menu == item.submenu)
                             add(sub,
-                                QString::fromUtf8(f.label.data(),
-                                                  static_cast<qsizetype>(f.label.size())),
+                                QCoreApplication::translate("ExportFormat",
+                                                            std::string(f.label).c_str()),
                                 f.commandId);
                 }
                 break;

@@ -1,5 +1,7 @@
 #include "ListContextMenu.h"
 
+#include <QCoreApplication>
+
 #include "model/FeedCatalogue.h"
 
 namespace tallowdesk::shell {
@@ -12,7 +14,11 @@ std::string CategoryUrl(const char* label) {
 }
 
 ContextMenuItem Command(int id, const char* text) {
-    return {ContextMenuItem::Kind::Command, id, QString::fromLatin1(text), {}};
+    // The texts are marked where the table names them.
+    return {ContextMenuItem::Kind::Command,
+            id,
+            QCoreApplication::translate("ListContextMenu", text),
+            {}};
 }
 
 ContextMenuItem Separator() {
@@ -33,44 +39,55 @@ std::vector<ContextMenuItem> ContextMenuItems(const ContextMenuState& s) {
     std::vector<ContextMenuItem> items;
     const bool starred = s.currentUrl == CategoryUrl(" Starred");
     const ContextMenuItem star =
-        starred ? Command(kCmdUnstar, "UnStar") : Command(kCmdStar, "Star");
+        starred ? Command(kCmdUnstar, QT_TRANSLATE_NOOP("ListContextMenu", "UnStar"))
+                : Command(kCmdStar, QT_TRANSLATE_NOOP("ListContextMenu", "Star"));
     if (s.selected > 1) {
-        if (!s.transferBusy) items.push_back(Command(kCmdDownload, "&Download..."));
+        if (!s.transferBusy)
+            items.push_back(
+                Command(kCmdDownload, QT_TRANSLATE_NOOP("ListContextMenu", "&Download...")));
         // Several rows: the Trash is recognised by its title.
         if (s.currentTitle != " Trash") {
-            items.push_back(Command(kCmdMoveToTrash, "Move to trash"));
+            items.push_back(
+                Command(kCmdMoveToTrash, QT_TRANSLATE_NOOP("ListContextMenu", "Move to trash")));
             items.push_back(star);
         }
-        items.push_back(Command(kCmdShare, "&Share..."));
+        items.push_back(Command(kCmdShare, QT_TRANSLATE_NOOP("ListContextMenu", "&Share...")));
     } else if (s.selected == 1) {
-        items.push_back(Command(kCmdOpen, "&Open"));
+        items.push_back(Command(kCmdOpen, QT_TRANSLATE_NOOP("ListContextMenu", "&Open")));
         if (!s.transferBusy) {
             const std::string menu = ExportMenuForType(s.firstType);
             if (!menu.empty())
-                items.push_back(
-                    {ContextMenuItem::Kind::Submenu, 0, QStringLiteral("&Export to"), menu});
+                items.push_back({ContextMenuItem::Kind::Submenu, 0,
+                                 QCoreApplication::translate("ListContextMenu", "&Export to"),
+                                 menu});
             else
-                items.push_back(Command(kCmdDownload, "&Download..."));
+                items.push_back(
+                    Command(kCmdDownload, QT_TRANSLATE_NOOP("ListContextMenu", "&Download...")));
         }
-        items.push_back(Command(kCmdRename, "&Rename"));
+        items.push_back(Command(kCmdRename, QT_TRANSLATE_NOOP("ListContextMenu", "&Rename")));
         // One row: the Trash is recognised by its feed URL.
         if (s.currentUrl != CategoryUrl(" Trash")) {
-            items.push_back(Command(kCmdMoveToTrash, "Move to trash"));
+            items.push_back(
+                Command(kCmdMoveToTrash, QT_TRANSLATE_NOOP("ListContextMenu", "Move to trash")));
             items.push_back(star);
         }
-        items.push_back(Command(kCmdShare, "&Share..."));
+        items.push_back(Command(kCmdShare, QT_TRANSLATE_NOOP("ListContextMenu", "&Share...")));
     } else {
-        items.push_back(Command(kCmdCreateFolder, "&Create Folder"));
-        items.push_back(Command(kCmdSearch, "&Search"));
-        items.push_back(Command(kCmdRefresh, "&Refresh"));
-        if (s.isFolder) items.push_back(Command(kCmdUpload, "&Upload..."));
+        items.push_back(
+            Command(kCmdCreateFolder, QT_TRANSLATE_NOOP("ListContextMenu", "&Create Folder")));
+        items.push_back(Command(kCmdSearch, QT_TRANSLATE_NOOP("ListContextMenu", "&Search")));
+        items.push_back(Command(kCmdRefresh, QT_TRANSLATE_NOOP("ListContextMenu", "&Refresh")));
+        if (s.isFolder)
+            items.push_back(
+                Command(kCmdUpload, QT_TRANSLATE_NOOP("ListContextMenu", "&Upload...")));
     }
     items.push_back(Separator());
     if (s.clipboardHasFiles) {
-        items.push_back(Command(kCmdPaste, "&Paste\tCtrl+V"));
+        items.push_back(Command(kCmdPaste, QT_TRANSLATE_NOOP("ListContextMenu", "&Paste\tCtrl+V")));
         items.push_back(Separator());
     }
-    items.push_back({ContextMenuItem::Kind::Submenu, 0, QStringLiteral("&Views"), "VIEWS"});
+    items.push_back({ContextMenuItem::Kind::Submenu, 0,
+                     QCoreApplication::translate("ListContextMenu", "&Views"), "VIEWS"});
     return items;
 }
 

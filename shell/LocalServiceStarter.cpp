@@ -23,7 +23,8 @@ QString Endpoint(const QString& host, int port) {
 }
 
 QString NotRunning(const QString& host, int port) {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+               "LocalServiceStarter",
                "The local document service on %1 is not running and could not be started.")
         .arg(Endpoint(host, port));
 }
@@ -31,7 +32,9 @@ QString NotRunning(const QString& host, int port) {
 // What systemd said, as one more paragraph of a failure message.
 QString UnitNote(const QString& unitFailure) {
     if (unitFailure.isEmpty()) return {};
-    return QStringLiteral("\n\nStarting it through systemd failed too: ") + unitFailure;
+    return QCoreApplication::translate("LocalServiceStarter",
+                                       "\n\nStarting it through systemd failed too: ") +
+           unitFailure;
 }
 
 bool ProcessAlive(qint64 pid) {
@@ -93,13 +96,17 @@ LocalServiceStarter::Result LocalServiceStarter::EnsureRunning(const ServiceHost
         if (started.exitCode == 0) {
             if (WaitForPort(host, port, std::nullopt))
                 return {Outcome::StartedByUnit, {}, std::nullopt};
-            unitFailure = QStringLiteral("the unit %1 started, but nothing answered on %2.")
-                              .arg(kUnitName, Endpoint(host, port));
+            unitFailure =
+                QCoreApplication::translate("LocalServiceStarter",
+                                            "the unit %1 started, but nothing answered on %2.")
+                    .arg(kUnitName, Endpoint(host, port));
         } else {
             unitFailure = started.output.trimmed();
             if (unitFailure.isEmpty())
                 unitFailure =
-                    QStringLiteral("systemctl --user start %1 did not succeed.").arg(kUnitName);
+                    QCoreApplication::translate("LocalServiceStarter",
+                                                "systemctl --user start %1 did not succeed.")
+                        .arg(kUnitName);
         }
     }
     return StartProgram(host, port, unitFailure);
@@ -109,11 +116,13 @@ LocalServiceStarter::Result LocalServiceStarter::StartProgram(const QString& hos
                                                               const QString& unitFailure) const {
     const QString program = m_deps.programDir + QStringLiteral("/tallowdesk-server");
     if (!m_deps.isExecutable(program)) {
-        return {Outcome::Failed,
-                NotRunning(host, port) +
-                    QStringLiteral("\n\nThe program %1 is missing.").arg(program) +
-                    UnitNote(unitFailure),
-                std::nullopt};
+        return {
+            Outcome::Failed,
+            NotRunning(host, port) +
+                QCoreApplication::translate("LocalServiceStarter", "\n\nThe program %1 is missing.")
+                    .arg(program) +
+                UnitNote(unitFailure),
+            std::nullopt};
     }
     const QString log = m_deps.dataDir + QStringLiteral("/server.log");
     const QStringList args{QStringLiteral("--port"), QString::number(port),
@@ -122,7 +131,9 @@ LocalServiceStarter::Result LocalServiceStarter::StartProgram(const QString& hos
     if (!launch.pid) {
         return {Outcome::Failed,
                 NotRunning(host, port) +
-                    QStringLiteral("\n\n%1 could not be started: %2").arg(program, launch.error) +
+                    QCoreApplication::translate("LocalServiceStarter",
+                                                "\n\n%1 could not be started: %2")
+                        .arg(program, launch.error) +
                     UnitNote(unitFailure),
                 std::nullopt};
     }
@@ -130,14 +141,19 @@ LocalServiceStarter::Result LocalServiceStarter::StartProgram(const QString& hos
 
     QString detail;
     if (m_deps.isAlive(*launch.pid)) {
-        detail = QStringLiteral("%1 runs, but nothing answered on %2 within %3 seconds.")
-                     .arg(program, Endpoint(host, port))
-                     .arg(kWaitMs / 1000);
+        detail =
+            QCoreApplication::translate("LocalServiceStarter",
+                                        "%1 runs, but nothing answered on %2 within %3 seconds.")
+                .arg(program, Endpoint(host, port))
+                .arg(kWaitMs / 1000);
     } else {
-        detail = QStringLiteral("%1 stopped at once.").arg(program);
+        detail =
+            QCoreApplication::translate("LocalServiceStarter", "%1 stopped at once.").arg(program);
     }
     const QString tail = m_deps.readLogTail(log);
-    if (!tail.isEmpty()) detail += QStringLiteral(" Its last words (%1):\n%2").arg(log, tail);
+    if (!tail.isEmpty())
+        detail += QCoreApplication::translate("LocalServiceStarter", " Its last words (%1):\n%2")
+                      .arg(log, tail);
     return {Outcome::Failed,
             NotRunning(host, port) + QStringLiteral("\n\n") + detail + UnitNote(unitFailure),
             launch.pid};
@@ -168,7 +184,9 @@ LocalServiceStarter::Dependencies LocalServiceStarter::SystemDependencies() {
         if (!process.waitForFinished(30000)) {
             process.kill();
             process.waitForFinished(1000);
-            return CommandResult{-1, QStringLiteral("%1 did not finish in time.").arg(program)};
+            return CommandResult{
+                -1, QCoreApplication::translate("LocalServiceStarter", "%1 did not finish in time.")
+                        .arg(program)};
         }
         const QString output = QString::fromLocal8Bit(process.readAll());
         return CommandResult{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -178,7 +196,9 @@ LocalServiceStarter::Dependencies LocalServiceStarter::SystemDependencies() {
                             const QString& logFile) {
         Launch launch;
         if (!QDir().mkpath(QFileInfo(logFile).absolutePath())) {
-            launch.error = QStringLiteral("the folder of %1 cannot be created.").arg(logFile);
+            launch.error = QCoreApplication::translate("LocalServiceStarter",
+                                                       "the folder of %1 cannot be created.")
+                               .arg(logFile);
             return launch;
         }
         QProcess process;

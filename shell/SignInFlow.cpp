@@ -15,6 +15,10 @@
 namespace tallowdesk::shell {
 namespace {
 
+std::string LoginFailedText() {
+    return QCoreApplication::translate("SignInFlow", kLoginFailedText).toStdString();
+}
+
 // Deletes the CAPTCHA picture however the step ends.
 struct PictureFile {
     std::string path;
@@ -25,7 +29,7 @@ bool AnswerCaptcha(const SignInPort& dialog, ServiceClient& client, std::string_
                    const SignInServices& services, const std::string& body) {
     const std::optional<CaptchaChallenge> challenge = ParseCaptchaChallenge(body);
     if (!challenge) {
-        dialog.SetStatusText(kLoginFailedText);
+        dialog.SetStatusText(LoginFailedText());
         return false;
     }
     PictureFile picture;
@@ -43,7 +47,7 @@ bool AnswerCaptcha(const SignInPort& dialog, ServiceClient& client, std::string_
         return true;
     } catch (...) {
         // A wrong answer brings a new CAPTCHA request, which counts as failure.
-        dialog.SetStatusText(kLoginFailedText);
+        dialog.SetStatusText(LoginFailedText());
         return false;
     }
 }
@@ -59,14 +63,14 @@ bool SignInForService(const SignInPort& dialog, ServiceClient& client, std::stri
         try {
             return AnswerCaptcha(dialog, client, service, services, e.what());
         } catch (...) {
-            dialog.SetStatusText(kLoginFailedText);
+            dialog.SetStatusText(LoginFailedText());
             return false;
         }
     } catch (const std::runtime_error& e) {
         dialog.SetStatusText(e.what());
         return false;
     } catch (...) {
-        dialog.SetStatusText(kLoginFailedText);
+        dialog.SetStatusText(LoginFailedText());
         return false;
     }
 }
@@ -138,8 +142,8 @@ SignInServices DefaultSignInServices() {
     s.warnCookieFailure = [] {
         // Posted to the application: the dialog may be gone by now.
         notifier::Post([] {
-            QMessageBox::warning(nullptr, QStringLiteral("Warning"),
-                                 QString::fromUtf8(kCookieWarningText));
+            QMessageBox::warning(nullptr, QCoreApplication::translate("SignInFlow", "Warning"),
+                                 QCoreApplication::translate("SignInFlow", kCookieWarningText));
         });
     };
     s.accountsHost = Hosts().accountsHost;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -41,11 +42,13 @@ SignInServices DefaultSignInServices();
 // one) when the user asked for it, else forgets the stored one.
 void RememberUser(const SignInInput& input, const std::filesystem::path& configPath);
 
-inline constexpr const char* kLoginFailedText = " Login failed! ";
-inline constexpr const char* kCookieWarningText =
+// Marked for translation; shown through QCoreApplication::translate("SignInFlow", ...).
+inline constexpr const char* kLoginFailedText = QT_TRANSLATE_NOOP("SignInFlow", " Login failed! ");
+inline constexpr const char* kCookieWarningText = QT_TRANSLATE_NOOP(
+    "SignInFlow",
     "A connection problem or a changing of Google's service occurs, some uploading operations "
     "may not work. Please make sure your Internat connection is available and upgrade "
-    "Tallowdesk to the latest version.";
+    "Tallowdesk to the latest version.");
 
 // The CAPTCHA request of a ClientLogin error body (parsed in the core).
 using tallowdesk::CaptchaChallenge;

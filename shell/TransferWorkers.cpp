@@ -1,5 +1,7 @@
 #include "TransferWorkers.h"
 
+#include <QCoreApplication>
+
 #include "AppState.h"
 #include "CLeftView.h"
 #include "DialogProgressSink.h"
@@ -25,7 +27,10 @@ std::unique_ptr<TransferOps> MakeOps(const TransferOpsFactory& make, TransferPro
     } catch (const std::exception& e) {
         sink.AddTransferDetail(failure.empty() ? e.what() : failure);
     } catch (...) {
-        sink.AddTransferDetail(failure.empty() ? "Unknown reason" : failure);
+        sink.AddTransferDetail(
+            failure.empty()
+                ? QCoreApplication::translate("TransferWorkers", "Unknown reason").toStdString()
+                : failure);
     }
     sink.Finished();
     // The command claimed the flag for a loop that never ran.

@@ -29,7 +29,7 @@ QLabel* Link(const QString& url, const QString& text, QWidget* parent) {
 
 CAboutDlg::CAboutDlg(QuotaSource quota, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
-    setWindowTitle(QStringLiteral("About Tallowdesk"));
+    setWindowTitle(tr("About Tallowdesk"));
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     auto* icon = new QLabel(this);
@@ -53,20 +53,20 @@ CAboutDlg::CAboutDlg(QuotaSource quota, QWidget* parent) : QDialog(parent) {
 
     const QString home = QStringLiteral("http://") + QString::fromStdString(Hosts().homeHost);
     auto* homeRow = new QHBoxLayout;
-    homeRow->addWidget(new QLabel(QStringLiteral("Homepage:"), this));
+    homeRow->addWidget(new QLabel(tr("Homepage:"), this));
     QLabel* homeLink = Link(home, home, this);
     homeLink->setObjectName(QStringLiteral("homeLink"));
     homeRow->addWidget(homeLink);
     homeRow->addStretch();
     text->addLayout(homeRow);
 
-    m_quotaTitle = new QLabel(QStringLiteral("Your Google account space informaiton:"), this);
+    m_quotaTitle = new QLabel(tr("Your Google account space informaiton:"), this);
     m_quotaTitle->setObjectName(QStringLiteral("quotaTitle"));
     m_quota = new QLabel(this);
     m_quota->setObjectName(QStringLiteral("quotaText"));
     m_addStorage = Link(
         QString::fromStdString(AccountsPageUrl(Hosts().accountsHost, "/accounts/PurchaseStorage")),
-        QStringLiteral("Add storage"), this);
+        tr("Add storage"), this);
     m_addStorage->setObjectName(QStringLiteral("addStorageLink"));
     text->addWidget(m_quotaTitle);
     text->addWidget(m_quota);
@@ -75,7 +75,7 @@ CAboutDlg::CAboutDlg(QuotaSource quota, QWidget* parent) : QDialog(parent) {
     m_quota->hide();
     m_addStorage->hide();
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

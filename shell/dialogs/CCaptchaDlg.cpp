@@ -32,7 +32,7 @@ private:
 
 CCaptchaDlg::CCaptchaDlg(const QString& picturePath, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("captchaDialog"));
-    setWindowTitle(QStringLiteral("Security Check"));
+    setWindowTitle(tr("Security Check"));
     QImageReader reader(picturePath);
     reader.setDecideFormatFromContent(true);
     const QImage image = reader.read();
@@ -40,11 +40,11 @@ CCaptchaDlg::CCaptchaDlg(const QString& picturePath, QWidget* parent) : QDialog(
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new PictureArea(m_picture, this));
-    layout->addWidget(new QLabel(QStringLiteral("Enter the code shown above:"), this));
+    layout->addWidget(new QLabel(tr("Enter the code shown above:"), this));
     m_answer = new QLineEdit(this);
     m_answer->setObjectName(QStringLiteral("answerEdit"));
     layout->addWidget(m_answer);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -32,16 +32,16 @@ CCreateFolderDlg::CCreateFolderDlg(std::shared_ptr<AppState> state,
       m_tree(tree),
       m_errorBox(std::move(errorBox)) {
     setObjectName(QStringLiteral("createFolderDialog"));
-    setWindowTitle(QStringLiteral("Please input the name of the folder"));
-    auto* label = new QLabel(QStringLiteral("Folder Name: "), this);
+    setWindowTitle(tr("Please input the name of the folder"));
+    auto* label = new QLabel(tr("Folder Name: "), this);
     m_edit = new QLineEdit(this);
     m_edit->setObjectName(QStringLiteral("folderNameEdit"));
     m_edit->setMaxLength(kMaxNameUnits);
     label->setBuddy(m_edit);
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok = new QPushButton(tr("OK"), this);
     m_ok->setObjectName(QStringLiteral("okButton"));
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
 
     auto* row = new QHBoxLayout;
@@ -65,7 +65,7 @@ void CCreateFolderDlg::OnOk() {
     const QString name = m_edit->text().trimmed();
     if (name.isEmpty()) return;
     m_working = true;
-    m_ok->setText(QStringLiteral("Processing..."));
+    m_ok->setText(tr("Processing..."));
     m_ok->setEnabled(false);
     m_cancel->setEnabled(false);
     m_edit->setReadOnly(true);
@@ -89,8 +89,7 @@ void CCreateFolderDlg::closeEvent(QCloseEvent* event) {
 void CCreateFolderDlg::CreateNewFolderFinished(const tinyxml2::XMLDocument* reply) {
     m_working = false;
     if (!reply) {
-        if (m_errorBox)
-            m_errorBox(QStringLiteral("Error"), QStringLiteral("Create Folder Failed."));
+        if (m_errorBox) m_errorBox(tr("Error"), tr("Create Folder Failed."));
         done(QDialog::Accepted);
         return;
     }

@@ -16,22 +16,22 @@ CExportProgressDlg::CExportProgressDlg(ExportRequest request,
                                        QWidget* parent)
     : QDialog(parent), m_request(std::move(request)), m_makeOps(std::move(makeOps)) {
     setObjectName(QStringLiteral("exportProgressDialog"));
-    setWindowTitle(QStringLiteral("Exporting..."));
+    setWindowTitle(tr("Exporting..."));
     setModal(true);
     m_bar = new QProgressBar(this);
     m_bar->setObjectName(QStringLiteral("progressBar"));
     m_bar->setTextVisible(false);
     m_bar->setRange(0, 0);  // moves by itself: an export's size is not known
     m_bar->setMinimumWidth(360);
-    m_speed = new QLabel(QStringLiteral("Unknown"), this);
+    m_speed = new QLabel(tr("Unknown"), this);
     m_speed->setObjectName(QStringLiteral("speedText"));
     auto* speed = new QHBoxLayout;
-    speed->addWidget(new QLabel(QStringLiteral("Speed:"), this));
+    speed->addWidget(new QLabel(tr("Speed:"), this));
     speed->addWidget(m_speed, 1);
     m_message = new QLabel(this);
     m_message->setObjectName(QStringLiteral("messageText"));
     m_message->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
@@ -60,7 +60,7 @@ void CExportProgressDlg::showEvent(QShowEvent* event) {
 }
 
 void CExportProgressDlg::Progress(std::uint64_t, std::uint64_t rateBytesPerMs) {
-    m_speed->setText(QStringLiteral("%1 KB/s").arg(rateBytesPerMs));
+    m_speed->setText(tr("%1 KB/s").arg(rateBytesPerMs));
 }
 
 void CExportProgressDlg::AddTransferDetail(const QString& text) {

@@ -49,17 +49,17 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
     auto* body = new QVBoxLayout;
     body->setContentsMargins(16, 4, 16, 0);
     layout->addLayout(body);
-    body->addWidget(new QLabel(QStringLiteral("Sign in with your Google Account "), this));
+    body->addWidget(new QLabel(tr("Sign in with your Google Account "), this));
     auto* form = new QFormLayout;
     m_email = new QLineEdit(this);
     m_email->setObjectName(QStringLiteral("emailEdit"));
     m_password = new QLineEdit(this);
     m_password->setObjectName(QStringLiteral("passwordEdit"));
     m_password->setEchoMode(QLineEdit::Password);
-    form->addRow(QStringLiteral("Email: "), m_email);
-    form->addRow(QStringLiteral("Password:"), m_password);
+    form->addRow(tr("Email: "), m_email);
+    form->addRow(tr("Password:"), m_password);
     body->addLayout(form);
-    m_remember = new QCheckBox(QStringLiteral("Remember me"), this);
+    m_remember = new QCheckBox(tr("Remember me"), this);
     m_remember->setObjectName(QStringLiteral("rememberCheck"));
     body->addWidget(m_remember);
 
@@ -71,10 +71,10 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
     body->addWidget(m_status);
 
     auto* buttons = new QHBoxLayout;
-    m_ok = new QPushButton(QStringLiteral("OK"), this);
+    m_ok = new QPushButton(tr("OK"), this);
     m_ok->setObjectName(QStringLiteral("okButton"));
     m_ok->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     buttons->addStretch();
     buttons->addWidget(m_ok);
@@ -82,8 +82,8 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
     body->addLayout(buttons);
 
     auto* signUp = new QHBoxLayout;
-    signUp->addWidget(new QLabel(QStringLiteral("Don't have a Google Account?"), this));
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">Create one now</a>")
+    signUp->addWidget(new QLabel(tr("Don't have a Google Account?"), this));
+    auto* link = new QLabel(tr("<a href=\"%1\">Create one now</a>")
                                 .arg(QString::fromStdString(
                                     AccountsPageUrl(Hosts().accountsHost, "/accounts/NewAccount"))),
                             this);
@@ -132,7 +132,7 @@ void CLoginDlg::TestConnection() {
         return;
     const QNetworkInformation* info = QNetworkInformation::instance();
     if (info && info->reachability() == QNetworkInformation::Reachability::Disconnected) {
-        m_status->setText(QStringLiteral("Internet connection is not available."));
+        m_status->setText(tr("Internet connection is not available."));
         m_ok->setEnabled(false);
         m_offline = true;
     }
@@ -145,7 +145,7 @@ void CLoginDlg::SetButtonsEnabled(bool on) {
 
 void CLoginDlg::accept() {
     if (m_busy || m_offline) return;
-    m_status->setText(QStringLiteral("                    Logging in...   "));
+    m_status->setText(tr("                    Logging in...   "));
     m_busy = true;
     SetButtonsEnabled(false);
     const std::string email = m_email->text().toStdString();

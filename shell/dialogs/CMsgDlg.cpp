@@ -10,13 +10,13 @@ namespace tallowdesk::shell {
 CMsgDlg::CMsgDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("processingDialog"));
-    setWindowTitle(QStringLiteral("Processing......"));
+    setWindowTitle(tr("Processing......"));
     setModal(false);
     setAttribute(Qt::WA_ShowWithoutActivating);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 12);
     layout->addWidget(MakeBanner(this));
-    m_line = new QLabel(QStringLiteral("Processing....."), this);
+    m_line = new QLabel(tr("Processing....."), this);
     m_line->setObjectName(QStringLiteral("processingLine"));
     m_line->setAlignment(Qt::AlignCenter);
     m_line->setMinimumWidth(360);

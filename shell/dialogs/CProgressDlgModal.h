@@ -24,7 +24,7 @@ public:
                       std::function<std::unique_ptr<TransferOps>()> makeOps, QWidget* parent);
 
 protected:
-    QString FinishCaption() const override { return QStringLiteral("Finished"); }
+    QString FinishCaption() const override { return tr("Finished"); }
     void showEvent(QShowEvent* event) override;
 
 private:

@@ -12,7 +12,7 @@ public:
     explicit CProgressDlgModeless(QWidget* parent);
 
 protected:
-    QString FinishCaption() const override { return QStringLiteral("Warning"); }
+    QString FinishCaption() const override { return tr("Warning"); }
 };
 
 }  // namespace tallowdesk::shell

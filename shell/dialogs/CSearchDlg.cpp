@@ -9,16 +9,16 @@ namespace tallowdesk::shell {
 
 CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("searchDialog"));
-    setWindowTitle(QStringLiteral("Search"));
+    setWindowTitle(tr("Search"));
     m_edit = new QLineEdit(this);
     m_edit->setObjectName(QStringLiteral("queryEdit"));
     // The processing line holds 255 characters with its prefix, quotes and
     // "...": a longer query is cut here rather than later.
     m_edit->setMaxLength(kMaxSearchQueryUnits);
-    auto* search = new QPushButton(QStringLiteral("Search"), this);
+    auto* search = new QPushButton(tr("Search"), this);
     search->setObjectName(QStringLiteral("searchButton"));
     search->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

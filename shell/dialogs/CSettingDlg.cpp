@@ -36,48 +36,45 @@ CSettingDlg::CSettingDlg(std::filesystem::path configPath,
                          std::shared_ptr<const PasswordKeyring> keyring, QWidget* parent)
     : QDialog(parent), m_configPath(std::move(configPath)), m_keyring(std::move(keyring)) {
     setObjectName(QStringLiteral("settingsDialog"));
-    setWindowTitle(QStringLiteral("Settings"));
+    setWindowTitle(tr("Settings"));
 
-    auto* upload = new QGroupBox(QStringLiteral("File upload setting"), this);
-    m_convert = new QCheckBox(
-        QStringLiteral("Convert documents, presentations, spreadsheets,and drawings to the "
-                       "corresponding Google Docs formats "),
-        upload);
+    auto* upload = new QGroupBox(tr("File upload setting"), this);
+    m_convert =
+        new QCheckBox(tr("Convert documents, presentations, spreadsheets,and drawings to the "
+                         "corresponding Google Docs formats "),
+                      upload);
     m_convert->setObjectName(QStringLiteral("convertCheck"));
-    auto* uploadNote = GreyNote(
-        QStringLiteral("Note: Converting to Google Docs formats will  cause the uploading file "
-                       "lose its original format.  \n\r"
-                       "          If you just want to backup your files, do not enable this.\n\r"
-                       "          If you want to edit and collaborate online, enable this. "),
-        upload);
+    auto* uploadNote =
+        GreyNote(tr("Note: Converting to Google Docs formats will  cause the uploading file "
+                    "lose its original format.  \n\r"
+                    "          If you just want to backup your files, do not enable this.\n\r"
+                    "          If you want to edit and collaborate online, enable this. "),
+                 upload);
     uploadNote->setObjectName(QStringLiteral("convertNote"));
     auto* uploadLayout = new QVBoxLayout(upload);
     uploadLayout->addWidget(m_convert);
     uploadLayout->addWidget(uploadNote);
 
-    auto* update = new QGroupBox(QStringLiteral("Update setting"), this);
-    m_updateCheck =
-        new QCheckBox(QStringLiteral("Enable automatic update check.(recommended)"), update);
+    auto* update = new QGroupBox(tr("Update setting"), this);
+    m_updateCheck = new QCheckBox(tr("Enable automatic update check.(recommended)"), update);
     m_updateCheck->setObjectName(QStringLiteral("updateCheck"));
-    auto* updateNote = GreyNote(
-        QStringLiteral("Enabling this will check for updates  everytime Tallowdesk starts."),
-        update);
+    auto* updateNote =
+        GreyNote(tr("Enabling this will check for updates  everytime Tallowdesk starts."), update);
     updateNote->setObjectName(QStringLiteral("updateNote"));
     auto* updateLayout = new QVBoxLayout(update);
     updateLayout->addWidget(m_updateCheck);
     updateLayout->addWidget(updateNote);
 
-    auto* password = new QGroupBox(QStringLiteral("Password setting"), this);
-    m_keyringCheck =
-        new QCheckBox(QStringLiteral("Store the password in the system keyring"), password);
+    auto* password = new QGroupBox(tr("Password setting"), this);
+    m_keyringCheck = new QCheckBox(tr("Store the password in the system keyring"), password);
     m_keyringCheck->setObjectName(QStringLiteral("keyringCheck"));
     auto* passwordLayout = new QVBoxLayout(password);
     passwordLayout->addWidget(m_keyringCheck);
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

@@ -14,11 +14,10 @@ CShareMultiDlg::CShareMultiDlg(std::vector<std::shared_ptr<const DocEntry>> entr
                                ShareContext context, QWidget* parent)
     : QDialog(parent), m_entries(std::move(entries)), m_context(std::move(context)) {
     setObjectName(QStringLiteral("shareMultiDialog"));
-    setWindowTitle(QStringLiteral("Sharing settings"));
+    setWindowTitle(tr("Sharing settings"));
     auto* body = new QVBoxLayout(this);
     body->addWidget(new QLabel(
-        QStringLiteral("Add people (email addresses, groups, or domains...), seperated by \",\":"),
-        this));
+        tr("Add people (email addresses, groups, or domains...), seperated by \",\":"), this));
     auto* addRow = new QHBoxLayout;
     m_addresses = new QLineEdit(this);
     m_addresses->setObjectName(QStringLiteral("addressEdit"));
@@ -26,7 +25,7 @@ CShareMultiDlg::CShareMultiDlg(std::vector<std::shared_ptr<const DocEntry>> entr
     m_addresses->setMinimumWidth(300);
     m_role = new QComboBox(this);
     m_role->setObjectName(QStringLiteral("roleBox"));
-    m_role->addItems({QStringLiteral("Can Edit"), QStringLiteral("Can View")});
+    m_role->addItems({tr("Can Edit"), tr("Can View")});
     m_role->setCurrentIndex(0);
     addRow->addWidget(m_addresses, 1);
     addRow->addWidget(m_role);
@@ -44,10 +43,10 @@ CShareMultiDlg::CShareMultiDlg(std::vector<std::shared_ptr<const DocEntry>> entr
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    m_share = new QPushButton(QStringLiteral("Share"), this);
+    m_share = new QPushButton(tr("Share"), this);
     m_share->setObjectName(QStringLiteral("shareButton"));
     m_share->setDefault(true);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    auto* close = new QPushButton(tr("Close"), this);
     close->setObjectName(QStringLiteral("closeButton"));
     buttons->addWidget(m_share);
     buttons->addWidget(close);
@@ -70,7 +69,7 @@ void CShareMultiDlg::accept() {
     m_failedEntries = 0;
     m_report->clear();
     m_report->hide();
-    m_status->setText(QStringLiteral("processing..."));
+    m_status->setText(tr("processing..."));
     share_workers::ShareEntries(m_context.service, m_entries, text, role,
                                 m_context.groupsMailDomain, ShareMultiPort(this));
 }
@@ -80,7 +79,7 @@ void CShareMultiDlg::EntryShared(const EntryShareReport& report) {
     ++m_failedEntries;
     const QString title = QString::fromStdString(m_entries[report.index]->title.value_or(""));
     for (const auto& failure : report.failures) {
-        m_report->addItem(title + QStringLiteral(": ") + QString::fromStdString(failure));
+        m_report->addItem(tr("%1: %2").arg(title, QString::fromStdString(failure)));
     }
     m_report->show();
 }
@@ -94,9 +93,8 @@ void CShareMultiDlg::MultiShareFinished() {
         return;
     }
     // The addresses stay in the box, and the list says where they failed.
-    m_status->setText(QStringLiteral("Sharing failed for %1 of %2 items.")
-                          .arg(m_failedEntries)
-                          .arg(m_entries.size()));
+    m_status->setText(
+        tr("Sharing failed for %1 of %2 items.").arg(m_failedEntries).arg(m_entries.size()));
 }
 
 }  // namespace tallowdesk::shell

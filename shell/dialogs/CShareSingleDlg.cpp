@@ -36,29 +36,29 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
                                  QWidget* parent)
     : QDialog(parent), m_entry(std::move(entry)), m_context(std::move(context)) {
     setObjectName(QStringLiteral("shareSingleDialog"));
-    setWindowTitle(QStringLiteral("Sharing settings"));
+    setWindowTitle(tr("Sharing settings"));
     auto* body = new QVBoxLayout(this);
     body->setSizeConstraint(QLayout::SetFixedSize);
 
     m_linkSection = BuildLinkSection();
     body->addWidget(m_linkSection);
 
-    auto* permissions = new QGroupBox(QStringLiteral("Permissions"), this);
+    auto* permissions = new QGroupBox(tr("Permissions"), this);
     permissions->setObjectName(QStringLiteral("permissionsGroup"));
     auto* inner = new QVBoxLayout(permissions);
-    inner->addWidget(new QLabel(QStringLiteral("Select to change the visibility options:"), this));
+    inner->addWidget(new QLabel(tr("Select to change the visibility options:"), this));
     m_visibility = new QComboBox(this);
     m_visibility->setObjectName(QStringLiteral("visibilityBox"));
     m_visibility->addItem(
-        QStringLiteral("Private - Only the people listed below can access. Sign-in required."));
-    m_visibility->addItem(QStringLiteral(
-        "Public on the web - Anyone on the Internet can find and access. No sign-in required."));
+        tr("Private - Only the people listed below can access. Sign-in required."));
+    m_visibility->addItem(
+        tr("Public on the web - Anyone on the Internet can find and access. No sign-in required."));
     inner->addWidget(m_visibility);
 
     m_people = new QTreeWidget(this);
     m_people->setObjectName(QStringLiteral("peopleList"));
     m_people->setColumnCount(2);
-    m_people->setHeaderLabels({QStringLiteral("User"), QStringLiteral("Description")});
+    m_people->setHeaderLabels({tr("User"), tr("Description")});
     m_people->setColumnWidth(0, 220);
     m_people->setColumnWidth(1, 160);
     m_people->setRootIsDecorated(false);
@@ -69,15 +69,14 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
     inner->addWidget(m_people);
 
     inner->addWidget(new QLabel(
-        QStringLiteral("Add people (email addresses, groups, or domains...), seperated by \",\":"),
-        this));
+        tr("Add people (email addresses, groups, or domains...), seperated by \",\":"), this));
     auto* addRow = new QHBoxLayout;
     m_addresses = new QLineEdit(this);
     m_addresses->setObjectName(QStringLiteral("addressEdit"));
     m_addresses->setMaxLength(1023);
     m_role = new QComboBox(this);
     m_role->setObjectName(QStringLiteral("roleBox"));
-    m_role->addItems({QStringLiteral("Can Edit"), QStringLiteral("Can View")});
+    m_role->addItems({tr("Can Edit"), tr("Can View")});
     m_role->setCurrentIndex(0);
     addRow->addWidget(m_addresses, 1);
     addRow->addWidget(m_role);
@@ -92,10 +91,10 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    m_share = new QPushButton(QStringLiteral("Share"), this);
+    m_share = new QPushButton(tr("Share"), this);
     m_share->setObjectName(QStringLiteral("shareButton"));
     m_share->setDefault(true);
-    auto* close = new QPushButton(QStringLiteral("Close"), this);
+    auto* close = new QPushButton(tr("Close"), this);
     close->setObjectName(QStringLiteral("closeButton"));
     buttons->addWidget(m_share);
     buttons->addWidget(close);
@@ -103,11 +102,11 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
 
     m_menu = new QMenu(this);
     m_menu->setObjectName(QStringLiteral("ShareSettings"));
-    m_canView = m_menu->addAction(QStringLiteral("Can View"));
+    m_canView = m_menu->addAction(tr("Can View"));
     m_canView->setObjectName(QStringLiteral("canViewAction"));
-    m_canEdit = m_menu->addAction(QStringLiteral("Can Edit"));
+    m_canEdit = m_menu->addAction(tr("Can Edit"));
     m_canEdit->setObjectName(QStringLiteral("canEditAction"));
-    m_delete = m_menu->addAction(QStringLiteral("Delete"));
+    m_delete = m_menu->addAction(tr("Delete"));
     m_delete->setObjectName(QStringLiteral("deleteAction"));
 
     connect(m_share, &QPushButton::clicked, this, &CShareSingleDlg::accept);
@@ -121,7 +120,7 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
     connect(m_delete, &QAction::triggered, this, &CShareSingleDlg::DeleteSelected);
 
     ShowLinkSection(false);
-    m_status->setText(QStringLiteral("getting sharing information..."));
+    m_status->setText(tr("getting sharing information..."));
     SetBusy(true);
     LoadAcl();
 }
@@ -131,13 +130,13 @@ QWidget* CShareSingleDlg::BuildLinkSection() {
     section->setObjectName(QStringLiteral("linkSection"));
     auto* layout = new QVBoxLayout(section);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new QLabel(QStringLiteral("Paste this link in email or IM:"), section));
+    layout->addWidget(new QLabel(tr("Paste this link in email or IM:"), section));
     m_linkEdit = new QLineEdit(section);
     m_linkEdit->setObjectName(QStringLiteral("linkEdit"));
     m_linkEdit->setReadOnly(true);
     layout->addWidget(m_linkEdit);
     auto* row = new QHBoxLayout;
-    row->addWidget(new QLabel(QStringLiteral("Or share the link using:"), section));
+    row->addWidget(new QLabel(tr("Or share the link using:"), section));
     for (const char* name : {"gmailLink", "buzzLink", "facebookLink", "twitterLink"}) {
         auto* label = new QLabel(section);
         label->setObjectName(QString::fromLatin1(name));
@@ -213,7 +212,7 @@ void CShareSingleDlg::AclReceived(const tinyxml2::XMLDocument& feed) {
 }
 
 void CShareSingleDlg::AclUnreadable(const std::string& message) {
-    m_status->setText(QStringLiteral("The sharing settings cannot be read: ") +
+    m_status->setText(tr("The sharing settings cannot be read: ") +
                       QString::fromStdString(message));
     SetBusy(false);
 }
@@ -243,7 +242,7 @@ void CShareSingleDlg::accept() {
     const std::string role = m_role->currentIndex() == 0 ? "writer" : "reader";
     const std::string text = m_addresses->text().trimmed().toStdString();
     if (text.empty()) return;
-    StartAction(QStringLiteral("Adding users..."));
+    StartAction(tr("Adding users..."));
     share_workers::AddPeople(m_context.service, *m_entry, text, role, m_context.groupsMailDomain,
                              ShareSinglePort(this));
 }
@@ -254,12 +253,12 @@ void CShareSingleDlg::VisibilityChosen(int index) {
         return;
     }
     if (index == 1 && !m_public) {
-        StartAction(QStringLiteral("changing share permissions..."));
+        StartAction(tr("changing share permissions..."));
         share_workers::SetPublic(m_context.service, *m_entry, ShareSinglePort(this));
     } else if (index == 0 && m_public) {
         for (const AclRule& rule : m_rules) {
             if (rule.scopeType != "default") continue;
-            StartAction(QStringLiteral("changing share permissions..."));
+            StartAction(tr("changing share permissions..."));
             share_workers::SetPrivate(m_context.service, rule.editHref.value_or(""),
                                       ShareSinglePort(this));
             return;
@@ -288,7 +287,7 @@ void CShareSingleDlg::ChangeSelectedRole(const char* role) {
     const AclRule* rule = SelectedRule();
     if (!rule || m_busy || rule->role == "owner" || rule->role == role) return;
     const AclRule copy = *rule;
-    StartAction(QStringLiteral("Changing ..."));
+    StartAction(tr("Changing ..."));
     share_workers::ChangeRole(m_context.service, copy, role, ShareSinglePort(this));
 }
 
@@ -296,7 +295,7 @@ void CShareSingleDlg::DeleteSelected() {
     const AclRule* rule = SelectedRule();
     if (!rule || m_busy || rule->role == "owner") return;
     const std::string editHref = rule->editHref.value_or("");
-    StartAction(QStringLiteral("Deleting ..."));
+    StartAction(tr("Deleting ..."));
     share_workers::DeleteRule(m_context.service, editHref, ShareSinglePort(this));
 }
 

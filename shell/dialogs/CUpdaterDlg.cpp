@@ -11,9 +11,9 @@ namespace tallowdesk::shell {
 CUpdaterDlg::CUpdaterDlg(UpdateServices services, std::optional<UpdateOffer> offer, QWidget* parent)
     : QDialog(parent), m_services(std::move(services)) {
     setObjectName(QStringLiteral("updaterDialog"));
-    setWindowTitle(QStringLiteral("Tallowdesk Updater"));
+    setWindowTitle(tr("Tallowdesk Updater"));
     auto* body = new QVBoxLayout(this);
-    m_status = new QLabel(QStringLiteral("Checking for updates ..."), this);
+    m_status = new QLabel(tr("Checking for updates ..."), this);
     m_status->setObjectName(QStringLiteral("statusText"));
     m_status->setWordWrap(true);
     m_status->setMinimumWidth(
@@ -25,10 +25,10 @@ CUpdaterDlg::CUpdaterDlg(UpdateServices services, std::optional<UpdateOffer> off
     body->addWidget(m_progress);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    m_update = new QPushButton(QStringLiteral("Update"), this);
+    m_update = new QPushButton(tr("Update"), this);
     m_update->setObjectName(QStringLiteral("updateButton"));
     m_update->setDefault(true);
-    m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    m_cancel = new QPushButton(tr("Cancel"), this);
     m_cancel->setObjectName(QStringLiteral("cancelButton"));
     buttons->addWidget(m_update);
     buttons->addWidget(m_cancel);
@@ -55,7 +55,7 @@ void CUpdaterDlg::UpdateCheckFinished(const UpdateOffer& offer) {
     m_busy = false;
     m_progress->hide();
     if (offer.check.result != UpdateCheckResult::Available) {
-        Finish(QStringLiteral("No updates available."));
+        Finish(tr("No updates available."));
         return;
     }
     ShowOffer(offer);
@@ -66,13 +66,12 @@ void CUpdaterDlg::ShowOffer(const UpdateOffer& offer) {
     if (!offer.installable) {
         // Replacing a program the package manager owns would fail or fight it.
         m_update->hide();
-        Finish(QStringLiteral("Version %1 is available now. Tallowdesk was installed by your "
-                              "system's package manager; the update comes through it.")
+        Finish(tr("Version %1 is available now. Tallowdesk was installed by your "
+                  "system's package manager; the update comes through it.")
                    .arg(version));
         return;
     }
-    m_status->setText(QStringLiteral("Version ") + version +
-                      QStringLiteral(" is available now, upgrade to the new version?"));
+    m_status->setText(tr("Version %1 is available now, upgrade to the new version?").arg(version));
     m_update->show();
     m_update->setEnabled(true);
 }
@@ -82,7 +81,7 @@ void CUpdaterDlg::StartInstall() {
     m_busy = true;
     m_progress->setRange(0, 0);
     m_progress->show();
-    m_status->setText(QStringLiteral("Downloading new updates..."));
+    m_status->setText(tr("Downloading new updates..."));
     m_update->hide();
     CAutoUpdater::StartInstall(m_services, UpdaterPort(this));
 }
@@ -91,14 +90,14 @@ void CUpdaterDlg::UpdateInstallFinished(UpdateInstallResult result) {
     m_busy = false;
     m_progress->hide();
     Finish(result == UpdateInstallResult::Started
-               ? QStringLiteral("Upgrade finished. You need to restart Tallowdesk for the changes "
-                                "to take effect.")
-               : QStringLiteral("Upgrade failed. You can try it again later."));
+               ? tr("Upgrade finished. You need to restart Tallowdesk for the changes "
+                    "to take effect.")
+               : tr("Upgrade failed. You can try it again later."));
 }
 
 void CUpdaterDlg::Finish(const QString& text) {
     m_status->setText(text);
-    m_cancel->setText(QStringLiteral("Close"));
+    m_cancel->setText(tr("Close"));
 }
 
 }  // namespace tallowdesk::shell

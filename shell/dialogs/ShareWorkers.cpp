@@ -2,6 +2,7 @@
 
 #include <tinyxml2.h>
 
+#include <QCoreApplication>
 #include <exception>
 #include <stdexcept>
 
@@ -10,6 +11,21 @@
 #include "service/Sharing.h"
 
 namespace tallowdesk::shell {
+namespace {
+
+// A text of this file in the user's language, for the ports' UTF-8 strings.
+std::string Tr(const char* text) {
+    return QCoreApplication::translate("ShareWorkers", text).toStdString();
+}
+
+// "address  failed: reason", one line of the failure report.
+std::string FailedLine(const std::string& address, const std::string& reason) {
+    return QCoreApplication::translate("ShareWorkers", "%1  failed: %2")
+        .arg(QString::fromStdString(address), QString::fromStdString(reason))
+        .toStdString();
+}
+
+}  // namespace
 
 ShareService ShareServiceFor(std::shared_ptr<ServiceClient> client) {
     ShareService service;
@@ -58,9 +74,9 @@ std::vector<AclRule> ParseAclFeed(const tinyxml2::XMLDocument& feed) {
 }
 
 std::string RoleShownText(const std::optional<std::string>& role) {
-    if (role == "owner") return "Is owner";
-    if (role == "writer") return "Can edit";
-    if (role == "reader") return "Can view";
+    if (role == "owner") return Tr(QT_TRANSLATE_NOOP("ShareWorkers", "Is owner"));
+    if (role == "writer") return Tr(QT_TRANSLATE_NOOP("ShareWorkers", "Can edit"));
+    if (role == "reader") return Tr(QT_TRANSLATE_NOOP("ShareWorkers", "Can view"));
     return {};
 }
 
@@ -94,7 +110,8 @@ void RunChange(SingleBlock& b, const char* failedText, Fn change) {
     try {
         change();
     } catch (...) {
-        b.port.SetShareStatus(failedText);
+        // The texts are marked where the callers name them.
+        b.port.SetShareStatus(Tr(failedText));
         b.port.ShareActionFailed();
         return;
     }
@@ -115,7 +132,8 @@ void LoadAcl(const ShareService& service, const DocEntry& entry, ShareSinglePort
             b.port.AclUnreadable(e.what());
             return;
         } catch (...) {
-            b.port.AclUnreadable("Get ACL informaiton failed.");
+            b.port.AclUnreadable(
+                Tr(QT_TRANSLATE_NOOP("ShareWorkers", "Get ACL informaiton failed.")));
             return;
         }
         b.port.AclReceived(feed);
@@ -137,7 +155,7 @@ void AddPeople(const ShareService& service, const DocEntry& entry, const std::st
             try {
                 b.service.addRule(request.scopeType, request.address, b.shortId, b.kind, b.role);
             } catch (const std::exception& e) {
-                const std::string status = request.address + "  failed: " + e.what();
+                const std::string status = FailedLine(request.address, e.what());
                 b.port.SetShareStatus(status);
                 if (!remaining.empty()) remaining += ", ";
                 remaining += request.address;
@@ -156,7 +174,7 @@ void ChangeRole(const ShareService& service, const AclRule& rule, const std::str
     block->rule = rule;
     block->role = role;
     StartWorker(std::move(block), [](SingleBlock& b) {
-        RunChange(b, "Operation failed.", [&b] {
+        RunChange(b, QT_TRANSLATE_NOOP("ShareWorkers", "Operation failed."), [&b] {
             b.service.changeRole(b.rule.scopeType.value_or(""), b.rule.scopeValue.value_or(""),
                                  b.rule.editHref.value_or(""), b.rule.etag.value_or(""), b.role);
         });
@@ -167,7 +185,8 @@ void DeleteRule(const ShareService& service, const std::string& editHref, ShareS
     auto block = Block(service, std::move(port));
     block->text = editHref;
     StartWorker(std::move(block), [](SingleBlock& b) {
-        RunChange(b, "user deletion failed.", [&b] { b.service.deleteRule(b.text); });
+        RunChange(b, QT_TRANSLATE_NOOP("ShareWorkers", "user deletion failed."),
+                  [&b] { b.service.deleteRule(b.text); });
     });
 }
 
@@ -176,7 +195,7 @@ void SetPublic(const ShareService& service, const DocEntry& entry, ShareSinglePo
     block->shortId = entry.shortId;
     block->kind = entry.kind;
     StartWorker(std::move(block), [](SingleBlock& b) {
-        RunChange(b, "Operation failed.",
+        RunChange(b, QT_TRANSLATE_NOOP("ShareWorkers", "Operation failed."),
                   [&b] { b.service.addRule("default", "", b.shortId, b.kind, "reader"); });
     });
 }
@@ -185,7 +204,8 @@ void SetPrivate(const ShareService& service, const std::string& editHref, ShareS
     auto block = Block(service, std::move(port));
     block->text = editHref;
     StartWorker(std::move(block), [](SingleBlock& b) {
-        RunChange(b, "Operation failed.", [&b] { b.service.deleteRule(b.text); });
+        RunChange(b, QT_TRANSLATE_NOOP("ShareWorkers", "Operation failed."),
+                  [&b] { b.service.deleteRule(b.text); });
     });
 }
 
@@ -212,9 +232,10 @@ void ShareEntries(const ShareService& service,
                     b.service.addRule(request.scopeType, request.address, entry.shortId, entry.kind,
                                       b.role);
                 } catch (const std::exception& e) {
-                    report.failures.push_back(request.address + "  failed: " + e.what());
+                    report.failures.push_back(FailedLine(request.address, e.what()));
                 } catch (...) {
-                    report.failures.push_back(request.address + "  failed: Sharing failed.");
+                    report.failures.push_back(FailedLine(
+                        request.address, Tr(QT_TRANSLATE_NOOP("ShareWorkers", "Sharing failed."))));
                 }
             }
             b.port.EntryShared(report);

@@ -1,5 +1,6 @@
 #include "TransferProgressDlg.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -24,34 +25,35 @@ QLabel* Value(const QString& text, const char* name, QWidget* parent) {
 }  // namespace
 
 QString TransferFinishedWithErrorsText() {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "TransferProgressDlg",
         "The uploading/downloading process is finished, but errors/warnings happen. Click "
         "'Show Details' to get more information.");
 }
 
 TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("transferProgressDialog"));
-    setWindowTitle(QStringLiteral("Transferring Progress "));
+    setWindowTitle(tr("Transferring Progress "));
     auto* grid = new QGridLayout;
     m_current = Value(QStringLiteral("1"), "currentNumber", this);
     m_total = Value(QStringLiteral("1"), "totalNumber", this);
     auto* counts = new QHBoxLayout;
     counts->addWidget(m_current);
-    counts->addWidget(new QLabel(QStringLiteral("of"), this));
+    counts->addWidget(new QLabel(tr("of"), this));
     counts->addWidget(m_total);
     counts->addStretch(1);
-    grid->addWidget(new QLabel(QStringLiteral("Progress:"), this), 0, 0);
+    grid->addWidget(new QLabel(tr("Progress:"), this), 0, 0);
     grid->addLayout(counts, 0, 1);
     m_name = Value(QString(), "nameText", this);
     m_name->setMinimumWidth(360);
     m_name->setWordWrap(true);
-    grid->addWidget(new QLabel(QStringLiteral("Name: "), this), 1, 0);
+    grid->addWidget(new QLabel(tr("Name: "), this), 1, 0);
     grid->addWidget(m_name, 1, 1);
     m_size = Value(QString(), "sizeText", this);
-    grid->addWidget(new QLabel(QStringLiteral("Size:"), this), 2, 0);
+    grid->addWidget(new QLabel(tr("Size:"), this), 2, 0);
     grid->addWidget(m_size, 2, 1);
-    m_speed = Value(QStringLiteral("Unknown"), "speedText", this);
-    grid->addWidget(new QLabel(QStringLiteral("Speed:"), this), 3, 0);
+    m_speed = Value(tr("Unknown"), "speedText", this);
+    grid->addWidget(new QLabel(tr("Speed:"), this), 3, 0);
     grid->addWidget(m_speed, 3, 1);
 
     m_bar = new QProgressBar(this);
@@ -61,19 +63,18 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     m_bar->setValue(0);
 
     m_errorText = new QLabel(
-        QStringLiteral("Error happened, click \"Show Details\" button to see more information"),
-        this);
+        tr("Error happened, click \"Show Details\" button to see more information"), this);
     m_errorText->setObjectName(QStringLiteral("errorText"));
     m_errorText->setStyleSheet(QStringLiteral("color: red; background: transparent;"));
     m_errorText->hide();
 
-    m_detailsButton = new QPushButton(QStringLiteral("Hide Details"), this);
+    m_detailsButton = new QPushButton(tr("Hide Details"), this);
     m_detailsButton->setObjectName(QStringLiteral("detailsButton"));
     m_detailsButton->setAutoDefault(false);
-    auto* background = new QPushButton(QStringLiteral("Background"), this);
+    auto* background = new QPushButton(tr("Background"), this);
     background->setObjectName(QStringLiteral("backgroundButton"));
     background->setAutoDefault(false);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    auto* cancel = new QPushButton(tr("Cancel"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
     cancel->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;
@@ -97,7 +98,7 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
 
     // As made: the details button says "Show details" and waits for the
     // first detail line; the list is folded away.
-    m_detailsButton->setText(QStringLiteral("Show details"));
+    m_detailsButton->setText(tr("Show details"));
     m_detailsButton->hide();
     m_details->hide();
 
@@ -141,7 +142,7 @@ void TransferProgressDlg::SetMarquee(bool on) {
 }
 
 void TransferProgressDlg::Progress(std::uint64_t bytesDone, std::uint64_t rateBytesPerMs) {
-    m_speed->setText(QStringLiteral("%1 KB/s").arg(rateBytesPerMs));
+    m_speed->setText(tr("%1 KB/s").arg(rateBytesPerMs));
     if (m_marquee) return;
     const auto units = bytesDone >> m_shift;
     m_bar->setValue(static_cast<int>(std::min<std::uint64_t>(units, m_bar->maximum())));
@@ -164,11 +165,11 @@ QStringList TransferProgressDlg::DetailLines() const {
 }
 
 void TransferProgressDlg::ToggleDetails() {
-    if (m_detailsButton->text() == QStringLiteral("Show details")) {
-        m_detailsButton->setText(QStringLiteral("Hide details"));
+    if (m_detailsButton->text() == tr("Show details")) {
+        m_detailsButton->setText(tr("Hide details"));
         m_details->show();
     } else {
-        m_detailsButton->setText(QStringLiteral("Show details"));
+        m_detailsButton->setText(tr("Show details"));
         m_details->hide();
     }
 }
