@@ -1,10 +1,13 @@
 #include "CurlHandles.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <new>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 namespace tallowdesk {
 
@@ -17,26 +20,115 @@ void EnsureCurlGlobalInit() {
     }
 }
 
-CurlEasy::CurlEasy() {
-    EnsureCurlGlobalInit();
-    m_handle = curl_easy_init();
+namespace {
+
+// Handles kept per thread between requests, so their live connections and TLS
+// sessions serve the next request instead of a new handshake each time. A
+// handle never crosses threads: each thread has its own list.
+struct IdleHandles {
+    pid_t owner = ::getpid();
+    std::vector<CURL*> handles;
+
+    ~IdleHandles() {
+        if (owner != ::getpid()) return;
+        for (CURL* handle : handles) curl_easy_cleanup(handle);
+    }
+
+    // A forked child inherits the parent's connections: closing or using them
+    // would talk over the parent's TLS streams, so they are dropped untouched.
+    void ForgetIfForked() {
+        if (owner == ::getpid()) return;
+        handles.clear();
+        owner = ::getpid();
+    }
+};
+
+// Enough for a request that makes another while its own handle is still held
+// (an upload reads back its entry).
+constexpr std::size_t kMaxIdleHandles = 2;
+
+thread_local IdleHandles t_idle;
+thread_local unsigned long t_connectionsOpened = 0;
+
+curl_socket_t OpenCountedSocket(void*, curlsocktype, curl_sockaddr* address) {
+    const int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    if (fd < 0) return CURL_SOCKET_BAD;
+    ++t_connectionsOpened;
+    return fd;
+}
+
+void ApplyDefaults(CURL* handle) {
     // Workers call libcurl from many threads; its signal-based DNS time-outs
     // are not safe there.
-    if (m_handle) curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+    // Requests are small writes answered at once: never wait for an ACK
+    // before sending the rest (libcurl's default, stated so it stays).
+    curl_easy_setopt(handle, CURLOPT_TCP_NODELAY, 1L);
+    curl_easy_setopt(handle, CURLOPT_OPENSOCKETFUNCTION, &OpenCountedSocket);
+}
+
+CURL* LeaseHandle() {
+    t_idle.ForgetIfForked();
+    if (t_idle.handles.empty()) return curl_easy_init();
+    CURL* handle = t_idle.handles.back();
+    t_idle.handles.pop_back();
+    return handle;
+}
+
+void ReturnHandle(CURL* handle) {
+    // The share belongs to a client that may be gone by the next request, and
+    // a reset keeps shares; every option (method, headers, body, range,
+    // callbacks) goes back to its default, connections and TLS sessions stay.
+    curl_easy_setopt(handle, CURLOPT_SHARE, nullptr);
+    curl_easy_reset(handle);
+    ApplyDefaults(handle);
+    t_idle.ForgetIfForked();
+    if (t_idle.handles.size() < kMaxIdleHandles) {
+        try {
+            t_idle.handles.push_back(handle);
+            return;
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    curl_easy_cleanup(handle);
+}
+
+}  // namespace
+
+CurlEasy::CurlEasy(Reuse reuse) {
+    EnsureCurlGlobalInit();
+    m_pooled = reuse == Reuse::Thread;
+    m_handle = m_pooled ? LeaseHandle() : curl_easy_init();
+    if (m_handle) ApplyDefaults(m_handle);
 }
 
 CurlEasy::~CurlEasy() {
-    if (m_handle) curl_easy_cleanup(m_handle);
+    Release();
 }
 
-CurlEasy::CurlEasy(CurlEasy&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+CurlEasy::CurlEasy(CurlEasy&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, nullptr)), m_pooled(other.m_pooled) {}
 
 CurlEasy& CurlEasy::operator=(CurlEasy&& other) noexcept {
     if (this != &other) {
-        if (m_handle) curl_easy_cleanup(m_handle);
+        Release();
         m_handle = std::exchange(other.m_handle, nullptr);
+        m_pooled = other.m_pooled;
     }
     return *this;
+}
+
+void CurlEasy::Release() noexcept {
+    CURL* handle = std::exchange(m_handle, nullptr);
+    if (!handle) return;
+    if (m_pooled)
+        ReturnHandle(handle);
+    else
+        curl_easy_cleanup(handle);
+}
+
+unsigned long ConnectionsOpenedOnThisThread() {
+    return t_connectionsOpened;
 }
 
 CurlSlist::~CurlSlist() {

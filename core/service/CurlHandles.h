@@ -11,9 +11,18 @@ namespace tallowdesk {
 void EnsureCurlGlobalInit();
 
 // Sole owner of one libcurl easy handle. Empty when curl_easy_init failed.
+//
+// A Reuse::Thread handle comes from the calling thread's own small pool and
+// goes back to it when released, with every option reset to libcurl's default
+// (method, headers, body, range, callbacks, share) but its live connections and
+// TLS sessions kept: the next request to the same host skips the TCP and TLS
+// handshakes. Such a handle must be released on the thread that made it, and
+// must not switch on its own cookie engine (a client's cookie share is fine).
 class CurlEasy {
 public:
-    CurlEasy();
+    enum class Reuse { None, Thread };
+
+    explicit CurlEasy(Reuse reuse = Reuse::None);
     ~CurlEasy();
     CurlEasy(const CurlEasy&) = delete;
     CurlEasy& operator=(const CurlEasy&) = delete;
@@ -23,9 +32,17 @@ public:
     CURL* get() const { return m_handle; }
     explicit operator bool() const { return m_handle != nullptr; }
 
+    // Gives the handle back now (to the pool, or to libcurl); empty afterwards.
+    void Release() noexcept;
+
 private:
     CURL* m_handle = nullptr;
+    bool m_pooled = false;
 };
+
+// The connections the calling thread's requests have opened so far (a reused
+// connection is not counted again): shows whether reuse works.
+unsigned long ConnectionsOpenedOnThisThread();
 
 // Sole owner of a libcurl header list. Append throws std::bad_alloc when the
 // list cannot grow, so a request never goes out with headers missing.

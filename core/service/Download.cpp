@@ -139,7 +139,7 @@ void DownloadEntry(ServiceClient& client, const std::string& url, std::string_vi
     // Spreadsheets are exported by the spreadsheet service, with its token.
     const auto& token = kind == "spreadsheet" ? credentials.wiseToken : credentials.writelyToken;
     if (!token) RequireSignedIn();
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Connection failed");
     CURL* handle = easy.get();
 
@@ -160,6 +160,7 @@ void DownloadEntry(ServiceClient& client, const std::string& url, std::string_vi
     TempFileGuard guard(tempPath);
 
     TransferProgress progress{file.get(), 0, listener, NowMilliseconds()};
+    progress.writeBehind = true;
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &WriteToFileWithProgress);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &progress);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 0L);
@@ -172,8 +173,8 @@ void DownloadEntry(ServiceClient& client, const std::string& url, std::string_vi
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) throw std::runtime_error("File downloading/converting failed.");
     // Flushed before the rename, so a crash cannot swap a good file for an
-    // empty one.
-    if (::fsync(file.get()) != 0 || !file.Close()) throw std::runtime_error(kTransferFailed);
+    // empty one. Most of it is on disk already (write-behind while receiving).
+    if (::fdatasync(file.get()) != 0 || !file.Close()) throw std::runtime_error(kTransferFailed);
     if (::rename(tempPath.c_str(), filePath.c_str()) != 0) throw std::runtime_error(kCreateFailed);
     guard.Commit();
 }

@@ -189,7 +189,7 @@ std::string BuildStarredFragment(bool starred) {
 
 void GetFeed(ServiceClient& client, const std::string& url, tinyxml2::XMLDocument& document) {
     WritelyTokenOrThrow(client);
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Connection failed");
     CURL* handle = easy.get();
     const CurlSlist headers = ApplyCommonHeaders(std::nullopt, std::nullopt, client, handle);
@@ -203,7 +203,7 @@ void GetFeed(ServiceClient& client, const std::string& url, tinyxml2::XMLDocumen
 void UpdateEntry(ServiceClient& client, const std::string& editUrl, std::string_view fragment) {
     WritelyTokenOrThrow(client);
     if (editUrl.empty()) throw std::runtime_error("Invalid Entry .");
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error(" Operation Failed, Probably due to connection problem.");
     CURL* handle = easy.get();
     const CurlSlist headers = ApplyCommonHeaders("application/atom+xml", "*", client, handle);
@@ -224,7 +224,7 @@ void CreateFolder(ServiceClient& client, const std::string& title,
                   tinyxml2::XMLDocument& document) {
     WritelyTokenOrThrow(client);
     if (title.empty()) throw std::runtime_error("Invalid folder name.");
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Create Folder Failed.");
     CURL* handle = easy.get();
     const CurlSlist headers =
@@ -244,7 +244,7 @@ void CreateFolder(ServiceClient& client, const std::string& title,
 void TrashEntry(ServiceClient& client, const std::string& resourceId, bool permanently) {
     WritelyTokenOrThrow(client);
     const std::string url = TrashEntryUrl(resourceId, permanently);
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Move Operation Failed.");
     CURL* handle = easy.get();
     const CurlSlist headers = ApplyCommonHeaders(std::nullopt, "*", client, handle);

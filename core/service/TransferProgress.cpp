@@ -1,10 +1,12 @@
 #include "TransferProgress.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <type_traits>
 
 #include "FileHelpers.h"
 #include "transfer/TransferFlags.h"
@@ -12,6 +14,7 @@
 namespace tallowdesk {
 
 static_assert(kReadAbort == CURL_READFUNC_ABORT);
+static_assert(std::is_same_v<curl_off_t, std::int64_t>);
 
 namespace {
 
@@ -25,6 +28,25 @@ bool Report(TransferProgress& progress) noexcept {
         return false;
     }
     return true;
+}
+
+// Large enough that the queueing is rare, small enough that a window is
+// written while the next arrives.
+constexpr std::uint64_t kWriteBackWindow = 8u << 20;
+
+// Errors are ignored here: the final sync reports them.
+void WriteBehind(TransferProgress& progress) noexcept {
+    while (progress.bytesDone - progress.writtenBack >= kWriteBackWindow) {
+        const auto start = static_cast<off64_t>(progress.writtenBack);
+        const auto window = static_cast<off64_t>(kWriteBackWindow);
+        ::sync_file_range(progress.fd, start, window, SYNC_FILE_RANGE_WRITE);
+        if (start >= window) {
+            ::sync_file_range(
+                progress.fd, start - window, window,
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        }
+        progress.writtenBack += kWriteBackWindow;
+    }
 }
 
 }  // namespace
@@ -57,6 +79,14 @@ std::size_t ReadFromFileWithProgress(char* buffer, std::size_t size, std::size_t
     return static_cast<std::size_t>(got);
 }
 
+int SeekFileWithProgress(void* context, std::int64_t offset, int origin) noexcept {
+    auto& progress = *static_cast<TransferProgress*>(context);
+    if (origin != SEEK_SET || offset < 0) return CURL_SEEKFUNC_CANTSEEK;
+    if (::lseek(progress.fd, offset, SEEK_SET) != offset) return CURL_SEEKFUNC_FAIL;
+    progress.bytesDone = static_cast<std::uint64_t>(offset);
+    return CURL_SEEKFUNC_OK;
+}
+
 std::size_t WriteToFileWithProgress(char* data, std::size_t size, std::size_t count,
                                     void* context) noexcept {
     auto& progress = *static_cast<TransferProgress*>(context);
@@ -73,6 +103,7 @@ std::size_t WriteToFileWithProgress(char* data, std::size_t size, std::size_t co
     }
     if (offered == 0) return 0;
     progress.bytesDone += offered;
+    if (progress.writeBehind) WriteBehind(progress);
     if (!Report(progress)) return 0;
     return offered;
 }

@@ -41,6 +41,11 @@ struct TransferProgress {
     // Uploads announce their length before sending; reading stops there, and a
     // file that ends earlier fails the transfer instead of sending a short body.
     std::uint64_t readLimit = std::numeric_limits<std::uint64_t>::max();
+    // Downloads: the file is handed to the disk in windows while it arrives
+    // (see WriteToFileWithProgress), so the sync before the rename has little
+    // left to do. writtenBack is where the next window starts.
+    bool writeBehind = false;
+    std::uint64_t writtenBack = 0;
 };
 
 // libcurl's CURL_READFUNC_ABORT.
@@ -55,8 +60,15 @@ std::uint64_t RatePerMs(std::uint64_t bytesDone, std::int64_t startMs, std::int6
 std::size_t ReadFromFileWithProgress(char* buffer, std::size_t size, std::size_t count,
                                      void* progress) noexcept;
 
-// libcurl write callback streaming a download into progress->fd. Returns the
-// offered count, or 0 (libcurl then fails with a write error) on
+// libcurl seek callback for uploads from progress->fd: a request that has to
+// be sent again (a kept-alive connection the service had just closed) starts
+// over from the offset libcurl asks for. Returns libcurl's CURL_SEEKFUNC_*.
+int SeekFileWithProgress(void* progress, std::int64_t offset, int origin) noexcept;
+
+// libcurl write callback streaming a download into progress->fd; with
+// writeBehind, each completed window is queued for writing to disk at once and
+// the window before it waited for, which keeps the dirty pages of a large
+// download bounded. Returns the offered count, or 0 (libcurl then fails with a write error) on
 // transferCancel, a write error or a listener that throws.
 std::size_t WriteToFileWithProgress(char* data, std::size_t size, std::size_t count,
                                     void* progress) noexcept;

@@ -305,7 +305,7 @@ void UploadConverted(ServiceClient& client, const std::string& path, const std::
     std::uint64_t size = 0;
     UniqueFd file = OpenForUpload(path, &size);
     const std::string fileName = FileNameFromPath(path);
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Connection failed");
     CURL* handle = easy.get();
 
@@ -328,6 +328,8 @@ void UploadConverted(ServiceClient& client, const std::string& path, const std::
     curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
     curl_easy_setopt(handle, CURLOPT_READFUNCTION, &ReadFromFileWithProgress);
     curl_easy_setopt(handle, CURLOPT_READDATA, &progress);
+    curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &SeekFileWithProgress);
+    curl_easy_setopt(handle, CURLOPT_SEEKDATA, &progress);
     ResponseBuffer response;
     response.CollectBody(handle);
     curl_easy_setopt(handle, CURLOPT_URL, uploadUrl.c_str());
@@ -349,7 +351,7 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
     if (path.empty()) throw std::runtime_error("File name is NULL.");
     const std::optional<std::string> folderId = FolderIdFromUploadUrl(uploadUrl);
 
-    CurlEasy easy;
+    CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Connection failed");
     CURL* handle = easy.get();
     PrepareBrowserRequest(client, handle);
@@ -393,8 +395,8 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
     if (!part || curl_mime_name(part, "Filedata") != CURLE_OK ||
         curl_mime_type(part, "application/octet-stream") != CURLE_OK ||
         curl_mime_filename(part, fileName.c_str()) != CURLE_OK ||
-        curl_mime_data_cb(part, static_cast<curl_off_t>(size), &ReadFromFileWithProgress, nullptr,
-                          nullptr, &progress) != CURLE_OK) {
+        curl_mime_data_cb(part, static_cast<curl_off_t>(size), &ReadFromFileWithProgress,
+                          &SeekFileWithProgress, nullptr, &progress) != CURLE_OK) {
         throw std::runtime_error("File upload  failed.");
     }
     curl_easy_setopt(handle, CURLOPT_POSTFIELDS, nullptr);
@@ -416,6 +418,9 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
 
     const std::optional<std::string> id = ExtractUploadedEntryId(uploadBody.Text());
     if (!id) return;  // stored, but the service named no entry to show
+    // Back to the pool first, so the entry is read over this connection.
+    form.reset();
+    easy.Release();
     try {
         GetFeed(client, DocumentListUrl() + "/" + *id, document);
     } catch (...) {
