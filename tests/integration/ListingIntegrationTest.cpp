@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <set>
-#include <stdexcept>
 
 #include "IntegrationFixture.h"
 #include "Store.h"
@@ -161,25 +160,6 @@ TEST_F(ListingIntegration, SharedWithMe) {
     EXPECT_EQ(Titles(entries), (std::set<std::string>{"Bob's plan"}));
     EXPECT_EQ(entries[0]->authorName, "Bob");
     EXPECT_TRUE(List(CategoryTable()[2].url).empty());  // owned by me
-}
-
-TEST_F(ListingIntegration, RequestsNeedTheTokenAndVersion) {
-    ServiceClient signedOut(kEmail, kPassword);
-    tinyxml2::XMLDocument doc;
-    try {
-        GetFeed(signedOut, RootFolderUrl(), doc);
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "The user must be logged in.");
-    }
-    NewRequests();
-    GetFeed(*m_client, RootFolderUrl(), doc);
-    const auto r = NewRequests().at(0);
-    EXPECT_EQ(r.method, "GET");
-    EXPECT_EQ(r.target, "/feeds/default/private/full/folder%3Aroot/contents");
-    EXPECT_TRUE(r.HasHeaderLine("GData-Version", "3.0"));
-    EXPECT_TRUE(r.HasHeaderLine("Authorization",
-                                "GoogleLogin auth=" + *m_client->Credentials().writelyToken));
 }
 
 }  // namespace

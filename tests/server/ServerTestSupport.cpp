@@ -3,28 +3,13 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <random>
 
 #include "Headers.h"
 
 namespace tallowdesk::server::test {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    std::random_device random;
-    m_path = fs::temp_directory_path() / ("tallowdesk-server-test-" + std::to_string(random()) +
-                                          "-" + std::to_string(counter++));
-    fs::create_directories(m_path);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
 
 namespace {
 

@@ -10,21 +10,11 @@
 #include <vector>
 
 #include "Server.h"
+#include "TempDir.h"
 
 namespace tallowdesk::server::test {
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using tallowdesk::test::TempDir;
 
 struct Reply {
     long status = 0;

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
-
-#include "Failure.h"
 #include <tinyxml2.h>
 
 #include <functional>
 
+#include "Failure.h"
 #include "ScopedHosts.h"
 #include "TestData.h"
 #include "service/GDataRequests.h"
@@ -132,8 +131,9 @@ TEST(Preconditions, EveryOperationNeedsTheTokenThenValidInput) {
 
 TEST(Preconditions, ClientLoginNeedsEmailAndPassword) {
     ServiceClient noPassword("me@example.com", std::nullopt);
+    ServiceClient emptyPassword("me@example.com", "");
     ServiceClient emptyEmail("", "pw");
-    for (ServiceClient* client : {&noPassword, &emptyEmail}) {
+    for (ServiceClient* client : {&noPassword, &emptyPassword, &emptyEmail}) {
         EXPECT_EQ(Failure([&] { ClientLogin(*client, "writely"); }),
                   "Login Email or Password cannot be empty!");
         EXPECT_FALSE(client->Credentials().writelyToken);

@@ -4,13 +4,12 @@
 #include <tinyxml2.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "Failure.h"
 #include "ScopedHosts.h"
 #include "ServiceTestData.h"
+#include "TempDir.h"
 #include "TestData.h"
 #include "TlsResponder.h"
 #include "service/GDataRequests.h"
@@ -260,10 +259,7 @@ TEST_F(Loopback, CaptchaPictureLandsInTemporaryFolder) {
     m_server.Push({200, picture, {}});
     const std::string path = FetchCaptchaImage(m_server.Url("/accounts/Captcha?ctoken=x"));
     EXPECT_EQ(std::filesystem::path(path).filename(), "Captcha.jpg");
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream written;
-    written << in.rdbuf();
-    EXPECT_EQ(written.str(), picture);
+    EXPECT_EQ(test::ReadAll(path), picture);
 
     // Each picture gets a private folder, removed with it.
     EXPECT_EQ(std::filesystem::status(std::filesystem::path(path).parent_path()).permissions(),

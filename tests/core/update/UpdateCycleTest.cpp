@@ -17,19 +17,16 @@ namespace tallowdesk {
 namespace {
 
 namespace fs = std::filesystem;
+using test::MarkingProgram;
 using test::ReadAll;
 using test::WriteAll;
-
-std::string MarkingProgram(const std::string& mark) {
-    return "#!/bin/sh\necho " + mark + " > \"$(dirname \"$0\")/started.txt\"\n";
-}
 
 // The whole update on one machine: the local service publishes version 99.0
 // signed with a throwaway key; a temporary install folder holds the program
 // and the real updater; a child process stands for the running program.
 class UpdateCycleTest : public ::testing::Test {
 protected:
-    test::TempFolder m_root;
+    test::TempDir m_root;
     test::TestSigner m_signer;
     fs::path m_published;
     fs::path m_install;
