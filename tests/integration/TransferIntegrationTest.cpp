@@ -177,6 +177,9 @@ TEST_F(TransferIntegration, CancelStopsUploadAndDownload) {
     EXPECT_EQ(fs::file_size(out), fs::file_size(path));
 }
 
+// The client's rule requests against the service's ACL feed; what each role
+// may then do is the service's AuthorizationTest, and the shared listing
+// ListingIntegration.SharedWithMe.
 TEST_F(TransferIntegration, SharingWithASecondAccount) {
     m_server->AddUser("bob@example.test", "bob-pw", "Bob");
     WriteAll(m_local / "shared.html", "<p>shared</p>");
@@ -199,27 +202,11 @@ TEST_F(TransferIntegration, SharingWithASecondAccount) {
     EXPECT_EQ(list[1].scopeValue, "bob@example.test");
     EXPECT_EQ(list[1].role, "reader");
 
-    ServiceClient bob("bob@example.test", "bob-pw");
-    ClientLogin(bob, "writely");
-    tinyxml2::XMLDocument shared;
-    GetFeed(bob, DocumentListUrl() + "/-/-mine", shared);
-    const auto* entry = shared.RootElement()->FirstChildElement("entry");
-    ASSERT_NE(entry, nullptr);
-    const DocEntry seen = ParseEntry(*entry);
-    EXPECT_EQ(seen.title, "shared");
-    EXPECT_THROW(RenameEntry(*seen.editHref, "mine now", bob), std::runtime_error);
-    EXPECT_THROW(AddAclRule("default", "", bob, doc.shortId, doc.kind, "reader"),
-                 std::runtime_error);
-
     ChangeAclRole("user", "bob@example.test", *m_client, *list[1].editHref, *list[1].etag,
                   "writer");
     EXPECT_EQ(rules()[1].role, "writer");
-    RenameEntry(*seen.editHref, "edited by bob", bob);
     DeleteAclRule(*rules()[1].editHref, *m_client);
     EXPECT_EQ(rules().size(), 1u);
-    tinyxml2::XMLDocument after;
-    GetFeed(bob, DocumentListUrl() + "/-/-mine", after);
-    EXPECT_EQ(after.RootElement()->FirstChildElement("entry"), nullptr);
 }
 
 TEST_F(TransferIntegration, FolderTreeUpAndDown) {

@@ -51,15 +51,7 @@ std::string Entry(const std::string& title) {
            title + "</title></entry>";
 }
 
-class LimitsTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        StartServer();
-        m_token = Token();
-    }
-    std::string m_token;
-};
+using LimitsTest = SignedInTest;
 
 // Regression: titles had no length limit and took control characters and
 // invalid UTF-8, which then broke every feed that listed them.

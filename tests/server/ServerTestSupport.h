@@ -77,6 +77,18 @@ protected:
     unsigned short m_port = 0;
 };
 
+// A started server and alice's document-list token.
+class SignedInTest : public ServerTest {
+protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        StartServer();
+        m_token = Token();
+    }
+
+    std::string m_token;
+};
+
 // Text between `open` and `close` after `from`; "" when absent.
 std::string Between(const std::string& text, const std::string& open, const std::string& close,
                     std::size_t from = 0);

@@ -49,9 +49,8 @@ TEST_F(Loopback, ClientLoginStoresTokensPerService) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].method, "POST");
     EXPECT_EQ(requests[0].target, "/accounts/ClientLogin");
-    EXPECT_EQ(requests[0].body,
-              "accountType=HOSTED_OR_GOOGLE&Email=me%40example.com&Passwd=p%26ss%3Dword"
-              "&service=writely&source=Quarrymoss-Tallowdesk-1.0.0");
+    EXPECT_EQ(requests[0].body, BuildClientLoginBody("me@example.com", "p&ss=word", "writely",
+                                                     std::nullopt, std::nullopt));
     EXPECT_EQ(requests[0].Header("GData-Version"), "3.0");
     EXPECT_EQ(requests[0].Header("User-Agent"), "");
 }
@@ -94,14 +93,8 @@ TEST_F(Loopback, GetFeedSendsHeadersAndParsesOrReportsServiceError) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].method, "GET");
     EXPECT_EQ(requests[0].target, "/feeds/default/private/full?showfolders=true");
-    std::vector<std::string> gdata;
-    for (const auto& line : requests[0].headerLines) {
-        if (line.rfind("GData-Version", 0) == 0 || line.rfind("Authorization", 0) == 0) {
-            gdata.push_back(line);
-        }
-    }
-    EXPECT_EQ(gdata, (std::vector<std::string>{"GData-Version: 3.0",
-                                               "Authorization: GoogleLogin auth=WTOKEN"}));
+    EXPECT_EQ(requests[0].Header("GData-Version"), "3.0");
+    EXPECT_EQ(requests[0].Header("Authorization"), "GoogleLogin auth=WTOKEN");
 }
 
 // Regression: an answer that was not XML read as an empty feed, so a broken
