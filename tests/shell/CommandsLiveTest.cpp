@@ -1,7 +1,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
@@ -143,7 +142,6 @@ private:
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
     std::vector<QUrl> m_opened;
-    std::optional<QString> m_folderName;
     int m_transfersEnded = 0;
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
 
@@ -183,22 +181,6 @@ private:
     }
     void WaitActionsDone() { QTRY_VERIFY_WITH_TIMEOUT(NoProcessingWindow(), 30000); }
     void WaitTransferEnd() { QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 30000); }
-    // Answers the next create-folder dialog with m_folderName (Cancel when none).
-    void AnswerFolderDialog() {
-        auto* timer = new QTimer(this);
-        timer->setInterval(20);
-        connect(timer, &QTimer::timeout, this, [this, timer] {
-            auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!d || d->objectName() != QStringLiteral("createFolderDialog")) return;
-            timer->stop();
-            timer->deleteLater();
-            if (!m_folderName) return d->reject();
-            d->findChild<QLineEdit*>(QStringLiteral("folderNameEdit"))->setText(*m_folderName);
-            QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")),
-                              Qt::LeftButton);
-        });
-        timer->start();
-    }
 
 private slots:
     void initTestCase() {
@@ -294,37 +276,6 @@ private slots:
             QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(MenuTexts(*Commands()->ContextMenu()).join(QLatin1Char('|')),
                  QStringLiteral("&Download...|&Share...|-|&Views"));
-    }
-
-    void createFolderMakesARowAndANode() {
-        Show(CategoryUrl(" Documents"), " Documents", false);
-        m_folderName = QStringLiteral("Elsewhere");  // into the root, not a document: no row
-        AnswerFolderDialog();
-        m_frame->Actions()->createFolder->trigger();
-        const auto inTree = [this](const QString& name) {
-            const QAbstractItemModel* tree = m_frame->Tree()->model();
-            for (int r = 0; r < tree->rowCount(); ++r)
-                if (tree->index(r, 0).data().toString() == name) return true;
-            return false;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Elsewhere")), 30000);
-        QCOMPARE(RowOf(QStringLiteral("Elsewhere")), -1);
-
-        ShowRoot();
-        m_folderName = QStringLiteral("Made here");
-        QVERIFY(m_frame->Actions()->createFolder->isEnabled());
-        AnswerFolderDialog();
-        m_frame->Actions()->createFolder->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->TitleAt(0), QStringLiteral("Made here"), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT(inTree(QStringLiteral("Made here")), 30000);
-        ShowRoot();  // the service has it
-        QVERIFY(RowOf(QStringLiteral("Made here")) >= 0);
-        m_folderName.reset();  // a cancelled prompt makes nothing
-        const int rows = List()->Model()->rowCount();
-        AnswerFolderDialog();
-        Commands()->CreateFolder();
-        QCoreApplication::processEvents();
-        QCOMPARE(List()->Model()->rowCount(), rows);
     }
 
     void renamingToTheSameTextSendsNothing() {
