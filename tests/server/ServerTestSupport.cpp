@@ -222,6 +222,18 @@ Reply ServerTest::CreateFolder(const std::string& token, const std::string& titl
                  FolderEntryXml(title), {"Content-Type:application/atom+xml"});
 }
 
+std::string PutEntry(Store& store, const std::string& owner, const std::string& kind,
+                     const std::string& title, const std::vector<std::string>& parents,
+                     const std::optional<std::string>& content, const std::string& mime) {
+    NewEntry entry;
+    entry.kind = kind;
+    entry.title = title;
+    entry.mime = mime;
+    entry.parents = parents;
+    entry.content = content;
+    return store.Create(owner, entry).id;
+}
+
 std::string Between(const std::string& text, const std::string& open, const std::string& close,
                     std::size_t from) {
     const auto start = text.find(open, from);

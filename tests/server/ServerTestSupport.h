@@ -6,10 +6,12 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Server.h"
+#include "Store.h"
 #include "TempDir.h"
 
 namespace tallowdesk::server::test {
@@ -88,6 +90,12 @@ protected:
 
     std::string m_token;
 };
+
+// An entry put straight into the store, without a request; its id.
+std::string PutEntry(Store& store, const std::string& owner, const std::string& kind,
+                     const std::string& title, const std::vector<std::string>& parents = {},
+                     const std::optional<std::string>& content = std::nullopt,
+                     const std::string& mime = {});
 
 // Text between `open` and `close` after `from`; "" when absent.
 std::string Between(const std::string& text, const std::string& open, const std::string& close,
