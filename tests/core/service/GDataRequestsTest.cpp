@@ -84,14 +84,8 @@ TEST_F(RequestBodies, TrashUrlSplitsAtFirstColon) {
               "https://docs.test/feeds/default/private/full/folder%3Aabc?delete=true");
     EXPECT_EQ(TrashEntryUrl("document:a:b", false),
               "https://docs.test/feeds/default/private/full/document%3Aa:b");
-    for (const char* bad : {"", "folderabc"}) {
-        try {
-            TrashEntryUrl(bad, false);
-            ADD_FAILURE() << bad;
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "Invalid Entry Id.");
-        }
-    }
+    for (const char* bad : {"", "folderabc"})
+        EXPECT_EQ(test::Failure([&] { TrashEntryUrl(bad, false); }), "Invalid Entry Id.") << bad;
 }
 
 TEST(ReadFromMemory, HandsOutBodyInPiecesThenStops) {

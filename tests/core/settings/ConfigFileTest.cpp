@@ -8,6 +8,7 @@
 #include <optional>
 #include <thread>
 
+#include "Failure.h"
 #include "TempDir.h"
 #include "settings/CPasswordEncryption.h"
 #include "settings/ConfigFile.h"
@@ -90,14 +91,9 @@ TEST_F(ConfigFileTest, NoPrivateFolderRefusesInsteadOfUsingTmp) {
     ScopedEnv xdgConfig("XDG_CONFIG_HOME", nullptr);
     ScopedEnv xdgData("XDG_DATA_HOME", "");
     ScopedEnv home("HOME", nullptr);
-    try {
-        ConfigFile::DefaultPath();
-        ADD_FAILURE() << "a settings path without a private folder";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(),
-                     "Neither HOME nor XDG_CONFIG_HOME is set, so there is no private folder for "
-                     "the settings. Set HOME and start again.");
-    }
+    EXPECT_EQ(test::Failure([] { ConfigFile::DefaultPath(); }),
+              "Neither HOME nor XDG_CONFIG_HOME is set, so there is no private folder for the "
+              "settings. Set HOME and start again.");
     EXPECT_THROW(ConfigFile(), std::runtime_error);
     EXPECT_EQ(ServiceHosts::Defaults().caFile, "") << "no CA from a shared folder";
 }
@@ -209,12 +205,8 @@ TEST_F(ConfigFileTest, WindowsAnsiTextIsRead) {
 
 TEST_F(ConfigFileTest, CorruptPasswordIsAnError) {
     Write("<configure><user><email>a@b</email><password>XYZ!</password></user></configure>");
-    try {
-        ConfigFile(File()).GetSavedPassword();
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Password Decryption failed.");
-    }
+    EXPECT_EQ(test::Failure([&] { ConfigFile(File()).GetSavedPassword(); }),
+              "Password Decryption failed.");
 }
 
 TEST_F(ConfigFileTest, HostOverrides) {
