@@ -123,21 +123,6 @@ TEST_F(UpdateCycleTest, ChecksDownloadsVerifiesSwapsAndStartsTheNewVersion) {
     EXPECT_TRUE(fs::is_empty(m_temp)) << "the download folder is removed";
 }
 
-TEST_F(UpdateCycleTest, ATamperedProgramOrAMissingSignatureIsRefusedAndNothingStarts) {
-    WriteAll(m_published / "tallowdesk", MarkingProgram("99.0") + "echo owned\n");
-    EXPECT_EQ(DownloadUpdate(Plan()).result, UpdateInstallResult::SignatureRefused);
-    fs::remove(m_published / "tallowdesk.sig");
-    WriteAll(m_published / "tallowdesk", MarkingProgram("99.0"));
-    EXPECT_EQ(DownloadUpdate(Plan()).result, UpdateInstallResult::SignatureRefused);
-
-    EndRunningProgram();
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_FALSE(fs::exists(m_install / "started.txt"));
-    EXPECT_EQ(ReadAll(m_install / "tallowdesk"), MarkingProgram("1.0"));
-    EXPECT_FALSE(fs::exists(m_install / "OldExecutable.bak"));
-    EXPECT_TRUE(fs::is_empty(m_temp));
-}
-
 TEST_F(UpdateCycleTest, TheServicePublishesOnlyPlainFilesOfTheUpdateFolder) {
     WriteAll(m_root.Path() / "secret.txt", "not published");
     WriteAll(m_published / ".hidden", "not published");
