@@ -167,13 +167,18 @@ void ServerTest::TearDown() {
     m_dir.reset();
 }
 
-void ServerTest::StartServer(std::size_t pageSize, const std::string& requestLog) {
+ServerOptions TestOptions(const std::filesystem::path& dataDir) {
     ServerOptions options;
-    options.dataDir = (m_dir->Path() / "data").string();
+    options.dataDir = dataDir.string();
     options.port = 0;
+    options.passwordIterations = 1000;
+    return options;
+}
+
+void ServerTest::StartServer(std::size_t pageSize, const std::string& requestLog) {
+    ServerOptions options = TestOptions(m_dir->Path() / "data");
     options.pageSize = pageSize;
     options.requestLogPath = requestLog;
-    options.passwordIterations = 1000;
     options.ioThreads = 4;
     m_server = std::make_unique<Server>(options);
     m_server->AddUser(kAlice, kPassword, "Alice Example");

@@ -49,6 +49,9 @@ private:
     std::string m_caFile;
 };
 
+// Options of a test server: data in dataDir, a free port, quick password hashes.
+ServerOptions TestOptions(const std::filesystem::path& dataDir);
+
 // A started server in a temporary folder with the account alice@example.test
 // (password "secret"); passwords hash with few rounds to keep tests quick.
 class ServerTest : public ::testing::Test {
