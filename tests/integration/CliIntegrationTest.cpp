@@ -17,12 +17,8 @@ namespace fs = std::filesystem;
 
 using CliIntegration = CliTest;
 
+// Exit codes and messages of refused commands are CliManners.ExitCodesAndStreams.
 TEST_F(CliIntegration, RememberedAccountDrivesEveryCommand) {
-    EXPECT_EQ(Run({"ls"}), 3);  // signing in failed
-    EXPECT_NE(m_err.str().find("No account is remembered."), std::string::npos);
-
-    EXPECT_EQ(Run({"login", kEmail}, "wrong"), 3);
-    EXPECT_NE(m_err.str().find("not recognized."), std::string::npos) << m_err.str();
     EXPECT_EQ(Run({"login", kEmail, "--remember"}), 0) << m_err.str();
     EXPECT_EQ(ConfigFile().GetSavedEmail(), kEmail);
     EXPECT_EQ(ConfigFile().GetSavedPassword(), kPassword);
@@ -52,10 +48,6 @@ TEST_F(CliIntegration, RememberedAccountDrivesEveryCommand) {
     EXPECT_NE(m_out.str().find("2027"), std::string::npos);
     EXPECT_EQ(Run({"ls", "Projects", "--json"}), 0);
     EXPECT_EQ(nlohmann::json::parse(m_out.str()).size(), 0u);
-
-    EXPECT_EQ(Run({"rename", "Projects/nothing", "x"}), 1);
-    EXPECT_NE(m_err.str().find("No such entry"), std::string::npos);
-    EXPECT_EQ(Run({"frobnicate"}), 2);
 
     EXPECT_EQ(Run({"logout"}), 0);
     EXPECT_FALSE(ConfigFile().GetSavedEmail());

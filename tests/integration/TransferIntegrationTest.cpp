@@ -7,6 +7,7 @@
 
 #include "IntegrationFixture.h"
 #include "Store.h"
+#include "TempDir.h"
 #include "model/AclRule.h"
 #include "model/DocEntry.h"
 #include "model/EntryList.h"
@@ -29,15 +30,6 @@ namespace tallowdesk::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // Raises the cancel flag at the first chunk.
 class CancelAtFirstChunk : public TransferProgressListener {
@@ -131,16 +123,6 @@ TEST_F(TransferIntegration, UploadRoutesAndTheFallback) {
     }
     EXPECT_TRUE(refusedFirst);
 
-    // One gigabyte is refused by the client before anything is sent.
-    const fs::path huge = m_local / "huge.bin";
-    { std::ofstream(huge).put('x'); }
-    fs::resize_file(huge, kMaxResumableUploadBytes);
-    NewRequests();
-    tinyxml2::XMLDocument none;
-    EXPECT_THROW(UploadResumable(*m_client, huge.string(), DocumentListUrl(), none, nullptr),
-                 std::runtime_error);
-    EXPECT_TRUE(NewRequests().empty());
-    fs::remove(huge);
     fs::remove(big);
 
     const auto quota = GetQuotaText(*m_client);
@@ -148,7 +130,7 @@ TEST_F(TransferIntegration, UploadRoutesAndTheFallback) {
     EXPECT_EQ(*quota, "You are currently using 65.01 MB.");
 }
 
-TEST_F(TransferIntegration, DownloadsAndEveryNativeExport) {
+TEST_F(TransferIntegration, DownloadsAndExports) {
     WriteAll(m_local / "plan.txt", "Plan & <goals>\n");
     const DocEntry doc = Upload(m_local / "plan.txt", true);
     auto get = [&](const DocEntry& e, std::optional<std::string_view> format) {
@@ -157,33 +139,12 @@ TEST_F(TransferIntegration, DownloadsAndEveryNativeExport) {
         return ReadAll(out);
     };
     EXPECT_EQ(get(doc, "txt"), "Plan & <goals>\n");
-    EXPECT_NE(get(doc, "html").find("Plan &amp; &lt;goals&gt;"), std::string::npos);
-    // Everything else needs an office suite the service does not have here.
-    for (const auto& format : ExportFormatsForKind("document")) {
-        if (format.value == "txt" || format.value == "html") continue;
-        const fs::path out = m_local / ("doc." + std::string(format.value));
-        EXPECT_THROW(
-            DownloadEntry(*m_client, *doc.contentSrc, doc.kind, out, nullptr, format.value),
-            std::runtime_error)
-            << format.value;
-        EXPECT_FALSE(fs::exists(out));
-    }
 
     WriteAll(m_local / "sheet.csv", "a,b\n1,\"x,y\"\n");
     const DocEntry sheet = Upload(m_local / "sheet.csv", true);
     EXPECT_EQ(sheet.kind, "spreadsheet");
+    // Only with the spreadsheet service's token does the service answer this.
     EXPECT_EQ(get(sheet, "csv"), "a,b\n1,\"x,y\"\n");
-    EXPECT_EQ(get(sheet, "tsv"), "a\tb\n1\tx,y\n");
-    EXPECT_NE(get(sheet, "html").find("<td>x,y</td>"), std::string::npos);
-    // The spreadsheet export went out with the spreadsheet service's token.
-    bool wise = false;
-    for (const auto& r : Requests()) {
-        if (r.target.find("/spreadsheets/Export") != std::string::npos) {
-            wise = r.Header("Authorization") ==
-                   "GoogleLogin auth=" + *m_client->Credentials().wiseToken;
-        }
-    }
-    EXPECT_TRUE(wise);
 
     const std::string bytes(200000, '\x42');
     WriteAll(m_local / "blob.dat", bytes);
@@ -216,6 +177,9 @@ TEST_F(TransferIntegration, CancelStopsUploadAndDownload) {
     EXPECT_EQ(fs::file_size(out), fs::file_size(path));
 }
 
+// The client's rule requests against the service's ACL feed; what each role
+// may then do is the service's AuthorizationTest, and the shared listing
+// ListingIntegration.SharedWithMe.
 TEST_F(TransferIntegration, SharingWithASecondAccount) {
     m_server->AddUser("bob@example.test", "bob-pw", "Bob");
     WriteAll(m_local / "shared.html", "<p>shared</p>");
@@ -238,27 +202,11 @@ TEST_F(TransferIntegration, SharingWithASecondAccount) {
     EXPECT_EQ(list[1].scopeValue, "bob@example.test");
     EXPECT_EQ(list[1].role, "reader");
 
-    ServiceClient bob("bob@example.test", "bob-pw");
-    ClientLogin(bob, "writely");
-    tinyxml2::XMLDocument shared;
-    GetFeed(bob, DocumentListUrl() + "/-/-mine", shared);
-    const auto* entry = shared.RootElement()->FirstChildElement("entry");
-    ASSERT_NE(entry, nullptr);
-    const DocEntry seen = ParseEntry(*entry);
-    EXPECT_EQ(seen.title, "shared");
-    EXPECT_THROW(RenameEntry(*seen.editHref, "mine now", bob), std::runtime_error);
-    EXPECT_THROW(AddAclRule("default", "", bob, doc.shortId, doc.kind, "reader"),
-                 std::runtime_error);
-
     ChangeAclRole("user", "bob@example.test", *m_client, *list[1].editHref, *list[1].etag,
                   "writer");
     EXPECT_EQ(rules()[1].role, "writer");
-    RenameEntry(*seen.editHref, "edited by bob", bob);
     DeleteAclRule(*rules()[1].editHref, *m_client);
     EXPECT_EQ(rules().size(), 1u);
-    tinyxml2::XMLDocument after;
-    GetFeed(bob, DocumentListUrl() + "/-/-mine", after);
-    EXPECT_EQ(after.RootElement()->FirstChildElement("entry"), nullptr);
 }
 
 TEST_F(TransferIntegration, FolderTreeUpAndDown) {

@@ -112,24 +112,12 @@ protected:
     };
     Fixture Make(Role role) {
         Store& store = m_server->GetStore();
-        NewEntry f;
-        f.kind = "folder";
-        f.title = "Plans";
         Fixture x;
-        x.folder = store.Create(kAlice, f).id;
-        NewEntry d;
-        d.kind = "document";
-        d.title = "Budget";
-        d.content = "<html><body><p>numbers</p></body></html>";
-        d.parents = {x.folder};
-        x.doc = store.Create(kAlice, d).id;
-        NewEntry b;
-        b.kind = "file";
-        b.title = "scan.bin";
-        b.mime = "application/octet-stream";
-        b.content = std::string("\x01\x02\x03", 3);
-        b.parents = {x.folder};
-        x.file = store.Create(kAlice, b).id;
+        x.folder = PutEntry(store, kAlice, "folder", "Plans");
+        x.doc = PutEntry(store, kAlice, "document", "Budget", {x.folder},
+                         "<html><body><p>numbers</p></body></html>");
+        x.file = PutEntry(store, kAlice, "file", "scan.bin", {x.folder},
+                          std::string("\x01\x02\x03", 3), "application/octet-stream");
         const Account& account = kAccounts.at(role);
         if (*account.rule) store.AddAclRule(x.folder, account.rule, account.scope, account.role);
         if (role == Role::WriterNoInvite) {
@@ -211,11 +199,8 @@ protected:
                 // Into a folder the caller owns (the stranger's own for those
                 // without an account).
                 const char* email = kAccounts.at(role).email;
-                NewEntry own;
-                own.kind = "folder";
-                own.title = "Mine";
                 const std::string mine =
-                    m_server->GetStore().Create(*email ? email : kAlice, own).id;
+                    PutEntry(m_server->GetStore(), *email ? email : kAlice, "folder", "Mine");
                 return Ask("POST", list + "/folder%3A" + mine + "/contents", token,
                            "<entry xmlns='http://www.w3.org/2005/Atom' "
                            "xmlns:gd='http://schemas.google.com/g/2005'><gd:resourceId>"
@@ -297,15 +282,8 @@ class OwnershipTest : public AuthorizationTest {};
 // folder, owning that folder gave write access to the document.
 TEST_F(OwnershipTest, AFolderOfAnotherAccountGrantsNothingOverWhatIsInIt) {
     Store& store = m_server->GetStore();
-    NewEntry doc;
-    doc.kind = "document";
-    doc.title = "Alice's";
-    const std::string id = store.Create(kAlice, doc).id;
-    NewEntry folder;
-    folder.kind = "folder";
-    folder.title = "Wanda's";
-    folder.parents = {};
-    const std::string wandas = store.Create("wanda@example.test", folder).id;
+    const std::string id = PutEntry(store, kAlice, "document", "Alice's");
+    const std::string wandas = PutEntry(store, "wanda@example.test", "folder", "Wanda's");
     store.AddAclRule(id, "user", "wanda@example.test", "writer");
     store.AddParent(id, wandas);
     store.AddAclRule(wandas, "user", "stan@elsewhere.test", "writer");
@@ -320,21 +298,13 @@ TEST_F(OwnershipTest, AFolderOfAnotherAccountGrantsNothingOverWhatIsInIt) {
 TEST_F(OwnershipTest, PermanentDeleteKeepsOtherAccountsEntries) {
     const std::string wanda = Credential(Role::Writer);
     Store& store = m_server->GetStore();
-    NewEntry folder;
-    folder.kind = "folder";
-    folder.title = "Shared";
-    const std::string shared = store.Create(kAlice, folder).id;
+    const std::string shared = PutEntry(store, kAlice, "folder", "Shared");
     store.AddAclRule(shared, "user", "wanda@example.test", "writer");
     const Reply upload = Ask("POST", std::string(kList) + "/folder%3A" + shared + "/contents",
                              wanda, "hello", {"Content-Type: text/plain", "Slug: hers.txt"});
     ASSERT_EQ(upload.status, 201) << upload.body;
     const std::string hers = Between(upload.body, "<gd:resourceId>document:", "<");
-    NewEntry mine;
-    mine.kind = "document";
-    mine.title = "mine";
-    mine.content = "<p>x</p>";
-    mine.parents = {shared};
-    const std::string alices = store.Create(kAlice, mine).id;
+    const std::string alices = PutEntry(store, kAlice, "document", "mine", {shared}, "<p>x</p>");
 
     const Reply gone = Ask("DELETE", std::string(kList) + "/folder%3A" + shared + "?delete=true",
                            Token(), {}, {"If-Match: *"});
@@ -350,16 +320,9 @@ TEST_F(OwnershipTest, PermanentDeleteKeepsOtherAccountsEntries) {
 // recursive download then followed the loop for ever.
 TEST_F(OwnershipTest, FolderCannotBeFiledIntoItselfOrBelow) {
     Store& store = m_server->GetStore();
-    NewEntry folder;
-    folder.kind = "folder";
-    folder.title = "Top";
-    const std::string top = store.Create(kAlice, folder).id;
-    folder.title = "Middle";
-    folder.parents = {top};
-    const std::string middle = store.Create(kAlice, folder).id;
-    folder.title = "Bottom";
-    folder.parents = {middle};
-    const std::string bottom = store.Create(kAlice, folder).id;
+    const std::string top = PutEntry(store, kAlice, "folder", "Top");
+    const std::string middle = PutEntry(store, kAlice, "folder", "Middle", {top});
+    const std::string bottom = PutEntry(store, kAlice, "folder", "Bottom", {middle});
     const std::string token = Token();
     for (const std::string& into : {top, middle, bottom}) {
         const Reply reply =

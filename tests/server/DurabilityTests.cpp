@@ -8,15 +8,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class DurabilityTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        StartServer();
-        m_token = Token();
-    }
-    std::string m_token;
-};
+using DurabilityTest = SignedInTest;
 
 // Regression: a folder deleted while an upload into it finished answered 500
 // ("FOREIGN KEY constraint failed") and left the file behind for good.

@@ -37,14 +37,8 @@ std::string EntryPath(const std::string& resourceId) {
            resourceId.substr(colon + 1);
 }
 
-class FeedTest : public ServerTest {
+class FeedTest : public SignedInTest {
 protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        StartServer();
-        m_token = Token();
-    }
-
     std::string NewFolder(const std::string& title, const std::string& parent = {}) {
         const Reply r = CreateFolder(m_token, title, parent);
         EXPECT_EQ(r.status, 201) << r.body;
@@ -60,8 +54,6 @@ protected:
     static bool Has(const std::vector<std::string>& titles, const std::string& title) {
         return std::find(titles.begin(), titles.end(), title) != titles.end();
     }
-
-    std::string m_token;
 };
 
 TEST_F(FeedTest, RefusesMissingTokenWrongVersionAndPlainHttp) {

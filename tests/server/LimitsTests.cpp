@@ -51,15 +51,7 @@ std::string Entry(const std::string& title) {
            title + "</title></entry>";
 }
 
-class LimitsTest : public ServerTest {
-protected:
-    void SetUp() override {
-        ServerTest::SetUp();
-        StartServer();
-        m_token = Token();
-    }
-    std::string m_token;
-};
+using LimitsTest = SignedInTest;
 
 // Regression: titles had no length limit and took control characters and
 // invalid UTF-8, which then broke every feed that listed them.
@@ -224,10 +216,7 @@ TEST_F(LimitsTest, SearchSizesAndHostNamesAreChecked) {
 
 TEST(HostNameOptionTest, ExtraNamesAreAccepted) {
     TempDir dir;
-    ServerOptions options;
-    options.dataDir = (dir.Path() / "data").string();
-    options.port = 0;
-    options.passwordIterations = 1000;
+    ServerOptions options = TestOptions(dir.Path() / "data");
     options.hostNames = {"docs.lan"};
     Server server(options);
     server.AddUser("alice@example.test", "secret");
@@ -288,10 +277,7 @@ TEST_F(LimitsTest, RequestLogHidesSecretsAndIsPrivate) {
     m_server->Stop();
     m_server.reset();
     const std::string log = (m_dir->Path() / "requests.jsonl").string();
-    ServerOptions options;
-    options.dataDir = (m_dir->Path() / "data").string();
-    options.port = 0;
-    options.passwordIterations = 1000;
+    ServerOptions options = TestOptions(m_dir->Path() / "data");
     options.requestLogPath = log;
     options.redactRequestLog = true;  // as the program sets it
     m_server = std::make_unique<Server>(options);
@@ -363,10 +349,7 @@ TEST_F(LimitsTest, SecretsAtRestArePrivateHashedAndExpire) {
 // answering; now it caps connections and closes idle ones quickly when full.
 TEST(ConnectionCapTest, IdleConnectionsMakeRoomWhenFull) {
     TempDir dir;
-    ServerOptions options;
-    options.dataDir = (dir.Path() / "data").string();
-    options.port = 0;
-    options.passwordIterations = 1000;
+    ServerOptions options = TestOptions(dir.Path() / "data");
     options.maxConnections = 4;
     Server server(options);
     server.AddUser("alice@example.test", "secret");

@@ -3,28 +3,13 @@
 #include <tinyxml2.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <random>
 
 #include "Headers.h"
 
 namespace tallowdesk::server::test {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    std::random_device random;
-    m_path = fs::temp_directory_path() / ("tallowdesk-server-test-" + std::to_string(random()) +
-                                          "-" + std::to_string(counter++));
-    fs::create_directories(m_path);
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-}
 
 namespace {
 
@@ -182,13 +167,18 @@ void ServerTest::TearDown() {
     m_dir.reset();
 }
 
-void ServerTest::StartServer(std::size_t pageSize, const std::string& requestLog) {
+ServerOptions TestOptions(const std::filesystem::path& dataDir) {
     ServerOptions options;
-    options.dataDir = (m_dir->Path() / "data").string();
+    options.dataDir = dataDir.string();
     options.port = 0;
+    options.passwordIterations = 1000;
+    return options;
+}
+
+void ServerTest::StartServer(std::size_t pageSize, const std::string& requestLog) {
+    ServerOptions options = TestOptions(m_dir->Path() / "data");
     options.pageSize = pageSize;
     options.requestLogPath = requestLog;
-    options.passwordIterations = 1000;
     options.ioThreads = 4;
     m_server = std::make_unique<Server>(options);
     m_server->AddUser(kAlice, kPassword, "Alice Example");
@@ -235,6 +225,18 @@ Reply ServerTest::CreateFolder(const std::string& token, const std::string& titl
                                const std::string& parentContentsPath) {
     return GData("POST", parentContentsPath.empty() ? kList : parentContentsPath, token,
                  FolderEntryXml(title), {"Content-Type:application/atom+xml"});
+}
+
+std::string PutEntry(Store& store, const std::string& owner, const std::string& kind,
+                     const std::string& title, const std::vector<std::string>& parents,
+                     const std::optional<std::string>& content, const std::string& mime) {
+    NewEntry entry;
+    entry.kind = kind;
+    entry.title = title;
+    entry.mime = mime;
+    entry.parents = parents;
+    entry.content = content;
+    return store.Create(owner, entry).id;
 }
 
 std::string Between(const std::string& text, const std::string& open, const std::string& close,

@@ -6,25 +6,17 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Server.h"
+#include "Store.h"
+#include "TempDir.h"
 
 namespace tallowdesk::server::test {
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using tallowdesk::test::TempDir;
 
 struct Reply {
     long status = 0;
@@ -57,6 +49,9 @@ private:
     std::string m_caFile;
 };
 
+// Options of a test server: data in dataDir, a free port, quick password hashes.
+ServerOptions TestOptions(const std::filesystem::path& dataDir);
+
 // A started server in a temporary folder with the account alice@example.test
 // (password "secret"); passwords hash with few rounds to keep tests quick.
 class ServerTest : public ::testing::Test {
@@ -86,6 +81,24 @@ protected:
     std::unique_ptr<Client> m_client;
     unsigned short m_port = 0;
 };
+
+// A started server and alice's document-list token.
+class SignedInTest : public ServerTest {
+protected:
+    void SetUp() override {
+        ServerTest::SetUp();
+        StartServer();
+        m_token = Token();
+    }
+
+    std::string m_token;
+};
+
+// An entry put straight into the store, without a request; its id.
+std::string PutEntry(Store& store, const std::string& owner, const std::string& kind,
+                     const std::string& title, const std::vector<std::string>& parents = {},
+                     const std::optional<std::string>& content = std::nullopt,
+                     const std::string& mime = {});
 
 // Text between `open` and `close` after `from`; "" when absent.
 std::string Between(const std::string& text, const std::string& open, const std::string& close,

@@ -89,12 +89,10 @@ std::uint64_t PeakResidentKb() {
     return 0;
 }
 
-class TransferTest : public ServerTest {
+class TransferTest : public SignedInTest {
 protected:
     void SetUp() override {
-        ServerTest::SetUp();
-        StartServer();
-        m_token = Token();
+        SignedInTest::SetUp();
         const auto session = m_server->GetStore().CreateSession(kAlice);
         m_cookie = "Cookie: SID=" + session.sid + "; HSID=" + session.hsid;
     }
@@ -177,7 +175,6 @@ protected:
         return id;
     }
 
-    std::string m_token;
     std::string m_cookie;
 };
 

@@ -123,10 +123,7 @@ TEST_F(WebAccountTest, FormsFromOtherSitesAreRefused) {
 
 TEST_F(WebAccountTest, ClosedSignUpCreatesNoAccount) {
     TempDir dir;
-    ServerOptions options;
-    options.dataDir = dir.Path().string();
-    options.port = 0;
-    options.passwordIterations = 1000;
+    ServerOptions options = TestOptions(dir.Path());
     options.openSignUp = false;
     Server closed(options);
     const unsigned short port = closed.Start();

@@ -1,10 +1,14 @@
 #pragma once
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QString>
+#include <QTest>
 #include <memory>
 #include <string>
 
 #include "Server.h"
+#include "dialogs/CLoginDlg.h"
 #include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
 
@@ -27,6 +31,19 @@ inline std::unique_ptr<server::Server> StartDemoService(const QString& dataDir) 
     SetServiceHosts(hosts);
     ResetCategoryTable();
     return service;
+}
+
+// Signs the demo account in through the login dialog as a user would; true
+// once the dialog has accepted.
+inline bool SignInDemo(LoginDependencies deps) {
+    CLoginDlg dialog(std::move(deps));
+    dialog.show();
+    dialog.findChild<QLineEdit*>(QStringLiteral("emailEdit"))
+        ->setText(QString::fromLatin1(server::kDemoEmail));
+    dialog.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))
+        ->setText(QString::fromLatin1(server::kDemoPassword));
+    QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("okButton")), Qt::LeftButton);
+    return QTest::qWaitFor([&] { return dialog.result() == QDialog::Accepted; }, 30000);
 }
 
 }  // namespace tallowdesk::shell

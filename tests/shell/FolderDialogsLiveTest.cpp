@@ -17,11 +17,13 @@
 #include "CMainFrame.h"
 #include "CTallowdeskApp.h"
 #include "CTallowdeskView.h"
+#include "Categories.h"
 #include "DemoService.h"
 #include "EntryListModel.h"
 #include "ListCommands.h"
 #include "Resources.h"
 #include "Server.h"
+#include "TempDir.h"
 #include "dialogs/CCreateFolderDlg.h"
 #include "dialogs/CLoginDlg.h"
 #include "dialogs/CMsgDlg.h"
@@ -34,20 +36,11 @@
 
 using namespace tallowdesk;
 using namespace tallowdesk::shell;
+using tallowdesk::test::CategoryUrl;
+using tallowdesk::test::ReadAll;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string CategoryUrl(const char* label) {
-    for (const Category& c : CategoryTable())
-        if (c.label == label) return c.url;
-    return {};
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Runs act on the next modal dialog once it is shown (the caller then
 // enters the dialog's loop).
@@ -154,15 +147,7 @@ private slots:
         m_state = std::make_shared<AppState>();
         LoginDependencies deps = ApplicationLoginDependencies(m_state);
         deps.configPath = m_configPath.string();
-        CLoginDlg dialog(std::move(deps));
-        dialog.show();
-        dialog.findChild<QLineEdit*>(QStringLiteral("emailEdit"))
-            ->setText(QString::fromLatin1(server::kDemoEmail));
-        dialog.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))
-            ->setText(QString::fromLatin1(server::kDemoPassword));
-        QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("okButton")),
-                          Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(dialog.result() == QDialog::Accepted, 30000);
+        QVERIFY(SignInDemo(std::move(deps)));
 
         // Feeds are recorded (on the UI thread) and searches can be made to fail.
         auto getFeed = m_state->calls.getFeed;
@@ -250,8 +235,9 @@ private slots:
             QTest::mouseClick(d->findChild<QPushButton*>(QStringLiteral("okButton")),
                               Qt::LeftButton);
         });
-        Commands()->CreateFolder();
-        QCOMPARE(Titles(), before);  // a category never shows the new folder
+        QVERIFY(m_frame->Actions()->createFolder->isEnabled());
+        m_frame->Actions()->createFolder->trigger();  // the menu's command reaches the dialog
+        QCOMPARE(Titles(), before);                   // a category never shows the new folder
         QVERIFY(TreeHas("", QStringLiteral("Top level 2027")));
         ShowRoot();
         QVERIFY(FindRow(QStringLiteral("Top level 2027")));
@@ -355,7 +341,7 @@ private slots:
                               Qt::LeftButton);
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
         }
-        const std::string stored = ReadFile(m_configPath);
+        const std::string stored = ReadAll(m_configPath);
         QVERIFY(stored.find("<fileautoconvert>false</fileautoconvert>") != std::string::npos);
         QVERIFY(stored.find("<autoupdatecheck>false</autoupdatecheck>") != std::string::npos);
         // The menu opens the same dialog on the same file.
@@ -473,7 +459,7 @@ private slots:
         QCOMPARE(static_cast<std::uint64_t>(fs::file_size(temp / "readme.txt")),
                  readme->QuotaBytes());
         // A folder arrives as its tree.
-        QCOMPARE(ReadFile(temp / "Photos" / "Photo credits.txt"),
+        QCOMPARE(ReadAll(temp / "Photos" / "Photo credits.txt"),
                  std::string("All photos: Demo User.\n"));
         QVERIFY(fs::file_size(temp / "Photos" / "sunset.png") > 0);
 

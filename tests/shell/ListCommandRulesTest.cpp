@@ -1,20 +1,16 @@
 #include <QtTest>
 
 #include "ActionRules.h"
+#include "Categories.h"
 #include "ListContextMenu.h"
 #include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
 
 using namespace tallowdesk;
 using namespace tallowdesk::shell;
+using tallowdesk::test::CategoryUrl;
 
 namespace {
-
-std::string Url(const char* label) {
-    for (const Category& c : CategoryTable())
-        if (c.label == label) return c.url;
-    return {};
-}
 
 QStringList Texts(const std::vector<ContextMenuItem>& items) {
     QStringList texts;
@@ -56,9 +52,9 @@ private slots:
         QTest::addColumn<bool>("clipboard");
         QTest::addColumn<QStringList>("expected");
         const QString root = QString::fromStdString(RootFolderUrl());
-        const QString starred = QString::fromStdString(Url(" Starred"));
-        const QString trash = QString::fromStdString(Url(" Trash"));
-        const QString docs = QString::fromStdString(Url(" Documents"));
+        const QString starred = QString::fromStdString(CategoryUrl(" Starred"));
+        const QString trash = QString::fromStdString(CategoryUrl(" Trash"));
+        const QString docs = QString::fromStdString(CategoryUrl(" Documents"));
         const QString t = QStringLiteral("Root Folder");
         QTest::newRow("none in a folder")
             << 0 << false << t << root << true << QString() << false

@@ -126,38 +126,6 @@ private slots:
         m_server->SetCaptchaRequired(email, false);
     }
 
-    // The account is disabled on the service between the two sign-ins, so
-    // "wise" fails for real after "writely" succeeded.
-    void aWiseFailureAfterWritelyKeepsTheDialogOpen() {
-        const std::string email = "dave@example.test";
-        m_server->AddUser(email, "dave-pass");
-        auto remembered = std::make_shared<std::atomic<bool>>(false);
-        auto services = std::make_shared<std::pair<std::mutex, std::vector<std::string>>>();
-        server::Server* service = m_server.get();
-        const auto adjust = [=](LoginDependencies& deps) {
-            auto login = deps.services.clientLogin;
-            deps.services.clientLogin = [=](ServiceClient& c, std::string_view s,
-                                            std::optional<std::string_view> t,
-                                            std::optional<std::string_view> a) {
-                {
-                    std::lock_guard lock(services->first);
-                    services->second.emplace_back(s);
-                }
-                login(c, s, t, a);
-                if (s == "writely") service->SetAccountDisabled(email, true);
-            };
-            deps.services.rememberUser = [remembered](const SignInInput&) { *remembered = true; };
-        };
-        QString status;
-        QVERIFY(
-            !SignIn(QString::fromStdString(email), QStringLiteral("dave-pass"), &status, adjust));
-        QCOMPARE(status, QStringLiteral("The user account has been disabled."));
-        QVERIFY(!remembered->load());
-        std::lock_guard lock(services->first);
-        QCOMPARE(services->second, std::vector<std::string>({"writely", "wise"}));
-        m_server->SetAccountDisabled(email, false);
-    }
-
     void theDemoAccountSignsInAndListsItsRoot() {
         QString status;
         QVERIFY2(SignIn(QString::fromLatin1(server::kDemoEmail),

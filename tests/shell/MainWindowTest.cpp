@@ -14,8 +14,10 @@
 #include "CLeftView.h"
 #include "CMainFrame.h"
 #include "CTallowdeskView.h"
+#include "Categories.h"
 #include "EntryListModel.h"
 #include "FakeFeeds.h"
+#include "MenuTexts.h"
 #include "Resources.h"
 #include "dialogs/CMsgDlg.h"
 #include "model/FeedCatalogue.h"
@@ -24,14 +26,9 @@
 using namespace tallowdesk;
 using namespace tallowdesk::shell;
 using fakes::Item;
+using test::CategoryUrl;
 
 namespace {
-
-std::string CategoryUrl(const char* label) {
-    for (const Category& c : CategoryTable())
-        if (c.label == label) return c.url;
-    return {};
-}
 
 QModelIndex TreeIndex(CLeftView* tree, const QString& text, const QModelIndex& parent = {}) {
     for (int r = 0; r < tree->model()->rowCount(parent); ++r) {
@@ -42,13 +39,6 @@ QModelIndex TreeIndex(CLeftView* tree, const QString& text, const QModelIndex& p
 }
 
 constexpr const char* kSentence = "You are currently using 12.34 MB.";
-
-QStringList MenuTexts(const QMenu* menu) {
-    QStringList texts;
-    for (const QAction* a : menu->actions())
-        texts << (a->isSeparator() ? QStringLiteral("-") : a->text());
-    return texts;
-}
 
 }  // namespace
 
@@ -130,7 +120,8 @@ private slots:
     void theMenusAndToolbarHoldTheirCommandsInOrder() {
         QStringList menus;
         for (const QAction* m : m_frame->menuBar()->actions())
-            menus << m->text() + QStringLiteral(": ") + MenuTexts(m->menu()).join(QLatin1Char('|'));
+            menus << m->text() + QStringLiteral(": ") +
+                         MenuTexts(*m->menu()).join(QLatin1Char('|'));
         const QStringList expected = {
             QStringLiteral("&File: Go back|Refresh|-|&Open|Upload...|Download...|-|E&xit"),
             QStringLiteral(
@@ -142,10 +133,10 @@ private slots:
         };
         QCOMPARE(menus, expected);
         QCOMPARE(m_frame->Actions()->open->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
-        QCOMPARE(MenuTexts(m_frame->Actions()->ViewStyleMenu()),
+        QCOMPARE(MenuTexts(*m_frame->Actions()->ViewStyleMenu()),
                  QStringList({QStringLiteral("Large Icons"), QStringLiteral("Small Icons"),
                               QStringLiteral("List"), QStringLiteral("Details")}));
-        QCOMPARE(MenuTexts(m_frame->Actions()->TrayMenu()),
+        QCOMPARE(MenuTexts(*m_frame->Actions()->TrayMenu()),
                  QStringList({QStringLiteral("Open"), QStringLiteral("Exit")}));
 
         QStringList buttons;

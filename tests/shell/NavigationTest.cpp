@@ -2,19 +2,13 @@
 
 #include "ActionRules.h"
 #include "CLeftView.h"
+#include "Categories.h"
 #include "Navigation.h"
 #include "model/FeedCatalogue.h"
 
 using namespace tallowdesk;
 using namespace tallowdesk::shell;
-
-namespace {
-std::string Url(const char* label) {
-    for (const Category& c : CategoryTable())
-        if (c.label == label) return c.url;
-    return {};
-}
-}  // namespace
+using tallowdesk::test::CategoryUrl;
 
 // Locations, the Go back history and the rules of command availability.
 class NavigationTest : public QObject {
@@ -31,13 +25,13 @@ private slots:
 
     void categoriesSetFolderAndPagingFlags() {
         const CurrentLocation latest =
-            LocationForNode(" Latest 100 items", Url(" Latest 100 items"));
+            LocationForNode(" Latest 100 items", CategoryUrl(" Latest 100 items"));
         QVERIFY(latest.noPaging);
         QVERIFY(latest.isFolder);
-        const CurrentLocation trash = LocationForNode(" Trash", Url(" Trash"));
+        const CurrentLocation trash = LocationForNode(" Trash", CategoryUrl(" Trash"));
         QVERIFY(!trash.isFolder);
         QVERIFY(!trash.noPaging);
-        QVERIFY(LocationForNode(" Drawings", Url(" Drawings")).isFolder);
+        QVERIFY(LocationForNode(" Drawings", CategoryUrl(" Drawings")).isFolder);
         const CurrentLocation folder = LocationForNode("Reports", "https://x/folder%3Aa/contents");
         QVERIFY(folder.isFolder);
         QVERIFY(!folder.noPaging);
@@ -48,16 +42,16 @@ private slots:
         Navigation nav;
         QVERIFY(!nav.SelectNode(true, "loading items...", ""));
         QVERIFY(!nav.SelectNode(false, "Root Folder", nav.Current().url));
-        QVERIFY(nav.SelectNode(false, " Starred", Url(" Starred")));
-        QVERIFY(!nav.SelectNode(false, " Starred", Url(" Starred")));  // already shown
+        QVERIFY(nav.SelectNode(false, " Starred", CategoryUrl(" Starred")));
+        QVERIFY(!nav.SelectNode(false, " Starred", CategoryUrl(" Starred")));  // already shown
         QCOMPARE(nav.History().Size(), std::size_t(1));
     }
 
     void goBackNeedsTwoLocations() {
         Navigation nav;
-        nav.SelectNode(false, " Starred", Url(" Starred"));
+        nav.SelectNode(false, " Starred", CategoryUrl(" Starred"));
         QVERIFY(!nav.CanGoBack());
-        nav.SelectNode(false, " Trash", Url(" Trash"));
+        nav.SelectNode(false, " Trash", CategoryUrl(" Trash"));
         QVERIFY(nav.CanGoBack());
         QVERIFY(nav.GoBack());
         QCOMPARE(nav.Current().title, std::string(" Starred"));
@@ -82,10 +76,10 @@ private slots:
         QVERIFY(!a.moveToTrash && !a.star);
         s.historySize = 2;
         s.selectedRows = 2;
-        s.currentUrl = Url(" Starred");
+        s.currentUrl = CategoryUrl(" Starred");
         a = ComputeAvailability(s);
         QVERIFY(a.goBack && a.moveToTrash && a.star);
-        s.currentUrl = Url(" Trash");
+        s.currentUrl = CategoryUrl(" Trash");
         QVERIFY(!ComputeAvailability(s).moveToTrash);  // nothing to trash in the trash
         s.processing = true;
         a = ComputeAvailability(s);
@@ -103,10 +97,10 @@ private slots:
     void starItemFollowsTheStarredCategory() {
         StarLabel star;
         QCOMPARE(star.Text(), QStringLiteral("Add star"));
-        QCOMPARE(star.Update(Url(" Trash")), QStringLiteral("Add star"));
-        QCOMPARE(star.Update(Url(" Starred")), QStringLiteral("UnStar"));
+        QCOMPARE(star.Update(CategoryUrl(" Trash")), QStringLiteral("Add star"));
+        QCOMPARE(star.Update(CategoryUrl(" Starred")), QStringLiteral("UnStar"));
         QVERIFY(star.Unstar());
-        QCOMPARE(star.Update(Url(" Trash")), QStringLiteral("Star"));
+        QCOMPARE(star.Update(CategoryUrl(" Trash")), QStringLiteral("Star"));
         QVERIFY(!star.Unstar());
     }
 };

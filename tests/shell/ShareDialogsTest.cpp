@@ -425,38 +425,6 @@ private slots:
         }
     }
 
-    void aDemoEntryShowsItsRules() {
-        m_server->SeedDemo();
-        auto demo = std::make_shared<ServiceClient>(server::kDemoEmail, server::kDemoPassword);
-        ClientLogin(*demo, "writely");
-        tinyxml2::XMLDocument feed;
-        GetFeed(*demo, DocumentListUrl(), feed);
-        std::shared_ptr<const DocEntry> entry;
-        for (const auto* e = feed.FirstChildElement("feed")->FirstChildElement("entry"); e;
-             e = e->NextSiblingElement("entry")) {
-            auto parsed = std::make_shared<DocEntry>(ParseEntry(*e));
-            if (!parsed->IsFolder() && parsed->authorEmail == server::kDemoEmail) {
-                entry = parsed;
-                break;
-            }
-        }
-        QVERIFY(entry);
-        ShareContext context = Context();
-        context.service = ShareServiceFor(demo);
-        context.service.addRule("default", "", entry->shortId, entry->kind, "reader");
-        CShareSingleDlg dialog(entry, context);
-        dialog.show();
-        QVERIFY(WaitIdle(dialog));
-        // Only the owner and "default": one row and the public layout.
-        QCOMPARE(PeopleRows(dialog),
-                 Rows({{QString::fromLatin1(server::kDemoEmail), QStringLiteral("Is owner")}}));
-        QVERIFY(dialog.IsPublic());
-        QVERIFY(dialog.findChild<QWidget*>(QStringLiteral("linkSection"))->isVisible());
-        QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("linkEdit"))->text(),
-                 QString::fromStdString(entry->alternateHref.value_or("")));
-        dialog.grab().save(QStringLiteral(TALLOWDESK_SCREENSHOT_DIR "/share-dialog-demo.png"));
-    }
-
     void oneEntryOpensTheSingleDialogAndSeveralTheMulti() {
         QStringList opened;
         const auto closeIt = [&opened] {

@@ -13,8 +13,10 @@
 
 namespace tallowdesk::test {
 
-inline std::string ReadTestFile(const std::string& name) {
-    std::ifstream in(std::string(TALLOWDESK_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+// A recorded answer or sample file, from tests/data unless told otherwise.
+inline std::string ReadTestFile(const std::string& name,
+                                const std::string& dir = TALLOWDESK_TEST_DATA_DIR) {
+    std::ifstream in(dir + "/" + name, std::ios::binary);
     if (!in) throw std::runtime_error("missing test data: " + name);
     std::ostringstream s;
     s << in.rdbuf();

@@ -1,11 +1,11 @@
-#include "model/AclRule.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
 
+#include "Failure.h"
 #include "TestData.h"
+#include "model/AclRule.h"
 
 namespace tallowdesk {
 namespace {
@@ -59,18 +59,13 @@ TEST(ParseAclRule, CreatedEntryAndNull) {
     const AclRule r = ParseAclRule(doc.FirstChildElement("entry"));
     EXPECT_TRUE(r.role);
     EXPECT_TRUE(r.editHref);
-    try {
-        ParseAclRule(nullptr);
-        FAIL() << "a null element must be refused";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "the Acl user entry is invalid.");
-    }
+    EXPECT_EQ(test::Failure([] { ParseAclRule(nullptr); }), "the Acl user entry is invalid.");
 }
 
 TEST(ShareAddresses, SplitAndScope) {
     const auto parts = SplitShareAddresses(" a@x.org;team@groups.example, example.com\tb@y\n;;");
-    ASSERT_EQ(parts, (std::vector<std::string>{"a@x.org", "team@groups.example", "example.com",
-                                               "b@y"}));
+    ASSERT_EQ(parts,
+              (std::vector<std::string>{"a@x.org", "team@groups.example", "example.com", "b@y"}));
     EXPECT_EQ(ScopeTypeForAddress(parts[0], "groups.example"), "user");
     EXPECT_EQ(ScopeTypeForAddress(parts[1], "groups.example"), "group");
     EXPECT_EQ(ScopeTypeForAddress(parts[2], "groups.example"), "domain");

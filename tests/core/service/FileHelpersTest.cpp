@@ -9,6 +9,7 @@
 #include <future>
 
 #include "Failure.h"
+#include "TempDir.h"
 #include "service/FileHelpers.h"
 #include "service/ResponseBuffer.h"
 #include "service/TransportSecurity.h"
@@ -55,16 +56,8 @@ TEST(NameHelpers, FileNameExtensionAndTrailingDot) {
 
 class FileSystemHelpers : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("tallowdesk-files-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
-    fs::path m_dir;
+    test::TempDir m_temp;
+    const fs::path m_dir = m_temp.Path();
 };
 
 TEST_F(FileSystemHelpers, SizeOfFilesOnly) {

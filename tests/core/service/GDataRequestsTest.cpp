@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
-
-#include "Failure.h"
 #include <tinyxml2.h>
 
 #include <functional>
 
+#include "Failure.h"
 #include "ScopedHosts.h"
 #include "TestData.h"
 #include "service/GDataRequests.h"
@@ -85,14 +84,8 @@ TEST_F(RequestBodies, TrashUrlSplitsAtFirstColon) {
               "https://docs.test/feeds/default/private/full/folder%3Aabc?delete=true");
     EXPECT_EQ(TrashEntryUrl("document:a:b", false),
               "https://docs.test/feeds/default/private/full/document%3Aa:b");
-    for (const char* bad : {"", "folderabc"}) {
-        try {
-            TrashEntryUrl(bad, false);
-            ADD_FAILURE() << bad;
-        } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "Invalid Entry Id.");
-        }
-    }
+    for (const char* bad : {"", "folderabc"})
+        EXPECT_EQ(test::Failure([&] { TrashEntryUrl(bad, false); }), "Invalid Entry Id.") << bad;
 }
 
 TEST(ReadFromMemory, HandsOutBodyInPiecesThenStops) {
@@ -132,8 +125,9 @@ TEST(Preconditions, EveryOperationNeedsTheTokenThenValidInput) {
 
 TEST(Preconditions, ClientLoginNeedsEmailAndPassword) {
     ServiceClient noPassword("me@example.com", std::nullopt);
+    ServiceClient emptyPassword("me@example.com", "");
     ServiceClient emptyEmail("", "pw");
-    for (ServiceClient* client : {&noPassword, &emptyEmail}) {
+    for (ServiceClient* client : {&noPassword, &emptyPassword, &emptyEmail}) {
         EXPECT_EQ(Failure([&] { ClientLogin(*client, "writely"); }),
                   "Login Email or Password cannot be empty!");
         EXPECT_FALSE(client->Credentials().writelyToken);

@@ -4,13 +4,12 @@
 #include <tinyxml2.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "Failure.h"
 #include "ScopedHosts.h"
 #include "ServiceTestData.h"
+#include "TempDir.h"
 #include "TestData.h"
 #include "TlsResponder.h"
 #include "service/GDataRequests.h"
@@ -50,9 +49,8 @@ TEST_F(Loopback, ClientLoginStoresTokensPerService) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].method, "POST");
     EXPECT_EQ(requests[0].target, "/accounts/ClientLogin");
-    EXPECT_EQ(requests[0].body,
-              "accountType=HOSTED_OR_GOOGLE&Email=me%40example.com&Passwd=p%26ss%3Dword"
-              "&service=writely&source=Quarrymoss-Tallowdesk-1.0.0");
+    EXPECT_EQ(requests[0].body, BuildClientLoginBody("me@example.com", "p&ss=word", "writely",
+                                                     std::nullopt, std::nullopt));
     EXPECT_EQ(requests[0].Header("GData-Version"), "3.0");
     EXPECT_EQ(requests[0].Header("User-Agent"), "");
 }
@@ -95,14 +93,8 @@ TEST_F(Loopback, GetFeedSendsHeadersAndParsesOrReportsServiceError) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].method, "GET");
     EXPECT_EQ(requests[0].target, "/feeds/default/private/full?showfolders=true");
-    std::vector<std::string> gdata;
-    for (const auto& line : requests[0].headerLines) {
-        if (line.rfind("GData-Version", 0) == 0 || line.rfind("Authorization", 0) == 0) {
-            gdata.push_back(line);
-        }
-    }
-    EXPECT_EQ(gdata, (std::vector<std::string>{"GData-Version: 3.0",
-                                               "Authorization: GoogleLogin auth=WTOKEN"}));
+    EXPECT_EQ(requests[0].Header("GData-Version"), "3.0");
+    EXPECT_EQ(requests[0].Header("Authorization"), "GoogleLogin auth=WTOKEN");
 }
 
 // Regression: an answer that was not XML read as an empty feed, so a broken
@@ -260,10 +252,7 @@ TEST_F(Loopback, CaptchaPictureLandsInTemporaryFolder) {
     m_server.Push({200, picture, {}});
     const std::string path = FetchCaptchaImage(m_server.Url("/accounts/Captcha?ctoken=x"));
     EXPECT_EQ(std::filesystem::path(path).filename(), "Captcha.jpg");
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream written;
-    written << in.rdbuf();
-    EXPECT_EQ(written.str(), picture);
+    EXPECT_EQ(test::ReadAll(path), picture);
 
     // Each picture gets a private folder, removed with it.
     EXPECT_EQ(std::filesystem::status(std::filesystem::path(path).parent_path()).permissions(),

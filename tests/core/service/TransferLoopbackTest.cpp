@@ -1,16 +1,13 @@
 // Uploads, downloads, sharing and quota against the in-process HTTPS responder.
 #include <gtest/gtest.h>
-
-#include "Failure.h"
 #include <tinyxml2.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "Failure.h"
 #include "ScopedHosts.h"
+#include "TempDir.h"
 #include "TestData.h"
 #include "TlsResponder.h"
 #include "service/Download.h"
@@ -36,13 +33,6 @@ bool HasLine(const Request& request, const std::string& line) {
            request.headerLines.end();
 }
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Raises transferCancel once the first chunk went through.
 class CancelOnFirstChunk : public TransferProgressListener {
 public:
@@ -59,19 +49,11 @@ protected:
         transferCancel = false;
         m_client.SetWritelyToken("WTOKEN");
         m_client.SetWiseToken("WISE");
-        m_dir = fs::temp_directory_path() /
-                ("tallowdesk-xfer-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
     }
-    void TearDown() override {
-        transferCancel = false;
-        fs::remove_all(m_dir);
-    }
+    void TearDown() override { transferCancel = false; }
     fs::path MakeFile(const std::string& name, const std::string& content) {
-        const fs::path path = m_dir / name;
-        std::ofstream(path, std::ios::binary) << content;
-        return path;
+        test::WriteAll(m_dir / name, content);
+        return m_dir / name;
     }
     std::vector<std::string> DirListing() {
         std::vector<std::string> names;
@@ -99,7 +81,8 @@ protected:
     test::TlsResponder m_server;
     test::ScopedHosts m_hosts{test::HostsFor(m_server.HostPort(), m_server.CertFile())};
     ServiceClient m_client{"me@example.com", "pw"};
-    fs::path m_dir;
+    test::TempDir m_temp;
+    const fs::path m_dir = m_temp.Path();
 };
 
 TEST_F(TransferLoopback, ConvertedUploadSendsFileWithGDataHeaders) {
@@ -246,7 +229,7 @@ TEST_F(TransferLoopback, DownloadStreamsToTemporaryNameThenRenames) {
     m_server.Push({200, body, {}});
     DownloadEntry(m_client, m_server.Url("/feeds/download/spreadsheets/Export?key=k1"),
                   "spreadsheet", target, nullptr);
-    EXPECT_EQ(ReadFile(target), body);
+    EXPECT_EQ(test::ReadAll(target), body);
     EXPECT_EQ(DirListing(), std::vector<std::string>{"Budget.xls"});
 
     const auto requests = m_server.Requests();
@@ -257,7 +240,7 @@ TEST_F(TransferLoopback, DownloadStreamsToTemporaryNameThenRenames) {
 
     m_server.Push({200, "%PDF", {}});
     DownloadEntry(m_client, m_server.Url("/files/p1"), "pdf", m_dir / "new.pdf", nullptr, "doc");
-    EXPECT_EQ(ReadFile(m_dir / "new.pdf"), "%PDF");
+    EXPECT_EQ(test::ReadAll(m_dir / "new.pdf"), "%PDF");
     EXPECT_EQ(m_server.Requests()[1].target, "/files/p1");
     EXPECT_TRUE(HasLine(m_server.Requests()[1], "Authorization:GoogleLogin auth=WTOKEN"));
 }
@@ -285,7 +268,7 @@ TEST_F(TransferLoopback, FailedDownloadLeavesNoPartialFileAndKeepsTheOldOne) {
                   DownloadEntry(m_client, url, "file", m_dir / "no-such-dir" / "f", nullptr);
               }),
               "create file failed");
-    EXPECT_EQ(ReadFile(target), "keep me");
+    EXPECT_EQ(test::ReadAll(target), "keep me");
     EXPECT_EQ(DirListing(), std::vector<std::string>{"Report.doc"});
     EXPECT_EQ(SettledRequests().size(), 2u);
 }

@@ -6,9 +6,10 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 
+#include "Failure.h"
+#include "TempDir.h"
 #include "settings/CPasswordEncryption.h"
 #include "settings/ConfigFile.h"
 #include "settings/ServiceHosts.h"
@@ -21,28 +22,12 @@ namespace fs = std::filesystem;
 
 class ConfigFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("tallowdesk-config-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(m_dir);
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-
     fs::path File() const { return m_dir / "Tallowdesk" / "Config.xml"; }
-    void Write(const std::string& text) {
-        fs::create_directories(File().parent_path());
-        std::ofstream(File(), std::ios::binary) << text;
-    }
-    std::string Read() const {
-        std::ifstream in(File(), std::ios::binary);
-        std::ostringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void Write(const std::string& text) { test::WriteAll(File(), text); }
+    std::string Read() const { return test::ReadAll(File()); }
 
-    fs::path m_dir;
+    test::TempDir m_temp;
+    const fs::path m_dir = m_temp.Path();
 };
 
 TEST_F(ConfigFileTest, MissingFileGetsTheEmptyLayout) {
@@ -106,14 +91,9 @@ TEST_F(ConfigFileTest, NoPrivateFolderRefusesInsteadOfUsingTmp) {
     ScopedEnv xdgConfig("XDG_CONFIG_HOME", nullptr);
     ScopedEnv xdgData("XDG_DATA_HOME", "");
     ScopedEnv home("HOME", nullptr);
-    try {
-        ConfigFile::DefaultPath();
-        ADD_FAILURE() << "a settings path without a private folder";
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(),
-                     "Neither HOME nor XDG_CONFIG_HOME is set, so there is no private folder for "
-                     "the settings. Set HOME and start again.");
-    }
+    EXPECT_EQ(test::Failure([] { ConfigFile::DefaultPath(); }),
+              "Neither HOME nor XDG_CONFIG_HOME is set, so there is no private folder for the "
+              "settings. Set HOME and start again.");
     EXPECT_THROW(ConfigFile(), std::runtime_error);
     EXPECT_EQ(ServiceHosts::Defaults().caFile, "") << "no CA from a shared folder";
 }
@@ -139,10 +119,7 @@ TEST_F(ConfigFileTest, ASaveLeavesAnotherWritersTemporaryFileAlone) {
     const fs::path other = File().string() + ".tmp";
     std::ofstream(other, std::ios::binary) << "another program's half-written save";
     ASSERT_TRUE(config.SaveUser("a@example.com", "pw"));
-    std::ifstream in(other, std::ios::binary);
-    std::ostringstream kept;
-    kept << in.rdbuf();
-    EXPECT_EQ(kept.str(), "another program's half-written save");
+    EXPECT_EQ(test::ReadAll(other), "another program's half-written save");
     EXPECT_EQ(ConfigFile(File()).GetSavedEmail(), "a@example.com");
     std::size_t files = 0;
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(File().parent_path())) ++files;
@@ -228,12 +205,8 @@ TEST_F(ConfigFileTest, WindowsAnsiTextIsRead) {
 
 TEST_F(ConfigFileTest, CorruptPasswordIsAnError) {
     Write("<configure><user><email>a@b</email><password>XYZ!</password></user></configure>");
-    try {
-        ConfigFile(File()).GetSavedPassword();
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Password Decryption failed.");
-    }
+    EXPECT_EQ(test::Failure([&] { ConfigFile(File()).GetSavedPassword(); }),
+              "Password Decryption failed.");
 }
 
 TEST_F(ConfigFileTest, HostOverrides) {

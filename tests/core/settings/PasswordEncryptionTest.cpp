@@ -1,8 +1,9 @@
-#include "settings/CPasswordEncryption.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+
+#include "Failure.h"
+#include "settings/CPasswordEncryption.h"
 
 namespace tallowdesk {
 namespace {
@@ -43,12 +44,8 @@ TEST(CPasswordEncryption, OtherPassphraseOtherCipher) {
 }
 
 TEST(CPasswordEncryption, BadCipherText) {
-    try {
-        CPasswordEncryption().Decrypt("C7ZZ");
-        FAIL();
-    } catch (const std::runtime_error& e) {
-        EXPECT_STREQ(e.what(), "Password Decryption failed.");
-    }
+    EXPECT_EQ(test::Failure([] { CPasswordEncryption().Decrypt("C7ZZ"); }),
+              "Password Decryption failed.");
     // The plain text ends at its first zero byte, as the stored form implies.
     const std::string withZero = CPasswordEncryption().Encrypt(std::string("ab\0cd", 5));
     EXPECT_EQ(CPasswordEncryption().Decrypt(withZero), "ab");

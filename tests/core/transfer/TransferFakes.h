@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <tinyxml2.h>
 
 #include <filesystem>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "TestData.h"
 #include "transfer/TransferFlags.h"
 #include "transfer/TransferOps.h"
@@ -134,30 +134,24 @@ struct RecordingSink : TransferProgressSink {
 class TransferTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tallowdesk-transfer-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_tmp = pattern;
         transferBusy = false;
         transferCancel = false;
     }
     void TearDown() override {
         transferBusy = false;
         transferCancel = false;
-        std::error_code ec;
-        fs::remove_all(m_tmp, ec);
     }
 
-    const fs::path& Tmp() const { return m_tmp; }
+    const fs::path& Tmp() const { return m_tmp.Path(); }
     static void WriteFile(const fs::path& path, const std::string& text = "x") {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << text;
+        WriteAll(path, text);
     }
 
     FakeOps ops;
     RecordingSink sink;
 
 private:
-    fs::path m_tmp;
+    TempDir m_tmp;
 };
 
 }  // namespace tallowdesk::test

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "TempDir.h"
 #include "update/SignatureVerifier.h"
 
 namespace tallowdesk::test {
@@ -56,34 +57,9 @@ private:
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> m_key;
 };
 
-inline std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// A program that leaves a mark beside itself when it runs.
+inline std::string MarkingProgram(const std::string& mark) {
+    return "#!/bin/sh\necho " + mark + " > \"$(dirname \"$0\")/started.txt\"\n";
 }
-
-inline void WriteAll(const std::filesystem::path& file, const std::string& text) {
-    std::ofstream(file, std::ios::binary) << text;
-}
-
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tallowdesk-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("temporary folder");
-        m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 }  // namespace tallowdesk::test

@@ -22,8 +22,8 @@ class UpdateDownloadTest : public ::testing::Test {
 protected:
     test::TlsResponder m_responder;
     test::ScopedHosts m_hosts{test::HostsFor("127.0.0.1:1", m_responder.CertFile())};
-    test::TempFolder m_install;
-    test::TempFolder m_temp;
+    test::TempDir m_install;
+    test::TempDir m_temp;
     test::TestSigner m_signer;
     std::vector<std::vector<std::string>> m_launched;
 
@@ -182,14 +182,14 @@ TEST_F(UpdateDownloadTest, AMissingProgramOrUpdaterEndsInAFailure) {
 
 TEST(ExecutableIsUserWritable, FollowsTheFileAndItsFolder) {
     EXPECT_FALSE(ExecutableIsUserWritable(""));
-    test::TempFolder folder;
+    test::TempDir folder;
     WriteAll(folder.Path() / "app", "x");
     EXPECT_TRUE(ExecutableIsUserWritable(folder.Path() / "app"));
     EXPECT_FALSE(ExecutableIsUserWritable(folder.Path() / "missing"));
 }
 
 TEST(SignatureVerifier, AcceptsOnlyTheKeysSignatureOfTheContent) {
-    test::TempFolder folder;
+    test::TempDir folder;
     test::TestSigner signer;
     const fs::path file = folder.Path() / "program";
     WriteAll(file, std::string(200000, 'p'));  // more than one read block

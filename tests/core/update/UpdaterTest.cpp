@@ -15,13 +15,9 @@ namespace tallowdesk::updater {
 namespace {
 
 namespace fs = std::filesystem;
+using test::MarkingProgram;
 using test::ReadAll;
 using test::WriteAll;
-
-// A program that leaves a mark beside itself when it runs.
-std::string MarkingProgram(const std::string& mark) {
-    return "#!/bin/sh\necho " + mark + " > \"$(dirname \"$0\")/started.txt\"\n";
-}
 
 bool WaitForFile(const fs::path& file) {
     for (int i = 0; i < 100 && !fs::exists(file); ++i) {
@@ -32,8 +28,8 @@ bool WaitForFile(const fs::path& file) {
 
 class UpdaterTest : public ::testing::Test {
 protected:
-    test::TempFolder m_install;
-    test::TempFolder m_temp;
+    test::TempDir m_install;
+    test::TempDir m_temp;
     fs::path m_target;
     fs::path m_staged;
 
