@@ -1,5 +1,8 @@
 #include "AtomWriter.h"
 
+#include <cstdio>
+#include <ctime>
+
 #include "Crypto.h"
 #include "HttpMessage.h"
 #include "web/WebCommon.h"
@@ -8,97 +11,236 @@ namespace tallowdesk::server {
 
 namespace {
 
-constexpr const char* kRootNamespaces =
+constexpr std::string_view kRootNamespaces =
     " xmlns='http://www.w3.org/2005/Atom'"
     " xmlns:openSearch='http://a9.com/-/spec/opensearch/1.1/'"
     " xmlns:docs='http://schemas.google.com/docs/2007'"
     " xmlns:batch='http://schemas.google.com/gdata/batch'"
     " xmlns:gd='http://schemas.google.com/g/2005'";
-constexpr const char* kXmlDecl = "<?xml version='1.0' encoding='UTF-8'?>";
-constexpr const char* kFeedPath = "/feeds/default/private/full/";
+constexpr std::string_view kXmlDecl = "<?xml version='1.0' encoding='UTF-8'?>";
+constexpr std::string_view kFeedPath = "/feeds/default/private/full/";
+constexpr std::string_view kAtomType = "application/atom+xml";
+constexpr std::string_view kParentRel = "http://schemas.google.com/docs/2007#parent";
+// Room for one entry of a feed: about 2 KB with long titles and several
+// parents; a page is written into one buffer of that size per entry.
+constexpr std::size_t kEntryBytes = 2560;
 
 bool IsStoredFile(const StoredEntry& e) {
     return e.kind == "file" || e.kind == "pdf";
 }
 
-std::string Attr(const std::string& name, const std::string& value) {
-    return " " + name + "='" + XmlEscape(value) + "'";
+// Everything below appends to one document under construction; nothing
+// builds pieces in strings of their own that are then copied.
+
+// XmlEscape's result, appended. Plain ASCII (every id, address and URL we
+// write) is escaped in place; other text goes through XmlEscape, which also
+// mends invalid UTF-8.
+void PutEscaped(std::string& out, std::string_view text) {
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n' && b != '\r')) {
+            out += XmlEscape(text);
+            return;
+        }
+    }
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            default:
+                out += c;
+        }
+    }
 }
 
-std::string Link(const std::string& rel, const std::string& type, const std::string& href,
-                 const std::string& title = {}) {
-    std::string out = "<link" + Attr("rel", rel) + Attr("type", type) + Attr("href", href);
-    if (!title.empty()) out += Attr("title", title);
-    return out + "/>";
+// Appends the pieces of an attribute value or a URL, one after the other.
+template <typename... Parts>
+void PutAttr(std::string& out, std::string_view name, const Parts&... value) {
+    out += ' ';
+    out += name;
+    out += "='";
+    (PutEscaped(out, value), ...);
+    out += '\'';
 }
 
-std::string Category(const std::string& scheme, const std::string& term, const std::string& label) {
-    return "<category" + Attr("scheme", scheme) + Attr("term", term) + Attr("label", label) + "/>";
+void PutNumber(std::string& out, std::int64_t value) {
+    char digits[24];
+    const int n = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(value));
+    out.append(digits, static_cast<std::size_t>(n));
 }
 
-std::string Label(const std::string& name) {
-    return Category(kLabelsScheme, std::string(kLabelsScheme) + "#" + name, name);
+// FormatTime's text (2013-07-30T14:52:13.096Z), without a string of its own.
+void PutTime(std::string& out, std::int64_t millis) {
+    const std::time_t seconds = static_cast<std::time_t>(millis / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char text[80];
+    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
+                                tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                                tm.tm_sec, static_cast<int>(millis % 1000));
+    out.append(text, static_cast<std::size_t>(n));
 }
 
-std::string Person(const std::string& element, const std::string& name, const std::string& email) {
-    return "<" + element + "><name>" + XmlEscape(name) + "</name><email>" + XmlEscape(email) +
-           "</email></" + element + ">";
+void PutEntryUrl(std::string& out, const std::string& origin, const StoredEntry& e) {
+    PutEscaped(out, origin);
+    PutEscaped(out, kFeedPath);
+    PutEscaped(out, e.kind);
+    out += "%3A";
+    PutEscaped(out, e.id);
 }
 
-std::string EntryBody(const std::string& origin, const StoredEntry& e) {
-    const std::string resource = e.kind + "%3A" + e.id;
-    const std::string url = EntryUrl(origin, e);
-    std::string x;
-    x += "<id>" + origin + "/feeds/id/" + resource + "</id>";
-    x += "<published>" + FormatTime(e.published) + "</published>";
-    x += "<updated>" + FormatTime(e.updated) + "</updated>";
-    x += "<app:edited xmlns:app='http://www.w3.org/2007/app'>" + FormatTime(e.edited) +
-         "</app:edited>";
-    const std::string kindLabel = IsStoredFile(e) ? e.mime : e.kind;
-    x += Category(kKindScheme, std::string(kDocsNs) + "#" + e.kind, kindLabel);
-    if (e.starred) x += Label("starred");
-    if (e.trashed) x += Label("trashed");
-    if (e.viewed) x += Label("viewed");
-    if (e.hidden) x += Label("hidden");
-    x += "<title>" + XmlEscape(e.title) + "</title>";
+// <link rel type href [title]/> with an href already escaped by the caller.
+void OpenLink(std::string& out, std::string_view rel, std::string_view type) {
+    out += "<link";
+    PutAttr(out, "rel", rel);
+    PutAttr(out, "type", type);
+    out += " href='";
+}
+
+void CloseLink(std::string& out, std::string_view title = {}) {
+    out += '\'';
+    if (!title.empty()) PutAttr(out, "title", title);
+    out += "/>";
+}
+
+void PutLink(std::string& out, std::string_view rel, std::string_view type, std::string_view href) {
+    OpenLink(out, rel, type);
+    PutEscaped(out, href);
+    CloseLink(out);
+}
+
+void PutCategory(std::string& out, std::string_view scheme, std::string_view termNs,
+                 std::string_view termName, std::string_view label) {
+    out += "<category";
+    PutAttr(out, "scheme", scheme);
+    PutAttr(out, "term", termNs, termName);
+    PutAttr(out, "label", label);
+    out += "/>";
+}
+
+void PutLabel(std::string& out, std::string_view name) {
+    out += "<category";
+    PutAttr(out, "scheme", kLabelsScheme);
+    PutAttr(out, "term", kLabelsScheme, "#", name);
+    PutAttr(out, "label", name);
+    out += "/>";
+}
+
+void PutPerson(std::string& out, std::string_view element, std::string_view name,
+               std::string_view email) {
+    out += '<';
+    out += element;
+    out += "><name>";
+    PutEscaped(out, name);
+    out += "</name><email>";
+    PutEscaped(out, email);
+    out += "</email></";
+    out += element;
+    out += '>';
+}
+
+void PutEntryBody(std::string& out, const std::string& origin, const StoredEntry& e) {
+    const bool stored = IsStoredFile(e);
+    out += "<id>";
+    out += origin;
+    out += "/feeds/id/";
+    out += e.kind;
+    out += "%3A";
+    out += e.id;
+    out += "</id><published>";
+    PutTime(out, e.published);
+    out += "</published><updated>";
+    PutTime(out, e.updated);
+    out += "</updated><app:edited xmlns:app='http://www.w3.org/2007/app'>";
+    PutTime(out, e.edited);
+    out += "</app:edited>";
+    PutCategory(out, kKindScheme, kDocsNs, "#" + e.kind, stored ? e.mime : e.kind);
+    if (e.starred) PutLabel(out, "starred");
+    if (e.trashed) PutLabel(out, "trashed");
+    if (e.viewed) PutLabel(out, "viewed");
+    if (e.hidden) PutLabel(out, "hidden");
+    out += "<title>";
+    PutEscaped(out, e.title);
+    out += "</title><content";
     if (e.kind == "folder") {
-        x += "<content" + Attr("type", "application/atom+xml;type=feed") +
-             Attr("src", ContentsUrl(origin, e.id)) + "/>";
+        PutAttr(out, "type", "application/atom+xml;type=feed");
+        PutAttr(out, "src", origin, kFeedPath, "folder%3A", e.id, "/contents");
     } else {
-        x += "<content" + Attr("type", IsStoredFile(e) ? e.mime : "text/html") +
-             Attr("src", ContentSrc(origin, e)) + "/>";
+        PutAttr(out, "type", stored ? std::string_view(e.mime) : std::string_view("text/html"));
+        PutAttr(out, "src", ContentSrc(origin, e));
     }
+    out += "/>";
     for (const auto& parent : e.parents) {
-        x += Link(std::string(kDocsNs) + "#parent", "application/atom+xml",
-                  origin + kFeedPath + "folder%3A" + parent.id, parent.title);
+        OpenLink(out, kParentRel, kAtomType);
+        PutEscaped(out, origin);
+        PutEscaped(out, kFeedPath);
+        out += "folder%3A";
+        PutEscaped(out, parent.id);
+        CloseLink(out, parent.title);
     }
-    x += Link("alternate", "text/html", AlternateUrl(web::BrowserOrigin(origin), e));
-    x += Link("self", "application/atom+xml", url);
-    x += Link("edit", "application/atom+xml", url);
+    PutLink(out, "alternate", "text/html", AlternateUrl(web::BrowserOrigin(origin), e));
+    OpenLink(out, "self", kAtomType);
+    PutEntryUrl(out, origin, e);
+    CloseLink(out);
+    OpenLink(out, "edit", kAtomType);
+    PutEntryUrl(out, origin, e);
+    CloseLink(out);
     if (e.kind != "folder") {
-        x += Link("edit-media", IsStoredFile(e) ? e.mime : "text/html",
-                  origin + "/feeds/default/media/" + resource);
+        OpenLink(out, "edit-media", stored ? std::string_view(e.mime) : "text/html");
+        PutEscaped(out, origin);
+        out += "/feeds/default/media/";
+        PutEscaped(out, e.kind);
+        out += "%3A";
+        PutEscaped(out, e.id);
+        CloseLink(out);
     }
-    x += Person("author", e.ownerName, e.ownerEmail);
-    x += "<gd:resourceId>" + e.kind + ":" + e.id + "</gd:resourceId>";
-    if (e.trashed) x += "<gd:deleted/>";
-    x += Person("gd:lastModifiedBy", e.modifierName, e.modifierEmail);
+    PutPerson(out, "author", e.ownerName, e.ownerEmail);
+    out += "<gd:resourceId>";
+    out += e.kind;
+    out += ':';
+    out += e.id;
+    out += "</gd:resourceId>";
+    if (e.trashed) out += "<gd:deleted/>";
+    PutPerson(out, "gd:lastModifiedBy", e.modifierName, e.modifierEmail);
     // Folders and native documents take no storage, as with the original service.
-    x += "<gd:quotaBytesUsed>" + std::to_string(IsStoredFile(e) ? e.size : 0) +
-         "</gd:quotaBytesUsed>";
-    x += "<docs:writersCanInvite" + Attr("value", e.writersCanInvite ? "true" : "false") + "/>";
-    if (e.explicitlyTrashed && e.trashed) x += "<docs:isExplicitlyTrashed value='true'/>";
-    if (IsStoredFile(e)) {
-        x += "<docs:filename>" + XmlEscape(e.title) + "</docs:filename>";
-        x += "<docs:size>" + std::to_string(e.size) + "</docs:size>";
+    out += "<gd:quotaBytesUsed>";
+    PutNumber(out, stored ? e.size : 0);
+    out += "</gd:quotaBytesUsed><docs:writersCanInvite";
+    PutAttr(out, "value", e.writersCanInvite ? "true" : "false");
+    out += "/>";
+    if (e.explicitlyTrashed && e.trashed) out += "<docs:isExplicitlyTrashed value='true'/>";
+    if (stored) {
+        out += "<docs:filename>";
+        PutEscaped(out, e.title);
+        out += "</docs:filename><docs:size>";
+        PutNumber(out, e.size);
+        out += "</docs:size>";
     }
-    x += "<gd:feedLink" + Attr("rel", "http://schemas.google.com/acl/2007#accessControlList") +
-         Attr("href", url + "/acl") + "/>";
+    out += "<gd:feedLink";
+    PutAttr(out, "rel", "http://schemas.google.com/acl/2007#accessControlList");
+    out += " href='";
+    PutEntryUrl(out, origin, e);
+    out += "/acl'/>";
     if (e.kind != "folder") {
-        x += "<gd:feedLink" + Attr("rel", std::string(kDocsNs) + "/revisions") +
-             Attr("href", url + "/revisions") + "/>";
+        out += "<gd:feedLink";
+        PutAttr(out, "rel", kDocsNs, "/revisions");
+        out += " href='";
+        PutEntryUrl(out, origin, e);
+        out += "/revisions'/>";
     }
-    return x;
 }
 
 }  // namespace
@@ -113,11 +255,11 @@ std::string AlternateUrl(const std::string& origin, const StoredEntry& e) {
 }
 
 std::string EntryUrl(const std::string& origin, const StoredEntry& e) {
-    return origin + kFeedPath + e.kind + "%3A" + e.id;
+    return origin + std::string(kFeedPath) + e.kind + "%3A" + e.id;
 }
 
 std::string ContentsUrl(const std::string& origin, const std::string& folderId) {
-    return origin + kFeedPath + "folder%3A" + folderId + "/contents";
+    return origin + std::string(kFeedPath) + "folder%3A" + folderId + "/contents";
 }
 
 std::string ContentSrc(const std::string& origin, const StoredEntry& e) {
@@ -129,35 +271,58 @@ std::string ContentSrc(const std::string& origin, const StoredEntry& e) {
 }
 
 std::string EntryDocument(const std::string& origin, const StoredEntry& e) {
-    return std::string(kXmlDecl) + "<entry" +
-           " xmlns='http://www.w3.org/2005/Atom'"
-           " xmlns:docs='http://schemas.google.com/docs/2007'"
-           " xmlns:batch='http://schemas.google.com/gdata/batch'"
-           " xmlns:gd='http://schemas.google.com/g/2005'" +
-           Attr("gd:etag", e.etag) + ">" + EntryBody(origin, e) + "</entry>";
+    std::string x;
+    x.reserve(kEntryBytes + 512);
+    x += kXmlDecl;
+    x += "<entry"
+         " xmlns='http://www.w3.org/2005/Atom'"
+         " xmlns:docs='http://schemas.google.com/docs/2007'"
+         " xmlns:batch='http://schemas.google.com/gdata/batch'"
+         " xmlns:gd='http://schemas.google.com/g/2005'";
+    PutAttr(x, "gd:etag", e.etag);
+    x += '>';
+    PutEntryBody(x, origin, e);
+    x += "</entry>";
+    return x;
 }
 
 std::string FeedDocument(const std::string& origin, const FeedPage& page,
                          const std::vector<StoredEntry>& entries) {
-    std::string x = std::string(kXmlDecl) + "<feed" + kRootNamespaces +
-                    Attr("gd:etag", "W/\"" + RandomToken(22) + ".\"") + ">";
-    x += "<id>" + XmlEscape(page.id) + "</id>";
-    x += "<updated>" + FormatTime(NowMillis()) + "</updated>";
-    x += Category(kKindScheme, std::string(kDocsNs) + "#item", "item");
-    x += "<title>" + XmlEscape(page.title) + "</title>";
-    x += Link("alternate", "text/html", origin);
-    x += Link("http://schemas.google.com/g/2005#feed", "application/atom+xml", page.id);
-    x += Link("http://schemas.google.com/g/2005#post", "application/atom+xml", page.postUrl);
-    x += Link("self", "application/atom+xml", page.selfUrl);
-    if (page.nextUrl) x += Link("next", "application/atom+xml", *page.nextUrl);
-    x += Person("author", page.authorName, page.authorEmail);
-    x += "<openSearch:startIndex>" + std::to_string(page.startIndex) + "</openSearch:startIndex>";
-    x += "<openSearch:itemsPerPage>" + std::to_string(page.itemsPerPage) +
-         "</openSearch:itemsPerPage>";
+    std::string x;
+    x.reserve(2048 + entries.size() * kEntryBytes);
+    x += kXmlDecl;
+    x += "<feed";
+    x += kRootNamespaces;
+    PutAttr(x, "gd:etag", "W/\"", RandomToken(22), ".\"");
+    x += "><id>";
+    PutEscaped(x, page.id);
+    x += "</id><updated>";
+    PutTime(x, NowMillis());
+    x += "</updated>";
+    PutCategory(x, kKindScheme, kDocsNs, "#item", "item");
+    x += "<title>";
+    PutEscaped(x, page.title);
+    x += "</title>";
+    PutLink(x, "alternate", "text/html", origin);
+    PutLink(x, "http://schemas.google.com/g/2005#feed", kAtomType, page.id);
+    PutLink(x, "http://schemas.google.com/g/2005#post", kAtomType, page.postUrl);
+    PutLink(x, "self", kAtomType, page.selfUrl);
+    if (page.nextUrl) PutLink(x, "next", kAtomType, *page.nextUrl);
+    PutPerson(x, "author", page.authorName, page.authorEmail);
+    x += "<openSearch:startIndex>";
+    PutNumber(x, page.startIndex);
+    x += "</openSearch:startIndex><openSearch:itemsPerPage>";
+    PutNumber(x, page.itemsPerPage);
+    x += "</openSearch:itemsPerPage>";
     for (const auto& e : entries) {
-        x += "<entry" + Attr("gd:etag", e.etag) + ">" + EntryBody(origin, e) + "</entry>";
+        x += "<entry";
+        PutAttr(x, "gd:etag", e.etag);
+        x += '>';
+        PutEntryBody(x, origin, e);
+        x += "</entry>";
     }
-    return x + "</feed>";
+    x += "</feed>";
+    return x;
 }
 
 std::string ErrorDocument(const std::string& code, const std::string& reason) {
