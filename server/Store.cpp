@@ -54,10 +54,10 @@ CREATE TABLE IF NOT EXISTS entries (
   hidden INTEGER NOT NULL DEFAULT 0,
   writers_can_invite INTEGER NOT NULL DEFAULT 1
 );
-CREATE INDEX IF NOT EXISTS entries_owner ON entries(owner, edited);
 CREATE TABLE IF NOT EXISTS parents (
   entry TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
   parent TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  edited INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (entry, parent)
 );
 CREATE INDEX IF NOT EXISTS parents_parent ON parents(parent);
@@ -87,6 +87,26 @@ CREATE TABLE IF NOT EXISTS group_members (
   PRIMARY KEY (grp, member)
 );
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+)sql";
+
+// Listings are read in the order (edited DESC, id DESC) and a page starts
+// after the last entry of the one before, so each order has an index that
+// a page reads from its start without counting what came before: one over
+// all entries, one per owner and, for the contents of a folder, one over
+// the folder's rows in parents, which carry a copy of the entry's edit
+// time that triggers keep current.
+constexpr const char* kListingSchema = R"sql(
+DROP INDEX IF EXISTS entries_owner;
+CREATE INDEX IF NOT EXISTS entries_order ON entries(edited, id);
+CREATE INDEX IF NOT EXISTS entries_owner_order ON entries(owner, edited, id);
+CREATE INDEX IF NOT EXISTS parents_order ON parents(parent, edited, entry);
+CREATE TRIGGER IF NOT EXISTS parents_take_edited AFTER INSERT ON parents BEGIN
+  UPDATE parents SET edited = (SELECT edited FROM entries WHERE id = NEW.entry)
+  WHERE entry = NEW.entry AND parent = NEW.parent;
+END;
+CREATE TRIGGER IF NOT EXISTS entries_pass_edited AFTER UPDATE OF edited ON entries BEGIN
+  UPDATE parents SET edited = NEW.edited WHERE entry = NEW.id;
+END;
 )sql";
 
 constexpr const char* kEntryColumns =
@@ -218,11 +238,32 @@ Store::Store(const std::string& dataDir, int passwordIterations)
     }
     m_db = std::make_unique<SqliteDb>(db.string());
     m_db->Exec(kSchema);
+    // Databases of older versions have parents without the edit time.
+    bool hasOrderColumn = false;
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT 1 FROM pragma_table_info('parents') WHERE name = 'edited'");
+        hasOrderColumn = st.Step();
+    }
+    if (!hasOrderColumn) {
+        m_db->Exec(
+            "BEGIN IMMEDIATE;"
+            "ALTER TABLE parents ADD COLUMN edited INTEGER NOT NULL DEFAULT 0;"
+            "UPDATE parents SET edited = (SELECT edited FROM entries WHERE id = parents.entry);"
+            "COMMIT;");
+    }
+    m_db->Exec(kListingSchema);
     // Tokens and sessions of older versions were kept in plain text; they
     // are dropped once (their holders sign in again) and stored hashed since.
     if (!Meta("secrets")) {
         m_db->Exec("DELETE FROM tokens; DELETE FROM sessions;");
         SetMeta("secrets", "sha256");
+    }
+    if (auto secret = Meta("page-key")) {
+        m_pageKeySecret = std::move(*secret);
+    } else {
+        m_pageKeySecret = RandomToken(43);
+        SetMeta("page-key", m_pageKeySecret);
     }
     Reconcile();
 }
@@ -287,6 +328,14 @@ std::vector<std::string> Store::CheckConsistency() {
     {
         SqliteStatement st(*m_db, "PRAGMA foreign_key_check");
         while (st.Step()) problems.push_back("foreign key: " + st.Text(0));
+    }
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT p.entry, p.parent FROM parents p JOIN entries e "
+                           "ON e.id = p.entry WHERE p.edited <> e.edited");
+        while (st.Step()) {
+            problems.push_back("folder order out of date: " + st.Text(0) + " in " + st.Text(1));
+        }
     }
     for (const auto& e : fs::directory_iterator(content)) {
         const std::string name = e.path().filename().string();
@@ -583,7 +632,20 @@ void Store::SetWritersCanInvite(const std::string& id, bool allowed) {
 }
 
 ListResult Store::List(const ListQuery& q) {
-    std::string sql = std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE ";
+    // A folder's contents are read through its rows in parents (index
+    // parents_order); every other listing through entries.
+    const bool inFolder = q.scope == ListScope::Folder;
+    const char* edited = inFolder ? "p.edited" : "e.edited";
+    const char* id = inFolder ? "p.entry" : "e.id";
+    std::string sql = std::string("SELECT ") + kEntryColumns;
+    if (inFolder) {
+        sql +=
+            " FROM parents p JOIN entries e ON e.id = p.entry"
+            " LEFT JOIN accounts o ON o.email = e.owner"
+            " LEFT JOIN accounts m ON m.email = e.modified_by WHERE p.parent = ?2";
+    } else {
+        sql += std::string(kEntryJoins) + " WHERE ";
+    }
     const std::string shared =
         "EXISTS (SELECT 1 FROM acl a WHERE a.entry = e.id AND " + RuleReaches(true) + ")";
     switch (q.scope) {
@@ -603,7 +665,6 @@ ListResult Store::List(const ListQuery& q) {
             sql += "e.owner = ?1";
             break;
         case ListScope::Folder:
-            sql += "EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id AND p.parent = ?2)";
             break;
         case ListScope::Root:
             sql += "e.owner = ?1 AND NOT EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id)";
@@ -618,7 +679,10 @@ ListResult Store::List(const ListQuery& q) {
     for (std::size_t i = 0; i < q.words.size(); ++i) {
         sql += " AND instr(lower(e.title), lower(?" + std::to_string(10 + i) + ")) > 0";
     }
-    sql += " ORDER BY e.edited DESC, e.id LIMIT ?4 OFFSET ?5";
+    // One comparison of the pair, so that SQLite starts the index scan at
+    // the place instead of reading the pages before it.
+    if (q.after) sql += std::string(" AND (") + edited + ", " + id + ") < (?6, ?7)";
+    sql += std::string(" ORDER BY ") + edited + " DESC, " + id + " DESC LIMIT ?4 OFFSET ?5";
 
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db, sql);
@@ -626,6 +690,7 @@ ListResult Store::List(const ListQuery& q) {
     if (q.scope == ListScope::Folder) st.Bind(2, q.folderId);
     if (!q.kind.empty()) st.Bind(3, q.kind);
     st.Bind(4, q.limit + 1).Bind(5, q.offset);
+    if (q.after) st.Bind(6, q.after->edited).Bind(7, q.after->id);
     for (std::size_t i = 0; i < q.words.size(); ++i) {
         st.Bind(static_cast<int>(10 + i), q.words[i]);
     }
