@@ -10,6 +10,7 @@
 #include "AtomWriter.h"
 #include "Export.h"
 #include "Limits.h"
+#include "PageKey.h"
 #include "SignInHandler.h"
 #include "Store.h"
 #include "TextCheck.h"
@@ -290,10 +291,28 @@ HttpResponse FeedHandler::Feed(const HttpRequest& request, const std::string& us
     query.includeFolders = param("showfolders") == "true";
     const std::size_t pageSize = m_pageSize.load();
     query.limit = static_cast<std::int64_t>(pageSize);
-    if (const std::string start = param("start-index"); !start.empty()) {
-        const auto value = ParsePositive(start);
+    // Pages follow one another by start-key, the place after the last
+    // entry of the page before; start-index (a count from the start) is
+    // still taken from clients that build their own links.
+    std::int64_t position = 0;
+    // A start-key that is there must be one of ours, even when empty: a
+    // damaged link must not quietly start the listing over.
+    const bool hasStartKey = params.count("start-key") > 0;
+    const std::string startIndex = param("start-index");
+    if (hasStartKey && !startIndex.empty()) {
+        return GDataError(400, "invalidParameter",
+                          "Give either start-key or start-index, not both.");
+    }
+    if (hasStartKey) {
+        const auto key = DecodePageKey(param("start-key"), m_store.PageKeySecret());
+        if (!key) return GDataError(400, "invalidParameter", "Invalid value for start-key.");
+        query.after = ListPosition{key->edited, key->id};
+        position = key->position;
+    } else if (!startIndex.empty()) {
+        const auto value = ParsePositive(startIndex);
         if (!value) return GDataError(400, "invalidParameter", "Invalid value for start-index.");
         query.offset = *value - 1;
+        position = query.offset;
     }
     if (const std::string max = param("max-results"); !max.empty()) {
         const auto value = ParsePositive(max);
@@ -363,25 +382,31 @@ HttpResponse FeedHandler::Feed(const HttpRequest& request, const std::string& us
     const auto account = m_store.DisplayName(user);
     page.authorName = account;
     page.authorEmail = user;
-    page.startIndex = static_cast<long>(query.offset + 1);
+    page.startIndex = static_cast<long>(position + 1);
     page.itemsPerPage = static_cast<long>(query.limit);
     page.selfUrl = request.Origin() + request.target;
-    if (result.more) {
-        std::string next;
+    if (result.more && !result.entries.empty()) {
+        // The query as sent, less its own place, plus the place after this
+        // page's last entry.
+        std::string next = request.Origin() + request.Path() + "?";
         const std::string rawQuery = request.Query();
         std::string_view raw = rawQuery;
         while (!raw.empty()) {
             const auto amp = raw.find('&');
             const std::string_view pair = raw.substr(0, amp);
             raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
-            if (pair.empty() || UrlDecode(pair.substr(0, pair.find('=')), true) == "start-index") {
-                continue;
-            }
-            next += std::string(pair) + "&";
+            if (pair.empty()) continue;
+            const std::string name = UrlDecode(pair.substr(0, pair.find('=')), true);
+            if (name == "start-index" || name == "start-key") continue;
+            next.append(pair);
+            next += '&';
         }
-        next += "start-index=" +
-                std::to_string(query.offset + static_cast<std::int64_t>(result.entries.size()) + 1);
-        page.nextUrl = request.Origin() + request.Path() + "?" + next;
+        const StoredEntry& last = result.entries.back();
+        next += "start-key=";
+        next += EncodePageKey(
+            {last.edited, last.id, position + static_cast<std::int64_t>(result.entries.size())},
+            m_store.PageKeySecret());
+        page.nextUrl = std::move(next);
     }
     HttpResponse r;
     r.Set("Content-Type", kFeedType);

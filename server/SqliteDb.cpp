@@ -7,6 +7,13 @@
 
 namespace tallowdesk::server {
 
+namespace {
+// Idle statements kept at most. The service's SQL texts are a few dozen
+// fixed ones plus the shapes of the listing queries; a flood of unusual
+// searches must not make the cache grow without end.
+constexpr std::size_t kMaxIdleStatements = 256;
+}  // namespace
+
 SqliteDb::SqliteDb(const std::string& path) {
     const int rc = sqlite3_open_v2(
         path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
@@ -27,17 +34,37 @@ SqliteDb::SqliteDb(const std::string& path) {
 }
 
 SqliteDb::~SqliteDb() {
+    FinaliseIdle();
     if (m_db) sqlite3_close(m_db);
 }
 
-SqliteDb::SqliteDb(SqliteDb&& other) noexcept : m_db(std::exchange(other.m_db, nullptr)) {}
+SqliteDb::SqliteDb(SqliteDb&& other) noexcept
+    : m_db(std::exchange(other.m_db, nullptr)),
+      m_idle(std::move(other.m_idle)),
+      m_idleCount(std::exchange(other.m_idleCount, 0)),
+      m_prepared(std::exchange(other.m_prepared, 0)) {
+    other.m_idle.clear();
+}
 
 SqliteDb& SqliteDb::operator=(SqliteDb&& other) noexcept {
     if (this != &other) {
+        FinaliseIdle();
         if (m_db) sqlite3_close(m_db);
         m_db = std::exchange(other.m_db, nullptr);
+        m_idle = std::move(other.m_idle);
+        other.m_idle.clear();
+        m_idleCount = std::exchange(other.m_idleCount, 0);
+        m_prepared = std::exchange(other.m_prepared, 0);
     }
     return *this;
+}
+
+void SqliteDb::FinaliseIdle() {
+    for (auto& [sql, statements] : m_idle) {
+        for (sqlite3_stmt* statement : statements) sqlite3_finalize(statement);
+    }
+    m_idle.clear();
+    m_idleCount = 0;
 }
 
 void SqliteDb::Exec(const std::string& sql) {
@@ -51,6 +78,47 @@ void SqliteDb::Exec(const std::string& sql) {
 
 std::int64_t SqliteDb::Changes() const {
     return sqlite3_changes(m_db);
+}
+
+sqlite3_stmt* SqliteDb::TakeStatement(std::string_view sql) {
+    if (const auto it = m_idle.find(sql); it != m_idle.end() && !it->second.empty()) {
+        sqlite3_stmt* statement = it->second.back();
+        it->second.pop_back();
+        --m_idleCount;
+        return statement;
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(m_db, sql.data(), static_cast<int>(sql.size()), &statement, nullptr) !=
+        SQLITE_OK) {
+        throw std::runtime_error(std::string("Cannot prepare statement: ") +
+                                 (m_db ? sqlite3_errmsg(m_db) : "out of memory"));
+    }
+    ++m_prepared;
+    return statement;
+}
+
+void SqliteDb::ReturnStatement(sqlite3_stmt* statement) {
+    if (!statement) return;
+    // A reset also ends the read the statement may still hold open, so the
+    // cache never keeps an old snapshot of the database alive.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    const char* text = sqlite3_sql(statement);
+    if (!text) {
+        sqlite3_finalize(statement);
+        return;
+    }
+    // Full: start over rather than pick victims; the common statements
+    // come back with their next use.
+    if (m_idleCount >= kMaxIdleStatements || m_idle.size() >= 2 * kMaxIdleStatements) {
+        FinaliseIdle();
+    }
+    const std::string_view sql(text);
+    auto it = m_idle.find(sql);
+    if (it == m_idle.end())
+        it = m_idle.emplace(std::string(sql), std::vector<sqlite3_stmt*>{}).first;
+    it->second.push_back(statement);
+    ++m_idleCount;
 }
 
 }  // namespace tallowdesk::server

@@ -15,23 +15,20 @@ namespace {
 }
 }  // namespace
 
-SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql) : m_db(db.Handle()) {
-    if (sqlite3_prepare_v2(m_db, sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr) !=
-        SQLITE_OK) {
-        Fail(m_db, "Cannot prepare statement");
-    }
-}
+SqliteStatement::SqliteStatement(SqliteDb& db, std::string_view sql)
+    : m_owner(&db), m_db(db.Handle()), m_stmt(db.TakeStatement(sql)) {}
 
 SqliteStatement::~SqliteStatement() {
-    if (m_stmt) sqlite3_finalize(m_stmt);
+    if (m_stmt) m_owner->ReturnStatement(m_stmt);
 }
 
 SqliteStatement::SqliteStatement(SqliteStatement&& other) noexcept
-    : m_db(other.m_db), m_stmt(std::exchange(other.m_stmt, nullptr)) {}
+    : m_owner(other.m_owner), m_db(other.m_db), m_stmt(std::exchange(other.m_stmt, nullptr)) {}
 
 SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
     if (this != &other) {
-        if (m_stmt) sqlite3_finalize(m_stmt);
+        if (m_stmt) m_owner->ReturnStatement(m_stmt);
+        m_owner = other.m_owner;
         m_db = other.m_db;
         m_stmt = std::exchange(other.m_stmt, nullptr);
     }

@@ -13,7 +13,9 @@ namespace tallowdesk::server {
 
 class SqliteDb;
 
-// A prepared statement; Bind* take 1-based indexes, columns are 0-based.
+// A prepared statement taken from the connection's cache for as long as it
+// lives and given back reset; Bind* take 1-based indexes, columns are
+// 0-based. Must not outlive the SqliteDb it came from.
 class SqliteStatement {
 public:
     SqliteStatement(SqliteDb& db, std::string_view sql);
@@ -39,6 +41,7 @@ public:
     std::vector<unsigned char> Blob(int column) const;
 
 private:
+    SqliteDb* m_owner = nullptr;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_stmt = nullptr;
 };

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <stdexcept>
+#include <unordered_map>
 
 #include "Crypto.h"
 #include "Limits.h"
@@ -54,10 +55,10 @@ CREATE TABLE IF NOT EXISTS entries (
   hidden INTEGER NOT NULL DEFAULT 0,
   writers_can_invite INTEGER NOT NULL DEFAULT 1
 );
-CREATE INDEX IF NOT EXISTS entries_owner ON entries(owner, edited);
 CREATE TABLE IF NOT EXISTS parents (
   entry TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
   parent TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  edited INTEGER NOT NULL DEFAULT 0,
   PRIMARY KEY (entry, parent)
 );
 CREATE INDEX IF NOT EXISTS parents_parent ON parents(parent);
@@ -87,6 +88,26 @@ CREATE TABLE IF NOT EXISTS group_members (
   PRIMARY KEY (grp, member)
 );
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+)sql";
+
+// Listings are read in the order (edited DESC, id DESC) and a page starts
+// after the last entry of the one before, so each order has an index that
+// a page reads from its start without counting what came before: one over
+// all entries, one per owner and, for the contents of a folder, one over
+// the folder's rows in parents, which carry a copy of the entry's edit
+// time that triggers keep current.
+constexpr const char* kListingSchema = R"sql(
+DROP INDEX IF EXISTS entries_owner;
+CREATE INDEX IF NOT EXISTS entries_order ON entries(edited, id);
+CREATE INDEX IF NOT EXISTS entries_owner_order ON entries(owner, edited, id);
+CREATE INDEX IF NOT EXISTS parents_order ON parents(parent, edited, entry);
+CREATE TRIGGER IF NOT EXISTS parents_take_edited AFTER INSERT ON parents BEGIN
+  UPDATE parents SET edited = (SELECT edited FROM entries WHERE id = NEW.entry)
+  WHERE entry = NEW.entry AND parent = NEW.parent;
+END;
+CREATE TRIGGER IF NOT EXISTS entries_pass_edited AFTER UPDATE OF edited ON entries BEGIN
+  UPDATE parents SET edited = NEW.edited WHERE entry = NEW.id;
+END;
 )sql";
 
 constexpr const char* kEntryColumns =
@@ -131,8 +152,48 @@ void LoadParents(SqliteDb& db, StoredEntry& e) {
     while (st.Step()) e.parents.push_back({st.Text(0), st.Text(1)});
 }
 
+// The folders of every entry of a page, in one query rather than one per
+// entry; each entry's in the same order as LoadParents gives them.
+void LoadParents(SqliteDb& db, std::vector<StoredEntry>& entries) {
+    if (entries.empty()) return;
+    std::string ids = "[";
+    std::unordered_map<std::string_view, StoredEntry*> byId;
+    for (auto& e : entries) {
+        if (ids.size() > 1) ids += ',';
+        ids += '"';
+        for (const char c : e.id) {
+            if (c == '"' || c == '\\') {
+                ids += '\\';
+                ids += c;
+            } else if (static_cast<unsigned char>(c) < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+                ids += escaped;
+            } else {
+                ids += c;
+            }
+        }
+        ids += '"';
+        byId.emplace(e.id, &e);
+    }
+    ids += ']';
+    SqliteStatement st(db,
+                       "SELECT p.entry, p.parent, f.title FROM parents p "
+                       "JOIN entries f ON f.id = p.parent "
+                       "WHERE p.entry IN (SELECT value FROM json_each(?1)) "
+                       "ORDER BY f.title, p.parent");
+    st.Bind(1, ids);
+    while (st.Step()) {
+        const auto it = byId.find(st.Text(0));
+        if (it != byId.end()) it->second->parents.push_back({st.Text(1), st.Text(2)});
+    }
+}
+
 std::string NewEtag() {
-    return "\"" + RandomToken(16) + "\"";
+    std::string etag(1, '"');
+    etag += RandomToken(16);
+    etag += '"';
+    return etag;
 }
 
 // Every entry below `id` (not `id` itself), walking folders.
@@ -218,11 +279,32 @@ Store::Store(const std::string& dataDir, int passwordIterations)
     }
     m_db = std::make_unique<SqliteDb>(db.string());
     m_db->Exec(kSchema);
+    // Databases of older versions have parents without the edit time.
+    bool hasOrderColumn = false;
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT 1 FROM pragma_table_info('parents') WHERE name = 'edited'");
+        hasOrderColumn = st.Step();
+    }
+    if (!hasOrderColumn) {
+        m_db->Exec(
+            "BEGIN IMMEDIATE;"
+            "ALTER TABLE parents ADD COLUMN edited INTEGER NOT NULL DEFAULT 0;"
+            "UPDATE parents SET edited = (SELECT edited FROM entries WHERE id = parents.entry);"
+            "COMMIT;");
+    }
+    m_db->Exec(kListingSchema);
     // Tokens and sessions of older versions were kept in plain text; they
     // are dropped once (their holders sign in again) and stored hashed since.
     if (!Meta("secrets")) {
         m_db->Exec("DELETE FROM tokens; DELETE FROM sessions;");
         SetMeta("secrets", "sha256");
+    }
+    if (auto secret = Meta("page-key")) {
+        m_pageKeySecret = std::move(*secret);
+    } else {
+        m_pageKeySecret = RandomToken(43);
+        SetMeta("page-key", m_pageKeySecret);
     }
     Reconcile();
 }
@@ -287,6 +369,14 @@ std::vector<std::string> Store::CheckConsistency() {
     {
         SqliteStatement st(*m_db, "PRAGMA foreign_key_check");
         while (st.Step()) problems.push_back("foreign key: " + st.Text(0));
+    }
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT p.entry, p.parent FROM parents p JOIN entries e "
+                           "ON e.id = p.entry WHERE p.edited <> e.edited");
+        while (st.Step()) {
+            problems.push_back("folder order out of date: " + st.Text(0) + " in " + st.Text(1));
+        }
     }
     for (const auto& e : fs::directory_iterator(content)) {
         const std::string name = e.path().filename().string();
@@ -541,6 +631,14 @@ std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
 
 Access Store::AccessOf(const std::string& user, const std::string& id) {
     std::lock_guard lock(m_mutex);
+    // An account's own entry, by far the most common question, needs no
+    // walk; what the walk below would find first anyway.
+    {
+        SqliteStatement own(*m_db, "SELECT owner = ?1 FROM entries WHERE id = ?2");
+        own.Bind(1, user).Bind(2, id);
+        if (!own.Step()) return Access::None;
+        if (own.Int(0) != 0) return Access::Own;
+    }
     // Rights on a folder reach what inside it belongs to the folder's owner.
     // The walk up stops at a folder of anyone else: holding a folder never
     // gives power over what another account filed into it, and filing an
@@ -583,7 +681,20 @@ void Store::SetWritersCanInvite(const std::string& id, bool allowed) {
 }
 
 ListResult Store::List(const ListQuery& q) {
-    std::string sql = std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE ";
+    // A folder's contents are read through its rows in parents (index
+    // parents_order); every other listing through entries.
+    const bool inFolder = q.scope == ListScope::Folder;
+    const char* edited = inFolder ? "p.edited" : "e.edited";
+    const char* id = inFolder ? "p.entry" : "e.id";
+    std::string sql = std::string("SELECT ") + kEntryColumns;
+    if (inFolder) {
+        sql +=
+            " FROM parents p JOIN entries e ON e.id = p.entry"
+            " LEFT JOIN accounts o ON o.email = e.owner"
+            " LEFT JOIN accounts m ON m.email = e.modified_by WHERE p.parent = ?2";
+    } else {
+        sql += std::string(kEntryJoins) + " WHERE ";
+    }
     const std::string shared =
         "EXISTS (SELECT 1 FROM acl a WHERE a.entry = e.id AND " + RuleReaches(true) + ")";
     switch (q.scope) {
@@ -603,7 +714,6 @@ ListResult Store::List(const ListQuery& q) {
             sql += "e.owner = ?1";
             break;
         case ListScope::Folder:
-            sql += "EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id AND p.parent = ?2)";
             break;
         case ListScope::Root:
             sql += "e.owner = ?1 AND NOT EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id)";
@@ -618,7 +728,10 @@ ListResult Store::List(const ListQuery& q) {
     for (std::size_t i = 0; i < q.words.size(); ++i) {
         sql += " AND instr(lower(e.title), lower(?" + std::to_string(10 + i) + ")) > 0";
     }
-    sql += " ORDER BY e.edited DESC, e.id LIMIT ?4 OFFSET ?5";
+    // One comparison of the pair, so that SQLite starts the index scan at
+    // the place instead of reading the pages before it.
+    if (q.after) sql += std::string(" AND (") + edited + ", " + id + ") < (?6, ?7)";
+    sql += std::string(" ORDER BY ") + edited + " DESC, " + id + " DESC LIMIT ?4 OFFSET ?5";
 
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db, sql);
@@ -626,6 +739,7 @@ ListResult Store::List(const ListQuery& q) {
     if (q.scope == ListScope::Folder) st.Bind(2, q.folderId);
     if (!q.kind.empty()) st.Bind(3, q.kind);
     st.Bind(4, q.limit + 1).Bind(5, q.offset);
+    if (q.after) st.Bind(6, q.after->edited).Bind(7, q.after->id);
     for (std::size_t i = 0; i < q.words.size(); ++i) {
         st.Bind(static_cast<int>(10 + i), q.words[i]);
     }
@@ -637,7 +751,7 @@ ListResult Store::List(const ListQuery& q) {
         }
         result.entries.push_back(ReadEntry(st));
     }
-    for (auto& e : result.entries) LoadParents(*m_db, e);
+    LoadParents(*m_db, result.entries);
     return result;
 }
 

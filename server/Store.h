@@ -45,14 +45,23 @@ struct StoredEntry {
 
 enum class ListScope { All, Mine, SharedWithMe, Starred, Trashed, Folder, Root };
 
+// A place in the order of every listing: the newest edit first and, within
+// one millisecond, the greater id first. A page that starts after it holds
+// only entries that come later in that order.
+struct ListPosition {
+    std::int64_t edited = 0;
+    std::string id;
+};
+
 struct ListQuery {
     std::string user;
     ListScope scope = ListScope::All;
     std::string folderId;  // for ListScope::Folder
     std::string kind;      // only this kind when not empty
     bool includeFolders = false;
-    std::vector<std::string> words;  // every word must occur in the title
-    std::int64_t offset = 0;
+    std::vector<std::string> words;     // every word must occur in the title
+    std::optional<ListPosition> after;  // start after this entry
+    std::int64_t offset = 0;            // then skip this many
     std::int64_t limit = 100;
 };
 
@@ -189,6 +198,11 @@ public:
     // content. Empty when all is well.
     std::vector<std::string> CheckConsistency();
 
+    // The service's own secret that signs the places in listings it hands
+    // out (the start-key of feed pages); kept in the database, so a key
+    // stays valid across restarts.
+    const std::string& PageKeySecret() const { return m_pageKeySecret; }
+
     std::optional<std::string> Meta(const std::string& key);
     void SetMeta(const std::string& key, const std::string& value);
 
@@ -202,6 +216,7 @@ private:
     std::mutex m_mutex;
     std::unique_ptr<SqliteDb> m_db;
     Reconciliation m_reconciliation;
+    std::string m_pageKeySecret;
 };
 
 std::int64_t NowMillis();

@@ -336,7 +336,9 @@ TEST_F(FeedTest, PagesFollowNextLinksWithoutGapsOrRepeats) {
 
     // The query of the first page survives into the next link.
     const Reply first = GData("GET", std::string(kList) + "?showfolders=true", m_token);
-    EXPECT_EQ(NextLink(first.body), Url(std::string(kList) + "?showfolders=true&start-index=5"));
+    EXPECT_EQ(
+        NextLink(first.body).rfind(Url(std::string(kList) + "?showfolders=true&start-key="), 0),
+        0u);
 }
 
 TEST_F(FeedTest, AcknowledgedChangesSurviveARestart) {
