@@ -180,8 +180,10 @@ struct RunResult {
     double firstRowMs = 0;
     double lastRowMs = 0;
     double longestStallMs = 0;
-    double fetchMs = 0;   // median per page
-    double insertMs = 0;  // median per insertion into the model and views
+    double fetchMs = 0;       // median per page
+    double fetchFirstMs = 0;  // median of the first ten pages
+    double fetchLastMs = 0;   // median of the last ten pages
+    double insertMs = 0;      // median per insertion into the model and views
     int inserts = 0;
     int rows = 0;
 };
@@ -217,7 +219,11 @@ RunResult ListOnce(CTallowdeskView& view, StallProbe& probe, FetchLog& fetches) 
     r.lastRowMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
     r.longestStallMs = probe.StopMs();
     r.rows = rows;
-    r.fetchMs = Median(fetches.Take());
+    const std::vector<double> fetched = fetches.Take();
+    r.fetchMs = Median(fetched);
+    const std::size_t ten = std::min<std::size_t>(10, fetched.size());
+    r.fetchFirstMs = Median({fetched.begin(), fetched.begin() + static_cast<std::ptrdiff_t>(ten)});
+    r.fetchLastMs = Median({fetched.end() - static_cast<std::ptrdiff_t>(ten), fetched.end()});
     r.insertMs = Median(inserts);
     r.inserts = static_cast<int>(inserts.size());
     QObject::disconnect(before);
@@ -456,9 +462,11 @@ int main(int argc, char** argv) {
                 }
                 std::printf(
                     "  %-11s %-7s run %d: first row %7.1f ms, last row %7.1f ms, longest stall "
-                    "%6.1f ms; per page: fetch %5.1f ms, insert %5.2f ms (%d inserts)\n",
+                    "%6.1f ms; per page: fetch %5.1f ms (first ten %5.1f, last ten %5.1f), "
+                    "insert %5.2f ms (%d inserts)\n",
                     style.name, source.c_str(), run + 1, r.firstRowMs, r.lastRowMs,
-                    r.longestStallMs, r.fetchMs, r.insertMs, r.inserts);
+                    r.longestStallMs, r.fetchMs, r.fetchFirstMs, r.fetchLastMs, r.insertMs,
+                    r.inserts);
                 runs.push_back(r);
             }
             figures[source] = Medians(runs);
