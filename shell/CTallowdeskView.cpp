@@ -2,22 +2,27 @@
 
 #include <tinyxml2.h>
 
+#include <QAbstractEventDispatcher>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QListView>
 #include <QMimeData>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <set>
 
 #include "AppState.h"
 #include "DropRules.h"
+#include "EntryCellDelegate.h"
 #include "EntryListModel.h"
+#include "ListingWorkers.h"
 #include "Resources.h"
-#include "Worker.h"
 #include "dialogs/CMsgDlg.h"
 #include "transfer/TransferFlags.h"
 
@@ -30,21 +35,18 @@ std::vector<QIcon> EntryIcons() {
     return icons;
 }
 
-// The listing worker's reports, turned into the list view's messages.
-class PortSink : public ListingSink {
-public:
-    explicit PortSink(ListViewPort port) : m_port(std::move(port)) {}
-    void ResetList() override { m_port.ListingReset(); }
-    void EntriesAdded(std::uint64_t generation, std::size_t firstIndex) override {
-        m_port.EntryItemsAdded(generation, firstIndex);
-    }
-    void ListingFinished(const CurrentLocation& location) override {
-        m_port.ListingFinished(location);
-    }
+// Rows the icon and list styles lay out per event-loop turn: a batch costs
+// about a millisecond, and a 10,000-row folder is laid out in ten turns.
+constexpr int kLayoutBatch = 1000;
 
-private:
-    ListViewPort m_port;
-};
+// Cells of the icon styles, inside their grid (the grid keeps a margin).
+constexpr QSize kLargeIconGrid(96, 72);
+constexpr QSize kLargeIconCell(92, 68);
+constexpr QSize kSmallIconGrid(180, 22);
+constexpr QSize kSmallIconCell(176, 20);
+// The list style's column: as wide as the widest name, within these bounds.
+constexpr int kListCellMin = 80;
+constexpr int kListCellMax = 400;
 
 }  // namespace
 
@@ -63,6 +65,13 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
 
     m_iconView = new QListView(this);
     m_iconView->setObjectName(QStringLiteral("entryIconView"));
+    // Large folders: every row in a cell of one size, laid out in batches
+    // between events instead of the whole grid at once for every page.
+    m_cells = new EntryCellDelegate(m_iconView);
+    m_iconView->setItemDelegate(m_cells);
+    m_iconView->setUniformItemSizes(true);
+    m_iconView->setLayoutMode(QListView::Batched);
+    m_iconView->setBatchSize(kLayoutBatch);
     m_detailsView = new QTreeView(this);
     m_detailsView->setObjectName(QStringLiteral("entryDetailsView"));
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_iconView),
@@ -118,6 +127,18 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     connect(m_model, &QAbstractItemModel::modelReset, this, &CTallowdeskView::UpdateStatusText);
 
     m_processing = new CMsgDlg(this);
+
+    m_nextPage = new QTimer(this);
+    m_nextPage->setSingleShot(true);
+    m_nextPage->setInterval(0);
+    connect(m_nextPage, &QTimer::timeout, this, &CTallowdeskView::InsertNextPage);
+    // Each pass of the event loop wakes the dispatcher or lets it block: that
+    // counts the turns, so a timer that fires twice in one pass still
+    // inserts one page.
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread())) {
+        connect(dispatcher, &QAbstractEventDispatcher::awake, this, [this] { ++m_turn; });
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { ++m_turn; });
+    }
 }
 
 CTallowdeskView::~CTallowdeskView() = default;
@@ -159,18 +180,20 @@ void CTallowdeskView::SetStyle(ListStyle style) {
         case ListStyle::LargeIcons:
             m_iconView->setViewMode(QListView::IconMode);
             m_iconView->setIconSize(QSize(32, 32));
-            m_iconView->setGridSize(QSize(96, 72));
+            m_iconView->setGridSize(kLargeIconGrid);
             m_iconView->setFlow(QListView::LeftToRight);
             m_iconView->setWrapping(true);
             m_iconView->setWordWrap(true);
+            m_cells->SetCellSize(kLargeIconCell);
             break;
         case ListStyle::SmallIcons:
             m_iconView->setViewMode(QListView::ListMode);
             m_iconView->setIconSize(QSize(16, 16));
-            m_iconView->setGridSize(QSize(180, 22));
+            m_iconView->setGridSize(kSmallIconGrid);
             m_iconView->setFlow(QListView::LeftToRight);
             m_iconView->setWrapping(true);
             m_iconView->setWordWrap(false);
+            m_cells->SetCellSize(kSmallIconCell);
             break;
         case ListStyle::List:
             m_iconView->setViewMode(QListView::ListMode);
@@ -179,6 +202,7 @@ void CTallowdeskView::SetStyle(ListStyle style) {
             m_iconView->setFlow(QListView::TopToBottom);
             m_iconView->setWrapping(true);
             m_iconView->setWordWrap(false);
+            m_cells->SetCellSize(ListCellSize());
             break;
         case ListStyle::Details:
             break;
@@ -186,6 +210,10 @@ void CTallowdeskView::SetStyle(ListStyle style) {
     if (style != ListStyle::Details) {
         m_iconView->setResizeMode(QListView::Adjust);
         m_iconView->setMovement(QListView::Static);
+        // A static movement also switches dragging and dropping off; rows
+        // are still dragged out and files dropped on the list.
+        m_iconView->setDragEnabled(true);
+        m_iconView->viewport()->setAcceptDrops(true);
     }
     QWidget* shown = ActiveView();
     const bool hadFocus = m_stack->currentWidget() && m_stack->currentWidget()->hasFocus();
@@ -208,31 +236,74 @@ void CTallowdeskView::RefreshList() {
     const CurrentLocation location = m_state->navigation.Current();
     m_processing->SetLine(ListingLine(QString::fromStdString(location.title)));
     SetProcessing(true);
-    m_model->Clear();
+    StartRun();
     emit ExpandTreeNode(location.url);
     if (!m_state->listing.Request(location)) return;  // the running worker restarts
-
-    struct Block {
-        std::shared_ptr<AppState> state;
-        FeedFetcher fetch;
-        ListViewPort view;
-    };
-    StartWorker(std::make_unique<Block>(Block{m_state, m_state->calls.getFeed, ListViewPort(this)}),
-                [](Block& b) {
-                    PortSink sink(b.view);
-                    RunListing(b.state->listing, b.state->entries, b.fetch, sink);
-                });
+    StartListingWorker(m_state, ListViewPort(this));
 }
 
 void CTallowdeskView::BeginSearch(const QString& line) {
     m_processing->SetLine(line);
     SetProcessing(true);
-    m_model->Clear();
+    StartRun();
 }
 
 void CTallowdeskView::EndSearch() {
+    m_pages.End(PagesEnd{});
+    if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
+}
+
+void CTallowdeskView::StartRun() {
+    // Pages of the list as it is now, or older, belong to what is left.
+    m_pages.Restart(m_state->entries.Generation());
+    m_nextPage->stop();
+    m_model->Clear();
+    m_widestName = 0;
+}
+
+void CTallowdeskView::InsertNextPage() {
+    if (m_insertedInTurn == m_turn && m_pages.HasPages()) {
+        m_nextPage->start();
+        return;
+    }
+    if (std::optional<EntryPage> page = m_pages.Take()) {
+        m_insertedInTurn = m_turn;
+        const int first = m_model->rowCount();
+        m_model->AppendPage(*page);
+        FitListCells(first);
+        UpdateStatusText();
+    }
+    if (m_pages.HasPages()) {
+        m_nextPage->start();  // the next page in a later turn, after input and painting
+        return;
+    }
+    if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
+}
+
+void CTallowdeskView::EndRun(const PagesEnd& end) {
     SetProcessing(false);
     UpdateStatusText();
+    if (end.listed) emit SelectTreeNode(end.listed->url);
+}
+
+QSize CTallowdeskView::ListCellSize() const {
+    const QFontMetrics metrics(m_iconView->font());
+    const int icon = m_iconView->iconSize().isValid() ? m_iconView->iconSize().width() : 16;
+    const int width = std::clamp(m_widestName + icon + 16, kListCellMin, kListCellMax);
+    return {width, std::max(metrics.height(), icon) + 4};
+}
+
+void CTallowdeskView::FitListCells(int first) {
+    const QFontMetrics metrics(m_iconView->font());
+    int widest = m_widestName;
+    for (int row = first; row < m_model->rowCount(); ++row) {
+        const QString name = m_model->data(m_model->index(row, 0), Qt::DisplayRole).toString();
+        widest = std::max(widest, metrics.horizontalAdvance(name));
+    }
+    if (widest == m_widestName) return;
+    m_widestName = widest;
+    // The insertion already asked for a new layout; it takes the new size.
+    if (m_style == ListStyle::List) m_cells->SetCellSize(ListCellSize());
 }
 
 void CTallowdeskView::UpdateStatusText() {
@@ -249,19 +320,20 @@ void CTallowdeskView::ArrangeIcons() {
     m_iconView->doItemsLayout();
 }
 
-void CTallowdeskView::EntryItemsAdded(std::uint64_t generation, std::size_t firstIndex) {
-    m_model->AppendFrom(m_state->entries, generation, firstIndex);
-    UpdateStatusText();
+void CTallowdeskView::EntryItemsAdded(std::uint64_t generation, EntryPage page) {
+    // Queued, not inserted here: several posted pages may be handled in one
+    // turn of the event loop, and only one goes in per turn.
+    if (m_pages.Offer(generation, std::move(page)) && !m_nextPage->isActive()) m_nextPage->start();
 }
 
 void CTallowdeskView::ListingReset() {
-    m_model->Clear();
+    StartRun();
 }
 
-void CTallowdeskView::ListingFinished(const CurrentLocation& location) {
-    SetProcessing(false);
-    UpdateStatusText();
-    emit SelectTreeNode(location.url);
+void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location) {
+    if (!m_pages.IsCurrent(generation)) return;  // a listing the window already left
+    m_pages.End(PagesEnd{location});
+    if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
 }
 
 void CTallowdeskView::AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "EntryRules.h"
+#include "ListingPages.h"
 #include "UiMessages.h"
 
 class QAbstractItemView;
@@ -11,11 +12,13 @@ class QMimeData;
 class QItemSelectionModel;
 class QListView;
 class QStackedWidget;
+class QTimer;
 class QTreeView;
 
 namespace tallowdesk::shell {
 
 class CMsgDlg;
+class EntryCellDelegate;
 class EntryListModel;
 struct AppState;
 
@@ -26,7 +29,9 @@ enum class ListStyle { LargeIcons, SmallIcons, List, Details };
 // as icons or a list (QListView) or as details (QTreeView), switched in place
 // with one selection. Owns the model and its "Processing......" window, which
 // is visible exactly while a listing runs; starts the listing worker and
-// receives its messages. UI thread.
+// receives its messages. The worker's pages go into the model one per
+// event-loop turn (see ListingPages), so a large folder never holds the
+// window. UI thread.
 class CTallowdeskView : public QWidget, public ListViewMessages {
     Q_OBJECT
 public:
@@ -63,9 +68,9 @@ public:
     void ArrangeIcons();
 
     // ListViewMessages: the worker's messages, delivered through a ListViewPort.
-    void EntryItemsAdded(std::uint64_t generation, std::size_t firstIndex) override;
+    void EntryItemsAdded(std::uint64_t generation, EntryPage page) override;
     void ListingReset() override;
-    void ListingFinished(const CurrentLocation& location) override;
+    void ListingFinished(std::uint64_t generation, const CurrentLocation& location) override;
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) override;
     void DeleteItemByResourceId(const std::string& resourceId) override;
     void DeleteItemByEditLink(const std::string& editHref) override;
@@ -94,14 +99,28 @@ protected:
 private:
     void SetProcessing(bool on);
     bool HandleDragEvent(QEvent* event);
+    // A listing or search begins: the rows and every page still on its way go.
+    void StartRun();
+    void InsertNextPage();
+    void EndRun(const PagesEnd& end);
+    // The list style's cells are as wide as the widest name (measured as
+    // pages come, from row first on).
+    void FitListCells(int first);
+    QSize ListCellSize() const;
 
     std::shared_ptr<AppState> m_state;
     EntryListModel* m_model;
     QItemSelectionModel* m_selection;
     QStackedWidget* m_stack;
     QListView* m_iconView;
+    EntryCellDelegate* m_cells;
     QTreeView* m_detailsView;
     CMsgDlg* m_processing;
+    ListingPages m_pages;
+    QTimer* m_nextPage;
+    int m_widestName = 0;      // pixels, of the names listed so far
+    std::uint64_t m_turn = 0;  // passes of the event loop
+    std::optional<std::uint64_t> m_insertedInTurn;
     bool m_isProcessing = false;
     SortState m_sort;
     ListStyle m_style = ListStyle::Details;

@@ -54,7 +54,8 @@ void StartSearchWorker(std::shared_ptr<AppState> state, std::string query, ListV
                         return;
                     }
                     ParseFeedEntries(b.state->entries, doc);
-                    b.list.EntryItemsAdded(generation, 0);
+                    b.list.EntryItemsAdded(generation,
+                                           b.state->entries.AppendedSince(generation, 0));
                     b.search.SearchEnded(false);
                 });
 }

@@ -135,20 +135,14 @@ bool EntryListModel::setData(const QModelIndex& index, const QVariant& value, in
     return false;  // the row changes only when the service has renamed the entry
 }
 
-void EntryListModel::AppendFrom(const EntryList& list, std::uint64_t generation,
-                                std::size_t first) {
-    if (generation != m_generation) {
-        m_generation = generation;
-        m_read = 0;
-    }
-    const std::size_t from = std::max(first, m_read);
-    std::vector<DocEntryPtr> added = list.AppendedSince(generation, from);
-    m_read = from + added.size();
-    added.erase(std::remove(added.begin(), added.end(), nullptr), added.end());
-    if (added.empty()) return;
+void EntryListModel::AppendPage(const std::vector<DocEntryPtr>& page) {
+    const auto real = static_cast<int>(
+        std::count_if(page.begin(), page.end(), [](const DocEntryPtr& e) { return e != nullptr; }));
+    if (real == 0) return;
     const int start = rowCount();
-    beginInsertRows({}, start, start + static_cast<int>(added.size()) - 1);
-    for (DocEntryPtr& e : added) m_rows.push_back(Row{std::move(e), std::nullopt});
+    beginInsertRows({}, start, start + real - 1);
+    for (const DocEntryPtr& e : page)
+        if (e) m_rows.push_back(Row{e, std::nullopt});
     endInsertRows();
 }
 

@@ -42,11 +42,9 @@ public:
     void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
 
     void Clear();
-    // Appends the records the listing announced from its first-th appended
-    // record on, skipping those already shown (a notification handled late
-    // finds the next page's records too; the next one must not add them
-    // again). Nothing when generation is stale.
-    void AppendFrom(const EntryList& list, std::uint64_t generation, std::size_t first);
+    // Appends one page of a listing after the rows already shown, in one
+    // insertion (views lay out once per page, not once per row).
+    void AppendPage(const std::vector<DocEntryPtr>& page);
     void InsertAtTop(DocEntryPtr entry);
     // Row of the record (the same object), or -1.
     int RowOf(const DocEntry* entry) const;
@@ -75,8 +73,6 @@ private:
 
     std::vector<Row> m_rows;
     std::vector<QIcon> m_icons;
-    std::uint64_t m_generation = 0;  // of the listing being shown
-    std::size_t m_read = 0;          // appended records of it shown so far
 };
 
 }  // namespace tallowdesk::shell

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "ListingPages.h"
 #include "Notifier.h"
 #include "model/ListingWorker.h"
 
@@ -36,9 +37,12 @@ struct FolderNodeBlock {
 class ListViewMessages {
 public:
     virtual ~ListViewMessages() = default;
-    virtual void EntryItemsAdded(std::uint64_t generation, std::size_t firstIndex) = 0;
+    // "Entry Items Added": one page the worker parsed into the entry list
+    // while it was at generation (the records themselves, in order).
+    virtual void EntryItemsAdded(std::uint64_t generation, EntryPage page) = 0;
     virtual void ListingReset() = 0;
-    virtual void ListingFinished(const CurrentLocation& location) = 0;
+    // The listing that filled generation of the entry list ended.
+    virtual void ListingFinished(std::uint64_t generation, const CurrentLocation& location) = 0;
     virtual void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) = 0;
     virtual void DeleteItemByResourceId(const std::string& resourceId) = 0;
     virtual void DeleteItemByEditLink(const std::string& editHref) = 0;
@@ -128,15 +132,18 @@ private:
 class ListViewPort : public Port<ListViewMessages> {
 public:
     using Port::Port;
-    void EntryItemsAdded(std::uint64_t generation, std::size_t first) const {  // post
-        PostCall(
-            [generation, first](ListViewMessages& v) { v.EntryItemsAdded(generation, first); });
+    void EntryItemsAdded(std::uint64_t generation, EntryPage page) const {  // post
+        PostCall([generation, page = std::move(page)](ListViewMessages& v) {
+            v.EntryItemsAdded(generation, page);
+        });
     }
     void ListingReset() const {  // send
         SendCall([](ListViewMessages& v) { v.ListingReset(); });
     }
-    void ListingFinished(CurrentLocation location) const {  // post
-        PostCall([location](ListViewMessages& v) { v.ListingFinished(location); });
+    void ListingFinished(std::uint64_t generation, CurrentLocation location) const {  // post
+        PostCall([generation, location](ListViewMessages& v) {
+            v.ListingFinished(generation, location);
+        });
     }
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) const {  // send
         SendCall([&reply](ListViewMessages& v) { v.AddNewlyUploadedItem(reply); });

@@ -19,22 +19,28 @@ QStringList Names(const EntryListModel& m) {
 }
 }  // namespace
 
-// The entry list's rows, filled from an EntryList as the listing worker does.
+// The entry list's rows, filled page by page as the listing worker parses them.
 class EntryListModelTest : public QObject {
     Q_OBJECT
 private slots:
-    void rowsFollowTheListPageByPage() {
-        EntryList list;
+    void rowsFollowThePagesInOrder() {
         EntryListModel model;
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const std::uint64_t gen = list.Generation();
-        list.Append({Make({"folder", "Reports", "f1"}),
-                     Make({"document", "Plan", "d1", "0", "2013-04-02T10:20:30.000Z", "Bob"})});
-        model.AppendFrom(list, gen, 0);
-        list.Append(Make(
-            {"file", "photo.png", "p1", "2048", "2013-04-02T10:20:30.000Z", "Ann", "image/png"}));
-        model.AppendFrom(list, gen, 2);
+        QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+        model.AppendPage(
+            {Make({"folder", "Reports", "f1"}),
+             Make({"document", "Plan", "d1", "0", "2013-04-02T10:20:30.000Z", "Bob"})});
+        model.AppendPage({nullptr});  // nothing to show: no insertion
+        model.AppendPage({Make({"file", "photo.png", "p1", "2048", "2013-04-02T10:20:30.000Z",
+                                "Ann", "image/png"}),
+                          nullptr});
+        // One insertion per page, never one per row.
+        QCOMPARE(inserted.count(), 2);
+        QCOMPARE(inserted.at(0).at(1).toInt(), 0);
+        QCOMPARE(inserted.at(0).at(2).toInt(), 1);
+        QCOMPARE(inserted.at(1).at(1).toInt(), 2);
+        QCOMPARE(inserted.at(1).at(2).toInt(), 2);
         QCOMPARE(model.rowCount(), 3);
         QCOMPARE(model.columnCount(), 5);
         QCOMPARE(model.index(1, 0).data().toString(), QStringLiteral("Plan"));
@@ -47,25 +53,12 @@ private slots:
                  QStringLiteral("Last Modified"));
     }
 
-    void aLateNotificationOfAnOldListingAddsNothing() {
-        EntryList list;
-        EntryListModel model;
-        const std::uint64_t old = list.Generation();
-        list.Append(Make({"file", "old", "o1"}));
-        list.Clear();  // the next listing began
-        list.Append(Make({"file", "new", "n1"}));
-        model.AppendFrom(list, old, 0);
-        QCOMPARE(model.rowCount(), 0);
-    }
-
     void sortingKeepsFoldersFirstAndReverses() {
-        EntryList list;
         EntryListModel model;
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        list.Append({Make({"file", "b.txt", "1", "1000"}), Make({"folder", "zz", "f"}),
-                     Make({"file", "a.txt", "2", "999"})});
-        model.AppendFrom(list, list.Generation(), 0);
+        model.AppendPage({Make({"file", "b.txt", "1", "1000"}), Make({"folder", "zz", "f"}),
+                          Make({"file", "a.txt", "2", "999"})});
         model.sort(0, Qt::AscendingOrder);
         QCOMPARE(Names(model), (QStringList{QStringLiteral("zz"), QStringLiteral("a.txt"),
                                             QStringLiteral("b.txt")}));
@@ -78,12 +71,11 @@ private slots:
     }
 
     void rowsAreFoundRemovedAndRenamed() {
-        EntryList list;
         EntryListModel model;
         QAbstractItemModelTester tester(&model,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
-        list.Append({Make({"folder", "Reports", "f1"}), Make({"file", "a", "x1"})});
-        model.AppendFrom(list, list.Generation(), 0);
+        const DocEntryPtr reports = Make({"folder", "Reports", "f1"});
+        model.AppendPage({reports, Make({"file", "a", "x1"})});
         QCOMPARE(model.FindRowByResourceId("file:x1"), 1);
         QCOMPARE(model.FindRowByResourceId("file:none"), -1);
         QCOMPARE(model.FindRowByEditHref("https://docs.test/edit/f1"), 0);
@@ -93,7 +85,7 @@ private slots:
         QCOMPARE(model.rowCount(), 2);
         model.RemoveRowAt(model.FindRowByResourceId("file:x1"));
         QCOMPARE(model.rowCount(), 1);
-        QCOMPARE(list.Size(), std::size_t(2));  // the record stays until the next listing
+        QCOMPARE(model.RowOf(reports.get()), 0);
         model.InsertAtTop(Make({"document", "New", "n1"}));
         QCOMPARE(model.index(0, 0).data().toString(), QStringLiteral("New"));
         model.Clear();

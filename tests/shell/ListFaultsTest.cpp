@@ -278,10 +278,8 @@ private slots:
         entry.kind = "file";
         entry.title = title.toStdString();
         entry.authorName = title.toStdString();
-        EntryList list;
-        list.Append(std::make_shared<const DocEntry>(entry));
         EntryListModel model;
-        model.AppendFrom(list, list.Generation(), 0);
+        model.AppendPage({std::make_shared<const DocEntry>(entry)});
         QCOMPARE(model.index(0, 0).data().toString(), shown);
         QCOMPARE(model.index(0, 3).data().toString(), shown);
 

@@ -17,12 +17,12 @@ public:
     std::string lastText;
     std::vector<std::pair<std::uint64_t, std::size_t>> added;
 
-    void EntryItemsAdded(std::uint64_t g, std::size_t i) override {
+    void EntryItemsAdded(std::uint64_t g, EntryPage page) override {
         calledOn = QThread::currentThread();
-        added.emplace_back(g, i);
+        added.emplace_back(g, page.size());
     }
     void ListingReset() override {}
-    void ListingFinished(const CurrentLocation&) override {}
+    void ListingFinished(std::uint64_t, const CurrentLocation&) override {}
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument&) override {}
     void DeleteItemByResourceId(const std::string& id) override {
         calledOn = QThread::currentThread();
@@ -34,6 +34,13 @@ public:
     void AddUploadedEntry(const tallowdesk::DocEntryPtr&) override {}
     void FolderNameChangedInTree(const std::string&, const std::string&) override {}
 };
+
+// A page of n records.
+EntryPage Page(std::size_t n) {
+    EntryPage page;
+    for (std::size_t i = 0; i < n; ++i) page.push_back(std::make_shared<const DocEntry>());
+    return page;
+}
 
 // Runs fn on a plain thread while the UI thread keeps its event loop going.
 template <typename Fn>
@@ -77,14 +84,14 @@ private slots:
         Receiver r;
         ListViewPort port(&r);
         OnWorker([&] {
-            port.EntryItemsAdded(7, 0);
-            port.EntryItemsAdded(7, 10);
+            port.EntryItemsAdded(7, Page(0));
+            port.EntryItemsAdded(7, Page(10));
         });
         QTRY_COMPARE(r.added.size(), std::size_t(2));
         QCOMPARE(r.added[1], (std::pair<std::uint64_t, std::size_t>(7, 10)));
         QCOMPARE(r.calledOn, QThread::currentThread());
 
-        port.EntryItemsAdded(8, 0);  // even on the UI thread a post is queued
+        port.EntryItemsAdded(8, Page(0));  // even on the UI thread a post is queued
         QCOMPARE(r.added.size(), std::size_t(2));
         QTRY_COMPARE(r.added.size(), std::size_t(3));
     }
@@ -95,7 +102,7 @@ private slots:
         delete r;  // a dialog closed before its worker reported
         OnWorker([&] {
             port.DeleteItemByResourceId("x");
-            port.EntryItemsAdded(1, 0);
+            port.EntryItemsAdded(1, Page(0));
         });
         QCoreApplication::processEvents();
     }
@@ -103,7 +110,7 @@ private slots:
     void aReceiverDeletedWhilePostsAreQueuedGetsNone() {
         auto* r = new Receiver;
         ListViewPort port(r);
-        port.EntryItemsAdded(1, 0);
+        port.EntryItemsAdded(1, Page(0));
         delete r;
         QCoreApplication::processEvents();  // must not touch the deleted receiver
     }
