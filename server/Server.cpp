@@ -200,8 +200,12 @@ private:
             if (plan) {
                 m_upload.emplace(std::move(*m_header));
                 m_upload->body_limit(std::numeric_limits<std::uint64_t>::max());
-                m_upload->get().body() = plan->sink;
-                m_sink = plan->sink;
+                // Only the parser and the session hold the sink: a body that
+                // came whole with the header is answered before this returns,
+                // and the temporary file must be gone by then.
+                m_sink = std::move(plan->sink);
+                plan.reset();
+                m_upload->get().body() = m_sink;
                 return Continue([self = Self().shared_from_this()] { self->ReadUpload(); });
             }
             // Everything but a planned upload is small by nature (forms,

@@ -1,6 +1,7 @@
 #include "UploadSink.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,26 +53,49 @@ bool UploadSink::Write(const char* data, std::size_t size) {
                                " bytes or more are not accepted.");
     }
     m_written += size;
-    if (m_out.empty() && size >= kWriteSize) return WriteOut(data, size);
-    m_out.append(data, size);
-    if (m_out.size() < kWriteSize) return true;
-    return Flush();
-}
-
-bool UploadSink::Flush() {
-    const bool ok = WriteOut(m_out.data(), m_out.size());
+    if (m_out.size() + size < kWriteSize) {
+        m_out.append(data, size);
+        return true;
+    }
+    // Large enough: what waits and these bytes go in one write, uncopied.
+    const bool ok = WriteOut(m_out.data(), m_out.size(), data, size);
     m_out.clear();
     return ok;
 }
 
-bool UploadSink::WriteOut(const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size);
+bool UploadSink::Flush() {
+    const bool ok = WriteOut(m_out.data(), m_out.size(), nullptr, 0);
+    m_out.clear();
+    return ok;
+}
+
+bool UploadSink::WriteOut(const char* first, std::size_t firstSize, const char* second,
+                          std::size_t secondSize) {
+    iovec pieces[2] = {{const_cast<char*>(first), firstSize},
+                       {const_cast<char*>(second), secondSize}};
+    iovec* next = pieces;
+    int count = 2;
+    while (count > 0) {
+        if (next->iov_len == 0) {
+            ++next;
+            --count;
+            continue;
+        }
+        const ssize_t n = ::writev(m_fd, next, count);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return Refuse(507, "The service could not store the file.");
-        data += n;
-        size -= static_cast<std::size_t>(n);
         m_onDisk += static_cast<std::uint64_t>(n);
+        auto left = static_cast<std::size_t>(n);
+        while (left > 0) {
+            const std::size_t step = std::min(left, next->iov_len);
+            next->iov_base = static_cast<char*>(next->iov_base) + step;
+            next->iov_len -= step;
+            left -= step;
+            if (next->iov_len == 0 && count > 1) {
+                ++next;
+                --count;
+            }
+        }
     }
 #ifdef __linux__
     // Start writing back what came so far while the rest arrives, so the

@@ -42,7 +42,8 @@ private:
     // Counts the bytes as the file's and writes them out in large pieces.
     bool Write(const char* data, std::size_t size);
     bool Flush();
-    bool WriteOut(const char* data, std::size_t size);
+    bool WriteOut(const char* first, std::size_t firstSize, const char* second,
+                  std::size_t secondSize);
 
     enum class State { Preamble, Data, Epilogue };
     std::string m_path;
