@@ -1,24 +1,31 @@
 #include "Server.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/thread_pool.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <limits>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Crypto.h"
@@ -51,6 +58,12 @@ constexpr auto kKeepAliveTimeout = std::chrono::seconds(30);
 constexpr auto kCrowdedTimeout = std::chrono::seconds(2);
 constexpr auto kDrainTimeout = std::chrono::seconds(2);
 constexpr std::uint64_t kDrainLimit = 4 * 1024 * 1024;
+// Uploads reach the parser and downloads leave the disk in pieces this large:
+// a TLS record holds at most 16 KiB, and handing those on one by one costs
+// more in calls than the bytes cost to copy.
+constexpr std::size_t kPieceSize = 256 * 1024;
+// A reply buffer that grew for a long feed is not kept for the connection's life.
+constexpr std::size_t kKeptReplyCapacity = 1024 * 1024;
 
 std::string HttpDate() {
     const std::time_t now = std::time(nullptr);
@@ -92,6 +105,31 @@ private:
 };
 
 using Slot = ConnectionGate::Slot;
+
+// Sole owner of an open file's descriptor.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : m_fd(fd) {}
+    ~FileHandle() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FileHandle(FileHandle&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            if (m_fd >= 0) ::close(m_fd);
+            m_fd = std::exchange(other.m_fd, -1);
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    int Get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
 
 bool IsParseError(const beast::error_code& ec) {
     return ec.category() == beast::error_code(http::error::bad_target).category();
@@ -162,8 +200,12 @@ private:
             if (plan) {
                 m_upload.emplace(std::move(*m_header));
                 m_upload->body_limit(std::numeric_limits<std::uint64_t>::max());
-                m_upload->get().body() = plan->sink;
-                m_sink = plan->sink;
+                // Only the parser and the session hold the sink: a body that
+                // came whole with the header is answered before this returns,
+                // and the temporary file must be gone by then.
+                m_sink = std::move(plan->sink);
+                plan.reset();
+                m_upload->get().body() = m_sink;
                 return Continue([self = Self().shared_from_this()] { self->ReadUpload(); });
             }
             // Everything but a planned upload is small by nature (forms,
@@ -200,14 +242,37 @@ private:
                          beast::bind_front_handler(&Session::OnRead, Self().shared_from_this()));
     }
 
-    // Piece by piece, so the idle timeout counts from the last bytes that
-    // came rather than from the start of a long upload.
+    // Hands what is buffered to the parser (and so to the upload's file),
+    // then reads on in large pieces: a whole piece, or the rest of a body of
+    // known length, whichever is shorter.
     void ReadUpload() {
+        while (m_buffer.size() > 0 && !m_upload->is_done()) {
+            beast::error_code ec;
+            const std::size_t used = m_upload->put(m_buffer.data(), ec);
+            m_buffer.consume(used);
+            if (ec == http::error::need_more) break;
+            if (ec) return OnUpload(ec, 0);
+            if (used == 0) break;
+        }
+        if (m_upload->is_done()) return OnUpload({}, 0);
+        std::size_t target = m_buffer.size() + 1;
+        if (const auto left = m_upload->content_length_remaining()) {
+            target = std::max<std::size_t>(
+                target, static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize, *left)));
+        }
+        FillUpload(std::min(target, kPieceSize));
+    }
+
+    // Read by read, so the idle timeout counts from the last bytes that came
+    // rather than from the start of a long upload.
+    void FillUpload(std::size_t target) {
         beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
-        http::async_read_some(
-            Self().Stream(), m_buffer, *m_upload,
-            [self = Self().shared_from_this()](beast::error_code ec, std::size_t) {
-                if (ec || self->m_upload->is_done()) return self->OnUpload(ec, 0);
+        Self().Stream().async_read_some(
+            m_buffer.prepare(kPieceSize - m_buffer.size()),
+            [self = Self().shared_from_this(), target](beast::error_code ec, std::size_t bytes) {
+                self->m_buffer.commit(bytes);
+                if (ec) return self->OnUpload(ec, 0);
+                if (self->m_buffer.size() < target) return self->FillUpload(target);
                 self->ReadUpload();
             });
     }
@@ -232,6 +297,7 @@ private:
         // no temporary file outlives the request the client sees answered.
         m_upload.reset();
         m_sink.reset();
+        m_buffer.shrink_to_fit();
         Send(answer, m_version, m_keepAlive, false);
     }
 
@@ -279,71 +345,136 @@ private:
         Send(answer, 11, false, false);
     }
 
+    // Every answer leaves in one write: the header and the body (or the
+    // first piece of a file) in one buffer, so no small segment goes out
+    // alone and nothing waits for the peer's acknowledgement.
     void Send(const HttpResponse& answer, unsigned version, bool keepAlive, bool head) {
-        if (!answer.bodyFile.empty() && !head) {
-            // File contents go out in pieces straight from disk.
-            http::file_body::value_type file;
-            beast::error_code ec;
-            file.open(answer.bodyFile.c_str(), beast::file_mode::scan, ec);
-            if (!answer.removeAfterOpen.empty()) {
-                std::error_code ignored;
-                std::filesystem::remove_all(answer.removeAfterOpen, ignored);
-            }
-            if (ec) return SendBare(500, "The stored content cannot be read");
-            auto response = std::make_shared<http::response<http::file_body>>();
-            Fill(*response, answer, version, keepAlive);
-            response->body() = std::move(file);
-            response->prepare_payload();
-            return WriteFile(response, !keepAlive);
+        http::response<http::empty_body> fields;
+        fields.version(version);
+        fields.result(static_cast<unsigned>(answer.status));
+        fields.set(http::field::server, "tallowdesk-server");
+        fields.set(http::field::date, HttpDate());
+        for (const auto& [name, value] : answer.headers) fields.insert(name, value);
+        fields.keep_alive(keepAlive);
+        if (!answer.bodyFile.empty()) return SendFile(answer, fields, !keepAlive, head);
+        // Informational, 204 and 304 answers carry no body and no length.
+        const bool bodiless = answer.status < 200 || answer.status == 204 || answer.status == 304;
+        if (!bodiless) fields.content_length(answer.body.size());
+        m_reply.clear();
+        AppendHead(m_reply, fields);
+        if (!head && !bodiless) m_reply += answer.body;
+        WriteReply(!keepAlive);
+    }
+
+    static void AppendHead(std::string& out, const http::response<http::empty_body>& fields) {
+        out += fields.version() == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
+        out += std::to_string(fields.result_int());
+        out += ' ';
+        const auto reason = fields.reason();
+        out.append(reason.data(), reason.size());
+        out += "\r\n";
+        for (const auto& field : fields) {
+            const auto name = field.name_string();
+            const auto value = field.value();
+            out.append(name.data(), name.size());
+            out += ": ";
+            out.append(value.data(), value.size());
+            out += "\r\n";
         }
-        auto response = std::make_shared<http::response<http::string_body>>();
-        Fill(*response, answer, version, keepAlive);
-        response->body() = head ? std::string() : answer.body;
-        response->prepare_payload();
-        if (head) response->content_length(answer.body.size());
-        Write(response, !keepAlive);
+        out += "\r\n";
     }
 
-    template <class Body>
-    static void Fill(http::response<Body>& response, const HttpResponse& answer, unsigned version,
-                     bool keepAlive) {
-        response.version(version);
-        response.result(static_cast<unsigned>(answer.status));
-        response.set(http::field::server, "tallowdesk-server");
-        response.set(http::field::date, HttpDate());
-        for (const auto& [name, value] : answer.headers) response.insert(name, value);
-        response.keep_alive(keepAlive);
+    void WriteReply(bool close) {
+        net::async_write(
+            Self().Stream(), net::buffer(m_reply),
+            [self = Self().shared_from_this(), close](beast::error_code ec, std::size_t bytes) {
+                if (self->m_reply.capacity() > kKeptReplyCapacity) {
+                    std::string().swap(self->m_reply);
+                }
+                self->OnWrite(close, ec, bytes);
+            });
     }
 
-    template <class Body>
-    void Write(std::shared_ptr<http::response<Body>> response, bool close) {
-        m_response = response;
-        http::async_write(
-            Self().Stream(), *response,
-            beast::bind_front_handler(&Session::OnWrite, Self().shared_from_this(), close));
+    // File contents go out straight from disk through one buffer that the
+    // connection keeps, a piece at a time.
+    void SendFile(const HttpResponse& answer, http::response<http::empty_body>& fields, bool close,
+                  bool head) {
+        m_file = FileHandle(::open(answer.bodyFile.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!answer.removeAfterOpen.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(answer.removeAfterOpen, ignored);
+        }
+        struct stat info {};
+        if (!m_file || ::fstat(m_file.Get(), &info) != 0) {
+            m_file = FileHandle();
+            return SendBare(500, "The stored content cannot be read");
+        }
+        fields.content_length(static_cast<std::uint64_t>(info.st_size));
+        m_reply.clear();
+        AppendHead(m_reply, fields);
+        if (head) {
+            m_file = FileHandle();
+            return WriteReply(close);
+        }
+        ::posix_fadvise(m_file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (!m_piece) m_piece.reset(new char[kPieceSize]);
+        m_fileLeft = static_cast<std::uint64_t>(info.st_size);
+        if (m_reply.size() > kPieceSize / 2) {
+            // An outsize header goes first on its own.
+            return net::async_write(
+                Self().Stream(), net::buffer(m_reply),
+                [self = Self().shared_from_this(), close](beast::error_code ec, std::size_t bytes) {
+                    if (!ec) return self->NextFilePiece(0, close);
+                    self->m_file = FileHandle();
+                    self->OnWrite(close, ec, bytes);
+                });
+        }
+        std::memcpy(m_piece.get(), m_reply.data(), m_reply.size());
+        NextFilePiece(m_reply.size(), close);
     }
 
-    // Large files go out piece by piece with the idle timeout renewed for each.
-    void WriteFile(std::shared_ptr<http::response<http::file_body>> response, bool close) {
-        m_response = response;
-        auto serializer = std::make_shared<http::response_serializer<http::file_body>>(*response);
-        WriteFilePiece(serializer, close);
+    // Fills the buffer after its first `used` bytes from the file and writes it.
+    void NextFilePiece(std::size_t used, bool close) {
+        const std::size_t room =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kPieceSize - used, m_fileLeft));
+        std::size_t got = 0;
+        while (got < room) {
+            const ssize_t n = ::read(m_file.Get(), m_piece.get() + used + got, room - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                // The file shrank or cannot be read: the length is already
+                // promised, so the client must see the answer cut short.
+                m_file = FileHandle();
+                beast::get_lowest_layer(Self().Stream()).close();
+                return;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        m_fileLeft -= got;
+        WritePiece(0, used + got, close);
     }
 
-    void WriteFilePiece(std::shared_ptr<http::response_serializer<http::file_body>> serializer,
-                        bool close) {
+    // Write by write, so the idle timeout counts from the last bytes the
+    // client took rather than from the start of a long download.
+    void WritePiece(std::size_t from, std::size_t to, bool close) {
         beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
-        http::async_write_some(Self().Stream(), *serializer,
-                               [self = Self().shared_from_this(), serializer, close](
-                                   beast::error_code ec, std::size_t bytes) {
-                                   if (ec || serializer->is_done())
-                                       return self->OnWrite(close, ec, bytes);
-                                   self->WriteFilePiece(serializer, close);
-                               });
+        Self().Stream().async_write_some(net::buffer(m_piece.get() + from, to - from),
+                                         [self = Self().shared_from_this(), from, to, close](
+                                             beast::error_code ec, std::size_t bytes) {
+                                             if (ec) {
+                                                 self->m_file = FileHandle();
+                                                 return self->OnWrite(close, ec, 0);
+                                             }
+                                             if (from + bytes < to)
+                                                 return self->WritePiece(from + bytes, to, close);
+                                             if (self->m_fileLeft > 0)
+                                                 return self->NextFilePiece(0, close);
+                                             self->m_file = FileHandle();
+                                             self->OnWrite(close, ec, 0);
+                                         });
     }
 
     void OnWrite(bool close, beast::error_code ec, std::size_t) {
-        m_response.reset();
         if (ec) return;
         if (close && m_drain) return Drain();
         if (close) return Self().DoClose();
@@ -377,7 +508,10 @@ private:
     std::shared_ptr<UploadSink> m_sink;
     unsigned m_version = 11;
     bool m_keepAlive = false;
-    std::shared_ptr<void> m_response;  // the answer being written
+    std::string m_reply;  // the answer being written: header and body
+    FileHandle m_file;    // the file being sent
+    std::uint64_t m_fileLeft = 0;
+    std::unique_ptr<char[]> m_piece;  // a piece of that file, with the header first
     bool m_drain = false;
     std::uint64_t m_drained = 0;
     std::array<char, 4096> m_scratch{};
@@ -443,6 +577,8 @@ public:
           m_slot(std::move(slot)),
           m_slow(slow) {}
 
+    beast::tcp_stream::executor_type Executor() { return m_stream.get_executor(); }
+
     void Run() {
         m_stream.expires_after(m_slot.Crowded() ? kCrowdedTimeout : kHandshakeTimeout);
         beast::async_detect_ssl(m_stream, m_buffer,
@@ -473,11 +609,12 @@ private:
 
 class Listener : public std::enable_shared_from_this<Listener> {
 public:
-    Listener(net::io_context& io, ssl::context& context, Router& router, const tcp::endpoint& at,
-             int maxConnections, net::thread_pool& slow)
-        : m_io(io),
-          m_acceptor(io),
-          m_retry(io),
+    // Accepts on the first context; connections go to all of them in turn.
+    Listener(const std::vector<std::unique_ptr<net::io_context>>& contexts, ssl::context& context,
+             Router& router, const tcp::endpoint& at, int maxConnections, net::thread_pool& slow)
+        : m_contexts(contexts),
+          m_acceptor(*contexts.front()),
+          m_retry(*contexts.front()),
           m_context(context),
           m_router(router),
           m_gate(std::make_shared<ConnectionGate>(maxConnections)),
@@ -493,7 +630,10 @@ public:
 
 private:
     void DoAccept() {
-        m_acceptor.async_accept(net::make_strand(m_io),
+        // Each I/O thread runs its own context: a connection's reads and
+        // writes stay on one thread and never wake another.
+        net::io_context& next = *m_contexts[m_next++ % m_contexts.size()];
+        m_acceptor.async_accept(next.get_executor(),
                                 beast::bind_front_handler(&Listener::OnAccept, shared_from_this()));
     }
 
@@ -518,13 +658,19 @@ private:
             beast::error_code ignored;
             socket.close(ignored);
         } else {
-            std::make_shared<Detector>(std::move(socket), m_context, m_router, Slot(m_gate), m_slow)
-                ->Run();
+            // Answers go out the moment they are written (no Nagle delay
+            // waiting on the client's delayed acknowledgement).
+            beast::error_code ignored;
+            socket.set_option(tcp::no_delay(true), ignored);
+            auto detector = std::make_shared<Detector>(std::move(socket), m_context, m_router,
+                                                       Slot(m_gate), m_slow);
+            net::post(detector->Executor(), [detector] { detector->Run(); });
         }
         DoAccept();
     }
 
-    net::io_context& m_io;
+    const std::vector<std::unique_ptr<net::io_context>>& m_contexts;
+    std::size_t m_next = 0;
     tcp::acceptor m_acceptor;
     net::steady_timer m_retry;
     std::chrono::milliseconds m_backoff{0};
@@ -554,7 +700,9 @@ struct Server::Impl {
     std::unique_ptr<ssl::context> tls;
     // Destroyed before the state above: pending handlers hold sessions that use it.
     std::unique_ptr<net::thread_pool> slow;
-    std::unique_ptr<net::io_context> io;
+    std::vector<std::unique_ptr<net::io_context>> contexts;  // one per I/O thread
+    // Keep each thread's context running while it has no connection.
+    std::vector<net::executor_work_guard<net::io_context::executor_type>> idleGuards;
     std::shared_ptr<Listener> listener;
     std::vector<std::thread> threads;
     unsigned short port = 0;
@@ -604,15 +752,18 @@ unsigned short Server::Start() {
 
     m_impl->slow = std::make_unique<net::thread_pool>(
         static_cast<std::size_t>(std::max(1, m_impl->options.hashThreads)));
-    m_impl->io = std::make_unique<net::io_context>(m_impl->options.ioThreads);
+    for (int i = 0; i < std::max(1, m_impl->options.ioThreads); ++i) {
+        m_impl->contexts.push_back(std::make_unique<net::io_context>(1));
+        m_impl->idleGuards.push_back(net::make_work_guard(*m_impl->contexts.back()));
+    }
     beast::error_code ec;
     const auto address = net::ip::make_address(m_impl->options.bindAddress, ec);
     if (ec) throw std::runtime_error("Invalid bind address " + m_impl->options.bindAddress);
     try {
-        m_impl->listener = std::make_shared<Listener>(*m_impl->io, *m_impl->tls, *m_impl->router,
-                                                      tcp::endpoint(address, m_impl->options.port),
-                                                      ConnectionCap(m_impl->options.maxConnections),
-                                                      *m_impl->slow);
+        m_impl->listener = std::make_shared<Listener>(
+            m_impl->contexts, *m_impl->tls, *m_impl->router,
+            tcp::endpoint(address, m_impl->options.port),
+            ConnectionCap(m_impl->options.maxConnections), *m_impl->slow);
     } catch (const boost::system::system_error& e) {
         throw std::runtime_error("Cannot listen on " + m_impl->options.bindAddress + ":" +
                                  std::to_string(m_impl->options.port) + ": " + e.what());
@@ -620,23 +771,24 @@ unsigned short Server::Start() {
     m_impl->port = m_impl->listener->Port();
     m_impl->listener->Run();
     m_impl->started = true;
-    for (int i = 0; i < std::max(1, m_impl->options.ioThreads); ++i) {
-        m_impl->threads.emplace_back([io = m_impl->io.get()] { io->run(); });
+    for (auto& io : m_impl->contexts) {
+        m_impl->threads.emplace_back([io = io.get()] { io->run(); });
     }
     return m_impl->port;
 }
 
 void Server::Stop() {
-    if (!m_impl || !m_impl->io) return;
+    if (!m_impl || m_impl->contexts.empty()) return;
     // Sign-ins still hashing finish first; their answers then go nowhere.
     m_impl->slow->join();
-    m_impl->io->stop();
+    for (auto& io : m_impl->contexts) io->stop();
     for (auto& t : m_impl->threads) {
         if (t.joinable()) t.join();
     }
     m_impl->threads.clear();
     m_impl->listener.reset();
-    m_impl->io.reset();
+    m_impl->idleGuards.clear();
+    m_impl->contexts.clear();
     m_impl->slow.reset();
 }
 

@@ -1,6 +1,7 @@
 #include "UploadSink.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,10 @@ namespace tallowdesk::server {
 namespace {
 
 constexpr std::size_t kMaxPartHeaderBytes = 16 * 1024;
+// Bytes go to the file in writes this large.
+constexpr std::size_t kWriteSize = 256 * 1024;
+// Written-back in steps this large while the upload still arrives.
+constexpr std::uint64_t kSyncStep = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -25,6 +30,7 @@ UploadSink::UploadSink(std::string folder, std::string boundary, std::uint64_t m
         m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     }
     if (m_fd < 0) throw std::runtime_error("Cannot create an upload file in " + folder);
+    m_out.reserve(kWriteSize);
 }
 
 UploadSink::~UploadSink() {
@@ -46,14 +52,60 @@ bool UploadSink::Write(const char* data, std::size_t size) {
         return Refuse(413, "The file is too large: single files of " + std::to_string(m_maxBytes) +
                                " bytes or more are not accepted.");
     }
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, data, size);
+    m_written += size;
+    if (m_out.size() + size < kWriteSize) {
+        m_out.append(data, size);
+        return true;
+    }
+    // Large enough: what waits and these bytes go in one write, uncopied.
+    const bool ok = WriteOut(m_out.data(), m_out.size(), data, size);
+    m_out.clear();
+    return ok;
+}
+
+bool UploadSink::Flush() {
+    const bool ok = WriteOut(m_out.data(), m_out.size(), nullptr, 0);
+    m_out.clear();
+    return ok;
+}
+
+bool UploadSink::WriteOut(const char* first, std::size_t firstSize, const char* second,
+                          std::size_t secondSize) {
+    iovec pieces[2] = {{const_cast<char*>(first), firstSize},
+                       {const_cast<char*>(second), secondSize}};
+    iovec* next = pieces;
+    int count = 2;
+    while (count > 0) {
+        if (next->iov_len == 0) {
+            ++next;
+            --count;
+            continue;
+        }
+        const ssize_t n = ::writev(m_fd, next, count);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return Refuse(507, "The service could not store the file.");
-        data += n;
-        size -= static_cast<std::size_t>(n);
-        m_written += static_cast<std::uint64_t>(n);
+        m_onDisk += static_cast<std::uint64_t>(n);
+        auto left = static_cast<std::size_t>(n);
+        while (left > 0) {
+            const std::size_t step = std::min(left, next->iov_len);
+            next->iov_base = static_cast<char*>(next->iov_base) + step;
+            next->iov_len -= step;
+            left -= step;
+            if (next->iov_len == 0 && count > 1) {
+                ++next;
+                --count;
+            }
+        }
     }
+#ifdef __linux__
+    // Start writing back what came so far while the rest arrives, so the
+    // sync at the end waits for the last stretch only, not the whole file.
+    if (m_onDisk - m_syncStarted >= kSyncStep) {
+        ::sync_file_range(m_fd, static_cast<off_t>(m_syncStarted),
+                          static_cast<off_t>(m_onDisk - m_syncStarted), SYNC_FILE_RANGE_WRITE);
+        m_syncStarted = m_onDisk;
+    }
+#endif
     return true;
 }
 
@@ -61,8 +113,8 @@ bool UploadSink::Put(std::string_view bytes) {
     if (m_status != 0) return false;
     if (m_delimiter.empty()) return Write(bytes.data(), bytes.size());
     if (m_state == State::Epilogue) return true;
-    m_pending.append(bytes);
     if (m_state == State::Preamble) {
+        m_pending.append(bytes);
         // The form starts with "--boundary" (no leading CRLF) and the part's headers.
         const std::string first = m_delimiter.substr(2) + "\r\n";
         const auto headersEnd = m_pending.find("\r\n\r\n");
@@ -76,9 +128,50 @@ bool UploadSink::Put(std::string_view bytes) {
             return Refuse(400, "The form does not start with its boundary.");
         }
         m_partHeaders = m_pending.substr(first.size(), headersEnd + 2 - first.size());
-        m_pending.erase(0, headersEnd + 4);
         m_state = State::Data;
+        const std::string rest = m_pending.substr(headersEnd + 4);
+        m_pending.clear();
+        return PutData(rest);
     }
+    return PutData(bytes);
+}
+
+// The file part's bytes up to the delimiter that ends them. m_pending holds
+// the last few bytes of earlier pieces that may be the delimiter's start;
+// the rest is searched where it lies, without copying it first.
+bool UploadSink::PutData(std::string_view bytes) {
+    const std::size_t tail = m_delimiter.size() - 1;
+    if (!m_pending.empty()) {
+        if (bytes.size() < tail) {
+            m_pending.append(bytes);
+            return PutJoined();
+        }
+        // A delimiter starting in m_pending ends within the next `tail` bytes.
+        std::string joint = m_pending;
+        joint.append(bytes.substr(0, tail));
+        const auto at = joint.find(m_delimiter);
+        if (at != std::string::npos) {
+            m_state = State::Epilogue;
+            m_pending.clear();
+            return Write(joint.data(), at);
+        }
+        const bool ok = Write(m_pending.data(), m_pending.size());
+        m_pending.clear();
+        if (!ok) return false;
+    }
+    const auto at = bytes.find(m_delimiter);
+    if (at != std::string_view::npos) {
+        m_state = State::Epilogue;
+        return Write(bytes.data(), at);
+    }
+    const std::size_t keep = std::min(bytes.size(), tail);
+    if (!Write(bytes.data(), bytes.size() - keep)) return false;
+    m_pending.assign(bytes.substr(bytes.size() - keep));
+    return true;
+}
+
+// Small pieces: everything pending is searched as one.
+bool UploadSink::PutJoined() {
     const auto at = m_pending.find(m_delimiter);
     if (at != std::string::npos) {
         m_state = State::Epilogue;
@@ -99,6 +192,7 @@ bool UploadSink::Finish() {
     if (!m_delimiter.empty() && m_state != State::Epilogue) {
         return Refuse(400, "The form ended before the end of its file part.");
     }
+    if (!Flush()) return false;
     if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
         m_fd = -1;
         return Refuse(507, "The service could not store the file.");

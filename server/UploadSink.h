@@ -37,7 +37,13 @@ public:
 
 private:
     bool Refuse(int status, std::string reason);
+    bool PutData(std::string_view bytes);
+    bool PutJoined();
+    // Counts the bytes as the file's and writes them out in large pieces.
     bool Write(const char* data, std::size_t size);
+    bool Flush();
+    bool WriteOut(const char* first, std::size_t firstSize, const char* second,
+                  std::size_t secondSize);
 
     enum class State { Preamble, Data, Epilogue };
     std::string m_path;
@@ -47,7 +53,10 @@ private:
     State m_state;
     std::string m_pending;  // bytes that may still be the start of a delimiter
     std::string m_partHeaders;
-    std::uint64_t m_written = 0;
+    std::uint64_t m_written = 0;  // the file's bytes so far
+    std::string m_out;            // of those, what is not written yet
+    std::uint64_t m_onDisk = 0;
+    std::uint64_t m_syncStarted = 0;
     int m_status = 0;
     std::string m_reason;
 };
