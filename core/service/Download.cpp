@@ -171,7 +171,9 @@ void DownloadEntry(ServiceClient& client, const std::string& url, std::string_vi
     if (curl_easy_perform(handle) != CURLE_OK) throw std::runtime_error(kTransferFailed);
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 400) throw std::runtime_error("File downloading/converting failed.");
+    // Redirects are not followed, so a 3xx answer carries no file either:
+    // its body must not be kept as the download.
+    if (status >= 300) throw std::runtime_error("File downloading/converting failed.");
     // Flushed before the rename, so a crash cannot swap a good file for an
     // empty one. Most of it is on disk already (write-behind while receiving).
     if (::fdatasync(file.get()) != 0 || !file.Close()) throw std::runtime_error(kTransferFailed);

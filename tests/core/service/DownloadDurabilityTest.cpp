@@ -174,6 +174,27 @@ TEST_F(DownloadDurability, AnswerBrokenOffLeavesNoTargetAndNoTemporaryFile) {
     }
 }
 
+TEST_F(DownloadDurability, RedirectIsAFailureNotTheFile) {
+    // Redirects are not followed; saving the redirect's own body reported
+    // a few bytes of HTML as a finished download.
+    std::ofstream(m_dir / "kept.bin", std::ios::binary) << "old contents";
+    for (const char* status :
+         {"301 Moved Permanently", "302 Found", "303 See Other", "307 Temporary Redirect"}) {
+        SCOPED_TRACE(status);
+        for (const char* target : {"new.bin", "kept.bin"}) {
+            m_peer.Push(
+                std::string("HTTP/1.1 ") + status +
+                "\r\nLocation: https://elsewhere.test/file\r\nContent-Length: 5\r\n\r\nmoved");
+            EXPECT_EQ(test::Failure([&] {
+                          DownloadEntry(m_client, m_peer.Url(), "file", m_dir / target, nullptr);
+                      }),
+                      "File downloading/converting failed.");
+            EXPECT_EQ(Listing(), std::vector<std::string>{"kept.bin"});
+            EXPECT_EQ(ReadFile(m_dir / "kept.bin"), "old contents");
+        }
+    }
+}
+
 TEST_F(DownloadDurability, WholeAnswerLandsByteForByte) {
     // Past several write-behind windows, and not a multiple of any buffer.
     for (const std::size_t size :
