@@ -79,6 +79,10 @@ void ReturnHandle(CURL* handle) {
     // The share belongs to a client that may be gone by the next request, and
     // a reset keeps shares; every option (method, headers, body, range,
     // callbacks) goes back to its default, connections and TLS sessions stay.
+    // The cookie file list is not freed by a reset (libcurl would lose it);
+    // a null cookie file frees it, and with the share still attached it
+    // leaves the shared cookies alone.
+    curl_easy_setopt(handle, CURLOPT_COOKIEFILE, nullptr);
     curl_easy_setopt(handle, CURLOPT_SHARE, nullptr);
     curl_easy_reset(handle);
     ApplyDefaults(handle);
