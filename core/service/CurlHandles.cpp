@@ -4,10 +4,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <new>
 #include <stdexcept>
 #include <utility>
 #include <vector>
+
+#include "TransportSecurity.h"
 
 namespace tallowdesk {
 
@@ -27,6 +30,7 @@ namespace {
 // handle never crosses threads: each thread has its own list.
 struct IdleHandles {
     pid_t owner = ::getpid();
+    std::uint64_t trust = 0;
     std::vector<CURL*> handles;
 
     ~IdleHandles() {
@@ -40,6 +44,15 @@ struct IdleHandles {
         if (owner == ::getpid()) return;
         handles.clear();
         owner = ::getpid();
+    }
+
+    // Kept connections were verified against the CAs trusted then.
+    void DropIfTrustChanged() {
+        const std::uint64_t now = TrustGeneration();
+        if (now == trust) return;
+        for (CURL* handle : handles) curl_easy_cleanup(handle);
+        handles.clear();
+        trust = now;
     }
 };
 
@@ -69,6 +82,7 @@ void ApplyDefaults(CURL* handle) {
 
 CURL* LeaseHandle() {
     t_idle.ForgetIfForked();
+    t_idle.DropIfTrustChanged();
     if (t_idle.handles.empty()) return curl_easy_init();
     CURL* handle = t_idle.handles.back();
     t_idle.handles.pop_back();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CliFixture.h"
+#include "Crypto.h"
 #include "IntegrationFixture.h"
 #include "Store.h"
 #include "model/DocEntry.h"
@@ -26,6 +27,7 @@
 #include "service/SignIn.h"
 #include "service/TransportSecurity.h"
 #include "service/Upload.h"
+#include "settings/ServiceHosts.h"
 
 namespace tallowdesk::test {
 namespace {
@@ -184,6 +186,45 @@ TEST_F(ConnectionReuse, AClientSignedInAgainGetsNoCookiesOfTheOldOne) {
     const auto requests = NewRequests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].Header("Cookie"), "");
+}
+
+TEST_F(ConnectionReuse, ConnectionsVerifiedUnderOtherCasAreNotReused) {
+    // Connections share one parsed CA store, which libcurl does not compare
+    // when it picks a kept connection: trusting other CAs must start afresh.
+    const fs::path otherCert = m_dir / "other-cert.pem";
+    server::EnsureCertificate(otherCert.string(), (m_dir / "other-key.pem").string());
+    const fs::path caCopy = m_dir / "ca-copy.pem";
+    fs::copy_file(m_server->CertPath(), caCopy);
+    const ServiceHosts trusted = Hosts();
+    auto trust = [&](const fs::path& caFile) {
+        ServiceHosts hosts = trusted;
+        hosts.caFile = caFile.string();
+        SetServiceHosts(hosts);
+    };
+    auto feed = [&] {
+        tinyxml2::XMLDocument doc;
+        GetFeed(*m_client, DocumentListUrl(), doc);
+    };
+    auto refused = [&] {
+        try {
+            feed();
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::string("answered");
+    };
+
+    feed();  // a verified connection is kept
+    trust(otherCert);
+    EXPECT_EQ(refused(), "Get entry list failed");
+    trust(caCopy);
+    feed();
+    // The same file with other contents counts as other CAs too.
+    fs::copy_file(otherCert, caCopy, fs::copy_options::overwrite_existing);
+    EXPECT_EQ(refused(), "Get entry list failed");
+    fs::copy_file(m_server->CertPath(), caCopy, fs::copy_options::overwrite_existing);
+    feed();
+    SetServiceHosts(trusted);
 }
 
 class CliMemory : public CliTest {
