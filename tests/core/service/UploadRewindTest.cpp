@@ -15,8 +15,10 @@ namespace tallowdesk {
 namespace {
 
 TEST(UploadRewind, SeekStartsTheBodyOverAndRefusesWhatItCannotDo) {
-    char name[] = "/tmp/tallowdesk-rewind-XXXXXX";
-    const int fd = ::mkstemp(name);
+    // In the test's own temporary folder, not the machine's /tmp.
+    std::string name =
+        (std::filesystem::temp_directory_path() / "tallowdesk-rewind-XXXXXX").string();
+    const int fd = ::mkstemp(name.data());
     ASSERT_GE(fd, 0);
     const std::string body = "0123456789abcdefghij";
     ASSERT_EQ(::write(fd, body.data(), body.size()), static_cast<ssize_t>(body.size()));
