@@ -1,6 +1,5 @@
 #include "AtomWriter.h"
 
-#include <array>
 #include <charconv>
 
 #include "Crypto.h"
@@ -32,60 +31,13 @@ bool IsStoredFile(const StoredEntry& e) {
 // Everything below appends to one document under construction; nothing
 // builds pieces in strings of their own that are then copied.
 
-// XmlEscape's result, appended. Plain ASCII (every id, address and URL we
-// write, most titles) is escaped here in runs; other text goes through
-// XmlEscape, which also mends invalid UTF-8.
-// What each byte needs: 0 nothing, 1 an entity, 2 XmlEscape's care.
-constexpr std::array<unsigned char, 256> kByteClass = [] {
-    std::array<unsigned char, 256> table{};
-    for (int b = 0; b < 256; ++b) {
-        if (b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n' && b != '\r')) table[b] = 2;
-    }
-    for (const unsigned char b : {'&', '<', '>', '\'', '"'}) table[b] = 1;
-    return table;
-}();
-
-void PutEscaped(std::string& out, std::string_view text) {
-    const std::size_t mark = out.size();
-    const char* at = text.data();
-    const char* const end = at + text.size();
-    while (at != end) {
-        const char* run = at;
-        while (at != end && kByteClass[static_cast<unsigned char>(*at)] == 0) ++at;
-        out.append(run, static_cast<std::size_t>(at - run));
-        if (at == end) break;
-        switch (*at) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '\'':
-                out += "&apos;";
-                break;
-            case '"':
-                out += "&quot;";
-                break;
-            default:
-                out.resize(mark);
-                out += XmlEscape(text);
-                return;
-        }
-        ++at;
-    }
-}
-
 // Appends the pieces of an attribute value or a URL, one after the other.
 template <typename... Parts>
 void PutAttr(std::string& out, std::string_view name, const Parts&... value) {
     out += ' ';
     out += name;
     out += "='";
-    (PutEscaped(out, value), ...);
+    (AppendXmlEscaped(out, value), ...);
     out += '\'';
 }
 
@@ -136,11 +88,11 @@ void PutTime(std::string& out, std::int64_t millis) {
 }
 
 void PutEntryUrl(std::string& out, const std::string& origin, const StoredEntry& e) {
-    PutEscaped(out, origin);
+    AppendXmlEscaped(out, origin);
     out += kFeedPath;
-    PutEscaped(out, e.kind);
+    AppendXmlEscaped(out, e.kind);
     out += "%3A";
-    PutEscaped(out, e.id);
+    AppendXmlEscaped(out, e.id);
 }
 
 // <link rel type href [title]/> with an href already escaped by the caller.
@@ -159,7 +111,7 @@ void CloseLink(std::string& out, std::string_view title = {}) {
 
 void PutLink(std::string& out, std::string_view rel, std::string_view type, std::string_view href) {
     OpenLink(out, rel, type);
-    PutEscaped(out, href);
+    AppendXmlEscaped(out, href);
     CloseLink(out);
 }
 
@@ -185,9 +137,9 @@ void PutPerson(std::string& out, std::string_view element, std::string_view name
     out += '<';
     out += element;
     out += "><name>";
-    PutEscaped(out, name);
+    AppendXmlEscaped(out, name);
     out += "</name><email>";
-    PutEscaped(out, email);
+    AppendXmlEscaped(out, email);
     out += "</email></";
     out += element;
     out += '>';
@@ -214,7 +166,7 @@ void PutEntryBody(std::string& out, const std::string& origin, const StoredEntry
     if (e.viewed) PutLabel(out, "viewed");
     if (e.hidden) PutLabel(out, "hidden");
     out += "<title>";
-    PutEscaped(out, e.title);
+    AppendXmlEscaped(out, e.title);
     out += "</title><content";
     if (e.kind == "folder") {
         PutAttr(out, "type", "application/atom+xml;type=feed");
@@ -226,10 +178,10 @@ void PutEntryBody(std::string& out, const std::string& origin, const StoredEntry
     out += "/>";
     for (const auto& parent : e.parents) {
         OpenLink(out, kParentRel, kAtomType);
-        PutEscaped(out, origin);
+        AppendXmlEscaped(out, origin);
         out += kFeedPath;
         out += "folder%3A";
-        PutEscaped(out, parent.id);
+        AppendXmlEscaped(out, parent.id);
         CloseLink(out, parent.title);
     }
     PutLink(out, "alternate", "text/html", AlternateUrl(web::BrowserOrigin(origin), e));
@@ -241,11 +193,11 @@ void PutEntryBody(std::string& out, const std::string& origin, const StoredEntry
     CloseLink(out);
     if (e.kind != "folder") {
         OpenLink(out, "edit-media", stored ? std::string_view(e.mime) : "text/html");
-        PutEscaped(out, origin);
+        AppendXmlEscaped(out, origin);
         out += "/feeds/default/media/";
-        PutEscaped(out, e.kind);
+        AppendXmlEscaped(out, e.kind);
         out += "%3A";
-        PutEscaped(out, e.id);
+        AppendXmlEscaped(out, e.id);
         CloseLink(out);
     }
     PutPerson(out, "author", e.ownerName, e.ownerEmail);
@@ -265,7 +217,7 @@ void PutEntryBody(std::string& out, const std::string& origin, const StoredEntry
     if (e.explicitlyTrashed && e.trashed) out += "<docs:isExplicitlyTrashed value='true'/>";
     if (stored) {
         out += "<docs:filename>";
-        PutEscaped(out, e.title);
+        AppendXmlEscaped(out, e.title);
         out += "</docs:filename><docs:size>";
         PutNumber(out, e.size);
         out += "</docs:size>";
@@ -336,13 +288,13 @@ std::string FeedDocument(const std::string& origin, const FeedPage& page,
     x += kRootNamespaces;
     PutAttr(x, "gd:etag", "W/\"", RandomToken(22), ".\"");
     x += "><id>";
-    PutEscaped(x, page.id);
+    AppendXmlEscaped(x, page.id);
     x += "</id><updated>";
     PutTime(x, NowMillis());
     x += "</updated>";
     PutCategory(x, kKindScheme, kDocsNs, "#item", "item");
     x += "<title>";
-    PutEscaped(x, page.title);
+    AppendXmlEscaped(x, page.title);
     x += "</title>";
     PutLink(x, "alternate", "text/html", origin);
     PutLink(x, "http://schemas.google.com/g/2005#feed", kAtomType, page.id);

@@ -1,5 +1,6 @@
 #include "HttpMessage.h"
 
+#include <array>
 #include <cctype>
 
 #include "TextCheck.h"
@@ -109,13 +110,33 @@ std::map<std::string, std::string> ParseForm(std::string_view text) {
     return form;
 }
 
-std::string XmlEscape(std::string_view raw) {
-    // Whatever is stored, what we write stays well-formed XML.
-    const std::string text = CleanText(raw, false);
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
+namespace {
+
+// What each byte needs in XML text: 0 nothing, 1 an entity, 2 CleanText's
+// care (controls and everything outside ASCII).
+constexpr std::array<unsigned char, 256> kXmlByteClass = [] {
+    std::array<unsigned char, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        if (b >= 0x80 || (b < 0x20 && b != '\t' && b != '\n' && b != '\r')) table[b] = 2;
+    }
+    for (const unsigned char b : {'&', '<', '>', '\'', '"'}) table[b] = 1;
+    return table;
+}();
+
+// Appends `text` in runs, with the five entities; stops at the first byte
+// that needs CleanText unless the text is clean already.
+bool AppendEntities(std::string& out, std::string_view text, bool clean) {
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    while (at != end) {
+        const char* run = at;
+        while (at != end && kXmlByteClass[static_cast<unsigned char>(*at)] != 1 &&
+               (clean || kXmlByteClass[static_cast<unsigned char>(*at)] == 0)) {
+            ++at;
+        }
+        out.append(run, static_cast<std::size_t>(at - run));
+        if (at == end) break;
+        switch (*at) {
             case '&':
                 out += "&amp;";
                 break;
@@ -132,9 +153,28 @@ std::string XmlEscape(std::string_view raw) {
                 out += "&quot;";
                 break;
             default:
-                out += c;
+                return false;
         }
+        ++at;
     }
+    return true;
+}
+
+}  // namespace
+
+void AppendXmlEscaped(std::string& out, std::string_view raw) {
+    // Plain ASCII (every id, address and URL, most titles) needs no cleaning.
+    const std::size_t mark = out.size();
+    if (AppendEntities(out, raw, false)) return;
+    // Whatever is stored, what we write stays well-formed XML.
+    out.resize(mark);
+    AppendEntities(out, CleanText(raw, false), true);
+}
+
+std::string XmlEscape(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    AppendXmlEscaped(out, raw);
     return out;
 }
 

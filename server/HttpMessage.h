@@ -49,6 +49,8 @@ std::string UrlEncode(std::string_view text);
 // duplicates do not replace the first value.
 std::map<std::string, std::string> ParseForm(std::string_view text);
 std::string XmlEscape(std::string_view text);
+// XmlEscape(text) appended to `out`, without a string of its own.
+void AppendXmlEscaped(std::string& out, std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 }  // namespace tallowdesk::server
