@@ -15,6 +15,7 @@
 #include "CTallowdeskView.h"
 #include "EntryListModel.h"
 #include "FakeFeeds.h"
+#include "FakeShell.h"
 #include "FolderTreeModel.h"
 #include "Resources.h"
 #include "VisibleText.h"
@@ -75,20 +76,11 @@ private:
     }
 
 private slots:
-    void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-        InitShellResources();
-        ServiceHosts hosts = ServiceHosts::Defaults();
-        hosts.docsHost = "docs.test";
-        SetServiceHosts(hosts);
-        ResetCategoryTable();
-    }
+    void initTestCase() { fakes::StartFakeShell(); }
 
     void init() {
         m_service = std::make_shared<fakes::FakeService>();
-        m_state = std::make_shared<AppState>();
-        m_state->calls = m_service->Calls(m_service);
-        m_state->navigation = Navigation();
+        m_state = fakes::FakeState(m_service);
     }
 
     // Fault: in the icon and list styles a click selected a single cell of a

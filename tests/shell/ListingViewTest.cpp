@@ -7,6 +7,7 @@
 #include "CTallowdeskView.h"
 #include "EntryListModel.h"
 #include "FakeFeeds.h"
+#include "FakeShell.h"
 #include "Resources.h"
 #include "model/FeedCatalogue.h"
 #include "settings/ServiceHosts.h"
@@ -100,20 +101,11 @@ private:
     std::shared_ptr<AppState> m_state;
 
 private slots:
-    void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-        InitShellResources();
-        ServiceHosts hosts = ServiceHosts::Defaults();
-        hosts.docsHost = "docs.test";
-        SetServiceHosts(hosts);
-        ResetCategoryTable();
-    }
+    void initTestCase() { fakes::StartFakeShell(); }
 
     void init() {
         m_service = std::make_shared<fakes::FakeService>();
-        m_state = std::make_shared<AppState>();
-        m_state->calls = m_service->Calls(m_service);
-        m_state->navigation = Navigation();
+        m_state = fakes::FakeState(m_service);
     }
 
     // Fault guarded: a late window appended every page it found in one go,

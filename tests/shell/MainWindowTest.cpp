@@ -17,6 +17,7 @@
 #include "Categories.h"
 #include "EntryListModel.h"
 #include "FakeFeeds.h"
+#include "FakeShell.h"
 #include "MenuTexts.h"
 #include "Resources.h"
 #include "dialogs/CMsgDlg.h"
@@ -62,12 +63,7 @@ private:
 
 private slots:
     void initTestCase() {
-        QStandardPaths::setTestModeEnabled(true);
-        InitShellResources();
-        ServiceHosts hosts = ServiceHosts::Defaults();
-        hosts.docsHost = "docs.test";
-        SetServiceHosts(hosts);
-        ResetCategoryTable();
+        fakes::StartFakeShell();
 
         m_service = std::make_shared<fakes::FakeService>();
         const std::vector<Item> rootFolders = {{"folder", "Reports", "r1"},
@@ -95,8 +91,7 @@ private slots:
                          fakes::FeedXml({{"file", "old.txt", "t1"}, {"file", "older.txt", "t2"}}));
 
         m_service->SetQuota(std::string(kSentence));
-        m_state = std::make_shared<AppState>();
-        m_state->calls = m_service->Calls(m_service);
+        m_state = fakes::FakeState(m_service);
         m_frame = std::make_unique<CMainFrame>(m_state);
         m_frame->show();
         m_frame->Start();
