@@ -15,6 +15,7 @@
 #include "Crypto.h"
 #include "Limits.h"
 #include "SqliteDb.h"
+#include "SqliteReaders.h"
 #include "SqliteStatement.h"
 #include "SqliteTransaction.h"
 
@@ -350,6 +351,7 @@ Store::Store(const std::string& dataDir, int passwordIterations)
         SetMeta("page-key", m_pageKeySecret);
     }
     Reconcile();
+    m_readers = std::make_unique<SqliteReaders>(db.string());
 }
 
 namespace {
@@ -502,15 +504,15 @@ bool Store::CreateAccount(const std::string& rawEmail, std::string_view password
 }
 
 bool Store::AccountExists(const std::string& email) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, "SELECT 1 FROM accounts WHERE email = ?1");
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT 1 FROM accounts WHERE email = ?1");
     st.Bind(1, email);
     return st.Step();
 }
 
 std::string Store::DisplayName(const std::string& email) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, "SELECT name FROM accounts WHERE email = ?1");
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT name FROM accounts WHERE email = ?1");
     st.Bind(1, email);
     return st.Step() ? st.Text(0) : email;
 }
@@ -565,8 +567,8 @@ void Store::ClearFailures(const std::string& email) {
 }
 
 bool Store::CaptchaRequired(const std::string& email) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, "SELECT captcha FROM accounts WHERE email = ?1");
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT captcha FROM accounts WHERE email = ?1");
     st.Bind(1, email);
     return st.Step() && st.Int(0) != 0;
 }
@@ -601,15 +603,23 @@ std::string Store::IssueToken(const std::string& email, const std::string& servi
 std::optional<std::string> Store::TokenOwner(const std::string& token, const std::string& service) {
     const std::string hash = Sha256Hex(token);
     const std::int64_t now = NowMillis();
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
-                       "SELECT t.email, t.created FROM tokens t JOIN accounts a ON a.email = "
-                       "t.email WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0 "
-                       "AND t.created >= ?3");
-    st.Bind(1, hash).Bind(2, service).Bind(3, now - kTokenLifetimeMs);
-    if (!st.Step()) return std::nullopt;
-    std::string owner = st.Text(0);
-    if (now - st.Int(1) > kRenewAfterMs) {
+    std::string owner;
+    std::int64_t created = 0;
+    {
+        const auto reader = m_readers->Take();
+        SqliteStatement st(*reader,
+                           "SELECT t.email, t.created FROM tokens t JOIN accounts a ON a.email = "
+                           "t.email WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0 "
+                           "AND t.created >= ?3");
+        st.Bind(1, hash).Bind(2, service).Bind(3, now - kTokenLifetimeMs);
+        if (!st.Step()) return std::nullopt;
+        owner = st.Text(0);
+        created = st.Int(1);
+    }
+    // Only the rare renewal writes, so checking a token does not queue
+    // behind changes.
+    if (now - created > kRenewAfterMs) {
+        std::lock_guard lock(m_mutex);
         SqliteStatement renew(*m_db, "UPDATE tokens SET created = ?2 WHERE token = ?1");
         renew.Bind(1, hash).Bind(2, now).Run();
     }
@@ -642,15 +652,21 @@ void Store::EndSession(const std::string& sid) {
 std::optional<std::string> Store::SessionOwner(const std::string& sid, const std::string& hsid) {
     const std::string sidHash = Sha256Hex(sid);
     const std::int64_t now = NowMillis();
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
-                       "SELECT s.email, s.created FROM sessions s JOIN accounts a ON a.email = "
-                       "s.email WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0 "
-                       "AND s.created >= ?3");
-    st.Bind(1, sidHash).Bind(2, Sha256Hex(hsid)).Bind(3, now - kTokenLifetimeMs);
-    if (!st.Step()) return std::nullopt;
-    std::string owner = st.Text(0);
-    if (now - st.Int(1) > kRenewAfterMs) {
+    std::string owner;
+    std::int64_t created = 0;
+    {
+        const auto reader = m_readers->Take();
+        SqliteStatement st(*reader,
+                           "SELECT s.email, s.created FROM sessions s JOIN accounts a ON a.email = "
+                           "s.email WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0 "
+                           "AND s.created >= ?3");
+        st.Bind(1, sidHash).Bind(2, Sha256Hex(hsid)).Bind(3, now - kTokenLifetimeMs);
+        if (!st.Step()) return std::nullopt;
+        owner = st.Text(0);
+        created = st.Int(1);
+    }
+    if (now - created > kRenewAfterMs) {
+        std::lock_guard lock(m_mutex);
         SqliteStatement renew(*m_db, "UPDATE sessions SET created = ?2 WHERE sid = ?1");
         renew.Bind(1, sidHash).Bind(2, now).Run();
     }
@@ -665,33 +681,33 @@ void Store::AgeSecretsForTest(std::int64_t millis) {
     s.Bind(1, millis).Run();
 }
 
-std::optional<StoredEntry> Store::FindLocked(const std::string& id) {
-    SqliteStatement st(*m_db,
+std::optional<StoredEntry> Store::FindLocked(SqliteDb& db, const std::string& id) {
+    SqliteStatement st(db,
                        std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?1");
     st.Bind(1, id);
     if (!st.Step()) return std::nullopt;
     StoredEntry e = ReadEntry(st);
-    LoadParents(*m_db, e);
+    LoadParents(db, e);
     return e;
 }
 
 StoredEntry Store::LoadLocked(const std::string& id) {
-    auto e = FindLocked(id);
+    auto e = FindLocked(*m_db, id);
     if (!e) throw std::runtime_error("Entry vanished: " + id);
     return *e;
 }
 
 std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
-    std::lock_guard lock(m_mutex);
-    return FindLocked(id);
+    const auto reader = m_readers->Take();
+    return FindLocked(*reader, id);
 }
 
 Access Store::AccessOf(const std::string& user, const std::string& id) {
-    std::lock_guard lock(m_mutex);
+    const auto reader = m_readers->Take();
     // An account's own entry, by far the most common question, needs no
     // walk; what the walk below would find first anyway.
     {
-        SqliteStatement own(*m_db, "SELECT owner = ?1 FROM entries WHERE id = ?2");
+        SqliteStatement own(*reader, "SELECT owner = ?1 FROM entries WHERE id = ?2");
         own.Bind(1, user).Bind(2, id);
         if (!own.Step()) return Access::None;
         if (own.Int(0) != 0) return Access::Own;
@@ -701,14 +717,14 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
     // gives power over what another account filed into it, and filing an
     // entry somewhere never hands its owner's rights to that folder's owner.
     SqliteStatement st(
-        *m_db, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
-                   "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                   "JOIN entries f ON f.id = p.parent "
-                   "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
-                   "SELECT e.owner = ?1, "
-                   "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
-                   " WHERE a.entry = e.id AND " +
-                   RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
+        *reader, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
+                     "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
+                     "JOIN entries f ON f.id = p.parent "
+                     "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
+                     "SELECT e.owner = ?1, "
+                     "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
+                     " WHERE a.entry = e.id AND " +
+                     RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
     st.Bind(1, user).Bind(2, id);
     Access best = Access::None;
     while (st.Step()) {
@@ -726,8 +742,8 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
 
 bool Store::IsSelfOrBelow(const std::string& id, const std::string& candidate) {
     if (id == candidate) return true;
-    std::lock_guard lock(m_mutex);
-    const auto below = Descendants(*m_db, id);
+    const auto reader = m_readers->Take();
+    const auto below = Descendants(*reader, id);
     return std::find(below.begin(), below.end(), candidate) != below.end();
 }
 
@@ -835,8 +851,8 @@ std::string ListingSql(const ListQuery& q) {
 
 ListResult Store::List(const ListQuery& q) {
     const std::string sql = ListingSql(q);
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, sql);
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, sql);
     st.Bind(1, q.user);
     if (q.scope == ListScope::Folder) st.Bind(2, q.folderId);
     if (!q.kind.empty()) st.Bind(3, q.kind);
@@ -853,7 +869,7 @@ ListResult Store::List(const ListQuery& q) {
         }
         result.entries.push_back(ReadEntry(st));
     }
-    LoadParents(*m_db, result.entries);
+    LoadParents(*reader, result.entries);
     return result;
 }
 
@@ -1058,8 +1074,8 @@ void Store::AddAclRule(const std::string& id, const std::string& scopeType,
 }
 
 std::vector<Store::AclRow> Store::AclRules(const std::string& id) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader,
                        "SELECT scope_type, scope, role FROM acl WHERE entry = ?1 "
                        "ORDER BY role <> 'owner', rowid");
     st.Bind(1, id);
@@ -1071,8 +1087,8 @@ std::vector<Store::AclRow> Store::AclRules(const std::string& id) {
 std::optional<Store::AclRow> Store::FindAclRule(const std::string& id, const std::string& scopeType,
                                                 const std::string& rawScope) {
     const std::string scope = NormalScope(scopeType, rawScope);
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader,
                        "SELECT role FROM acl WHERE entry = ?1 AND scope_type = ?2 AND scope = ?3");
     st.Bind(1, id).Bind(2, scopeType).Bind(3, scope);
     if (!st.Step()) return std::nullopt;
@@ -1097,8 +1113,8 @@ void Store::AddGroupMember(const std::string& group, const std::string& member) 
 }
 
 std::int64_t Store::UsageBytes(const std::string& owner) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader,
                        "SELECT COALESCE(SUM(size), 0) FROM entries WHERE owner = ?1 "
                        "AND has_content = 1");
     st.Bind(1, owner);
