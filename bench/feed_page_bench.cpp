@@ -1,9 +1,10 @@
 // feed_page_bench: the cost of building feed pages inside the service, without
 // the network: a page of a 10-entry folder (the everyday listing) and the
-// first and last pages of a large folder reached through the "next" links.
-// Prints microseconds per page; under callgrind it collects only the pages
-// named by --callgrind (first, last or small), so the instruction counts of
-// one page can be compared.
+// first and last pages of a large folder, of the root folder and of
+// shared-with-me, each reached through the "next" links. Prints microseconds
+// per page; under callgrind it collects only the pages named by --callgrind
+// (small, first, last, root-first, root-last, shared-first, shared-last), so
+// the instruction counts of one page can be compared.
 #include <stdlib.h>
 
 #if __has_include(<valgrind/callgrind.h>)
@@ -37,14 +38,18 @@ using namespace tallowdesk::server;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUser = "bench@example.test";
+// Reads what kUser shares with it.
+constexpr const char* kReader = "reader@example.test";
 constexpr const char* kFeedPath = "/feeds/default/private/full/";
 
 struct Options {
     long entries = 100000;
     long pageSize = 100;
     long rounds = 200;
-    std::string callgrind;  // first, last, small or empty
-    bool walk = true;       // off: the last page by its start-index
+    // Pages to collect, separated by commas: small, first, last, root-first,
+    // root-last, shared-first, shared-last; each is dumped under its name.
+    std::string callgrind;
+    bool walk = true;  // off: the last page by its start-index
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -71,9 +76,11 @@ Options ParseOptions(int argc, char** argv) {
 
 // Entries straight into the database in one transaction: the service's own
 // path commits (and syncs) each one, which would take minutes for 100,000.
-// Every fourth entry shares its edit time with its neighbours.
+// Every fourth entry shares its edit time with its neighbours. An empty
+// `folderId` leaves the entries in the root folder; `sharedWith` gives each
+// a reader rule for that account.
 void BulkInsert(const fs::path& dataDir, const std::string& folderId, const std::string& prefix,
-                long count, std::int64_t base) {
+                long count, std::int64_t base, const std::string& sharedWith = {}) {
     SqliteDb db((dataDir / "service.db").string());
     db.Exec("BEGIN");
     SqliteStatement entry(db,
@@ -83,7 +90,7 @@ void BulkInsert(const fs::path& dataDir, const std::string& folderId, const std:
     SqliteStatement parent(db, "INSERT INTO parents(entry, parent) VALUES(?1, ?2)");
     SqliteStatement acl(db,
                         "INSERT INTO acl(entry, scope_type, scope, role) "
-                        "VALUES(?1, 'user', ?2, 'owner')");
+                        "VALUES(?1, 'user', ?2, ?3)");
     for (long i = 0; i < count; ++i) {
         char id[40];
         std::snprintf(id, sizeof id, "%s%08ld", prefix.c_str(), i);
@@ -91,10 +98,16 @@ void BulkInsert(const fs::path& dataDir, const std::string& folderId, const std:
         entry.Bind(1, id).Bind(2, "Quarterly report & notes <" + std::to_string(i) + ">");
         entry.Bind(3, kUser).Bind(4, time).Run();
         entry.Reset();
-        parent.Bind(1, id).Bind(2, folderId).Run();
-        parent.Reset();
-        acl.Bind(1, id).Bind(2, kUser).Run();
+        if (!folderId.empty()) {
+            parent.Bind(1, id).Bind(2, folderId).Run();
+            parent.Reset();
+        }
+        acl.Bind(1, id).Bind(2, kUser).Bind(3, "owner").Run();
         acl.Reset();
+        if (!sharedWith.empty()) {
+            acl.Bind(1, id).Bind(2, sharedWith).Bind(3, "reader").Run();
+            acl.Reset();
+        }
     }
     db.Exec("COMMIT");
 }
@@ -126,8 +139,9 @@ std::string NextTarget(const std::string& body) {
     return target;
 }
 
-double MicrosPerPage(FeedHandler& feeds, const HttpRequest& request, long rounds, bool collect,
-                     std::size_t& bytes) {
+double MicrosPerPage(FeedHandler& feeds, const HttpRequest& request, long rounds, const Options& o,
+                     const std::string& name, std::size_t& bytes) {
+    const bool collect = ("," + o.callgrind + ",").find("," + name + ",") != std::string::npos;
     if (collect) {
         CALLGRIND_ZERO_STATS;
         CALLGRIND_START_INSTRUMENTATION;
@@ -142,7 +156,7 @@ double MicrosPerPage(FeedHandler& feeds, const HttpRequest& request, long rounds
         std::chrono::duration<double, std::micro>(Clock::now() - start).count() / rounds;
     if (collect) {
         CALLGRIND_STOP_INSTRUMENTATION;
-        CALLGRIND_DUMP_STATS_AT("pages");
+        CALLGRIND_DUMP_STATS_AT(name.c_str());
     }
     return micros;
 }
@@ -178,56 +192,85 @@ int main(int argc, char** argv) {
         const auto seedStart = Clock::now();
         BulkInsert(dir, bigFolder, "big", o.entries, 1700000000000);
         BulkInsert(dir, smallFolder, "small", 10, 1700000000000);
-        std::printf("seeded %ld entries in %.1f s\n", o.entries,
+        // Older than everything in the folders, so that a listing which steps
+        // over filed entries (root) or other people's (shared-with-me)
+        // shows it on its first page.
+        BulkInsert(dir, "", "root", o.entries - 2, 1600000000000, kReader);
+        std::printf("seeded %ld entries in %.1f s\n", 2 * o.entries + 8,
                     std::chrono::duration<double>(Clock::now() - seedStart).count());
 
         Store store(dir.string(), 1000);
+        store.AddAccount(kReader, "secret", "Reader");
         token = store.IssueToken(kUser, "writely");
+        const std::string readerToken = store.IssueToken(kReader, "writely");
         SignInHandler signIn(store);
         FeedHandler feeds(store, signIn, static_cast<std::size_t>(o.pageSize));
 
         const std::string small = std::string(kFeedPath) + "folder%3A" + smallFolder + "/contents";
-        const std::string first = std::string(kFeedPath) + "folder%3A" + bigFolder + "/contents";
-
         std::size_t bytes = 0;
-        const double smallMicros = MicrosPerPage(feeds, FeedRequest(small, token), o.rounds * 10,
-                                                 o.callgrind == "small", bytes);
+        const double smallMicros =
+            MicrosPerPage(feeds, FeedRequest(small, token), o.rounds * 10, o, "small", bytes);
         std::printf("10-entry folder: %.1f us per page (%.0f pages/s), %zu bytes\n", smallMicros,
                     1e6 / smallMicros, bytes);
 
-        const double firstMicros = MicrosPerPage(feeds, FeedRequest(first, token), o.rounds,
-                                                 o.callgrind == "first", bytes);
-        std::printf("large folder, first page: %.1f us per page, %zu bytes\n", firstMicros, bytes);
+        struct Listing {
+            const char* name;    // in the output
+            const char* prefix;  // of --callgrind: "" for the large folder
+            std::string first;
+            std::string token;
+            long entries;
+        };
+        const std::vector<Listing> listings = {
+            {"large folder", "", std::string(kFeedPath) + "folder%3A" + bigFolder + "/contents",
+             token, o.entries},
+            // The two folders sit in the root folder beside its entries.
+            {"root folder", "root-", std::string(kFeedPath) + "folder%3Aroot/contents", token,
+             o.entries},
+            {"shared with me", "shared-", std::string(kFeedPath) + "-/-mine", readerToken,
+             o.entries - 2},
+        };
+        for (const Listing& l : listings) {
+            const std::string prefix = l.prefix;
+            const double firstMicros = MicrosPerPage(feeds, FeedRequest(l.first, l.token), o.rounds,
+                                                     o, prefix + "first", bytes);
+            std::printf("%s, first page: %.1f us per page, %zu bytes\n", l.name, firstMicros,
+                        bytes);
 
-        // Walk the whole folder through the next links, as the client does,
-        // or jump to the last page by its index.
-        std::string target = o.walk ? first : std::string();
-        std::string last =
-            first + "?start-index=" + std::to_string((o.entries - 1) / o.pageSize * o.pageSize + 1);
-        long pages = 0, seen = 0;
-        const auto walkStart = Clock::now();
-        while (!target.empty()) {
-            const HttpResponse r = feeds.DocumentList(FeedRequest(target, token));
-            if (r.status != 200)
-                throw std::runtime_error("walk: status " + std::to_string(r.status));
-            for (std::size_t at = 0; (at = r.body.find("<entry ", at)) != std::string::npos; ++at) {
-                ++seen;
+            // Walk the whole listing through the next links, as the client
+            // does, or jump to the last page by its index.
+            std::string target = o.walk ? l.first : std::string();
+            std::string last = l.first + "?start-index=" +
+                               std::to_string((l.entries - 1) / o.pageSize * o.pageSize + 1);
+            long pages = 0, seen = 0;
+            const auto walkStart = Clock::now();
+            while (!target.empty()) {
+                const HttpResponse r = feeds.DocumentList(FeedRequest(target, l.token));
+                if (r.status != 200)
+                    throw std::runtime_error("walk: status " + std::to_string(r.status));
+                for (std::size_t at = 0; (at = r.body.find("<entry ", at)) != std::string::npos;
+                     ++at) {
+                    ++seen;
+                }
+                ++pages;
+                last = target;
+                target = NextTarget(r.body);
             }
-            ++pages;
-            last = target;
-            target = NextTarget(r.body);
+            const double walkSeconds =
+                std::chrono::duration<double>(Clock::now() - walkStart).count();
+            if (o.walk) {
+                std::printf("%s, walk: %ld pages, %ld entries in %.2f s (%.1f us per page)\n",
+                            l.name, pages, seen, walkSeconds,
+                            walkSeconds * 1e6 / static_cast<double>(pages));
+                if (seen != l.entries)
+                    throw std::runtime_error(std::string(l.name) +
+                                             ": the walk missed or repeated entries");
+            }
+            const double lastMicros = MicrosPerPage(feeds, FeedRequest(last, l.token), o.rounds, o,
+                                                    prefix + "last", bytes);
+            std::printf("%s, last page: %.1f us per page, %zu bytes\n", l.name, lastMicros, bytes);
+            std::printf("%s, last / first: %.2f; first / 10-entry folder: %.2f\n", l.name,
+                        lastMicros / firstMicros, firstMicros / smallMicros);
         }
-        const double walkSeconds = std::chrono::duration<double>(Clock::now() - walkStart).count();
-        if (o.walk) {
-            std::printf("walk: %ld pages, %ld entries in %.2f s (%.1f us per page)\n", pages, seen,
-                        walkSeconds, walkSeconds * 1e6 / static_cast<double>(pages));
-            if (seen != o.entries) throw std::runtime_error("the walk missed or repeated entries");
-        }
-
-        const double lastMicros =
-            MicrosPerPage(feeds, FeedRequest(last, token), o.rounds, o.callgrind == "last", bytes);
-        std::printf("large folder, last page: %.1f us per page, %zu bytes\n", lastMicros, bytes);
-        std::printf("last / first: %.2f\n", lastMicros / firstMicros);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "feed_page_bench: %s\n", e.what());

@@ -5,6 +5,7 @@
 // in its own process, and prints both throughputs and the client's peak
 // resident memory for a large and a small file (medians of the runs).
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <tinyxml2.h>
@@ -185,10 +186,16 @@ std::string Run(const std::string& command) {
     return out;
 }
 
+struct CurlRun {
+    double upload = 0, download = 0;
+    // The download and then an fsync of the file: what the client does
+    // before it renames a download into place, so the fair anchor for it.
+    double downloadSynced = 0;
+};
+
 // The same requests with the curl command line.
-std::pair<double, double> RunCurl(const ServerInfo& info, const fs::path& dir,
-                                  const fs::path& source, std::uint64_t size,
-                                  const std::string& seedId) {
+CurlRun RunCurl(const ServerInfo& info, const fs::path& dir, const fs::path& source,
+                std::uint64_t size, const std::string& seedId) {
     const std::string base = "https://localhost:" + std::to_string(info.port);
     const std::string common = "curl -sS --fail --cacert '" + (dir / "data" / "cert.pem").string() +
                                "' -H 'Cookie: SID=" + info.sid + "; HSID=" + info.hsid + "' ";
@@ -212,8 +219,12 @@ std::pair<double, double> RunCurl(const ServerInfo& info, const fs::path& dir,
         "' -H 'GData-Version: 3.0' -H 'Authorization: GoogleLogin auth=" + info.token + "' -o '" +
         out.string() + "' '" + base + "/feeds/download/files/" + seedId + "'");
     const double down = Seconds(start);
+    const int fd = ::open(out.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) throw std::runtime_error("cannot sync curl's download");
+    ::close(fd);
+    const double synced = Seconds(start);
     fs::remove(out);
-    return {up, down};
+    return {up, down, synced};
 }
 
 }  // namespace
@@ -248,13 +259,17 @@ int main(int argc, char** argv) {
         Generate(smallFile, small);
         const double mib = 1024.0 * 1024.0;
         auto report = [&](const char* what, std::uint64_t upBytes, std::uint64_t downBytes,
-                          const ClientRun& c, std::pair<double, double> k) {
+                          const ClientRun& c, const CurlRun& k) {
             const double cu = upBytes / mib / c.upload, cd = downBytes / mib / c.download;
-            const double ku = upBytes / mib / k.first, kd = downBytes / mib / k.second;
+            const double ku = upBytes / mib / k.upload, kd = downBytes / mib / k.download;
+            const double ks = downBytes / mib / k.downloadSynced;
             std::printf("%s upload   %llu bytes: client %.1f MiB/s, curl %.1f MiB/s, ratio %.2f\n",
                         what, static_cast<unsigned long long>(upBytes), cu, ku, cu / ku);
             std::printf("%s download %llu bytes: client %.1f MiB/s, curl %.1f MiB/s, ratio %.2f\n",
                         what, static_cast<unsigned long long>(downBytes), cd, kd, cd / kd);
+            std::printf(
+                "%s download-synced %llu bytes: client %.1f MiB/s, curl %.1f MiB/s, ratio %.2f\n",
+                what, static_cast<unsigned long long>(downBytes), cd, ks, cd / ks);
             std::printf("%s client peak resident memory: %ld KiB\n", what, c.peakKb);
         };
         // Client and curl take turns, and each figure is the median of its
@@ -263,13 +278,13 @@ int main(int argc, char** argv) {
         auto measure = [&](const char* what, const fs::path& file, std::uint64_t upBytes,
                            std::uint64_t downBytes, const std::string& seedId) {
             std::vector<ClientRun> clients;
-            std::vector<std::pair<double, double>> curls;
+            std::vector<CurlRun> curls;
             for (int r = 0; r < runs; ++r) {
                 clients.push_back(RunClient(info, dir, file, seedId));
                 curls.push_back(RunCurl(info, dir, file, upBytes, seedId));
             }
             ClientRun c;
-            std::pair<double, double> k;
+            CurlRun k;
             std::vector<double> values;
             auto median = [&](auto pick) {
                 values.clear();
@@ -279,8 +294,9 @@ int main(int argc, char** argv) {
             };
             c.upload = median([&](std::size_t i) { return clients[i].upload; });
             c.download = median([&](std::size_t i) { return clients[i].download; });
-            k.first = median([&](std::size_t i) { return curls[i].first; });
-            k.second = median([&](std::size_t i) { return curls[i].second; });
+            k.upload = median([&](std::size_t i) { return curls[i].upload; });
+            k.download = median([&](std::size_t i) { return curls[i].download; });
+            k.downloadSynced = median([&](std::size_t i) { return curls[i].downloadSynced; });
             for (const ClientRun& run : clients) c.peakKb = std::max(c.peakKb, run.peakKb);
             report(what, upBytes, downBytes, c, k);
         };

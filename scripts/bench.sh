@@ -53,7 +53,7 @@ cmake -S "$root" -B "$build" "${generator[@]}" "${launcher[@]}" -DCMAKE_BUILD_TY
   exit 1
 }
 cmake --build "$build" -j"$jobs" --target tallowdesk-server tallowdesk-cli transfer_bench \
-  parse_bench >&2 || {
+  parse_bench feed_page_bench >&2 || {
   note "build failed"
   exit 1
 }
@@ -205,6 +205,9 @@ if [ -z "$service_down" ]; then
   timeout 60 curl -sS --fail --cacert "$ca" "${gdata[@]}" -o "$work/www/feed" "$feed_url" ||
     service_down="fetching the feed failed"
   feed_bytes=$(stat -c %s "$work/www/feed" 2>/dev/null || echo 0)
+  timeout 60 curl -sS --fail --cacert "$ca" "${gdata[@]}" -o "$work/www/rootfeed" \
+    "$feed_url/folder%3Aroot/contents" || service_down="fetching the root folder's feed failed"
+  root_bytes=$(stat -c %s "$work/www/rootfeed" 2>/dev/null || echo 0)
 fi
 start_nginx || note "nginx: $nginx_down"
 
@@ -256,11 +259,55 @@ for c in 8 64; do
     row "$what" "$(wrk_text "$work/wrk-service-$c.out")" "$anchor" "$r" "$goal"
   fi
 done
+# The root folder's contents: the same entries through the root folder's own
+# listing, the page the window asks for first.
+what="Root folder's feed (folder%3Aroot/contents, ${root_bytes:-0} bytes) through the service, 64 connections"
+goal=">= 0.3 of nginx, no errors"
+if ! have wrk; then
+  row "$what" "not measured: wrk is missing" "" "" "$goal"
+elif [ -n "$service_down" ]; then
+  row "$what" "not measured: $service_down" "" "" "$goal"
+else
+  wrk_run 64 "$feed_url/folder%3Aroot/contents" "$work/wrk-service-root.out"
+  anchor="not measured: $nginx_down"
+  r="—"
+  if [ -z "$nginx_down" ]; then
+    wrk_run 64 "https://localhost:$nginx_port/rootfeed" "$work/wrk-nginx-root.out"
+    anchor="nginx, the same bytes and certificate: $(wrk_text "$work/wrk-nginx-root.out")"
+    r=$(ratio "$(wrk_field "$work/wrk-service-root.out" rps)" \
+      "$(wrk_field "$work/wrk-nginx-root.out" rps)")
+  fi
+  row "$what" "$(wrk_text "$work/wrk-service-root.out")" "$anchor" "$r" "$goal"
+fi
 # The feed service is done: stop it so that it does not share the cores.
 if [ -n "$service_pid" ]; then
   kill "$service_pid" 2>/dev/null
   wait "$service_pid" 2>/dev/null
 fi
+
+# --- pages of a 100,000-entry account, inside the service ------------------------
+note "pages of a 100,000-entry account"
+timeout 600 "$build/bench/feed_page_bench" --entries 100000 --rounds 50 \
+  >"$work/pages.out" 2>"$work/pages.err"
+pages_status=$?
+# page_us LISTING first|last: microseconds per page from feed_page_bench.
+page_us() {
+  awk -v want="$1, $2 page:" 'index($0, want) == 1 { print $(NF - 5) }' "$work/pages.out"
+}
+folder_us=$(page_us "large folder" first)
+for listing in "root folder" "shared with me"; do
+  for which in first last; do
+    what="A 100,000-entry account: $which page of 100 of the $listing (built in the service, no network)"
+    us=$(page_us "$listing" "$which")
+    if [ -z "$us" ] || [ -z "$folder_us" ]; then
+      row "$what" "not measured: feed_page_bench ended with status $pages_status ($(tail -1 "$work/pages.err" 2>/dev/null))" \
+        "" "" "<= 2x a folder page"
+    else
+      row "$what" "$us us per page" "first page of 100 of a 100,000-entry folder: $folder_us us" \
+        "$(ratio "$us" "$folder_us")" "<= 2x a folder page"
+    fi
+  done
+done
 
 # --- transfers: the client and curl against the service ----------------------
 note "transfers (64 MiB and 1 GiB)"
@@ -337,6 +384,21 @@ for size in small large; do
         "$(ratio "$client" "$curl_rate")" ">= 0.95"
     fi
   done
+done
+# The client syncs a download before renaming it into place; curl does not,
+# so curl followed by an fsync of its file is the fair anchor.
+for size in small large; do
+  label="64 MiB"
+  [ "$size" = large ] && label="1 GiB"
+  what="Client download, $label, against curl followed by a sync of the file"
+  client=$(transfer_field "$size" download-synced client)
+  curl_rate=$(transfer_field "$size" download-synced curl)
+  if [ -z "$client" ]; then
+    row "$what" "$transfer_why" "" "" ">= 0.95"
+  else
+    row "$what" "$client MiB/s" "curl, same service and file, then fsync: $curl_rate MiB/s" \
+      "$(ratio "$client" "$curl_rate")" ">= 0.95"
+  fi
 done
 small_kb=$(transfer_memory small)
 large_kb=$(transfer_memory large)

@@ -14,7 +14,7 @@ namespace {
 constexpr std::size_t kMaxIdleStatements = 256;
 }  // namespace
 
-SqliteDb::SqliteDb(const std::string& path) {
+SqliteDb::SqliteDb(const std::string& path, Role role) {
     const int rc = sqlite3_open_v2(
         path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
         nullptr);
@@ -28,6 +28,11 @@ SqliteDb::SqliteDb(const std::string& path) {
         throw std::runtime_error(message);
     }
     sqlite3_busy_timeout(m_db, 5000);
+    if (role == Role::Reader) {
+        Exec("PRAGMA query_only=1");
+        Exec("PRAGMA foreign_keys=ON");
+        return;
+    }
     Exec("PRAGMA journal_mode=WAL");
     Exec("PRAGMA synchronous=FULL");
     Exec("PRAGMA foreign_keys=ON");

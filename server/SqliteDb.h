@@ -17,9 +17,12 @@ namespace tallowdesk::server {
 // committed transaction wrote survives a killed process. Keeps the statements
 // it prepared for reuse, keyed by their SQL text, so that a request does not
 // compile its SQL again. Not thread-safe: the owner serialises access.
+// A Reader connection refuses to write (query_only) and leaves the journal
+// mode to the writer that made the database.
 class SqliteDb {
 public:
-    explicit SqliteDb(const std::string& path);
+    enum class Role { Writer, Reader };
+    explicit SqliteDb(const std::string& path, Role role = Role::Writer);
     ~SqliteDb();
     SqliteDb(const SqliteDb&) = delete;
     SqliteDb& operator=(const SqliteDb&) = delete;

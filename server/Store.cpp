@@ -15,6 +15,7 @@
 #include "Crypto.h"
 #include "Limits.h"
 #include "SqliteDb.h"
+#include "SqliteReaders.h"
 #include "SqliteStatement.h"
 #include "SqliteTransaction.h"
 
@@ -95,7 +96,11 @@ CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 // a page reads from its start without counting what came before: one over
 // all entries, one per owner and, for the contents of a folder, one over
 // the folder's rows in parents, which carry a copy of the entry's edit
-// time that triggers keep current.
+// time that triggers keep current. The root folder reads a partial index of
+// the owner's entries that sit in no folder (entries count their rows in
+// parents) and shared-with-me one over the rules that name a reader, which
+// carry the entry's edit time like the folder rows do; otherwise both would
+// step over every entry filed in a folder, or every entry of everyone.
 constexpr const char* kListingSchema = R"sql(
 DROP INDEX IF EXISTS entries_owner;
 CREATE INDEX IF NOT EXISTS entries_order ON entries(edited, id);
@@ -108,7 +113,33 @@ END;
 CREATE TRIGGER IF NOT EXISTS entries_pass_edited AFTER UPDATE OF edited ON entries BEGIN
   UPDATE parents SET edited = NEW.edited WHERE entry = NEW.id;
 END;
+CREATE TRIGGER IF NOT EXISTS acl_take_edited AFTER INSERT ON acl BEGIN
+  UPDATE acl SET edited = (SELECT edited FROM entries WHERE id = NEW.entry)
+  WHERE rowid = NEW.rowid;
+END;
+CREATE TRIGGER IF NOT EXISTS entries_pass_edited_acl AFTER UPDATE OF edited ON entries BEGIN
+  UPDATE acl SET edited = NEW.edited WHERE entry = NEW.id;
+END;
+CREATE TRIGGER IF NOT EXISTS parents_count_added AFTER INSERT ON parents BEGIN
+  UPDATE entries SET parent_count = parent_count + 1 WHERE id = NEW.entry;
+END;
+CREATE TRIGGER IF NOT EXISTS parents_count_removed AFTER DELETE ON parents BEGIN
+  UPDATE entries SET parent_count = parent_count - 1 WHERE id = OLD.entry;
+END;
+CREATE INDEX IF NOT EXISTS entries_root_order ON entries(owner, edited, id)
+  WHERE parent_count = 0 AND trashed = 0;
+CREATE INDEX IF NOT EXISTS acl_listed_order ON acl(scope_type, scope, edited, entry)
+  WHERE role <> 'owner';
 )sql";
+
+// Columns the root and shared-with-me orders need, added to databases of
+// older versions and filled from what is there.
+constexpr const char* kAddRootCount =
+    "ALTER TABLE entries ADD COLUMN parent_count INTEGER NOT NULL DEFAULT 0;"
+    "UPDATE entries SET parent_count = (SELECT count(*) FROM parents WHERE entry = entries.id);";
+constexpr const char* kAddRuleOrder =
+    "ALTER TABLE acl ADD COLUMN edited INTEGER NOT NULL DEFAULT 0;"
+    "UPDATE acl SET edited = (SELECT edited FROM entries WHERE id = acl.entry);";
 
 constexpr const char* kEntryColumns =
     "e.id, e.kind, e.title, e.mime, e.owner, COALESCE(o.name, e.owner), e.modified_by, "
@@ -229,6 +260,17 @@ std::string NormalScope(const std::string& scopeType, const std::string& scope) 
     return scopeType == "default" ? std::string() : NormalEmail(scope);
 }
 
+// Runs `sql` (which adds `column` to `table` and fills it) in one
+// transaction when the column is not there yet.
+void AddColumnOnce(SqliteDb& db, const char* table, const char* column, const char* sql) {
+    {
+        SqliteStatement st(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2");
+        st.Bind(1, std::string(table)).Bind(2, std::string(column));
+        if (st.Step()) return;
+    }
+    db.Exec(std::string("BEGIN IMMEDIATE;") + sql + "COMMIT;");
+}
+
 void SyncFolder(const fs::path& file) {
     const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
@@ -293,6 +335,8 @@ Store::Store(const std::string& dataDir, int passwordIterations)
             "UPDATE parents SET edited = (SELECT edited FROM entries WHERE id = parents.entry);"
             "COMMIT;");
     }
+    AddColumnOnce(*m_db, "entries", "parent_count", kAddRootCount);
+    AddColumnOnce(*m_db, "acl", "edited", kAddRuleOrder);
     m_db->Exec(kListingSchema);
     // Tokens and sessions of older versions were kept in plain text; they
     // are dropped once (their holders sign in again) and stored hashed since.
@@ -307,6 +351,7 @@ Store::Store(const std::string& dataDir, int passwordIterations)
         SetMeta("page-key", m_pageKeySecret);
     }
     Reconcile();
+    m_readers = std::make_unique<SqliteReaders>(db.string());
 }
 
 namespace {
@@ -378,6 +423,20 @@ std::vector<std::string> Store::CheckConsistency() {
             problems.push_back("folder order out of date: " + st.Text(0) + " in " + st.Text(1));
         }
     }
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT id FROM entries e WHERE parent_count <> "
+                           "(SELECT count(*) FROM parents p WHERE p.entry = e.id)");
+        while (st.Step()) problems.push_back("root order out of date: " + st.Text(0));
+    }
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT a.entry, a.scope FROM acl a JOIN entries e "
+                           "ON e.id = a.entry WHERE a.edited <> e.edited");
+        while (st.Step()) {
+            problems.push_back("shared order out of date: " + st.Text(0) + " for " + st.Text(1));
+        }
+    }
     for (const auto& e : fs::directory_iterator(content)) {
         const std::string name = e.path().filename().string();
         SqliteStatement st(*m_db, "SELECT 1 FROM entries WHERE id = ?1 AND has_content = 1");
@@ -445,15 +504,15 @@ bool Store::CreateAccount(const std::string& rawEmail, std::string_view password
 }
 
 bool Store::AccountExists(const std::string& email) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, "SELECT 1 FROM accounts WHERE email = ?1");
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT 1 FROM accounts WHERE email = ?1");
     st.Bind(1, email);
     return st.Step();
 }
 
 std::string Store::DisplayName(const std::string& email) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, "SELECT name FROM accounts WHERE email = ?1");
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT name FROM accounts WHERE email = ?1");
     st.Bind(1, email);
     return st.Step() ? st.Text(0) : email;
 }
@@ -508,8 +567,8 @@ void Store::ClearFailures(const std::string& email) {
 }
 
 bool Store::CaptchaRequired(const std::string& email) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, "SELECT captcha FROM accounts WHERE email = ?1");
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT captcha FROM accounts WHERE email = ?1");
     st.Bind(1, email);
     return st.Step() && st.Int(0) != 0;
 }
@@ -544,15 +603,23 @@ std::string Store::IssueToken(const std::string& email, const std::string& servi
 std::optional<std::string> Store::TokenOwner(const std::string& token, const std::string& service) {
     const std::string hash = Sha256Hex(token);
     const std::int64_t now = NowMillis();
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
-                       "SELECT t.email, t.created FROM tokens t JOIN accounts a ON a.email = "
-                       "t.email WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0 "
-                       "AND t.created >= ?3");
-    st.Bind(1, hash).Bind(2, service).Bind(3, now - kTokenLifetimeMs);
-    if (!st.Step()) return std::nullopt;
-    std::string owner = st.Text(0);
-    if (now - st.Int(1) > kRenewAfterMs) {
+    std::string owner;
+    std::int64_t created = 0;
+    {
+        const auto reader = m_readers->Take();
+        SqliteStatement st(*reader,
+                           "SELECT t.email, t.created FROM tokens t JOIN accounts a ON a.email = "
+                           "t.email WHERE t.token = ?1 AND t.service = ?2 AND a.disabled = 0 "
+                           "AND t.created >= ?3");
+        st.Bind(1, hash).Bind(2, service).Bind(3, now - kTokenLifetimeMs);
+        if (!st.Step()) return std::nullopt;
+        owner = st.Text(0);
+        created = st.Int(1);
+    }
+    // Only the rare renewal writes, so checking a token does not queue
+    // behind changes.
+    if (now - created > kRenewAfterMs) {
+        std::lock_guard lock(m_mutex);
         SqliteStatement renew(*m_db, "UPDATE tokens SET created = ?2 WHERE token = ?1");
         renew.Bind(1, hash).Bind(2, now).Run();
     }
@@ -585,15 +652,21 @@ void Store::EndSession(const std::string& sid) {
 std::optional<std::string> Store::SessionOwner(const std::string& sid, const std::string& hsid) {
     const std::string sidHash = Sha256Hex(sid);
     const std::int64_t now = NowMillis();
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
-                       "SELECT s.email, s.created FROM sessions s JOIN accounts a ON a.email = "
-                       "s.email WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0 "
-                       "AND s.created >= ?3");
-    st.Bind(1, sidHash).Bind(2, Sha256Hex(hsid)).Bind(3, now - kTokenLifetimeMs);
-    if (!st.Step()) return std::nullopt;
-    std::string owner = st.Text(0);
-    if (now - st.Int(1) > kRenewAfterMs) {
+    std::string owner;
+    std::int64_t created = 0;
+    {
+        const auto reader = m_readers->Take();
+        SqliteStatement st(*reader,
+                           "SELECT s.email, s.created FROM sessions s JOIN accounts a ON a.email = "
+                           "s.email WHERE s.sid = ?1 AND s.hsid = ?2 AND a.disabled = 0 "
+                           "AND s.created >= ?3");
+        st.Bind(1, sidHash).Bind(2, Sha256Hex(hsid)).Bind(3, now - kTokenLifetimeMs);
+        if (!st.Step()) return std::nullopt;
+        owner = st.Text(0);
+        created = st.Int(1);
+    }
+    if (now - created > kRenewAfterMs) {
+        std::lock_guard lock(m_mutex);
         SqliteStatement renew(*m_db, "UPDATE sessions SET created = ?2 WHERE sid = ?1");
         renew.Bind(1, sidHash).Bind(2, now).Run();
     }
@@ -608,33 +681,33 @@ void Store::AgeSecretsForTest(std::int64_t millis) {
     s.Bind(1, millis).Run();
 }
 
-std::optional<StoredEntry> Store::FindLocked(const std::string& id) {
-    SqliteStatement st(*m_db,
+std::optional<StoredEntry> Store::FindLocked(SqliteDb& db, const std::string& id) {
+    SqliteStatement st(db,
                        std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?1");
     st.Bind(1, id);
     if (!st.Step()) return std::nullopt;
     StoredEntry e = ReadEntry(st);
-    LoadParents(*m_db, e);
+    LoadParents(db, e);
     return e;
 }
 
 StoredEntry Store::LoadLocked(const std::string& id) {
-    auto e = FindLocked(id);
+    auto e = FindLocked(*m_db, id);
     if (!e) throw std::runtime_error("Entry vanished: " + id);
     return *e;
 }
 
 std::optional<StoredEntry> Store::GetEntry(const std::string& id) {
-    std::lock_guard lock(m_mutex);
-    return FindLocked(id);
+    const auto reader = m_readers->Take();
+    return FindLocked(*reader, id);
 }
 
 Access Store::AccessOf(const std::string& user, const std::string& id) {
-    std::lock_guard lock(m_mutex);
+    const auto reader = m_readers->Take();
     // An account's own entry, by far the most common question, needs no
     // walk; what the walk below would find first anyway.
     {
-        SqliteStatement own(*m_db, "SELECT owner = ?1 FROM entries WHERE id = ?2");
+        SqliteStatement own(*reader, "SELECT owner = ?1 FROM entries WHERE id = ?2");
         own.Bind(1, user).Bind(2, id);
         if (!own.Step()) return Access::None;
         if (own.Int(0) != 0) return Access::Own;
@@ -644,14 +717,14 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
     // gives power over what another account filed into it, and filing an
     // entry somewhere never hands its owner's rights to that folder's owner.
     SqliteStatement st(
-        *m_db, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
-                   "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                   "JOIN entries f ON f.id = p.parent "
-                   "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
-                   "SELECT e.owner = ?1, "
-                   "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
-                   " WHERE a.entry = e.id AND " +
-                   RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
+        *reader, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
+                     "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
+                     "JOIN entries f ON f.id = p.parent "
+                     "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
+                     "SELECT e.owner = ?1, "
+                     "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
+                     " WHERE a.entry = e.id AND " +
+                     RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
     st.Bind(1, user).Bind(2, id);
     Access best = Access::None;
     while (st.Step()) {
@@ -669,8 +742,8 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
 
 bool Store::IsSelfOrBelow(const std::string& id, const std::string& candidate) {
     if (id == candidate) return true;
-    std::lock_guard lock(m_mutex);
-    const auto below = Descendants(*m_db, id);
+    const auto reader = m_readers->Take();
+    const auto below = Descendants(*reader, id);
     return std::find(below.begin(), below.end(), candidate) != below.end();
 }
 
@@ -680,9 +753,66 @@ void Store::SetWritersCanInvite(const std::string& id, bool allowed) {
     st.Bind(1, id).Bind(2, std::int64_t{allowed ? 1 : 0}).Run();
 }
 
-ListResult Store::List(const ListQuery& q) {
-    // A folder's contents are read through its rows in parents (index
-    // parents_order); every other listing through entries.
+namespace {
+
+// The conditions every listing shares: trash, kind, words in the title and
+// the place to start after, on the order columns `edited` and `id`.
+void AppendListFilters(std::string& sql, const ListQuery& q, const char* edited, const char* id) {
+    sql += q.scope == ListScope::Trashed ? " AND e.trashed = 1" : " AND e.trashed = 0";
+    if (!q.kind.empty()) {
+        sql += " AND e.kind = ?3";
+    } else if (!q.includeFolders) {
+        sql += " AND e.kind <> 'folder'";
+    }
+    for (std::size_t i = 0; i < q.words.size(); ++i) {
+        sql += " AND instr(lower(e.title), lower(?" + std::to_string(10 + i) + ")) > 0";
+    }
+    // One comparison of the pair, so that SQLite starts the index scan at
+    // the place instead of reading the pages before it.
+    if (q.after) sql += std::string(" AND (") + edited + ", " + id + ") < (?6, ?7)";
+}
+
+// The root folder: the owner's entries in no folder, through the partial
+// index entries_root_order (its conditions are repeated word for word so
+// that SQLite may use it).
+std::string RootListingSql(const ListQuery& q) {
+    std::string sql = std::string("SELECT ") + kEntryColumns + kEntryJoins +
+                      " WHERE e.owner = ?1 AND e.parent_count = 0";
+    AppendListFilters(sql, q, "e.edited", "e.id");
+    return sql + " ORDER BY e.edited DESC, e.id DESC LIMIT ?4 OFFSET ?5";
+}
+
+// Shared with the reader: the rules naming the reader's address, and those
+// naming a group the reader belongs to, each read in listing order from
+// acl_listed_order and merged; UNION drops an entry that both reach.
+std::string SharedListingSql(const ListQuery& q) {
+    // The id and the edit time come from the rule's row (they equal the
+    // entry's), so that each arm's order is the index's and the merge
+    // reads only as far as the page goes instead of sorting everything.
+    std::string columns = kEntryColumns;
+    columns.replace(columns.find("e.edited"), 8, "a.edited");
+    columns.replace(0, 4, "a.entry");
+    const auto arm = [&q, &columns](const char* scope) {
+        std::string sql = "SELECT " + columns +
+                          " FROM acl a JOIN entries e ON e.id = a.entry"
+                          " LEFT JOIN accounts o ON o.email = e.owner"
+                          " LEFT JOIN accounts m ON m.email = e.modified_by WHERE " +
+                          scope + " AND a.role <> 'owner' AND e.owner <> ?1";
+        AppendListFilters(sql, q, "a.edited", "a.entry");
+        return sql;
+    };
+    // Result columns 12 and 1 are the edit time and the id.
+    return arm("a.scope_type = 'user' AND a.scope = ?1") + " UNION " +
+           arm("a.scope_type = 'group' AND a.scope IN "
+               "(SELECT grp FROM group_members WHERE member = ?1)") +
+           " ORDER BY 12 DESC, 1 DESC LIMIT ?4 OFFSET ?5";
+}
+
+// Every other listing: a folder's contents through its rows in parents
+// (index parents_order), the rest through entries.
+std::string ListingSql(const ListQuery& q) {
+    if (q.scope == ListScope::Root) return RootListingSql(q);
+    if (q.scope == ListScope::SharedWithMe) return SharedListingSql(q);
     const bool inFolder = q.scope == ListScope::Folder;
     const char* edited = inFolder ? "p.edited" : "e.edited";
     const char* id = inFolder ? "p.entry" : "e.id";
@@ -702,39 +832,27 @@ ListResult Store::List(const ListQuery& q) {
             sql += "(e.owner = ?1 OR " + shared + ")";
             break;
         case ListScope::Mine:
+        case ListScope::Trashed:
             sql += "e.owner = ?1";
-            break;
-        case ListScope::SharedWithMe:
-            sql += "e.owner <> ?1 AND " + shared;
             break;
         case ListScope::Starred:
             sql += "(e.owner = ?1 OR " + shared + ") AND e.starred = 1";
             break;
-        case ListScope::Trashed:
-            sql += "e.owner = ?1";
-            break;
         case ListScope::Folder:
-            break;
         case ListScope::Root:
-            sql += "e.owner = ?1 AND NOT EXISTS (SELECT 1 FROM parents p WHERE p.entry = e.id)";
+        case ListScope::SharedWithMe:
             break;
     }
-    sql += q.scope == ListScope::Trashed ? " AND e.trashed = 1" : " AND e.trashed = 0";
-    if (!q.kind.empty()) {
-        sql += " AND e.kind = ?3";
-    } else if (!q.includeFolders) {
-        sql += " AND e.kind <> 'folder'";
-    }
-    for (std::size_t i = 0; i < q.words.size(); ++i) {
-        sql += " AND instr(lower(e.title), lower(?" + std::to_string(10 + i) + ")) > 0";
-    }
-    // One comparison of the pair, so that SQLite starts the index scan at
-    // the place instead of reading the pages before it.
-    if (q.after) sql += std::string(" AND (") + edited + ", " + id + ") < (?6, ?7)";
-    sql += std::string(" ORDER BY ") + edited + " DESC, " + id + " DESC LIMIT ?4 OFFSET ?5";
+    AppendListFilters(sql, q, edited, id);
+    return sql + " ORDER BY " + edited + " DESC, " + id + " DESC LIMIT ?4 OFFSET ?5";
+}
 
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db, sql);
+}  // namespace
+
+ListResult Store::List(const ListQuery& q) {
+    const std::string sql = ListingSql(q);
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, sql);
     st.Bind(1, q.user);
     if (q.scope == ListScope::Folder) st.Bind(2, q.folderId);
     if (!q.kind.empty()) st.Bind(3, q.kind);
@@ -751,7 +869,7 @@ ListResult Store::List(const ListQuery& q) {
         }
         result.entries.push_back(ReadEntry(st));
     }
-    LoadParents(*m_db, result.entries);
+    LoadParents(*reader, result.entries);
     return result;
 }
 
@@ -956,8 +1074,8 @@ void Store::AddAclRule(const std::string& id, const std::string& scopeType,
 }
 
 std::vector<Store::AclRow> Store::AclRules(const std::string& id) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader,
                        "SELECT scope_type, scope, role FROM acl WHERE entry = ?1 "
                        "ORDER BY role <> 'owner', rowid");
     st.Bind(1, id);
@@ -969,8 +1087,8 @@ std::vector<Store::AclRow> Store::AclRules(const std::string& id) {
 std::optional<Store::AclRow> Store::FindAclRule(const std::string& id, const std::string& scopeType,
                                                 const std::string& rawScope) {
     const std::string scope = NormalScope(scopeType, rawScope);
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader,
                        "SELECT role FROM acl WHERE entry = ?1 AND scope_type = ?2 AND scope = ?3");
     st.Bind(1, id).Bind(2, scopeType).Bind(3, scope);
     if (!st.Step()) return std::nullopt;
@@ -995,8 +1113,8 @@ void Store::AddGroupMember(const std::string& group, const std::string& member) 
 }
 
 std::int64_t Store::UsageBytes(const std::string& owner) {
-    std::lock_guard lock(m_mutex);
-    SqliteStatement st(*m_db,
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader,
                        "SELECT COALESCE(SUM(size), 0) FROM entries WHERE owner = ?1 "
                        "AND has_content = 1");
     st.Bind(1, owner);

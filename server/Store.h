@@ -12,6 +12,7 @@
 namespace tallowdesk::server {
 
 class SqliteDb;
+class SqliteReaders;
 
 struct ParentRef {
     std::string id;
@@ -106,8 +107,10 @@ struct NewEntry {
 
 // The service's persistent state: accounts, entries with their folders and
 // labels, access rules, sign-in tokens and browser sessions, in SQLite, and
-// file contents under content/. Every method is thread-safe (one connection
-// behind a mutex); a method returns only after its change is committed.
+// file contents under content/. Every method is thread-safe: changes go
+// through one connection behind a mutex, one at a time, and a method returns
+// only after its change is committed; calls that only read use connections
+// of their own side by side and see every change committed before them.
 class Store {
 public:
     explicit Store(const std::string& dataDir, int passwordIterations = 200000);
@@ -209,12 +212,13 @@ public:
 private:
     StoredEntry LoadLocked(const std::string& id);
     void Reconcile();
-    std::optional<StoredEntry> FindLocked(const std::string& id);
+    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id);
 
     std::string m_dataDir;
     int m_passwordIterations;
     std::mutex m_mutex;
-    std::unique_ptr<SqliteDb> m_db;
+    std::unique_ptr<SqliteDb> m_db;  // the writer, under m_mutex
+    std::unique_ptr<SqliteReaders> m_readers;
     Reconciliation m_reconciliation;
     std::string m_pageKeySecret;
 };

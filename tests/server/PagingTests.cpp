@@ -144,6 +144,119 @@ TEST_F(PagingTest, KeyWalkReturnsEachUnchangedEntryOnceWhileTheFolderChanges) {
               (std::set<std::string>{"item 118 renamed", "item 106 renamed", "item new"}));
 }
 
+// The same rule for the root folder, which reads its own index: entries
+// filed into a folder leave it, entries taken out of every folder join it,
+// and entries filed in folders never show up in it.
+TEST_F(PagingTest, RootWalkReturnsEachUnchangedEntryOnceWhileEntriesMoveInAndOut) {
+    const std::int64_t base = Now() - 60 * 1000;
+    std::map<std::string, std::string> ids;  // title -> id
+    for (int i = 0; i < 20; ++i) {
+        const std::string title = "root " + std::to_string(100 + i);
+        ids[title] = MakeEntry("document", title, {}, base + i / 2 * 10, false,
+                               "r" + std::to_string(100 + i));
+        // Newer entries inside a folder, between every pair of root ones.
+        const std::string filed = "filed " + std::to_string(i);
+        ids[filed] = MakeEntry("document", filed, {m_folder}, base + i * 10 + 5);
+    }
+    const std::string root = Contents("root");
+    Page page = Fetch(root);
+    ASSERT_EQ(page.titles,
+              (std::vector<std::string>{"root 119", "root 118", "root 117", "root 116"}));
+    std::vector<std::string> seen = page.titles;
+
+    GetStore().Delete(ids["root 116"]);  // the entry the start-key names
+    GetStore().Delete(ids["root 112"]);
+    GetStore().Trash(ids["root 108"]);
+    GetStore().AddParent(ids["root 104"], m_folder);
+    ASSERT_TRUE(GetStore().Update(ids["root 118"], kAlice, "root 118 renamed", {}, "*"));
+    ASSERT_TRUE(GetStore().Update(ids["root 106"], kAlice, "root 106 renamed", {}, "*"));
+    MakeEntry("document", "root new", {}, 0);
+    ASSERT_TRUE(GetStore().RemoveParent(ids["filed 3"], m_folder));
+
+    const std::vector<std::string> rest = Walk(page.next);
+    seen.insert(seen.end(), rest.begin(), rest.end());
+    std::vector<std::string> expected;
+    for (int i = 119; i >= 100; --i) {
+        if (i == 112 || i == 108 || i == 104 || i == 106) continue;
+        expected.push_back("root " + std::to_string(i));
+    }
+    expected.push_back("Walked");  // the folder itself, older than the rest
+    EXPECT_EQ(seen, expected);
+
+    const std::vector<std::string> again = Walk(root);
+    ASSERT_EQ(again.size(), 19u);
+    EXPECT_EQ(
+        std::set<std::string>(again.begin(), again.begin() + 4),
+        (std::set<std::string>{"root 118 renamed", "root 106 renamed", "root new", "filed 3"}));
+    EXPECT_TRUE(GetStore().CheckConsistency().empty());
+}
+
+// Shared-with-me merges the rules naming the reader with those naming a
+// group the reader is in: an entry both reach comes once, a rule added to
+// an old entry during the walk puts it at its place, a rule removed before
+// the walk reached it takes it out; nobody's own entries, entries shared
+// with nobody and entries open to a whole domain are never listed.
+TEST_F(PagingTest, SharedWithMeWalkMergesUserAndGroupRulesExactly) {
+    constexpr const char* kBob = "bob@example.test";
+    constexpr const char* kTeam = "team@example.test";
+    GetStore().AddAccount(kBob, kPassword, "Bob");
+    GetStore().AddGroupMember(kTeam, kBob);
+    const std::string bobToken = Token(kBob);
+    const std::int64_t base = Now() - 60 * 1000;
+    std::map<std::string, std::string> ids;  // title -> id
+    for (int i = 0; i < 20; ++i) {
+        const std::string title = "shared " + std::to_string(100 + i);
+        ids[title] = MakeEntry("document", title, {}, base + i / 2 * 10, false,
+                               "s" + std::to_string(100 + i));
+        if (i % 2 == 0 || i % 5 == 0) GetStore().AddAclRule(ids[title], "user", kBob, "reader");
+        if (i % 2 == 1 || i % 5 == 0) GetStore().AddAclRule(ids[title], "group", kTeam, "writer");
+    }
+    for (int i = 0; i < 10; ++i) {
+        ids["private " + std::to_string(i)] =
+            MakeEntry("document", "private " + std::to_string(i), {}, base + i * 10 + 5);
+        const std::string open = MakeEntry("document", "open " + std::to_string(i), {}, base + i);
+        GetStore().AddAclRule(open, "domain", "example.test", "reader");
+        NewEntry own;
+        own.kind = "document";
+        own.title = "bob " + std::to_string(i);
+        own.time = base + i * 10 + 7;
+        GetStore().AddAclRule(GetStore().Create(kBob, own).id, "user", kAlice, "reader");
+    }
+    const std::string sharedList = std::string(kList) + "/-/-mine";
+    const auto fetch = [&](const std::string& url) {
+        const Reply r = GData("GET", url, bobToken);
+        EXPECT_EQ(r.status, 200) << url << "\n" << r.body;
+        return Page{EntryTitles(r.body), NextLink(r.body)};
+    };
+    Page page = fetch(sharedList);
+    ASSERT_EQ(page.titles,
+              (std::vector<std::string>{"shared 119", "shared 118", "shared 117", "shared 116"}));
+    std::vector<std::string> seen = page.titles;
+
+    GetStore().Delete(ids["shared 116"]);  // the entry the start-key names
+    ASSERT_TRUE(GetStore().RemoveAclRule(ids["shared 112"], "user", kBob));
+    GetStore().Trash(ids["shared 108"]);
+    ASSERT_TRUE(GetStore().Update(ids["shared 118"], kAlice, "shared 118 renamed", {}, "*"));
+    ASSERT_TRUE(GetStore().Update(ids["shared 106"], kAlice, "shared 106 renamed", {}, "*"));
+    GetStore().AddAclRule(ids["private 2"], "user", kBob, "reader");
+    GetStore().AddAclRule(MakeEntry("document", "shared new", {}, 0), "group", kTeam, "reader");
+
+    for (std::string url = page.next; !url.empty();) {
+        ASSERT_LT(seen.size(), 100u) << "the walk does not end";
+        const Page next = fetch(url);
+        seen.insert(seen.end(), next.titles.begin(), next.titles.end());
+        url = next.next;
+    }
+    std::vector<std::string> expected;
+    for (int i = 119; i >= 100; --i) {
+        if (i == 112 || i == 108 || i == 106) continue;
+        expected.push_back("shared " + std::to_string(i));
+        if (i == 107) expected.push_back("private 2");
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_TRUE(GetStore().CheckConsistency().empty());
+}
+
 // Many entries edited in the same millisecond: a key made of the time alone
 // would skip or repeat them at page boundaries.
 TEST_F(PagingTest, EntriesWithTheSameEditTimePageWithoutGapsOrRepeats) {
@@ -293,6 +406,68 @@ TEST(PagingStoreTest, OlderDatabaseGetsFolderOrderOnOpening) {
         q.after = ListPosition{r.entries.back().edited, r.entries.back().id};
     }
     EXPECT_EQ(titles, (std::vector<std::string>{"old 4", "old 3", "old 2", "old 1", "old 0"}));
+}
+
+// A data folder written before the root folder and shared-with-me had
+// their own orders: the first opening counts each entry's folders and gives
+// the rules their entries' edit times.
+TEST(PagingStoreTest, OlderDatabaseGetsRootAndSharedOrderOnOpening) {
+    TempDir dir;
+    const std::string data = (dir.Path() / "data").string();
+    constexpr const char* kBob = "bob@example.test";
+    {
+        Store store(data, 1000);
+        store.AddAccount(kAliceAddress, "secret", "Alice");
+        store.AddAccount(kBob, "secret", "Bob");
+        NewEntry f;
+        f.kind = "folder";
+        f.title = "Old";
+        f.time = 1500000000000;
+        const std::string folder = store.Create(kAliceAddress, f).id;
+        for (int i = 0; i < 4; ++i) {
+            NewEntry d;
+            d.kind = "document";
+            d.title = "old " + std::to_string(i);
+            if (i % 2 == 1) d.parents = {folder};
+            d.time = 1600000000000 + i * 1000;
+            const std::string id = store.Create(kAliceAddress, d).id;
+            store.AddAclRule(id, "user", kBob, "reader");
+        }
+    }
+    {
+        SqliteDb db(data + "/service.db");
+        db.Exec(
+            "DROP TRIGGER acl_take_edited; DROP TRIGGER entries_pass_edited_acl;"
+            "DROP TRIGGER parents_count_added; DROP TRIGGER parents_count_removed;"
+            "DROP INDEX entries_root_order; DROP INDEX acl_listed_order;"
+            "ALTER TABLE entries DROP COLUMN parent_count; ALTER TABLE acl DROP COLUMN edited;");
+    }
+    Store store(data, 1000);
+    EXPECT_TRUE(store.CheckConsistency().empty());
+    struct Case {
+        std::string user;
+        ListScope scope;
+        std::vector<std::string> titles;
+    };
+    const std::vector<Case> cases = {
+        {kAliceAddress, ListScope::Root, {"old 2", "old 0", "Old"}},
+        {kBob, ListScope::SharedWithMe, {"old 3", "old 2", "old 1", "old 0"}},
+    };
+    for (const Case& c : cases) {
+        ListQuery q;
+        q.user = c.user;
+        q.scope = c.scope;
+        q.includeFolders = true;
+        q.limit = 1;
+        std::vector<std::string> titles;
+        for (int pages = 0; pages < 10; ++pages) {
+            const ListResult r = store.List(q);
+            for (const auto& e : r.entries) titles.push_back(e.title);
+            if (!r.more) break;
+            q.after = ListPosition{r.entries.back().edited, r.entries.back().id};
+        }
+        EXPECT_EQ(titles, c.titles);
+    }
 }
 
 TEST(PageKeyTest, KeysRoundTripAndRefuseAnythingElse) {
