@@ -392,6 +392,13 @@ HttpResponse UploadHandler::FinishConverted(const HttpRequest& header, UploadSin
             if (!path.empty()) ::unlink(path.c_str());  // gone already when stored
         }
     } cleanup{converted};
+    // Counted by what is stored: converting can make the file larger.
+    std::lock_guard land(m_landMutex);
+    std::error_code error;
+    const auto stored = std::filesystem::file_size(n.contentFile, error);
+    if (const auto full = web::QuotaProblem(m_store, *user, error ? sink.Size() : stored)) {
+        return GDataError(403, "quotaExceeded", *full);
+    }
     const StoredEntry created = m_store.Create(*user, n);
     HttpResponse r;
     r.status = 201;

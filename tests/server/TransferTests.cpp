@@ -476,6 +476,12 @@ TEST_F(TransferTest, UploadSessionsAreCheckedAgainWhenTheFileLands) {
     EXPECT_EQ(statuses, (std::vector<long>{200, 200, 403}));
     EXPECT_LE(store.UsageBytes(kAlice), 1024 * 1024);
 
+    // A converted upload counts by the bytes it takes once converted.
+    const std::int64_t before = store.UsageBytes(kAlice);
+    const Reply grown = Converted(kList, "text/plain", "angles.txt", std::string(100 * 1024, '<'));
+    EXPECT_EQ(grown.status, 403) << grown.body;
+    EXPECT_EQ(store.UsageBytes(kAlice), before);
+
     // Open sessions are bounded per account, not for everyone.
     int opened = 0;
     for (; opened < 100; ++opened) {
