@@ -24,4 +24,9 @@ inline constexpr std::int64_t kFailureWindowMs = 15 * 60 * 1000;
 // Sign-in tokens and browser sessions end this long after their last use.
 inline constexpr std::int64_t kTokenLifetimeMs = 14ll * 24 * 60 * 60 * 1000;
 
+// Browser upload sessions: at most this many open per account, and each ends
+// unused this long after it was opened.
+inline constexpr std::size_t kMaxOpenUploadSessions = 100;
+inline constexpr std::int64_t kUploadSessionLifetimeMs = 24ll * 60 * 60 * 1000;
+
 }  // namespace tallowdesk::server

@@ -392,6 +392,13 @@ HttpResponse UploadHandler::FinishConverted(const HttpRequest& header, UploadSin
             if (!path.empty()) ::unlink(path.c_str());  // gone already when stored
         }
     } cleanup{converted};
+    // Counted by what is stored: converting can make the file larger.
+    std::lock_guard land(m_landMutex);
+    std::error_code error;
+    const auto stored = std::filesystem::file_size(n.contentFile, error);
+    if (const auto full = web::QuotaProblem(m_store, *user, error ? sink.Size() : stored)) {
+        return GDataError(403, "quotaExceeded", *full);
+    }
     const StoredEntry created = m_store.Create(*user, n);
     HttpResponse r;
     r.status = 201;
@@ -456,17 +463,21 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
     if (const auto full = web::QuotaProblem(m_store, *user, upload.size)) {
         return GDataError(403, "quotaExceeded", *full);
     }
-    if (!upload.parentId.empty()) {
-        const auto folder = m_store.GetEntry(upload.parentId);
-        if (!folder || folder->kind != "folder" ||
-            m_store.AccessOf(*user, upload.parentId) < Access::Write) {
-            return GDataError(403, "ServiceForbiddenException",
-                              "You cannot add files to this folder.");
-        }
+    if (!MayFileInto(*user, upload.parentId)) {
+        return GDataError(403, "ServiceForbiddenException", "You cannot add files to this folder.");
     }
     const std::string uploadId = RandomToken(40);
+    upload.opened = std::chrono::steady_clock::now();
     {
         std::lock_guard lock(m_mutex);
+        DropExpiredSessions();
+        std::size_t open = 0;
+        for (const auto& [id, session] : m_sessions) open += session.owner == *user ? 1 : 0;
+        if (open >= kMaxOpenUploadSessions) {
+            return GDataError(429, "rateLimitExceeded",
+                              "Too many open upload sessions (" +
+                                  std::to_string(kMaxOpenUploadSessions) + "); finish some first.");
+        }
         m_sessions[uploadId] = upload;
     }
     const std::string url = request.Origin() + std::string(kUploadPath) + "?upload_id=" + uploadId;
@@ -482,6 +493,18 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
                          R"(\u0026file_id=000"}}]},"upload_id":")" + uploadId + "\"}");
 }
 
+void UploadHandler::DropExpiredSessions() {
+    const auto cut =
+        std::chrono::steady_clock::now() - std::chrono::milliseconds(kUploadSessionLifetimeMs);
+    std::erase_if(m_sessions, [&](const auto& item) { return item.second.opened < cut; });
+}
+
+bool UploadHandler::MayFileInto(const std::string& user, const std::string& parentId) {
+    if (parentId.empty()) return true;
+    const auto folder = m_store.GetEntry(parentId);
+    return folder && folder->kind == "folder" && m_store.AccessOf(user, parentId) >= Access::Write;
+}
+
 std::optional<UploadPlan> UploadHandler::PlanForm(const HttpRequest& header) {
     auto refuse = [](HttpResponse r) { return UploadPlan{std::move(r), nullptr}; };
     if (!header.secure) {
@@ -493,6 +516,7 @@ std::optional<UploadPlan> UploadHandler::PlanForm(const HttpRequest& header) {
     std::uint64_t announced = 0;
     {
         std::lock_guard lock(m_mutex);
+        DropExpiredSessions();
         const auto it = m_sessions.find(uploadId);
         if (it == m_sessions.end() || it->second.owner != *user) {
             return refuse(GDataError(404, "ResourceNotFoundException",
@@ -531,6 +555,7 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
     OpenUpload upload;
     {
         std::lock_guard lock(m_mutex);
+        DropExpiredSessions();
         const auto it = m_sessions.find(uploadId);
         if (it == m_sessions.end()) {
             return GDataError(404, "ResourceNotFoundException", "No such upload session.");
@@ -543,6 +568,14 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
                                   ".");
         }
         m_sessions.erase(it);
+    }
+    // The right to write may have been taken away while the file was on its way.
+    if (!MayFileInto(upload.owner, upload.parentId)) {
+        return GDataError(403, "ServiceForbiddenException", "You cannot add files to this folder.");
+    }
+    std::lock_guard land(m_landMutex);
+    if (const auto full = web::QuotaProblem(m_store, upload.owner, sink.Size())) {
+        return GDataError(403, "quotaExceeded", *full);
     }
     NewEntry n;
     n.kind = "file";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -56,7 +57,12 @@ private:
         std::string fileName;
         std::uint64_t size = 0;
         std::string parentId;
+        std::chrono::steady_clock::time_point opened;
     };
+    // Drops sessions past their lifetime; m_mutex held.
+    void DropExpiredSessions();
+    // Whether `user` may still add a file to `parentId` (empty: the root).
+    bool MayFileInto(const std::string& user, const std::string& parentId);
     std::optional<UploadPlan> PlanConverted(const HttpRequest& header);
     std::optional<UploadPlan> PlanForm(const HttpRequest& header);
     HttpResponse FinishConverted(const HttpRequest& header, UploadSink& sink);
@@ -68,6 +74,9 @@ private:
     std::string m_contentDir;
     std::mutex m_mutex;
     std::map<std::string, OpenUpload> m_sessions;  // by upload id
+    // Held from the quota check to the new entry, so parallel uploads of one
+    // account cannot each pass the check against the same old usage.
+    std::mutex m_landMutex;
     std::atomic<AnswerStyle> m_urlStyle{AnswerStyle::Alternate};
     std::atomic<AnswerStyle> m_idStyle{AnswerStyle::Alternate};
     std::atomic<unsigned> m_urlTurn{0};

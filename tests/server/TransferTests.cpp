@@ -6,6 +6,7 @@
 
 #include "ServerTestSupport.h"
 #include "Store.h"
+#include "web/Quota.h"
 
 namespace tallowdesk::server::test {
 namespace {
@@ -84,8 +85,7 @@ protected:
                     R"(","contentType":"text/plain"}})";
         }
         json += "]}}";
-        return m_client->Send("POST",
-                              Url("/upload/resumableupload?authuser=0&user=alice@example.test"),
+        return m_client->Send("POST", Url("/upload/resumableupload?authuser=0&user=" + m_user),
                               {m_cookie, "Content-Type: application/x-www-form-urlencoded"}, json);
     }
 
@@ -95,6 +95,13 @@ protected:
         std::string url = Between(reply.body, "\"url\":\"", "\"");
         const auto cut = url.find("\\u0026file_id");
         return cut == std::string::npos ? url : url.substr(0, cut);
+    }
+
+    // Signs the browser upload in as `email` from here on.
+    void UploadAs(const std::string& email) {
+        const auto session = m_server->GetStore().CreateSession(email);
+        m_cookie = "Cookie: SID=" + session.sid + "; HSID=" + session.hsid;
+        m_user = email;
     }
 
     Reply SendForm(const std::string& url, GeneratedForm& form, bool expect = true) {
@@ -142,6 +149,7 @@ protected:
     }
 
     std::string m_cookie;
+    std::string m_user = kAlice;
 };
 
 TEST_F(TransferTest, ConvertedUploadsBecomeDocumentsAndExport) {
@@ -418,6 +426,71 @@ TEST_F(TransferTest, UploadPageShowsTheAccountsUsage) {
     ASSERT_EQ(SendForm(SessionUrl(session), form).status, 200);
     ASSERT_EQ(Converted(kList, "application/pdf", "p.pdf", std::string(524288, 'p')).status, 201);
     EXPECT_NE(page().find("You are currently using 2.00 MB.<"), std::string::npos);
+}
+
+// Regression: rights and quota were checked only when a session opened, so
+// an ex-writer still filed the file, parallel sessions together passed the
+// quota several times over, and sessions piled up without bound.
+TEST_F(TransferTest, UploadSessionsAreCheckedAgainWhenTheFileLands) {
+    const std::string bob = "bob@example.test";
+    m_server->AddUser(bob, "secret");
+    const Reply folder = CreateFolder(m_token, "Shared");
+    const std::string folderId = Between(folder.body, "<gd:resourceId>folder:", "<");
+    Store& store = m_server->GetStore();
+    store.AddAclRule(folderId, "user", bob, "writer");
+
+    struct Case {
+        const char* what;
+        bool removeRule;
+        long status;
+    };
+    for (const auto& c :
+         std::vector<Case>{{"still a writer", false, 200}, {"rule removed meanwhile", true, 403}}) {
+        UploadAs(bob);
+        const Reply session = OpenSession("planted.bin", 100, folderId);
+        ASSERT_EQ(session.status, 200) << c.what << ": " << session.body;
+        if (c.removeRule) store.RemoveAclRule(folderId, "user", bob);
+        GeneratedForm form = Form("planted.bin", 100);
+        EXPECT_EQ(SendForm(SessionUrl(session), form).status, c.status) << c.what;
+    }
+    UploadAs(kAlice);
+    const Reply listing =
+        GData("GET", std::string(kList) + "/folder%3A" + folderId + "/contents", m_token);
+    ASSERT_EQ(listing.status, 200) << listing.body;
+    EXPECT_EQ(EntryTitles(listing.body), std::vector<std::string>{"planted.bin"});
+
+    // Three sessions fit the quota each, not together: the third file is refused.
+    web::SetQuotaBytes(store, kAlice, 1024 * 1024);
+    constexpr std::uint64_t kPart = 400 * 1024;
+    std::vector<std::string> urls;
+    for (int i = 0; i < 3; ++i) {
+        const Reply session = OpenSession("part.bin", kPart);
+        ASSERT_EQ(session.status, 200) << session.body;
+        urls.push_back(SessionUrl(session));
+    }
+    std::vector<long> statuses;
+    for (const auto& url : urls) {
+        GeneratedForm form = Form("part.bin", kPart);
+        statuses.push_back(SendForm(url, form).status);
+    }
+    EXPECT_EQ(statuses, (std::vector<long>{200, 200, 403}));
+    EXPECT_LE(store.UsageBytes(kAlice), 1024 * 1024);
+
+    // A converted upload counts by the bytes it takes once converted.
+    const std::int64_t before = store.UsageBytes(kAlice);
+    const Reply grown = Converted(kList, "text/plain", "angles.txt", std::string(100 * 1024, '<'));
+    EXPECT_EQ(grown.status, 403) << grown.body;
+    EXPECT_EQ(store.UsageBytes(kAlice), before);
+
+    // Open sessions are bounded per account, not for everyone.
+    int opened = 0;
+    for (; opened < 100; ++opened) {
+        if (OpenSession("s.bin", 1).status != 200) break;
+    }
+    EXPECT_EQ(opened, 100);
+    EXPECT_EQ(OpenSession("s.bin", 1).status, 429);
+    UploadAs(bob);
+    EXPECT_EQ(OpenSession("s.bin", 1).status, 200);
 }
 
 }  // namespace
