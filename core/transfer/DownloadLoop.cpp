@@ -59,12 +59,26 @@ private:
     void Folder(const std::string& contentsUrl, const std::string& title,
                 const std::filesystem::path& folder) {
         // Another account can put a folder inside one of its own subfolders:
-        // each folder is walked once per download, else the walk never ends.
-        if (!contentsUrl.empty() && !m_visited.insert(contentsUrl).second) {
-            m_sink.AddTransferDetail(title + "  Skipped:    folder already downloaded.");
+        // a folder already on the path from the selection down to here would
+        // be walked without end. A folder reached twice by other paths (filed
+        // in two parents, or selected beside its own parent) is no cycle and
+        // is downloaded at each place.
+        if (!contentsUrl.empty() && m_path.count(contentsUrl) > 0) {
+            m_sink.AddTransferDetail(title + "  Skipped:    the folder is inside itself.");
             if (m_total > 0) --m_total;
             return;
         }
+        struct OnPath {
+            std::set<std::string>& path;
+            std::set<std::string>::iterator at;
+            bool inserted;
+            ~OnPath() {
+                if (inserted) path.erase(at);
+            }
+        };
+        const auto [at, inserted] =
+            contentsUrl.empty() ? std::pair{m_path.end(), false} : m_path.insert(contentsUrl);
+        const OnPath onPath{m_path, at, inserted};
         const std::filesystem::path local =
             JoinLocalPath(folder, FitLocalName(SafeFileName(title)));
         std::error_code ec;
@@ -116,7 +130,7 @@ private:
     TransferProgressSink& m_sink;
     std::uint64_t m_current = 0;
     std::uint64_t m_total;
-    std::set<std::string> m_visited;  // contents URLs of the folders walked so far
+    std::set<std::string> m_path;  // contents URLs of the folders being walked, outermost first
 };
 
 }  // namespace

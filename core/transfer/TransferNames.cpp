@@ -69,9 +69,16 @@ std::string UploadFolderName(const std::filesystem::path& localPath) {
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     const std::size_t slash = text.rfind('/');
     std::string name = slash == std::string::npos ? text : text.substr(slash + 1);
-    if (name.size() <= kMaxUploadFolderNameBytes) return name;
-    // Back off over continuation bytes so no UTF-8 sequence is cut in half.
-    name.resize(CharacterBoundaryAtOrBefore(name, kMaxUploadFolderNameBytes));
+    // Count characters, not bytes: a byte limit cuts non-ASCII names early.
+    // Each character starts at a byte that is not a continuation byte.
+    std::size_t chars = 0;
+    for (std::size_t at = 0; at < name.size(); ++at) {
+        if ((static_cast<unsigned char>(name[at]) & 0xC0) == 0x80) continue;
+        if (++chars > kMaxUploadFolderNameChars) {
+            name.resize(at);
+            break;
+        }
+    }
     return name;
 }
 

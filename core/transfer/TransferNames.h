@@ -40,10 +40,11 @@ std::filesystem::path DownloadPath(const std::filesystem::path& folder, std::str
 std::filesystem::path ExportPath(const std::filesystem::path& folder, std::string_view title,
                                  std::string_view format);
 
-inline constexpr std::size_t kMaxUploadFolderNameBytes = 128;
+inline constexpr std::size_t kMaxUploadFolderNameChars = 128;
 
 // The title of the remote folder made for a local one: the last component of
-// localPath (trailing "/" ignored), cut to 128 bytes at a character boundary.
+// localPath (trailing "/" ignored), cut to its first 128 characters (whole
+// UTF-8 sequences, however many bytes each takes).
 std::string UploadFolderName(const std::filesystem::path& localPath);
 
 }  // namespace tallowdesk

@@ -175,9 +175,40 @@ TEST_F(DownloadTest, AFolderCycleIsWalkedOnceWithADetailLine) {
     EXPECT_EQ(ops.downloads.size(), 1u);
     EXPECT_TRUE(fs::is_regular_file(Tmp() / "A" / "B" / "f"));
     EXPECT_FALSE(fs::exists(Tmp() / "A" / "B" / "A"));
-    EXPECT_EQ(sink.details, std::vector<std::string>{"A  Skipped:    folder already downloaded."});
+    EXPECT_EQ(sink.details,
+              std::vector<std::string>{"A  Skipped:    the folder is inside itself."});
     EXPECT_EQ(sink.current, 1u);
     EXPECT_EQ(sink.total, 1u);
+}
+
+// Regression: the cycle guard skipped every folder reached a second time, so a
+// folder filed in two parents, or selected together with its own parent, lost
+// a copy and got a "Skipped" line.
+TEST_F(DownloadTest, AFolderReachedTwiceWithoutACycleIsDownloadedAtEachPlace) {
+    const std::string shared = Entry("folder", "S", "s");
+    ops.pages = {{"p", "<feed>" + shared + "</feed>"},
+                 {"q", "<feed>" + shared + "</feed>"},
+                 {"s", "<feed>" + Entry("file", "f", "dl/f") + "</feed>"}};
+    const struct {
+        const char* name;
+        std::vector<FolderItem> selection;
+        std::vector<fs::path> files;
+    } cases[] = {
+        {"filed in two parents",
+         {{"p", "P", "folder", 0}, {"q", "Q", "folder", 0}},
+         {"P/S/f", "Q/S/f"}},
+        {"selected beside its own parent",
+         {{"p", "P", "folder", 0}, {"s", "S", "folder", 0}},
+         {"P/S/f", "S/f"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Tmp() / "P"), fs::remove_all(Tmp() / "Q"), fs::remove_all(Tmp() / "S");
+        sink = {};
+        RunDownload(c.selection, Tmp(), ops, sink);
+        for (const fs::path& f : c.files) EXPECT_TRUE(fs::is_regular_file(Tmp() / f)) << f;
+        EXPECT_TRUE(sink.details.empty()) << sink.details.front();
+    }
 }
 
 // Regression: a folder whose local path grew too long was not reported and the

@@ -5,22 +5,30 @@
 namespace tallowdesk {
 namespace {
 
-// Guards against a cut in the middle of a multi-byte character, which would
-// send the service a title that is not UTF-8.
-TEST(TransferNames, UploadFolderNameIsTheLastComponentCutAtACharacterBoundary) {
+// Guards against a byte limit on folder names, which cut non-ASCII names
+// early and could split a character (the service then got a title that is
+// not UTF-8): the limit is 128 whole characters.
+TEST(TransferNames, UploadFolderNameIsTheLastComponentCutAtOneHundredTwentyEightCharacters) {
+    const auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
     const std::string e = "\xC3\xA9";             // é, 2 bytes
     const std::string grin = "\xF0\x9F\x98\x80";  // 4 bytes
-    std::string twoByte, oddStart = "a", fourByte = "ab";
-    for (int i = 0; i < 100; ++i) twoByte += e, oddStart += e;
-    for (int i = 0; i < 40; ++i) fourByte += grin;
-
-    EXPECT_EQ(UploadFolderName("/home/u/Photos"), "Photos");
-    EXPECT_EQ(UploadFolderName("/home/u/Photos//"), "Photos");
-    EXPECT_EQ(UploadFolderName("/home/u/" + twoByte), twoByte.substr(0, 128));
-    EXPECT_EQ(UploadFolderName("/x/" + oddStart), oddStart.substr(0, 127));
-    EXPECT_EQ(UploadFolderName("/x/" + fourByte), fourByte.substr(0, 126));
-    EXPECT_EQ(UploadFolderName("/x/" + std::string(129, 'a')), std::string(128, 'a'));
-    EXPECT_EQ(UploadFolderName("/x/" + std::string(128, 'a')), std::string(128, 'a'));
+    const struct {
+        std::string path, expected;
+    } cases[] = {
+        {"/home/u/Photos", "Photos"},
+        {"/home/u/Photos//", "Photos"},
+        {"/x/" + repeat(e, 200), repeat(e, 128)},
+        {"/x/a" + repeat(e, 200), "a" + repeat(e, 127)},
+        {"/x/ab" + repeat(grin, 200), "ab" + repeat(grin, 126)},
+        {"/x/" + repeat(grin, 128), repeat(grin, 128)},
+        {"/x/" + std::string(129, 'a'), std::string(128, 'a')},
+        {"/x/" + std::string(128, 'a'), std::string(128, 'a')},
+    };
+    for (const auto& c : cases) EXPECT_EQ(UploadFolderName(c.path), c.expected) << c.path;
 }
 
 // Regression: a title longer than the file system takes was downloaded in full
