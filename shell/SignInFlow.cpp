@@ -75,11 +75,11 @@ bool SignInForService(const SignInPort& dialog, ServiceClient& client, std::stri
     }
 }
 
-void RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServices& services) {
+bool RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServices& services) {
     if (!SignInForService(dialog, client, "writely", services) ||
         !SignInForService(dialog, client, "wise", services)) {
         dialog.EnableButtons();
-        return;
+        return false;
     }
     try {
         const SignInInput input = dialog.ReadInput();
@@ -91,6 +91,7 @@ void RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServ
         // Failing to remember the account does not undo the sign-in.
     }
     dialog.LoginFinished();
+    return true;
 }
 
 void RunCookieSignIn(ServiceClient& client, const SignInServices& services) {
@@ -108,10 +109,14 @@ void StartSignInWorkers(const SignInPort& dialog, std::shared_ptr<ServiceClient>
         std::shared_ptr<ServiceClient> client;
         SignInServices services;
     };
-    StartWorker(std::make_unique<Block>(Block{dialog, client, services}),
-                [](Block& b) { RunSignIn(b.dialog, *b.client, b.services); });
-    StartWorker(std::make_unique<Block>(Block{dialog, std::move(client), services}),
-                [](Block& b) { RunCookieSignIn(*b.client, b.services); });
+    // The browser form runs only once ClientLogin took the password: sent
+    // alongside, a wrong password counted twice at the service (a CAPTCHA
+    // after two typos), and after a CAPTCHA the form was refused, leaving no
+    // session cookies for the quota and uploads. The dialog does not wait
+    // for it: the window reads the quota again when it ends.
+    StartWorker(std::make_unique<Block>(Block{dialog, std::move(client), services}), [](Block& b) {
+        if (RunSignIn(b.dialog, *b.client, b.services)) RunCookieSignIn(*b.client, b.services);
+    });
 }
 
 void RememberUser(const SignInInput& input, const std::filesystem::path& configPath) {

@@ -60,13 +60,15 @@ bool SignInForService(const SignInPort& dialog, ServiceClient& client, std::stri
                       const SignInServices& services);
 
 // "writely", then "wise", then remember the account and post "Login
-// Finished"; on failure re-enable the dialog. Worker thread; never throws.
-void RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServices& services);
+// Finished"; on failure re-enable the dialog. True when signed in. Worker
+// thread; never throws.
+bool RunSignIn(const SignInPort& dialog, ServiceClient& client, const SignInServices& services);
 
 // The cookie sign-in; a failure only warns. Worker thread; never throws.
 void RunCookieSignIn(ServiceClient& client, const SignInServices& services);
 
-// Starts both sign-in workers on the client, which they keep alive.
+// Starts the sign-in worker on the client (which it keeps alive); the cookie
+// sign-in follows on it once ClientLogin succeeded.
 void StartSignInWorkers(const SignInPort& dialog, std::shared_ptr<ServiceClient> client,
                         const SignInServices& services);
 

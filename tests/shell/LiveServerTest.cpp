@@ -126,6 +126,83 @@ private slots:
         m_server->SetCaptchaRequired(email, false);
     }
 
+    // Regression: the browser form ran beside ClientLogin, so every typo
+    // counted twice (a CAPTCHA after two), and after a CAPTCHA the form was
+    // refused: no session cookies, no quota, no uploads.
+    void eachAttemptCountsOnceAndACaptchaSignInIsComplete() {
+        const std::string email = "dave@example.test";
+        m_server->AddUser(email, "dave-pass");
+        auto cookieRuns = std::make_shared<std::atomic<int>>(0);
+        auto token = std::make_shared<std::pair<std::mutex, std::string>>();
+        const auto adjust = [cookieRuns, token](LoginDependencies& deps) {
+            auto signIn = deps.services.cookieSignIn;
+            deps.services.cookieSignIn = [signIn, cookieRuns](ServiceClient& c) {
+                try {
+                    signIn(c);
+                } catch (...) {
+                    ++*cookieRuns;
+                    throw;
+                }
+                ++*cookieRuns;
+            };
+            auto login = deps.services.clientLogin;
+            deps.services.clientLogin = [login, token](ServiceClient& c, std::string_view s,
+                                                       std::optional<std::string_view> t,
+                                                       std::optional<std::string_view> a) {
+                try {
+                    login(c, s, t, a);
+                } catch (const CaptchaRequiredException& e) {
+                    std::lock_guard lock(token->first);
+                    token->second =
+                        ParseCaptchaChallenge(e.what()).value_or(CaptchaChallenge{}).token;
+                    throw;
+                }
+            };
+        };
+        QString status;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QVERIFY(
+                !SignIn(QString::fromStdString(email), QStringLiteral("typo"), &status, adjust));
+        }
+        // Give any browser form of those attempts time to reach the service.
+        QTest::qWait(500);
+        QVERIFY2(!m_server->GetStore().CaptchaRequired(email), "two typos asked for a CAPTCHA");
+        QVERIFY(!SignIn(QString::fromStdString(email), QStringLiteral("typo"), &status, adjust));
+        QVERIFY(m_server->GetStore().CaptchaRequired(email));
+
+        int answered = 0;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, this, [&] {
+            auto* captcha = qobject_cast<CCaptchaDlg*>(QApplication::activeModalWidget());
+            if (!captcha) return;
+            std::string t;
+            {
+                std::lock_guard lock(token->first);
+                t = token->second;
+            }
+            captcha->findChild<QLineEdit*>(QStringLiteral("answerEdit"))
+                ->setText(QString::fromStdString(m_server->CaptchaAnswer(t).value_or("?")));
+            ++answered;
+            captcha->accept();
+        });
+        answer.start(20);
+        const int before = cookieRuns->load();
+        const bool signedIn =
+            SignIn(QString::fromStdString(email), QStringLiteral("dave-pass"), &status, adjust);
+        answer.stop();
+        QVERIFY2(signedIn, qPrintable(status));
+        QCOMPARE(answered, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(cookieRuns->load() > before, 30000);
+        // The storage page is read with the session cookies alone.
+        std::optional<std::string> sentence;
+        try {
+            sentence = m_state->calls.quotaText();
+        } catch (const std::exception& e) {
+            QFAIL(e.what());
+        }
+        QVERIFY(sentence && sentence->rfind("You are currently using ", 0) == 0);
+    }
+
     void theDemoAccountSignsInAndListsItsRoot() {
         QString status;
         QVERIFY2(SignIn(QString::fromLatin1(server::kDemoEmail),
