@@ -11,6 +11,7 @@
 #include "DragTempFolder.h"
 #include "DropRules.h"
 #include "EntryDragData.h"
+#include "X11DirectSave.h"
 #include "transfer/TransferFlags.h"
 
 using namespace tallowdesk;
@@ -97,6 +98,51 @@ private slots:
                             "file:///tmp/tallowdeskTemp/my%20folder\r\n"));
         QCOMPARE(fetches, 1);
         QCOMPARE(data.data(ListViewMimeType()).size(), 1);
+    }
+
+    // The folder a direct-save target names: only a local folder that exists.
+    void directSaveFolderOfTargetsUrl_data() {
+        QTest::addColumn<QByteArray>("url");
+        QTest::addColumn<bool>("usable");
+        const QByteArray dir = QUrl::fromLocalFile(m_dir.path()).toEncoded();
+        QTest::newRow("file in a folder") << dir + "/big.bin" << true;
+        QTest::newRow("with NUL and line break")
+            << dir + "/big.bin\n" + QByteArray(1, '\0') << true;
+        QTest::newRow("localhost") << "file://localhost" + dir.mid(7) + "/a%20b.doc" << true;
+        QTest::newRow("name only, before the target wrote") << QByteArray("big.bin") << false;
+        QTest::newRow("web address") << QByteArray("https://example.org/x/big.bin") << false;
+        QTest::newRow("missing folder") << dir + "/gone/big.bin" << false;
+        QTest::newRow("other machine") << QByteArray("file://elsewhere.example/tmp/a") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void directSaveFolderOfTargetsUrl() {
+        QFETCH(QByteArray, url);
+        QFETCH(bool, usable);
+        const std::optional<QString> folder = DirectSaveFolder(url);
+        QCOMPARE(folder.has_value(), usable);
+        if (usable) QCOMPARE(*folder, QFileInfo(m_dir.path()).absoluteFilePath());
+    }
+
+    // A target that asks while it hovers (before it wrote its folder) gets
+    // an error and nothing starts; the request at the drop starts the one
+    // download, and a second request does not start another.
+    void directSaveStartsOneDownloadAtTheDrop() {
+        QByteArray written = "big.bin";
+        QStringList started;
+        EntryDragData data(EntryDragData::DirectSave{[&] { return written; },
+                                                     [&](const QString& folder) {
+                                                         started << folder;
+                                                         return true;
+                                                     }});
+        QCOMPARE(data.formats(),
+                 (QStringList{QStringLiteral("XdndDirectSave0"), ListViewMimeType()}));
+        QVERIFY(!data.hasUrls());
+        QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("E"));
+        QVERIFY(started.isEmpty());
+        written = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("big.bin"))).toEncoded();
+        QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
+        QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
+        QCOMPARE(started, QStringList{QFileInfo(m_dir.path()).absoluteFilePath()});
     }
 
     void clipboardFormatsGiveLocalFiles_data() {
