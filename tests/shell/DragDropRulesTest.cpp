@@ -162,6 +162,14 @@ private slots:
             << QByteArray(
                    "# from a file manager\r\nfile:///tmp/%C3%A9t%C3%A9.txt\r\nfile:///tmp/b\r\n")
             << QStringList{QString::fromUtf8("/tmp/été.txt"), QStringLiteral("/tmp/b")};
+        QTest::newRow("pcmanfm copy of three, NUL at the end")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QByteArray("copy\nfile:///h/a\nfile:///h/b\nfile:///h/c") + QByteArray(1, '\0')
+            << QStringList{QStringLiteral("/h/a"), QStringLiteral("/h/b"), QStringLiteral("/h/c")};
+        QTest::newRow("pcmanfm uri list, NUL at the end")
+            << QStringLiteral("text/uri-list")
+            << QByteArray("file:///h/a\r\nfile:///h/%C3%A9") + QByteArray(1, '\0')
+            << QStringList{QStringLiteral("/h/a"), QString::fromUtf8("/h/é")};
         QTest::newRow("web addresses left out")
             << QStringLiteral("text/uri-list")
             << QByteArray("https://example.org/x\nfile:///tmp/kept\nftp://h/y\n")
