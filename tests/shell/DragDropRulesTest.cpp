@@ -212,6 +212,25 @@ private slots:
         QCOMPARE(*second, *first);
         QVERIFY(fs::is_directory(*second));
         QVERIFY(fs::is_empty(*second));
+        // Only this user may look inside: the files are the user's documents.
+        QCOMPARE(fs::status(*second).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+
+    // A folder of that name that cannot be removed (another user's, made
+    // first) is never used, nor the suffixed name when that exists too.
+    void aFolderMadeByOthersIsNeverUsed() {
+        QTemporaryDir base;
+        const fs::path root(base.path().toStdString());
+        fs::create_directory(root / "tallowdeskTemp");
+        fs::create_directory(root / "tallowdeskTempAAAAA");
+        std::ofstream(root / "tallowdeskTempAAAAA" / "planted.doc") << "x";
+        DragTempFolder temp(
+            root, [] { return std::string("AAAAA"); }, [](const fs::path&) { return false; });
+        const auto got = temp.Prepare();
+        QVERIFY(got);
+        QVERIFY(*got != root / "tallowdeskTemp" && *got != root / "tallowdeskTempAAAAA");
+        QVERIFY(fs::is_empty(*got));
+        QCOMPARE(fs::status(*got).permissions() & fs::perms::all, fs::perms::owner_all);
     }
 
     void aFolderThatCannotBeRemovedGetsASuffix() {
