@@ -7,7 +7,9 @@ packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
-  qt6-base-dev qt6-base-dev-tools xvfb xauth curl xdotool imagemagick xclip xdg-utils
+  qt6-base-dev qt6-base-dev-tools libxcb1-dev xvfb xauth curl xdotool imagemagick xclip xdg-utils
+  # the file managers and window manager the window is tried beside
+  thunar pcmanfm openbox dbus-x11
   # translations: lupdate/lrelease (qt6-l10n-tools), their CMake package (qt6-tools-dev)
   qt6-l10n-tools qt6-tools-dev
   # the browser test of the service's web pages

@@ -133,8 +133,19 @@ void CLeftView::OnExpanded(const QModelIndex& index) {
         StartFolderLoader(url, node);
 }
 
+void CLeftView::focusInEvent(QFocusEvent* event) {
+    // Given the focus with no current node, the view makes its first node
+    // current; that is no choice of the user and must not change the list.
+    // It is taken back, so that choosing that node later still counts.
+    const bool hadCurrent = currentIndex().isValid();
+    m_takingFocus = true;
+    QTreeView::focusInEvent(event);
+    if (!hadCurrent) selectionModel()->clearCurrentIndex();
+    m_takingFocus = false;
+}
+
 void CLeftView::OnCurrentChanged(const QModelIndex& current) {
-    if (m_refreshing || !current.isValid()) return;
+    if (m_refreshing || m_takingFocus || !current.isValid()) return;
     const TreeNodeId node = m_model->NodeAt(current);
     emit NodeSelected(m_model->ImageOf(node) == kPlaceholderImage,
                       m_model->TextOf(node).toStdString(), m_model->UrlOf(node));

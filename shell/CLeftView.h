@@ -71,11 +71,13 @@ signals:
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     void StartFolderLoader(const std::string& url, TreeNodeId node);
     void OnExpanded(const QModelIndex& index);
     void OnCurrentChanged(const QModelIndex& current);
+    bool m_takingFocus = false;  // the view picks a current node on its own
     void OnRenameRequested(TreeNodeId node, const QString& title);
     DocEntryPtr FolderEntryOf(TreeNodeId node) const;
 

@@ -1,5 +1,8 @@
 #include "DragTempFolder.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <random>
 #include <system_error>
@@ -12,6 +15,15 @@ namespace {
 bool IsUsableDirectory(const fs::path& p) {
     std::error_code ec;
     return !p.empty() && fs::is_directory(fs::symlink_status(p, ec)) && !ec;
+}
+
+// A new folder only this user can enter. An existing one is never taken
+// over: another user may have made it first, to read or plant files.
+bool MakePrivateFolder(const fs::path& p) {
+    if (::mkdir(p.c_str(), 0700) != 0) return false;
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           (st.st_mode & 077) == 0;
 }
 
 }  // namespace
@@ -51,9 +63,11 @@ std::optional<fs::path> DragTempFolder::Prepare() {
     if (m_last && m_last->filename() != "tallowdeskTemp") m_removeTree(*m_last);
     fs::path folder = *m_base / "tallowdeskTemp";
     if (!m_removeTree(folder)) folder = *m_base / ("tallowdeskTemp" + m_suffix());
-    std::error_code ec;
-    fs::create_directory(folder, ec);
-    if (ec || !IsUsableDirectory(folder)) return std::nullopt;
+    if (!MakePrivateFolder(folder)) {
+        std::string pattern = (*m_base / "tallowdeskTemp-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) return std::nullopt;
+        folder = pattern;
+    }
     m_last = folder;
     return folder;
 }

@@ -16,7 +16,10 @@ QString TypeName(const char* type) {
 QStringList LocalFilesOfLines(const QList<QByteArray>& lines) {
     QStringList files;
     for (const QByteArray& raw : lines) {
-        const QByteArray line = raw.trimmed();
+        // pcmanfm ends its lists with a NUL byte instead of a line break.
+        QByteArray line = raw;
+        while (line.endsWith('\0')) line.chop(1);
+        line = line.trimmed();
         if (line.isEmpty() || line.startsWith('#')) continue;
         const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
         if (url.isValid() && url.isLocalFile() && !url.toLocalFile().isEmpty())

@@ -3,13 +3,17 @@
 #include <QUrl>
 
 #include "ClipboardFormats.h"
+#include "X11DirectSave.h"
 
 namespace tallowdesk::shell {
 
 EntryDragData::EntryDragData(QStringList localPaths, std::function<void()> fetch)
     : m_paths(std::move(localPaths)), m_fetch(std::move(fetch)) {}
 
+EntryDragData::EntryDragData(DirectSave save) : m_save(std::move(save)) {}
+
 QStringList EntryDragData::formats() const {
+    if (m_save.saveInto) return {QString::fromLatin1(kDirectSaveType), ListViewMimeType()};
     return {QStringLiteral("text/uri-list"), ListViewMimeType()};
 }
 
@@ -17,8 +21,24 @@ bool EntryDragData::hasFormat(const QString& mimeType) const {
     return formats().contains(mimeType);
 }
 
+QByteArray EntryDragData::DirectSaveAnswer() const {
+    if (!m_saveAnswer.isEmpty()) return m_saveAnswer;
+    // "S" saved (the target only refreshes), "E" an error the target reports.
+    const std::optional<QString> folder =
+        DirectSaveFolder(m_save.destination ? m_save.destination() : QByteArray());
+    // A target may ask while it hovers, before it wrote its folder: only a
+    // started download is kept, so the request at the drop is answered anew.
+    if (!folder || !m_save.saveInto(*folder)) return QByteArray("E");
+    m_saveAnswer = QByteArray("S");
+    return m_saveAnswer;
+}
+
 QVariant EntryDragData::retrieveData(const QString& mimeType, QMetaType type) const {
     if (mimeType == ListViewMimeType()) return QByteArray(1, '\0');
+    if (m_save.saveInto) {
+        if (mimeType == QString::fromLatin1(kDirectSaveType)) return DirectSaveAnswer();
+        return {};
+    }
     if (mimeType != QStringLiteral("text/uri-list")) return {};
     if (!m_fetched) {
         // Set first: the modal window's event loop may bring the next request.

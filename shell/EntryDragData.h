@@ -6,16 +6,30 @@
 
 namespace tallowdesk::shell {
 
-// The data of rows dragged out of the list. It promises text/uri-list with
-// the files the rows become, but the files only exist once a target asks for
-// that list at the drop: the first request runs fetch (which downloads the
-// rows under a modal progress window) and then hands out the URLs. A drag
-// that ends where nothing accepts, or is cancelled, never asks, so nothing
-// is downloaded. Also marks the drag as coming from the list. UI thread.
+// The data of rows dragged out of the list; also marks the drag as coming
+// from the list. UI thread.
+//
+// With direct save (X11) it offers only "XdndDirectSave0": a target that
+// takes it names a folder and the rows are downloaded there under the
+// program's own progress window, after the drop and without any loop inside
+// the data request. Nothing is downloaded while a target merely looks, and
+// no target is ever handed a path to a file that is not complete.
+//
+// Without it (other platforms) it promises text/uri-list with the files the
+// rows become; the first request runs fetch (which downloads the rows under
+// a modal progress window) and then hands out the URLs.
 class EntryDragData : public QMimeData {
     Q_OBJECT
 public:
     EntryDragData(QStringList localPaths, std::function<void()> fetch);
+
+    // destination reads the URL the target asked for; saveInto starts the
+    // download into that folder and says whether it could.
+    struct DirectSave {
+        std::function<QByteArray()> destination;
+        std::function<bool(const QString& folder)> saveInto;
+    };
+    explicit EntryDragData(DirectSave save);
 
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
@@ -25,9 +39,13 @@ protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
+    QByteArray DirectSaveAnswer() const;
+
     QStringList m_paths;
     std::function<void()> m_fetch;
+    DirectSave m_save;
     mutable bool m_fetched = false;
+    mutable QByteArray m_saveAnswer;  // a target may ask twice: one download
 };
 
 }  // namespace tallowdesk::shell

@@ -22,6 +22,7 @@
 #include "ListContextMenu.h"
 #include "TransferWorkers.h"
 #include "Worker.h"
+#include "X11DirectSave.h"
 #include "dialogs/CCreateFolderDlg.h"
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CMsgDlg.h"
@@ -370,6 +371,7 @@ QMimeData* ListCommands::MakeDragData() {
     if (transferBusy) return nullptr;  // the drop could not download
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return nullptr;
+    if (X11DirectSave::Available()) return MakeDirectSaveData(entries);
     const std::optional<std::filesystem::path> folder = m_dragTemp.Prepare();
     if (!folder) {
         m_hooks.errorBox(tr("Error"),
@@ -396,6 +398,41 @@ QMimeData* ListCommands::MakeDragData() {
         dialog.exec();
     };
     return new EntryDragData(paths, std::move(fetch));
+}
+
+QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entries) {
+    std::vector<FolderItem> items;
+    for (const DocEntryPtr& e : entries)
+        items.push_back(FolderItem{e->contentSrc.value_or(std::string()),
+                                   e->title.value_or(std::string()), e->kind, e->QuotaBytes()});
+    // The target shows this name; the download worker writes the rows under
+    // their own names into the folder the target gives.
+    const FolderItem& first = items.front();
+    const std::filesystem::path name =
+        entries.front()->IsFolder()
+            ? std::filesystem::path(SafeFileName(first.title))
+            : DownloadPath(std::filesystem::path(), first.title, first.kind);
+    // With its NUL: pcmanfm reads the name as a C string.
+    QByteArray offered = QByteArray::fromStdString(name.filename().string());
+    offered.append('\0');
+    EntryDragData::DirectSave save;
+    save.destination = [] { return X11DirectSave::Destination(); };
+    save.saveInto = [this, items = std::move(items)](const QString& folder) {
+        bool idle = false;
+        if (!transferBusy.compare_exchange_strong(idle, true)) return false;
+        transferCancel = false;
+        // Started from the event loop, not inside the target's data request.
+        QTimer::singleShot(0, this, [this, items, dest = folder.toStdString()] {
+            StartDownloadWorker(items, dest, m_state->calls.transferOps, ShowTransferDialog());
+            WatchTransfer();
+        });
+        return true;
+    };
+    auto* data = new EntryDragData(std::move(save));
+    // The drag selection gets its owner when the drag loop starts: name the
+    // file from inside that loop, long before any drop.
+    QTimer::singleShot(0, data, [offered] { X11DirectSave::OfferName(offered); });
+    return data;
 }
 
 void ListCommands::StartUpload(std::vector<UploadSource> sources) {

@@ -91,6 +91,7 @@ public:
     // The data of a drag of the selected rows, or null when no drag may
     // start (no rows, a transfer runs, or no temporary folder: told then).
     QMimeData* MakeDragData();
+    QMimeData* MakeDirectSaveData(const std::vector<DocEntryPtr>& entries);
 
     // The context menu for the list as it is now (the caller shows it).
     std::unique_ptr<QMenu> ContextMenu();

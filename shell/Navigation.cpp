@@ -2,7 +2,11 @@
 
 namespace tallowdesk::shell {
 
-Navigation::Navigation() : m_current(RootLocation()) {}
+// The start is recorded too: Back returns to it, and the root folder, which
+// has no tree node, stays reachable.
+Navigation::Navigation() : m_current(RootLocation()) {
+    m_history.Push(m_current);
+}
 
 bool Navigation::SelectNode(bool isPlaceholder, const std::string& label, const std::string& url) {
     if (isPlaceholder || url == m_current.url) return false;

@@ -4,8 +4,7 @@
 # window and two other X clients (dnd_peer):
 #   1. the service on a free port with the demo account, the window signed in,
 #      the folder "Photos" opened;
-#   2. the first row of the list dragged onto a drop target: the target gets a
-#      file whose bytes equal what tallowdesk-cli downloads;
+#   2. a row dragged and released where nothing takes drops hands nothing on;
 #   3. a local file dragged from a drag source onto the list: uploaded into
 #      Photos, bytes checked through tallowdesk-cli;
 #   4. files set on the clipboard with xclip, as text/uri-list and as GNOME's
@@ -115,38 +114,13 @@ if [ "$inside_x" = 1 ]; then
 
   row_x=$((fx + 260))
   row_y=$((fy + ${E2E_LIST_ROW_OFFSET:-108}))
-  temp=$XDG_RUNTIME_DIR/tallowdeskTemp
 
-  # A drag released where nothing takes drops, and one cancelled with Escape
-  # over the target, download nothing.
+  # Rows dragged out are saved by direct save, which this Qt peer does not
+  # speak: desktop_peers_e2e.sh drags them onto thunar and pcmanfm. A drag
+  # released where nothing takes drops still hands the peer nothing.
   drag "$row_x" "$row_y" 600 720 dnd-drag-nowhere.png
   sleep 2
-  [ -d "$temp" ] || fail "the drag made no temporary folder"
-  [ -z "$(ls -A "$temp")" ] || fail "a drag released over nothing downloaded $(ls -A "$temp")"
-  xdotool mousemove --sync "$row_x" "$row_y"
-  sleep 0.3
-  xdotool mousedown 1
-  for i in 1 2 3 4 5 6 7 8; do
-    xdotool mousemove --sync $((row_x + (1120 - row_x) * i / 8)) $((row_y + (160 - row_y) * i / 8))
-    sleep 0.15
-  done
-  xdotool key Escape
-  sleep 0.3
-  xdotool mouseup 1
-  sleep 2
-  [ -z "$(ls -A "$temp")" ] || fail "a cancelled drag downloaded $(ls -A "$temp")"
-  [ ! -s "$E2E_WORK/target.log" ] || fail "the target received a cancelled drag"
-
-  # 2. A row onto the drop target.
-  drag "$row_x" "$row_y" 1120 160 dnd-drag-out.png
-  wait_for 60 grep -q '^dropped ' "$E2E_WORK/target.log" || {
-    cat "$E2E_WORK/target.log" >&2
-    fail "nothing arrived at the drop target"
-  }
-  name=$(sed -n 's/^dropped //p' "$E2E_WORK/target.log" | head -n 1)
-  remote_equals "/Photos/$name" "$E2E_WORK/dropped/$name" ||
-    fail "the dropped $name differs from the service's copy"
-  echo "dragged out: $name ($(stat -c %s "$E2E_WORK/dropped/$name") bytes)"
+  [ ! -s "$E2E_WORK/target.log" ] || fail "the target received a drag released elsewhere"
 
   # 3. A local file from the drag source onto the list.
   drag 1120 500 $((fx + 400)) $((fy + 300)) dnd-drop-in.png

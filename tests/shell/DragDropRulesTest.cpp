@@ -11,6 +11,7 @@
 #include "DragTempFolder.h"
 #include "DropRules.h"
 #include "EntryDragData.h"
+#include "X11DirectSave.h"
 #include "transfer/TransferFlags.h"
 
 using namespace tallowdesk;
@@ -99,6 +100,51 @@ private slots:
         QCOMPARE(data.data(ListViewMimeType()).size(), 1);
     }
 
+    // The folder a direct-save target names: only a local folder that exists.
+    void directSaveFolderOfTargetsUrl_data() {
+        QTest::addColumn<QByteArray>("url");
+        QTest::addColumn<bool>("usable");
+        const QByteArray dir = QUrl::fromLocalFile(m_dir.path()).toEncoded();
+        QTest::newRow("file in a folder") << dir + "/big.bin" << true;
+        QTest::newRow("with NUL and line break")
+            << dir + "/big.bin\n" + QByteArray(1, '\0') << true;
+        QTest::newRow("localhost") << "file://localhost" + dir.mid(7) + "/a%20b.doc" << true;
+        QTest::newRow("name only, before the target wrote") << QByteArray("big.bin") << false;
+        QTest::newRow("web address") << QByteArray("https://example.org/x/big.bin") << false;
+        QTest::newRow("missing folder") << dir + "/gone/big.bin" << false;
+        QTest::newRow("other machine") << QByteArray("file://elsewhere.example/tmp/a") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void directSaveFolderOfTargetsUrl() {
+        QFETCH(QByteArray, url);
+        QFETCH(bool, usable);
+        const std::optional<QString> folder = DirectSaveFolder(url);
+        QCOMPARE(folder.has_value(), usable);
+        if (usable) QCOMPARE(*folder, QFileInfo(m_dir.path()).absoluteFilePath());
+    }
+
+    // A target that asks while it hovers (before it wrote its folder) gets
+    // an error and nothing starts; the request at the drop starts the one
+    // download, and a second request does not start another.
+    void directSaveStartsOneDownloadAtTheDrop() {
+        QByteArray written = "big.bin";
+        QStringList started;
+        EntryDragData data(EntryDragData::DirectSave{[&] { return written; },
+                                                     [&](const QString& folder) {
+                                                         started << folder;
+                                                         return true;
+                                                     }});
+        QCOMPARE(data.formats(),
+                 (QStringList{QStringLiteral("XdndDirectSave0"), ListViewMimeType()}));
+        QVERIFY(!data.hasUrls());
+        QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("E"));
+        QVERIFY(started.isEmpty());
+        written = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("big.bin"))).toEncoded();
+        QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
+        QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
+        QCOMPARE(started, QStringList{QFileInfo(m_dir.path()).absoluteFilePath()});
+    }
+
     void clipboardFormatsGiveLocalFiles_data() {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("bytes");
@@ -116,6 +162,14 @@ private slots:
             << QByteArray(
                    "# from a file manager\r\nfile:///tmp/%C3%A9t%C3%A9.txt\r\nfile:///tmp/b\r\n")
             << QStringList{QString::fromUtf8("/tmp/été.txt"), QStringLiteral("/tmp/b")};
+        QTest::newRow("pcmanfm copy of three, NUL at the end")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QByteArray("copy\nfile:///h/a\nfile:///h/b\nfile:///h/c") + QByteArray(1, '\0')
+            << QStringList{QStringLiteral("/h/a"), QStringLiteral("/h/b"), QStringLiteral("/h/c")};
+        QTest::newRow("pcmanfm uri list, NUL at the end")
+            << QStringLiteral("text/uri-list")
+            << QByteArray("file:///h/a\r\nfile:///h/%C3%A9") + QByteArray(1, '\0')
+            << QStringList{QStringLiteral("/h/a"), QString::fromUtf8("/h/é")};
         QTest::newRow("web addresses left out")
             << QStringLiteral("text/uri-list")
             << QByteArray("https://example.org/x\nfile:///tmp/kept\nftp://h/y\n")
@@ -158,6 +212,25 @@ private slots:
         QCOMPARE(*second, *first);
         QVERIFY(fs::is_directory(*second));
         QVERIFY(fs::is_empty(*second));
+        // Only this user may look inside: the files are the user's documents.
+        QCOMPARE(fs::status(*second).permissions() & fs::perms::all, fs::perms::owner_all);
+    }
+
+    // A folder of that name that cannot be removed (another user's, made
+    // first) is never used, nor the suffixed name when that exists too.
+    void aFolderMadeByOthersIsNeverUsed() {
+        QTemporaryDir base;
+        const fs::path root(base.path().toStdString());
+        fs::create_directory(root / "tallowdeskTemp");
+        fs::create_directory(root / "tallowdeskTempAAAAA");
+        std::ofstream(root / "tallowdeskTempAAAAA" / "planted.doc") << "x";
+        DragTempFolder temp(
+            root, [] { return std::string("AAAAA"); }, [](const fs::path&) { return false; });
+        const auto got = temp.Prepare();
+        QVERIFY(got);
+        QVERIFY(*got != root / "tallowdeskTemp" && *got != root / "tallowdeskTempAAAAA");
+        QVERIFY(fs::is_empty(*got));
+        QCOMPARE(fs::status(*got).permissions() & fs::perms::all, fs::perms::owner_all);
     }
 
     void aFolderThatCannotBeRemovedGetsASuffix() {

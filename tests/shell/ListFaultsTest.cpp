@@ -187,6 +187,32 @@ private slots:
         QCOMPARE(m_service->Count(fakes::ContentsUrl("r1")), std::size_t(0));
     }
 
+    // Fault: Tab or F6 into the tree made its first node ("Latest 100 items")
+    // current and the list left the root folder the user was looking at.
+    void focusIntoTheTreeKeepsTheList_data() {
+        QTest::addColumn<int>("reason");
+        QTest::newRow("Tab") << static_cast<int>(Qt::TabFocusReason);
+        QTest::newRow("F6 or the window") << static_cast<int>(Qt::OtherFocusReason);
+        QTest::newRow("window activated") << static_cast<int>(Qt::ActiveWindowFocusReason);
+    }
+    void focusIntoTheTreeKeepsTheList() {
+        QFETCH(int, reason);
+        m_service->Serve(RootFolderUrl(), fakes::FeedXml({{"folder", "Reports", "r1"}}));
+        m_service->Serve(RootSubFoldersUrl(), fakes::FeedXml({{"folder", "Reports", "r1"}}));
+        CMainFrame frame(m_state);
+        frame.show();
+        frame.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.List()->Processing(), 10000);
+        const std::string before = m_state->navigation.Current().url;
+        QCOMPARE(before, RootFolderUrl());
+        frame.Tree()->setFocus(static_cast<Qt::FocusReason>(reason));
+        QFocusEvent in(QEvent::FocusIn, static_cast<Qt::FocusReason>(reason));
+        QCoreApplication::sendEvent(frame.Tree(), &in);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_state->navigation.Current().url, before);
+        QVERIFY(!frame.List()->Processing());
+    }
+
     // Fault: the message that ends a command carried a raw pointer to its
     // processing window; a window already gone was dereferenced.
     void theEndOfACommandIgnoresAWindowAlreadyGone() {

@@ -250,7 +250,7 @@ private slots:
         QCOMPARE(Rows(), 1);
         QCOMPARE(m_state->navigation.Current().url, CategoryUrl(" Starred"));
         QCOMPARE(m_frame->Actions()->star->text(), QStringLiteral("UnStar"));
-        QVERIFY(!m_frame->Actions()->back->isEnabled());  // one recorded location
+        QVERIFY(m_frame->Actions()->back->isEnabled());  // back to the root folder
 
         Select(TreeIndex(Tree(), QStringLiteral("Reports")));
         QCOMPARE(Rows(), 2);
@@ -262,6 +262,10 @@ private slots:
         WaitIdle();
         QCOMPARE(Rows(), 1);
         QCOMPARE(m_state->navigation.Current().title, std::string(" Starred"));
+        // The start stays reachable: the root folder has no tree node.
+        m_frame->Actions()->back->trigger();
+        WaitIdle();
+        QCOMPARE(m_state->navigation.Current().url, RootFolderUrl());
         QVERIFY(!m_frame->Actions()->back->isEnabled());
     }
 

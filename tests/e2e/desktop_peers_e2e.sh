@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the stop functions run from traps
+# The window beside the file managers a user has (Debian's thunar and
+# pcmanfm) under a virtual X server with a window manager (openbox), driven
+# with xdotool as a person drags (press, many small moves, release):
+#   1. a 300 MiB file row dragged onto thunar arrives byte-identical;
+#   2. a folder row dragged onto pcmanfm arrives as the same tree;
+#   3. a row hovered over thunar and the drag cancelled with Escape
+#      downloads nothing (the service's request log shows no download).
+# Screenshots in OUTDIR. Everything started here is stopped on the way out.
+#
+# Usage: desktop_peers_e2e.sh SERVER CLIENT CLI OUTDIR
+set -uo pipefail
+
+if [ "${1:-}" = "--inside-x" ]; then
+  inside_x=1
+  shift
+else
+  inside_x=0
+fi
+server_bin=$1 client_bin=$2 cli_bin=$3 outdir=$4
+
+fail() {
+  echo "FAILED: $*" >&2
+  [ -n "${DISPLAY:-}" ] && import -window root "$outdir/peers-failed.png" 2>/dev/null
+  exit 1
+}
+
+. "$(dirname "$0")/e2e_lib.sh"
+
+# Presses at (x1,y1), moves in 20 steps to (x2,y2); the caller releases.
+press_and_move() {
+  local x1=$1 y1=$2 x2=$3 y2=$4 i
+  xdotool mousemove --sync "$x1" "$y1"
+  sleep 0.3
+  xdotool mousedown 1
+  sleep 0.2
+  for i in $(seq 1 20); do
+    xdotool mousemove --sync $((x1 + (x2 - x1) * i / 20)) $((y1 + (y2 - y1) * i / 20))
+    sleep 0.08
+  done
+  xdotool mousemove --sync $((x2 + 4)) $((y2 + 4))
+  sleep 0.6
+}
+
+downloads() { grep -c '"method":"GET","target":"[^"]*/download' "$E2E_WORK/requests.log"; }
+
+# Opens the folder NAME in the list: a click into the tree, then its name.
+open_folder() {
+  xdotool mousemove --sync $((fx + 60)) $((fy + ${E2E_FIRST_ROW_OFFSET:-80})) click 1
+  sleep 0.5
+  xdotool type --delay 40 "$1"
+  sleep 3
+}
+
+if [ "$inside_x" = 1 ]; then
+  pids=()
+  stop_all() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
+    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
+    pids=()
+  }
+  trap stop_all EXIT
+  trap 'exit 143' TERM INT
+
+  openbox >"$E2E_WORK/openbox.log" 2>&1 &
+  pids+=($!)
+  sleep 1
+  "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
+  pids+=($!)
+  wait_for 30 window_named '^Tallowdesk$' || fail "no window titled Tallowdesk appeared"
+  dialog=$(window_named '^Tallowdesk$')
+  sleep 1
+  xdotool windowactivate --sync "$dialog" 2>/dev/null || xdotool windowfocus "$dialog"
+  xdotool key --clearmodifiers Return
+  main_window() {
+    local w
+    for w in $(xdotool search --onlyvisible --name '^Tallowdesk$'); do
+      [ "$w" != "$dialog" ] && echo "$w" && return 0
+    done
+    return 1
+  }
+  wait_for 30 main_window || fail "the main window did not appear after signing in"
+  frame=$(main_window)
+  xdotool windowsize --sync "$frame" 640 700 2>/dev/null
+  xdotool windowmove --sync "$frame" 0 0 2>/dev/null
+  sleep 3
+  # Under openbox the window sits below its 19-pixel title bar.
+  fx=0 fy=19
+  import -window root "$outdir/peers-start.png" 2>/dev/null
+
+  # 1. The 300 MiB row onto thunar's view of an empty folder.
+  thunar "$E2E_WORK/to-thunar" >"$E2E_WORK/thunar.log" 2>&1 &
+  pids+=($!)
+  wait_for 30 xdotool search --onlyvisible --class '^Thunar$' || fail "thunar did not appear"
+  th=$(xdotool search --onlyvisible --class '^Thunar$' | head -n 1)
+  xdotool windowsize --sync "$th" 600 600 2>/dev/null
+  xdotool windowmove --sync "$th" 660 40 2>/dev/null
+  sleep 1
+  xdotool windowactivate --sync "$frame" 2>/dev/null
+  open_folder "Zbig"
+  row_x=$((fx + 300))
+  row_y=$((fy + ${E2E_LIST_ROW_OFFSET:-92}))  # the first row, below the header
+  import -window root "$outdir/peers-zbig.png" 2>/dev/null
+
+  # 3 first: hover over thunar, then Escape.
+  before=$(downloads)
+  press_and_move "$row_x" "$row_y" 950 350
+  import -window root "$outdir/peers-hover.png" 2>/dev/null
+  xdotool key Escape
+  sleep 0.3
+  xdotool mouseup 1
+  sleep 3
+  [ "$(downloads)" = "$before" ] || fail "hovering over thunar and Escape downloaded something"
+  [ -z "$(ls -A "$E2E_WORK/to-thunar")" ] || fail "a cancelled drag left $(ls -A "$E2E_WORK/to-thunar")"
+  echo "hover then Escape: no download"
+
+  press_and_move "$row_x" "$row_y" 950 350
+  import -window root "$outdir/peers-over-thunar.png" 2>/dev/null
+  xdotool mouseup 1
+  wait_for 120 cmp -s "$E2E_WORK/to-thunar/big.bin" "$E2E_WORK/local/Zbig/big.bin" ||
+    fail "big.bin did not arrive whole at thunar ($(ls -la "$E2E_WORK/to-thunar" | tr '\n' ' '))"
+  echo "dragged onto thunar: big.bin ($(stat -c %s "$E2E_WORK/to-thunar/big.bin") bytes)"
+  wait_for 30 no_window_named '^Downloading' || true
+  sleep 2
+  kill "${pids[-1]}" 2>/dev/null
+
+  # 2. The folder row onto pcmanfm.
+  pcmanfm "$E2E_WORK/to-pcmanfm" >"$E2E_WORK/pcmanfm.log" 2>&1 &
+  pids+=($!)
+  wait_for 30 xdotool search --onlyvisible --class '^Pcmanfm$' || fail "pcmanfm did not appear"
+  pc=$(xdotool search --onlyvisible --class '^Pcmanfm$' | head -n 1)
+  xdotool windowsize --sync "$pc" 600 600 2>/dev/null
+  xdotool windowmove --sync "$pc" 660 40 2>/dev/null
+  sleep 1
+  xdotool windowactivate --sync "$frame" 2>/dev/null
+  open_folder "Ztree"
+  import -window root "$outdir/peers-ztree.png" 2>/dev/null
+  press_and_move "$row_x" "$row_y" 950 350
+  import -window root "$outdir/peers-over-pcmanfm.png" 2>/dev/null
+  xdotool mouseup 1
+  same_tree() { diff -r "$E2E_WORK/to-pcmanfm/Tree" "$E2E_WORK/local/Ztree/Tree"; }
+  wait_for 60 same_tree || fail "the folder Tree did not arrive whole at pcmanfm"
+  echo "dragged onto pcmanfm: the folder Tree"
+  import -window root "$outdir/peers-end.png" 2>/dev/null
+  exit 0
+fi
+
+# ---------------------------------------------------------------------------
+for tool in xvfb-run xdotool import openbox thunar pcmanfm; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
+done
+for bin in "$server_bin" "$client_bin" "$cli_bin"; do
+  [ -x "$bin" ] || fail "$bin is not built"
+done
+
+mkdir -p "$outdir" || fail "cannot create $outdir"
+work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-peers.XXXXXX") || fail "no temp folder"
+export E2E_WORK=$work
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+"$server_bin" --data-dir "$work/server" --port 0 --demo --request-log "$work/requests.log" \
+  >"$work/server.log" 2>&1 &
+server_pid=$!
+port_line() { grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log"; }
+wait_for 30 port_line || fail "the service did not start"
+port=$(port_line | sed 's/.*://')
+"$server_bin" --data-dir "$work/server" set-quota demo@tallowdesk.test 2GB >/dev/null 2>&1 ||
+  fail "could not raise the demo account's quota"
+
+export HOME=$work/home
+export XDG_CONFIG_HOME=$work/config
+export XDG_DATA_HOME=$work/data
+export XDG_CACHE_HOME=$work/cache
+export XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" \
+  "$XDG_RUNTIME_DIR" "$work/to-thunar" "$work/to-pcmanfm" "$work/local/Zbig" \
+  "$work/local/Ztree/Tree/inner"
+chmod 700 "$XDG_RUNTIME_DIR"
+bash "$(dirname "$0")/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
+  "$port" "$work/server/cert.pem"
+echo tallowdesk-demo | "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 ||
+  fail "tallowdesk-cli could not remember the demo account"
+
+# 300 MiB made fast: sparse, with random blocks at the start, middle and end
+# so that a shifted or cut copy cannot compare equal.
+big=$work/local/Zbig/big.bin
+truncate -s 300M "$big"
+for off in 0 150 299; do
+  head -c 1048576 /dev/urandom | dd of="$big" bs=1M seek="$off" conv=notrunc status=none
+done
+head -c 70000 /dev/urandom >"$work/local/Ztree/Tree/a.bin"
+echo "inside" >"$work/local/Ztree/Tree/inner/b.txt"
+"$cli_bin" put "$work/local/Zbig" "$work/local/Ztree" --quiet >>"$work/cli.log" 2>&1 ||
+  fail "could not upload the test files: $(tail -n 3 "$work/cli.log")"
+
+unset QT_QPA_PLATFORM
+start=$SECONDS
+dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-x "$server_bin" \
+  "$client_bin" "$cli_bin" "$outdir"
+status=$?
+if [ "$status" -ne 0 ]; then
+  echo "--- client output" >&2
+  tail -n 40 "$work/client.log" >&2 2>/dev/null
+  fail "the check beside the file managers ended with status $status"
+fi
+echo "inside X: $((SECONDS - start)) s; screenshots: $outdir/peers-*.png"
+echo "PASSED"
