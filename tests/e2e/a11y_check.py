@@ -271,7 +271,10 @@ def main():
     check_dialog(("ctrl+comma",), "Settings", frame)
     check_dialog(("alt+h", "a"), "About Tallowdesk", frame)
     key("Home")
-    check_dialog(("ctrl+shift+h",), "Sharing settings", frame)
+    check_dialog(("ctrl+shift+h",), "Sharing settings", frame)  # one row
+    focus_frame()
+    key("ctrl+a")
+    check_dialog(("ctrl+shift+h",), "Sharing settings", frame)  # every row
 
 
 if __name__ == "__main__":
