@@ -16,6 +16,8 @@ packages=(
   chromium fonts-dejavu-core
   # the keyring (Secret Service) and its tests on a private session bus
   libsecret-1-dev libsecret-tools gnome-keyring dbus libglib2.0-bin
+  # the accessibility test: the AT-SPI bus and its Python client
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   # the installed tree and the Debian package (scripts/package-check.sh)
   desktop-file-utils appstream lintian dpkg-dev file man-db systemd
 )

@@ -22,51 +22,64 @@ QIcon ToolIcon(const char* name) {
 
 ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window) {
     // Prompts: status-bar text, then the tool tip.
-    back = Make(tr("Go back"), QStringLiteral("back"), tr("Go back to previous folder\nGo back"));
+    back = Make(tr("&Go back"), QStringLiteral("back"), tr("Go back to previous folder\nGo back"));
     back->setIcon(ToolIcon("back"));
     back->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
-    refresh = Make(tr("Refresh"), QStringLiteral("refresh"), tr("Refresh current view\nRefresh"));
+    refresh = Make(tr("&Refresh"), QStringLiteral("refresh"), tr("Refresh current view\nRefresh"));
     refresh->setIcon(ToolIcon("refresh"));
     refresh->setShortcut(QKeySequence::Refresh);
     open = Make(tr("&Open"), QStringLiteral("open"),
                 tr("Open the file or folder\nOpen file or folder"));
     open->setIcon(ToolIcon("open"));
     open->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    upload = Make(tr("Upload..."), QStringLiteral("upload"),
+    upload = Make(tr("&Upload..."), QStringLiteral("upload"),
                   tr("Upload selected files\nUpload files..."));
     upload->setIcon(ToolIcon("upload"));
-    download = Make(tr("Download..."), QStringLiteral("download"),
+    upload->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    download = Make(tr("&Download..."), QStringLiteral("download"),
                     tr("Download selected files and folders\nDownload..."));
     download->setIcon(ToolIcon("download"));
+    // Keeping a copy on this computer: the desktop's "Save As" key (Ctrl+S
+    // belongs to the framework's save).
+    download->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
     exit = Make(tr("E&xit"), QStringLiteral("exit"), tr("Quit the application\nExit"));
+    exit->setShortcuts(QKeySequence::Quit);
+    if (exit->shortcuts().isEmpty()) exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    up = Make(tr("Up One &Level"), QStringLiteral("up"), tr("Go to the folder above\nUp"));
+    up->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Up), QKeySequence(Qt::Key_Backspace)});
 
-    createFolder = Make(tr("Create Folder"), QStringLiteral("createFolder"),
+    createFolder = Make(tr("Create &Folder"), QStringLiteral("createFolder"),
                         tr("Create new folder...\nCreate Folder..."));
-    share =
-        Make(tr("Share..."), QStringLiteral("share"), tr("Share to others...\nShare to others..."));
+    createFolder->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N));
+    share = Make(tr("&Share..."), QStringLiteral("share"),
+                 tr("Share to others...\nShare to others..."));
     share->setIcon(ToolIcon("share"));
-    search = Make(tr("Search..."), QStringLiteral("search"), tr("Search...\nSearch..."));
+    share->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+    search = Make(tr("S&earch..."), QStringLiteral("search"), tr("Search...\nSearch..."));
     search->setIcon(ToolIcon("search"));
+    search->setShortcuts(QKeySequence::Find);
     rename =
-        Make(tr("Rename"), QStringLiteral("rename"), tr("Rename the file/folder...\nRename..."));
-    moveToTrash = Make(tr("Move to trash"), QStringLiteral("moveToTrash"),
+        Make(tr("Re&name"), QStringLiteral("rename"), tr("Rename the file/folder...\nRename..."));
+    moveToTrash = Make(tr("Move to &trash"), QStringLiteral("moveToTrash"),
                        tr("Delete seleted items to trash\nDelete"));
     moveToTrash->setIcon(ToolIcon("trash"));
     moveToTrash->setShortcut(QKeySequence::Delete);
     star = Make(tr("Add star"), QStringLiteral("star"),
                 tr("Star selected items \nStar selected items"));
+    // The browsers' bookmark key.
+    star->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
 
     statusBarToggle = Make(tr("&Status Bar"), QStringLiteral("statusBarToggle"),
                            tr("Show or hide the status bar\nToggle StatusBar"));
     statusBarToggle->setCheckable(true);
     statusBarToggle->setChecked(true);
-    largeIcons = Make(tr("Large Icons"), QStringLiteral("largeIcons"),
+    largeIcons = Make(tr("&Large Icons"), QStringLiteral("largeIcons"),
                       tr("Display items by using large icons.\nLarge Icons"));
-    smallIcons = Make(tr("Small Icons"), QStringLiteral("smallIcons"),
+    smallIcons = Make(tr("S&mall Icons"), QStringLiteral("smallIcons"),
                       tr("Display items by using small icons.\nSmall Icons"));
-    list = Make(tr("List"), QStringLiteral("list"), tr("Displays items in a list.\nList"));
+    list = Make(tr("L&ist"), QStringLiteral("list"), tr("Displays items in a list.\nList"));
     details =
-        Make(tr("Details"), QStringLiteral("details"),
+        Make(tr("&Details"), QStringLiteral("details"),
              tr("Displays detailed information about each item in the window.\nChange your view"));
     m_styles = new QActionGroup(this);
     for (QAction* a : {largeIcons, smallIcons, list, details}) {
@@ -74,15 +87,27 @@ ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window
         m_styles->addAction(a);
     }
     details->setChecked(true);
-    arrange = Make(tr("Arrange Icons"), QStringLiteral("arrange"));
+    arrange = Make(tr("&Arrange Icons"), QStringLiteral("arrange"));
+    // Sorting without the header's mouse clicks: one command per column.
+    const char* const sortTexts[] = {QT_TR_NOOP("by &Name"), QT_TR_NOOP("by &Type"),
+                                     QT_TR_NOOP("by Si&ze"), QT_TR_NOOP("by &Owner"),
+                                     QT_TR_NOOP("by Mo&dified")};
+    for (int column = 0; column < 5; ++column) {
+        QAction* a = Make(tr(sortTexts[column]), QStringLiteral("sortBy%1").arg(column));
+        connect(a, &QAction::triggered, this, [this, column] { emit SortWanted(column); });
+        sortBy.push_back(a);
+    }
 
-    settings = Make(tr("Settings..."), QStringLiteral("settings"));
+    settings = Make(tr("&Settings..."), QStringLiteral("settings"));
+    settings->setShortcuts(QKeySequence::Preferences);
+    if (settings->shortcuts().isEmpty())
+        settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
     helpContent =
         Make(tr("&Help Content"), QStringLiteral("helpContent"), tr("Help content\nGet help"));
     helpContent->setIcon(ToolIcon("help"));
     helpContent->setShortcut(QKeySequence::HelpContents);
     checkUpdates = Make(tr("Check for &Updates"), QStringLiteral("checkUpdates"));
-    moreStorage = Make(tr("Get more Google storage"), QStringLiteral("moreStorage"));
+    moreStorage = Make(tr("Get more Google &storage"), QStringLiteral("moreStorage"));
     about = Make(tr("&About Tallowdesk..."), QStringLiteral("about"),
                  tr("Display program information, version number and copyright\nAbout"));
 
@@ -147,12 +172,12 @@ void ActionHandler::MarkLater(QAction* action) {
 
 void ActionHandler::FillMenuBar(QMenuBar* bar, QAction* toolBarToggle) {
     QMenu* file = bar->addMenu(tr("&File"));
-    file->addActions({back, refresh});
+    file->addActions({back, up, refresh});
     file->addSeparator();
     file->addActions({open, upload, download});
     file->addSeparator();
     file->addAction(exit);
-    QMenu* commands = bar->addMenu(tr("Commands"));
+    QMenu* commands = bar->addMenu(tr("&Commands"));
     commands->addAction(createFolder);
     commands->addSeparator();
     commands->addActions({share, search, rename, moveToTrash, star});
@@ -162,7 +187,12 @@ void ActionHandler::FillMenuBar(QMenuBar* bar, QAction* toolBarToggle) {
     view->addActions({toolBarToggle, statusBarToggle});
     view->addSeparator();
     view->addActions({largeIcons, smallIcons, list, details});
-    QMenu* tools = bar->addMenu(tr("Tools"));
+    view->addSeparator();
+    view->addAction(arrange);
+    QMenu* sort = view->addMenu(tr("S&ort Items"));
+    sort->setObjectName(QStringLiteral("sortMenu"));
+    for (QAction* a : sortBy) sort->addAction(a);
+    QMenu* tools = bar->addMenu(tr("&Tools"));
     tools->addAction(settings);
     QMenu* help = bar->addMenu(tr("&Help"));
     help->addActions({helpContent, checkUpdates, moreStorage});
@@ -197,6 +227,7 @@ void ActionHandler::FillToolBar(QToolBar* bar) {
     // The button shows the styles' own picture and picks "Details" when pressed.
     views->setIcon(ToolIcon("views"));
     views->setToolTip(tr("Change your view"));
+    views->setAccessibleName(tr("Change your view"));
     views->setStatusTip(details->statusTip());
     connect(views, &QToolButton::clicked, details, &QAction::trigger);
     views->setMenu(m_viewStyleMenu);

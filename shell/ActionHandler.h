@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <vector>
 
 #include "ActionRules.h"
 
@@ -43,6 +44,8 @@ public:
     QAction* list;
     QAction* details;
     QAction* arrange;
+    std::vector<QAction*> sortBy;  // one per list column
+    QAction* up;
     // Tools and Help
     QAction* settings;
     QAction* helpContent;
@@ -81,6 +84,8 @@ public:
 signals:
     // A command whose feature comes later was chosen.
     void NotAvailableYet(const QString& command);
+    // A sort command of the View menu: sort the list by this column.
+    void SortWanted(int column);
 
 private:
     QAction* Make(const QString& text, const QString& name, const QString& prompt = {});

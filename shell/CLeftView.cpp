@@ -94,6 +94,7 @@ std::string FolderLoaderUrl(const std::string& contentsUrl) {
 CLeftView::CLeftView(std::shared_ptr<AppState> state, QWidget* parent)
     : QTreeView(parent), m_state(std::move(state)) {
     setObjectName(QStringLiteral("folderTree"));
+    setAccessibleName(tr("Folders"));
     m_model = new FolderTreeModel(this);
     m_model->SetImages(TreeImages());
     setModel(m_model);
@@ -295,6 +296,15 @@ void CLeftView::SelectNodeOfUrl(const std::string& url) {
     const QModelIndex index = m_model->IndexOf(node);
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     scrollTo(index);
+}
+
+void CLeftView::SelectParentOfUrl(const std::string& url) {
+    const TreeNodeId node = m_model->FindByUrl(url);
+    if (node == kTreeRoot) return;
+    const QModelIndex parent = m_model->IndexOf(node).parent();
+    if (!parent.isValid()) return;  // a top-level folder or a category
+    selectionModel()->setCurrentIndex(parent, QItemSelectionModel::ClearAndSelect);
+    scrollTo(parent);
 }
 
 void CLeftView::AddFolderToTreeView(const FolderNodeBlock& block) {

@@ -45,6 +45,8 @@ public:
 
     void ExpandNodeOfUrl(const std::string& url);
     void SelectNodeOfUrl(const std::string& url);
+    // Lists the folder above the one of url, when the tree holds one.
+    void SelectParentOfUrl(const std::string& url);
 
     // TreeViewMessages, delivered through a TreeViewPort.
     void AddFolderToTreeView(const FolderNodeBlock& block) override;

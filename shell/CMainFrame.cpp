@@ -1,5 +1,6 @@
 #include "CMainFrame.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -90,6 +91,7 @@ CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, Comman
     // cover it only for as long as they last.
     m_statusText = new QLabel(tr("Ready"), this);
     m_statusText->setObjectName(QStringLiteral("statusText"));
+    m_quota->setAccessibleDescription(tr("Storage used"));
     statusBar()->addWidget(m_statusText, 1);
     statusBar()->addPermanentWidget(m_quota);
 
@@ -182,7 +184,7 @@ void CMainFrame::ConnectActions() {
 
     // Entry list.
     connect(m_list, &CTallowdeskView::StatusTextChanged, this,
-            [this](const QString& text) { m_statusText->setText(text); });
+            [this](const QString& text) { SetStatusText(text); });
     connect(m_list, &CTallowdeskView::ProcessingChanged, this, &CMainFrame::UpdateActions);
     connect(m_list, &CTallowdeskView::SelectionChanged, this, &CMainFrame::UpdateActions);
     connect(m_list, &CTallowdeskView::ActivatedRow, a->open, &QAction::trigger);
@@ -224,6 +226,9 @@ void CMainFrame::ConnectActions() {
             UpdateActions();
         });
     connect(a->arrange, &QAction::triggered, m_list, &CTallowdeskView::ArrangeIcons);
+    connect(a, &ActionHandler::SortWanted, m_list, &CTallowdeskView::SortByColumn);
+    connect(a->up, &QAction::triggered, this,
+            [this] { m_tree->SelectParentOfUrl(m_state->navigation.Current().url); });
     for (QMenu* menu : menuBar()->findChildren<QMenu*>())
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateActions);
 }
@@ -233,6 +238,16 @@ void CMainFrame::Start() {
     m_actions->LocationChanged(m_state->navigation.Current().url);
     m_list->RefreshList();
     m_list->UpdateStatusText();
+    // After signing in the user is on the list, not on the first toolbar button.
+    m_list->ActiveView()->setFocus(Qt::OtherFocusReason);
+}
+
+void CMainFrame::SetStatusText(const QString& text) {
+    if (text == m_statusText->text()) return;
+    m_statusText->setText(text);
+    // Screen readers follow the count ("2 items selected") as it changes.
+    QAccessibleEvent event(m_statusText, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 QString CMainFrame::StatusText() const {

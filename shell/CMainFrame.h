@@ -65,6 +65,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void SetStatusText(const QString& text);
     void ConnectActions();
     void OnNodeSelected(bool isPlaceholder, const std::string& label, const std::string& url);
     void SwitchPane();

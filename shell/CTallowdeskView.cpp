@@ -74,6 +74,8 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     m_iconView->setBatchSize(kLayoutBatch);
     m_detailsView = new QTreeView(this);
     m_detailsView->setObjectName(QStringLiteral("entryDetailsView"));
+    m_iconView->setAccessibleName(tr("Files and folders"));
+    m_detailsView->setAccessibleName(tr("Files and folders"));
     for (QAbstractItemView* v : {static_cast<QAbstractItemView*>(m_iconView),
                                  static_cast<QAbstractItemView*>(m_detailsView)}) {
         v->setModel(m_model);
@@ -118,6 +120,14 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     layout->addWidget(m_stack);
     SetStyle(ListStyle::Details);
 
+    // The current cell is the one announced on each move: keep it on the name,
+    // so a screen reader hears the row's title, whichever cell was clicked.
+    connect(m_selection, &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid() && current.column() != 0)
+                    m_selection->setCurrentIndex(current.siblingAtColumn(0),
+                                                 QItemSelectionModel::NoUpdate);
+            });
     connect(m_selection, &QItemSelectionModel::selectionChanged, this, [this] {
         UpdateStatusText();
         emit SelectionChanged();
@@ -215,10 +225,34 @@ void CTallowdeskView::SetStyle(ListStyle style) {
         m_iconView->setDragEnabled(true);
         m_iconView->viewport()->setAcceptDrops(true);
     }
-    QWidget* shown = ActiveView();
+    QAbstractItemView* shown = ActiveView();
     const bool hadFocus = m_stack->currentWidget() && m_stack->currentWidget()->hasFocus();
+    ShowModelIn(shown);
     m_stack->setCurrentWidget(shown);
     if (hadFocus) shown->setFocus();
+}
+
+void CTallowdeskView::ShowModelIn(QAbstractItemView* shown) {
+    // Only the view on screen holds the rows: a hidden view would still be
+    // read out by assistive technology, item by item. The selection and the
+    // current row live in the shared selection model and survive the change.
+    QAbstractItemView* hidden = shown == m_iconView ? static_cast<QAbstractItemView*>(m_detailsView)
+                                                    : static_cast<QAbstractItemView*>(m_iconView);
+    if (hidden->model() == m_model) {
+        if (hidden == m_detailsView) m_headerState = m_detailsView->header()->saveState();
+        hidden->setModel(nullptr);
+    }
+    if (shown->model() == m_model) return;
+    const std::vector<int> rows = SelectedRows();
+    m_model->SetNameColumnOnly(shown == m_iconView);
+    shown->setModel(m_model);
+    shown->setSelectionModel(m_selection);
+    if (shown == m_detailsView && !m_headerState.isEmpty())
+        m_detailsView->header()->restoreState(m_headerState);
+    // Columns put back are outside the selected ranges: select whole rows again.
+    QItemSelection whole;
+    for (int row : rows) whole.select(m_model->index(row, 0), m_model->index(row, 0));
+    m_selection->select(whole, QItemSelectionModel::Select | QItemSelectionModel::Rows);
 }
 
 void CTallowdeskView::SetProcessing(bool on) {

@@ -97,6 +97,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void ShowModelIn(QAbstractItemView* shown);
     void SetProcessing(bool on);
     bool HandleDragEvent(QEvent* event);
     // A listing or search begins: the rows and every page still on its way go.
@@ -115,6 +116,7 @@ private:
     QListView* m_iconView;
     EntryCellDelegate* m_cells;
     QTreeView* m_detailsView;
+    QByteArray m_headerState;
     CMsgDlg* m_processing;
     ListingPages m_pages;
     QTimer* m_nextPage;

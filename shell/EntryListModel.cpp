@@ -22,7 +22,21 @@ int EntryListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int EntryListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kColumnCount;
+    if (parent.isValid()) return 0;
+    return m_nameOnly ? 1 : kColumnCount;
+}
+
+void EntryListModel::SetNameColumnOnly(bool on) {
+    if (on == m_nameOnly) return;
+    if (on) {
+        beginRemoveColumns({}, 1, kColumnCount - 1);
+        m_nameOnly = true;
+        endRemoveColumns();
+    } else {
+        beginInsertColumns({}, 1, kColumnCount - 1);
+        m_nameOnly = false;
+        endInsertColumns();
+    }
 }
 
 QString EntryListModel::CellText(const Row& row, int column) const {

@@ -59,6 +59,10 @@ public:
     DocEntryPtr EntryAt(int row) const;
     QString TitleAt(int row) const;
 
+    // The icon styles show the name only; with the other columns present a
+    // screen reader hears every cell of every row as an item of the list.
+    void SetNameColumnOnly(bool on);
+
 signals:
     // The name of the row was edited in place to text.
     void RenameRequested(int row, const QString& text);
@@ -73,6 +77,7 @@ private:
 
     std::vector<Row> m_rows;
     std::vector<QIcon> m_icons;
+    bool m_nameOnly = false;
 };
 
 }  // namespace tallowdesk::shell

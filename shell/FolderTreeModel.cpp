@@ -96,6 +96,10 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
             return VisibleText(n->text);
         case Qt::EditRole:
             return VisibleText(n->text);
+        case Qt::AccessibleTextRole:
+            // The leading blank of the category labels sorts them first; read
+            // aloud it is noise.
+            return data(index, Qt::DisplayRole).toString().trimmed();
         case Qt::DecorationRole:
             return Image(n->image, n->selectedImage);
         default:

@@ -353,10 +353,6 @@ The program %1 is missing.</source>
 <context>
     <name>tallowdesk::shell::ActionHandler</name>
     <message>
-        <source>Go back</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Go back to previous folder
 Go back</source>
         <translation type="unfinished"></translation>
@@ -380,16 +376,8 @@ Open file or folder</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Upload...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Upload selected files
 Upload files...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Download...</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -407,16 +395,8 @@ Exit</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Create Folder</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Create new folder...
 Create Folder...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Share...</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -425,16 +405,8 @@ Share to others...</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Search...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Search...
 Search...</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Rename</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -470,16 +442,8 @@ Toggle StatusBar</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Large Icons</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Display items by using large icons.
 Large Icons</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Small Icons</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -488,29 +452,13 @@ Small Icons</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>List</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Displays items in a list.
 List</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Details</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Displays detailed information about each item in the window.
 Change your view</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Arrange Icons</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Settings...</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -524,10 +472,6 @@ Get help</source>
     </message>
     <message>
         <source>Check for &amp;Updates</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Get more Google storage</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -592,10 +536,6 @@ About</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Commands</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>&amp;View</source>
         <translation type="unfinished"></translation>
     </message>
@@ -605,10 +545,6 @@ About</source>
     </message>
     <message>
         <source>Show or hide the toolbar</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Tools</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -643,6 +579,111 @@ About</source>
         <source>Change your view</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&amp;Go back</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Refresh</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Upload...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Download...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Up One &amp;Level</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Go to the folder above
+Up</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Create &amp;Folder</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Share...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;earch...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Re&amp;name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Move to &amp;trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Large Icons</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;mall Icons</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>L&amp;ist</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Arrange Icons</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>by &amp;Name</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>by &amp;Type</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>by Si&amp;ze</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>by &amp;Owner</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>by Mo&amp;dified</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Settings...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Get more Google &amp;storage</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Commands</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;ort Items</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Tools</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CAboutDlg</name>
@@ -664,6 +705,10 @@ About</source>
     </message>
     <message>
         <source>OK</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Tallowdesk logo</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -742,23 +787,15 @@ About</source>
         <source>Refreshing the tree...</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Folders</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CLoginDlg</name>
     <message>
         <source>Sign in with your Google Account </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Email: </source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Password:</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Remember me</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -774,15 +811,27 @@ About</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>&lt;a href=&quot;%1&quot;&gt;Create one now&lt;/a&gt;</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Internet connection is not available.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
         <source>                    Logging in...   </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Email: </source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Password:</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Remember me</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Create one now</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -806,6 +855,10 @@ About</source>
     </message>
     <message>
         <source>&quot;%1&quot; is not available in this version yet.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Storage used</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -842,6 +895,10 @@ About</source>
     </message>
     <message>
         <source>Cancel</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search &amp;for:</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -932,6 +989,18 @@ About</source>
         <source>%1: %2</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Add people</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Permission of the people added</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sharing report</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CShareSingleDlg</name>
@@ -1019,11 +1088,38 @@ About</source>
         <source>Deleting ...</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Visibility</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>People with access</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Add people</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Permission of the people added</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Link</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CTallowdeskApp</name>
     <message>
         <source>Tallowdesk is already running, only one instance is allowed at a time.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>tallowdesk::shell::CTallowdeskView</name>
+    <message>
+        <source>Files and folders</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -1215,6 +1311,22 @@ About</source>
     </message>
     <message>
         <source>Hide details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>current item</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>items in all</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 of %2</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

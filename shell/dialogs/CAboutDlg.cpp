@@ -12,17 +12,14 @@
 
 #include "../Notifier.h"
 #include "../Worker.h"
+#include "LinkLabel.h"
 #include "settings/ServiceHosts.h"
 
 namespace tallowdesk::shell {
 namespace {
 
 QLabel* Link(const QString& url, const QString& text, QWidget* parent) {
-    auto* label = new QLabel(QStringLiteral("<a href=\"%1\">%2</a>").arg(url, text), parent);
-    label->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    QObject::connect(label, &QLabel::linkActivated,
-                     [](const QString& target) { QDesktopServices::openUrl(QUrl(target)); });
-    return label;
+    return new LinkLabel(url, text, parent);
 }
 
 }  // namespace
@@ -34,6 +31,7 @@ CAboutDlg::CAboutDlg(QuotaSource quota, QWidget* parent) : QDialog(parent) {
     auto* top = new QHBoxLayout;
     auto* icon = new QLabel(this);
     icon->setPixmap(QPixmap(QStringLiteral(":/tallowdesk/app32.png")));
+    icon->setAccessibleName(tr("Tallowdesk logo"));
     top->addWidget(icon, 0, Qt::AlignTop);
     auto* text = new QVBoxLayout;
     top->addLayout(text, 1);
@@ -53,8 +51,10 @@ CAboutDlg::CAboutDlg(QuotaSource quota, QWidget* parent) : QDialog(parent) {
 
     const QString home = QStringLiteral("http://") + QString::fromStdString(Hosts().homeHost);
     auto* homeRow = new QHBoxLayout;
-    homeRow->addWidget(new QLabel(tr("Homepage:"), this));
+    auto* homeTitle = new QLabel(tr("Homepage:"), this);
+    homeRow->addWidget(homeTitle);
     QLabel* homeLink = Link(home, home, this);
+    homeTitle->setBuddy(homeLink);
     homeLink->setObjectName(QStringLiteral("homeLink"));
     homeRow->addWidget(homeLink);
     homeRow->addStretch();

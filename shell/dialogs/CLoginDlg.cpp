@@ -14,6 +14,7 @@
 
 #include "Banner.h"
 #include "CCaptchaDlg.h"
+#include "LinkLabel.h"
 #include "RememberedPassword.h"
 #include "Resources.h"
 #include "settings/ConfigFile.h"
@@ -56,10 +57,11 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
     m_password = new QLineEdit(this);
     m_password->setObjectName(QStringLiteral("passwordEdit"));
     m_password->setEchoMode(QLineEdit::Password);
-    form->addRow(tr("Email: "), m_email);
-    form->addRow(tr("Password:"), m_password);
+    // Mnemonics, so that Alt+E and Alt+P move between the fields.
+    form->addRow(tr("&Email: "), m_email);
+    form->addRow(tr("&Password:"), m_password);
     body->addLayout(form);
-    m_remember = new QCheckBox(tr("Remember me"), this);
+    m_remember = new QCheckBox(tr("&Remember me"), this);
     m_remember->setObjectName(QStringLiteral("rememberCheck"));
     body->addWidget(m_remember);
 
@@ -83,14 +85,10 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
 
     auto* signUp = new QHBoxLayout;
     signUp->addWidget(new QLabel(tr("Don't have a Google Account?"), this));
-    auto* link = new QLabel(tr("<a href=\"%1\">Create one now</a>")
-                                .arg(QString::fromStdString(
-                                    AccountsPageUrl(Hosts().accountsHost, "/accounts/NewAccount"))),
-                            this);
+    auto* link = new LinkLabel(
+        QString::fromStdString(AccountsPageUrl(Hosts().accountsHost, "/accounts/NewAccount")),
+        tr("Create one now"), this);
     link->setObjectName(QStringLiteral("createAccountLink"));
-    link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-    connect(link, &QLabel::linkActivated, this,
-            [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
     signUp->addWidget(link);
     signUp->addStretch();
     body->addLayout(signUp);

@@ -1,6 +1,7 @@
 #include "CSearchDlg.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -15,6 +16,8 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
     // The processing line holds 255 characters with its prefix, quotes and
     // "...": a longer query is cut here rather than later.
     m_edit->setMaxLength(kMaxSearchQueryUnits);
+    auto* label = new QLabel(tr("Search &for:"), this);
+    label->setBuddy(m_edit);
     auto* search = new QPushButton(tr("Search"), this);
     search->setObjectName(QStringLiteral("searchButton"));
     search->setDefault(true);
@@ -25,6 +28,7 @@ CSearchDlg::CSearchDlg(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(search);
     buttons->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label);
     layout->addWidget(m_edit);
     layout->addLayout(buttons);
     setMinimumWidth(320);

@@ -1,5 +1,6 @@
 #include "CShareMultiDlg.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,17 +17,22 @@ CShareMultiDlg::CShareMultiDlg(std::vector<std::shared_ptr<const DocEntry>> entr
     setObjectName(QStringLiteral("shareMultiDialog"));
     setWindowTitle(tr("Sharing settings"));
     auto* body = new QVBoxLayout(this);
-    body->addWidget(new QLabel(
-        tr("Add people (email addresses, groups, or domains...), seperated by \",\":"), this));
+    auto* addTitle = new QLabel(
+        tr("Add people (email addresses, groups, or domains...), seperated by \",\":"), this);
+    body->addWidget(addTitle);
     auto* addRow = new QHBoxLayout;
     m_addresses = new QLineEdit(this);
     m_addresses->setObjectName(QStringLiteral("addressEdit"));
+    addTitle->setBuddy(m_addresses);
+    m_addresses->setAccessibleName(tr("Add people"));
     m_addresses->setMaxLength(1023);
     m_addresses->setMinimumWidth(300);
     m_role = new QComboBox(this);
     m_role->setObjectName(QStringLiteral("roleBox"));
     m_role->addItems({tr("Can Edit"), tr("Can View")});
     m_role->setCurrentIndex(0);
+    m_role->setAccessibleName(tr("Permission of the people added"));
+    m_role->view()->setAccessibleName(m_role->accessibleName());
     addRow->addWidget(m_addresses, 1);
     addRow->addWidget(m_role);
     body->addLayout(addRow);
@@ -38,6 +44,7 @@ CShareMultiDlg::CShareMultiDlg(std::vector<std::shared_ptr<const DocEntry>> entr
     body->addWidget(m_status);
     m_report = new QListWidget(this);
     m_report->setObjectName(QStringLiteral("reportList"));
+    m_report->setAccessibleName(tr("Sharing report"));
     m_report->hide();
     body->addWidget(m_report);
 

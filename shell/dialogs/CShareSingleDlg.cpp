@@ -1,5 +1,6 @@
 #include "CShareSingleDlg.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
 #include <QDesktopServices>
@@ -46,9 +47,12 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
     auto* permissions = new QGroupBox(tr("Permissions"), this);
     permissions->setObjectName(QStringLiteral("permissionsGroup"));
     auto* inner = new QVBoxLayout(permissions);
-    inner->addWidget(new QLabel(tr("Select to change the visibility options:"), this));
+    auto* visibilityTitle = new QLabel(tr("Select to change the visibility options:"), this);
+    inner->addWidget(visibilityTitle);
     m_visibility = new QComboBox(this);
     m_visibility->setObjectName(QStringLiteral("visibilityBox"));
+    visibilityTitle->setBuddy(m_visibility);
+    m_visibility->setAccessibleName(tr("Visibility"));
     m_visibility->addItem(
         tr("Private - Only the people listed below can access. Sign-in required."));
     m_visibility->addItem(
@@ -66,18 +70,26 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
     m_people->setSelectionMode(QAbstractItemView::SingleSelection);
     m_people->setContextMenuPolicy(Qt::CustomContextMenu);
     m_people->setMinimumSize(400, 150);
+    m_people->setAccessibleName(tr("People with access"));
     inner->addWidget(m_people);
 
-    inner->addWidget(new QLabel(
-        tr("Add people (email addresses, groups, or domains...), seperated by \",\":"), this));
+    auto* addTitle = new QLabel(
+        tr("Add people (email addresses, groups, or domains...), seperated by \",\":"), this);
+    inner->addWidget(addTitle);
     auto* addRow = new QHBoxLayout;
     m_addresses = new QLineEdit(this);
     m_addresses->setObjectName(QStringLiteral("addressEdit"));
+    addTitle->setBuddy(m_addresses);
+    m_addresses->setAccessibleName(tr("Add people"));
     m_addresses->setMaxLength(1023);
     m_role = new QComboBox(this);
     m_role->setObjectName(QStringLiteral("roleBox"));
     m_role->addItems({tr("Can Edit"), tr("Can View")});
     m_role->setCurrentIndex(0);
+    m_role->setAccessibleName(tr("Permission of the people added"));
+    // The boxes' drop-down lists are read on their own.
+    m_role->view()->setAccessibleName(m_role->accessibleName());
+    m_visibility->view()->setAccessibleName(m_visibility->accessibleName());
     addRow->addWidget(m_addresses, 1);
     addRow->addWidget(m_role);
     inner->addLayout(addRow);
@@ -109,6 +121,17 @@ CShareSingleDlg::CShareSingleDlg(std::shared_ptr<const DocEntry> entry, ShareCon
     m_delete = m_menu->addAction(tr("Delete"));
     m_delete->setObjectName(QStringLiteral("deleteAction"));
 
+    // Tab goes down the dialog as it is drawn: the link section, the
+    // visibility, the people, the addresses and their role, the buttons.
+    setTabOrder(m_linkEdit, m_linkLabels.front());
+    for (int i = 1; i < m_linkLabels.size(); ++i) setTabOrder(m_linkLabels[i - 1], m_linkLabels[i]);
+    setTabOrder(m_linkLabels.back(), m_visibility);
+    setTabOrder(m_visibility, m_people);
+    setTabOrder(m_people, m_addresses);
+    setTabOrder(m_addresses, m_role);
+    setTabOrder(m_role, m_share);
+    setTabOrder(m_share, close);
+
     connect(m_share, &QPushButton::clicked, this, &CShareSingleDlg::accept);
     connect(close, &QPushButton::clicked, this, &QDialog::reject);
     connect(m_visibility, &QComboBox::activated, this, &CShareSingleDlg::VisibilityChosen);
@@ -134,12 +157,16 @@ QWidget* CShareSingleDlg::BuildLinkSection() {
     m_linkEdit = new QLineEdit(section);
     m_linkEdit->setObjectName(QStringLiteral("linkEdit"));
     m_linkEdit->setReadOnly(true);
+    m_linkEdit->setAccessibleName(tr("Link"));
     layout->addWidget(m_linkEdit);
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(tr("Or share the link using:"), section));
+    const char* const sites[] = {"Gmail", "Buzz", "Facebook", "Twitter"};
+    int site = 0;
     for (const char* name : {"gmailLink", "buzzLink", "facebookLink", "twitterLink"}) {
         auto* label = new QLabel(section);
         label->setObjectName(QString::fromLatin1(name));
+        label->setAccessibleName(QString::fromLatin1(sites[site++]));
         label->setTextFormat(Qt::RichText);
         label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         // The address is already encoded: open it exactly as built.
@@ -165,6 +192,8 @@ void CShareSingleDlg::ShowLinkSection(bool shown) {
         m_linkLabels[3]->setText(Anchor(m_links.twitter, "Twitter"));
     }
     m_linkSection->setVisible(shown);
+    // Hidden links are no stop for Tab nor for a screen reader.
+    for (QLabel* label : m_linkLabels) label->setFocusPolicy(shown ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 QString CShareSingleDlg::StatusText() const {

@@ -1,5 +1,6 @@
 #include "TransferProgressDlg.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -42,18 +43,27 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     counts->addWidget(new QLabel(tr("of"), this));
     counts->addWidget(m_total);
     counts->addStretch(1);
-    grid->addWidget(new QLabel(tr("Progress:"), this), 0, 0);
+    auto* progressTitle = new QLabel(tr("Progress:"), this);
+    grid->addWidget(progressTitle, 0, 0);
+    m_current->setAccessibleDescription(tr("current item"));
+    m_total->setAccessibleDescription(tr("items in all"));
     grid->addLayout(counts, 0, 1);
     m_name = Value(QString(), "nameText", this);
     m_name->setMinimumWidth(360);
     m_name->setWordWrap(true);
-    grid->addWidget(new QLabel(tr("Name: "), this), 1, 0);
+    auto* nameTitle = new QLabel(tr("Name: "), this);
+    nameTitle->setBuddy(m_name);
+    grid->addWidget(nameTitle, 1, 0);
     grid->addWidget(m_name, 1, 1);
     m_size = Value(QString(), "sizeText", this);
-    grid->addWidget(new QLabel(tr("Size:"), this), 2, 0);
+    auto* sizeTitle = new QLabel(tr("Size:"), this);
+    sizeTitle->setBuddy(m_size);
+    grid->addWidget(sizeTitle, 2, 0);
     grid->addWidget(m_size, 2, 1);
     m_speed = Value(tr("Unknown"), "speedText", this);
-    grid->addWidget(new QLabel(tr("Speed:"), this), 3, 0);
+    auto* speedTitle = new QLabel(tr("Speed:"), this);
+    speedTitle->setBuddy(m_speed);
+    grid->addWidget(speedTitle, 3, 0);
     grid->addWidget(m_speed, 3, 1);
 
     m_bar = new QProgressBar(this);
@@ -61,6 +71,8 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     m_bar->setTextVisible(false);
     m_bar->setRange(0, 100);
     m_bar->setValue(0);
+    m_bar->setAccessibleName(tr("Progress"));
+    progressTitle->setBuddy(m_bar);
 
     m_errorText = new QLabel(
         tr("Error happened, click \"Show Details\" button to see more information"), this);
@@ -109,10 +121,19 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
 
 void TransferProgressDlg::SetCurrentNumber(std::uint64_t n) {
     m_current->setText(QString::number(n));
+    AnnounceCounts();
+}
+
+void TransferProgressDlg::AnnounceCounts() {
+    // The figures are read with the bar ("3 of 12"), and each change is told.
+    m_bar->setAccessibleDescription(tr("%1 of %2").arg(m_current->text(), m_total->text()));
+    QAccessibleEvent event(m_bar, QAccessible::DescriptionChanged);
+    QAccessible::updateAccessibility(&event);
 }
 
 void TransferProgressDlg::SetTotal(std::uint64_t n) {
     m_total->setText(QString::number(n));
+    AnnounceCounts();
 }
 
 void TransferProgressDlg::SetName(const QString& text) {

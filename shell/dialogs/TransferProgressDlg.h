@@ -56,6 +56,7 @@ protected:
     void reject() override;  // Cancel, Escape, the close button
 
 private:
+    void AnnounceCounts();
     void ToggleDetails();
 
     QLabel* m_current;

@@ -86,6 +86,8 @@ private slots:
             fakes::FeedXml({{"folder", "2013", "y1"}, {"document", "Q1 report", "q1"}}));
         m_service->Serve(FolderLoaderUrl(fakes::ContentsUrl("r1")),
                          fakes::FeedXml({{"folder", "2013", "y1"}}));
+        m_service->Serve(fakes::ContentsUrl("y1"),
+                         fakes::FeedXml({{"document", "Year plan", "y2"}}));
         m_service->Serve(CategoryUrl(" Starred"), fakes::FeedXml({{"document", "Plan", "d2"}}));
         m_service->Serve(CategoryUrl(" Trash"),
                          fakes::FeedXml({{"file", "old.txt", "t1"}, {"file", "older.txt", "t2"}}));
@@ -118,19 +120,21 @@ private slots:
             menus << m->text() + QStringLiteral(": ") +
                          MenuTexts(*m->menu()).join(QLatin1Char('|'));
         const QStringList expected = {
-            QStringLiteral("&File: Go back|Refresh|-|&Open|Upload...|Download...|-|E&xit"),
-            QStringLiteral(
-                "Commands: Create Folder|-|Share...|Search...|Rename|Move to trash|Add star"),
-            QStringLiteral("&View: &Toolbar|&Status Bar|-|Large Icons|Small Icons|List|Details"),
-            QStringLiteral("Tools: Settings..."),
-            QStringLiteral("&Help: &Help Content|Check for &Updates|Get more Google storage|-|"
+            QStringLiteral("&File: &Go back|Up One &Level|&Refresh|-|&Open|&Upload...|"
+                           "&Download...|-|E&xit"),
+            QStringLiteral("&Commands: Create &Folder|-|&Share...|S&earch...|Re&name|"
+                           "Move to &trash|Add star"),
+            QStringLiteral("&View: &Toolbar|&Status Bar|-|&Large Icons|S&mall Icons|L&ist|"
+                           "&Details|-|&Arrange Icons|S&ort Items"),
+            QStringLiteral("&Tools: &Settings..."),
+            QStringLiteral("&Help: &Help Content|Check for &Updates|Get more Google &storage|-|"
                            "&About Tallowdesk..."),
         };
         QCOMPARE(menus, expected);
         QCOMPARE(m_frame->Actions()->open->shortcut(), QKeySequence(QStringLiteral("Ctrl+O")));
         QCOMPARE(MenuTexts(*m_frame->Actions()->ViewStyleMenu()),
-                 QStringList({QStringLiteral("Large Icons"), QStringLiteral("Small Icons"),
-                              QStringLiteral("List"), QStringLiteral("Details")}));
+                 QStringList({QStringLiteral("&Large Icons"), QStringLiteral("S&mall Icons"),
+                              QStringLiteral("L&ist"), QStringLiteral("&Details")}));
         QCOMPARE(MenuTexts(*m_frame->Actions()->TrayMenu()),
                  QStringList({QStringLiteral("Open"), QStringLiteral("Exit")}));
 
@@ -291,6 +295,28 @@ private slots:
         QCOMPARE(m_service->Count(FolderLoaderUrl(fakes::ContentsUrl("r1"))), std::size_t(1));
     }
 
+    void sortAndUpByKeys() {
+        // The View menu's sort commands act as the column headings do.
+        m_frame->Actions()->sortBy[2]->trigger();
+        QCOMPARE(List()->Sort().Column(), 2);
+        QVERIFY(List()->Sort().Ascending());
+        m_frame->Actions()->sortBy[2]->trigger();
+        QVERIFY(!List()->Sort().Ascending());
+
+        const QModelIndex reports = TreeIndex(Tree(), QStringLiteral("Reports"));
+        Tree()->expand(reports);
+        QTRY_VERIFY_WITH_TIMEOUT(TreeIndex(Tree(), QStringLiteral("2013"), reports).isValid(),
+                                 10000);
+        Select(TreeIndex(Tree(), QStringLiteral("2013"), reports));
+        QCOMPARE(m_state->navigation.Current().title, std::string("2013"));
+        m_frame->Actions()->up->trigger();
+        WaitIdle();
+        QCOMPARE(m_state->navigation.Current().title, std::string("Reports"));
+        m_frame->Actions()->up->trigger();  // at the top: nothing above in the tree
+        WaitIdle();
+        QCOMPARE(m_state->navigation.Current().title, std::string("Reports"));
+    }
+
     // Regression: a location chosen while a listing runs must not mix the
     // two locations' rows nor start a second worker.
     void aNewLocationDuringAListingShowsOnlyItsRows() {
@@ -417,6 +443,93 @@ private slots:
         m_frame->Actions()->details->trigger();
         QCOMPARE(List()->ActiveView()->objectName(), QStringLiteral("entryDetailsView"));
         QVERIFY(m_frame->Actions()->details->isChecked());
+    }
+
+    // Regression: the hidden view kept the rows, and assistive technology
+    // read every cell of every row of it; in the icon styles each cell of a
+    // row was an item of its own.
+    void onlyTheShownViewHoldsTheRows() {
+        auto* icons = List()->findChild<QAbstractItemView*>(QStringLiteral("entryIconView"));
+        auto* details = List()->findChild<QTreeView*>(QStringLiteral("entryDetailsView"));
+        details->header()->resizeSection(3, 123);
+        const int rows = Rows();
+        QVERIFY(rows >= 3);
+        List()->ActiveView()->selectionModel()->select(
+            List()->Model()->index(2, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        const struct {
+            QAction* style;
+            QAbstractItemView* shown;
+            QAbstractItemView* hidden;
+            int columns;
+        } cases[] = {
+            {m_frame->Actions()->largeIcons, icons, details, 1},
+            {m_frame->Actions()->smallIcons, icons, details, 1},
+            {m_frame->Actions()->list, icons, details, 1},
+            {m_frame->Actions()->details, details, icons, kColumnCount},
+        };
+        for (const auto& c : cases) {
+            c.style->trigger();
+            QCOMPARE(c.shown->model(), List()->Model());
+            QVERIFY(c.hidden->model() != List()->Model());
+            QCOMPARE(List()->Model()->columnCount(), c.columns);
+            QCOMPARE(List()->SelectedRows(), std::vector<int>{2});  // the selection stays
+            QCOMPARE(Rows(), rows);
+        }
+        QCOMPARE(details->header()->sectionSize(3), 123);  // the column widths too
+        // A whole row is selected again, not only its name.
+        QVERIFY(details->selectionModel()->isSelected(List()->Model()->index(2, 4)));
+        List()->ActiveView()->clearSelection();
+    }
+
+    // Regression: the cell clicked became the current one, and a screen
+    // reader announced its text ("Ann", "file") instead of the row's title.
+    void theCurrentCellIsTheRowsName() {
+        QItemSelectionModel* s = List()->ActiveView()->selectionModel();
+        for (int column : {0, 3, 4}) {
+            s->setCurrentIndex(List()->Model()->index(1, column), QItemSelectionModel::NoUpdate);
+            QCOMPARE(s->currentIndex(), List()->Model()->index(1, 0));
+        }
+        QCOMPARE(Tree()->model()->index(0, 0).data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Latest 100 items"));
+    }
+
+    // The desktop's keys for the commands, none of them one the program
+    // already gives another command or one that two commands share.
+    void commandsHaveTheirKeys() {
+        ActionHandler* a = m_frame->Actions();
+        const struct {
+            QAction* action;
+            const char* key;
+        } cases[] = {
+            {a->upload, "Ctrl+U"},
+            {a->download, "Ctrl+Shift+S"},
+            {a->createFolder, "Ctrl+Shift+N"},
+            {a->search, "Ctrl+F"},
+            {a->share, "Ctrl+Shift+H"},
+            {a->star, "Ctrl+D"},
+            {a->exit, "Ctrl+Q"},
+            {a->up, "Alt+Up"},
+        };
+        for (const auto& c : cases)
+            QVERIFY2(c.action->shortcuts().contains(QKeySequence(QString::fromLatin1(c.key))),
+                     c.key);
+        QVERIFY(a->up->shortcuts().contains(QKeySequence(Qt::Key_Backspace)));
+        QVERIFY(!a->settings->shortcuts().isEmpty());
+        // Keys of the framework's standard commands stay free.
+        QStringList seen = {QStringLiteral("Ctrl+N"),    QStringLiteral("Ctrl+S"),
+                            QStringLiteral("Ctrl+Z"),    QStringLiteral("Ctrl+X"),
+                            QStringLiteral("Ctrl+C"),    QStringLiteral("Alt+Backspace"),
+                            QStringLiteral("Shift+Del"), QStringLiteral("Ctrl+Ins"),
+                            QStringLiteral("Ctrl+A"),    QStringLiteral("F2")};
+        for (const QAction* action : m_frame->findChildren<QAction*>()) {
+            for (const QKeySequence& key : action->shortcuts()) {
+                const QString text = key.toString();
+                QVERIFY2(!seen.contains(text),
+                         qPrintable(action->objectName() + QLatin1Char(' ') + text));
+                seen << text;
+            }
+        }
     }
 
     void f6MovesTheFocusBetweenPanes() {

@@ -97,12 +97,12 @@ private slots:
         QCOMPARE(frame.StatusText(), QStringLiteral("Bereit"));
         QCOMPARE(frame.menuBar()->actions().first()->text(), QStringLiteral("&Datei"));
         QAction* refresh = frame.Actions()->refresh;
-        QCOMPARE(refresh->text(), QStringLiteral("Aktualisieren"));
+        QCOMPARE(refresh->text(), QStringLiteral("&Aktualisieren"));
         // The prompt is split after translation: status tip, then tool tip.
         QCOMPARE(refresh->statusTip(), QStringLiteral("Aktuelle Ansicht neu laden"));
         QCOMPARE(refresh->toolTip(), QStringLiteral("Aktualisieren"));
         // Untranslated texts stay English.
-        QCOMPARE(frame.Actions()->search->text(), QStringLiteral("Search..."));
+        QCOMPARE(frame.Actions()->search->text(), QStringLiteral("S&earch..."));
     }
 
     void theTranslationReachesDialogsAndSentences() {

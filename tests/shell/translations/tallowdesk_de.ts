@@ -8,6 +8,10 @@
         <translation>&amp;Datei</translation>
     </message>
     <message>
+        <source>&amp;Refresh</source>
+        <translation>&amp;Aktualisieren</translation>
+    </message>
+    <message>
         <source>Refresh</source>
         <translation>Aktualisieren</translation>
     </message>

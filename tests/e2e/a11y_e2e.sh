@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# shellcheck disable=SC2317  # the stop functions run from traps
+# The window through the accessibility bus, as a screen reader meets it:
+#   1. the real service on a free port with the demo account, a fresh settings
+#      folder remembering the account (through tallowdesk-cli);
+#   2. a virtual display, a private session bus (dbus-run-session) and the
+#      AT-SPI bus (at-spi-bus-launcher, which starts at-spi2-registryd);
+#   3. the window with accessibility on; a11y_check.py signs in by keys and
+#      walks the main window and the dialogs through pyatspi.
+# Everything started here is stopped on the way out.
+#
+# Usage: a11y_e2e.sh SERVER CLIENT CLI
+set -uo pipefail
+
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/e2e_lib.sh"
+
+if [ "${1:-}" = "--inside" ]; then
+  shift
+  client_bin=$2
+  launcher_pid= client_pid=
+  stop() {
+    [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null && wait "$client_pid" 2>/dev/null
+    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null && wait "$launcher_pid" 2>/dev/null
+  }
+  trap stop EXIT
+  trap 'exit 143' TERM INT
+  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$E2E_WORK/atspi.log" 2>&1 &
+  launcher_pid=$!
+  a11y_bus() { dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress; }
+  wait_for 20 a11y_bus || fail "the AT-SPI bus did not start (see $E2E_WORK/atspi.log)"
+
+  QT_ACCESSIBILITY=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
+  client_pid=$!
+  timeout 240 /usr/bin/python3 "$here/a11y_check.py" "$E2E_WORK/titles.txt"
+  exit $?
+fi
+
+server_bin=$1 client_bin=$2 cli_bin=$3
+for tool in xvfb-run xdotool dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher; do
+  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool dbus at-spi2-core)"
+done
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || fail "pyatspi is missing (Debian packages: python3-pyatspi gir1.2-atspi-2.0)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-a11y.XXXXXX") || fail "no temp folder"
+export E2E_WORK=$work
+server_pid=
+cleanup() {
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null
+    wait "$server_pid" 2>/dev/null
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+"$server_bin" --data-dir "$work/server" --port 0 --demo >"$work/server.log" 2>&1 &
+server_pid=$!
+port_line() { grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log"; }
+wait_for 30 port_line || fail "the service did not start"
+port=$(port_line | sed 's/.*://')
+
+export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/runtime
+mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+bash "$here/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
+  "$port" "$work/server/cert.pem"
+echo tallowdesk-demo | timeout 30 "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 ||
+  fail "tallowdesk-cli could not remember the demo account"
+# The rows of the root folder, as the service lists them: the names every
+# focus event on a row must carry.
+timeout 30 "$cli_bin" ls / --json >"$work/root.json" 2>"$work/cli.log" || fail "tallowdesk-cli ls / failed"
+/usr/bin/python3 -c '
+import json, sys
+for e in json.load(open(sys.argv[1])): print(e["title"])' "$work/root.json" >"$work/titles.txt" ||
+  fail "the listing of / is not the expected JSON"
+[ -s "$work/titles.txt" ] || fail "the root folder lists no rows"
+
+unset QT_QPA_PLATFORM
+started=$SECONDS
+timeout 280 xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- "$0" --inside "$server_bin" "$client_bin"
+status=$?
+echo "accessibility run: $((SECONDS - started)) s"
+if [ "$status" -ne 0 ]; then
+  echo "--- client output" >&2
+  cat "$work/client.log" >&2 2>/dev/null
+  fail "the accessibility check ended with status $status"
+fi
+echo "PASSED"
