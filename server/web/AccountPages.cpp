@@ -7,20 +7,6 @@
 
 namespace tallowdesk::server::web {
 
-namespace {
-
-// Where a finished form continues: only this service's own pages, so the
-// form cannot send anybody to another site.
-std::string ContinueTo(const std::string& wanted) {
-    if (!wanted.empty() && wanted.front() == '/' && (wanted.size() == 1 || wanted[1] != '/') &&
-        wanted.find('\\') == std::string::npos) {
-        return wanted;
-    }
-    return "/";
-}
-
-}  // namespace
-
 std::string AddressProblem(const std::string& email) {
     const auto at = email.find('@');
     if (email.empty()) return "Enter your e-mail address.";
@@ -66,7 +52,7 @@ HttpResponse AccountPages::NewAccountForm(const HttpRequest& request, const Visi
     if (!error.empty()) body += "<p class='error' id='errormsg'>" + Escape(error) + "</p>";
     body += "<form class='card' method='post' action='/accounts/NewAccount'>" +
             FormTokenField(visitor) + "<input type='hidden' name='continue' value='" +
-            Escape(ContinueTo(Field(query, "continue"))) +
+            Escape(SafeContinue(request, Field(query, "continue"), "/")) +
             "'><label>E-mail address <input type='email' name='Email' required "
             "autocomplete='username' value='" +
             Escape(email) +
@@ -117,7 +103,7 @@ HttpResponse AccountPages::NewAccount(const HttpRequest& request, const Visitor&
     if (!error.empty()) return NewAccountForm(request, visitor, 400, email, name, error);
 
     const auto session = m_store.CreateSession(email);
-    HttpResponse r = Redirect(ContinueTo(Field(form, "continue")));
+    HttpResponse r = Redirect(SafeContinue(request, Field(form, "continue"), "/"));
     r.Set("Set-Cookie", CookieHeader(request, "SID", session.sid, "Lax"));
     r.Set("Set-Cookie", CookieHeader(request, "HSID", session.hsid, "Lax"));
     return r;

@@ -189,6 +189,34 @@ std::string CookieHeader(const HttpRequest& request, const std::string& name,
            "; SameSite=" + sameSite + (request.secure ? "; Secure" : "");
 }
 
+std::string SafeContinue(const HttpRequest& request, const std::string& wanted,
+                         const std::string& fallback) {
+    for (unsigned char c : wanted) {
+        if (c <= 0x20 || c >= 0x7f || c == '\\') return fallback;
+    }
+    if (!wanted.empty() && wanted.front() == '/') {
+        // "//host/..." is another site to a browser.
+        return wanted.size() > 1 && wanted[1] == '/' ? fallback : wanted;
+    }
+    for (const std::string& origin : {request.Origin(), BrowserOrigin(request.Origin())}) {
+        if (wanted.size() > origin.size() && wanted.compare(0, origin.size(), origin) == 0 &&
+            wanted[origin.size()] == '/') {
+            return wanted;
+        }
+    }
+    return fallback;
+}
+
+bool FromOtherSite(const HttpRequest& request) {
+    if (const auto site = request.Header("Sec-Fetch-Site")) {
+        if (*site != "same-origin" && *site != "none") return true;
+    }
+    if (const auto origin = request.Header("Origin")) {
+        return *origin != request.Origin() && *origin != BrowserOrigin(request.Origin());
+    }
+    return false;
+}
+
 std::string FormatBytes(std::int64_t bytes) {
     char text[64];
     const double value = static_cast<double>(bytes);

@@ -55,6 +55,15 @@ std::string CookieHeader(const HttpRequest& request, const std::string& name,
                          const std::string& value, const std::string& sameSite,
                          bool expire = false);
 
+// Where a finished form may send the browser: `wanted` when it is a page of
+// this service (a path, or a URL of our own origin), `fallback` otherwise.
+// Control characters, blanks and backslashes are refused anywhere in it:
+// they would split our headers or make browsers read another host.
+std::string SafeContinue(const HttpRequest& request, const std::string& wanted,
+                         const std::string& fallback);
+// Whether a browser says the request came from a page of another origin.
+bool FromOtherSite(const HttpRequest& request);
+
 std::string FormatBytes(std::int64_t bytes);  // "1.5 MB"
 std::string FormatWhen(std::int64_t millis);  // "2026-12-06 11:25 UTC"
 std::string Field(const std::map<std::string, std::string>& form, const std::string& name);

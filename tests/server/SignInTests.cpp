@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <vector>
 
 #include "ServerTestSupport.h"
 
@@ -172,6 +173,59 @@ TEST_F(SignInTest, WebFormRefusesForeignFormTokenAndBadPassword) {
                               "GALX=" + fresh + tail + "&Passwd=secret");
     EXPECT_EQ(ok.status, 302);
     EXPECT_EQ(ok.Header("Location"), Url("/"));
+}
+
+// Regression: only the start of continue= was checked, so a line break
+// after our own address planted headers (a session cookie of the sender's
+// choice), and a tab made browsers go to another host.
+TEST_F(SignInTest, WebFormContinueStaysOnThisServiceWithoutControls) {
+    const std::string home = Url("/");
+    struct Case {
+        std::string continueField;  // as sent, form-encoded
+        std::string location;
+    };
+    const std::vector<Case> cases = {
+        {home + "%0D%0ASet-Cookie:%20SID=planted", home},
+        {home + "x%0ALocation:%20https://evil.example/", home},
+        {"/%09/evil.example/phish", home},
+        {"//evil.example/", home},
+        {"https://evil.example/", home},
+        {Url("/folderview?id=root"), Url("/folderview?id=root")},
+    };
+    for (const auto& c : cases) {
+        Client browser(m_server->CertPath());
+        browser.Send("GET", Url("/accounts/ServiceLogin"));
+        const std::string galx = browser.Cookie("GALX");
+        const Reply r = browser.Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                                     "GALX=" + galx + "&continue=" + c.continueField +
+                                         "&Email=alice%40example.test&Passwd=secret");
+        EXPECT_EQ(r.status, 302) << c.continueField;
+        EXPECT_EQ(r.Header("Location"), c.location) << c.continueField;
+        EXPECT_EQ(r.Headers("Set-Cookie").size(), 2u) << c.continueField;
+    }
+}
+
+// Regression: a page of another site could sign the browser in to the
+// sender's account (login CSRF).
+TEST_F(SignInTest, WebFormRefusesFormsFromOtherSites) {
+    struct Case {
+        std::string header;
+        long status;
+    };
+    const std::vector<Case> cases = {
+        {"Origin: http://localhost:1", 403}, {"Origin: null", 403},
+        {"Sec-Fetch-Site: cross-site", 403}, {"Sec-Fetch-Site: same-site", 403},
+        {"Origin: " + Url(""), 302},
+    };
+    for (const auto& c : cases) {
+        Client browser(m_server->CertPath());
+        browser.Send("GET", Url("/accounts/ServiceLogin"));
+        const std::string galx = browser.Cookie("GALX");
+        const Reply r = browser.Send("POST", Url("/accounts/ServiceLoginAuth"), {c.header},
+                                     "GALX=" + galx + "&Email=alice%40example.test&Passwd=secret");
+        EXPECT_EQ(r.status, c.status) << c.header;
+        EXPECT_EQ(browser.Cookie("SID").empty(), c.status != 302) << c.header;
+    }
 }
 
 }  // namespace
