@@ -1,5 +1,6 @@
 #include "Crypto.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -9,8 +10,10 @@
 #include <openssl/x509v3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
@@ -151,10 +154,121 @@ void WriteFileAtomically(const std::string& path, std::string_view data, bool pr
     if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 
-void EnsureCertificate(const std::string& certPath, const std::string& keyPath) {
-    namespace fs = std::filesystem;
-    if (fs::exists(certPath) && fs::exists(keyPath)) return;
+namespace {
 
+struct NamesFree {
+    void operator()(GENERAL_NAMES* p) const { GENERAL_NAMES_free(p); }
+};
+using NamesPtr = std::unique_ptr<GENERAL_NAMES, NamesFree>;
+
+constexpr long kCertificateDays = 800;
+constexpr long kRenewDays = 30;
+
+bool IsIpLiteral(const std::string& name) {
+    unsigned char address[16];
+    return inet_pton(AF_INET, name.c_str(), address) == 1 ||
+           inet_pton(AF_INET6, name.c_str(), address) == 1;
+}
+
+// Letters, digits, dots and hyphens: what a subjectAltName may say and a
+// Host header can carry.
+bool IsDnsName(const std::string& name) {
+    if (name.empty() || name.size() > 253 || name.front() == '.' || name.back() == '.') {
+        return false;
+    }
+    for (const char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || c == '.' || c == '-';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ServedNames(const std::vector<std::string>& hostNames) {
+    std::vector<std::string> names = {"localhost", "127.0.0.1", "::1"};
+    for (const auto& name : hostNames) {
+        if (!IsIpLiteral(name) && !IsDnsName(name)) {
+            throw std::runtime_error("Invalid host name for the certificate: " + name);
+        }
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+    }
+    return names;
+}
+
+NamesPtr AltNames(const std::vector<std::string>& names) {
+    NamesPtr list(sk_GENERAL_NAME_new_null());
+    if (!list) Fail("subjectAltName");
+    for (const auto& name : names) {
+        GENERAL_NAME* entry = nullptr;
+        if (IsIpLiteral(name)) {
+            ASN1_OCTET_STRING* ip = a2i_IPADDRESS(name.c_str());
+            if (!ip) Fail("IP address " + name);
+            entry = GENERAL_NAME_new();
+            if (!entry) {
+                ASN1_OCTET_STRING_free(ip);
+                Fail("subjectAltName");
+            }
+            GENERAL_NAME_set0_value(entry, GEN_IPADD, ip);
+        } else {
+            ASN1_IA5STRING* dns = ASN1_IA5STRING_new();
+            if (!dns || ASN1_STRING_set(dns, name.data(), static_cast<int>(name.size())) != 1) {
+                ASN1_IA5STRING_free(dns);
+                Fail("host name " + name);
+            }
+            entry = GENERAL_NAME_new();
+            if (!entry) {
+                ASN1_IA5STRING_free(dns);
+                Fail("subjectAltName");
+            }
+            GENERAL_NAME_set0_value(entry, GEN_DNS, dns);
+        }
+        if (sk_GENERAL_NAME_push(list.get(), entry) <= 0) {
+            GENERAL_NAME_free(entry);
+            Fail("subjectAltName");
+        }
+    }
+    return list;
+}
+
+template <class T, class Free>
+std::unique_ptr<T, Free> ReadPem(const std::string& path,
+                                 T* (*read)(BIO*, T**, pem_password_cb*, void*)) {
+    BioPtr bio(BIO_new_file(path.c_str(), "r"));
+    if (!bio) return nullptr;
+    return std::unique_ptr<T, Free>(read(bio.get(), nullptr, nullptr, nullptr));
+}
+
+// Whether the stored pair is one this version would have made for `names`:
+// a leaf, with its own key, valid for a while yet, naming every one.
+bool StoredCertificateFits(const std::string& certPath, const std::string& keyPath,
+                           const std::vector<std::string>& names) {
+    auto cert = ReadPem<X509, X509Free>(certPath, &PEM_read_bio_X509);
+    auto key = ReadPem<EVP_PKEY, PkeyFree>(keyPath, &PEM_read_bio_PrivateKey);
+    if (!cert || !key) return false;
+    if (X509_check_private_key(cert.get(), key.get()) != 1) return false;
+    // Earlier versions made a CA certificate: whatever its key signed, for any
+    // name, was trusted by everyone who trusted the service.
+    if (X509_check_ca(cert.get()) != 0) return false;
+    std::time_t soon = std::time(nullptr) + kRenewDays * 24 * 3600;
+    if (X509_cmp_time(X509_get0_notAfter(cert.get()), &soon) <= 0) return false;
+    for (const auto& name : names) {
+        const int match = IsIpLiteral(name)
+                              ? X509_check_ip_asc(cert.get(), name.c_str(), 0)
+                              : X509_check_host(cert.get(), name.data(), name.size(),
+                                                X509_CHECK_FLAG_NO_WILDCARDS, nullptr);
+        if (match != 1) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool EnsureCertificate(const std::string& certPath, const std::string& keyPath,
+                       const std::vector<std::string>& hostNames) {
+    const std::vector<std::string> names = ServedNames(hostNames);
+    if (StoredCertificateFits(certPath, keyPath, names)) return false;
+
+    // A new key as well: the old one may have been a CA's.
     PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));
     if (!key) Fail("key generation");
     X509Ptr cert(X509_new());
@@ -165,7 +279,7 @@ void EnsureCertificate(const std::string& certPath, const std::string& keyPath) 
     for (unsigned char b : serial) serialValue = (serialValue << 8) | b;
     ASN1_INTEGER_set_uint64(X509_get_serialNumber(cert.get()), serialValue >> 1);
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), kCertificateDays * 24 * 3600);
     X509_set_pubkey(cert.get(), key.get());
     X509_NAME* name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
@@ -175,13 +289,16 @@ void EnsureCertificate(const std::string& certPath, const std::string& keyPath) 
                                reinterpret_cast<const unsigned char*>("localhost"), -1, -1, 0);
     X509_set_issuer_name(cert.get(), name);
 
+    NamesPtr altNames = AltNames(names);
+    if (X509_add1_ext_i2d(cert.get(), NID_subject_alt_name, altNames.get(), 0, 0) != 1) {
+        Fail("subjectAltName");
+    }
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, cert.get(), cert.get(), nullptr, nullptr, 0);
     const std::pair<int, const char*> extensions[] = {
-        {NID_subject_alt_name, "DNS:localhost,IP:127.0.0.1"},
-        {NID_basic_constraints, "critical,CA:TRUE"},
-        {NID_key_usage, "critical,digitalSignature,keyCertSign"},
+        {NID_basic_constraints, "critical,CA:FALSE"},
+        {NID_key_usage, "critical,digitalSignature,keyEncipherment"},
         {NID_ext_key_usage, "serverAuth"},
         {NID_subject_key_identifier, "hash"},
     };
@@ -202,6 +319,7 @@ void EnsureCertificate(const std::string& certPath, const std::string& keyPath) 
     // Key first: a certificate without its key would be kept forever.
     WriteFileAtomically(keyPath, BioText(keyBio.get()), true);
     WriteFileAtomically(certPath, BioText(certBio.get()));
+    return true;
 }
 
 }  // namespace tallowdesk::server

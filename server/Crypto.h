@@ -25,9 +25,15 @@ std::string Sha256Hex(std::string_view text);
 // Constant-time comparison.
 bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
 
-// Loads certPath/keyPath, or makes a self-signed EC P-256 certificate for
-// localhost and 127.0.0.1 and writes both files when either is missing.
-void EnsureCertificate(const std::string& certPath, const std::string& keyPath);
+// Makes sure certPath/keyPath hold the service's own certificate: a
+// self-signed EC P-256 leaf (not a certificate authority: its key signs
+// nothing else a client would trust) for localhost, 127.0.0.1, ::1 and every
+// name in `hostNames`. A new key and certificate are written when either file
+// is missing or unreadable, the certificate is a CA (as older versions made
+// it), misses one of the names, or expires within 30 days. Returns whether
+// it wrote new files.
+bool EnsureCertificate(const std::string& certPath, const std::string& keyPath,
+                       const std::vector<std::string>& hostNames = {});
 
 // Writes `data` to `path` so that a crash leaves either the old or the new
 // file: temporary file, fsync, rename, fsync of the folder.

@@ -88,6 +88,8 @@ void RequestLog::Write(const HttpRequest& request) {
         {"body", body.substr(0, 4096)},
         {"bodyLength", request.body.size()},
         {"scheme", request.Scheme()},
+        // Where the request came from: the peer, or the client a trusted proxy names.
+        {"source", request.remoteAddress},
     };
     // Bodies may hold any bytes; invalid UTF-8 is replaced rather than refused.
     const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -29,6 +29,8 @@ public:
     bool IsSlow(const HttpRequest& request) const;
     // Host names accepted besides localhost, 127.0.0.1 and ::1.
     void SetHostNames(std::vector<std::string> names);
+    // Whether the Host header names this service (or is absent).
+    bool HostAllowed(const HttpRequest& request) const;
     // Uploads whose body streams to disk: planned once the header is read,
     // finished once the body is there. `header` carries no body.
     std::optional<UploadPlan> PlanUpload(const HttpRequest& header);
@@ -41,7 +43,6 @@ public:
 
 private:
     HttpResponse Dispatch(const HttpRequest& request);
-    bool HostAllowed(const HttpRequest& request) const;
 
     SignInHandler m_signIn;
     FeedHandler m_feeds;

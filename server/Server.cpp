@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/ip/v6_only.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
@@ -23,6 +25,7 @@
 #include <filesystem>
 #include <iostream>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -31,6 +34,7 @@
 #include "Crypto.h"
 #include "DemoContent.h"
 #include "Limits.h"
+#include "NetworkAddress.h"
 #include "RequestLog.h"
 #include "Router.h"
 #include "Store.h"
@@ -131,6 +135,75 @@ private:
     int m_fd = -1;
 };
 
+// What a connection may do, fixed by the address it came in on.
+struct ConnectionPolicy {
+    // Plain HTTP carries passwords and session cookies in the clear: only
+    // loopback connections, which never leave the machine, may use it.
+    bool httpsOnly = false;
+    std::vector<std::string> trustedProxies;
+};
+using PolicyPtr = std::shared_ptr<const ConnectionPolicy>;
+using TlsPtr = std::shared_ptr<ssl::context>;
+
+// The TLS context new connections start with. Swapped whole when the
+// certificate is read again; a connection keeps the one it began with.
+class TlsSource {
+public:
+    TlsPtr Get() const {
+        std::lock_guard guard(m_lock);
+        return m_current;
+    }
+    void Set(TlsPtr context) {
+        std::lock_guard guard(m_lock);
+        m_current = std::move(context);
+    }
+
+private:
+    mutable std::mutex m_lock;
+    TlsPtr m_current;
+};
+
+// TLS 1.2 with forward-secret AEAD suites only; the CBC ones (padding
+// oracles, Lucky Thirteen) and static RSA key exchange are left out. Every
+// TLS 1.3 suite is AEAD. RSA variants are for a --cert with an RSA key.
+constexpr const char* kTls12Ciphers =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:"
+    "ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-RSA-AES256-GCM-SHA384:"
+    "ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
+TlsPtr MakeTlsContext(const std::string& certPath, const std::string& keyPath) {
+    auto tls = std::make_shared<ssl::context>(ssl::context::tls_server);
+    tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
+                     ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1 |
+                     ssl::context::no_compression);
+    SSL_CTX* native = tls->native_handle();
+    if (SSL_CTX_set_cipher_list(native, kTls12Ciphers) != 1) {
+        throw std::runtime_error("The TLS cipher list was refused");
+    }
+    SSL_CTX_set_options(native, SSL_OP_CIPHER_SERVER_PREFERENCE);
+    try {
+        tls->use_certificate_chain_file(certPath);
+    } catch (const boost::system::system_error& e) {
+        throw std::runtime_error("Cannot read the certificate " + certPath + ": " + e.what());
+    }
+    try {
+        tls->use_private_key_file(keyPath, ssl::context::pem);
+    } catch (const boost::system::system_error& e) {
+        throw std::runtime_error("Cannot read the key " + keyPath + ": " + e.what());
+    }
+    if (SSL_CTX_check_private_key(native) != 1) {
+        throw std::runtime_error("The key " + keyPath + " does not belong to the certificate " +
+                                 certPath);
+    }
+    return tls;
+}
+
+// "127.0.0.1:443", "[::1]:443".
+std::string EndpointText(const tcp::endpoint& at) {
+    const std::string address = at.address().to_string();
+    return (at.address().is_v6() ? "[" + address + "]" : address) + ":" + std::to_string(at.port());
+}
+
 bool IsParseError(const beast::error_code& ec) {
     return ec.category() == beast::error_code(http::error::bad_target).category();
 }
@@ -141,12 +214,13 @@ template <class Derived>
 class Session {
 public:
     Session(beast::flat_buffer buffer, Router& router, bool secure, Slot slot,
-            net::thread_pool& slow)
+            net::thread_pool& slow, PolicyPtr policy)
         : m_buffer(std::move(buffer)),
           m_router(router),
           m_secure(secure),
           m_slot(std::move(slot)),
-          m_slow(slow) {}
+          m_slow(slow),
+          m_policy(std::move(policy)) {}
 
 protected:
     void DoRead() {
@@ -181,8 +255,29 @@ private:
         request.secure = m_secure;
         beast::error_code ec;
         const auto peer = beast::get_lowest_layer(Self().Stream()).socket().remote_endpoint(ec);
-        if (!ec) request.remoteAddress = peer.address().to_string();
+        if (!ec) {
+            request.remoteAddress = SourceAddress(peer.address().to_string(), request.headers,
+                                                  m_policy->trustedProxies);
+        }
         return request;
+    }
+
+    // Plain HTTP on an address other machines reach: the request goes to
+    // https on the same port, or is refused when it names no host of ours.
+    HttpResponse HttpsOnly(const HttpRequest& request) const {
+        HttpResponse answer;
+        answer.Set("Content-Type", "text/plain; charset=UTF-8");
+        const auto host = request.Header("Host");
+        if (host && !host->empty() && m_router.HostAllowed(request) &&
+            request.target.rfind('/', 0) == 0) {
+            answer.status = 308;
+            answer.Set("Location", "https://" + *host + request.target);
+            answer.body = "This service answers over https only.\n";
+        } else {
+            answer.status = 400;
+            answer.body = "This service answers over https only.\n";
+        }
+        return answer;
     }
 
     void OnHeader(beast::error_code ec, std::size_t) {
@@ -190,6 +285,11 @@ private:
         const auto& in = m_header->get();
         m_version = in.version();
         m_keepAlive = in.keep_alive();
+        if (!m_secure && m_policy->httpsOnly) {
+            // Nothing of the request is acted on, and whatever body follows is dropped.
+            m_drain = true;
+            return Send(HttpsOnly(ToRequest(in)), m_version, false, false);
+        }
         if (!m_header->is_done()) {
             auto plan = m_router.PlanUpload(ToRequest(in));
             if (plan && plan->refusal) {
@@ -502,6 +602,7 @@ private:
     bool m_secure;
     Slot m_slot;
     net::thread_pool& m_slow;
+    PolicyPtr m_policy;
     std::optional<http::request_parser<http::empty_body>> m_header;
     std::optional<http::request_parser<http::string_body>> m_parser;
     std::optional<http::request_parser<UploadBody>> m_upload;
@@ -521,8 +622,8 @@ class PlainSession : public Session<PlainSession>,
                      public std::enable_shared_from_this<PlainSession> {
 public:
     PlainSession(beast::tcp_stream&& stream, beast::flat_buffer&& buffer, Router& router, Slot slot,
-                 net::thread_pool& slow)
-        : Session(std::move(buffer), router, false, std::move(slot), slow),
+                 net::thread_pool& slow, PolicyPtr policy)
+        : Session(std::move(buffer), router, false, std::move(slot), slow, std::move(policy)),
           m_stream(std::move(stream)) {}
 
     void Run() { DoRead(); }
@@ -538,10 +639,11 @@ private:
 
 class SslSession : public Session<SslSession>, public std::enable_shared_from_this<SslSession> {
 public:
-    SslSession(beast::tcp_stream&& stream, ssl::context& context, beast::flat_buffer&& buffer,
-               Router& router, Slot slot, net::thread_pool& slow)
-        : Session(std::move(buffer), router, true, std::move(slot), slow),
-          m_stream(std::move(stream), context) {}
+    SslSession(beast::tcp_stream&& stream, TlsPtr context, beast::flat_buffer&& buffer,
+               Router& router, Slot slot, net::thread_pool& slow, PolicyPtr policy)
+        : Session(std::move(buffer), router, true, std::move(slot), slow, std::move(policy)),
+          m_tls(std::move(context)),
+          m_stream(std::move(stream), *m_tls) {}
 
     void Run() {
         beast::get_lowest_layer(m_stream).expires_after(kHandshakeTimeout);
@@ -563,19 +665,21 @@ private:
         DoRead();
     }
 
+    TlsPtr m_tls;  // kept while the connection lasts, though a reload replaced it
     beast::ssl_stream<beast::tcp_stream> m_stream;
 };
 
 // Looks at the first bytes of a new connection to tell TLS from plain HTTP.
 class Detector : public std::enable_shared_from_this<Detector> {
 public:
-    Detector(tcp::socket&& socket, ssl::context& context, Router& router, Slot slot,
-             net::thread_pool& slow)
+    Detector(tcp::socket&& socket, TlsPtr context, Router& router, Slot slot,
+             net::thread_pool& slow, PolicyPtr policy)
         : m_stream(std::move(socket)),
-          m_context(context),
+          m_context(std::move(context)),
           m_router(router),
           m_slot(std::move(slot)),
-          m_slow(slow) {}
+          m_slow(slow),
+          m_policy(std::move(policy)) {}
 
     beast::tcp_stream::executor_type Executor() { return m_stream.get_executor(); }
 
@@ -589,43 +693,49 @@ private:
     void OnDetect(beast::error_code ec, bool tls) {
         if (ec) return;
         if (tls) {
-            std::make_shared<SslSession>(std::move(m_stream), m_context, std::move(m_buffer),
-                                         m_router, std::move(m_slot), m_slow)
+            std::make_shared<SslSession>(std::move(m_stream), std::move(m_context),
+                                         std::move(m_buffer), m_router, std::move(m_slot), m_slow,
+                                         std::move(m_policy))
                 ->Run();
         } else {
             std::make_shared<PlainSession>(std::move(m_stream), std::move(m_buffer), m_router,
-                                           std::move(m_slot), m_slow)
+                                           std::move(m_slot), m_slow, std::move(m_policy))
                 ->Run();
         }
     }
 
     beast::tcp_stream m_stream;
-    ssl::context& m_context;
+    TlsPtr m_context;
     Router& m_router;
     Slot m_slot;
     net::thread_pool& m_slow;
+    PolicyPtr m_policy;
     beast::flat_buffer m_buffer;
 };
 
 class Listener : public std::enable_shared_from_this<Listener> {
 public:
     // Accepts on the first context; connections go to all of them in turn.
-    Listener(const std::vector<std::unique_ptr<net::io_context>>& contexts, ssl::context& context,
-             Router& router, const tcp::endpoint& at, int maxConnections, net::thread_pool& slow)
+    Listener(const std::vector<std::unique_ptr<net::io_context>>& contexts,
+             std::shared_ptr<TlsSource> tls, Router& router, const tcp::endpoint& at,
+             std::shared_ptr<ConnectionGate> gate, net::thread_pool& slow, PolicyPtr policy)
         : m_contexts(contexts),
           m_acceptor(*contexts.front()),
           m_retry(*contexts.front()),
-          m_context(context),
+          m_tls(std::move(tls)),
           m_router(router),
-          m_gate(std::make_shared<ConnectionGate>(maxConnections)),
-          m_slow(slow) {
+          m_gate(std::move(gate)),
+          m_slow(slow),
+          m_policy(std::move(policy)) {
         m_acceptor.open(at.protocol());
         m_acceptor.set_option(net::socket_base::reuse_address(true));
+        // An IPv6 socket takes only IPv6: "[::]:443" beside "0.0.0.0:443".
+        if (at.address().is_v6()) m_acceptor.set_option(net::ip::v6_only(true));
         m_acceptor.bind(at);
         m_acceptor.listen(net::socket_base::max_listen_connections);
     }
 
-    unsigned short Port() const { return m_acceptor.local_endpoint().port(); }
+    tcp::endpoint Endpoint() const { return m_acceptor.local_endpoint(); }
     void Run() { DoAccept(); }
 
 private:
@@ -662,8 +772,8 @@ private:
             // waiting on the client's delayed acknowledgement).
             beast::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
-            auto detector = std::make_shared<Detector>(std::move(socket), m_context, m_router,
-                                                       Slot(m_gate), m_slow);
+            auto detector = std::make_shared<Detector>(std::move(socket), m_tls->Get(), m_router,
+                                                       Slot(m_gate), m_slow, m_policy);
             net::post(detector->Executor(), [detector] { detector->Run(); });
         }
         DoAccept();
@@ -674,10 +784,19 @@ private:
     tcp::acceptor m_acceptor;
     net::steady_timer m_retry;
     std::chrono::milliseconds m_backoff{0};
-    ssl::context& m_context;
+    std::shared_ptr<TlsSource> m_tls;
     Router& m_router;
     std::shared_ptr<ConnectionGate> m_gate;
     net::thread_pool& m_slow;
+    PolicyPtr m_policy;
+};
+
+// One address to listen on; an optional one is skipped when it cannot be
+// bound (::1 on a machine without IPv6).
+struct WantedListen {
+    net::ip::address address;
+    unsigned short port = 0;
+    bool optional = false;
 };
 
 // Connections use one descriptor, or two while a file goes up or down; the
@@ -697,13 +816,15 @@ struct Server::Impl {
     std::unique_ptr<Store> store;
     std::unique_ptr<RequestLog> log;
     std::unique_ptr<Router> router;
-    std::unique_ptr<ssl::context> tls;
+    std::shared_ptr<TlsSource> tls = std::make_shared<TlsSource>();
+    std::vector<WantedListen> wanted;
     // Destroyed before the state above: pending handlers hold sessions that use it.
     std::unique_ptr<net::thread_pool> slow;
     std::vector<std::unique_ptr<net::io_context>> contexts;  // one per I/O thread
     // Keep each thread's context running while it has no connection.
     std::vector<net::executor_work_guard<net::io_context::executor_type>> idleGuards;
-    std::shared_ptr<Listener> listener;
+    std::vector<std::shared_ptr<Listener>> listeners;
+    std::vector<std::string> endpoints;
     std::vector<std::thread> threads;
     unsigned short port = 0;
     bool started = false;
@@ -712,6 +833,23 @@ struct Server::Impl {
 Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     if (options.dataDir.empty()) options.dataDir = tallowdesk::DefaultServerDataDir();
     if (options.pageSize == 0) throw std::runtime_error("The page size must be at least 1");
+    if (options.certFile.empty() != options.keyFile.empty()) {
+        throw std::runtime_error("A certificate and its key go together (--cert and --key)");
+    }
+    if (options.listen.empty()) {
+        m_impl->wanted.push_back({net::ip::make_address_v4("127.0.0.1"), options.port, false});
+        m_impl->wanted.push_back({net::ip::make_address_v6("::1"), options.port, true});
+    }
+    for (const auto& text : options.listen) {
+        const auto parsed = ParseListenAddress(text);
+        if (!parsed) throw std::runtime_error("Invalid listen address " + text);
+        m_impl->wanted.push_back({net::ip::make_address(parsed->address), parsed->port, false});
+    }
+    for (const auto& proxy : options.trustedProxies) {
+        if (NormalAddress(proxy).empty()) {
+            throw std::runtime_error("Invalid trusted proxy address " + proxy);
+        }
+    }
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
     m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
@@ -731,7 +869,9 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
         std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),
                                  (std::filesystem::path(options.dataDir) / "content").string());
     m_impl->router->Updates().SetFolder(options.updateDir);
-    const bool loopback = options.bindAddress.rfind("127.", 0) == 0 || options.bindAddress == "::1";
+    const bool loopback =
+        std::all_of(m_impl->wanted.begin(), m_impl->wanted.end(),
+                    [](const WantedListen& at) { return at.address.is_loopback(); });
     m_impl->router->Web().Accounts().SetOpenSignUp(options.openSignUp.value_or(loopback));
     m_impl->router->SetHostNames(options.hostNames);
 }
@@ -742,13 +882,12 @@ Server::~Server() {
 
 unsigned short Server::Start() {
     if (m_impl->started) throw std::runtime_error("The server has already been started");
-    EnsureCertificate(CertPath(), KeyPath());
-    auto tls = std::make_unique<ssl::context>(ssl::context::tls_server);
-    tls->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 |
-                     ssl::context::no_sslv3 | ssl::context::no_tlsv1 | ssl::context::no_tlsv1_1);
-    tls->use_certificate_chain_file(CertPath());
-    tls->use_private_key_file(KeyPath(), ssl::context::pem);
-    m_impl->tls = std::move(tls);
+    // A certificate given from outside is the operator's: never rewritten.
+    if (m_impl->options.certFile.empty() &&
+        EnsureCertificate(CertPath(), KeyPath(), m_impl->options.hostNames)) {
+        std::cerr << "tallowdesk-server: made a new certificate " << CertPath() << '\n';
+    }
+    m_impl->tls->Set(MakeTlsContext(CertPath(), KeyPath()));
 
     m_impl->slow = std::make_unique<net::thread_pool>(
         static_cast<std::size_t>(std::max(1, m_impl->options.hashThreads)));
@@ -756,25 +895,46 @@ unsigned short Server::Start() {
         m_impl->contexts.push_back(std::make_unique<net::io_context>(1));
         m_impl->idleGuards.push_back(net::make_work_guard(*m_impl->contexts.back()));
     }
-    beast::error_code ec;
-    const auto address = net::ip::make_address(m_impl->options.bindAddress, ec);
-    if (ec) throw std::runtime_error("Invalid bind address " + m_impl->options.bindAddress);
-    try {
-        m_impl->listener = std::make_shared<Listener>(
-            m_impl->contexts, *m_impl->tls, *m_impl->router,
-            tcp::endpoint(address, m_impl->options.port),
-            ConnectionCap(m_impl->options.maxConnections), *m_impl->slow);
-    } catch (const boost::system::system_error& e) {
-        throw std::runtime_error("Cannot listen on " + m_impl->options.bindAddress + ":" +
-                                 std::to_string(m_impl->options.port) + ": " + e.what());
+    auto gate = std::make_shared<ConnectionGate>(ConnectionCap(m_impl->options.maxConnections));
+    for (const auto& want : m_impl->wanted) {
+        auto policy = std::make_shared<ConnectionPolicy>();
+        policy->httpsOnly = !want.address.is_loopback();
+        policy->trustedProxies = m_impl->options.trustedProxies;
+        // The default pair shares one port, also when the first one picked it.
+        unsigned short port = want.port;
+        if (want.optional && port == 0 && !m_impl->listeners.empty()) {
+            port = m_impl->listeners.front()->Endpoint().port();
+        }
+        const tcp::endpoint at(want.address, port);
+        try {
+            m_impl->listeners.push_back(std::make_shared<Listener>(
+                m_impl->contexts, m_impl->tls, *m_impl->router, at, gate, *m_impl->slow, policy));
+        } catch (const boost::system::system_error& e) {
+            if (want.optional) {
+                std::cerr << "tallowdesk-server: not listening on " << EndpointText(at) << ": "
+                          << e.code().message() << '\n';
+                continue;
+            }
+            m_impl->listeners.clear();
+            throw std::runtime_error("Cannot listen on " + EndpointText(at) + ": " + e.what());
+        }
+        m_impl->endpoints.push_back(EndpointText(m_impl->listeners.back()->Endpoint()));
     }
-    m_impl->port = m_impl->listener->Port();
-    m_impl->listener->Run();
+    m_impl->port = m_impl->listeners.front()->Endpoint().port();
+    for (auto& listener : m_impl->listeners) listener->Run();
     m_impl->started = true;
     for (auto& io : m_impl->contexts) {
         m_impl->threads.emplace_back([io = io.get()] { io->run(); });
     }
     return m_impl->port;
+}
+
+void Server::ReloadCertificate() {
+    m_impl->tls->Set(MakeTlsContext(CertPath(), KeyPath()));
+}
+
+std::vector<std::string> Server::Endpoints() const {
+    return m_impl->endpoints;
 }
 
 void Server::Stop() {
@@ -786,7 +946,7 @@ void Server::Stop() {
         if (t.joinable()) t.join();
     }
     m_impl->threads.clear();
-    m_impl->listener.reset();
+    m_impl->listeners.clear();
     m_impl->idleGuards.clear();
     m_impl->contexts.clear();
     m_impl->slow.reset();
@@ -799,9 +959,11 @@ const std::string& Server::DataDir() const {
     return m_impl->options.dataDir;
 }
 std::string Server::CertPath() const {
+    if (!m_impl->options.certFile.empty()) return m_impl->options.certFile;
     return (std::filesystem::path(m_impl->options.dataDir) / "cert.pem").string();
 }
 std::string Server::KeyPath() const {
+    if (!m_impl->options.keyFile.empty()) return m_impl->options.keyFile;
     return (std::filesystem::path(m_impl->options.dataDir) / "key.pem").string();
 }
 

@@ -24,13 +24,23 @@ struct ServerOptions {
     // program always does; in-process tests that check the exact bytes a
     // client sent (in their own temporary folder) leave it off.
     bool redactRequestLog = false;
-    std::string bindAddress = "127.0.0.1";
+    // Where to listen, as "ADDR:PORT" ("[::1]:8443" for IPv6); empty: 127.0.0.1
+    // and ::1 on `port` (::1 skipped where the machine has no IPv6).
+    std::vector<std::string> listen;
+    // A certificate chain and its key from elsewhere (an ACME client, say):
+    // used as they are and never written. Empty: the data folder's own pair,
+    // made as needed.
+    std::string certFile;
+    std::string keyFile;
+    // Reverse proxies whose Forwarded / X-Forwarded-For headers name the
+    // source address of a request.
+    std::vector<std::string> trustedProxies;
     int ioThreads = 4;
     int passwordIterations = 200000;  // PBKDF2 rounds for new passwords
     // Whether the web page "/accounts/NewAccount" creates accounts for anyone;
     // unset: yes when the service listens on a loopback address only.
     std::optional<bool> openSignUp;
-    int hashThreads = 2;              // threads that check passwords
+    int hashThreads = 2;  // threads that check passwords
     // Open connections at most; 0 derives it from the open-file limit.
     int maxConnections = 0;
     // Host names accepted besides localhost, 127.0.0.1 and ::1.
@@ -38,8 +48,9 @@ struct ServerOptions {
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser
-// form with cookies) and the document list, over HTTPS and plain HTTP on one
-// loopback port. Owns the data folder's store and certificate and a pool of
+// form with cookies) and the document list, over HTTPS and plain HTTP on each
+// port it listens on (plain HTTP only on loopback addresses; elsewhere it
+// sends the client to https). Owns the data folder's store and certificate and a pool of
 // I/O threads that answer requests; every public method may be called from
 // any thread. Start() once, Stop() (or the destructor) once.
 class Server {
@@ -50,14 +61,19 @@ public:
     Server& operator=(const Server&) = delete;
 
     // Opens the store, makes the certificate when needed, binds and starts
-    // the I/O threads. Returns the bound port. Throws std::runtime_error.
+    // the I/O threads. Returns the first bound port. Throws std::runtime_error.
     unsigned short Start();
     void Stop();
+    // Reads the certificate and key files again; new connections use them,
+    // open ones keep theirs. On failure the old pair stays and this throws.
+    void ReloadCertificate();
 
     unsigned short Port() const;
+    // Every bound address as "ADDR:PORT" / "[ADDR]:PORT", in listening order.
+    std::vector<std::string> Endpoints() const;
     const std::string& DataDir() const;
-    std::string CertPath() const;  // <data dir>/cert.pem
-    std::string KeyPath() const;   // <data dir>/key.pem
+    std::string CertPath() const;  // --cert, else <data dir>/cert.pem
+    std::string KeyPath() const;   // --key, else <data dir>/key.pem
 
     // Usable before or after Start().
     Store& GetStore();

@@ -25,9 +25,16 @@ void Usage(std::ostream& out) {
            "  --data-dir DIR     data folder (default "
         << tallowdesk::DefaultServerDataDir()
         << ")\n"
-           "  --port N           loopback port (default "
+           "  --port N           port on 127.0.0.1 and ::1 (default "
         << tallowdesk::kDefaultLocalPort
         << "; 0 picks a free one)\n"
+           "  --listen ADDR:PORT listen here instead (may be repeated; [::1]:8443 for\n"
+           "                     IPv6); plain http is answered on loopback addresses only\n"
+           "  --cert FILE        certificate chain to serve (PEM), with --key; read again\n"
+           "  --key FILE         on SIGHUP. Default: the data folder's own certificate\n"
+           "  --trusted-proxy ADDR\n"
+           "                     a reverse proxy whose Forwarded / X-Forwarded-For header\n"
+           "                     names the client's address (may be repeated)\n"
            "  --page-size N      entries per feed page (default 100, at most 1000)\n"
            "  --request-log FILE append one JSON line per request to FILE (passwords,\n"
            "                     tokens and cookies are blanked out)\n"
@@ -86,6 +93,14 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.pageSize = number;
+        } else if (arg == "--listen") {
+            options.listen.emplace_back(next());
+        } else if (arg == "--cert") {
+            options.certFile = next();
+        } else if (arg == "--key") {
+            options.keyFile = next();
+        } else if (arg == "--trusted-proxy") {
+            options.trustedProxies.emplace_back(next());
         } else if (arg == "--host-name") {
             options.hostNames.emplace_back(next());
         } else if (arg == "--max-connections") {
@@ -148,21 +163,38 @@ int main(int argc, char** argv) {
         sigemptyset(&signals);
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
         // Blocked before the I/O threads start, so only sigwait below sees them.
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         const unsigned short port = server.Start();
-        std::cout << "tallowdesk-server listening on https://localhost:" << port
-                  << " (plain http on the same port)\n"
-                  << "Web pages: http://localhost:" << port << "/\n"
-                  << "Data folder: " << server.DataDir() << "\n"
+        if (options.listen.empty()) {
+            std::cout << "tallowdesk-server listening on https://localhost:" << port
+                      << " (plain http on the same port)\n"
+                      << "Web pages: http://localhost:" << port << "/\n";
+        }
+        for (const auto& at : server.Endpoints()) {
+            std::cout << "Listening on " << at << "\n";
+        }
+        std::cout << "Data folder: " << server.DataDir() << "\n"
                   << "Certificate: " << server.CertPath() << "\n";
         if (demo) {
             std::cout << "Demo account: " << kDemoEmail << " / password " << kDemoPassword << "\n";
         }
         std::cout.flush();
         int received = 0;
-        sigwait(&signals, &received);
+        while (sigwait(&signals, &received) == 0 && received == SIGHUP) {
+            // A renewed certificate (an ACME client's hook sends this) for
+            // new connections; open ones go on with the old one.
+            try {
+                server.ReloadCertificate();
+                std::cout << "Certificate read again: " << server.CertPath() << std::endl;
+            } catch (const std::exception& e) {
+                std::cerr << "tallowdesk-server: " << e.what() << " (keeping the old one)"
+                          << std::endl;
+                std::cout << "Certificate not read again" << std::endl;
+            }
+        }
         std::cout << "Stopping\n";
         server.Stop();
     } catch (const std::exception& e) {
