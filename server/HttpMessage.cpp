@@ -178,4 +178,27 @@ std::string XmlEscape(std::string_view raw) {
     return out;
 }
 
+bool EndsInChunked(std::string_view codings) {
+    const auto comma = codings.rfind(',');
+    std::string_view last = comma == std::string_view::npos ? codings : codings.substr(comma + 1);
+    while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.remove_prefix(1);
+    while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.remove_suffix(1);
+    return EqualsIgnoreCase(last, "chunked");
+}
+
+std::optional<std::string> SameOriginTarget(const std::string& wanted, const std::string& origin) {
+    if (wanted.size() <= origin.size() || wanted.compare(0, origin.size(), origin) != 0) {
+        return std::nullopt;
+    }
+    const std::string_view path = std::string_view(wanted).substr(origin.size());
+    if (path.front() != '/' || (path.size() > 1 && (path[1] == '/' || path[1] == '\\'))) {
+        return std::nullopt;
+    }
+    for (const char c : path) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || c == '\\') return std::nullopt;
+    }
+    return wanted;
+}
+
 }  // namespace tallowdesk::server

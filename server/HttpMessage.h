@@ -52,5 +52,13 @@ std::string XmlEscape(std::string_view text);
 // XmlEscape(text) appended to `out`, without a string of its own.
 void AppendXmlEscaped(std::string& out, std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// True when the last of the comma-separated transfer codings is "chunked",
+// the only framing of a request body that has a known end.
+bool EndsInChunked(std::string_view codings);
+// `wanted` when it is a page of `origin` ("http://host:port/..."), or a path
+// on it when `origin` is empty; otherwise nothing. Controls, backslashes and
+// a second slash right after the origin are refused: a browser would drop or
+// turn them into another host, and a CR/LF would end the Location header.
+std::optional<std::string> SameOriginTarget(const std::string& wanted, const std::string& origin);
 
 }  // namespace tallowdesk::server

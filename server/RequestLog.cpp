@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -13,6 +14,16 @@ namespace {
 
 constexpr const char* kHidden = "[redacted]";
 
+// Every field of a password kind ("Passwd", "PasswdAgain", "newPassword",
+// "pwd"...), the token that proves a sign-in, and a CAPTCHA answer.
+bool IsSecretField(const std::string& name) {
+    std::string lower;
+    for (const char c : name)
+        lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("passw") != std::string::npos || lower.find("pwd") != std::string::npos ||
+           lower == "auth" || lower == "logincaptcha" || lower == "secret";
+}
+
 // Form or query text with the values of secret fields replaced.
 std::string RedactForm(std::string_view text) {
     std::string out;
@@ -21,9 +32,7 @@ std::string RedactForm(std::string_view text) {
         std::string_view pair = text.substr(0, amp);
         const auto eq = pair.find('=');
         const std::string name = UrlDecode(pair.substr(0, eq), true);
-        if (eq != std::string_view::npos &&
-            (EqualsIgnoreCase(name, "Passwd") || EqualsIgnoreCase(name, "Auth") ||
-             EqualsIgnoreCase(name, "logincaptcha"))) {
+        if (eq != std::string_view::npos && IsSecretField(name)) {
             out += std::string(pair.substr(0, eq + 1)) + kHidden;
         } else {
             out += pair;

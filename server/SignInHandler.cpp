@@ -258,8 +258,8 @@ HttpResponse SignInHandler::ServiceLogin(const HttpRequest& request) {
     }
     const std::string galx = NewFormToken();
     const auto query = ParseForm(request.Query());
-    std::string cont = Field(query, "continue");
-    if (cont.empty()) cont = request.Origin() + "/";
+    const std::string cont = SameOriginTarget(Field(query, "continue"), request.Origin())
+                                 .value_or(request.Origin() + "/");
     HttpResponse r = Html(200, "Sign in", LoginForm(galx, cont, {}));
     r.Set("Set-Cookie", "GALX=" + galx + CookieAttributes(request, "/accounts"));
     return r;
@@ -287,9 +287,9 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
         ExpireLocked(NowMillis());
         known = m_formTokens.erase(galx) != 0;
     }
-    std::string cont = Field(form, "continue");
     // Only this service's own pages: anything else would make us an open redirect.
-    if (cont.rfind(request.Origin() + "/", 0) != 0) cont = request.Origin() + "/";
+    std::string cont = SameOriginTarget(Field(form, "continue"), request.Origin())
+                           .value_or(request.Origin() + "/");
     if (galx.empty() || cookie == cookies.end() || cookie->second != galx || !known) {
         return Html(400, "Sign in",
                     "<p id='errormsg'>Your browser's cookie functionality is turned off or the "

@@ -12,11 +12,7 @@ namespace {
 // Where a finished form continues: only this service's own pages, so the
 // form cannot send anybody to another site.
 std::string ContinueTo(const std::string& wanted) {
-    if (!wanted.empty() && wanted.front() == '/' && (wanted.size() == 1 || wanted[1] != '/') &&
-        wanted.find('\\') == std::string::npos) {
-        return wanted;
-    }
-    return "/";
+    return SameOriginTarget(wanted, "").value_or("/");
 }
 
 }  // namespace

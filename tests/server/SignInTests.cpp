@@ -174,5 +174,35 @@ TEST_F(SignInTest, WebFormRefusesForeignFormTokenAndBadPassword) {
     EXPECT_EQ(ok.Header("Location"), Url("/"));
 }
 
+// Regression: only the start of the place to continue to was checked, so a
+// CR/LF in it planted a header (a Set-Cookie of somebody else's session) in
+// the redirect, and a tab or a second slash led to another host.
+TEST_F(SignInTest, ContinueAddressesWithControlsOrOtherHostsEndAtTheHomePage) {
+    const std::string home = Url("/");
+    for (const std::string& wanted : std::vector<std::string>{
+             home + "%0D%0ASet-Cookie:%20SID=planted", home + "x%0ASet-Cookie:%20SID=planted",
+             home + "%09/evil.example/phish", Url("//evil.example/"), Url("/%5Cevil.example/"),
+             Url("@evil.example/"), std::string("https://evil.example/")}) {
+        m_client->Send("GET", Url("/accounts/ServiceLogin?continue=" + wanted));
+        const std::string galx = m_client->Cookie("GALX");
+        ASSERT_FALSE(galx.empty());
+        const Reply ok = m_client->Send(
+            "POST", Url("/accounts/ServiceLoginAuth"), {},
+            "GALX=" + galx + "&continue=" + wanted + "&Email=alice%40example.test&Passwd=secret",
+            false);
+        EXPECT_EQ(ok.status, 302) << wanted;
+        EXPECT_EQ(ok.Header("Location"), home) << wanted;
+        EXPECT_EQ(m_client->Cookie("SID").find("planted"), std::string::npos) << wanted;
+    }
+    // A page of this service is still where the form continues to.
+    m_client->Send("GET", Url("/accounts/ServiceLogin"));
+    const Reply page = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                                      "GALX=" + m_client->Cookie("GALX") +
+                                          "&continue=" + Url("/folderview%3Fid%3Droot") +
+                                          "&Email=alice%40example.test&Passwd=secret",
+                                      false);
+    EXPECT_EQ(page.Header("Location"), Url("/folderview?id=root"));
+}
+
 }  // namespace
 }  // namespace tallowdesk::server::test
