@@ -178,4 +178,12 @@ std::string XmlEscape(std::string_view raw) {
     return out;
 }
 
+bool EndsInChunked(std::string_view codings) {
+    const auto comma = codings.rfind(',');
+    std::string_view last = comma == std::string_view::npos ? codings : codings.substr(comma + 1);
+    while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.remove_prefix(1);
+    while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.remove_suffix(1);
+    return EqualsIgnoreCase(last, "chunked");
+}
+
 }  // namespace tallowdesk::server

@@ -52,5 +52,8 @@ std::string XmlEscape(std::string_view text);
 // XmlEscape(text) appended to `out`, without a string of its own.
 void AppendXmlEscaped(std::string& out, std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// True when the last of the comma-separated transfer codings is "chunked",
+// the only framing of a request body that has a known end.
+bool EndsInChunked(std::string_view codings);
 
 }  // namespace tallowdesk::server

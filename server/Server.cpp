@@ -290,6 +290,21 @@ private:
             m_drain = true;
             return Send(HttpsOnly(ToRequest(in)), m_version, false, false);
         }
+        // A body framed by anything but a final "chunked" has no end we could
+        // agree on with a proxy in front: read on, it would be answered as a
+        // second request.
+        if (in.find(http::field::transfer_encoding) != in.end()) {
+            std::string codings;
+            const auto [first, last] = in.equal_range(http::field::transfer_encoding);
+            for (auto field = first; field != last; ++field) {
+                if (!codings.empty()) codings += ',';
+                codings.append(field->value().data(), field->value().size());
+            }
+            if (!EndsInChunked(codings)) {
+                m_keepAlive = false;
+                return SendBare(400, "Unsupported Transfer-Encoding");
+            }
+        }
         if (!m_header->is_done()) {
             auto plan = m_router.PlanUpload(ToRequest(in));
             if (plan && plan->refusal) {

@@ -285,6 +285,35 @@ TEST_F(FeedTest, MalformedHttpIsRefusedAndTheServerStaysUp) {
     EXPECT_EQ(GData("GET", kList, m_token).status, 200);
 }
 
+// Regression: a body framed by a coding other than a final "chunked" was
+// ignored and its bytes answered as a second request (request smuggling
+// past a proxy that reads the framing differently).
+TEST_F(FeedTest, TransferCodingsWithoutFinalChunkedAreRefusedAndTheConnectionCloses) {
+    const std::string smuggled =
+        "GET /feeds/default/private/full HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    for (const std::string& codings : std::vector<std::string>{
+             "Transfer-Encoding: xchunked\r\n", "Transfer-Encoding: chunked, identity\r\n",
+             "Transfer-Encoding: identity\r\n",
+             "Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip\r\n"}) {
+        const std::string answer =
+            SendRaw(m_port, "POST /accounts/ClientLogin HTTP/1.1\r\nHost: localhost\r\n" + codings +
+                                "\r\n" + smuggled);
+        EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << codings << answer;
+        std::size_t answers = 0;
+        for (auto at = answer.find("HTTP/1.1 "); at != std::string::npos;
+             at = answer.find("HTTP/1.1 ", at + 1)) {
+            ++answers;
+        }
+        EXPECT_EQ(answers, 1u) << codings << answer;
+    }
+    // A chunked body still arrives whole.
+    const std::string chunked =
+        SendRaw(m_port,
+                "POST /accounts/ClientLogin HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: "
+                "gzip, Chunked\r\nConnection: close\r\n\r\n0\r\n\r\n");
+    EXPECT_EQ(chunked.rfind("HTTP/1.1 400", 0), std::string::npos) << chunked;
+}
+
 TEST_F(FeedTest, OtherAccountsSeeOnlyWhatIsShared) {
     m_server->AddUser("bob@example.test", "hunter2");
     const std::string bob = Token("bob@example.test", "hunter2");

@@ -285,11 +285,17 @@ TEST_F(LimitsTest, RequestLogHidesSecretsAndIsPrivate) {
     m_client = std::make_unique<Client>(m_server->CertPath());
     const std::string token = Token();
     GData("GET", std::string(kList) + "?q=x&Auth=" + token, token, {}, {"Cookie: SID=sid-secret"});
+    // Every field of a password kind, not only the sign-in's own.
+    GData("GET",
+          std::string(kList) + "?PasswdAgain=again-secret&newPassword=new-secret&pwd=pwd-secret",
+          token);
     std::ifstream in(log);
     const std::string text((std::istreambuf_iterator<char>(in)), {});
     ASSERT_NE(text.find("GoogleLogin auth=[redacted]"), std::string::npos) << text;
     EXPECT_NE(text.find("Passwd=[redacted]"), std::string::npos);
-    for (const std::string& secret : {token, std::string("sid-secret"), std::string(kPassword)}) {
+    for (const std::string& secret :
+         {token, std::string("sid-secret"), std::string(kPassword), std::string("again-secret"),
+          std::string("new-secret"), std::string("pwd-secret")}) {
         EXPECT_EQ(text.find(secret), std::string::npos) << secret;
     }
     struct stat st {};

@@ -79,6 +79,20 @@ TEST_F(WebAccountTest, NewAccountSignsTheBrowserIn) {
                        "Email=eve%40example.test&Passwd=eve-password&PasswdAgain=eve-password"
                        "&continue=%2F%2Fevil.example%2F");
     EXPECT_EQ(away.Header("Location"), "/");
+    // Regression: controls were let through: a CR/LF planted a header, a tab
+    // (dropped by browsers) made "//evil.example".
+    int n = 0;
+    for (const std::string& wanted :
+         std::vector<std::string>{"%2F%09%2Fevil.example%2Fphish", "%2F%0D%0ASet-Cookie:%20x=1",
+                                  "%2F%5Cevil.example", "%2Fok%0A"}) {
+        auto another = Browser();
+        const std::string who = "frank" + std::to_string(++n);
+        const Reply made2 = PostNewAccount(
+            *another, "Email=" + who + "%40example.test&Passwd=" + who +
+                          "-password&PasswdAgain=" + who + "-password&continue=" + wanted);
+        EXPECT_EQ(made2.Header("Location"), "/") << wanted;
+        EXPECT_EQ(made2.Header("Set-Cookie").find("x=1"), std::string::npos) << wanted;
+    }
 }
 
 TEST_F(WebAccountTest, FormsFromOtherSitesAreRefused) {
