@@ -569,7 +569,9 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
         }
         m_sessions.erase(it);
     }
-    // The right to write may have been taken away while the file was on its way.
+    // The folder may be gone, or the right to write taken away, while the
+    // file was on its way: a folder deleted meanwhile stays a 404.
+    if (!upload.parentId.empty() && !m_store.GetEntry(upload.parentId)) throw FolderGone();
     if (!MayFileInto(upload.owner, upload.parentId)) {
         return GDataError(403, "ServiceForbiddenException", "You cannot add files to this folder.");
     }
