@@ -46,24 +46,8 @@ for tool in xvfb-run xdotool dbus-run-session dbus-send /usr/libexec/at-spi-bus-
 done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || fail "pyatspi is missing (Debian packages: python3-pyatspi gir1.2-atspi-2.0)"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-a11y.XXXXXX") || fail "no temp folder"
-export E2E_WORK=$work
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-"$server_bin" --data-dir "$work/server" --port 0 --demo >"$work/server.log" 2>&1 &
-server_pid=$!
-port_line() { grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log"; }
-wait_for 30 port_line || fail "the service did not start"
-port=$(port_line | sed 's/.*://')
+e2e_work a11y
+e2e_start_service "$server_bin"
 
 export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"

@@ -159,24 +159,8 @@ for bin in "$server_bin" "$client_bin" "$cli_bin" "$peer_bin"; do
 done
 
 mkdir -p "$outdir" || fail "cannot create $outdir"
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-dnd.XXXXXX") || fail "no temp folder"
-export E2E_WORK=$work
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-"$server_bin" --data-dir "$work/server" --port 0 --demo >"$work/server.log" 2>&1 &
-server_pid=$!
-port_line() { grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log"; }
-wait_for 30 port_line || fail "the service did not start"
-port=$(port_line | sed 's/.*://')
+e2e_work dnd
+e2e_start_service "$server_bin"
 
 export HOME=$work/home
 export XDG_CONFIG_HOME=$work/config
