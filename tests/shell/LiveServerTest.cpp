@@ -32,6 +32,25 @@ using namespace tallowdesk::shell;
 
 // The real sign-in and listing against the local document service, started
 // in this process on a free port.
+using CaughtToken = std::shared_ptr<std::pair<std::mutex, std::string>>;
+
+// The sign-in's ClientLogin, with the token of any challenge it meets kept in
+// `token` on its way to the dialog.
+void CatchCaptchaToken(LoginDependencies& deps, const CaughtToken& token) {
+    auto login = deps.services.clientLogin;
+    deps.services.clientLogin = [login, token](ServiceClient& c, std::string_view s,
+                                               std::optional<std::string_view> t,
+                                               std::optional<std::string_view> a) {
+        try {
+            login(c, s, t, a);
+        } catch (const CaptchaRequiredException& e) {
+            std::lock_guard lock(token->first);
+            token->second = ParseCaptchaChallenge(e.what()).value_or(CaptchaChallenge{}).token;
+            throw;
+        }
+    };
+}
+
 class LiveServerTest : public QObject {
     Q_OBJECT
 private:
@@ -83,21 +102,7 @@ private slots:
         m_server->SetCaptchaRequired(email, true);
         // The challenge's token, caught on its way to the dialog.
         auto token = std::make_shared<std::pair<std::mutex, std::string>>();
-        const auto adjust = [token](LoginDependencies& deps) {
-            auto login = deps.services.clientLogin;
-            deps.services.clientLogin = [login, token](ServiceClient& c, std::string_view s,
-                                                       std::optional<std::string_view> t,
-                                                       std::optional<std::string_view> a) {
-                try {
-                    login(c, s, t, a);
-                } catch (const CaptchaRequiredException& e) {
-                    std::lock_guard lock(token->first);
-                    token->second =
-                        ParseCaptchaChallenge(e.what()).value_or(CaptchaChallenge{}).token;
-                    throw;
-                }
-            };
-        };
+        const auto adjust = [token](LoginDependencies& deps) { CatchCaptchaToken(deps, token); };
         bool pictureShown = false;
         int answered = 0;
         QTimer answer;
@@ -145,19 +150,7 @@ private slots:
                 }
                 ++*cookieRuns;
             };
-            auto login = deps.services.clientLogin;
-            deps.services.clientLogin = [login, token](ServiceClient& c, std::string_view s,
-                                                       std::optional<std::string_view> t,
-                                                       std::optional<std::string_view> a) {
-                try {
-                    login(c, s, t, a);
-                } catch (const CaptchaRequiredException& e) {
-                    std::lock_guard lock(token->first);
-                    token->second =
-                        ParseCaptchaChallenge(e.what()).value_or(CaptchaChallenge{}).token;
-                    throw;
-                }
-            };
+            CatchCaptchaToken(deps, token);
         };
         QString status;
         for (int attempt = 0; attempt < 2; ++attempt) {
