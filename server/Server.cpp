@@ -867,7 +867,8 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     }
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
-    m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
+    m_impl->store =
+        std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {
         std::cerr << "tallowdesk-server: content/" << name
