@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <set>
 #include <stdexcept>
@@ -48,6 +49,37 @@ std::string DollarPlaceholders(std::string_view sql, std::set<int>& referenced) 
     return out;
 }
 
+// What a text column can hold: UTF-8 without NUL.
+bool Storable(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == 0) return false;
+        std::size_t length = c < 0x80         ? 1
+                             : (c >> 5) == 6  ? 2
+                             : (c >> 4) == 14 ? 3
+                             : (c >> 3) == 30 ? 4
+                                              : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        std::uint32_t code = length == 1 ? c : c & (0x7f >> length);
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xc0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3f);
+        }
+        static const std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (code < kLeast[length] || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+bool IsQuery(std::string_view sql) {
+    return sql.rfind("SELECT", 0) == 0 || sql.rfind("WITH", 0) == 0 || sql.rfind("(SELECT", 0) == 0;
+}
+
 }  // namespace
 
 PgConnection::PgConnection(const std::string& conninfo) {
@@ -91,6 +123,7 @@ PgQuery::~PgQuery() {
 }
 
 PgQuery& PgQuery::Bind(int index, std::string_view text) {
+    if (!Storable(text)) m_unstorable = true;
     m_params[index] = std::string(text);
     return *this;
 }
@@ -112,6 +145,17 @@ PgQuery& PgQuery::BindBlob(int index, const std::vector<unsigned char>& blob) {
 }
 
 void PgQuery::Execute() {
+    // SQLite keeps any bytes; a PostgreSQL text column only UTF-8. No stored
+    // row can equal such a value, so a lookup finds nothing (as it would in
+    // SQLite); a change that would store it is refused.
+    if (m_unstorable) {
+        if (!IsQuery(m_sql)) {
+            throw std::invalid_argument(
+                "Text that is not UTF-8, or holds a NUL, cannot be stored in PostgreSQL");
+        }
+        m_empty = true;
+        return;
+    }
     std::set<int> referenced;
     const std::string sql = DollarPlaceholders(m_sql, referenced);
     int count = referenced.empty() ? 0 : *referenced.rbegin();
@@ -142,17 +186,19 @@ void PgQuery::Execute() {
 }
 
 void PgQuery::Run() {
-    if (!m_result) Execute();
+    if (!m_result && !m_empty) Execute();
 }
 
 bool PgQuery::Step() {
-    if (!m_result) Execute();
+    if (!m_result && !m_empty) Execute();
+    if (m_empty) return false;
     ++m_row;
     return m_row < PQntuples(m_result);
 }
 
 std::int64_t PgQuery::Changes() {
-    if (!m_result) Execute();
+    if (!m_result && !m_empty) Execute();
+    if (m_empty) return 0;
     const char* n = PQcmdTuples(m_result);
     return (n && *n) ? std::strtoll(n, nullptr, 10) : 0;
 }

@@ -36,7 +36,8 @@ private:
 // One statement with its parameters, written with SQLite's ?N placeholders
 // so that both stores read alike (turned into $N here). Runs on the first
 // Step or Run; values are read from the current row. Parameters travel as
-// text; blobs as bytea in hex.
+// text; blobs as bytea in hex. Text that is not UTF-8 (or holds a NUL)
+// finds no rows in a query and is refused (std::invalid_argument) in a change.
 class PgQuery {
 public:
     PgQuery(PgConnection& db, std::string_view sql);
@@ -68,6 +69,8 @@ private:
     std::map<int, std::string> m_params;
     pg_result* m_result = nullptr;
     int m_row = -1;
+    bool m_unstorable = false;  // a text parameter PostgreSQL cannot hold
+    bool m_empty = false;       // a lookup of such a value: no rows
 };
 
 // BEGIN on construction, ROLLBACK when destroyed before Commit(). A writing

@@ -57,7 +57,8 @@ TEST_F(DurabilityTest, StartUpReconcilesContentWithTheDatabase) {
     }
     fs::remove(content / lostId);
 
-    Store store((m_dir->Path() / "data").string(), 1000);
+    Store store((m_dir->Path() / "data").string(), 1000,
+                TestDatabase((m_dir->Path() / "data").string()));
     const Reconciliation& found = store.LastReconciliation();
     EXPECT_EQ(found.removedTemporary, 3);
     EXPECT_EQ(found.quarantined, std::vector<std::string>{"orphan"});
