@@ -900,6 +900,11 @@ std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::str
 StoredEntry PgStore::AddParent(const std::string& id, const std::string& folderId) {
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
+    // Under the write lock, as in the SQLite store.
+    const auto below = Descendants(*db, id);
+    if (folderId == id || std::find(below.begin(), below.end(), folderId) != below.end()) {
+        throw WouldCycle();
+    }
     PgQuery p(*db, "INSERT INTO parents(entry, parent) VALUES(?1, ?2) ON CONFLICT DO NOTHING");
     p.Bind(1, id).Bind(2, folderId).Run();
     PgQuery st(*db, "UPDATE entries SET etag = ?2, edited = ?3::bigint WHERE id = ?1");

@@ -968,6 +968,12 @@ std::optional<StoredEntry> SqliteStore::Update(const std::string& id, const std:
 StoredEntry SqliteStore::AddParent(const std::string& id, const std::string& folderId) {
     std::lock_guard lock(m_mutex);
     SqliteTransaction tx(*m_db);
+    // Checked again here, under the writer: a check made before the call
+    // may be stale when two requests file two folders into each other.
+    const auto below = Descendants(*m_db, id);
+    if (folderId == id || std::find(below.begin(), below.end(), folderId) != below.end()) {
+        throw WouldCycle();
+    }
     SqliteStatement p(*m_db, "INSERT OR IGNORE INTO parents(entry, parent) VALUES(?1, ?2)");
     p.Bind(1, id).Bind(2, folderId).Run();
     SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");

@@ -77,6 +77,14 @@ public:
     FolderGone() : std::runtime_error("The folder no longer exists.") {}
 };
 
+// Thrown by AddParent when the folder is the entry itself or lies below it:
+// the tree would have a loop. Nothing is changed.
+class WouldCycle : public std::runtime_error {
+public:
+    WouldCycle()
+        : std::runtime_error("A folder cannot be put into itself or into one of its subfolders.") {}
+};
+
 // What the start-up check of the content folder against the database found.
 struct Reconciliation {
     int removedTemporary = 0;              // leftovers of interrupted writes
@@ -161,7 +169,8 @@ public:
     // `id` into `candidate` would make a cycle.
     virtual bool IsSelfOrBelow(const std::string& id, const std::string& candidate) = 0;
     virtual void SetWritersCanInvite(const std::string& id, bool allowed) = 0;
-    // Puts an existing entry into one more folder.
+    // Puts an existing entry into one more folder; WouldCycle when the
+    // folder is the entry or lies below it.
     virtual StoredEntry AddParent(const std::string& id, const std::string& folderId) = 0;
     // Takes the entry out of one folder; false when it was not in it.
     virtual bool RemoveParent(const std::string& id, const std::string& folderId) = 0;
