@@ -895,6 +895,13 @@ StoredEntry SqliteStore::Create(const std::string& owner, const NewEntry& n) {
         f.Bind(1, parent);
         if (!f.Step()) throw FolderGone();
     }
+    if (n.quotaBytes && hasContent) {
+        SqliteStatement used(*m_db,
+                             "SELECT COALESCE(SUM(size), 0) FROM entries WHERE owner = ?1 "
+                             "AND has_content = 1");
+        used.Bind(1, owner);
+        if (used.Step() && used.Int(0) + size > *n.quotaBytes) throw QuotaExceeded();
+    }
     SqliteStatement st(
         *m_db,
         "INSERT INTO entries(id, kind, title, mime, owner, modified_by, etag, "

@@ -108,6 +108,17 @@ struct NewEntry {
     bool viewed = false;
     std::int64_t time = 0;  // 0: now
     std::string id;         // empty: a fresh random id
+    // When set, the owner's stored bytes with this content may not exceed
+    // it; checked inside the change, so that uploads landing at once (in
+    // one process or several) cannot pass the limit together.
+    std::optional<std::int64_t> quotaBytes;
+};
+
+// Thrown by Store::Create when the content would take the owner past
+// NewEntry::quotaBytes. Nothing is stored.
+class QuotaExceeded : public std::runtime_error {
+public:
+    QuotaExceeded() : std::runtime_error("The storage limit would be exceeded.") {}
 };
 
 // The service's persistent state: accounts, entries with their folders and

@@ -1,5 +1,6 @@
 // The store's own guarantees, whichever database holds it: each case runs
 // against SQLite and, in the PostgreSQL run, against PostgreSQL.
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -123,6 +124,68 @@ TEST(StoreFolderTest, CrossFilingAtOnceLeavesNoLoop) {
         two.join();
         EXPECT_EQ(filed + filedToo, 1) << "round " << round;
         EXPECT_FALSE(first.IsSelfOrBelow(a, b) && first.IsSelfOrBelow(b, a)) << "round " << round;
+    }
+}
+
+NewEntry FileOf(std::size_t bytes, std::int64_t quota) {
+    NewEntry n;
+    n.kind = "file";
+    n.title = "f" + std::to_string(bytes);
+    n.content = std::string(bytes, 'x');
+    n.quotaBytes = quota;
+    return n;
+}
+
+TEST(StoreQuotaTest, ContentBeyondTheLimitIsRefusedAndNothingStored) {
+    TempDir dir;
+    const std::string data = (dir.Path() / "data").string();
+    Store store(data, 1000, TestDatabase(data));
+    store.AddAccount(kOwner, "secret", "Alice");
+    store.Create(kOwner, FileOf(40, 100));
+    struct Case {
+        std::size_t bytes;
+        std::int64_t quota;
+        bool stored;
+    };
+    for (const auto& c : std::vector<Case>{
+             {61, 100, false}, {60, 99, false}, {60, 100, true}, {1, 100, false}, {0, 100, true}}) {
+        const auto used = store.UsageBytes(kOwner);
+        if (c.stored) {
+            EXPECT_NO_THROW(store.Create(kOwner, FileOf(c.bytes, c.quota))) << c.bytes;
+            EXPECT_EQ(store.UsageBytes(kOwner), used + static_cast<std::int64_t>(c.bytes));
+        } else {
+            EXPECT_THROW(store.Create(kOwner, FileOf(c.bytes, c.quota)), QuotaExceeded) << c.bytes;
+            EXPECT_EQ(store.UsageBytes(kOwner), used);
+        }
+    }
+    EXPECT_TRUE(store.CheckConsistency().empty());
+}
+
+// Uploads landing at once, through two stores on one database where it
+// can be shared (two service processes): together they stay in the limit.
+TEST(StoreQuotaTest, FilesLandingAtOnceStayWithinTheLimit) {
+    TempDir dir;
+    const std::string data = (dir.Path() / "data").string();
+    const std::string database = TestDatabase(data);
+    Store first(data, 1000, database);
+    std::unique_ptr<Store> other;
+    if (!database.empty()) other = std::make_unique<Store>(data, 1000, database);
+    Store& second = other ? *other : first;
+    first.AddAccount(kOwner, "secret", "Alice");
+    // Each round leaves room for one more file of 60 bytes, not two.
+    for (std::int64_t round = 0; round < 10; ++round) {
+        const std::int64_t limit = 60 * round + 100;
+        const auto land = [&](Store& store) {
+            try {
+                store.Create(kOwner, FileOf(60, limit));
+            } catch (const QuotaExceeded&) {
+            }
+        };
+        std::thread one(land, std::ref(first));
+        std::thread two(land, std::ref(second));
+        one.join();
+        two.join();
+        ASSERT_EQ(first.UsageBytes(kOwner), 60 * (round + 1)) << "round " << round;
     }
 }
 
