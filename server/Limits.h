@@ -23,6 +23,8 @@ inline constexpr int kMaxAddressFailures = 20;
 inline constexpr std::int64_t kFailureWindowMs = 15 * 60 * 1000;
 // Sign-in tokens and browser sessions end this long after their last use.
 inline constexpr std::int64_t kTokenLifetimeMs = 14ll * 24 * 60 * 60 * 1000;
+// The link that confirms the address of an account made by open sign-up.
+inline constexpr std::int64_t kAddressProofLifetimeMs = 3ll * 24 * 60 * 60 * 1000;
 
 // Browser upload sessions: at most this many open per account, and each ends
 // unused this long after it was opened.

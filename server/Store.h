@@ -126,6 +126,15 @@ public:
     bool CreateAccount(const std::string& email, std::string_view password,
                        const std::string& displayName);
     std::string DisplayName(const std::string& email);
+    // Accounts made by open sign-up start unconfirmed: rules naming their
+    // address or its domain do not reach them until the holder follows the
+    // one-time link (ProveAddress) or the operator confirms the account.
+    // AddAccount's accounts are confirmed.
+    std::string IssueAddressProof(const std::string& email);  // the link's token
+    // The confirmed address, or nothing for a wrong, used or expired token.
+    std::optional<std::string> ProveAddress(const std::string& token);
+    bool ConfirmAccount(const std::string& email);  // false: no such account
+    bool AccountConfirmed(const std::string& email);
     PasswordCheck CheckPassword(const std::string& email, std::string_view password);
     void SetDisabled(const std::string& email, bool disabled);
     // Counts a failed sign-in; the third in a row makes a CAPTCHA necessary.
@@ -146,7 +155,8 @@ public:
     std::optional<std::string> SessionOwner(const std::string& sid, const std::string& hsid);
     // Signs a browser out: the session's cookies stop working everywhere.
     void EndSession(const std::string& sid);
-    // Makes every token and session look `millis` older (tests of expiry).
+    // Makes every token, session and address proof look `millis` older
+    // (tests of expiry).
     void AgeSecretsForTest(std::int64_t millis);
 
     // Entries.
@@ -175,6 +185,7 @@ public:
     // no other parent; entries of other accounts below it are only detached.
     void Delete(const std::string& id);
     std::string ContentPath(const std::string& id) const;
+    const std::string& DataDir() const { return m_dataDir; }
 
     void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
                     const std::string& role);

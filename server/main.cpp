@@ -18,6 +18,9 @@ void Usage(std::ostream& out) {
            "  tallowdesk-server [options] add-user EMAIL\n"
            "                                         create an account (or set its password);\n"
            "                                         the password is read from standard input\n"
+           "  tallowdesk-server [options] confirm-user EMAIL\n"
+           "                                         confirm the address of an account made\n"
+           "                                         on the sign-up page\n"
            "  tallowdesk-server [options] set-quota EMAIL SIZE\n"
            "                                         set an account's storage limit (bytes, or\n"
            "                                         with KB, MB, GB, TB: 500MB, 30GB)\n"
@@ -64,6 +67,7 @@ int main(int argc, char** argv) {
     options.redactRequestLog = true;
     bool demo = false;
     std::string addUser;
+    std::string confirmUser;
     std::string quotaUser;
     std::string quotaSize;
     for (int i = 1; i < argc; ++i) {
@@ -124,6 +128,8 @@ int main(int argc, char** argv) {
             options.openSignUp = value == "yes";
         } else if (arg == "add-user") {
             addUser = next();
+        } else if (arg == "confirm-user") {
+            confirmUser = next();
         } else if (arg == "set-quota") {
             quotaUser = next();
             quotaSize = next();
@@ -142,6 +148,14 @@ int main(int argc, char** argv) {
             if (!password.empty() && password.back() == '\r') password.pop_back();
             server.AddUser(addUser, password);
             std::cout << "Account " << addUser << " saved in " << server.DataDir() << "\n";
+            return 0;
+        }
+        if (!confirmUser.empty()) {
+            if (!server.GetStore().ConfirmAccount(confirmUser)) {
+                std::cerr << "tallowdesk-server: no account " << confirmUser << "\n";
+                return 1;
+            }
+            std::cout << "Account " << NormalEmail(confirmUser) << " confirmed\n";
             return 0;
         }
         if (!quotaUser.empty()) {
