@@ -792,15 +792,17 @@ Access Store::AccessOf(const std::string& user, const std::string& id) {
     // The walk up stops at a folder of anyone else: holding a folder never
     // gives power over what another account filed into it, and filing an
     // entry somewhere never hands its owner's rights to that folder's owner.
-    SqliteStatement st(
-        *reader, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
-                     "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                     "JOIN entries f ON f.id = p.parent "
-                     "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
-                     "SELECT e.owner = ?1, "
-                     "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
-                     " WHERE a.entry = e.id AND " +
-                     RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
+    // The walk has no depth limit, so a share reaches every level the
+    // listings show; UNION keeps each folder once, which also ends a loop.
+    SqliteStatement st(*reader,
+                       std::string("WITH RECURSIVE up(id) AS (SELECT ?2 UNION ") +
+                           "SELECT p.parent FROM parents p JOIN up u ON p.entry = u.id "
+                           "JOIN entries f ON f.id = p.parent "
+                           "WHERE f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
+                           "SELECT e.owner = ?1, "
+                           "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
+                           " WHERE a.entry = e.id AND " +
+                           RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
     st.Bind(1, user).Bind(2, id);
     Access best = Access::None;
     while (st.Step()) {

@@ -134,5 +134,25 @@ TEST_F(AclTest, TheDefaultRuleOpensTheEntryToAnyoneSignedIn) {
     EXPECT_EQ(GData("GET", entry, bob).status, 404);
 }
 
+// A share of the top folder reaches every level below it: what a listing
+// shows can be opened.
+TEST_F(AclTest, AReaderOfTheTopFolderOpensEveryLevelBelowIt) {
+    std::vector<std::string> chain{m_id};
+    for (int depth = 1; depth <= 70; ++depth) {
+        chain.push_back(PutEntry(m_server->GetStore(), kAlice, "folder",
+                                 "Level " + std::to_string(depth), {chain.back()}));
+    }
+    ASSERT_EQ(Add("user", kBob, "reader").status, 201);
+    const std::string bob = Token(kBob, "bob-secret");
+    for (const std::size_t depth :
+         {std::size_t{1}, std::size_t{64}, std::size_t{65}, std::size_t{66}, std::size_t{70}}) {
+        SCOPED_TRACE(depth);
+        const std::string above = std::string(kList) + "/folder%3A" + chain[depth - 1];
+        EXPECT_EQ(EntryTitles(GData("GET", above + "/contents", bob).body),
+                  (std::vector<std::string>{"Level " + std::to_string(depth)}));
+        EXPECT_EQ(GData("GET", std::string(kList) + "/folder%3A" + chain[depth], bob).status, 200);
+    }
+}
+
 }  // namespace
 }  // namespace tallowdesk::server::test
