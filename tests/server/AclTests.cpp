@@ -134,6 +134,48 @@ TEST_F(AclTest, TheDefaultRuleOpensTheEntryToAnyoneSignedIn) {
     EXPECT_EQ(GData("GET", entry, bob).status, 404);
 }
 
+std::string InviteEntry(bool allowed) {
+    return std::string(
+               "<entry xmlns='http://www.w3.org/2005/Atom' "
+               "xmlns:docs='http://schemas.google.com/docs/2007'>"
+               "<docs:writersCanInvite value='") +
+           (allowed ? "true" : "false") + "'/></entry>";
+}
+
+// Turned off by the owner, writers may edit but not change who has access.
+TEST_F(AclTest, WritersChangeSharingOnlyWhileTheOwnerLetsThem) {
+    ASSERT_EQ(Add("user", kBob, "writer").status, 201);
+    const std::string bob = Token(kBob, "bob-secret");
+    const std::string entry = std::string(kList) + "/folder%3A" + m_id;
+    const std::string off = "writersCanInvite value='false'";
+    const Reply put = GData("PUT", entry, m_token, InviteEntry(false), {kAtom, "If-Match: *"});
+    ASSERT_EQ(put.status, 200) << put.body;
+    EXPECT_NE(put.body.find(off), std::string::npos);
+    EXPECT_NE(GData("GET", entry, m_token).body.find(off), std::string::npos);
+    const Rule bobRule = Read()[1];
+    struct Case {
+        std::string method, url, body;
+    };
+    const std::vector<Case> refused = {
+        {"POST", m_acl, RuleEntry("user", "carol@example.test", "writer")},
+        {"POST", m_acl, RuleEntry("default", "", "writer")},
+        {"PUT", bobRule.editHref, RuleEntry("user", kBob, "reader", bobRule.etag)},
+        {"DELETE", bobRule.editHref, ""},
+        {"PUT", entry, InviteEntry(true)},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(GData(c.method, c.url, bob, c.body, {kAtom, "If-Match: *"}).status, 403)
+            << c.method << " " << c.url << " " << c.body;
+    }
+    EXPECT_EQ(Read().size(), 2u);
+    EXPECT_NE(GData("GET", entry, m_token).body.find(off), std::string::npos);
+    // Turned on again, the writer shares as before.
+    ASSERT_EQ(GData("PUT", entry, m_token, InviteEntry(true), {kAtom, "If-Match: *"}).status, 200);
+    EXPECT_EQ(GData("POST", m_acl, bob, RuleEntry("user", "carol@example.test", "reader"), {kAtom})
+                  .status,
+              201);
+}
+
 // A share of the top folder reaches every level below it: what a listing
 // shows can be opened.
 TEST_F(AclTest, AReaderOfTheTopFolderOpensEveryLevelBelowIt) {
