@@ -25,6 +25,7 @@ namespace tallowdesk::shell {
 class CLeftView;
 class CTallowdeskView;
 class TransferProgressDlg;
+class X11UriListHandOver;
 struct AppState;
 
 // What the commands ask of the desktop and of other parts of the window.
@@ -59,6 +60,7 @@ class ListCommands : public QObject, public SearchMessages {
 public:
     ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                  QWidget* window, CommandHooks hooks = {});
+    ~ListCommands() override;
 
     void Open();
     // Opens the create-folder dialog for the folder the list shows (the
@@ -121,6 +123,7 @@ private:
     QPointer<QObject> m_lastTransfer;  // a TransferProgressDlg
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
+    std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
 };
 
 }  // namespace tallowdesk::shell

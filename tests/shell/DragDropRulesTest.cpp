@@ -133,7 +133,8 @@ private slots:
                                                      [&](const QString& folder) {
                                                          started << folder;
                                                          return true;
-                                                     }});
+                                                     },
+                                                     {}});
         QCOMPARE(data.formats(),
                  (QStringList{QStringLiteral("XdndDirectSave0"), ListViewMimeType()}));
         QVERIFY(!data.hasUrls());
@@ -143,6 +144,93 @@ private slots:
         QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
         QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
         QCOMPARE(started, QStringList{QFileInfo(m_dir.path()).absoluteFilePath()});
+    }
+
+    // A list-only target: a request while it hovers is answered at once
+    // (nothing downloads); a request after the drop is held until the files
+    // are complete; a release over a target that read the list while
+    // hovering waits for the files before the drop is sent; a release where
+    // nobody accepted sends nothing.
+    void fileListIsHeldOnlyAfterTheDrop_data() {
+        // a/b: target 1/2 accepts, r: target 1 refuses, q: request (button
+        // down), Q: request (button up), u: release, d: files complete.
+        QTest::addColumn<QString>("events");
+        // per q/Q: n now, h held, f the files; per u: p passes, w waits.
+        QTest::addColumn<QString>("verdicts");
+        QTest::newRow("hover asks") << "aq"
+                                    << "n";
+        QTest::newRow("asks only at the drop") << "aauQ"
+                                               << "ph";
+        QTest::newRow("asked twice at the drop") << "auQQ"
+                                                 << "phh";
+        QTest::newRow("files complete") << "auQdQ"
+                                        << "phf";
+        QTest::newRow("release seen only by the pointer") << "aQ"
+                                                          << "h";
+        QTest::newRow("read while hovering: waits") << "qauda"
+                                                    << "nw";
+        QTest::newRow("reader, then files") << "qauQdQ"
+                                            << "nwhf";
+        QTest::newRow("reader was another target") << "qabu"
+                                                   << "np";
+        QTest::newRow("released where refused") << "raruQ"
+                                                << "pn";
+        QTest::newRow("accepted, then refused") << "arQ"
+                                                << "n";
+        QTest::newRow("refused after the drop") << "aurQ"
+                                                << "ph";
+        QTest::newRow("released over nothing") << "uQ"
+                                               << "pn";
+        QTest::newRow("second release while waiting") << "qauu"
+                                                      << "nwp";
+    }
+    void fileListIsHeldOnlyAfterTheDrop() {
+        QFETCH(QString, events);
+        QFETCH(QString, verdicts);
+        UriListHold hold;
+        QString got;
+        for (const QChar c : events) {
+            if (c == u'a') hold.Status(1, true);
+            if (c == u'b') hold.Status(2, true);
+            if (c == u'r') hold.Status(1, false);
+            if (c == u'd') hold.Answered();
+            if (c == u'u') got += hold.Released() == UriListHold::Release::Pass ? u'p' : u'w';
+            if (c != u'q' && c != u'Q') continue;
+            switch (hold.Requested(c == u'q')) {
+                case UriListHold::Verdict::AnswerNow:
+                    got += u'n';
+                    break;
+                case UriListHold::Verdict::Hold:
+                    got += u'h';
+                    break;
+                case UriListHold::Verdict::AnswerWithFiles:
+                    got += u'f';
+                    break;
+            }
+        }
+        QCOMPARE(got, verdicts);
+    }
+
+    // Both ways offered, direct save first; the list comes from uriList and
+    // asking for it starts no download.
+    void directSaveAlsoOffersTheFileList() {
+        QStringList started;
+        QByteArray list = "file:///tmp/t/a.doc\r\nfile:///tmp/t/b%20c.txt\r\n";
+        EntryDragData::DirectSave save{[] { return QByteArray(); },
+                                       [&](const QString& folder) {
+                                           started << folder;
+                                           return true;
+                                       },
+                                       [&] { return list; }};
+        EntryDragData data(save);
+        QCOMPARE(data.formats(),
+                 (QStringList{QStringLiteral("XdndDirectSave0"), QStringLiteral("text/uri-list"),
+                              ListViewMimeType()}));
+        QCOMPARE(data.urls(), (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/t/a.doc")),
+                                           QUrl::fromLocalFile(QStringLiteral("/tmp/t/b c.txt"))}));
+        list.clear();
+        QVERIFY(data.urls().isEmpty());
+        QVERIFY(started.isEmpty());
     }
 
     void clipboardFormatsGiveLocalFiles_data() {
