@@ -40,6 +40,15 @@ QStringList LocalFilesOfGnomeCopied(const QByteArray& text);
 // no longer exists is skipped.
 std::vector<UploadSource> UploadSourcesOf(const QStringList& paths);
 
+// What a drop or the clipboard brings for an upload: the sources, in order,
+// and one line for every entry that cannot be used (not a local file, or no
+// longer there), for the transfer's details: nothing is left out silently.
+struct CollectedFiles {
+    std::vector<UploadSource> sources;
+    QStringList unusable;
+};
+CollectedFiles CollectDroppedFiles(const QMimeData* data);
+
 inline constexpr const char* kGnomeCopiedFilesType = "x-special/gnome-copied-files";
 inline constexpr const char* kUriListType = "text/uri-list";
 

@@ -359,17 +359,18 @@ bool ListCommands::ClipboardHasFiles() const {
 void ListCommands::Paste() {
     if (transferBusy) return;
     transferCancel = false;
-    std::vector<UploadSource> sources =
-        UploadSourcesOf(LocalFilesOf(QGuiApplication::clipboard()->mimeData()));
-    if (sources.empty()) return;  // nothing that can be read: no empty progress window
-    StartUpload(std::move(sources));
+    CollectedFiles collected = CollectDroppedFiles(QGuiApplication::clipboard()->mimeData());
+    // Nothing at all: no empty progress window.
+    if (collected.sources.empty() && collected.unusable.isEmpty()) return;
+    StartUpload(std::move(collected.sources), collected.unusable);
 }
 
 void ListCommands::Drop(const QMimeData* data) {
     if (transferBusy) return;
     transferCancel = false;
-    std::vector<UploadSource> sources = UploadSourcesOf(LocalFilesOf(data));
-    if (!sources.empty()) StartUpload(std::move(sources));
+    CollectedFiles collected = CollectDroppedFiles(data);
+    if (collected.sources.empty() && collected.unusable.isEmpty()) return;
+    StartUpload(std::move(collected.sources), collected.unusable);
 }
 
 QMimeData* ListCommands::MakeDragData() {
@@ -504,12 +505,14 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
     return data;
 }
 
-void ListCommands::StartUpload(std::vector<UploadSource> sources) {
+void ListCommands::StartUpload(std::vector<UploadSource> sources, const QStringList& details) {
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
     UploadWindows windows{m_state, ListViewPort(m_list), m_tree};
-    StartUploadWorkers(std::move(sources), UploadTarget(), m_state->calls.transferOps,
-                       ShowTransferDialog(), std::move(windows));
+    TransferProgressDlg* dialog = ShowTransferDialog();
+    for (const QString& line : details) dialog->AddTransferDetail(line);
+    StartUploadWorkers(std::move(sources), UploadTarget(), m_state->calls.transferOps, dialog,
+                       std::move(windows));
     WatchTransfer();
 }
 

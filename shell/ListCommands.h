@@ -88,8 +88,9 @@ public:
     void Paste();
     // Files dropped on the list from outside (the view has judged the drop).
     void Drop(const QMimeData* data);
-    // Shared by Upload, Paste and drops.
-    void StartUpload(std::vector<UploadSource> sources);
+    // Shared by Upload, Paste and drops; each of details becomes a line of
+    // the transfer's details (what could not be taken).
+    void StartUpload(std::vector<UploadSource> sources, const QStringList& details = {});
     // The data of a drag of the selected rows, or null when no drag may
     // start (no rows, a transfer runs, or no temporary folder: told then).
     QMimeData* MakeDragData();

@@ -23,6 +23,17 @@
     </message>
 </context>
 <context>
+    <name>DropRules</name>
+    <message>
+        <source>Not a local file: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No such file or folder: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EntryRules</name>
     <message>
         <source>1 item selected</source>

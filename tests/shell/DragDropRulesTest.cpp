@@ -233,6 +233,55 @@ private slots:
         QVERIFY(started.isEmpty());
     }
 
+    // Every entry that cannot be uploaded gets its own detail line; the
+    // usable ones keep their order. "@" stands for the test's folder.
+    void everyUnusableEntryGetsADetailLine_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("unusable");
+        QTest::newRow("a gone file among two")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("file://@/here.txt\r\nfile://@/gone.txt\r\nfile://@/dir\r\n")
+            << QStringList{QStringLiteral("@/here.txt"), QStringLiteral("@/dir")}
+            << QStringList{QStringLiteral("No such file or folder: @/gone.txt")};
+        QTest::newRow("web address and a bad line")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("https://example.org/x\nfile://@/here.txt\nrelative/path.txt")
+            << QStringList{QStringLiteral("@/here.txt")}
+            << QStringList{QStringLiteral("Not a local file: https://example.org/x"),
+                           QStringLiteral("Not a local file: relative/path.txt")};
+        QTest::newRow("gnome list of gone files only")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QStringLiteral("cut\nfile://@/gone.txt\nfile://@/gone2") << QStringList{}
+            << QStringList{QStringLiteral("No such file or folder: @/gone.txt"),
+                           QStringLiteral("No such file or folder: @/gone2")};
+        QTest::newRow("gnome list naming no file")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QStringLiteral("copy\nsmb://server/share/a.txt") << QStringList{}
+            << QStringList{QStringLiteral("Not a local file: smb://server/share/a.txt")};
+        QTest::newRow("comments and blank lines are no entries")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("# list\r\n\r\nfile://@/here.txt\r\n")
+            << QStringList{QStringLiteral("@/here.txt")} << QStringList{};
+    }
+    void everyUnusableEntryGetsADetailLine() {
+        QFETCH(QString, format);
+        QFETCH(QString, text);
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, unusable);
+        Touch(QStringLiteral("here.txt"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("dir"));
+        const QString root = m_dir.path();
+        QMimeData data;
+        data.setData(format, QString(text).replace(u'@', root).toUtf8());
+        const CollectedFiles got = CollectDroppedFiles(&data);
+        QStringList paths;
+        for (const UploadSource& s : got.sources) paths << QString::fromStdString(s.path);
+        QCOMPARE(paths, sources.replaceInStrings(QStringLiteral("@"), root));
+        QCOMPARE(got.unusable, unusable.replaceInStrings(QStringLiteral("@"), root));
+    }
+
     void clipboardFormatsGiveLocalFiles_data() {
         QTest::addColumn<QString>("format");
         QTest::addColumn<QByteArray>("bytes");
