@@ -73,7 +73,7 @@ ListedFiles FilesOf(const QMimeData* data) {
 bool AcceptsDrop(const DropOffer& offer) {
     if (offer.listBusy || offer.transferBusy) return false;
     if (offer.fromList || offer.fromTree) return false;
-    if (offer.urls.isEmpty()) return false;
+    if (offer.urls.isEmpty() || !offer.placeTakesFiles) return false;
     for (const QUrl& url : offer.urls)
         if (!url.isLocalFile()) return false;
     return true;

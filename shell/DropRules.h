@@ -18,10 +18,14 @@ struct DropOffer {
     bool fromList = false;      // rows of this list ("the listview clipboard format ")
     bool fromTree = false;      // "the treeview clipboard format "
     QList<QUrl> urls;
+    // The place the drop would go into holds files (a folder, not a
+    // category such as Trash or Starred).
+    bool placeTakesFiles = true;
 };
 
 // Whether the list takes a drop: only local files and folders from outside,
-// and only while the list and the transfers are idle. A web address among
+// only into a place that holds files, and only while the list and the
+// transfers are idle. A web address among
 // the URLs refuses the whole drop, so nothing is fetched from the network.
 bool AcceptsDrop(const DropOffer& offer);
 

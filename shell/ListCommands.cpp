@@ -358,6 +358,15 @@ bool ListCommands::ClipboardHasFiles() const {
 
 void ListCommands::Paste() {
     if (transferBusy) return;
+    // A category holds no files of its own: what is pasted would land
+    // where the user does not see it.
+    if (IsCategoryUrl(m_state->navigation.Current().url)) {
+        m_hooks.errorBox(tr("Paste"),
+                         tr("Files cannot be pasted into \"%1\": it holds no files of its own. "
+                            "Open a folder first.")
+                             .arg(QString::fromStdString(m_state->navigation.Current().title)));
+        return;
+    }
     transferCancel = false;
     CollectedFiles collected = CollectDroppedFiles(QGuiApplication::clipboard()->mimeData());
     // Nothing at all: no empty progress window.
@@ -365,12 +374,12 @@ void ListCommands::Paste() {
     StartUpload(std::move(collected.sources), collected.unusable);
 }
 
-void ListCommands::Drop(const QMimeData* data) {
+void ListCommands::Drop(const QMimeData* data, const QString& folderUrl) {
     if (transferBusy) return;
     transferCancel = false;
     CollectedFiles collected = CollectDroppedFiles(data);
     if (collected.sources.empty() && collected.unusable.isEmpty()) return;
-    StartUpload(std::move(collected.sources), collected.unusable);
+    StartUpload(std::move(collected.sources), collected.unusable, folderUrl.toStdString());
 }
 
 QMimeData* ListCommands::MakeDragData() {
@@ -505,14 +514,15 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
     return data;
 }
 
-void ListCommands::StartUpload(std::vector<UploadSource> sources, const QStringList& details) {
+void ListCommands::StartUpload(std::vector<UploadSource> sources, const QStringList& details,
+                               const std::string& target) {
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
     UploadWindows windows{m_state, ListViewPort(m_list), m_tree};
     TransferProgressDlg* dialog = ShowTransferDialog();
     for (const QString& line : details) dialog->AddTransferDetail(line);
-    StartUploadWorkers(std::move(sources), UploadTarget(), m_state->calls.transferOps, dialog,
-                       std::move(windows));
+    StartUploadWorkers(std::move(sources), target.empty() ? UploadTarget() : target,
+                       m_state->calls.transferOps, dialog, std::move(windows));
     WatchTransfer();
 }
 

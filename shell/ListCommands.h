@@ -86,11 +86,13 @@ public:
     void Export(int commandId);
     void Upload();
     void Paste();
-    // Files dropped on the list from outside (the view has judged the drop).
-    void Drop(const QMimeData* data);
+    // Files dropped on the list from outside (the view has judged the
+    // drop); folderUrl: the folder row dropped on, empty for the place shown.
+    void Drop(const QMimeData* data, const QString& folderUrl = {});
     // Shared by Upload, Paste and drops; each of details becomes a line of
     // the transfer's details (what could not be taken).
-    void StartUpload(std::vector<UploadSource> sources, const QStringList& details = {});
+    void StartUpload(std::vector<UploadSource> sources, const QStringList& details = {},
+                     const std::string& target = {});
     // The data of a drag of the selected rows, or null when no drag may
     // start (no rows, a transfer runs, or no temporary folder: told then).
     QMimeData* MakeDragData();

@@ -1133,6 +1133,10 @@ Up</source>
         <source>Files and folders</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Files cannot be dropped here: &quot;%1&quot; holds no files of its own.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CUpdaterDlg</name>
@@ -1263,6 +1267,14 @@ Up</source>
     </message>
     <message>
         <source>Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files cannot be pasted into &quot;%1&quot;: it holds no files of its own. Open a folder first.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

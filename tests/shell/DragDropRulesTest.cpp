@@ -11,7 +11,9 @@
 #include "DragTempFolder.h"
 #include "DropRules.h"
 #include "EntryDragData.h"
+#include "EntryListModel.h"
 #include "X11DirectSave.h"
+#include "model/FeedCatalogue.h"
 #include "transfer/TransferFlags.h"
 
 using namespace tallowdesk;
@@ -32,7 +34,10 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        qRegisterMetaType<const QMimeData*>();
+    }
 
     void dropsAreJudged_data() {
         QTest::addColumn<bool>("listBusy");
@@ -401,6 +406,82 @@ private slots:
     }
 
     // The list refuses while it is busy and shows it on the whole list.
+    // Over a folder row the drop goes into that folder, which is drawn
+    // highlighted while the drag is over it; elsewhere into the place shown.
+    // A category (Trash, Starred, ...) holds no files: a drop there is
+    // refused with a status line, while its folder rows still take files.
+    void dropsGoIntoTheFolderUnderThePointer() {
+        auto state = std::make_shared<AppState>();
+        CTallowdeskView view(state);
+        view.SetStyle(ListStyle::Details);
+        view.resize(500, 300);
+        view.show();
+        auto folder = std::make_shared<DocEntry>();
+        folder->kind = "folder";
+        folder->title = "Inbox";
+        folder->contentSrc = "https://docs.test/feeds/folder%3Ainbox/contents";
+        auto file = std::make_shared<DocEntry>();
+        file->kind = "file";
+        file->title = "notes.txt";
+        view.Model()->InsertAtTop(file);
+        view.Model()->InsertAtTop(folder);  // row 0
+        QAbstractItemView* list = view.ActiveView();
+        QWidget* viewport = list->viewport();
+        const QPoint onFolder = list->visualRect(view.Model()->index(0, 0)).center();
+        const QPoint onFile = list->visualRect(view.Model()->index(1, 0)).center();
+        const QPoint below(onFile.x(), onFile.y() + 120);
+        QSignalSpy dropped(&view, &CTallowdeskView::Dropped);
+        QSignalSpy status(&view, &CTallowdeskView::StatusTextChanged);
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(Touch(QStringLiteral("up.txt")))});
+        // An enter at each place: the list judges enters and moves alike,
+        // and Qt routes moves only to the widget the drag entered.
+        const auto move = [&](QPoint at) {
+            QDragEnterEvent e(at, Qt::CopyAction, &files, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted() && e.dropAction() == Qt::CopyAction;
+        };
+        const auto drop = [&](QPoint at) {
+            QDropEvent e(QPointF(at), Qt::CopyAction, &files, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted();
+        };
+
+        QVERIFY(move(onFolder));
+        QCOMPARE(view.Model()->DropRow(), 0);
+        QVERIFY(move(onFile));
+        QCOMPARE(view.Model()->DropRow(), -1);
+        QVERIFY(move(onFolder));
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(viewport, &leave);
+        QCOMPARE(view.Model()->DropRow(), -1);
+        QVERIFY(move(onFolder));
+        QVERIFY(drop(onFolder));
+        QCOMPARE(view.Model()->DropRow(), -1);
+        QVERIFY(move(onFile));
+        QVERIFY(drop(onFile));
+        QCOMPARE(dropped.count(), 2);
+        QCOMPARE(dropped.at(0).at(1).toString(), QString::fromStdString(*folder->contentSrc));
+        QCOMPARE(dropped.at(1).at(1).toString(), QString());
+
+        QVERIFY(!CategoryTable().empty());
+        CurrentLocation trash;
+        trash.url = CategoryTable().back().url;
+        trash.title = CategoryTable().back().label;
+        state->navigation.Open(trash);
+        status.clear();
+        QVERIFY(!move(below));
+        QVERIFY(!move(onFile));
+        QVERIFY(!drop(onFile));
+        QCOMPARE(dropped.count(), 2);
+        QVERIFY(!status.isEmpty());
+        QVERIFY(status.last().at(0).toString().contains(QString::fromStdString(trash.title)));
+        QVERIFY(move(onFolder));
+        QVERIFY(drop(onFolder));
+        QCOMPARE(dropped.count(), 3);
+        QCOMPARE(dropped.at(2).at(1).toString(), QString::fromStdString(*folder->contentSrc));
+    }
+
     void theListJudgesDragsOverIt() {
         auto state = std::make_shared<AppState>();
         CTallowdeskView view(state);
