@@ -434,7 +434,7 @@ bool CTallowdeskView::HandleDragEvent(QEvent* event) {
         if (!offer.placeTakesFiles && !offer.urls.isEmpty())
             emit StatusTextChanged(
                 tr("Files cannot be dropped here: \"%1\" holds no files of its own.")
-                    .arg(QString::fromStdString(m_state->navigation.Current().title)));
+                    .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
         drag->setDropAction(Qt::IgnoreAction);
         event->ignore();
         return true;

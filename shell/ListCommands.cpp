@@ -361,10 +361,11 @@ void ListCommands::Paste() {
     // A category holds no files of its own: what is pasted would land
     // where the user does not see it.
     if (IsCategoryUrl(m_state->navigation.Current().url)) {
-        m_hooks.errorBox(tr("Paste"),
-                         tr("Files cannot be pasted into \"%1\": it holds no files of its own. "
-                            "Open a folder first.")
-                             .arg(QString::fromStdString(m_state->navigation.Current().title)));
+        m_hooks.errorBox(
+            tr("Paste"),
+            tr("Files cannot be pasted into \"%1\": it holds no files of its own. "
+               "Open a folder first.")
+                .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
         return;
     }
     transferCancel = false;

@@ -6,7 +6,10 @@
 #   1. a 300 MiB file row dragged onto thunar arrives byte-identical;
 #   2. a folder row dragged onto pcmanfm arrives as the same tree;
 #   3. a row hovered over thunar and the drag cancelled with Escape
-#      downloads nothing (the service's request log shows no download).
+#      downloads nothing (the service's request log shows no download);
+#   4. pcmanfm's folder dragged onto the list while Starred is shown is
+#      refused (no upload in the request log), and dropped on the list's
+#      folder row "Tree" lands inside that folder, the same tree.
 # Screenshots in OUTDIR. Everything started here is stopped on the way out.
 #
 # Usage: desktop_peers_e2e.sh SERVER CLIENT CLI OUTDIR
@@ -44,6 +47,7 @@ press_and_move() {
 }
 
 downloads() { grep -c '"method":"GET","target":"[^"]*/download' "$E2E_WORK/requests.log"; }
+uploads() { grep -c '"method":"\(POST\|PUT\)"' "$E2E_WORK/requests.log"; }
 
 # Opens the folder NAME in the list: a click into the tree, then its name.
 open_folder() {
@@ -143,6 +147,33 @@ if [ "$inside_x" = 1 ]; then
   same_tree() { diff -r "$E2E_WORK/to-pcmanfm/Tree" "$E2E_WORK/local/Ztree/Tree"; }
   wait_for 60 same_tree || fail "the folder Tree did not arrive whole at pcmanfm"
   echo "dragged onto pcmanfm: the folder Tree"
+
+  # 4. Back the other way: pcmanfm's Tree (its first icon) onto the list.
+  # Starred holds no files: refused, nothing uploaded.
+  wait_for 30 no_window_named '^Downloading' || true
+  sleep 1
+  xdotool mousemove --sync $((fx + 72)) $((fy + 148)) click 1  # the tree's "Starred"
+  sleep 3
+  before=$(uploads)
+  press_and_move 866 160 $((fx + 400)) $((fy + 400))
+  import -window root "$outdir/peers-drop-on-starred.png" 2>/dev/null
+  xdotool mouseup 1
+  sleep 3
+  [ "$(uploads)" = "$before" ] || fail "a drop while Starred is shown was uploaded"
+  echo "drop on Starred: refused"
+  # On the folder row "Tree" of Ztree: into that folder.
+  open_folder "Ztree"
+  press_and_move 866 160 "$row_x" "$row_y"
+  import -window root "$outdir/peers-drop-on-row.png" 2>/dev/null
+  xdotool mouseup 1
+  got=$E2E_WORK/got-back
+  in_row_folder() {
+    rm -rf "$got" && mkdir -p "$got" &&
+      "$cli_bin" get /Ztree/Tree/Tree --to "$got" >/dev/null 2>&1 &&
+      diff -r "$got/Tree" "$E2E_WORK/local/Ztree/Tree"
+  }
+  wait_for 60 in_row_folder || fail "the folder dropped on the row Tree did not land inside it"
+  echo "drop on the folder row: /Ztree/Tree/Tree"
   import -window root "$outdir/peers-end.png" 2>/dev/null
   exit 0
 fi
