@@ -475,7 +475,8 @@ private slots:
         QVERIFY(!drop(onFile));
         QCOMPARE(dropped.count(), 2);
         QVERIFY(!status.isEmpty());
-        QVERIFY(status.last().at(0).toString().contains(QString::fromStdString(trash.title)));
+        QVERIFY(status.last().at(0).toString().contains(
+            QStringLiteral("\"%1\"").arg(QString::fromStdString(trash.title).trimmed())));
         QVERIFY(move(onFolder));
         QVERIFY(drop(onFolder));
         QCOMPARE(dropped.count(), 3);
