@@ -87,8 +87,15 @@ if [ "$inside_x" = 1 ]; then
   }
   wait_for 30 main_window || fail "the main window did not appear after signing in"
   frame=$(main_window)
-  xdotool windowsize --sync "$frame" 640 700 2>/dev/null
-  xdotool windowmove --sync "$frame" 0 0 2>/dev/null
+  # The window manager may still be placing the new window: ask again
+  # until it sits in the corner the drags start from.
+  at_corner() {
+    xdotool windowsize --sync "$frame" 640 700 2>/dev/null
+    xdotool windowmove --sync "$frame" 0 0 2>/dev/null
+    eval "$(xdotool getwindowgeometry --shell "$frame")"
+    [ "$X" -le 2 ] && [ "$Y" -le 40 ]
+  }
+  wait_for 20 at_corner || fail "the window could not be moved to the corner"
   sleep 3
   # Under openbox the window sits below its 19-pixel title bar.
   fx=0 fy=19
