@@ -9,7 +9,8 @@
 #      downloads nothing (the service's request log shows no download);
 #   4. pcmanfm's folder dragged onto the list while Starred is shown is
 #      refused (no upload in the request log), and dropped on the list's
-#      folder row "Tree" lands inside that folder, the same tree.
+#      folder row "Tree" lands inside that folder, the same tree;
+#   5. three files copied in pcmanfm and pasted into the window: all uploaded.
 # Screenshots in OUTDIR. Everything started here is stopped on the way out.
 #
 # Usage: desktop_peers_e2e.sh SERVER CLIENT CLI OUTDIR
@@ -181,6 +182,31 @@ if [ "$inside_x" = 1 ]; then
   }
   wait_for 60 in_row_folder || fail "the folder dropped on the row Tree did not land inside it"
   echo "drop on the folder row: /Ztree/Tree/Tree"
+
+  # 5. pcmanfm's copy of several files (its lists end in a NUL, no line
+  # break), pasted into Ztree: every one uploaded.
+  wait_for 30 no_window_named '^Uploading' || true
+  xdotool windowactivate --sync "$pc" 2>/dev/null
+  xdotool mousemove --sync 1000 550 click 1
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+a
+  sleep 0.3
+  xdotool key --clearmodifiers ctrl+c
+  sleep 0.5
+  xdotool windowactivate --sync "$frame" 2>/dev/null
+  xdotool mousemove --sync $((fx + 400)) $((fy + 400)) click 1
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+v
+  all_pasted() {
+    local n
+    rm -rf "$got" && mkdir -p "$got" || return 1
+    for n in p1.txt p2.txt p3.txt; do
+      "$cli_bin" get "/Ztree/$n" --to "$got" >/dev/null 2>&1 || return 1
+      cmp -s "$got/$n" "$E2E_WORK/to-pcmanfm/$n" || return 1
+    done
+  }
+  wait_for 60 all_pasted || fail "not every file copied in pcmanfm was pasted"
+  echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt"
   import -window root "$outdir/peers-end.png" 2>/dev/null
   exit 0
 fi
@@ -221,6 +247,7 @@ for off in 0 150 299; do
   head -c 1048576 /dev/urandom | dd of="$big" bs=1M seek="$off" conv=notrunc status=none
 done
 head -c 70000 /dev/urandom >"$work/local/Ztree/Tree/a.bin"
+for n in 1 2 3; do echo "copied in pcmanfm $n" >"$work/to-pcmanfm/p$n.txt"; done
 echo "inside" >"$work/local/Ztree/Tree/inner/b.txt"
 "$cli_bin" put "$work/local/Zbig" "$work/local/Ztree" --quiet >>"$work/cli.log" 2>&1 ||
   fail "could not upload the test files: $(tail -n 3 "$work/cli.log")"
