@@ -24,6 +24,7 @@
 #include "ListingWorkers.h"
 #include "Resources.h"
 #include "dialogs/CMsgDlg.h"
+#include "model/FeedCatalogue.h"
 #include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
@@ -408,18 +409,45 @@ void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const st
     m_model->RenameByContentSrc(url, QString::fromStdString(title));
 }
 
+void CTallowdeskView::ShowDropRow(int row) {
+    m_model->SetDropRow(row);
+}
+
 bool CTallowdeskView::HandleDragEvent(QEvent* event) {
+    if (event->type() == QEvent::DragLeave) {
+        ShowDropRow(-1);
+        UpdateStatusText();
+        return false;
+    }
     auto* drag = static_cast<QDropEvent*>(event);
     const QMimeData* data = drag->mimeData();
-    if (!AcceptsDrop(DropOfferFrom(data, m_isProcessing, transferBusy.load()))) {
+    // A folder row under the pointer takes the drop itself, as file
+    // managers do; elsewhere it goes into the place shown.
+    const QModelIndex under = ActiveView()->indexAt(drag->position().toPoint());
+    const DocEntryPtr entry = under.isValid() ? m_model->EntryAt(under.row()) : nullptr;
+    const bool onFolder = entry && entry->IsFolder();
+    DropOffer offer = DropOfferFrom(data, m_isProcessing, transferBusy.load());
+    offer.placeTakesFiles = onFolder || !IsCategoryUrl(m_state->navigation.Current().url);
+    if (!AcceptsDrop(offer)) {
         // Refused over the whole list: the cursor shows it.
+        ShowDropRow(-1);
+        if (!offer.placeTakesFiles && !offer.urls.isEmpty())
+            emit StatusTextChanged(
+                tr("Files cannot be dropped here: \"%1\" holds no files of its own.")
+                    .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
         drag->setDropAction(Qt::IgnoreAction);
         event->ignore();
         return true;
     }
     drag->setDropAction(Qt::CopyAction);
     drag->accept();
-    if (event->type() == QEvent::Drop) emit Dropped(data);
+    if (event->type() != QEvent::Drop) {
+        ShowDropRow(onFolder ? under.row() : -1);
+        return true;
+    }
+    ShowDropRow(-1);
+    UpdateStatusText();
+    emit Dropped(data, onFolder ? QString::fromStdString(FolderContentsUrl(*entry)) : QString());
     return true;
 }
 
@@ -430,6 +458,7 @@ bool CTallowdeskView::eventFilter(QObject* watched, QEvent* event) {
             return true;
         case QEvent::DragEnter:
         case QEvent::DragMove:
+        case QEvent::DragLeave:
         case QEvent::Drop:
             return HandleDragEvent(event);
         default:

@@ -91,7 +91,9 @@ signals:
     // The name of row was edited in place to text (not yet taken).
     void RenameWanted(int row, const QString& text);
     // Files from outside were dropped on the list (the drop was taken).
-    void Dropped(const QMimeData* data);
+    // folderUrl: the contents feed of the folder row dropped on; empty for
+    // the place shown.
+    void Dropped(const QMimeData* data, const QString& folderUrl);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -110,6 +112,7 @@ private:
     QSize ListCellSize() const;
 
     std::shared_ptr<AppState> m_state;
+    void ShowDropRow(int row);  // -1: none
     EntryListModel* m_model;
     QItemSelectionModel* m_selection;
     QStackedWidget* m_stack;

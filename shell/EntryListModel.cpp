@@ -1,6 +1,8 @@
 #include "EntryListModel.h"
 
+#include <QGuiApplication>
 #include <QMimeData>
+#include <QPalette>
 #include <algorithm>
 
 #include "EntryRules.h"
@@ -73,9 +75,25 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
         }
         case Qt::TextAlignmentRole:
             return index.column() == 2 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+        case Qt::BackgroundRole:
+            return index.row() == m_dropRow ? QVariant(QGuiApplication::palette().highlight())
+                                            : QVariant();
+        case Qt::ForegroundRole:
+            return index.row() == m_dropRow ? QVariant(QGuiApplication::palette().highlightedText())
+                                            : QVariant();
         default:
             return {};
     }
+}
+
+void EntryListModel::SetDropRow(int row) {
+    if (row == m_dropRow) return;
+    const int old = m_dropRow;
+    m_dropRow = row;
+    for (const int r : {old, row})
+        if (r >= 0 && r < rowCount())
+            emit dataChanged(index(r, 0), index(r, columnCount() - 1),
+                             {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -37,6 +37,10 @@ public:
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
     Qt::DropActions supportedDragActions() const override;
     void SetDragSource(std::function<QMimeData*()> source) { m_dragSource = std::move(source); }
+    // The folder row a drag from outside would drop into, drawn highlighted
+    // (-1: none).
+    void SetDropRow(int row);
+    int DropRow() const { return m_dropRow; }
 
     // Images by icon index (see EntryIconIndex), large and small.
     void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
@@ -69,6 +73,7 @@ signals:
 
 private:
     std::function<QMimeData*()> m_dragSource;
+    int m_dropRow = -1;
     struct Row {
         DocEntryPtr entry;
         std::optional<QString> title;  // after a rename

@@ -4,12 +4,16 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QWindow>
 
 #include "AppState.h"
 #include "CLeftView.h"
@@ -122,6 +126,8 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
         emit TransferStateChanged();
     });
 }
+
+ListCommands::~ListCommands() = default;
 
 TransferProgressDlg* ListCommands::LastTransferDialog() const {
     return qobject_cast<TransferProgressDlg*>(m_lastTransfer.data());
@@ -352,18 +358,29 @@ bool ListCommands::ClipboardHasFiles() const {
 
 void ListCommands::Paste() {
     if (transferBusy) return;
+    // A category holds no files of its own: what is pasted would land
+    // where the user does not see it.
+    if (IsCategoryUrl(m_state->navigation.Current().url)) {
+        m_hooks.errorBox(
+            tr("Paste"),
+            tr("Files cannot be pasted into \"%1\": it holds no files of its own. "
+               "Open a folder first.")
+                .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
+        return;
+    }
     transferCancel = false;
-    std::vector<UploadSource> sources =
-        UploadSourcesOf(LocalFilesOf(QGuiApplication::clipboard()->mimeData()));
-    if (sources.empty()) return;  // nothing that can be read: no empty progress window
-    StartUpload(std::move(sources));
+    CollectedFiles collected = CollectDroppedFiles(QGuiApplication::clipboard()->mimeData());
+    // Nothing at all: no empty progress window.
+    if (collected.sources.empty() && collected.unusable.isEmpty()) return;
+    StartUpload(std::move(collected.sources), collected.unusable);
 }
 
-void ListCommands::Drop(const QMimeData* data) {
+void ListCommands::Drop(const QMimeData* data, const QString& folderUrl) {
     if (transferBusy) return;
     transferCancel = false;
-    std::vector<UploadSource> sources = UploadSourcesOf(LocalFilesOf(data));
-    if (!sources.empty()) StartUpload(std::move(sources));
+    CollectedFiles collected = CollectDroppedFiles(data);
+    if (collected.sources.empty() && collected.unusable.isEmpty()) return;
+    StartUpload(std::move(collected.sources), collected.unusable, folderUrl.toStdString());
 }
 
 QMimeData* ListCommands::MakeDragData() {
@@ -401,6 +418,8 @@ QMimeData* ListCommands::MakeDragData() {
 }
 
 QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entries) {
+    // A held list of the last drag is refused: that drag is over.
+    m_handOver.reset();
     std::vector<FolderItem> items;
     for (const DocEntryPtr& e : entries)
         items.push_back(FolderItem{e->contentSrc.value_or(std::string()),
@@ -417,7 +436,7 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
     offered.append('\0');
     EntryDragData::DirectSave save;
     save.destination = [] { return X11DirectSave::Destination(); };
-    save.saveInto = [this, items = std::move(items)](const QString& folder) {
+    save.saveInto = [this, items](const QString& folder) {
         bool idle = false;
         if (!transferBusy.compare_exchange_strong(idle, true)) return false;
         transferCancel = false;
@@ -428,6 +447,67 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
         });
         return true;
     };
+    // Targets that only take a file list get the rows from the temporary
+    // folder, once they are downloaded there after the drop. Without that
+    // folder only direct save is offered.
+    if (const std::optional<std::filesystem::path> temp = m_dragTemp.Prepare()) {
+        QStringList paths;
+        QByteArray hoverList;
+        for (const FolderItem& item : items) {
+            const std::filesystem::path path = item.kind == "folder"
+                                                   ? JoinLocalPath(*temp, SafeFileName(item.title))
+                                                   : DownloadPath(*temp, item.title, item.kind);
+            paths << QString::fromStdString(path.string());
+            hoverList += QUrl::fromLocalFile(paths.back()).toEncoded() + "\r\n";
+        }
+        auto fetch = [self = QPointer<ListCommands>(this), items, dest = *temp, paths] {
+            if (!self || !self->m_handOver) return;
+            X11UriListHandOver* handOver = self->m_handOver.get();
+            bool idle = false;
+            if (!transferBusy.compare_exchange_strong(idle, true)) {
+                handOver->Answer(QByteArray());  // a transfer runs: refused
+                return;
+            }
+            transferCancel = false;
+            TransferProgressDlg* dialog = self->ShowTransferDialog();
+            connect(dialog, &TransferProgressDlg::TransferEnded, self.data(),
+                    [self, handOver, paths] {
+                        if (!self || self->m_handOver.get() != handOver) return;
+                        // Only what is complete: a failed or cancelled row is
+                        // left out, never handed over as a path to nothing.
+                        QByteArray list;
+                        for (const QString& p : paths)
+                            if (QFileInfo::exists(p))
+                                list += QUrl::fromLocalFile(p).toEncoded() + "\r\n";
+                        handOver->Answer(list);
+                    });
+            StartDownloadWorker(items, dest, self->m_state->calls.transferOps, dialog);
+            self->WatchTransfer();
+        };
+        // The release that waited for the files goes on as Qt's drag loop
+        // takes it: a button release sends the drop, Escape cancels it.
+        auto release = [window = QPointer<QWidget>(m_window)](bool drop) {
+            QWindow* handle = window ? window->window()->windowHandle() : nullptr;
+            if (!handle) return;
+            if (drop) {
+                const QPointF global = QCursor::pos();
+                QMouseEvent up(QEvent::MouseButtonRelease, handle->mapFromGlobal(global), global,
+                               Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(handle, &up);
+            } else {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(handle, &escape);
+            }
+        };
+        m_handOver = std::make_unique<X11UriListHandOver>(std::move(fetch), std::move(release));
+        save.uriList = [self = QPointer<ListCommands>(this), hoverList]() -> QByteArray {
+            if (!self || !self->m_handOver) return {};
+            if (const std::optional<QByteArray> given = self->m_handOver->Given()) return *given;
+            // Dropped but not complete yet: nothing rather than paths to nothing.
+            if (self->m_handOver->Pending()) return {};
+            return hoverList;
+        };
+    }
     auto* data = new EntryDragData(std::move(save));
     // The drag selection gets its owner when the drag loop starts: name the
     // file from inside that loop, long before any drop.
@@ -435,12 +515,15 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
     return data;
 }
 
-void ListCommands::StartUpload(std::vector<UploadSource> sources) {
+void ListCommands::StartUpload(std::vector<UploadSource> sources, const QStringList& details,
+                               const std::string& target) {
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
     UploadWindows windows{m_state, ListViewPort(m_list), m_tree};
-    StartUploadWorkers(std::move(sources), UploadTarget(), m_state->calls.transferOps,
-                       ShowTransferDialog(), std::move(windows));
+    TransferProgressDlg* dialog = ShowTransferDialog();
+    for (const QString& line : details) dialog->AddTransferDetail(line);
+    StartUploadWorkers(std::move(sources), target.empty() ? UploadTarget() : target,
+                       m_state->calls.transferOps, dialog, std::move(windows));
     WatchTransfer();
 }
 

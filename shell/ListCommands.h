@@ -25,6 +25,7 @@ namespace tallowdesk::shell {
 class CLeftView;
 class CTallowdeskView;
 class TransferProgressDlg;
+class X11UriListHandOver;
 struct AppState;
 
 // What the commands ask of the desktop and of other parts of the window.
@@ -59,6 +60,7 @@ class ListCommands : public QObject, public SearchMessages {
 public:
     ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                  QWidget* window, CommandHooks hooks = {});
+    ~ListCommands() override;
 
     void Open();
     // Opens the create-folder dialog for the folder the list shows (the
@@ -84,10 +86,13 @@ public:
     void Export(int commandId);
     void Upload();
     void Paste();
-    // Files dropped on the list from outside (the view has judged the drop).
-    void Drop(const QMimeData* data);
-    // Shared by Upload, Paste and drops.
-    void StartUpload(std::vector<UploadSource> sources);
+    // Files dropped on the list from outside (the view has judged the
+    // drop); folderUrl: the folder row dropped on, empty for the place shown.
+    void Drop(const QMimeData* data, const QString& folderUrl = {});
+    // Shared by Upload, Paste and drops; each of details becomes a line of
+    // the transfer's details (what could not be taken).
+    void StartUpload(std::vector<UploadSource> sources, const QStringList& details = {},
+                     const std::string& target = {});
     // The data of a drag of the selected rows, or null when no drag may
     // start (no rows, a transfer runs, or no temporary folder: told then).
     QMimeData* MakeDragData();
@@ -121,6 +126,7 @@ private:
     QPointer<QObject> m_lastTransfer;  // a TransferProgressDlg
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
+    std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
 };
 
 }  // namespace tallowdesk::shell

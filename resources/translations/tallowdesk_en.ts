@@ -23,6 +23,17 @@
     </message>
 </context>
 <context>
+    <name>DropRules</name>
+    <message>
+        <source>Not a local file: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No such file or folder: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EntryRules</name>
     <message>
         <source>1 item selected</source>
@@ -1122,6 +1133,10 @@ Up</source>
         <source>Files and folders</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Files cannot be dropped here: &quot;%1&quot; holds no files of its own.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CUpdaterDlg</name>
@@ -1252,6 +1267,14 @@ Up</source>
     </message>
     <message>
         <source>Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files cannot be pasted into &quot;%1&quot;: it holds no files of its own. Open a folder first.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

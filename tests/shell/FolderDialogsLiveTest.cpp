@@ -395,13 +395,30 @@ private slots:
         SetConvert(false);
     }
 
-    void filesDroppedOnTheListGoIntoTheShownFolderOrTheRoot() {
+    // A category holds no files of its own: a drop there is refused and a
+    // paste says why; nothing reaches the service. A folder takes them.
+    void filesDroppedOrPastedGoOnlyWhereFilesAreKept() {
         Show(CategoryUrl(" Owned by me"), " Owned by me", false);
         const QString path = m_dir.filePath(QStringLiteral("dropped.txt"));
         std::ofstream(path.toStdString()) << "dropped bytes\n";
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(path)});
         QWidget* viewport = List()->ActiveView()->viewport();
+        QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport, &refused);
+        QVERIFY(!refused.isAccepted());
+        auto* clip = new QMimeData;
+        clip->setData(QStringLiteral("text/uri-list"), QUrl::fromLocalFile(path).toEncoded());
+        QGuiApplication::clipboard()->setMimeData(clip);
+        m_frame->Actions()->paste->trigger();
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(!transferBusy.load());
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors.front().contains(QStringLiteral("Owned by me")));
+
+        ShowRoot();
+        QVERIFY(!FindRow(QStringLiteral("dropped.txt")));
+        viewport = List()->ActiveView()->viewport();
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, {});
         QCoreApplication::sendEvent(viewport, &enter);
         QVERIFY(enter.isAccepted());
