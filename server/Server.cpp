@@ -37,6 +37,7 @@
 #include "NetworkAddress.h"
 #include "RequestLog.h"
 #include "Router.h"
+#include "SqliteSharedState.h"
 #include "Store.h"
 #include "UploadSink.h"
 #include "settings/ServiceHosts.h"
@@ -833,6 +834,7 @@ int ConnectionCap(int wanted) {
 struct Server::Impl {
     ServerOptions options;
     std::unique_ptr<Store> store;
+    std::unique_ptr<SharedState> shared;  // in the store's database file
     std::unique_ptr<RequestLog> log;
     std::unique_ptr<Router> router;
     std::shared_ptr<TlsSource> tls = std::make_shared<TlsSource>();
@@ -893,6 +895,8 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
     m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
+    m_impl->shared = std::make_unique<SqliteSharedState>(
+        (std::filesystem::path(options.dataDir) / "service.db").string());
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {
         std::cerr << "tallowdesk-server: content/" << name
@@ -905,9 +909,9 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
         m_impl->log =
             std::make_unique<RequestLog>(options.requestLogPath, options.redactRequestLog);
     }
-    m_impl->router =
-        std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),
-                                 (std::filesystem::path(options.dataDir) / "content").string());
+    m_impl->router = std::make_unique<Router>(
+        *m_impl->store, *m_impl->shared, options.pageSize, m_impl->log.get(),
+        (std::filesystem::path(options.dataDir) / "content").string());
     m_impl->router->Updates().SetFolder(options.updateDir);
     const bool loopback =
         std::all_of(m_impl->wanted.begin(), m_impl->wanted.end(),
