@@ -33,6 +33,7 @@
 
 #include "Crypto.h"
 #include "DemoContent.h"
+#include "FolderLock.h"
 #include "Limits.h"
 #include "NetworkAddress.h"
 #include "RequestLog.h"
@@ -835,6 +836,9 @@ struct Server::Impl {
     ServerOptions options;
     std::unique_ptr<Store> store;
     std::unique_ptr<SharedState> shared;  // in the store's database file
+    // Held while the server lives: tells a process starting on the same
+    // folder that files being written may be ours.
+    std::optional<FolderLock> live;
     std::unique_ptr<RequestLog> log;
     std::unique_ptr<Router> router;
     std::shared_ptr<TlsSource> tls = std::make_shared<TlsSource>();
@@ -895,6 +899,7 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
     m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
+    m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
     m_impl->shared = std::make_unique<SqliteSharedState>(
         (std::filesystem::path(options.dataDir) / "service.db").string());
     const Reconciliation& found = m_impl->store->LastReconciliation();
