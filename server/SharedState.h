@@ -26,6 +26,12 @@ public:
     virtual void Put(std::string_view kind, std::string_view key, std::string_view value,
                      std::int64_t expiresAt, std::string_view group = {},
                      std::size_t keepAtMost = 10000) = 0;
+    // Stores a new item unless its group already holds `maxInGroup` live
+    // items of the kind; counted and stored at once, so two processes cannot
+    // both take the last place. Returns whether it was stored.
+    virtual bool PutIfGroupHasRoom(std::string_view kind, std::string_view key,
+                                   std::string_view value, std::int64_t expiresAt,
+                                   std::string_view group, std::size_t maxInGroup) = 0;
     // The value of a live item.
     virtual std::optional<std::string> Get(std::string_view kind, std::string_view key) = 0;
     // Removes a live item and gives its value: of two processes taking the

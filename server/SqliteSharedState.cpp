@@ -85,6 +85,28 @@ void SqliteSharedState::Put(std::string_view kind, std::string_view key, std::st
     tx.Commit();
 }
 
+bool SqliteSharedState::PutIfGroupHasRoom(std::string_view kind, std::string_view key,
+                                          std::string_view value, std::int64_t expiresAt,
+                                          std::string_view group, std::size_t maxInGroup) {
+    std::lock_guard lock(m_mutex);
+    const std::int64_t now = m_clock();
+    // BEGIN IMMEDIATE: the count and the insert under one write lock of the file.
+    SqliteTransaction tx(*m_db);
+    {
+        SqliteStatement drop(*m_db, "DELETE FROM shared_state WHERE kind = ?1 AND expires <= ?2");
+        drop.Bind(1, kind).Bind(2, now).Run();
+    }
+    SqliteStatement count(*m_db, "SELECT count(*) FROM shared_state WHERE kind = ?1 AND grp = ?2");
+    count.Bind(1, kind).Bind(2, group);
+    if (count.Step() && static_cast<std::uint64_t>(count.Int(0)) >= maxInGroup) return false;
+    SqliteStatement put(*m_db,
+                        "INSERT OR REPLACE INTO shared_state (kind, key, value, grp, expires)"
+                        " VALUES (?1, ?2, ?3, ?4, ?5)");
+    put.Bind(1, kind).Bind(2, key).Bind(3, value).Bind(4, group).Bind(5, expiresAt).Run();
+    tx.Commit();
+    return true;
+}
+
 std::optional<std::string> SqliteSharedState::Get(std::string_view kind, std::string_view key) {
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db,

@@ -24,6 +24,9 @@ public:
     void Put(std::string_view kind, std::string_view key, std::string_view value,
              std::int64_t expiresAt, std::string_view group = {},
              std::size_t keepAtMost = 10000) override;
+    bool PutIfGroupHasRoom(std::string_view kind, std::string_view key, std::string_view value,
+                           std::int64_t expiresAt, std::string_view group,
+                           std::size_t maxInGroup) override;
     std::optional<std::string> Get(std::string_view kind, std::string_view key) override;
     std::optional<std::string> Take(std::string_view kind, std::string_view key) override;
     std::int64_t Increment(std::string_view kind, std::string_view key,

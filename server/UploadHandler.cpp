@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <limits>
 #include <nlohmann/json.hpp>
 
 #include "AtomWriter.h"
@@ -510,17 +509,17 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
         return GDataError(403, "ServiceForbiddenException", "You cannot add files to this folder.");
     }
     const std::string uploadId = RandomToken(40);
-    if (m_shared.CountGroup(kSessions, *user) >= kMaxOpenUploadSessions) {
-        return GDataError(429, "rateLimitExceeded",
-                          "Too many open upload sessions (" +
-                              std::to_string(kMaxOpenUploadSessions) + "); finish some first.");
-    }
     const nlohmann::json value = {{"owner", *user},
                                   {"name", upload.fileName},
                                   {"size", upload.size},
                                   {"parent", upload.parentId}};
-    m_shared.Put(kSessions, uploadId, value.dump(), NowMillis() + kUploadSessionLifetimeMs, *user,
-                 std::numeric_limits<std::size_t>::max());
+    if (!m_shared.PutIfGroupHasRoom(kSessions, uploadId, value.dump(),
+                                    NowMillis() + kUploadSessionLifetimeMs, *user,
+                                    kMaxOpenUploadSessions)) {
+        return GDataError(429, "rateLimitExceeded",
+                          "Too many open upload sessions (" +
+                              std::to_string(kMaxOpenUploadSessions) + "); finish some first.");
+    }
     const std::string url = request.Origin() + std::string(kUploadPath) + "?upload_id=" + uploadId;
     const std::string status =
         R"({"sessionStatus":{"state":"OPEN","externalFieldTransfers":[{"name":"file","status":"IN_PROGRESS","bytesTransferred":0,"bytesTotal":)" +

@@ -105,6 +105,26 @@ TEST_F(SharedStateTest, AKindHoldsAtMostItsBound) {
     EXPECT_EQ(m_two.Get("sign-in-form", "g4"), "again");
 }
 
+// Two processes opening upload sessions for one account at once: together
+// they stop exactly at the bound, and another account is not held back.
+TEST_F(SharedStateTest, AGroupBoundHoldsAcrossProcesses) {
+    std::atomic<int> stored{0};
+    auto open = [&](SqliteSharedState& state, const std::string& prefix) {
+        for (int i = 0; i < 30; ++i) {
+            stored += state.PutIfGroupHasRoom("upload", prefix + std::to_string(i), "{}",
+                                              m_now + 1000, "alice", 25);
+        }
+    };
+    std::thread other([&] { open(m_two, "b"); });
+    open(m_one, "a");
+    other.join();
+    EXPECT_EQ(stored.load(), 25);
+    EXPECT_EQ(m_two.CountGroup("upload", "alice"), 25u);
+    EXPECT_TRUE(m_one.PutIfGroupHasRoom("upload", "bob1", "{}", m_now + 1000, "bob", 25));
+    m_now += 1000;  // expired sessions make room again
+    EXPECT_TRUE(m_two.PutIfGroupHasRoom("upload", "later", "{}", m_now + 1000, "alice", 25));
+}
+
 TEST(SharedStateSchemaTest, OpensItsOwnTableAgainAndRefusesANewerOne) {
     TempDir dir;
     const std::string path = (dir.Path() / "service.db").string();
