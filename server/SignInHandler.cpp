@@ -1,5 +1,7 @@
 #include "SignInHandler.h"
 
+#include <algorithm>
+
 #include "Crypto.h"
 #include "Limits.h"
 #include "PngImage.h"
@@ -172,7 +174,7 @@ bool SignInHandler::SolveChallenge(const std::string& email, const std::string& 
 std::optional<std::string> SignInHandler::CaptchaAnswer(const std::string& token) {
     auto challenge = m_shared.Get(kChallenges, token);
     if (!challenge) return std::nullopt;
-    challenge->resize(challenge->find('\n'));
+    challenge->resize(std::min(challenge->size(), challenge->find('\n')));
     return challenge;
 }
 
