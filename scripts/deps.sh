@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
   qt6-base-dev qt6-base-dev-tools libxcb1-dev xvfb xauth curl xdotool imagemagick xclip xdg-utils
+  # the load balancer in front of two service processes, and a look into their database
+  haproxy sqlite3
   # the file managers and window manager the window is tried beside
   thunar pcmanfm openbox dbus-x11
   # translations: lupdate/lrelease (qt6-l10n-tools), their CMake package (qt6-tools-dev)

@@ -112,6 +112,21 @@ else
   rm -rf "$check_dir"
 fi
 
+system_unit=$usr/lib/systemd/system/tallowdesk-server.service
+if [ -f "$system_unit" ] && [ -f "$usr/lib/sysusers.d/tallowdesk.conf" ]; then
+  check_dir=$(mktemp -d)
+  sed "s|^ExecStart=/usr/bin/|ExecStart=$(realpath "$usr")/bin/|" "$system_unit" >"$check_dir/tallowdesk-server.service"
+  if grep -qx 'User=tallowdesk' "$system_unit" &&
+    systemd-analyze verify --man=no "$check_dir/tallowdesk-server.service"; then
+    ok "system-wide unit"
+  else
+    fail "system-wide unit"
+  fi
+  rm -rf "$check_dir"
+else
+  fail "no system-wide unit or its sysusers.d entry"
+fi
+
 echo "== Debian package"
 rm -f "$build"/tallowdesk_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)

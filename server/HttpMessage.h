@@ -17,11 +17,15 @@ struct HttpRequest {
     std::string body;
     bool secure = false;        // arrived over TLS
     std::string remoteAddress;  // the peer's IP address, when known
+    // The configured public address ("https://docs.example.org"); when set it
+    // replaces scheme and Host in every absolute URL of the answer.
+    std::string publicOrigin;
 
     // First header of that name (case-insensitive).
     std::optional<std::string> Header(std::string_view name) const;
     std::string Scheme() const { return secure ? "https" : "http"; }
-    // Scheme and Host header: the base of every absolute URL in the answer.
+    // Scheme and Host header (or the public address, when configured): the
+    // base of every absolute URL in the answer.
     std::string Origin() const;
     std::string Path() const;   // target without its query, still escaped
     std::string Query() const;  // text after '?', empty when none

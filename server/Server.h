@@ -45,6 +45,10 @@ struct ServerOptions {
     int maxConnections = 0;
     // Host names accepted besides localhost, 127.0.0.1 and ::1.
     std::vector<std::string> hostNames;
+    // "https://HOST[:PORT]" people reach the service under (through a proxy,
+    // say); absolute URLs are written with it instead of the Host header,
+    // and HOST is answered for. Empty: the Host header of each request.
+    std::string publicUrl;
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser

@@ -1,8 +1,11 @@
 #include "SignInHandler.h"
 
+#include <algorithm>
+
 #include "Crypto.h"
 #include "Limits.h"
 #include "PngImage.h"
+#include "SharedState.h"
 #include "Store.h"
 #include "web/WebCommon.h"
 
@@ -12,6 +15,10 @@ namespace {
 
 constexpr std::int64_t kChallengeLifetimeMs = 15 * 60 * 1000;
 constexpr std::size_t kMaxPending = 10000;
+// Kinds of items in the shared state.
+constexpr const char* kChallenges = "captcha";
+constexpr const char* kFormTokens = "sign-in-form";  // GALX values handed out
+constexpr const char* kAddressFailures = "address-failures";
 
 HttpResponse PlainText(int status, std::string body) {
     HttpResponse r;
@@ -69,48 +76,21 @@ std::string Field(const std::map<std::string, std::string>& form, const std::str
 
 }  // namespace
 
-SignInHandler::SignInHandler(Store& store) : m_store(store) {}
-
-void SignInHandler::ExpireLocked(std::int64_t now) {
-    for (auto it = m_challenges.begin(); it != m_challenges.end();) {
-        it = now - it->second.created > kChallengeLifetimeMs ? m_challenges.erase(it)
-                                                             : std::next(it);
-    }
-    for (auto it = m_formTokens.begin(); it != m_formTokens.end();) {
-        it = now - it->second > kChallengeLifetimeMs ? m_formTokens.erase(it) : std::next(it);
-    }
-    for (auto it = m_addressFailures.begin(); it != m_addressFailures.end();) {
-        it =
-            now - it->second.since > kFailureWindowMs ? m_addressFailures.erase(it) : std::next(it);
-    }
-}
+SignInHandler::SignInHandler(Store& store, SharedState& shared)
+    : m_store(store), m_shared(shared) {}
 
 bool SignInHandler::AddressThrottled(const std::string& address) {
-    std::lock_guard lock(m_mutex);
-    ExpireLocked(NowMillis());
-    const auto it = m_addressFailures.find(address);
-    return it != m_addressFailures.end() && it->second.count >= kMaxAddressFailures;
+    const auto count = m_shared.Get(kAddressFailures, address);
+    return count && std::stoll(*count) >= kMaxAddressFailures;
 }
 
 void SignInHandler::RecordAddressFailure(const std::string& address) {
-    std::lock_guard lock(m_mutex);
-    const auto now = NowMillis();
-    ExpireLocked(now);
-    if (m_addressFailures.size() >= kMaxPending && !m_addressFailures.count(address)) {
-        m_addressFailures.erase(m_addressFailures.begin());
-    }
-    auto& failures = m_addressFailures[address];
-    if (failures.count == 0) failures.since = now;
-    ++failures.count;
+    m_shared.Increment(kAddressFailures, address, NowMillis() + kFailureWindowMs);
 }
 
 std::string SignInHandler::NewFormToken() {
     const std::string galx = RandomToken(11);
-    std::lock_guard lock(m_mutex);
-    const auto now = NowMillis();
-    ExpireLocked(now);
-    if (m_formTokens.size() >= kMaxPending) m_formTokens.erase(m_formTokens.begin());
-    m_formTokens[galx] = now;
+    m_shared.Put(kFormTokens, galx, "", NowMillis() + kChallengeLifetimeMs, {}, kMaxPending);
     return galx;
 }
 
@@ -170,13 +150,10 @@ HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const s
     std::string answer;
     for (unsigned char b : RandomBytes(6)) answer += kLetters[b % (sizeof kLetters - 1)];
     const std::string token = RandomToken(48) + ":" + RandomToken(22);
-    {
-        std::lock_guard lock(m_mutex);
-        const auto now = NowMillis();
-        ExpireLocked(now);
-        if (m_challenges.size() >= kMaxPending) m_challenges.erase(m_challenges.begin());
-        m_challenges[token] = Challenge{email, answer, now};
-    }
+    // The answer first: an address never holds a line break, so the value
+    // splits at the first one.
+    m_shared.Put(kChallenges, token, answer + "\n" + email, NowMillis() + kChallengeLifetimeMs, {},
+                 kMaxPending);
     return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
                               UrlEncode(email) + "&service=" + UrlEncode(service) +
                               "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
@@ -185,21 +162,20 @@ HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const s
 
 bool SignInHandler::SolveChallenge(const std::string& email, const std::string& token,
                                    const std::string& answer) {
-    std::lock_guard lock(m_mutex);
-    ExpireLocked(NowMillis());
-    const auto it = m_challenges.find(token);
-    if (it == m_challenges.end()) return false;
-    // A challenge is good for one attempt, right or wrong.
-    const Challenge challenge = it->second;
-    m_challenges.erase(it);
-    return challenge.email == email && EqualsIgnoreCase(challenge.answer, answer);
+    // A challenge is good for one attempt, right or wrong, through
+    // whichever process the attempt arrives.
+    const auto challenge = m_shared.Take(kChallenges, token);
+    if (!challenge) return false;
+    const auto cut = challenge->find('\n');
+    return challenge->substr(cut + 1) == email &&
+           EqualsIgnoreCase(challenge->substr(0, cut), answer);
 }
 
 std::optional<std::string> SignInHandler::CaptchaAnswer(const std::string& token) {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_challenges.find(token);
-    if (it == m_challenges.end()) return std::nullopt;
-    return it->second.answer;
+    auto challenge = m_shared.Get(kChallenges, token);
+    if (!challenge) return std::nullopt;
+    challenge->resize(std::min(challenge->size(), challenge->find('\n')));
+    return challenge;
 }
 
 HttpResponse SignInHandler::CaptchaImage(const HttpRequest& request) {
@@ -281,12 +257,8 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     const std::string galx = Field(form, "GALX");
     const auto cookie = cookies.find("GALX");
     bool known = false;
-    {
-        // Each form is good for one try: a replayed or reused form is refused.
-        std::lock_guard lock(m_mutex);
-        ExpireLocked(NowMillis());
-        known = m_formTokens.erase(galx) != 0;
-    }
+    // Each form is good for one try: a replayed or reused form is refused.
+    if (!galx.empty()) known = m_shared.Take(kFormTokens, galx).has_value();
     // Only this service's own pages: anything else would make us an open
     // redirect, and a line break in it would add headers of the sender's choice.
     const std::string cont =

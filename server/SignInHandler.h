@@ -1,8 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -11,14 +9,16 @@
 namespace tallowdesk::server {
 
 class Store;
+class SharedState;
 
 // The account service: ClientLogin with its CAPTCHA challenge, the CAPTCHA
 // pictures, and the browser sign-in form that hands out session cookies.
-// Thread-safe; challenges and form tokens live in memory only, so a restart
-// simply asks again.
+// Thread-safe; challenges, form tokens and the failure counts per address
+// live in the shared state, so every service process on the data folder
+// knows them.
 class SignInHandler {
 public:
-    explicit SignInHandler(Store& store);
+    SignInHandler(Store& store, SharedState& shared);
 
     HttpResponse ClientLogin(const HttpRequest& request);
     HttpResponse CaptchaImage(const HttpRequest& request);
@@ -31,17 +31,10 @@ public:
     std::optional<std::string> CaptchaAnswer(const std::string& token);
 
 private:
-    struct Challenge {
-        std::string email;
-        std::string answer;
-        std::int64_t created = 0;
-    };
-
     HttpResponse CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                   const std::string& service);
     bool SolveChallenge(const std::string& email, const std::string& token,
                         const std::string& answer);
-    void ExpireLocked(std::int64_t now);
     // Failed sign-ins per client address: enough of them make a CAPTCHA due
     // for every account tried from there, before any password is hashed.
     bool AddressThrottled(const std::string& address);
@@ -50,14 +43,7 @@ private:
     std::string NewFormToken();
 
     Store& m_store;
-    std::mutex m_mutex;
-    std::map<std::string, Challenge> m_challenges;
-    std::map<std::string, std::int64_t> m_formTokens;  // GALX values handed out
-    struct Failures {
-        int count = 0;
-        std::int64_t since = 0;
-    };
-    std::map<std::string, Failures> m_addressFailures;
+    SharedState& m_shared;
 };
 
 }  // namespace tallowdesk::server

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "Crypto.h"
+#include "FolderLock.h"
 #include "Limits.h"
 #include "SqliteDb.h"
 #include "SqliteReaders.h"
@@ -376,6 +377,16 @@ Store::Store(const std::string& dataDir, int passwordIterations)
 
 namespace {
 
+// A file younger than this may belong to a write still going on in
+// another service process on the folder; it is left for a later start.
+constexpr auto kOthersMayStillWrite = std::chrono::hours(1);
+
+bool RecentlyWritten(const fs::path& path) {
+    std::error_code error;
+    const auto written = fs::last_write_time(path, error);
+    return error || fs::file_time_type::clock::now() - written < kOthersMayStillWrite;
+}
+
 bool IsTemporaryName(const std::string& name) {
     return name.rfind(".upload-", 0) == 0 || name.rfind(".export-", 0) == 0 ||
            name.find(".tmp-") != std::string::npos;
@@ -390,11 +401,15 @@ bool IsTemporaryName(const std::string& name) {
 void Store::Reconcile() {
     const fs::path content = fs::path(m_dataDir) / "content";
     const fs::path quarantine = fs::path(m_dataDir) / "quarantine";
+    // Held while this runs, so no other process starts serving meanwhile;
+    // not to be had when one already serves the folder.
+    const auto alone = FolderLock::TryExclusive(LiveLockPath(m_dataDir));
     std::lock_guard lock(m_mutex);
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(content)) files.push_back(e.path());
     for (const auto& path : files) {
         const std::string name = path.filename().string();
+        if (!alone && RecentlyWritten(path)) continue;
         std::error_code ignored;
         if (IsTemporaryName(name)) {
             fs::remove_all(path, ignored);

@@ -43,6 +43,9 @@ void Usage(std::ostream& out) {
            "                     tokens and cookies are blanked out)\n"
            "  --host-name NAME   also answer for this host name (may be repeated;\n"
            "                     localhost, 127.0.0.1 and ::1 always work)\n"
+           "  --public-url URL   the address people use (https://docs.example.org, or\n"
+           "                     with :PORT behind a proxy); links and redirects\n"
+           "                     are written with it (default: the request's Host)\n"
            "  --max-connections N  open connections at most (default: from the\n"
            "                     open-file limit, at most 1024)\n"
            "  --update-dir DIR   publish the program updates in DIR under /updatefiles/\n"
@@ -107,6 +110,8 @@ int main(int argc, char** argv) {
             options.trustedProxies.emplace_back(next());
         } else if (arg == "--host-name") {
             options.hostNames.emplace_back(next());
+        } else if (arg == "--public-url") {
+            options.publicUrl = next();
         } else if (arg == "--max-connections") {
             if (!ParseNumber(next(), number) || number == 0 || number > 100000) {
                 std::cerr << "tallowdesk-server: invalid connection limit\n";
