@@ -293,6 +293,7 @@ void CTallowdeskView::StartRun() {
     m_nextPage->stop();
     m_model->Clear();
     m_widestName = 0;
+    m_listingFailure.reset();
 }
 
 void CTallowdeskView::InsertNextPage() {
@@ -341,6 +342,12 @@ void CTallowdeskView::FitListCells(int first) {
 }
 
 void CTallowdeskView::UpdateStatusText() {
+    // A list cut short by a failure must not read as a complete one ("0 item").
+    if (m_listingFailure && !m_isProcessing) {
+        emit StatusTextChanged(
+            tr("The list could not be read: %1").arg(QString::fromStdString(*m_listingFailure)));
+        return;
+    }
     emit StatusTextChanged(StatusText(m_model->rowCount(), SelectedCount()));
 }
 
@@ -364,8 +371,10 @@ void CTallowdeskView::ListingReset() {
     StartRun();
 }
 
-void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location) {
+void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location,
+                                      const std::optional<std::string>& failure) {
     if (!m_pages.IsCurrent(generation)) return;  // a listing the window already left
+    m_listingFailure = failure;
     m_pages.End(PagesEnd{location});
     if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
 }
@@ -406,6 +415,10 @@ void CTallowdeskView::ExitActionThread(const QPointer<QObject>& processingWindow
 
 void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const std::string& url) {
     m_model->RenameByContentSrc(url, QString::fromStdString(title));
+}
+
+void CTallowdeskView::CommandFailed(const std::string& text) {
+    emit Failed(QString::fromStdString(text));
 }
 
 bool CTallowdeskView::HandleDragEvent(QEvent* event) {

@@ -23,6 +23,25 @@
     </message>
 </context>
 <context>
+    <name>EntryActionWorker</name>
+    <message>
+        <source>&quot;%1&quot; was not moved to the trash.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The star of &quot;%1&quot; was not changed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; was not restored.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; was not deleted forever.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EntryRules</name>
     <message>
         <source>1 item selected</source>
@@ -157,6 +176,10 @@
         <source>All File(*.*)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; was not renamed.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ListContextMenu</name>
@@ -214,6 +237,18 @@
     </message>
     <message>
         <source>&amp;Views</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rest&amp;ore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete For&amp;ever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Empty Trash</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -684,6 +719,33 @@ Up</source>
         <source>&amp;Tools</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Rest&amp;ore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Take the selected items out of the trash
+Restore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete For&amp;ever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete the selected items for good
+Delete Forever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete everything in the trash for good
+Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CAboutDlg</name>
@@ -791,6 +853,14 @@ Up</source>
         <source>Folders</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Not read (%1). Expand again or press F5.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no reason given</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CLoginDlg</name>
@@ -843,10 +913,6 @@ Up</source>
     </message>
     <message>
         <source>Ready</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Error</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1122,6 +1188,10 @@ Up</source>
         <source>Files and folders</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>The list could not be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CUpdaterDlg</name>
@@ -1252,6 +1322,30 @@ Up</source>
     </message>
     <message>
         <source>Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> Restoring items ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete &quot;%1&quot; forever? It cannot be brought back.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete these %1 items forever? They cannot be brought back.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete Forever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete all %1 items in the Trash forever? They cannot be brought back.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
