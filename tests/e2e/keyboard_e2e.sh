@@ -5,6 +5,7 @@
 #   sign in (Enter), open "Projects" then "Garden Shed" (type-ahead, Enter), go
 #   up (Alt+Up), sort by size (View > Sort Items > by Size), search (Ctrl+F),
 #   create a folder (Ctrl+Shift+N) and rename it (F2): it is in /Projects;
+#   share it with a colleague (Ctrl+Shift+H): the service lists the rule;
 #   move it to the trash (Delete): it is gone from /Projects; choose the Trash
 #   in the tree (F6, Home, Down) and restore it (Commands > Restore): it is back
 #   in /Projects.
@@ -54,6 +55,8 @@ if [ "${1:-}" = "--inside" ]; then
   keys() { xdotool key --clearmodifiers --delay 80 "$@"; }
   typed() { xdotool type --delay 60 "$1"; }
   has() { timeout 30 "$cli_bin" ls "$1" >"$E2E_WORK/ls.txt" 2>&1 && grep -qF "$2" "$E2E_WORK/ls.txt"; }
+  # The sharing dialog reads the rules before it takes input.
+  acl_read() { ! window_named '^Processing' >/dev/null; }
   lacks() { timeout 30 "$cli_bin" ls "$1" >"$E2E_WORK/ls.txt" 2>&1 && ! grep -qF "$2" "$E2E_WORK/ls.txt"; }
 
   # Open a folder and one inside it, then up one level (back in Projects).
@@ -94,10 +97,28 @@ if [ "${1:-}" = "--inside" ]; then
   wait_for 30 has /Projects "Kbd renamed" || fail "the rename by F2 did not reach the service"
   wait_for 10 no_window_named '^Processing......$' || true
 
-  # To the trash with Delete; back with Restore from the Trash's menu.
+  # Share it: Ctrl+Shift+H, Tab from the visibility box past the people to the
+  # addresses, Enter presses Share.
   focus_frame
   keys F5
   settle "F5 after the rename"
+  typed "Kbd"
+  keys ctrl+shift+h
+  wait_for 15 window_named '^Sharing settings$' || fail "Ctrl+Shift+H opened no sharing dialog"
+  share=$(window_named '^Sharing settings$')
+  xdotool windowfocus --sync "$share" 2>/dev/null
+  wait_for 15 acl_read || fail "the sharing dialog did not read the entry's rules"
+  keys Tab Tab
+  typed "robin@tallowdesk.test"
+  keys Return
+  shared() { timeout 30 "$cli_bin" acl "/Projects/Kbd renamed" >"$E2E_WORK/acl.txt" 2>&1 &&
+    grep -qF "robin@tallowdesk.test" "$E2E_WORK/acl.txt"; }
+  wait_for 30 shared || fail "the share by keys did not reach the service"
+  keys Escape
+  wait_for 15 no_window_named '^Sharing settings$' || fail "Escape did not close the sharing dialog"
+
+  # To the trash with Delete; back with Restore from the Trash's menu.
+  focus_frame
   typed "Kbd"
   keys Delete
   wait_for 30 lacks /Projects "Kbd renamed" || fail "Delete did not move the folder to the trash"
