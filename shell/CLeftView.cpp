@@ -297,6 +297,12 @@ void CLeftView::FolderTrashed(const std::string& resourceId) {
     emit FolderRemoved(resourceId);
 }
 
+void CLeftView::FolderRestored(const std::string& parentUrl, const std::string& title,
+                               const std::string& url) {
+    if (m_model->FindByUrl(url) != kTreeRoot) return;  // shown already
+    AddFolderUnder(parentUrl, title, url);
+}
+
 void CLeftView::AddFolderUnder(const std::string& parentUrl, const std::string& title,
                                const std::string& url) {
     // The Root Folder has no node: its folders are the top level.

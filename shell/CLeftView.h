@@ -60,6 +60,8 @@ public:
     void DeleteNode(TreeNodeId node) override;
     void FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) override;
     void FolderTrashed(const std::string& resourceId) override;
+    void FolderRestored(const std::string& parentUrl, const std::string& title,
+                        const std::string& url) override;
     void TreeRefreshFailed(const std::string& message) override;
     void FolderLoadFailed(TreeNodeId node, const std::string& reason) override;
     void FolderCommandFailed(const std::string& text) override;

@@ -84,6 +84,9 @@ void RunEntryAction(EntryActionBlock& b) {
                 break;
             case EntryAction::Restore:
                 b.list.DeleteItemByEditLink(key);
+                if (i < b.folderNodes.size() && b.folderNodes[i])
+                    b.tree.FolderRestored(b.folderNodes[i]->parentUrl, b.titles[i],
+                                          b.folderNodes[i]->url);
                 break;
             case EntryAction::Unstar:
                 if (b.state->listing.Location().url == StarredUrl())

@@ -4,6 +4,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,13 @@ struct EntryActionBlock {
     // Resource ids (trash, delete forever) or edit links (star, unstar, restore).
     std::vector<std::string> keys;
     std::vector<std::string> titles;  // of the same entries, for the failures
+    // Of the same entries: a folder's node, to put back into the tree when it
+    // is restored (its parent's contents URL, empty at the top; its own).
+    struct FolderNode {
+        std::string parentUrl;
+        std::string url;
+    };
+    std::vector<std::optional<FolderNode>> folderNodes;
     ServiceCalls calls;               // copied on the UI thread
     std::shared_ptr<AppState> state;  // the location shown (listing control)
     ListViewPort list;

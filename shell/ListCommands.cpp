@@ -269,6 +269,17 @@ void StartAction(EntryAction action, const QString& line, const std::vector<DocE
     block->action = action;
     block->keys = std::move(keys);
     block->titles = std::move(titles);
+    if (action == EntryAction::Restore) {
+        for (const DocEntryPtr& e : entries) {
+            if (!e->editHref) continue;  // as KeysOf leaves it out
+            std::optional<EntryActionBlock::FolderNode> node;
+            if (e->IsFolder())
+                node = EntryActionBlock::FolderNode{
+                    e->parentHref ? *e->parentHref + "/contents" : std::string(),
+                    FolderContentsUrl(*e)};
+            block->folderNodes.push_back(std::move(node));
+        }
+    }
     block->calls = state->calls;
     block->state = state;
     block->list = ListViewPort(list);

@@ -75,6 +75,10 @@ public:
     virtual void FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) = 0;
     // A folder was moved to the trash.
     virtual void FolderTrashed(const std::string& resourceId) = 0;
+    // A folder came back from the trash into the folder of parentUrl (empty:
+    // the top level).
+    virtual void FolderRestored(const std::string& parentUrl, const std::string& title,
+                                const std::string& url) = 0;
     // "Refresh tree" could not read the folders; the tree stays empty.
     virtual void TreeRefreshFailed(const std::string& message) = 0;
     // Reading the sub-folders of node (the root: the top-level folders) failed.
@@ -206,6 +210,10 @@ public:
     }
     void DeleteNode(TreeNodeId node) const {  // send
         SendCall([node](TreeViewMessages& t) { t.DeleteNode(node); });
+    }
+    void FolderRestored(const std::string& parentUrl, const std::string& title,
+                        const std::string& url) const {  // send
+        SendCall([&](TreeViewMessages& t) { t.FolderRestored(parentUrl, title, url); });
     }
     void FolderLoadFailed(TreeNodeId node, std::string reason) const {  // post
         PostCall([node, reason = std::move(reason)](TreeViewMessages& t) {

@@ -398,6 +398,20 @@ private slots:
         QVERIFY(RowOf(QStringLiteral("Shed plan")) >= 0);
         QVERIFY(RowOf(QStringLiteral("Materials")) >= 0);
 
+        // A folder comes back into the tree as well.
+        const auto topNode = [this] {
+            const QAbstractItemModel* tree = m_frame->Tree()->model();
+            for (int r = 0; r < tree->rowCount(); ++r)
+                if (tree->index(r, 0).data().toString() == QStringLiteral("Old stuff")) return true;
+            return false;
+        };
+        QVERIFY(!topNode());
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("Old stuff")}));
+        Commands()->Restore();
+        QTRY_VERIFY_WITH_TIMEOUT(topNode(), 30000);
+        WaitActionsDone();
+
         Show(CategoryUrl(" Trash"), " Trash", false);
         QVERIFY(SelectTitles({QStringLiteral("obsolete.txt")}));
         m_answer = false;
