@@ -1108,6 +1108,23 @@ void Store::Trash(const std::string& id) {
     tx.Commit();
 }
 
+void Store::Restore(const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    const std::int64_t now = NowMillis();
+    SqliteStatement st(*m_db,
+                       "UPDATE entries SET trashed = 0, explicit_trash = 0, etag = ?2, "
+                       "edited = ?3 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    for (const auto& child : Descendants(*m_db, id)) {
+        SqliteStatement c(*m_db,
+                          "UPDATE entries SET trashed = 0, etag = ?2, edited = ?3 "
+                          "WHERE id = ?1 AND trashed = 1 AND explicit_trash = 0");
+        c.Bind(1, child).Bind(2, NewEtag()).Bind(3, now).Run();
+    }
+    tx.Commit();
+}
+
 void Store::Delete(const std::string& id) {
     std::vector<std::string> removed;
     {

@@ -181,6 +181,10 @@ public:
     bool RemoveParent(const std::string& id, const std::string& folderId);
     // Moves the entry and everything below it that the same user owns to the trash.
     void Trash(const std::string& id);
+    // Takes the entry out of the trash, with everything below it that went
+    // there with it (not what was trashed on its own before); it is back in
+    // the folders it was in.
+    void Restore(const std::string& id);
     // Deletes the entry and everything below it that has the same owner and
     // no other parent; entries of other accounts below it are only detached.
     void Delete(const std::string& id);

@@ -118,6 +118,8 @@ void CMainFrame::ConnectActions() {
     ActionHandler* a = m_actions;
     connect(a->back, &QAction::triggered, this, &CMainFrame::GoBack);
     connect(a->refresh, &QAction::triggered, m_list, &CTallowdeskView::RefreshList);
+    // Folders the tree could not read are read again with the list.
+    connect(a->refresh, &QAction::triggered, m_tree, &CLeftView::RetryFailedLoads);
     connect(a->exit, &QAction::triggered, this, &CMainFrame::Exit);
     connect(a->trayExit, &QAction::triggered, this, &CMainFrame::Exit);
     connect(a->trayOpen, &QAction::triggered, this, &CMainFrame::RestoreFromTray);
@@ -179,8 +181,8 @@ void CMainFrame::ConnectActions() {
     });
     connect(m_tree, &CLeftView::FolderRenamed, m_list, &CTallowdeskView::FolderNameChangedInTree);
     connect(m_tree, &CLeftView::FolderRemoved, m_list, &CTallowdeskView::DeleteItemByResourceId);
-    connect(m_tree, &CLeftView::ErrorMessage, this,
-            [this](const QString& text) { QMessageBox::critical(this, tr("Error"), text); });
+    // One error box for the tree and the list (the commands' hook).
+    connect(m_tree, &CLeftView::ErrorMessage, m_commands, &ListCommands::ShowError);
 
     // Entry list.
     connect(m_list, &CTallowdeskView::StatusTextChanged, this,
@@ -210,6 +212,9 @@ void CMainFrame::ConnectActions() {
         else
             m_commands->Star();
     });
+    connect(a->restore, &QAction::triggered, c, &ListCommands::Restore);
+    connect(a->deleteForever, &QAction::triggered, c, &ListCommands::DeleteForever);
+    connect(a->emptyTrash, &QAction::triggered, c, &ListCommands::EmptyTrash);
     connect(a->share, &QAction::triggered, c, &ListCommands::Share);
     connect(a->download, &QAction::triggered, c, &ListCommands::Download);
     connect(a->upload, &QAction::triggered, c, &ListCommands::Upload);

@@ -294,6 +294,7 @@ void CTallowdeskView::StartRun() {
     m_nextPage->stop();
     m_model->Clear();
     m_widestName = 0;
+    m_listingFailure.reset();
 }
 
 void CTallowdeskView::InsertNextPage() {
@@ -342,6 +343,12 @@ void CTallowdeskView::FitListCells(int first) {
 }
 
 void CTallowdeskView::UpdateStatusText() {
+    // A list cut short by a failure must not read as a complete one ("0 item").
+    if (m_listingFailure && !m_isProcessing) {
+        emit StatusTextChanged(
+            tr("The list could not be read: %1").arg(QString::fromStdString(*m_listingFailure)));
+        return;
+    }
     emit StatusTextChanged(StatusText(m_model->rowCount(), SelectedCount()));
 }
 
@@ -365,8 +372,10 @@ void CTallowdeskView::ListingReset() {
     StartRun();
 }
 
-void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location) {
+void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location,
+                                      const std::optional<std::string>& failure) {
     if (!m_pages.IsCurrent(generation)) return;  // a listing the window already left
+    m_listingFailure = failure;
     m_pages.End(PagesEnd{location});
     if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
 }
@@ -411,6 +420,10 @@ void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const st
 
 void CTallowdeskView::ShowDropRow(int row) {
     m_model->SetDropRow(row);
+}
+
+void CTallowdeskView::CommandFailed(const std::string& text) {
+    emit Failed(QString::fromStdString(text));
 }
 
 bool CTallowdeskView::HandleDragEvent(QEvent* event) {

@@ -70,7 +70,10 @@ public:
     // ListViewMessages: the worker's messages, delivered through a ListViewPort.
     void EntryItemsAdded(std::uint64_t generation, EntryPage page) override;
     void ListingReset() override;
-    void ListingFinished(std::uint64_t generation, const CurrentLocation& location) override;
+    void ListingFinished(std::uint64_t generation, const CurrentLocation& location,
+                         const std::optional<std::string>& failure) override;
+    // Why the last listing ended early; nothing when it read every page.
+    const std::optional<std::string>& ListingFailure() const { return m_listingFailure; }
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) override;
     void DeleteItemByResourceId(const std::string& resourceId) override;
     void DeleteItemByEditLink(const std::string& editHref) override;
@@ -78,6 +81,7 @@ public:
     void ExitActionThread(const QPointer<QObject>& processingWindow) override;
     void AddUploadedEntry(const DocEntryPtr& entry) override;
     void FolderNameChangedInTree(const std::string& title, const std::string& url) override;
+    void CommandFailed(const std::string& text) override;
 
 signals:
     void StatusTextChanged(const QString& text);
@@ -94,6 +98,8 @@ signals:
     // folderUrl: the contents feed of the folder row dropped on; empty for
     // the place shown.
     void Dropped(const QMimeData* data, const QString& folderUrl);
+    // A command on the rows failed (what and why).
+    void Failed(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -127,6 +133,7 @@ private:
     std::uint64_t m_turn = 0;  // passes of the event loop
     std::optional<std::uint64_t> m_insertedInTurn;
     bool m_isProcessing = false;
+    std::optional<std::string> m_listingFailure;
     SortState m_sort;
     ListStyle m_style = ListStyle::Details;
 };

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QWindow>
+#include <set>
 
 #include "AppState.h"
 #include "CLeftView.h"
@@ -88,6 +89,11 @@ CommandHooks WithDefaults(CommandHooks h) {
         h.errorBox = [](const QString& title, const QString& text) {
             QMessageBox::critical(nullptr, title, text);
         };
+    if (!h.confirm)
+        h.confirm = [](const QString& title, const QString& text) {
+            return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
+        };
     if (!h.dragTempBase) h.dragTempBase = DragTempFolder::SystemBase();
     if (!h.openUrl) h.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!h.share)
@@ -107,6 +113,13 @@ CMsgDlg* ShowProcessingWindow(QWidget* parent, const QString& line) {
 
 }  // namespace
 
+QString RenameFailure(const QString& oldName, const std::string& reason) {
+    QString text =
+        QCoreApplication::translate("ListCommands", "\"%1\" was not renamed.").arg(oldName);
+    if (!reason.empty()) text += QLatin1Char('\n') + QString::fromStdString(reason);
+    return text;
+}
+
 ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                            QWidget* window, CommandHooks hooks)
     : QObject(window),
@@ -118,6 +131,7 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
       m_dragTemp(m_hooks.dragTempBase) {
     connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
     connect(m_list, &CTallowdeskView::Dropped, this, &ListCommands::Drop);
+    connect(m_list, &CTallowdeskView::Failed, this, &ListCommands::ShowError);
     m_list->Model()->SetDragSource([this] { return MakeDragData(); });
     m_transferWatch.setInterval(100);
     connect(&m_transferWatch, &QTimer::timeout, this, [this] {
@@ -202,24 +216,31 @@ void ListCommands::Rename(int row, const QString& text) {
         QPointer<CTallowdeskView> list;
         TreeViewPort tree;
         QPointer<QObject> processing;
+        QString oldName;
     };
     StartWorker(std::make_unique<Block>(Block{m_state->calls, entry, name, m_list,
-                                              TreeViewPort(m_tree), QPointer<QObject>(processing)}),
+                                              TreeViewPort(m_tree), QPointer<QObject>(processing),
+                                              m_list->Model()->TitleAt(row)}),
                 [](Block& b) {
                     bool ok = false;
+                    std::string reason;
                     try {
                         b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
                                             b.name.toStdString());
                         ok = true;
-                    } catch (...) {
-                        // Silent: the row keeps its old name.
+                    } catch (const std::exception& e) {
+                        reason = e.what();  // the row keeps its old name; the user is told
                     }
                     notifier::Send([&] {
                         if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
                             w->hide();
                             w->deleteLater();
                         }
-                        if (!ok || !b.list) return;
+                        if (!b.list) return;
+                        if (!ok) {
+                            b.list->CommandFailed(RenameFailure(b.oldName, reason).toStdString());
+                            return;
+                        }
                         b.list->Model()->SetTitleOf(b.entry.get(), b.name);
                     });
                     if (ok && b.entry->IsFolder())
@@ -230,17 +251,47 @@ void ListCommands::Rename(int row, const QString& text) {
 
 namespace {
 
-void StartAction(EntryAction action, const QString& line, std::vector<std::string> keys,
-                 const std::shared_ptr<AppState>& state, CTallowdeskView* list, CLeftView* tree) {
+// The keys of the entries (resource ids, or edit links when byEditLink) and
+// their titles, in the same order; entries without a key are left out.
+std::pair<std::vector<std::string>, std::vector<std::string>> KeysOf(
+    const std::vector<DocEntryPtr>& entries, bool byEditLink) {
+    std::pair<std::vector<std::string>, std::vector<std::string>> out;
+    for (const DocEntryPtr& e : entries) {
+        const std::optional<std::string>& key = byEditLink ? e->editHref : e->resourceId;
+        if (!key) continue;
+        out.first.push_back(*key);
+        out.second.push_back(e->title.value_or(std::string()));
+    }
+    return out;
+}
+
+void StartAction(EntryAction action, const QString& line, const std::vector<DocEntryPtr>& entries,
+                 const std::shared_ptr<AppState>& state, CTallowdeskView* list, CLeftView* tree,
+                 bool listAgain = false) {
+    const bool byEditLink = action != EntryAction::Trash && action != EntryAction::DeleteForever;
+    auto [keys, titles] = KeysOf(entries, byEditLink);
     CMsgDlg* processing = ShowProcessingWindow(list, line);
     auto block = std::make_unique<EntryActionBlock>();
     block->action = action;
     block->keys = std::move(keys);
+    block->titles = std::move(titles);
+    if (action == EntryAction::Restore) {
+        for (const DocEntryPtr& e : entries) {
+            if (!e->editHref) continue;  // as KeysOf leaves it out
+            std::optional<EntryActionBlock::FolderNode> node;
+            if (e->IsFolder())
+                node = EntryActionBlock::FolderNode{
+                    e->parentHref ? *e->parentHref + "/contents" : std::string(),
+                    FolderContentsUrl(*e)};
+            block->folderNodes.push_back(std::move(node));
+        }
+    }
     block->calls = state->calls;
     block->state = state;
     block->list = ListViewPort(list);
     block->tree = TreeViewPort(tree);
     block->processingWindow = processing;
+    block->listAgain = listAgain;
     StartEntryActionWorker(std::move(block));
 }
 
@@ -249,30 +300,90 @@ void StartAction(EntryAction action, const QString& line, std::vector<std::strin
 void ListCommands::Trash() {
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    std::vector<std::string> keys;
-    for (const DocEntryPtr& e : entries)
-        if (e->resourceId) keys.push_back(*e->resourceId);
-    StartAction(EntryAction::Trash, tr(" Deleting items ..."), std::move(keys), m_state, m_list,
-                m_tree);
+    StartAction(EntryAction::Trash, tr(" Deleting items ..."), entries, m_state, m_list, m_tree);
 }
 
 void ListCommands::Star() {
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    std::vector<std::string> keys;
-    for (const DocEntryPtr& e : entries)
-        if (e->editHref) keys.push_back(*e->editHref);
-    StartAction(EntryAction::Star, tr(" Starring ..."), std::move(keys), m_state, m_list, m_tree);
+    StartAction(EntryAction::Star, tr(" Starring ..."), entries, m_state, m_list, m_tree);
 }
 
 void ListCommands::Unstar() {
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    std::vector<std::string> keys;
-    for (const DocEntryPtr& e : entries)
-        if (e->editHref) keys.push_back(*e->editHref);
-    StartAction(EntryAction::Unstar, tr(" UnStarring ..."), std::move(keys), m_state, m_list,
+    StartAction(EntryAction::Unstar, tr(" UnStarring ..."), entries, m_state, m_list, m_tree);
+}
+
+void ListCommands::Restore() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    StartAction(EntryAction::Restore, tr(" Restoring items ..."), entries, m_state, m_list, m_tree);
+}
+
+namespace {
+
+std::string TrashUrl() {
+    for (const Category& c : CategoryTable())
+        if (c.label == " Trash") return c.url;
+    return {};
+}
+
+QString DeleteQuestion(const std::vector<DocEntryPtr>& entries) {
+    if (entries.size() == 1)
+        return ListCommands::tr("Delete \"%1\" forever? It cannot be brought back.")
+            .arg(QString::fromStdString(entries.front()->title.value_or(std::string())));
+    return ListCommands::tr("Delete these %1 items forever? They cannot be brought back.")
+        .arg(entries.size());
+}
+
+}  // namespace
+
+void ListCommands::DeleteForever() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    if (!m_hooks.confirm(tr("Delete Forever"), DeleteQuestion(entries))) return;
+    StartAction(EntryAction::DeleteForever, tr(" Deleting items ..."), entries, m_state, m_list,
                 m_tree);
+}
+
+void ListCommands::EmptyTrash() {
+    if (m_list->Processing() || m_state->navigation.Current().url != TrashUrl()) return;
+    std::vector<DocEntryPtr> rows;
+    for (int row = 0; row < m_list->Model()->rowCount(); ++row)
+        if (DocEntryPtr e = m_list->Model()->EntryAt(row)) rows.push_back(std::move(e));
+    if (rows.empty()) return;
+    if (!m_hooks.confirm(tr("Empty Trash"),
+                         tr("Delete all %1 items in the Trash forever? They cannot be brought "
+                            "back.")
+                             .arg(rows.size())))
+        return;
+    // What lies in a trashed folder goes with it: asking for it again would
+    // only be answered "not found".
+    // A parent link ends in the folder's resource id, its colon escaped.
+    std::set<std::string> folders;
+    for (const DocEntryPtr& e : rows) {
+        if (!e->IsFolder() || !e->resourceId) continue;
+        std::string id = *e->resourceId;
+        if (const auto colon = id.find(':'); colon != std::string::npos)
+            id.replace(colon, 1, "%3A");
+        folders.insert("/" + id);
+    }
+    const auto inTrashedFolder = [&folders](const DocEntry& e) {
+        if (!e.parentHref) return false;
+        const std::string& href = *e.parentHref;
+        const auto slash = href.rfind('/');
+        return slash != std::string::npos && folders.count(href.substr(slash)) != 0;
+    };
+    std::vector<DocEntryPtr> entries;
+    for (const DocEntryPtr& e : rows)
+        if (!inTrashedFolder(*e)) entries.push_back(e);
+    StartAction(EntryAction::DeleteForever, tr(" Deleting items ..."), entries, m_state, m_list,
+                m_tree, true);
+}
+
+void ListCommands::ShowError(const QString& text) {
+    m_hooks.errorBox(tr("Error"), text);
 }
 
 void ListCommands::Share() {
@@ -590,6 +701,12 @@ void ListCommands::Run(int id) {
             return Star();
         case kCmdUnstar:
             return Unstar();
+        case kCmdRestore:
+            return Restore();
+        case kCmdDeleteForever:
+            return DeleteForever();
+        case kCmdEmptyTrash:
+            return EmptyTrash();
         case kCmdShare:
             return Share();
         case kCmdDownload:

@@ -37,6 +37,9 @@ struct CommandHooks {
     std::function<QStringList(QWidget* parent)> pickFiles;
     // An error box (title, text); a critical QMessageBox without owner by default.
     std::function<void(const QString& title, const QString& text)> errorBox;
+    // A yes/no question (title, text) before what cannot be undone; a
+    // QMessageBox with No as the default button by default.
+    std::function<bool(const QString& title, const QString& text)> confirm;
     // Where rows dragged out of the list are downloaded; the user's runtime
     // or temporary folder by default.
     std::optional<std::filesystem::path> dragTempBase;
@@ -55,6 +58,9 @@ struct CommandHooks {
 // the list's context menu, built afresh each time. Starts the workers and
 // shows their processing and progress windows; never waits for the network.
 // UI thread.
+// A failed rename's message: the old name, then the reason.
+QString RenameFailure(const QString& oldName, const std::string& reason);
+
 class ListCommands : public QObject, public SearchMessages {
     Q_OBJECT
 public:
@@ -78,6 +84,13 @@ public:
     void Trash();
     void Star();
     void Unstar();
+    // The Trash's commands: back into the folders, gone for good (asked
+    // first), and everything the Trash lists gone for good (asked first).
+    void Restore();
+    void DeleteForever();
+    void EmptyTrash();
+    // A command failed: the error box, titled "Error".
+    void ShowError(const QString& text);
     void Share();
     void Download();
     // Asks for a destination, then downloads the items (the tree's Download).

@@ -98,6 +98,27 @@ TEST_F(AclTest, TheOwnerRuleComesFirstAndEveryRuleHasAnEtag) {
     }
 }
 
+// A writer may rename a shared entry but not take it out of the owner's
+// trash, nor send it there.
+TEST_F(AclTest, OnlyTheOwnerTrashesOrRestores) {
+    ASSERT_EQ(Add("user", kBob, "writer").status, 201);
+    const std::string bob = Token(kBob, "bob-secret");
+    const std::string entry = std::string(kList) + "/folder%3A" + m_id;
+    auto trashedLabel = [](const std::string& label) {
+        return "<entry xmlns='http://www.w3.org/2005/Atom'><category "
+               "scheme='http://schemas.google.com/g/2005/labels' "
+               "term='http://schemas.google.com/g/2005/labels#trashed' label='" +
+               label + "'/></entry>";
+    };
+    ExpectGDataError(GData("PUT", entry, bob, trashedLabel("trashed"), {kAtom, "If-Match: *"}),
+                     403);
+    ASSERT_EQ(GData("DELETE", entry, m_token, {}, {"If-Match: *"}).status, 200);
+    const Reply refused = GData("PUT", entry, bob, trashedLabel(""), {kAtom, "If-Match: *"});
+    ExpectGDataError(refused, 403);
+    EXPECT_NE(refused.body.find("Only the owner"), std::string::npos);
+    EXPECT_NE(GData("GET", entry, m_token).body.find("labels#trashed"), std::string::npos);
+}
+
 TEST_F(AclTest, ADuplicateOrAStaleEtagIsAGDataError) {
     ASSERT_EQ(Add("user", kBob, "reader").status, 201);
     ExpectGDataError(Add("user", kBob, "writer"), 409);

@@ -143,6 +143,9 @@ private:
     QStringList m_folderPrompts;
     std::vector<QUrl> m_opened;
     int m_transfersEnded = 0;
+    QStringList m_errors;     // texts of the error boxes
+    QStringList m_questions;  // texts of the questions asked
+    bool m_answer = false;    // what the user answers them
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
 
     CTallowdeskView* List() const { return m_frame->List(); }
@@ -214,6 +217,11 @@ private slots:
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
+        hooks.errorBox = [this](const QString&, const QString& text) { m_errors << text; };
+        hooks.confirm = [this](const QString&, const QString& text) {
+            m_questions << text;
+            return m_answer;
+        };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
         m_frame->Start();
@@ -225,6 +233,9 @@ private slots:
         m_folderPrompts.clear();
         m_pickedFolder.reset();
         m_pickedFiles.clear();
+        m_errors.clear();
+        m_questions.clear();
+        m_answer = false;
     }
 
     void openingAFolderListsItAndADocumentOpensItsPage() {
@@ -275,7 +286,7 @@ private slots:
             QItemSelection(List()->Model()->index(0, 0), List()->Model()->index(1, 0)),
             QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(MenuTexts(*Commands()->ContextMenu()).join(QLatin1Char('|')),
-                 QStringLiteral("&Download...|&Share...|-|&Views"));
+                 QStringLiteral("&Download...|Rest&ore|Delete For&ever|&Share...|-|&Views"));
     }
 
     void renamingToTheSameTextSendsNothing() {
@@ -332,6 +343,93 @@ private slots:
         Show(CategoryUrl(" Trash"), " Trash", false);
         QVERIFY(RowOf(QStringLiteral("backup.zip")) >= 0);
         QVERIFY(RowOf(QStringLiteral("Invoice 2041.pdf")) >= 0);
+    }
+
+    // Refused by the service: the rows stay, and the user reads what was
+    // refused and the service's reason (both used to be silent).
+    void refusalsAreShownWithTheServicesReason() {
+        Show(CategoryUrl(" Shared with me"), " Shared with me", false);
+        QVERIFY(SelectTitles({QStringLiteral("Sales figures")}));
+        Commands()->Trash();
+        QTRY_COMPARE_WITH_TIMEOUT(m_errors.size(), 1, 30000);
+        QVERIFY2(m_errors.front().startsWith(
+                     QStringLiteral("\"Sales figures\" was not moved to the trash.\n")),
+                 qPrintable(m_errors.front()));
+        QVERIFY2(m_errors.front().contains(QStringLiteral("Only the owner")),
+                 qPrintable(m_errors.front()));
+        QVERIFY(RowOf(QStringLiteral("Sales figures")) >= 0);
+
+        const int row = RowOf(QStringLiteral("Sales figures"));
+        Commands()->Rename(row, QStringLiteral("My figures"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_errors.size(), 2, 30000);
+        QVERIFY2(m_errors.back().startsWith(QStringLiteral("\"Sales figures\" was not renamed.\n")),
+                 qPrintable(m_errors.back()));
+        QVERIFY2(m_errors.back().contains(QStringLiteral("permission")),
+                 qPrintable(m_errors.back()));
+        QCOMPARE(List()->Model()->TitleAt(row), QStringLiteral("Sales figures"));
+    }
+
+    // Out of the trash and back in its two folders; then gone for good, but
+    // only once the user has said yes.
+    void restoreAndDeleteForeverRoundTrips() {
+        Show(CategoryUrl(" All items(folders included)"), " All items(folders included)", false);
+        QVERIFY(SelectTitles({QStringLiteral("Shed plan")}));
+        Commands()->Trash();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Shed plan")), -1, 30000);
+        WaitActionsDone();
+
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("Shed plan")}));
+        m_frame->UpdateActions();
+        QVERIFY(m_frame->Actions()->restore->isEnabled());
+        m_frame->Actions()->restore->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Shed plan")), -1, 30000);
+        WaitActionsDone();
+        QVERIFY(m_errors.isEmpty());
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QCOMPARE(RowOf(QStringLiteral("Shed plan")), -1);
+        ShowRoot();
+        QVERIFY(SelectTitles({QStringLiteral("Projects")}));
+        Commands()->Open();
+        WaitIdle();
+        QVERIFY(SelectTitles({QStringLiteral("Garden Shed")}));
+        Commands()->Open();
+        WaitIdle();
+        QVERIFY(RowOf(QStringLiteral("Shed plan")) >= 0);
+        QVERIFY(RowOf(QStringLiteral("Materials")) >= 0);
+
+        // A folder comes back into the tree as well.
+        const auto topNode = [this] {
+            const QAbstractItemModel* tree = m_frame->Tree()->model();
+            for (int r = 0; r < tree->rowCount(); ++r)
+                if (tree->index(r, 0).data().toString() == QStringLiteral("Old stuff")) return true;
+            return false;
+        };
+        QVERIFY(!topNode());
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("Old stuff")}));
+        Commands()->Restore();
+        QTRY_VERIFY_WITH_TIMEOUT(topNode(), 30000);
+        WaitActionsDone();
+
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("obsolete.txt")}));
+        m_answer = false;
+        Commands()->DeleteForever();
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.front().contains(QStringLiteral("\"obsolete.txt\" forever")));
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(RowOf(QStringLiteral("obsolete.txt")) >= 0);  // no means no
+        QVERIFY(SelectTitles({QStringLiteral("obsolete.txt")}));
+        m_answer = true;
+        Commands()->DeleteForever();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("obsolete.txt")), -1, 30000);
+        WaitActionsDone();
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QCOMPARE(RowOf(QStringLiteral("obsolete.txt")), -1);
+        Show(CategoryUrl(" All items(folders included)"), " All items(folders included)", false);
+        QCOMPARE(RowOf(QStringLiteral("obsolete.txt")), -1);
+        QVERIFY(m_errors.isEmpty());
     }
 
     void uploadsSeveralFilesAndAFolderTreeThenDownloadsThemBack() {
@@ -546,6 +644,25 @@ private slots:
         WaitTransferEnd();
         QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
                             "deep.txt"));
+    }
+
+    // Last: everything the Trash lists goes, after one question.
+    void emptyTrashDeletesEverythingInIt() {
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        const int rows = List()->Model()->rowCount();
+        QVERIFY(rows >= 2);
+        m_answer = false;
+        Commands()->Run(kCmdEmptyTrash);
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.front().contains(QString::number(rows)));
+        QCOMPARE(List()->Model()->rowCount(), rows);
+        m_answer = true;
+        Commands()->Run(kCmdEmptyTrash);
+        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->rowCount(), 0, 30000);
+        WaitActionsDone();
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QCOMPARE(List()->Model()->rowCount(), 0);
+        QVERIFY(m_errors.isEmpty());
     }
 
     void cleanupTestCase() {

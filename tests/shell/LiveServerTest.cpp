@@ -17,6 +17,7 @@
 #include "CTallowdeskView.h"
 #include "DemoService.h"
 #include "EntryListModel.h"
+#include "ListCommands.h"
 #include "Resources.h"
 #include "Server.h"
 #include "SignInFlow.h"
@@ -278,6 +279,58 @@ private slots:
         frame.show();
         QTRY_COMPARE_WITH_TIMEOUT(frame.QuotaLabel()->text(), QString::fromStdString(expected),
                                   30000);
+    }
+
+    // Regression: with the service gone the list read "0 item" and a folder
+    // "loading items..." for good, and the tree never read it again. Now both
+    // say what failed, and F5 (or the next expansion) recovers.
+    void aStoppedServiceIsToldAndTheWindowRecovers() {
+        QVERIFY(m_state->client);
+        QStringList errors;
+        CommandHooks hooks;
+        hooks.errorBox = [&errors](const QString&, const QString& text) { errors << text; };
+        CMainFrame frame(m_state, FrameHooks{}, std::move(hooks));
+        frame.show();
+        frame.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.List()->Processing(), 30000);
+        const QAbstractItemModel* tree = frame.Tree()->model();
+        const auto node = [tree](const QString& text, const QModelIndex& parent = {}) {
+            for (int r = 0; r < tree->rowCount(parent); ++r)
+                if (tree->index(r, 0, parent).data().toString().startsWith(text))
+                    return tree->index(r, 0, parent);
+            return QModelIndex();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(node(QStringLiteral("Projects")).isValid(), 30000);
+        QVERIFY(frame.List()->Model()->rowCount() > 0);
+
+        const std::string host = Hosts().docsHost;
+        const auto port = static_cast<unsigned short>(std::stoi(host.substr(host.rfind(':') + 1)));
+        m_server.reset();  // stopped
+        frame.Actions()->refresh->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.List()->Processing(), 30000);
+        QCOMPARE(frame.StatusText(),
+                 QStringLiteral("The list could not be read: Get entry list failed"));
+        QCOMPARE(frame.List()->Model()->rowCount(), 0);
+        frame.Tree()->expand(node(QStringLiteral("Projects")));
+        QTRY_VERIFY_WITH_TIMEOUT(node(QStringLiteral("Not read (Get entry list failed)."),
+                                      node(QStringLiteral("Projects")))
+                                     .isValid(),
+                                 30000);
+
+        server::ServerOptions options;
+        options.dataDir = m_dir.filePath(QStringLiteral("server")).toStdString();
+        options.port = port;
+        options.passwordIterations = 1000;
+        m_server = std::make_unique<server::Server>(options);
+        m_server->Start();  // again, with the same data and port
+        frame.Actions()->refresh->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            node(QStringLiteral("Garden Shed"), node(QStringLiteral("Projects"))).isValid(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.List()->Processing(), 30000);
+        QVERIFY(frame.List()->Model()->rowCount() > 0);
+        QVERIFY2(!frame.StatusText().startsWith(QStringLiteral("The list could not be read")),
+                 qPrintable(frame.StatusText()));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(QLatin1Char('\n'))));
     }
 
     void cleanupTestCase() {
