@@ -106,7 +106,9 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     m_detailsView->setSortingEnabled(false);
     QHeaderView* header = m_detailsView->header();
     header->setSectionsClickable(true);
-    header->setSortIndicatorShown(false);
+    // The arrow shows the order the user chose; none until a column is clicked.
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
     header->setStretchLastSection(false);
     const int widths[kColumnCount] = {160, 160, 80, 100, 160};
     for (int c = 0; c < kColumnCount; ++c) header->resizeSection(c, widths[c]);
@@ -304,6 +306,7 @@ void CTallowdeskView::InsertNextPage() {
         m_insertedInTurn = m_turn;
         const int first = m_model->rowCount();
         m_model->AppendPage(*page);
+        ApplySort();
         FitListCells(first);
         UpdateStatusText();
     }
@@ -346,8 +349,16 @@ void CTallowdeskView::UpdateStatusText() {
 
 void CTallowdeskView::SortByColumn(int column) {
     m_sort.Click(column);
-    m_model->sort(column, m_sort.Ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ApplySort();
     UpdateStatusText();
+}
+
+void CTallowdeskView::ApplySort() {
+    // The chosen order holds for every place and refresh of the session:
+    // rows arriving later are sorted in, not left in the service's order.
+    const Qt::SortOrder order = m_sort.Ascending() ? Qt::AscendingOrder : Qt::DescendingOrder;
+    m_detailsView->header()->setSortIndicator(m_sort.Column(), order);
+    if (m_sort.Column() >= 0) m_model->sort(m_sort.Column(), order);
 }
 
 void CTallowdeskView::ArrangeIcons() {
@@ -382,6 +393,7 @@ void CTallowdeskView::AddUploadedEntry(const DocEntryPtr& entry) {
     // appending behind it.
     m_state->entries.InsertFront(entry);
     m_model->InsertAtTop(entry);
+    ApplySort();
     UpdateStatusText();
 }
 

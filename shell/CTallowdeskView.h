@@ -64,6 +64,8 @@ public:
     void UpdateStatusText();
     // Sorts as a click on the column heading does.
     void SortByColumn(int column);
+    // Sorts the rows by the column and direction chosen last (if any).
+    void ApplySort();
     // Lines the icons up on their grid again.
     void ArrangeIcons();
 

@@ -109,8 +109,7 @@ void EntryListModel::sort(int column, Qt::SortOrder order) {
     for (std::size_t i = 0; i < perm.size(); ++i) perm[i] = i;
     const bool ascending = order == Qt::AscendingOrder;
     std::stable_sort(perm.begin(), perm.end(), [&](std::size_t x, std::size_t y) {
-        const int c = CompareEntries(m_rows[x].entry.get(), m_rows[y].entry.get(), column);
-        return ascending ? c < 0 : c > 0;
+        return EntryBefore(*m_rows[x].entry, *m_rows[y].entry, column, ascending);
     });
     std::vector<int> newRow(m_rows.size());
     std::vector<Row> sorted;

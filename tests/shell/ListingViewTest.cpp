@@ -1,4 +1,6 @@
+#include <QHeaderView>
 #include <QListView>
+#include <QTreeView>
 #include <QtTest>
 #include <chrono>
 #include <thread>
@@ -231,6 +233,36 @@ private slots:
     // With one cell size for every row (what lets a 10,000-row folder lay
     // out in batches), the list style's column still fits the widest name,
     // even one that arrives on a later page.
+    // Fault guarded: the chosen order was lost on every navigation and
+    // refresh (rows came back in the service's order) and the heading
+    // showed no arrow.
+    void theChosenOrderHoldsAcrossPlacesAndRefreshes() {
+        ServeFolder(*m_service, "A", {4});
+        ServeFolder(*m_service, "B", {10, 3});
+        m_state->navigation.Open(Folder("A"));
+        CTallowdeskView view(m_state);
+        view.SetStyle(ListStyle::Details);
+        view.show();
+        view.RefreshList();
+        QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+        view.SortByColumn(0);
+        view.SortByColumn(0);  // names, descending
+
+        QStringList expected;
+        for (int i = 12; i >= 0; --i) expected << QStringLiteral("B-%1").arg(i);
+        auto* details = view.findChild<QTreeView*>(QStringLiteral("entryDetailsView"));
+        QVERIFY(details);
+        for (const char* step : {"another folder", "a refresh"}) {
+            if (std::string(step) == "another folder") m_state->navigation.Open(Folder("B"));
+            view.RefreshList();
+            QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+            QCOMPARE(Titles(*view.Model()), expected);
+            QVERIFY2(details->header()->isSortIndicatorShown(), step);
+            QCOMPARE(details->header()->sortIndicatorSection(), 0);
+            QCOMPARE(details->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+        }
+    }
+
     void theListColumnFitsTheWidestName() {
         const std::string longName = "a-name-much-wider-than-the-first-rows-of-the-folder";
         m_service->Serve(
