@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "EntryRules.h"
+#include "TransferFigures.h"
 #include "VisibleText.h"
 
 namespace tallowdesk::shell {
@@ -62,8 +63,13 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
         return {};
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
-        case Qt::DisplayRole:
         case Qt::ToolTipRole:
+            // The column keeps the service's byte-count text; the tip reads
+            // it in the locale's units.
+            if (index.column() == 2 && !row.entry->IsFolder())
+                return HumanSizeText(row.entry->quotaBytesUsed);
+            return VisibleText(CellText(row, index.column()));
+        case Qt::DisplayRole:
         case Qt::EditRole:
             return VisibleText(CellText(row, index.column()));
         case Qt::DecorationRole: {

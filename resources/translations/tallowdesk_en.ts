@@ -337,6 +337,33 @@ The program %1 is missing.</source>
     </message>
 </context>
 <context>
+    <name>TransferFigures</name>
+    <message>
+        <source>%1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1% done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1, %2 left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (%2 bytes)</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>TransferProgressDlg</name>
     <message>
         <source>The uploading/downloading process is finished, but errors/warnings happen. Click &apos;Show Details&apos; to get more information.</source>

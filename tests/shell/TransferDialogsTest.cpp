@@ -104,10 +104,15 @@ private slots:
         const std::uint64_t twoGiB = 2ull << 30;
         dialog.SetRange(twoGiB);
         QVERIFY(bar->maximum() > 0);
+        auto* figures = dialog.findChild<QLabel*>(QStringLiteral("figuresText"));
+        QVERIFY(figures);
+        QCOMPARE(figures->text(), QStringLiteral("0% done"));
         dialog.Progress(twoGiB / 2, 1);
         QCOMPARE(bar->value(), bar->maximum() / 2);
+        QCOMPARE(figures->text(), QStringLiteral("50% done, 298 h 15 min left"));
         dialog.SetMarquee(true);
-        QCOMPARE(bar->maximum(), 0);  // moving by itself
+        QCOMPARE(bar->maximum(), 0);           // moving by itself
+        QCOMPARE(figures->text(), QString());  // no size known, no share of it
         dialog.Progress(5, 1);
         QCOMPARE(bar->maximum(), 0);
     }
