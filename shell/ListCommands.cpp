@@ -20,6 +20,7 @@
 #include "EntryDragData.h"
 #include "EntryListModel.h"
 #include "ListContextMenu.h"
+#include "Notifier.h"
 #include "TransferWorkers.h"
 #include "Worker.h"
 #include "X11DirectSave.h"
@@ -29,6 +30,7 @@
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/CProgressDlgModeless.h"
 #include "dialogs/CSearchDlg.h"
+#include "dialogs/NameClashDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
@@ -66,6 +68,7 @@ constexpr QFileDialog::Options kPickerOptions = QFileDialog::DontUseNativeDialog
 };
 
 CommandHooks WithDefaults(CommandHooks h) {
+    if (!h.askClash) h.askClash = &NameClashDlg::Ask;
     if (!h.pickFolder)
         h.pickFolder = [](QWidget* parent, const QString& title) -> std::optional<QString> {
             const QString dir = QFileDialog::getExistingDirectory(
@@ -312,9 +315,21 @@ void ListCommands::DownloadItems(std::vector<FolderItem> items) {
     // Claimed here so that no second transfer starts before the loop runs.
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
-    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps,
-                        ShowTransferDialog());
+    TransferProgressDlg* dialog = ShowTransferDialog();
+    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps, dialog,
+                        ClashQuestionsOver(dialog));
     WatchTransfer();
+}
+
+ClashAsker ListCommands::ClashQuestionsOver(TransferProgressDlg* dialog) const {
+    return [ask = m_hooks.askClash, over = QPointer<QWidget>(dialog)](const ClashQuestion& q) {
+        // After Cancel nothing more is asked; the loop stops at its next item.
+        ClashAnswer answer{ClashChoice::Skip, true};
+        notifier::Send([&] {
+            if (!transferCancel) answer = ask(over.data(), q);
+        });
+        return answer;
+    };
 }
 
 void ListCommands::Export(int commandId) {
@@ -423,7 +438,9 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
         transferCancel = false;
         // Started from the event loop, not inside the target's data request.
         QTimer::singleShot(0, this, [this, items, dest = folder.toStdString()] {
-            StartDownloadWorker(items, dest, m_state->calls.transferOps, ShowTransferDialog());
+            TransferProgressDlg* dialog = ShowTransferDialog();
+            StartDownloadWorker(items, dest, m_state->calls.transferOps, dialog,
+                                ClashQuestionsOver(dialog));
             WatchTransfer();
         });
         return true;

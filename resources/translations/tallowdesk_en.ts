@@ -1283,6 +1283,45 @@ Up</source>
     </message>
 </context>
 <context>
+    <name>tallowdesk::shell::NameClashDlg</name>
+    <message>
+        <source>Name Already Taken</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A folder named &quot;%1&quot; already exists in %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A file named &quot;%1&quot; already exists in %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Do the same for &amp;all remaining folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Do the same for &amp;all remaining files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Merge</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Replace</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep &amp;Both</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Skip</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>tallowdesk::shell::TransferProgressDlg</name>
     <message>
         <source>Transferring Progress </source>

@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -7,6 +8,7 @@
 
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CProgressDlgModal.h"
+#include "dialogs/NameClashDlg.h"
 #include "dialogs/TransferProgressDlg.h"
 #include "transfer/TransferFlags.h"
 #include "transfer/TransferOps.h"
@@ -95,6 +97,47 @@ private slots:
                                   QStringLiteral("2048 KB/s"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 10000);
         dialog.FinishBox()->close();
+    }
+
+    void theClashDialogAnswersWithTheButtonPressed_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("forAll");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("replaceText");
+        QTest::newRow("replace a file") << QStringLiteral("replaceButton") << false << false
+                                        << int(ClashChoice::Replace) << QStringLiteral("&Replace");
+        QTest::newRow("merge a folder, for all")
+            << QStringLiteral("replaceButton") << true << true << int(ClashChoice::Replace)
+            << QStringLiteral("&Merge");
+        QTest::newRow("keep both") << QStringLiteral("keepBothButton") << false << true
+                                   << int(ClashChoice::KeepBoth) << QStringLiteral("&Replace");
+        QTest::newRow("skip") << QStringLiteral("skipButton") << true << false
+                              << int(ClashChoice::Skip) << QStringLiteral("&Merge");
+        QTest::newRow("closed: skip")
+            << QString() << false << true << int(ClashChoice::Skip) << QStringLiteral("&Replace");
+    }
+    void theClashDialogAnswersWithTheButtonPressed() {
+        QFETCH(QString, button);
+        QFETCH(bool, folder);
+        QFETCH(bool, forAll);
+        QFETCH(int, choice);
+        QFETCH(QString, replaceText);
+        NameClashDlg dialog({"/home/u/Reports/plan.txt", folder}, nullptr);
+        dialog.show();
+        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("clashText"))
+                    ->text()
+                    .contains(QStringLiteral("\"plan.txt\" already exists in /home/u/Reports")));
+        QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("replaceButton"))->text(),
+                 replaceText);
+        dialog.findChild<QCheckBox*>(QStringLiteral("forAllBox"))->setChecked(forAll);
+        if (button.isEmpty())
+            dialog.reject();
+        else
+            QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(int(dialog.Answer().choice), choice);
+        QCOMPARE(dialog.Answer().forAll, forAll);
     }
 
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
