@@ -148,6 +148,18 @@ QString EntryIconThemeName(int index) {
     return QString::fromLatin1(kNames[index]);
 }
 
+QString EmptyListText(const std::optional<QString>& searchQuery, bool isFolder) {
+    if (searchQuery)
+        return QCoreApplication::translate("EntryRules", "No items match \"%1\".")
+            .arg(*searchQuery);
+    return isFolder ? QCoreApplication::translate("EntryRules", "This folder is empty.")
+                    : QCoreApplication::translate("EntryRules", "There are no items here.");
+}
+
+QString SearchResultsText(const QString& query) {
+    return QCoreApplication::translate("EntryRules", "Search results for \"%1\"").arg(query);
+}
+
 QString StatusText(int rowCount, int selectedCount) {
     if (selectedCount == 1) return QCoreApplication::translate("EntryRules", "1 item selected");
     if (selectedCount > 1)

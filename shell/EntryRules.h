@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 #include "model/DocEntry.h"
 
@@ -29,6 +30,11 @@ int EntryIconIndex(const DocEntry& entry);
 inline constexpr int kEntryIconCount = 11;
 // The icon-theme name of an entry image index; empty for an unknown index.
 QString EntryIconThemeName(int index);
+
+// What an empty list says: the search's, a folder's or another place's text.
+QString EmptyListText(const std::optional<QString>& searchQuery, bool isFolder);
+// The label over search results.
+QString SearchResultsText(const QString& query);
 
 // "3 items", "1 item selected", ...
 QString StatusText(int rowCount, int selectedCount);

@@ -171,13 +171,15 @@ void ListCommands::Search() {
     if (dialog.exec() != QDialog::Accepted) return;
     const QString query = dialog.Query().trimmed();
     if (query.isEmpty()) return;
-    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query));
+    // The results are no folder of the tree: its highlight goes.
+    m_tree->ClearCurrentNode();
+    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query), query);
     StartSearchWorker(m_state, query.toStdString(), ListViewPort(m_list), SearchPort(this));
 }
 
 void ListCommands::SearchEnded(bool failed) {
     if (failed) m_hooks.errorBox(tr("Error"), tr("Search failed."));
-    m_list->EndSearch();
+    m_list->EndSearch(failed);
 }
 
 void ListCommands::StartRename() {

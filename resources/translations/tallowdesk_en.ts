@@ -40,6 +40,22 @@
         <source>%1 items</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>No items match &quot;%1&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This folder is empty.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There are no items here.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search results for &quot;%1&quot;</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ExportFormat</name>
@@ -1147,6 +1163,10 @@ Up</source>
     <name>tallowdesk::shell::CTallowdeskView</name>
     <message>
         <source>Files and folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search failed.</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -1,4 +1,5 @@
 #include <QHeaderView>
+#include <QLabel>
 #include <QListView>
 #include <QTreeView>
 #include <QtTest>
@@ -261,6 +262,33 @@ private slots:
             QCOMPARE(details->header()->sortIndicatorSection(), 0);
             QCOMPARE(details->header()->sortIndicatorOrder(), Qt::DescendingOrder);
         }
+    }
+
+    // Fault guarded: an empty folder was a blank list, with nothing saying
+    // it is empty rather than still loading.
+    void anEmptyPlaceSaysSoOnceListed() {
+        ServeFolder(*m_service, "E", {0});
+        ServeFolder(*m_service, "F", {2});
+        m_service->Hold(PageUrl("E", 1));
+        m_state->navigation.Open(Folder("E"));
+        CTallowdeskView view(m_state);
+        view.resize(400, 300);
+        view.show();
+        view.RefreshList();
+        auto* empty = view.findChild<QLabel*>(QStringLiteral("emptyListText"));
+        QVERIFY(empty);
+        QVERIFY(!empty->isVisible());  // still listing
+        m_service->Release(PageUrl("E", 1));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+        QVERIFY(empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("This folder is empty."));
+        QVERIFY(empty->testAttribute(Qt::WA_TransparentForMouseEvents));  // drops reach the list
+
+        m_state->navigation.Open(Folder("F"));
+        view.RefreshList();
+        QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+        QCOMPARE(view.Model()->rowCount(), 2);
+        QVERIFY(!empty->isVisible());
     }
 
     void theListColumnFitsTheWidestName() {
