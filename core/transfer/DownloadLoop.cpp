@@ -51,13 +51,16 @@ private:
         std::error_code ec;
         std::filesystem::path temp;  // a replacement on its way, when one is
         if (std::filesystem::exists(std::filesystem::symlink_status(local, ec))) {
-            const ClashChoice choice =
-                m_clashes.Decide(local, false).value_or(ClashChoice::Replace);
+            const std::optional<ClashChoice> asked = m_clashes.Decide(local, false);
+            const ClashChoice choice = asked.value_or(ClashChoice::Replace);
             if (choice == ClashChoice::Skip) return;
-            // A folder of that name is never replaced by a file.
-            if (choice == ClashChoice::KeepBoth || std::filesystem::is_directory(local, ec))
+            // A folder of that name is never replaced by a file: asked, the
+            // file takes a numbered name; unasked, the download fails on it
+            // with its detail line, as it always did.
+            const bool folderInTheWay = std::filesystem::is_directory(local, ec);
+            if (choice == ClashChoice::KeepBoth || (folderInTheWay && asked))
                 local = NumberedFreeName(local, false);
-            else
+            else if (!folderInTheWay)
                 temp = ReplacementTempPath(local);
         }
         try {
