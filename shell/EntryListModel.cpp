@@ -108,15 +108,23 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
 void EntryListModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= kColumnCount) return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    std::vector<const Row*> old;
-    for (const QModelIndex& i : before) old.push_back(&m_rows[static_cast<std::size_t>(i.row())]);
+    const QModelIndexList persistent = persistentIndexList();
     std::vector<std::size_t> perm(m_rows.size());
     for (std::size_t i = 0; i < perm.size(); ++i) perm[i] = i;
     const bool ascending = order == Qt::AscendingOrder;
-    std::stable_sort(perm.begin(), perm.end(), [&](std::size_t x, std::size_t y) {
+    const auto before = [&](std::size_t x, std::size_t y) {
         return EntryBefore(*m_rows[x].entry, *m_rows[y].entry, column, ascending);
-    });
+    };
+    // Rows sorted by this same order before, with pages appended since: only
+    // the new rows are sorted, then merged in (a long listing sorted by the
+    // user is sorted again after each page).
+    const std::size_t inOrder =
+        m_sortedBy == std::pair{column, ascending} ? std::min(m_sortedRows, perm.size()) : 0;
+    const auto middle = perm.begin() + static_cast<std::ptrdiff_t>(inOrder);
+    std::stable_sort(middle, perm.end(), before);
+    std::inplace_merge(perm.begin(), middle, perm.end(), before);
+    m_sortedBy = {column, ascending};
+    m_sortedRows = perm.size();
     std::vector<int> newRow(m_rows.size());
     std::vector<Row> sorted;
     sorted.reserve(m_rows.size());
@@ -126,9 +134,9 @@ void EntryListModel::sort(int column, Qt::SortOrder order) {
     }
     m_rows = std::move(sorted);
     QModelIndexList after;
-    for (const QModelIndex& i : before)
+    for (const QModelIndex& i : persistent)
         after.push_back(index(newRow[static_cast<std::size_t>(i.row())], i.column()));
-    changePersistentIndexList(before, after);
+    changePersistentIndexList(persistent, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
@@ -136,6 +144,7 @@ void EntryListModel::Clear() {
     if (m_rows.empty()) return;
     beginResetModel();
     m_rows.clear();
+    m_sortedRows = 0;
     endResetModel();
 }
 
@@ -169,6 +178,7 @@ void EntryListModel::InsertAtTop(DocEntryPtr entry) {
     if (!entry) return;
     beginInsertRows({}, 0, 0);
     m_rows.insert(m_rows.begin(), Row{std::move(entry), std::nullopt});
+    m_sortedRows = 0;  // the new row may belong anywhere
     endInsertRows();
 }
 
@@ -176,6 +186,7 @@ void EntryListModel::RemoveRowAt(int row) {
     if (row < 0 || row >= rowCount()) return;
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
+    if (static_cast<std::size_t>(row) < m_sortedRows) --m_sortedRows;  // the rest stays in order
     endRemoveRows();
 }
 

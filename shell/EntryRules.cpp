@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -14,6 +15,9 @@ QString Text(const std::optional<std::string>& s) {
 
 // Lower case without accents: "Éte" and "ete" are one key.
 QString Folded(const QString& s) {
+    // Most names are plain ASCII: no accents to take off.
+    if (std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return s.toLower();
     const QString decomposed = s.normalized(QString::NormalizationForm_D);
     QString out;
     out.reserve(decomposed.size());
