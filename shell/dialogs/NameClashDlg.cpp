@@ -19,6 +19,7 @@ NameClashDlg::NameClashDlg(const ClashQuestion& question, QWidget* parent) : QDi
                             this);
     text->setObjectName(QStringLiteral("clashText"));
     text->setWordWrap(true);
+    text->setMinimumWidth(380);  // long paths wrap instead of squeezing the window
     text->setTextFormat(Qt::PlainText);  // names come from the service
     m_forAll = new QCheckBox(question.folder ? tr("Do the same for &all remaining folders")
                                              : tr("Do the same for &all remaining files"),
