@@ -164,6 +164,11 @@ void CLeftView::OnCurrentChanged(const QModelIndex& current) {
                       m_model->TextOf(node).toStdString(), m_model->UrlOf(node));
 }
 
+void CLeftView::ClearCurrentNode() {
+    selectionModel()->clearSelection();
+    selectionModel()->clearCurrentIndex();  // an invalid current lists nothing
+}
+
 bool CLeftView::ContextNodeIsFolder() const {
     return m_model->KindOf(m_contextNode) == FolderTreeModel::Kind::Folder &&
            m_model->Exists(m_contextNode);

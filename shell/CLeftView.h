@@ -46,6 +46,9 @@ public:
 
     void ExpandNodeOfUrl(const std::string& url);
     void SelectNodeOfUrl(const std::string& url);
+    // No node highlighted (the list shows something no node stands for);
+    // choosing any node afterwards still lists it.
+    void ClearCurrentNode();
     // Lists the folder above the one of url, when the tree holds one.
     void SelectParentOfUrl(const std::string& url);
 

@@ -21,6 +21,7 @@
 #include "CTallowdeskView.h"
 #include "ListContextMenu.h"
 #include "Resources.h"
+#include "TrayBalloon.h"
 #include "Worker.h"
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
@@ -103,6 +104,14 @@ CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, Comman
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger) RestoreFromTray();
                 });
+        m_balloon = new TrayBalloon([tray = m_tray] { return tray->geometry(); },
+                                    [tray = m_tray] {
+                                        tray->showMessage(
+                                            QStringLiteral("Tallowdesk"),
+                                            tr("Tallowdesk is still running in background..."),
+                                            QSystemTrayIcon::Information, 2000);
+                                    },
+                                    this);
     }
     resize(960, 600);
     ConnectActions();
@@ -312,12 +321,11 @@ void CMainFrame::HideToTray() {
     showMinimized();
     hide();
     m_tray->show();
-    m_tray->showMessage(QStringLiteral("Tallowdesk"),
-                        tr("Tallowdesk is still running in background..."),
-                        QSystemTrayIcon::Information, 2000);
+    m_balloon->Request();  // once the tray has placed the icon
 }
 
 void CMainFrame::RestoreFromTray() {
+    if (m_balloon) m_balloon->Cancel();
     if (m_tray) m_tray->hide();
     showNormal();
     raise();

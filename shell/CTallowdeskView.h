@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "EntryRules.h"
 #include "ListingPages.h"
@@ -10,6 +11,7 @@
 class QAbstractItemView;
 class QMimeData;
 class QItemSelectionModel;
+class QLabel;
 class QListView;
 class QStackedWidget;
 class QTimer;
@@ -59,11 +61,15 @@ public:
     void RefreshList();
     // A search empties the list under the processing window showing line;
     // its results arrive as "Entry Items Added"; EndSearch hides the window.
-    void BeginSearch(const QString& line);
-    void EndSearch();
+    // query names what was searched for (the label over the results).
+    void BeginSearch(const QString& line, const QString& query = {});
+    // failed: the search did not answer (the list then says so, not "no match").
+    void EndSearch(bool failed = false);
     void UpdateStatusText();
     // Sorts as a click on the column heading does.
     void SortByColumn(int column);
+    // Sorts the rows by the column and direction chosen last (if any).
+    void ApplySort();
     // Lines the icons up on their grid again.
     void ArrangeIcons();
 
@@ -107,6 +113,8 @@ protected:
 private:
     void ShowModelIn(QAbstractItemView* shown);
     void SetProcessing(bool on);
+    // The text over an empty list, shown once the place is fully listed.
+    void UpdatePlaceholder();
     bool HandleDragEvent(QEvent* event);
     // A listing or search begins: the rows and every page still on its way go.
     void StartRun();
@@ -122,6 +130,10 @@ private:
     EntryListModel* m_model;
     QItemSelectionModel* m_selection;
     QStackedWidget* m_stack;
+    QLabel* m_searchBanner;
+    QLabel* m_placeholder;
+    std::optional<QString> m_searchQuery;  // while the list shows search results
+    bool m_searchFailed = false;
     QListView* m_iconView;
     EntryCellDelegate* m_cells;
     QTreeView* m_detailsView;

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "model/EntryList.h"
@@ -81,6 +82,10 @@ private:
     QString CellText(const Row& row, int column) const;
 
     std::vector<Row> m_rows;
+    // The first m_sortedRows rows are in the order of the last sort
+    // (column, ascending); rows appended since come after them.
+    std::pair<int, bool> m_sortedBy{-1, true};
+    std::size_t m_sortedRows = 0;
     std::vector<QIcon> m_icons;
     bool m_nameOnly = false;
 };

@@ -25,6 +25,7 @@
 #include "EntryDragData.h"
 #include "EntryListModel.h"
 #include "ListContextMenu.h"
+#include "Notifier.h"
 #include "TransferWorkers.h"
 #include "Worker.h"
 #include "X11DirectSave.h"
@@ -34,6 +35,7 @@
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/CProgressDlgModeless.h"
 #include "dialogs/CSearchDlg.h"
+#include "dialogs/NameClashDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
@@ -71,6 +73,7 @@ constexpr QFileDialog::Options kPickerOptions = QFileDialog::DontUseNativeDialog
 };
 
 CommandHooks WithDefaults(CommandHooks h) {
+    if (!h.askClash) h.askClash = &NameClashDlg::Ask;
     if (!h.pickFolder)
         h.pickFolder = [](QWidget* parent, const QString& title) -> std::optional<QString> {
             const QString dir = QFileDialog::getExistingDirectory(
@@ -188,13 +191,15 @@ void ListCommands::Search() {
     if (dialog.exec() != QDialog::Accepted) return;
     const QString query = dialog.Query().trimmed();
     if (query.isEmpty()) return;
-    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query));
+    // The results are no folder of the tree: its highlight goes.
+    m_tree->ClearCurrentNode();
+    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query), query);
     StartSearchWorker(m_state, query.toStdString(), ListViewPort(m_list), SearchPort(this));
 }
 
 void ListCommands::SearchEnded(bool failed) {
     if (failed) m_hooks.errorBox(tr("Error"), tr("Search failed."));
-    m_list->EndSearch();
+    m_list->EndSearch(failed);
 }
 
 void ListCommands::StartRename() {
@@ -429,9 +434,21 @@ void ListCommands::DownloadItems(std::vector<FolderItem> items) {
     // Claimed here so that no second transfer starts before the loop runs.
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
-    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps,
-                        ShowTransferDialog());
+    TransferProgressDlg* dialog = ShowTransferDialog();
+    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps, dialog,
+                        ClashQuestionsOver(dialog));
     WatchTransfer();
+}
+
+ClashAsker ListCommands::ClashQuestionsOver(TransferProgressDlg* dialog) const {
+    return [ask = m_hooks.askClash, over = QPointer<QWidget>(dialog)](const ClashQuestion& q) {
+        // After Cancel nothing more is asked; the loop stops at its next item.
+        ClashAnswer answer{ClashChoice::Skip, true};
+        notifier::Send([&] {
+            if (!transferCancel) answer = ask(over.data(), q);
+        });
+        return answer;
+    };
 }
 
 void ListCommands::Export(int commandId) {
@@ -553,7 +570,9 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
         transferCancel = false;
         // Started from the event loop, not inside the target's data request.
         QTimer::singleShot(0, this, [this, items, dest = folder.toStdString()] {
-            StartDownloadWorker(items, dest, m_state->calls.transferOps, ShowTransferDialog());
+            TransferProgressDlg* dialog = ShowTransferDialog();
+            StartDownloadWorker(items, dest, m_state->calls.transferOps, dialog,
+                                ClashQuestionsOver(dialog));
             WatchTransfer();
         });
         return true;

@@ -14,6 +14,7 @@
 #include "DragTempFolder.h"
 #include "model/DocEntry.h"
 #include "model/FeedCatalogue.h"
+#include "transfer/NameClash.h"
 #include "transfer/UploadSource.h"
 
 class QMenu;
@@ -51,6 +52,9 @@ struct CommandHooks {
     std::function<void()> transferEnded;    // the quota may have changed
     std::function<void()> locationChanged;  // a folder was opened from the list
     std::function<void(int viewCommand)> setViewStyle;
+    // What to do with a name already taken by a download; the clash dialog
+    // by default. Called on the UI thread.
+    std::function<ClashAnswer(QWidget* parent, const ClashQuestion&)> askClash;
 };
 
 // The commands on the rows of the entry list: open, create folder, rename,
@@ -128,6 +132,9 @@ signals:
 
 private:
     TransferProgressDlg* ShowTransferDialog();
+    // The download worker's way to ask about a taken name: it waits while the
+    // user answers over the progress window.
+    ClashAsker ClashQuestionsOver(TransferProgressDlg* dialog) const;
     void WatchTransfer();
     bool ClipboardHasFiles() const;
 

@@ -62,18 +62,20 @@ private:
 }  // namespace
 
 void StartDownloadWorker(std::vector<FolderItem> items, std::filesystem::path destFolder,
-                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog) {
+                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog,
+                         ClashAsker asker) {
     struct Block {
         std::vector<FolderItem> items;
         std::filesystem::path dest;
         TransferOpsFactory makeOps;
         DialogProgressSink sink;
+        ClashAsker asker;
     };
     StartWorker(std::make_unique<Block>(Block{std::move(items), std::move(destFolder), makeOps,
-                                              DialogProgressSink(dialog)}),
+                                              DialogProgressSink(dialog), std::move(asker)}),
                 [](Block& b) {
                     std::unique_ptr<TransferOps> ops = MakeOps(b.makeOps, b.sink, true);
-                    if (ops) RunDownload(b.items, b.dest, *ops, b.sink);
+                    if (ops) RunDownload(b.items, b.dest, *ops, b.sink, b.asker);
                 });
 }
 

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <climits>
 
+#include "TransferFigures.h"
 #include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
@@ -73,6 +74,8 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     m_bar->setValue(0);
     m_bar->setAccessibleName(tr("Progress"));
     progressTitle->setBuddy(m_bar);
+    // How far the current file is and how long it still takes.
+    m_figures = Value(QString(), "figuresText", this);
 
     m_errorText = new QLabel(
         tr("Error happened, click \"Show Details\" button to see more information"), this);
@@ -103,6 +106,7 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(m_bar);
+    layout->addWidget(m_figures);
     layout->addWidget(m_errorText);
     layout->addLayout(buttons);
     layout->addWidget(m_details);
@@ -145,6 +149,8 @@ void TransferProgressDlg::SetSizeText(const QString& text) {
 }
 
 void TransferProgressDlg::SetRange(std::uint64_t bytes) {
+    m_bytes = bytes;
+    m_figures->setText(ProgressFiguresText(0, m_bytes, 0));
     m_shift = 0;
     while ((bytes >> m_shift) > static_cast<std::uint64_t>(INT_MAX)) ++m_shift;
     m_marquee = false;
@@ -154,6 +160,7 @@ void TransferProgressDlg::SetRange(std::uint64_t bytes) {
 
 void TransferProgressDlg::SetMarquee(bool on) {
     m_marquee = on;
+    if (on) m_figures->clear();  // no size, so no share of it
     if (on) {
         m_bar->setRange(0, 0);  // a busy bar that moves by itself
     } else if (m_bar->maximum() == 0) {
@@ -165,6 +172,7 @@ void TransferProgressDlg::SetMarquee(bool on) {
 void TransferProgressDlg::Progress(std::uint64_t bytesDone, std::uint64_t rateBytesPerMs) {
     m_speed->setText(tr("%1 KB/s").arg(rateBytesPerMs));
     if (m_marquee) return;
+    m_figures->setText(ProgressFiguresText(bytesDone, m_bytes, rateBytesPerMs));
     const auto units = bytesDone >> m_shift;
     m_bar->setValue(static_cast<int>(std::min<std::uint64_t>(units, m_bar->maximum())));
 }

@@ -146,6 +146,9 @@ private:
     QStringList m_errors;     // texts of the error boxes
     QStringList m_questions;  // texts of the questions asked
     bool m_answer = false;    // what the user answers them
+    std::vector<ClashQuestion> m_clashQuestions;
+    ClashAnswer m_folderAnswer{ClashChoice::Skip, false};
+    ClashAnswer m_fileAnswer{ClashChoice::Skip, false};
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
 
     CTallowdeskView* List() const { return m_frame->List(); }
@@ -221,6 +224,10 @@ private slots:
         hooks.confirm = [this](const QString&, const QString& text) {
             m_questions << text;
             return m_answer;
+        };
+        hooks.askClash = [this](QWidget*, const ClashQuestion& q) {
+            m_clashQuestions.push_back(q);
+            return q.folder ? m_folderAnswer : m_fileAnswer;
         };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
@@ -478,14 +485,15 @@ private slots:
         QCOMPARE(ReadAll(back / "Tree" / "Middle" / "mid.txt"), std::string("middle\n"));
         QCOMPARE(ReadAll(back / "Tree" / "Middle" / "Deep" / "deep.txt"), std::string(300000, 'x'));
 
-        // Again into the same folder: the folder exists, which is one detail
-        // line; the window stays with its red sentence and the warning box.
+        // Into a folder that is gone: one detail line; the window stays with
+        // its red sentence and the warning box.
+        m_pickedFolder = QString::fromStdString((back / "gone").string());
         QVERIFY(SelectTitles({QStringLiteral("Tree")}));
         Commands()->Download();
         WaitTransferEnd();
         TransferProgressDlg* dialog = Commands()->LastTransferDialog();
         QVERIFY(dialog);
-        QCOMPARE(dialog->DetailLines(), QStringList{QStringLiteral("Folder already exists.")});
+        QCOMPARE(dialog->DetailLines(), QStringList{QStringLiteral("Folder creation failed.")});
         QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("errorText"))->isVisible());
         auto* details = dialog->findChild<QPushButton*>(QStringLiteral("detailsButton"));
         QVERIFY(details->isVisible());
@@ -502,6 +510,70 @@ private slots:
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")),
                           Qt::LeftButton);
         QVERIFY(!transferCancel.load());  // closing after the end stops nothing
+    }
+
+    // Fault guarded: a folder downloaded again failed with "Folder already
+    // exists.", and a file downloaded again replaced the local one unasked.
+    void downloadingAgainAsksAndFollowsTheChoice() {
+        ShowRoot();
+        QTemporaryDir destDir;
+        const fs::path dest = destDir.path().toStdString();
+        m_pickedFolder = destDir.path();
+        const auto download = [this] {
+            m_clashQuestions.clear();
+            QVERIFY(SelectTitles({QStringLiteral("Tree"), QStringLiteral("one.txt")}));
+            Commands()->Download();
+            WaitTransferEnd();
+            if (TransferProgressDlg* d = Commands()->LastTransferDialog())
+                QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
+        };
+        const auto names = [](const fs::path& dir) {
+            QStringList n;
+            for (const auto& e : fs::directory_iterator(dir))
+                n << QString::fromStdString(e.path().filename().string());
+            n.sort();
+            return n;
+        };
+        download();
+        QVERIFY(m_clashQuestions.empty());  // nothing was there yet
+        test::WriteAll(dest / "one.txt", "mine\n");
+        test::WriteAll(dest / "Tree" / "top.txt", "my top\n");
+
+        m_folderAnswer = {ClashChoice::KeepBoth, false};
+        m_fileAnswer = {ClashChoice::KeepBoth, false};
+        download();
+        QCOMPARE(m_clashQuestions.size(), std::size_t(2));
+        QCOMPARE(m_clashQuestions[0].path, dest / "Tree");
+        QVERIFY(m_clashQuestions[0].folder);
+        QCOMPARE(m_clashQuestions[1].path, dest / "one.txt");
+        QCOMPARE(names(dest),
+                 (QStringList{QStringLiteral("Tree"), QStringLiteral("Tree (2)"),
+                              QStringLiteral("one (2).txt"), QStringLiteral("one.txt")}));
+        QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine\n"));
+        QCOMPARE(ReadAll(dest / "one (2).txt"), std::string("first file\n"));
+        QCOMPARE(ReadAll(dest / "Tree" / "top.txt"), std::string("my top\n"));
+        QCOMPARE(ReadAll(dest / "Tree (2)" / "Middle" / "Deep" / "deep.txt"),
+                 std::string(300000, 'x'));
+
+        // Merge the folder, replace every file: asked once per kind.
+        m_folderAnswer = {ClashChoice::Replace, true};
+        m_fileAnswer = {ClashChoice::Replace, true};
+        download();
+        QCOMPARE(m_clashQuestions.size(), std::size_t(2));
+        QCOMPARE(names(dest).size(), 4);
+        QCOMPARE(names(dest / "Tree"),
+                 (QStringList{QStringLiteral("Middle"), QStringLiteral("top.txt")}));
+        QCOMPARE(ReadAll(dest / "Tree" / "top.txt"), std::string("top\n"));
+        QCOMPARE(ReadAll(dest / "one.txt"), std::string("first file\n"));
+
+        // Skip: nothing local changes, nothing is added.
+        test::WriteAll(dest / "one.txt", "mine again\n");
+        m_folderAnswer = {ClashChoice::Skip, false};
+        m_fileAnswer = {ClashChoice::Skip, false};
+        download();
+        QCOMPARE(m_clashQuestions.size(), std::size_t(2));
+        QCOMPARE(names(dest).size(), 4);
+        QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine again\n"));
     }
 
     void theTreeDownloadsTheFolderClickedOn() {

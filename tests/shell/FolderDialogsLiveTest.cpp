@@ -2,9 +2,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTreeView>
 #include <QtTest>
 #include <atomic>
 #include <filesystem>
@@ -277,10 +279,35 @@ private slots:
         SearchFor(QStringLiteral("Budget"));
         WaitIdle();
         QTRY_COMPARE(Titles(), QStringList{QStringLiteral("Budget 2026")});
+        // Fault guarded: results looked like the last folder (its node still
+        // highlighted, nothing saying they are results).
+        auto* banner = List()->findChild<QLabel*>(QStringLiteral("searchResultsLabel"));
+        QVERIFY(banner && banner->isVisible());
+        QCOMPARE(banner->text(), QStringLiteral("Search results for \"Budget\""));
+        auto* empty = List()->findChild<QLabel*>(QStringLiteral("emptyListText"));
+        QVERIFY(empty && !empty->isVisible());
+        // Fault guarded: an empty result was a blank list.
+        SearchFor(QStringLiteral("nothing-matches-this"));
+        WaitIdle();
+        QTRY_VERIFY(empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("No items match \"nothing-matches-this\"."));
         QVERIFY(m_frame->Actions()->refresh->isEnabled());
         m_frame->Actions()->refresh->trigger();
         WaitIdle();
         QCOMPARE(Titles(), rootTitles);
+        QVERIFY(!banner->isVisible());
+        QVERIFY(!empty->isVisible());
+
+        // The tree's highlight leaves the folder the search started from.
+        QTreeView* tree = m_frame->Tree();
+        tree->selectionModel()->setCurrentIndex(tree->model()->index(0, 0),
+                                                QItemSelectionModel::ClearAndSelect);
+        WaitIdle();
+        QVERIFY(tree->currentIndex().isValid());
+        SearchFor(QStringLiteral("Budget"));
+        WaitIdle();
+        QVERIFY(!tree->currentIndex().isValid());
+        QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
     }
 
     void anEmptySearchStartsNothing() {
@@ -307,6 +334,9 @@ private slots:
         *m_failSearch = false;
         QTRY_COMPARE(m_errors, QStringList{QStringLiteral("Error: Search failed.")});
         QCOMPARE(List()->Model()->rowCount(), 0);
+        // Not "no match": the search never answered.
+        QCOMPARE(List()->findChild<QLabel*>(QStringLiteral("emptyListText"))->text(),
+                 QStringLiteral("Search failed."));
         QCOMPARE(m_state->entries.Size(), std::size_t(0));
         QVERIFY(!List()->ProcessingWindow()->isVisible());
         QVERIFY(m_frame->Actions()->refresh->isEnabled());

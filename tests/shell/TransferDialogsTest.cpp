@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -7,6 +8,7 @@
 
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CProgressDlgModal.h"
+#include "dialogs/NameClashDlg.h"
 #include "dialogs/TransferProgressDlg.h"
 #include "transfer/TransferFlags.h"
 #include "transfer/TransferOps.h"
@@ -97,6 +99,47 @@ private slots:
         dialog.FinishBox()->close();
     }
 
+    void theClashDialogAnswersWithTheButtonPressed_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("forAll");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("replaceText");
+        QTest::newRow("replace a file") << QStringLiteral("replaceButton") << false << false
+                                        << int(ClashChoice::Replace) << QStringLiteral("&Replace");
+        QTest::newRow("merge a folder, for all")
+            << QStringLiteral("replaceButton") << true << true << int(ClashChoice::Replace)
+            << QStringLiteral("&Merge");
+        QTest::newRow("keep both") << QStringLiteral("keepBothButton") << false << true
+                                   << int(ClashChoice::KeepBoth) << QStringLiteral("&Replace");
+        QTest::newRow("skip") << QStringLiteral("skipButton") << true << false
+                              << int(ClashChoice::Skip) << QStringLiteral("&Merge");
+        QTest::newRow("closed: skip")
+            << QString() << false << true << int(ClashChoice::Skip) << QStringLiteral("&Replace");
+    }
+    void theClashDialogAnswersWithTheButtonPressed() {
+        QFETCH(QString, button);
+        QFETCH(bool, folder);
+        QFETCH(bool, forAll);
+        QFETCH(int, choice);
+        QFETCH(QString, replaceText);
+        NameClashDlg dialog({"/home/u/Reports/plan.txt", folder}, nullptr);
+        dialog.show();
+        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("clashText"))
+                    ->text()
+                    .contains(QStringLiteral("\"plan.txt\" already exists in /home/u/Reports")));
+        QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("replaceButton"))->text(),
+                 replaceText);
+        dialog.findChild<QCheckBox*>(QStringLiteral("forAllBox"))->setChecked(forAll);
+        if (button.isEmpty())
+            dialog.reject();
+        else
+            QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(int(dialog.Answer().choice), choice);
+        QCOMPARE(dialog.Answer().forAll, forAll);
+    }
+
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
         QTemporaryDir dir;
         CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
@@ -104,10 +147,15 @@ private slots:
         const std::uint64_t twoGiB = 2ull << 30;
         dialog.SetRange(twoGiB);
         QVERIFY(bar->maximum() > 0);
+        auto* figures = dialog.findChild<QLabel*>(QStringLiteral("figuresText"));
+        QVERIFY(figures);
+        QCOMPARE(figures->text(), QStringLiteral("0% done"));
         dialog.Progress(twoGiB / 2, 1);
         QCOMPARE(bar->value(), bar->maximum() / 2);
+        QCOMPARE(figures->text(), QStringLiteral("50% done, 298 h 15 min left"));
         dialog.SetMarquee(true);
-        QCOMPARE(bar->maximum(), 0);  // moving by itself
+        QCOMPARE(bar->maximum(), 0);           // moving by itself
+        QCOMPARE(figures->text(), QString());  // no size known, no share of it
         dialog.Progress(5, 1);
         QCOMPARE(bar->maximum(), 0);
     }
