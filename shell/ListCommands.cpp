@@ -75,10 +75,9 @@ CommandHooks WithDefaults(CommandHooks h) {
         };
     if (!h.pickFiles)
         h.pickFiles = [](QWidget* parent) {
-            return QFileDialog::getOpenFileNames(
-                parent, QString(), QString(),
-                QCoreApplication::translate("ListCommands", "All File(*.*)"), nullptr,
-                kPickerOptions);
+            QFileDialog dialog(parent);
+            SetUpUploadPicker(dialog);
+            return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
         };
     if (!h.errorBox)
         h.errorBox = [](const QString& title, const QString& text) {
@@ -102,6 +101,16 @@ CMsgDlg* ShowProcessingWindow(QWidget* parent, const QString& line) {
 }
 
 }  // namespace
+
+void SetUpUploadPicker(QFileDialog& dialog) {
+    dialog.setOptions(kPickerOptions | QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // On Linux "*.*" would hide README and Makefile: the pattern that counts
+    // is the last parenthesis, and only the text before it is shown.
+    dialog.setNameFilter(QCoreApplication::translate("ListCommands", "All File(*.*)") +
+                         QStringLiteral(" (*)"));
+}
 
 ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                            QWidget* window, CommandHooks hooks)

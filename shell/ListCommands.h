@@ -16,6 +16,7 @@
 #include "model/FeedCatalogue.h"
 #include "transfer/UploadSource.h"
 
+class QFileDialog;
 class QMenu;
 class QMimeData;
 class QWidget;
@@ -48,6 +49,10 @@ struct CommandHooks {
     std::function<void()> locationChanged;  // a folder was opened from the list
     std::function<void(int viewCommand)> setViewStyle;
 };
+
+// Sets up the Upload command's file picker: several existing files, and the
+// one filter "All File(*.*)" that lists every file, names without a dot too.
+void SetUpUploadPicker(QFileDialog& dialog);
 
 // The commands on the rows of the entry list: open, create folder, rename,
 // move to trash, star, unstar, share, download, export, upload, paste, and

@@ -1,10 +1,14 @@
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 #include <fstream>
 #include <stdexcept>
 
+#include "ListCommands.h"
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/TransferProgressDlg.h"
@@ -95,6 +99,33 @@ private slots:
                                   QStringLiteral("2048 KB/s"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 10000);
         dialog.FinishBox()->close();
+    }
+
+    // "*.*" alone hid every name without a dot.
+    void theUploadPickerListsEveryFile() {
+        QTemporaryDir dir;
+        for (const char* name : {"README", "Makefile", "a.txt", ".hidden"})
+            std::ofstream(dir.filePath(QLatin1String(name)).toStdString()) << "x";
+        QFileDialog dialog;
+        SetUpUploadPicker(dialog);
+        dialog.setDirectory(dir.path());
+        dialog.show();
+        QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentText(),
+                 QStringLiteral("All File(*.*)"));
+        auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(view);
+        const auto listed = [view] {
+            QStringList names;
+            const QModelIndex root = view->rootIndex();
+            for (int r = 0; r < view->model()->rowCount(root); ++r)
+                names << view->model()->index(r, 0, root).data().toString();
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                  (QStringList{QStringLiteral("Makefile"), QStringLiteral("README"),
+                                               QStringLiteral("a.txt")}),
+                                  10000);
     }
 
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
