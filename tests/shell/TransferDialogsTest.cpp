@@ -128,6 +128,33 @@ private slots:
                                   10000);
     }
 
+    // A range of 0..0 is a busy animation: it must not stand for an empty
+    // file, nor go on once the transfer has ended.
+    void theBarNeverMovesByItselfAfterTheEnd_data() {
+        QTest::addColumn<bool>("marquee");
+        QTest::addColumn<bool>("withDetails");
+        QTest::newRow("empty upload") << false << false;
+        QTest::newRow("empty upload, failed") << false << true;
+        QTest::newRow("unknown size, failed") << true << true;
+    }
+    void theBarNeverMovesByItselfAfterTheEnd() {
+        QFETCH(bool, marquee);
+        QFETCH(bool, withDetails);
+        QTemporaryDir dir;
+        CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
+        auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+        if (marquee)
+            dialog.SetMarquee(true);
+        else
+            dialog.SetRange(0);
+        if (!marquee) QVERIFY(bar->maximum() > bar->minimum());
+        dialog.Progress(0, 0);
+        if (withDetails) dialog.AddTransferDetail(QStringLiteral("x  Failed!:  Unknown reason"));
+        dialog.TransferFinished();
+        QVERIFY(bar->maximum() > bar->minimum());
+        if (dialog.FinishBox()) dialog.FinishBox()->close();
+    }
+
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
         QTemporaryDir dir;
         CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
