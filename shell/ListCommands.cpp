@@ -284,14 +284,18 @@ void ListCommands::Share() {
     m_hooks.share(m_window, entries);
 }
 
-TransferProgressDlg* ListCommands::ShowTransferDialog() {
-    auto* dialog = new CProgressDlgModeless(m_window);
+void ListCommands::ConnectTransferDialog(TransferProgressDlg* dialog) {
     connect(dialog, &TransferProgressDlg::BackgroundRequested, this, [this] {
         if (m_hooks.hideToTray) m_hooks.hideToTray();
     });
     connect(dialog, &TransferProgressDlg::TransferEnded, this, [this] {
         if (m_hooks.transferEnded) m_hooks.transferEnded();
     });
+}
+
+TransferProgressDlg* ListCommands::ShowTransferDialog() {
+    auto* dialog = new CProgressDlgModeless(m_window);
+    ConnectTransferDialog(dialog);
     m_lastTransfer = dialog;
     dialog->show();
     return dialog;
@@ -400,10 +404,12 @@ QMimeData* ListCommands::MakeDragData() {
         items.push_back(std::move(item));
     }
     auto fetch = [items = std::move(items), dest = *folder, makeOps = m_state->calls.transferOps,
-                  window = QPointer<QWidget>(m_window)] {
+                  window = QPointer<QWidget>(m_window), self = QPointer<ListCommands>(this)] {
         bool idle = false;
         if (!transferBusy.compare_exchange_strong(idle, true)) return;
         CProgressDlgModal dialog(items, dest, makeOps, window);
+        // Background and the quota at the end, as for every other transfer.
+        if (self) self->ConnectTransferDialog(&dialog);
         dialog.exec();
     };
     return new EntryDragData(paths, std::move(fetch));

@@ -115,6 +115,8 @@ signals:
 
 private:
     TransferProgressDlg* ShowTransferDialog();
+    // Background and the end of the transfer reach the frame.
+    void ConnectTransferDialog(TransferProgressDlg* dialog);
     void WatchTransfer();
     bool ClipboardHasFiles() const;
 
