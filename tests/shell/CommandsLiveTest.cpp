@@ -540,8 +540,19 @@ private slots:
         }
         Commands()->Download();
         QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        const fs::path deepFolder =
+            fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep";
+        const auto hiddenParts = [&] {
+            int n = 0;
+            for (const auto& e : fs::directory_iterator(deepFolder))
+                if (e.path().filename().string().find(".tdpart-") != std::string::npos) ++n;
+            return n;
+        };
+        QCOMPARE(hiddenParts(), 1);  // the download is on its way
         m_frame->Exit();
         QVERIFY(transferCancel.load());
+        // Gone at once: the thread is not waited for at exit.
+        QCOMPARE(hiddenParts(), 0);
         m_gate->Open();
         WaitTransferEnd();
         QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
