@@ -193,10 +193,17 @@ void ListCommands::StartRename() {
 void ListCommands::Rename(int row, const QString& text) {
     const DocEntryPtr entry = m_list->Model()->EntryAt(row);
     if (!entry) return;
-    const QString name = text.left(kMaxRenameChars);
-    if (name == m_list->Model()->TitleAt(row) ||
-        name == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
+    // Compared whole: a long title left as it was must not come back cut.
+    if (text == m_list->Model()->TitleAt(row) ||
+        text == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
         return;  // the same text: nothing is sent
+    if (text.size() > kMaxRenameChars) {
+        // Refused, not cut: the user sees why the name stays.
+        m_hooks.errorBox(tr("Error"),
+                         tr("A name can have at most %1 characters.").arg(kMaxRenameChars));
+        return;
+    }
+    const QString& name = text;
     CMsgDlg* processing = ShowProcessingWindow(m_list, tr(" Renaming... "));
     struct Block {
         ServiceCalls calls;

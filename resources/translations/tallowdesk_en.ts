@@ -1254,6 +1254,10 @@ Up</source>
         <source>Details</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>A name can have at most %1 characters.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::TransferProgressDlg</name>

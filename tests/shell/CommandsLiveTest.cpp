@@ -141,6 +141,7 @@ private:
     std::optional<QString> m_pickedFolder;
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
+    QStringList m_errors;
     std::vector<QUrl> m_opened;
     int m_transfersEnded = 0;
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
@@ -213,6 +214,9 @@ private slots:
         };
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
+        hooks.errorBox = [this](const QString& title, const QString& text) {
+            m_errors << title + QStringLiteral(": ") + text;
+        };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
@@ -293,6 +297,48 @@ private slots:
         ShowRoot();  // the service has the new name
         QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
         QCOMPARE(RowOf(QStringLiteral("readme.txt")), -1);
+    }
+
+    // F2 then Enter on a long title renamed it to its first 127 characters.
+    void aLongTitleIsNeverCut_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("errors");
+        const QString title = QStringLiteral("long ") + QString(150, QLatin1Char('x'));
+        QTest::newRow("left as it was") << title << 0;
+        QTest::newRow("changed, still too long") << title + QStringLiteral("y") << 1;
+    }
+    void aLongTitleIsNeverCut() {
+        QFETCH(QString, typed);
+        QFETCH(int, errors);
+        const QString title = QStringLiteral("long ") + QString(150, QLatin1Char('x'));
+        ShowRoot();
+        int row = RowOf(title);
+        if (row < 0) {  // the service takes long titles: give one row such a name
+            const DocEntryPtr e =
+                List()->Model()->EntryAt(RowOf(QStringLiteral("read me first.txt")));
+            QVERIFY(e);
+            m_state->calls.renameEntry(*e->editHref, title.toStdString());
+            ShowRoot();
+            row = RowOf(title);
+        }
+        QVERIFY(row >= 0);
+        m_errors.clear();
+        const int renames = m_renames->load();
+        Commands()->Rename(row, typed);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_renames->load(), renames);
+        QCOMPARE(m_errors.size(), errors);
+        QVERIFY(NoProcessingWindow());
+        ShowRoot();
+        QVERIFY(RowOf(title) >= 0);  // the service still has the whole title
+    }
+    void restoreTheLongTitle() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("long ") + QString(150, QLatin1Char('x')));
+        QVERIFY(row >= 0);
+        m_state->calls.renameEntry(*List()->Model()->EntryAt(row)->editHref, "read me first.txt");
+        ShowRoot();
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
     }
 
     void unstarRemovesRowsOnlyFromStarred() {
