@@ -204,6 +204,9 @@ void ListCommands::Rename(int row, const QString& text) {
         return;
     }
     const QString& name = text;
+    // One rename of a row at a time: two replies could come in either order
+    // and leave the row showing a name the service does not have.
+    if (!m_renaming.insert(entry.get()).second) return;
     CMsgDlg* processing = ShowProcessingWindow(m_list, tr(" Renaming... "));
     struct Block {
         ServiceCalls calls;
@@ -212,30 +215,33 @@ void ListCommands::Rename(int row, const QString& text) {
         QPointer<CTallowdeskView> list;
         TreeViewPort tree;
         QPointer<QObject> processing;
+        QPointer<ListCommands> commands;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls, entry, name, m_list,
-                                              TreeViewPort(m_tree), QPointer<QObject>(processing)}),
-                [](Block& b) {
-                    bool ok = false;
-                    try {
-                        b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
-                                            b.name.toStdString());
-                        ok = true;
-                    } catch (...) {
-                        // Silent: the row keeps its old name.
-                    }
-                    notifier::Send([&] {
-                        if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
-                            w->hide();
-                            w->deleteLater();
-                        }
-                        if (!ok || !b.list) return;
-                        b.list->Model()->SetTitleOf(b.entry.get(), b.name);
-                    });
-                    if (ok && b.entry->IsFolder())
-                        b.tree.FolderNameChangedInList(b.name.toStdString(),
-                                                       b.entry->contentSrc.value_or(std::string()));
-                });
+    StartWorker(
+        std::make_unique<Block>(Block{m_state->calls, entry, name, m_list, TreeViewPort(m_tree),
+                                      QPointer<QObject>(processing), QPointer<ListCommands>(this)}),
+        [](Block& b) {
+            bool ok = false;
+            try {
+                b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
+                                    b.name.toStdString());
+                ok = true;
+            } catch (...) {
+                // Silent: the row keeps its old name.
+            }
+            notifier::Send([&] {
+                if (b.commands) b.commands->m_renaming.erase(b.entry.get());
+                if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
+                    w->hide();
+                    w->deleteLater();
+                }
+                if (!ok || !b.list) return;
+                b.list->Model()->SetTitleOf(b.entry.get(), b.name);
+            });
+            if (ok && b.entry->IsFolder())
+                b.tree.FolderNameChangedInList(b.name.toStdString(),
+                                               b.entry->contentSrc.value_or(std::string()));
+        });
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "DialogMessages.h"
@@ -128,6 +129,7 @@ private:
     QPointer<QObject> m_lastTransfer;  // a TransferProgressDlg
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
+    std::set<const DocEntry*> m_renaming;  // rows whose rename is on its way
 };
 
 }  // namespace tallowdesk::shell

@@ -299,6 +299,26 @@ private slots:
         QCOMPARE(RowOf(QStringLiteral("readme.txt")), -1);
     }
 
+    // Two renames of one row were both sent; the row showed whichever reply
+    // came last.
+    void aRowIsRenamedOnceAtATime() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("read me first.txt"));
+        QVERIFY(row >= 0);
+        const int renames = m_renames->load();
+        Commands()->Rename(row, QStringLiteral("first name.txt"));
+        Commands()->Rename(row, QStringLiteral("second name.txt"));
+        WaitActionsDone();
+        QCOMPARE(m_renames->load(), renames + 1);
+        QCOMPARE(List()->Model()->TitleAt(row), QStringLiteral("first name.txt"));
+        // Free again once the reply is in.
+        Commands()->Rename(row, QStringLiteral("read me first.txt"));
+        WaitActionsDone();
+        QCOMPARE(m_renames->load(), renames + 2);
+        ShowRoot();
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
+    }
+
     // F2 then Enter on a long title renamed it to its first 127 characters.
     void aLongTitleIsNeverCut_data() {
         QTest::addColumn<QString>("typed");
