@@ -344,7 +344,7 @@ void ListCommands::DownloadItems(std::vector<FolderItem> items) {
 }
 
 void ListCommands::Export(int commandId) {
-    transferCancel = false;
+    // The export window clears the cancel flag when its transfer starts.
     const ExportFormat* format = nullptr;
     for (const ExportFormat& f : ExportTable())
         if (f.commandId == commandId) format = &f;
@@ -393,8 +393,9 @@ void ListCommands::Drop(const QMimeData* data) {
 }
 
 QMimeData* ListCommands::MakeDragData() {
-    transferCancel = false;
+    // Checked first: a Cancel of the running transfer must not be undone.
     if (transferBusy) return nullptr;  // the drop could not download
+    transferCancel = false;
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return nullptr;
     if (X11DirectSave::Available()) return MakeDirectSaveData(entries);

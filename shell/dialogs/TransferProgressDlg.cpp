@@ -199,7 +199,8 @@ void TransferProgressDlg::ToggleDetails() {
 
 void TransferProgressDlg::TransferFinished() {
     m_running = false;
-    if (transferCancel) transferCancel = false;
+    // An export beside it that was cancelled too must still see the Cancel.
+    if (transferCancel && exportsRunning == 0) transferCancel = false;
     const bool withDetails = !m_detailsButton->isHidden();
     // Nothing moves once the transfer has ended.
     if (m_marquee || m_bar->maximum() == 0) SetMarquee(false);

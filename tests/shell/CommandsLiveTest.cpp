@@ -577,6 +577,57 @@ private slots:
         m_gate->armed = false;
     }
 
+    // Export and a drag start cleared the one cancel flag: a download just
+    // cancelled ran on with no window.
+    void aCancelOutlivesTheNextCommand_data() {
+        QTest::addColumn<bool>("drag");
+        QTest::newRow("export") << false;
+        QTest::newRow("drag start") << true;
+    }
+    void aCancelOutlivesTheNextCommand() {
+        QFETCH(bool, drag);
+        ShowRoot();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        QPointer<TransferProgressDlg> dialog(Commands()->LastTransferDialog());
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        QVERIFY(transferCancel.load());
+
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        QTemporaryDir exportDest;
+        m_pickedFolder = exportDest.path();
+        bool stillCancelled = false;
+        if (drag) {
+            std::unique_ptr<QMimeData> data(Commands()->MakeDragData());
+            stillCancelled = transferCancel.load();
+            m_gate->Open();
+        } else {
+            // Looked at inside the export window's own loop.
+            QTimer::singleShot(0, this, [&] {
+                stillCancelled = transferCancel.load();
+                m_gate->Open();
+            });
+            Commands()->Run(32807);  // export as text, modal until it ends
+            // Started once the cancelled download had ended, and not stopped.
+            QVERIFY(QFile::exists(exportDest.filePath(QStringLiteral("Meeting notes.txt"))));
+        }
+        WaitTransferEnd();
+        QVERIFY(stillCancelled);
+        QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
+                            "deep.txt"));
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->armed = false;
+    }
+
     void theModalVariantDownloadsAndEndsItsLoop() {
         ShowRoot();
         QVERIFY(SelectTitles({QStringLiteral("one.txt")}));
