@@ -205,10 +205,12 @@ void TransferProgressDlg::TransferFinished() {
     // Nothing moves once the transfer has ended.
     if (m_marquee || m_bar->maximum() == 0) SetMarquee(false);
     if (withDetails) {
-        // No owner, and not modal: the transfer thread is not held while the
-        // user reads it.
-        auto* box = new QMessageBox(QMessageBox::Warning, FinishCaption(),
-                                    TransferFinishedWithErrorsText(), QMessageBox::Ok);
+        // Not modal: the transfer thread is not held while the user reads
+        // it. No owner, except over a modal progress window, which would
+        // otherwise block every click on it.
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, FinishCaption(), TransferFinishedWithErrorsText(),
+                            QMessageBox::Ok, isModal() ? this : nullptr);
         box->setObjectName(QStringLiteral("transferWarningBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);

@@ -155,6 +155,33 @@ private slots:
         if (dialog.FinishBox()) dialog.FinishBox()->close();
     }
 
+    // The box ending a drag-out sat behind its own modal window's block.
+    void theBoxEndingAModalTransferCanBeClicked() {
+        QTemporaryDir dir;
+        CProgressDlgModal dialog({FolderItem{"fail", "Broken", "file", 10}},
+                                 dir.path().toStdString(), Fake(), nullptr);
+        bool boxClosed = false;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QMessageBox* box = dialog.FinishBox();
+            if (!box || !box->isVisible() || !box->windowHandle()) return;
+            poll.stop();
+            QPointer<QMessageBox> guard(box);
+            QAbstractButton* ok = box->button(QMessageBox::Ok);
+            // Through the window system's path, where modal blocking applies.
+            QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},
+                              ok->mapTo(box, ok->rect().center()));
+            boxClosed = guard.isNull() || !guard->isVisible();
+            static_cast<QDialog&>(dialog).reject();
+        });
+        poll.start();
+        QTimer::singleShot(10000, &dialog, [&] { static_cast<QDialog&>(dialog).reject(); });
+        dialog.exec();
+        QVERIFY(boxClosed);
+        QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 10000);
+    }
+
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
         QTemporaryDir dir;
         CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
