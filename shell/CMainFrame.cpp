@@ -28,6 +28,7 @@
 #include "dialogs/CSettingDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
+#include "service/Download.h"
 #include "settings/ConfigFile.h"
 #include "settings/ServiceHosts.h"
 #include "transfer/TransferFlags.h"
@@ -333,8 +334,10 @@ void CMainFrame::RestoreFromTray() {
 }
 
 void CMainFrame::Exit() {
-    // A running transfer stops at its next chunk; its thread is not waited for.
+    // A running transfer stops at its next chunk; its thread is not waited
+    // for, so its hidden partial file goes now.
     transferCancel.store(true);
+    RemoveUnfinishedDownloads();
     if (m_tray) m_tray->hide();
     m_exiting = true;
     QCoreApplication::exit(0);

@@ -83,10 +83,9 @@ CommandHooks WithDefaults(CommandHooks h) {
         };
     if (!h.pickFiles)
         h.pickFiles = [](QWidget* parent) {
-            return QFileDialog::getOpenFileNames(
-                parent, QString(), QString(),
-                QCoreApplication::translate("ListCommands", "All File(*.*)"), nullptr,
-                kPickerOptions);
+            QFileDialog dialog(parent);
+            SetUpUploadPicker(dialog);
+            return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
         };
     if (!h.errorBox)
         h.errorBox = [](const QString& title, const QString& text) {
@@ -121,6 +120,16 @@ QString RenameFailure(const QString& oldName, const std::string& reason) {
         QCoreApplication::translate("ListCommands", "\"%1\" was not renamed.").arg(oldName);
     if (!reason.empty()) text += QLatin1Char('\n') + QString::fromStdString(reason);
     return text;
+}
+
+void SetUpUploadPicker(QFileDialog& dialog) {
+    dialog.setOptions(kPickerOptions | QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // On Linux "*.*" would hide README and Makefile: the pattern that counts
+    // is the last parenthesis, and only the text before it is shown.
+    dialog.setNameFilter(QCoreApplication::translate("ListCommands", "All File(*.*)") +
+                         QStringLiteral(" (*)"));
 }
 
 ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
@@ -209,10 +218,20 @@ void ListCommands::StartRename() {
 void ListCommands::Rename(int row, const QString& text) {
     const DocEntryPtr entry = m_list->Model()->EntryAt(row);
     if (!entry) return;
-    const QString name = text.left(kMaxRenameChars);
-    if (name == m_list->Model()->TitleAt(row) ||
-        name == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
+    // Compared whole: a long title left as it was must not come back cut.
+    if (text == m_list->Model()->TitleAt(row) ||
+        text == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
         return;  // the same text: nothing is sent
+    if (text.size() > kMaxRenameChars) {
+        // Refused, not cut: the user sees why the name stays.
+        m_hooks.errorBox(tr("Error"),
+                         tr("A name can have at most %1 characters.").arg(kMaxRenameChars));
+        return;
+    }
+    const QString& name = text;
+    // One rename of a row at a time: two replies could come in either order
+    // and leave the row showing a name the service does not have.
+    if (!m_renaming.insert(entry.get()).second) return;
     CMsgDlg* processing = ShowProcessingWindow(m_list, tr(" Renaming... "));
     struct Block {
         ServiceCalls calls;
@@ -222,10 +241,12 @@ void ListCommands::Rename(int row, const QString& text) {
         TreeViewPort tree;
         QPointer<QObject> processing;
         QString oldName;
+        QPointer<ListCommands> commands;
     };
     StartWorker(std::make_unique<Block>(Block{m_state->calls, entry, name, m_list,
                                               TreeViewPort(m_tree), QPointer<QObject>(processing),
-                                              m_list->Model()->TitleAt(row)}),
+                                              m_list->Model()->TitleAt(row),
+                                              QPointer<ListCommands>(this)}),
                 [](Block& b) {
                     bool ok = false;
                     std::string reason;
@@ -237,6 +258,7 @@ void ListCommands::Rename(int row, const QString& text) {
                         reason = e.what();  // the row keeps its old name; the user is told
                     }
                     notifier::Send([&] {
+                        if (b.commands) b.commands->m_renaming.erase(b.entry.get());
                         if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
                             w->hide();
                             w->deleteLater();
@@ -397,14 +419,18 @@ void ListCommands::Share() {
     m_hooks.share(m_window, entries);
 }
 
-TransferProgressDlg* ListCommands::ShowTransferDialog() {
-    auto* dialog = new CProgressDlgModeless(m_window);
+void ListCommands::ConnectTransferDialog(TransferProgressDlg* dialog) {
     connect(dialog, &TransferProgressDlg::BackgroundRequested, this, [this] {
         if (m_hooks.hideToTray) m_hooks.hideToTray();
     });
     connect(dialog, &TransferProgressDlg::TransferEnded, this, [this] {
         if (m_hooks.transferEnded) m_hooks.transferEnded();
     });
+}
+
+TransferProgressDlg* ListCommands::ShowTransferDialog() {
+    auto* dialog = new CProgressDlgModeless(m_window);
+    ConnectTransferDialog(dialog);
     m_lastTransfer = dialog;
     dialog->show();
     return dialog;
@@ -452,7 +478,7 @@ ClashAsker ListCommands::ClashQuestionsOver(TransferProgressDlg* dialog) const {
 }
 
 void ListCommands::Export(int commandId) {
-    transferCancel = false;
+    // The export window clears the cancel flag when its transfer starts.
     const ExportFormat* format = nullptr;
     for (const ExportFormat& f : ExportTable())
         if (f.commandId == commandId) format = &f;
@@ -512,8 +538,9 @@ void ListCommands::Drop(const QMimeData* data, const QString& folderUrl) {
 }
 
 QMimeData* ListCommands::MakeDragData() {
-    transferCancel = false;
+    // Checked first: a Cancel of the running transfer must not be undone.
     if (transferBusy) return nullptr;  // the drop could not download
+    transferCancel = false;
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return nullptr;
     if (X11DirectSave::Available()) return MakeDirectSaveData(entries);
@@ -536,10 +563,12 @@ QMimeData* ListCommands::MakeDragData() {
         items.push_back(std::move(item));
     }
     auto fetch = [items = std::move(items), dest = *folder, makeOps = m_state->calls.transferOps,
-                  window = QPointer<QWidget>(m_window)] {
+                  window = QPointer<QWidget>(m_window), self = QPointer<ListCommands>(this)] {
         bool idle = false;
         if (!transferBusy.compare_exchange_strong(idle, true)) return;
         CProgressDlgModal dialog(items, dest, makeOps, window);
+        // Background and the quota at the end, as for every other transfer.
+        if (self) self->ConnectTransferDialog(&dialog);
         dialog.exec();
     };
     return new EntryDragData(paths, std::move(fetch));

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "DialogMessages.h"
@@ -17,6 +18,7 @@
 #include "transfer/NameClash.h"
 #include "transfer/UploadSource.h"
 
+class QFileDialog;
 class QMenu;
 class QMimeData;
 class QWidget;
@@ -56,6 +58,10 @@ struct CommandHooks {
     // by default. Called on the UI thread.
     std::function<ClashAnswer(QWidget* parent, const ClashQuestion&)> askClash;
 };
+
+// Sets up the Upload command's file picker: several existing files, and the
+// one filter "All File(*.*)" that lists every file, names without a dot too.
+void SetUpUploadPicker(QFileDialog& dialog);
 
 // The commands on the rows of the entry list: open, create folder, rename,
 // move to trash, star, unstar, share, download, export, upload, paste, and
@@ -135,6 +141,8 @@ private:
     // The download worker's way to ask about a taken name: it waits while the
     // user answers over the progress window.
     ClashAsker ClashQuestionsOver(TransferProgressDlg* dialog) const;
+    // Background and the end of the transfer reach the frame.
+    void ConnectTransferDialog(TransferProgressDlg* dialog);
     void WatchTransfer();
     bool ClipboardHasFiles() const;
 
@@ -147,6 +155,7 @@ private:
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
     std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
+    std::set<const DocEntry*> m_renaming;  // rows whose rename is on its way
 };
 
 }  // namespace tallowdesk::shell

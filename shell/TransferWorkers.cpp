@@ -86,9 +86,13 @@ void StartExportWorker(ExportRequest request, const TransferOpsFactory& makeOps,
         TransferOpsFactory makeOps;
         DialogProgressSink sink;
     };
+    ++exportsRunning;  // before the thread, so that no end beside it misses it
     StartWorker(
         std::make_unique<Block>(Block{std::move(request), makeOps, DialogProgressSink(dialog)}),
         [](Block& b) {
+            struct Ended {
+                ~Ended() { --exportsRunning; }
+            } ended;
             std::unique_ptr<TransferOps> ops = MakeOps(b.makeOps, b.sink, false, kExportFailedText);
             if (ops) RunExport(b.request, *ops, b.sink);
         });

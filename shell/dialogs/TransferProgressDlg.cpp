@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <climits>
 
 #include "TransferFigures.h"
@@ -154,7 +155,8 @@ void TransferProgressDlg::SetRange(std::uint64_t bytes) {
     m_shift = 0;
     while ((bytes >> m_shift) > static_cast<std::uint64_t>(INT_MAX)) ++m_shift;
     m_marquee = false;
-    m_bar->setRange(0, static_cast<int>(bytes >> m_shift));
+    // An empty file gets 0..1: a range of 0..0 is Qt's busy animation.
+    m_bar->setRange(0, std::max(1, static_cast<int>(bytes >> m_shift)));
     m_bar->setValue(0);
 }
 
@@ -205,14 +207,18 @@ void TransferProgressDlg::ToggleDetails() {
 
 void TransferProgressDlg::TransferFinished() {
     m_running = false;
-    if (transferCancel) transferCancel = false;
+    // An export beside it that was cancelled too must still see the Cancel.
+    if (transferCancel && exportsRunning == 0) transferCancel = false;
     const bool withDetails = !m_detailsButton->isHidden();
+    // Nothing moves once the transfer has ended.
+    if (m_marquee || m_bar->maximum() == 0) SetMarquee(false);
     if (withDetails) {
-        if (m_marquee) SetMarquee(false);
-        // No owner, and not modal: the transfer thread is not held while the
-        // user reads it.
-        auto* box = new QMessageBox(QMessageBox::Warning, FinishCaption(),
-                                    TransferFinishedWithErrorsText(), QMessageBox::Ok);
+        // Not modal: the transfer thread is not held while the user reads
+        // it. No owner, except over a modal progress window, which would
+        // otherwise block every click on it.
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, FinishCaption(), TransferFinishedWithErrorsText(),
+                            QMessageBox::Ok, isModal() ? this : nullptr);
         box->setObjectName(QStringLiteral("transferWarningBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);

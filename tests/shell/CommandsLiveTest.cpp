@@ -141,6 +141,7 @@ private:
     std::optional<QString> m_pickedFolder;
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
+    QStringList m_errors;
     std::vector<QUrl> m_opened;
     int m_transfersEnded = 0;
     QStringList m_errors;     // texts of the error boxes
@@ -219,6 +220,9 @@ private slots:
         };
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
+        hooks.errorBox = [this](const QString& title, const QString& text) {
+            m_errors << title + QStringLiteral(": ") + text;
+        };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
         hooks.errorBox = [this](const QString&, const QString& text) { m_errors << text; };
         hooks.confirm = [this](const QString&, const QString& text) {
@@ -311,6 +315,68 @@ private slots:
         ShowRoot();  // the service has the new name
         QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
         QCOMPARE(RowOf(QStringLiteral("readme.txt")), -1);
+    }
+
+    // Two renames of one row were both sent; the row showed whichever reply
+    // came last.
+    void aRowIsRenamedOnceAtATime() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("read me first.txt"));
+        QVERIFY(row >= 0);
+        const int renames = m_renames->load();
+        Commands()->Rename(row, QStringLiteral("first name.txt"));
+        Commands()->Rename(row, QStringLiteral("second name.txt"));
+        WaitActionsDone();
+        QCOMPARE(m_renames->load(), renames + 1);
+        QCOMPARE(List()->Model()->TitleAt(row), QStringLiteral("first name.txt"));
+        // Free again once the reply is in.
+        Commands()->Rename(row, QStringLiteral("read me first.txt"));
+        WaitActionsDone();
+        QCOMPARE(m_renames->load(), renames + 2);
+        ShowRoot();
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
+    }
+
+    // F2 then Enter on a long title renamed it to its first 127 characters.
+    void aLongTitleIsNeverCut_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("errors");
+        const QString title = QStringLiteral("long ") + QString(150, QLatin1Char('x'));
+        QTest::newRow("left as it was") << title << 0;
+        QTest::newRow("changed, still too long") << title + QStringLiteral("y") << 1;
+    }
+    void aLongTitleIsNeverCut() {
+        QFETCH(QString, typed);
+        QFETCH(int, errors);
+        const QString title = QStringLiteral("long ") + QString(150, QLatin1Char('x'));
+        ShowRoot();
+        int row = RowOf(title);
+        if (row < 0) {  // the service takes long titles: give one row such a name
+            const DocEntryPtr e =
+                List()->Model()->EntryAt(RowOf(QStringLiteral("read me first.txt")));
+            QVERIFY(e);
+            m_state->calls.renameEntry(*e->editHref, title.toStdString());
+            ShowRoot();
+            row = RowOf(title);
+        }
+        QVERIFY(row >= 0);
+        m_errors.clear();
+        const int renames = m_renames->load();
+        Commands()->Rename(row, typed);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_renames->load(), renames);
+        QCOMPARE(m_errors.size(), errors);
+        QVERIFY(NoProcessingWindow());
+        ShowRoot();
+        QVERIFY(RowOf(title) >= 0);  // the service still has the whole title
+    }
+    void restoreTheLongTitle() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("long ") + QString(150, QLatin1Char('x')));
+        QVERIFY(row >= 0);
+        m_state->calls.renameEntry(*List()->Model()->EntryAt(row)->editHref, "read me first.txt");
+        ShowRoot();
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
     }
 
     void unstarRemovesRowsOnlyFromStarred() {
@@ -681,6 +747,57 @@ private slots:
         m_gate->armed = false;
     }
 
+    // Export and a drag start cleared the one cancel flag: a download just
+    // cancelled ran on with no window.
+    void aCancelOutlivesTheNextCommand_data() {
+        QTest::addColumn<bool>("drag");
+        QTest::newRow("export") << false;
+        QTest::newRow("drag start") << true;
+    }
+    void aCancelOutlivesTheNextCommand() {
+        QFETCH(bool, drag);
+        ShowRoot();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        QPointer<TransferProgressDlg> dialog(Commands()->LastTransferDialog());
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        QVERIFY(transferCancel.load());
+
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        QTemporaryDir exportDest;
+        m_pickedFolder = exportDest.path();
+        bool stillCancelled = false;
+        if (drag) {
+            std::unique_ptr<QMimeData> data(Commands()->MakeDragData());
+            stillCancelled = transferCancel.load();
+            m_gate->Open();
+        } else {
+            // Looked at inside the export window's own loop.
+            QTimer::singleShot(0, this, [&] {
+                stillCancelled = transferCancel.load();
+                m_gate->Open();
+            });
+            Commands()->Run(32807);  // export as text, modal until it ends
+            // Started once the cancelled download had ended, and not stopped.
+            QVERIFY(QFile::exists(exportDest.filePath(QStringLiteral("Meeting notes.txt"))));
+        }
+        WaitTransferEnd();
+        QVERIFY(stillCancelled);
+        QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
+                            "deep.txt"));
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->armed = false;
+    }
+
     void theModalVariantDownloadsAndEndsItsLoop() {
         ShowRoot();
         QVERIFY(SelectTitles({QStringLiteral("one.txt")}));
@@ -710,8 +827,19 @@ private slots:
         }
         Commands()->Download();
         QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        const fs::path deepFolder =
+            fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep";
+        const auto hiddenParts = [&] {
+            int n = 0;
+            for (const auto& e : fs::directory_iterator(deepFolder))
+                if (e.path().filename().string().find(".tdpart-") != std::string::npos) ++n;
+            return n;
+        };
+        QCOMPARE(hiddenParts(), 1);  // the download is on its way
         m_frame->Exit();
         QVERIFY(transferCancel.load());
+        // Gone at once: the thread is not waited for at exit.
+        QCOMPARE(hiddenParts(), 0);
         m_gate->Open();
         WaitTransferEnd();
         QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /

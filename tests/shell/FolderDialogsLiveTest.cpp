@@ -59,6 +59,19 @@ void WhenModal(std::function<void(QDialog*)> act) {
     timer->start();
 }
 
+// Calls back for every widget about to be shown.
+class ShowWatch final : public QObject {
+public:
+    explicit ShowWatch(std::function<void(QObject*)> shown) : m_shown(std::move(shown)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) m_shown(watched);
+        return false;
+    }
+
+private:
+    std::function<void(QObject*)> m_shown;
+};
+
 }  // namespace
 
 // The create-folder, search and settings dialogs, drops and Paste, against
@@ -71,6 +84,7 @@ private:
     std::shared_ptr<AppState> m_state;
     std::unique_ptr<CMainFrame> m_frame;
     QStringList m_errors;
+    int m_transfersEnded = 0;
     std::vector<std::string> m_feeds;  // every feed read, in order
     std::shared_ptr<std::atomic<bool>> m_failSearch = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<int>> m_creates = std::make_shared<std::atomic<int>>(0);
@@ -93,6 +107,11 @@ private:
         for (int r = 0; r < List()->Model()->rowCount(); ++r)
             if (List()->Model()->TitleAt(r) == title) return List()->Model()->EntryAt(r);
         return nullptr;
+    }
+    int RowTitled(const QString& title) const {
+        for (int r = 0; r < List()->Model()->rowCount(); ++r)
+            if (List()->Model()->TitleAt(r) == title) return r;
+        return -1;
     }
     QStringList Titles() const {
         QStringList t;
@@ -174,6 +193,7 @@ private slots:
             m_errors << title + QStringLiteral(": ") + text;
         };
         hooks.dragTempBase = m_tempBase;
+        hooks.transferEnded = [this] { ++m_transfersEnded; };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
         m_frame->Start();
@@ -514,6 +534,36 @@ private slots:
         std::unique_ptr<QMimeData> next(Commands()->MakeDragData());
         QVERIFY(next);
         QVERIFY(fs::is_empty(temp));
+    }
+
+    // The drag's own window had a dead Background button and left the quota
+    // as it was.
+    void theDragOutWindowGoesToTheBackgroundAndEndsWithTheQuota() {
+        ShowRoot();
+        List()->Selection()->clearSelection();
+        const int row = RowTitled(QStringLiteral("readme.txt"));
+        QVERIFY(row >= 0);
+        List()->Selection()->select(List()->Model()->index(row, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        std::unique_ptr<QMimeData> data(Commands()->MakeDragData());
+        QVERIFY(data);
+        bool clicked = false;
+        ShowWatch watch([&](QObject* shown) {
+            auto* dialog = qobject_cast<TransferProgressDlg*>(shown);
+            if (!dialog || clicked) return;
+            clicked = true;
+            dialog->findChild<QPushButton*>(QStringLiteral("backgroundButton"))->click();
+        });
+        qApp->installEventFilter(&watch);
+        const int ended = m_transfersEnded;
+        const QList<QUrl> urls = data->urls();
+        qApp->removeEventFilter(&watch);
+        WaitTransferEnd();
+        QVERIFY(clicked);
+        QVERIFY(m_frame->isMinimized() || m_frame->isHidden());
+        m_frame->showNormal();
+        QCOMPARE(m_transfersEnded, ended + 1);
+        QCOMPARE(urls.size(), 1);
     }
 
     void noDragWithoutATemporaryFolder() {

@@ -1,11 +1,15 @@
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 #include <fstream>
 #include <stdexcept>
 
+#include "ListCommands.h"
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/NameClashDlg.h"
@@ -138,6 +142,87 @@ private slots:
         QVERIFY(!dialog.isVisible());
         QCOMPARE(int(dialog.Answer().choice), choice);
         QCOMPARE(dialog.Answer().forAll, forAll);
+    }
+
+    // "*.*" alone hid every name without a dot.
+    void theUploadPickerListsEveryFile() {
+        QTemporaryDir dir;
+        for (const char* name : {"README", "Makefile", "a.txt", ".hidden"})
+            std::ofstream(dir.filePath(QLatin1String(name)).toStdString()) << "x";
+        QFileDialog dialog;
+        SetUpUploadPicker(dialog);
+        dialog.setDirectory(dir.path());
+        dialog.show();
+        QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentText(),
+                 QStringLiteral("All File(*.*)"));
+        auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(view);
+        const auto listed = [view] {
+            QStringList names;
+            const QModelIndex root = view->rootIndex();
+            for (int r = 0; r < view->model()->rowCount(root); ++r)
+                names << view->model()->index(r, 0, root).data().toString();
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                  (QStringList{QStringLiteral("Makefile"), QStringLiteral("README"),
+                                               QStringLiteral("a.txt")}),
+                                  10000);
+    }
+
+    // A range of 0..0 is a busy animation: it must not stand for an empty
+    // file, nor go on once the transfer has ended.
+    void theBarNeverMovesByItselfAfterTheEnd_data() {
+        QTest::addColumn<bool>("marquee");
+        QTest::addColumn<bool>("withDetails");
+        QTest::newRow("empty upload") << false << false;
+        QTest::newRow("empty upload, failed") << false << true;
+        QTest::newRow("unknown size, failed") << true << true;
+    }
+    void theBarNeverMovesByItselfAfterTheEnd() {
+        QFETCH(bool, marquee);
+        QFETCH(bool, withDetails);
+        QTemporaryDir dir;
+        CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
+        auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+        if (marquee)
+            dialog.SetMarquee(true);
+        else
+            dialog.SetRange(0);
+        if (!marquee) QVERIFY(bar->maximum() > bar->minimum());
+        dialog.Progress(0, 0);
+        if (withDetails) dialog.AddTransferDetail(QStringLiteral("x  Failed!:  Unknown reason"));
+        dialog.TransferFinished();
+        QVERIFY(bar->maximum() > bar->minimum());
+        if (dialog.FinishBox()) dialog.FinishBox()->close();
+    }
+
+    // The box ending a drag-out sat behind its own modal window's block.
+    void theBoxEndingAModalTransferCanBeClicked() {
+        QTemporaryDir dir;
+        CProgressDlgModal dialog({FolderItem{"fail", "Broken", "file", 10}},
+                                 dir.path().toStdString(), Fake(), nullptr);
+        bool boxClosed = false;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QMessageBox* box = dialog.FinishBox();
+            if (!box || !box->isVisible() || !box->windowHandle()) return;
+            poll.stop();
+            QPointer<QMessageBox> guard(box);
+            QAbstractButton* ok = box->button(QMessageBox::Ok);
+            // Through the window system's path, where modal blocking applies.
+            QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},
+                              ok->mapTo(box, ok->rect().center()));
+            boxClosed = guard.isNull() || !guard->isVisible();
+            static_cast<QDialog&>(dialog).reject();
+        });
+        poll.start();
+        QTimer::singleShot(10000, &dialog, [&] { static_cast<QDialog&>(dialog).reject(); });
+        dialog.exec();
+        QVERIFY(boxClosed);
+        QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 10000);
     }
 
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
