@@ -1,8 +1,8 @@
 #include "SignInHandler.h"
 
+#include "CaptchaPicture.h"
 #include "Crypto.h"
 #include "Limits.h"
-#include "PngImage.h"
 #include "Store.h"
 #include "web/WebCommon.h"
 
@@ -211,17 +211,10 @@ HttpResponse SignInHandler::CaptchaImage(const HttpRequest& request) {
     const auto query = ParseForm(request.Query());
     const auto answer = CaptchaAnswer(Field(query, "ctoken"));
     if (!answer) return Html(404, "Not found", "<p>This picture has expired.</p>");
-    PngImage image(200, 70, 0xF4F1E8);
-    const auto noise = RandomBytes(24);
-    for (std::size_t i = 0; i + 3 < noise.size(); i += 4) {
-        image.Line(noise[i] % 200, noise[i + 1] % 70, noise[i + 2] % 200, noise[i + 3] % 70,
-                   0x9AA5B1);
-    }
-    image.Text(14, 14, *answer, 6, 0x1F3A5F);
     HttpResponse r;
     r.Set("Content-Type", "image/png");
     r.Set("Cache-control", "no-cache, no-store");
-    r.body = image.Encode();
+    r.body = DrawCaptcha(*answer).image.Encode();
     return r;
 }
 
