@@ -442,7 +442,14 @@ private:
                 auto answer = std::make_shared<HttpResponse>(self->m_router.Handle(request));
                 auto executor = self->Stream().get_executor();
                 net::post(executor, [self, answer, version, keepAlive, head] {
-                    self->Send(*answer, version, keepAlive, head);
+                    if (answer->delayMs <= 0) return self->Send(*answer, version, keepAlive, head);
+                    // A timer, not a sleep: the wait holds up no thread.
+                    auto timer = std::make_shared<net::steady_timer>(
+                        self->Stream().get_executor(), std::chrono::milliseconds(answer->delayMs));
+                    timer->async_wait(
+                        [self, timer, answer, version, keepAlive, head](beast::error_code) {
+                            self->Send(*answer, version, keepAlive, head);
+                        });
                 });
             });
             return;
@@ -1002,6 +1009,10 @@ void Server::SetCaptchaRequired(const std::string& email, bool required) {
 
 void Server::SetAccountDisabled(const std::string& email, bool disabled) {
     m_impl->store->SetDisabled(NormalEmail(email), disabled);
+}
+
+bool Server::CaptchaDue(const std::string& email, const std::string& address) const {
+    return m_impl->router->SignIn().CaptchaDue(NormalEmail(email), address);
 }
 
 std::optional<std::string> Server::CaptchaAnswer(const std::string& token) const {

@@ -12,6 +12,8 @@ namespace {
 // Entries per map at most: a flood of made-up addresses evicts the oldest
 // counts instead of growing without end.
 constexpr std::size_t kMaxCounted = 20000;
+// How long a successful sign-in exempts its pair from its source's count.
+constexpr std::int64_t kTrustMs = 24ll * 60 * 60 * 1000;
 
 std::string PairKey(const std::string& account, const std::string& source) {
     return account + '\n' + source;
@@ -35,6 +37,9 @@ void SignInGuard::ExpireLocked(std::int64_t now) {
             it = old ? counts->erase(it) : std::next(it);
         }
     }
+    for (auto it = m_trusted.begin(); it != m_trusted.end();) {
+        it = now - it->second > kTrustMs ? m_trusted.erase(it) : std::next(it);
+    }
 }
 
 void SignInGuard::Bump(std::map<std::string, Count>& counts, const std::string& key,
@@ -52,9 +57,10 @@ bool SignInGuard::CaptchaDue(const std::string& account, const std::string& sour
         const auto it = counts.find(key);
         return it == counts.end() ? 0 : it->second.failures;
     };
-    return failures(m_pairs, PairKey(account, source)) >= kPairFailuresForCaptcha ||
+    const std::string pair = PairKey(account, source);
+    return failures(m_pairs, pair) >= kPairFailuresForCaptcha ||
            failures(m_accounts, account) >= kAccountFailuresForCaptcha ||
-           failures(m_sources, source) >= kMaxAddressFailures;
+           (failures(m_sources, source) >= kMaxAddressFailures && !m_trusted.count(pair));
 }
 
 std::optional<std::int64_t> SignInGuard::Reserve(const std::string& account, bool solvedCaptcha) {
@@ -81,12 +87,15 @@ void SignInGuard::RecordFailure(const std::string& account, const std::string& s
     Bump(m_accounts, account, now);
     Bump(m_pairs, PairKey(account, source), now);
     Bump(m_sources, source, now);
+    m_trusted.erase(PairKey(account, source));
 }
 
 void SignInGuard::Clear(const std::string& account, const std::string& source) {
     std::lock_guard lock(m_mutex);
     m_accounts.erase(account);
     m_pairs.erase(PairKey(account, source));
+    if (m_trusted.size() >= kMaxCounted) m_trusted.erase(m_trusted.begin());
+    m_trusted[PairKey(account, source)] = NowMillis();
 }
 
 }  // namespace tallowdesk::server

@@ -33,7 +33,10 @@ public:
     // gets a place.
     std::optional<std::int64_t> Reserve(const std::string& account, bool solvedCaptcha);
     void RecordFailure(const std::string& account, const std::string& source);
-    // A successful sign-in forgets the account's failures.
+    // A successful sign-in forgets the account's failures, and lets that
+    // account through from that source however many failures the source
+    // has with other accounts: strangers sharing an address cannot lock
+    // its owner out.
     void Clear(const std::string& account, const std::string& source);
 
     // How far apart an account's attempts are spaced after `failures` failures.
@@ -53,6 +56,7 @@ private:
     std::map<std::string, Count> m_accounts;
     std::map<std::string, Count> m_pairs;  // account + '\n' + source
     std::map<std::string, Count> m_sources;
+    std::map<std::string, std::int64_t> m_trusted;  // pair -> when it last signed in
     std::int64_t m_lastExpiry = 0;
 };
 

@@ -3,6 +3,7 @@
 #include "CaptchaPicture.h"
 #include "Crypto.h"
 #include "Limits.h"
+#include "SourceKey.h"
 #include "Store.h"
 #include "web/WebCommon.h"
 
@@ -46,8 +47,10 @@ std::string CookieAttributes(const HttpRequest& request, const std::string& path
     return "; Path=" + path + (request.secure ? "; Secure" : "") + "; HttpOnly; SameSite=Lax";
 }
 
-std::string LoginForm(const std::string& galx, const std::string& cont,
-                      const std::string& message) {
+// With a challenge token the form shows its picture and asks for the
+// letters, so an account that needs a CAPTCHA can still sign in here.
+std::string LoginForm(const std::string& galx, const std::string& cont, const std::string& message,
+                      const std::string& email = {}, const std::string& challenge = {}) {
     std::string body = "<h1>Sign in</h1>";
     if (!message.empty()) body += "<p id='errormsg'>" + XmlEscape(message) + "</p>";
     body +=
@@ -55,8 +58,20 @@ std::string LoginForm(const std::string& galx, const std::string& cont,
         "<input type='hidden' name='GALX' value='" +
         XmlEscape(galx) + "'><input type='hidden' name='continue' value='" + XmlEscape(cont) +
         "'><input type='hidden' name='service' value='writely'>"
-        "<label>Email <input type='email' name='Email'></label>"
-        "<label>Password <input type='password' name='Passwd'></label>"
+        "<label>Email <input type='email' name='Email' value='" +
+        XmlEscape(email) +
+        "'></label>"
+        "<label>Password <input type='password' name='Passwd'></label>";
+    if (!challenge.empty()) {
+        body +=
+            "<img id='captcha' src='/accounts/Captcha?ctoken=" + XmlEscape(UrlEncode(challenge)) +
+            "' alt='Security check' width='280' height='90'>"
+            "<input type='hidden' name='logintoken' value='" +
+            XmlEscape(challenge) +
+            "'><label>Type the letters in the picture <input type='text' "
+            "name='logincaptcha' autocomplete='off'></label>";
+    }
+    body +=
         "<input type='submit' name='signIn' value='Sign in'></form>"
         "<p>Don't have an account? <a href='/accounts/NewAccount'>Create one now</a></p>";
     return body;
@@ -79,29 +94,10 @@ void SignInHandler::ExpireLocked(std::int64_t now) {
     for (auto it = m_formTokens.begin(); it != m_formTokens.end();) {
         it = now - it->second > kChallengeLifetimeMs ? m_formTokens.erase(it) : std::next(it);
     }
-    for (auto it = m_addressFailures.begin(); it != m_addressFailures.end();) {
-        it =
-            now - it->second.since > kFailureWindowMs ? m_addressFailures.erase(it) : std::next(it);
-    }
 }
 
-bool SignInHandler::AddressThrottled(const std::string& address) {
-    std::lock_guard lock(m_mutex);
-    ExpireLocked(NowMillis());
-    const auto it = m_addressFailures.find(address);
-    return it != m_addressFailures.end() && it->second.count >= kMaxAddressFailures;
-}
-
-void SignInHandler::RecordAddressFailure(const std::string& address) {
-    std::lock_guard lock(m_mutex);
-    const auto now = NowMillis();
-    ExpireLocked(now);
-    if (m_addressFailures.size() >= kMaxPending && !m_addressFailures.count(address)) {
-        m_addressFailures.erase(m_addressFailures.begin());
-    }
-    auto& failures = m_addressFailures[address];
-    if (failures.count == 0) failures.since = now;
-    ++failures.count;
+bool SignInHandler::CaptchaDue(const std::string& email, const std::string& address) {
+    return m_store.CaptchaRequired(email) || m_guard.CaptchaDue(email, SourceKey(address));
 }
 
 std::string SignInHandler::NewFormToken() {
@@ -133,28 +129,37 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
     if (email.empty() || password.empty() || service.empty()) {
         return LoginError("BadAuthentication");
     }
-    // Unknown addresses go through the same steps (and the same hashing
-    // time) as known ones, so the answer tells nothing about which exist.
-    if (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress)) {
+    // Unknown addresses go through the same steps (the same counts, the
+    // same hashing time) as known ones, so no answer tells which exist.
+    const std::string source = SourceKey(request.remoteAddress);
+    bool solved = false;
+    if (CaptchaDue(email, request.remoteAddress)) {
         const std::string token = Field(form, "logintoken");
         const std::string answer = Field(form, "logincaptcha");
         if (token.empty() || answer.empty() || !SolveChallenge(email, token, answer)) {
             return CaptchaChallenge(request, email, service);
         }
+        solved = true;
     }
+    // Too many attempts of this account waiting already: refused unchecked.
+    const auto wait = m_guard.Reserve(email, solved);
+    if (!wait) return CaptchaChallenge(request, email, service);
+    HttpResponse answer;
     switch (m_store.CheckPassword(email, password)) {
         case PasswordCheck::NoAccount:
-            RecordAddressFailure(request.remoteAddress);
-            return LoginError("BadAuthentication");
         case PasswordCheck::BadPassword:
-            m_store.RecordFailure(email);
-            RecordAddressFailure(request.remoteAddress);
-            return LoginError("BadAuthentication");
+            m_guard.RecordFailure(email, source);
+            answer = LoginError("BadAuthentication");
+            answer.delayMs = *wait;
+            return answer;
         case PasswordCheck::Disabled:
-            return LoginError("AccountDisabled");
+            answer = LoginError("AccountDisabled");
+            answer.delayMs = *wait;
+            return answer;
         case PasswordCheck::Ok:
             break;
     }
+    m_guard.Clear(email, source);
     m_store.ClearFailures(email);
     // Told only to someone who knows the password.
     if (service != "writely" && service != "wise") return LoginError("ServiceDisabled");
@@ -165,22 +170,25 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
 
 HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                              const std::string& service) {
+    const std::string token = NewChallenge(email);
+    return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
+                              UrlEncode(email) + "&service=" + UrlEncode(service) +
+                              "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
+                              "\nCaptchaUrl=Captcha?ctoken=" + UrlEncode(token) + "\n");
+}
+
+std::string SignInHandler::NewChallenge(const std::string& email) {
     // Letters that cannot be mistaken for one another in the picture.
     static constexpr char kLetters[] = "ACDEFHJKLMNPRTUVWXY";
     std::string answer;
     for (unsigned char b : RandomBytes(6)) answer += kLetters[b % (sizeof kLetters - 1)];
     const std::string token = RandomToken(48) + ":" + RandomToken(22);
-    {
-        std::lock_guard lock(m_mutex);
-        const auto now = NowMillis();
-        ExpireLocked(now);
-        if (m_challenges.size() >= kMaxPending) m_challenges.erase(m_challenges.begin());
-        m_challenges[token] = Challenge{email, answer, now};
-    }
-    return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
-                              UrlEncode(email) + "&service=" + UrlEncode(service) +
-                              "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
-                              "\nCaptchaUrl=Captcha?ctoken=" + UrlEncode(token) + "\n");
+    std::lock_guard lock(m_mutex);
+    const auto now = NowMillis();
+    ExpireLocked(now);
+    if (m_challenges.size() >= kMaxPending) m_challenges.erase(m_challenges.begin());
+    m_challenges[token] = Challenge{email, answer, now};
+    return token;
 }
 
 bool SignInHandler::SolveChallenge(const std::string& email, const std::string& token,
@@ -296,31 +304,46 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     }
     const std::string email = NormalEmail(Field(form, "Email"));
     const std::string password = Field(form, "Passwd");
-    auto again = [&](const std::string& message) {
+    auto again = [&](const std::string& message, bool picture) {
         const std::string next = NewFormToken();
-        HttpResponse r = Html(200, "Sign in", LoginForm(next, cont, message));
+        HttpResponse r = Html(200, "Sign in",
+                              LoginForm(next, cont, message, picture ? email : std::string(),
+                                        picture ? NewChallenge(email) : std::string()));
         r.Set("Set-Cookie", "GALX=" + next + CookieAttributes(request, "/accounts"));
         return r;
     };
-    // The form has no picture to solve: while one is due, no password is
-    // even checked here.
-    if (!email.empty() &&
-        (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress))) {
-        return again(
-            "There were too many failed attempts. Sign in with Tallowdesk, which shows a "
-            "picture to type, or try again later.");
+    // The same rules as ClientLogin: while a picture is due for this account
+    // and source, it is solved before any password is checked.
+    const std::string source = SourceKey(request.remoteAddress);
+    bool solved = false;
+    if (!email.empty() && CaptchaDue(email, request.remoteAddress)) {
+        const std::string token = Field(form, "logintoken");
+        const std::string answer = Field(form, "logincaptcha");
+        if (token.empty() || answer.empty()) {
+            return again("Type the letters in the picture to sign in.", true);
+        }
+        if (!SolveChallenge(email, token, answer)) {
+            return again("The letters you typed did not match the picture. Try this one.", true);
+        }
+        solved = true;
     }
+    const auto wait = m_guard.Reserve(email, solved);
+    if (!wait) return again("Type the letters in the picture to sign in.", true);
     const auto check = email.empty() || password.empty() ? PasswordCheck::NoAccount
                                                          : m_store.CheckPassword(email, password);
-    if (check == PasswordCheck::BadPassword) m_store.RecordFailure(email);
     if (check == PasswordCheck::BadPassword || check == PasswordCheck::NoAccount) {
-        RecordAddressFailure(request.remoteAddress);
+        if (!email.empty()) m_guard.RecordFailure(email, source);
     }
     if (check != PasswordCheck::Ok) {
-        return again(check == PasswordCheck::Disabled
-                         ? "This account has been disabled."
-                         : "The username or password you entered is incorrect.");
+        HttpResponse r = again(check == PasswordCheck::Disabled
+                                   ? "This account has been disabled."
+                                   : "The username or password you entered is incorrect.",
+                               false);
+        r.delayMs = *wait;
+        return r;
     }
+    m_guard.Clear(email, source);
+    m_store.ClearFailures(email);
     const auto session = m_store.CreateSession(email);
     HttpResponse r = Html(302, "Moved", "<p>Signed in.</p>");
     r.Set("Set-Cookie", "SID=" + session.sid + CookieAttributes(request, "/"));

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "HttpMessage.h"
+#include "SignInGuard.h"
 
 namespace tallowdesk::server {
 
@@ -29,6 +30,9 @@ public:
     // The account whose session cookies the request carries.
     std::optional<std::string> CookieUser(const HttpRequest& request);
     std::optional<std::string> CaptchaAnswer(const std::string& token);
+    // Whether a sign-in of this account from this client address must solve
+    // a picture first.
+    bool CaptchaDue(const std::string& email, const std::string& address);
 
 private:
     struct Challenge {
@@ -39,13 +43,11 @@ private:
 
     HttpResponse CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                   const std::string& service);
+    // A new challenge for `email`: its token.
+    std::string NewChallenge(const std::string& email);
     bool SolveChallenge(const std::string& email, const std::string& token,
                         const std::string& answer);
     void ExpireLocked(std::int64_t now);
-    // Failed sign-ins per client address: enough of them make a CAPTCHA due
-    // for every account tried from there, before any password is hashed.
-    bool AddressThrottled(const std::string& address);
-    void RecordAddressFailure(const std::string& address);
     // A fresh GALX value for a sign-in form.
     std::string NewFormToken();
 
@@ -53,11 +55,7 @@ private:
     std::mutex m_mutex;
     std::map<std::string, Challenge> m_challenges;
     std::map<std::string, std::int64_t> m_formTokens;  // GALX values handed out
-    struct Failures {
-        int count = 0;
-        std::int64_t since = 0;
-    };
-    std::map<std::string, Failures> m_addressFailures;
+    SignInGuard m_guard;
 };
 
 }  // namespace tallowdesk::server

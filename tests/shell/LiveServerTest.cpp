@@ -159,9 +159,9 @@ private slots:
         }
         // Give any browser form of those attempts time to reach the service.
         QTest::qWait(500);
-        QVERIFY2(!m_server->GetStore().CaptchaRequired(email), "two typos asked for a CAPTCHA");
+        QVERIFY2(!m_server->CaptchaDue(email), "two typos asked for a CAPTCHA");
         QVERIFY(!SignIn(QString::fromStdString(email), QStringLiteral("typo"), &status, adjust));
-        QVERIFY(m_server->GetStore().CaptchaRequired(email));
+        QVERIFY(m_server->CaptchaDue(email));
 
         int answered = 0;
         QTimer answer;
