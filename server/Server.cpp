@@ -477,6 +477,17 @@ private:
         fields.set(http::field::server, "tallowdesk-server");
         fields.set(http::field::date, HttpDate());
         for (const auto& [name, value] : answer.headers) fields.insert(name, value);
+        // No page of ours may be framed by another site's page, which could
+        // trick a click on a form (sign-in, account, upload); a page made to
+        // be framed by our own says so itself.
+        if (fields[http::field::content_type].starts_with("text/html")) {
+            if (fields.find(http::field::x_frame_options) == fields.end()) {
+                fields.set(http::field::x_frame_options, "DENY");
+            }
+            if (fields.find("Content-Security-Policy") == fields.end()) {
+                fields.set("Content-Security-Policy", "frame-ancestors 'none'");
+            }
+        }
         fields.keep_alive(keepAlive);
         if (!answer.bodyFile.empty()) return SendFile(answer, fields, !keepAlive, head);
         // Informational, 204 and 304 answers carry no body and no length.

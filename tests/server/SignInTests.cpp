@@ -292,5 +292,31 @@ TEST_F(SignInTest, WebFormShowsThePictureAndTheRightAnswerSignsIn) {
     EXPECT_FALSE(m_server->CaptchaDue(kAlice));
 }
 
+// Regression: the sign-in and upload pages could be framed by any site.
+TEST_F(SignInTest, NoHtmlPageCanBeFramedByAnotherSite) {
+    m_client->Send("GET", Url("/accounts/ServiceLogin"));
+    const std::string galx = m_client->Cookie("GALX");
+    struct Case {
+        std::string method, url, body;
+    };
+    const std::vector<Case> cases = {
+        {"GET", Url("/accounts/ServiceLogin"), ""},
+        {"POST", Url("/accounts/ServiceLoginAuth"),
+         "GALX=" + galx + "&Email=alice%40example.test&Passwd=nope"},
+        {"POST", Url("/accounts/ServiceLoginAuth"), "GALX=stale"},
+        {"GET", Url("/accounts/NewAccount"), ""},
+        {"GET", Url("/DocAction?action=updoc&hl=en"), ""},
+        {"GET", PlainUrl("/accounts/Captcha?ctoken=gone"), ""},
+    };
+    for (const auto& c : cases) {
+        const Reply r = m_client->Send(c.method, c.url, {}, c.body);
+        ASSERT_EQ(r.Header("Content-Type").rfind("text/html", 0), 0u) << c.url;
+        EXPECT_EQ(r.Header("X-Frame-Options"), "DENY") << c.url;
+        EXPECT_NE(r.Header("Content-Security-Policy").find("frame-ancestors 'none'"),
+                  std::string::npos)
+            << c.url;
+    }
+}
+
 }  // namespace
 }  // namespace tallowdesk::server::test
