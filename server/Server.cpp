@@ -957,7 +957,10 @@ unsigned short Server::Start() {
     for (auto& listener : m_impl->listeners) listener->Run();
     m_impl->started = true;
     for (auto& io : m_impl->contexts) {
-        m_impl->threads.emplace_back([io = io.get()] { io->run(); });
+        m_impl->threads.emplace_back([io = io.get()] {
+            MarkIoThread();
+            io->run();
+        });
     }
     return m_impl->port;
 }
