@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -39,6 +40,9 @@ struct HttpResponse {
     std::string bodyFile;  // when set, the body is this file's content instead
     // Removed once bodyFile is open: a folder of temporary results.
     std::string removeAfterOpen;
+    // Sent this many milliseconds late, on a timer: sign-in attempts of an
+    // account that keeps failing are answered further apart.
+    std::int64_t delayMs = 0;
 
     HttpResponse& Set(std::string name, std::string value) {
         headers.emplace_back(std::move(name), std::move(value));

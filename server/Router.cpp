@@ -50,7 +50,8 @@ void Router::SetHostNames(std::vector<std::string> names) {
 bool Router::IsSlow(const HttpRequest& request) const {
     const std::string path = request.Path();
     return request.method == "POST" &&
-           (path == "/accounts/ClientLogin" || path == "/accounts/ServiceLoginAuth");
+           (path == "/accounts/ClientLogin" || path == "/accounts/ServiceLoginAuth" ||
+            path == "/accounts/NewAccount");
 }
 
 // The Host header goes into every absolute URL we write; only the names the

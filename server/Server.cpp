@@ -448,7 +448,14 @@ private:
                 auto answer = std::make_shared<HttpResponse>(self->m_router.Handle(request));
                 auto executor = self->Stream().get_executor();
                 net::post(executor, [self, answer, version, keepAlive, head] {
-                    self->Send(*answer, version, keepAlive, head);
+                    if (answer->delayMs <= 0) return self->Send(*answer, version, keepAlive, head);
+                    // A timer, not a sleep: the wait holds up no thread.
+                    auto timer = std::make_shared<net::steady_timer>(
+                        self->Stream().get_executor(), std::chrono::milliseconds(answer->delayMs));
+                    timer->async_wait(
+                        [self, timer, answer, version, keepAlive, head](beast::error_code) {
+                            self->Send(*answer, version, keepAlive, head);
+                        });
                 });
             });
             return;
@@ -476,6 +483,17 @@ private:
         fields.set(http::field::server, "tallowdesk-server");
         fields.set(http::field::date, HttpDate());
         for (const auto& [name, value] : answer.headers) fields.insert(name, value);
+        // No page of ours may be framed by another site's page, which could
+        // trick a click on a form (sign-in, account, upload); a page made to
+        // be framed by our own says so itself.
+        if (fields[http::field::content_type].starts_with("text/html")) {
+            if (fields.find(http::field::x_frame_options) == fields.end()) {
+                fields.set(http::field::x_frame_options, "DENY");
+            }
+            if (fields.find("Content-Security-Policy") == fields.end()) {
+                fields.set("Content-Security-Policy", "frame-ancestors 'none'");
+            }
+        }
         fields.keep_alive(keepAlive);
         if (!answer.bodyFile.empty()) return SendFile(answer, fields, !keepAlive, head);
         // Informational, 204 and 304 answers carry no body and no length.
@@ -974,7 +992,10 @@ unsigned short Server::Start() {
     for (auto& listener : m_impl->listeners) listener->Run();
     m_impl->started = true;
     for (auto& io : m_impl->contexts) {
-        m_impl->threads.emplace_back([io = io.get()] { io->run(); });
+        m_impl->threads.emplace_back([io = io.get()] {
+            MarkIoThread();
+            io->run();
+        });
     }
     return m_impl->port;
 }
@@ -1037,6 +1058,10 @@ void Server::SetCaptchaRequired(const std::string& email, bool required) {
 
 void Server::SetAccountDisabled(const std::string& email, bool disabled) {
     m_impl->store->SetDisabled(NormalEmail(email), disabled);
+}
+
+bool Server::CaptchaDue(const std::string& email, const std::string& address) const {
+    return m_impl->router->SignIn().CaptchaDue(NormalEmail(email), address);
 }
 
 std::optional<std::string> Server::CaptchaAnswer(const std::string& token) const {

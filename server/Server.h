@@ -89,6 +89,8 @@ public:
     void SetAccountDisabled(const std::string& email, bool disabled);
     // The word drawn in the CAPTCHA picture of a pending challenge.
     std::optional<std::string> CaptchaAnswer(const std::string& token) const;
+    // Whether a sign-in of `email` from `address` must solve a picture first.
+    bool CaptchaDue(const std::string& email, const std::string& address = "127.0.0.1") const;
     void SetPageSize(std::size_t pageSize);
     // How browser uploads name the session URL (Location header or JSON
     // body) and the new entry (JSON "id" or an "?id=" URL); by default each

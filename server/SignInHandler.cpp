@@ -2,10 +2,11 @@
 
 #include <algorithm>
 
+#include "CaptchaPicture.h"
 #include "Crypto.h"
 #include "Limits.h"
-#include "PngImage.h"
 #include "SharedState.h"
+#include "SourceKey.h"
 #include "Store.h"
 #include "web/WebCommon.h"
 
@@ -18,7 +19,6 @@ constexpr std::size_t kMaxPending = 10000;
 // Kinds of items in the shared state.
 constexpr const char* kChallenges = "captcha";
 constexpr const char* kFormTokens = "sign-in-form";  // GALX values handed out
-constexpr const char* kAddressFailures = "address-failures";
 
 HttpResponse PlainText(int status, std::string body) {
     HttpResponse r;
@@ -53,8 +53,10 @@ std::string CookieAttributes(const HttpRequest& request, const std::string& path
     return "; Path=" + path + (request.secure ? "; Secure" : "") + "; HttpOnly; SameSite=Lax";
 }
 
-std::string LoginForm(const std::string& galx, const std::string& cont,
-                      const std::string& message) {
+// With a challenge token the form shows its picture and asks for the
+// letters, so an account that needs a CAPTCHA can still sign in here.
+std::string LoginForm(const std::string& galx, const std::string& cont, const std::string& message,
+                      const std::string& email = {}, const std::string& challenge = {}) {
     std::string body = "<h1>Sign in</h1>";
     if (!message.empty()) body += "<p id='errormsg'>" + XmlEscape(message) + "</p>";
     body +=
@@ -62,8 +64,20 @@ std::string LoginForm(const std::string& galx, const std::string& cont,
         "<input type='hidden' name='GALX' value='" +
         XmlEscape(galx) + "'><input type='hidden' name='continue' value='" + XmlEscape(cont) +
         "'><input type='hidden' name='service' value='writely'>"
-        "<label>Email <input type='email' name='Email'></label>"
-        "<label>Password <input type='password' name='Passwd'></label>"
+        "<label>Email <input type='email' name='Email' value='" +
+        XmlEscape(email) +
+        "'></label>"
+        "<label>Password <input type='password' name='Passwd'></label>";
+    if (!challenge.empty()) {
+        body +=
+            "<img id='captcha' src='/accounts/Captcha?ctoken=" + XmlEscape(UrlEncode(challenge)) +
+            "' alt='Security check' width='280' height='90'>"
+            "<input type='hidden' name='logintoken' value='" +
+            XmlEscape(challenge) +
+            "'><label>Type the letters in the picture <input type='text' "
+            "name='logincaptcha' autocomplete='off'></label>";
+    }
+    body +=
         "<input type='submit' name='signIn' value='Sign in'></form>"
         "<p>Don't have an account? <a href='/accounts/NewAccount'>Create one now</a></p>";
     return body;
@@ -79,13 +93,8 @@ std::string Field(const std::map<std::string, std::string>& form, const std::str
 SignInHandler::SignInHandler(Store& store, SharedState& shared)
     : m_store(store), m_shared(shared) {}
 
-bool SignInHandler::AddressThrottled(const std::string& address) {
-    const auto count = m_shared.Get(kAddressFailures, address);
-    return count && std::stoll(*count) >= kMaxAddressFailures;
-}
-
-void SignInHandler::RecordAddressFailure(const std::string& address) {
-    m_shared.Increment(kAddressFailures, address, NowMillis() + kFailureWindowMs);
+bool SignInHandler::CaptchaDue(const std::string& email, const std::string& address) {
+    return m_store.CaptchaRequired(email) || m_guard.CaptchaDue(email, SourceKey(address));
 }
 
 std::string SignInHandler::NewFormToken() {
@@ -113,28 +122,37 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
     if (email.empty() || password.empty() || service.empty()) {
         return LoginError("BadAuthentication");
     }
-    // Unknown addresses go through the same steps (and the same hashing
-    // time) as known ones, so the answer tells nothing about which exist.
-    if (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress)) {
+    // Unknown addresses go through the same steps (the same counts, the
+    // same hashing time) as known ones, so no answer tells which exist.
+    const std::string source = SourceKey(request.remoteAddress);
+    bool solved = false;
+    if (CaptchaDue(email, request.remoteAddress)) {
         const std::string token = Field(form, "logintoken");
         const std::string answer = Field(form, "logincaptcha");
         if (token.empty() || answer.empty() || !SolveChallenge(email, token, answer)) {
             return CaptchaChallenge(request, email, service);
         }
+        solved = true;
     }
+    // Too many attempts of this account waiting already: refused unchecked.
+    const auto wait = m_guard.Reserve(email, solved);
+    if (!wait) return CaptchaChallenge(request, email, service);
+    HttpResponse answer;
     switch (m_store.CheckPassword(email, password)) {
         case PasswordCheck::NoAccount:
-            RecordAddressFailure(request.remoteAddress);
-            return LoginError("BadAuthentication");
         case PasswordCheck::BadPassword:
-            m_store.RecordFailure(email);
-            RecordAddressFailure(request.remoteAddress);
-            return LoginError("BadAuthentication");
+            m_guard.RecordFailure(email, source);
+            answer = LoginError("BadAuthentication");
+            answer.delayMs = *wait;
+            return answer;
         case PasswordCheck::Disabled:
-            return LoginError("AccountDisabled");
+            answer = LoginError("AccountDisabled");
+            answer.delayMs = *wait;
+            return answer;
         case PasswordCheck::Ok:
             break;
     }
+    m_guard.Clear(email, source);
     m_store.ClearFailures(email);
     // Told only to someone who knows the password.
     if (service != "writely" && service != "wise") return LoginError("ServiceDisabled");
@@ -145,6 +163,14 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
 
 HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                              const std::string& service) {
+    const std::string token = NewChallenge(email);
+    return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
+                              UrlEncode(email) + "&service=" + UrlEncode(service) +
+                              "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
+                              "\nCaptchaUrl=Captcha?ctoken=" + UrlEncode(token) + "\n");
+}
+
+std::string SignInHandler::NewChallenge(const std::string& email) {
     // Letters that cannot be mistaken for one another in the picture.
     static constexpr char kLetters[] = "ACDEFHJKLMNPRTUVWXY";
     std::string answer;
@@ -154,10 +180,7 @@ HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const s
     // splits at the first one.
     m_shared.Put(kChallenges, token, answer + "\n" + email, NowMillis() + kChallengeLifetimeMs, {},
                  kMaxPending);
-    return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
-                              UrlEncode(email) + "&service=" + UrlEncode(service) +
-                              "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
-                              "\nCaptchaUrl=Captcha?ctoken=" + UrlEncode(token) + "\n");
+    return token;
 }
 
 bool SignInHandler::SolveChallenge(const std::string& email, const std::string& token,
@@ -187,17 +210,10 @@ HttpResponse SignInHandler::CaptchaImage(const HttpRequest& request) {
     const auto query = ParseForm(request.Query());
     const auto answer = CaptchaAnswer(Field(query, "ctoken"));
     if (!answer) return Html(404, "Not found", "<p>This picture has expired.</p>");
-    PngImage image(200, 70, 0xF4F1E8);
-    const auto noise = RandomBytes(24);
-    for (std::size_t i = 0; i + 3 < noise.size(); i += 4) {
-        image.Line(noise[i] % 200, noise[i + 1] % 70, noise[i + 2] % 200, noise[i + 3] % 70,
-                   0x9AA5B1);
-    }
-    image.Text(14, 14, *answer, 6, 0x1F3A5F);
     HttpResponse r;
     r.Set("Content-Type", "image/png");
     r.Set("Cache-control", "no-cache, no-store");
-    r.body = image.Encode();
+    r.body = DrawCaptcha(*answer).image.Encode();
     return r;
 }
 
@@ -275,31 +291,46 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     }
     const std::string email = NormalEmail(Field(form, "Email"));
     const std::string password = Field(form, "Passwd");
-    auto again = [&](const std::string& message) {
+    auto again = [&](const std::string& message, bool picture) {
         const std::string next = NewFormToken();
-        HttpResponse r = Html(200, "Sign in", LoginForm(next, cont, message));
+        HttpResponse r = Html(200, "Sign in",
+                              LoginForm(next, cont, message, picture ? email : std::string(),
+                                        picture ? NewChallenge(email) : std::string()));
         r.Set("Set-Cookie", "GALX=" + next + CookieAttributes(request, "/accounts"));
         return r;
     };
-    // The form has no picture to solve: while one is due, no password is
-    // even checked here.
-    if (!email.empty() &&
-        (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress))) {
-        return again(
-            "There were too many failed attempts. Sign in with Tallowdesk, which shows a "
-            "picture to type, or try again later.");
+    // The same rules as ClientLogin: while a picture is due for this account
+    // and source, it is solved before any password is checked.
+    const std::string source = SourceKey(request.remoteAddress);
+    bool solved = false;
+    if (!email.empty() && CaptchaDue(email, request.remoteAddress)) {
+        const std::string token = Field(form, "logintoken");
+        const std::string answer = Field(form, "logincaptcha");
+        if (token.empty() || answer.empty()) {
+            return again("Type the letters in the picture to sign in.", true);
+        }
+        if (!SolveChallenge(email, token, answer)) {
+            return again("The letters you typed did not match the picture. Try this one.", true);
+        }
+        solved = true;
     }
+    const auto wait = m_guard.Reserve(email, solved);
+    if (!wait) return again("Type the letters in the picture to sign in.", true);
     const auto check = email.empty() || password.empty() ? PasswordCheck::NoAccount
                                                          : m_store.CheckPassword(email, password);
-    if (check == PasswordCheck::BadPassword) m_store.RecordFailure(email);
     if (check == PasswordCheck::BadPassword || check == PasswordCheck::NoAccount) {
-        RecordAddressFailure(request.remoteAddress);
+        if (!email.empty()) m_guard.RecordFailure(email, source);
     }
     if (check != PasswordCheck::Ok) {
-        return again(check == PasswordCheck::Disabled
-                         ? "This account has been disabled."
-                         : "The username or password you entered is incorrect.");
+        HttpResponse r = again(check == PasswordCheck::Disabled
+                                   ? "This account has been disabled."
+                                   : "The username or password you entered is incorrect.",
+                               false);
+        r.delayMs = *wait;
+        return r;
     }
+    m_guard.Clear(email, source);
+    m_store.ClearFailures(email);
     const auto session = m_store.CreateSession(email);
     HttpResponse r = Html(302, "Moved", "<p>Signed in.</p>");
     r.Set("Set-Cookie", "SID=" + session.sid + CookieAttributes(request, "/"));

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "HttpMessage.h"
+#include "SignInGuard.h"
 
 namespace tallowdesk::server {
 
@@ -13,9 +14,10 @@ class SharedState;
 
 // The account service: ClientLogin with its CAPTCHA challenge, the CAPTCHA
 // pictures, and the browser sign-in form that hands out session cookies.
-// Thread-safe; challenges, form tokens and the failure counts per address
-// live in the shared state, so every service process on the data folder
-// knows them.
+// Thread-safe; challenges and form tokens live in the shared state, so every
+// service process on the data folder knows them. The failure counts are kept
+// by each process (SignInGuard): with several processes an attacker's tries
+// are counted where they land.
 class SignInHandler {
 public:
     SignInHandler(Store& store, SharedState& shared);
@@ -29,21 +31,23 @@ public:
     // The account whose session cookies the request carries.
     std::optional<std::string> CookieUser(const HttpRequest& request);
     std::optional<std::string> CaptchaAnswer(const std::string& token);
+    // Whether a sign-in of this account from this client address must solve
+    // a picture first.
+    bool CaptchaDue(const std::string& email, const std::string& address);
 
 private:
     HttpResponse CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                   const std::string& service);
+    // A new challenge for `email`: its token.
+    std::string NewChallenge(const std::string& email);
     bool SolveChallenge(const std::string& email, const std::string& token,
                         const std::string& answer);
-    // Failed sign-ins per client address: enough of them make a CAPTCHA due
-    // for every account tried from there, before any password is hashed.
-    bool AddressThrottled(const std::string& address);
-    void RecordAddressFailure(const std::string& address);
     // A fresh GALX value for a sign-in form.
     std::string NewFormToken();
 
     Store& m_store;
     SharedState& m_shared;
+    SignInGuard m_guard;
 };
 
 }  // namespace tallowdesk::server

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Crypto.h"
 #include "Limits.h"
 #include "WebPageFixture.h"
 #include "web/AccountPages.h"
@@ -61,6 +62,21 @@ TEST_F(WebAccountTest, NewAccountErrorsKeepEverythingAsItWas) {
     }
     // The taken address keeps its password.
     EXPECT_EQ(TheStore().CheckPassword(kAlice, kPassword), PasswordCheck::Ok);
+}
+
+// Regression: the account form hashed on the threads that answer every
+// other connection, so pages waited while 8 clients posted it.
+TEST_F(WebAccountTest, NoPasswordIsHashedOnTheThreadsThatAnswerConnections) {
+    const std::vector<std::string> forms = {
+        "Email=alice%40example.test&Passwd=longenough&PasswdAgain=longenough",
+        "Email=erin%40example.test&Passwd=longenough&PasswdAgain=longenough",
+    };
+    for (const auto& fields : forms) {
+        auto browser = Browser();
+        EXPECT_NE(PostNewAccount(*browser, fields).status, 500) << fields;
+    }
+    EXPECT_EQ(ClientLogin("erin@example.test", "longenough").status, 200);
+    EXPECT_EQ(HashesOnIoThreads(), 0u);
 }
 
 TEST_F(WebAccountTest, NewAccountSignsTheBrowserIn) {
