@@ -505,7 +505,7 @@ HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& 
     }
     if (inviteChange) m_store.SetWritersCanInvite(entry.id, *body->writersCanInvite);
     auto updated = m_store.Update(entry.id, user, body->title, body->starred,
-                                        inviteChange ? std::string("*") : ifMatch);
+                                  inviteChange ? std::string("*") : ifMatch);
     if (!updated) {
         return GDataError(412, "etagsMismatch",
                           "Mismatch: etags = [" + ifMatch + "], version = [" + entry.etag + "]");

@@ -80,6 +80,12 @@ std::optional<std::int64_t> SignInGuard::Reserve(const std::string& account, boo
     return slot - now;
 }
 
+bool SignInGuard::Trusted(const std::string& account, const std::string& source) {
+    std::lock_guard lock(m_mutex);
+    ExpireLocked(NowMillis());
+    return m_trusted.count(PairKey(account, source)) != 0;
+}
+
 void SignInGuard::RecordFailure(const std::string& account, const std::string& source) {
     std::lock_guard lock(m_mutex);
     const auto now = NowMillis();

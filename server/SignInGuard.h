@@ -38,6 +38,8 @@ public:
     // has with other accounts: strangers sharing an address cannot lock
     // its owner out.
     void Clear(const std::string& account, const std::string& source);
+    // Whether this account signed in from this source lately (see Clear).
+    bool Trusted(const std::string& account, const std::string& source);
 
     // How far apart an account's attempts are spaced after `failures` failures.
     static std::int64_t SpacingMs(int failures);

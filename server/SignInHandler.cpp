@@ -18,7 +18,8 @@ constexpr std::int64_t kChallengeLifetimeMs = 15 * 60 * 1000;
 constexpr std::size_t kMaxPending = 10000;
 // Kinds of items in the shared state.
 constexpr const char* kChallenges = "captcha";
-constexpr const char* kFormTokens = "sign-in-form";  // GALX values handed out
+constexpr const char* kFormTokens = "sign-in-form";          // GALX values handed out
+constexpr const char* kSourceFailures = "address-failures";  // failed sign-ins per source
 
 HttpResponse PlainText(int status, std::string body) {
     HttpResponse r;
@@ -94,7 +95,17 @@ SignInHandler::SignInHandler(Store& store, SharedState& shared)
     : m_store(store), m_shared(shared) {}
 
 bool SignInHandler::CaptchaDue(const std::string& email, const std::string& address) {
-    return m_store.CaptchaRequired(email) || m_guard.CaptchaDue(email, SourceKey(address));
+    const std::string source = SourceKey(address);
+    if (m_store.CaptchaRequired(email) || m_guard.CaptchaDue(email, source)) return true;
+    // The count per source is also kept in the shared state, so tries spread
+    // over several service processes add up.
+    const auto count = m_shared.Get(kSourceFailures, source);
+    return count && std::stoll(*count) >= kMaxAddressFailures && !m_guard.Trusted(email, source);
+}
+
+void SignInHandler::RecordFailure(const std::string& email, const std::string& source) {
+    m_guard.RecordFailure(email, source);
+    m_shared.Increment(kSourceFailures, source, NowMillis() + kFailureWindowMs);
 }
 
 std::string SignInHandler::NewFormToken() {
@@ -141,7 +152,7 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
     switch (m_store.CheckPassword(email, password)) {
         case PasswordCheck::NoAccount:
         case PasswordCheck::BadPassword:
-            m_guard.RecordFailure(email, source);
+            RecordFailure(email, source);
             answer = LoginError("BadAuthentication");
             answer.delayMs = *wait;
             return answer;
@@ -319,7 +330,7 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     const auto check = email.empty() || password.empty() ? PasswordCheck::NoAccount
                                                          : m_store.CheckPassword(email, password);
     if (check == PasswordCheck::BadPassword || check == PasswordCheck::NoAccount) {
-        if (!email.empty()) m_guard.RecordFailure(email, source);
+        if (!email.empty()) RecordFailure(email, source);
     }
     if (check != PasswordCheck::Ok) {
         HttpResponse r = again(check == PasswordCheck::Disabled

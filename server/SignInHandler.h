@@ -15,9 +15,9 @@ class SharedState;
 // The account service: ClientLogin with its CAPTCHA challenge, the CAPTCHA
 // pictures, and the browser sign-in form that hands out session cookies.
 // Thread-safe; challenges and form tokens live in the shared state, so every
-// service process on the data folder knows them. The failure counts are kept
-// by each process (SignInGuard): with several processes an attacker's tries
-// are counted where they land.
+// service process on the data folder knows them. The failure counts per
+// account are kept by each process (SignInGuard); the count per source is
+// kept in the shared state as well, so tries spread over processes add up.
 class SignInHandler {
 public:
     SignInHandler(Store& store, SharedState& shared);
@@ -42,6 +42,8 @@ private:
     std::string NewChallenge(const std::string& email);
     bool SolveChallenge(const std::string& email, const std::string& token,
                         const std::string& answer);
+    // Counts a failed sign-in here and in the shared state.
+    void RecordFailure(const std::string& email, const std::string& source);
     // A fresh GALX value for a sign-in form.
     std::string NewFormToken();
 

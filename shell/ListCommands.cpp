@@ -243,37 +243,37 @@ void ListCommands::Rename(int row, const QString& text) {
         QString oldName;
         QPointer<ListCommands> commands;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls, entry, name, m_list,
-                                              TreeViewPort(m_tree), QPointer<QObject>(processing),
-                                              m_list->Model()->TitleAt(row),
-                                              QPointer<ListCommands>(this)}),
-                [](Block& b) {
-                    bool ok = false;
-                    std::string reason;
-                    try {
-                        b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
-                                            b.name.toStdString());
-                        ok = true;
-                    } catch (const std::exception& e) {
-                        reason = e.what();  // the row keeps its old name; the user is told
-                    }
-                    notifier::Send([&] {
-                        if (b.commands) b.commands->m_renaming.erase(b.entry.get());
-                        if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
-                            w->hide();
-                            w->deleteLater();
-                        }
-                        if (!b.list) return;
-                        if (!ok) {
-                            b.list->CommandFailed(RenameFailure(b.oldName, reason).toStdString());
-                            return;
-                        }
-                        b.list->Model()->SetTitleOf(b.entry.get(), b.name);
-                    });
-                    if (ok && b.entry->IsFolder())
-                        b.tree.FolderNameChangedInList(b.name.toStdString(),
-                                                       b.entry->contentSrc.value_or(std::string()));
-                });
+    StartWorker(
+        std::make_unique<Block>(Block{m_state->calls, entry, name, m_list, TreeViewPort(m_tree),
+                                      QPointer<QObject>(processing), m_list->Model()->TitleAt(row),
+                                      QPointer<ListCommands>(this)}),
+        [](Block& b) {
+            bool ok = false;
+            std::string reason;
+            try {
+                b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
+                                    b.name.toStdString());
+                ok = true;
+            } catch (const std::exception& e) {
+                reason = e.what();  // the row keeps its old name; the user is told
+            }
+            notifier::Send([&] {
+                if (b.commands) b.commands->m_renaming.erase(b.entry.get());
+                if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
+                    w->hide();
+                    w->deleteLater();
+                }
+                if (!b.list) return;
+                if (!ok) {
+                    b.list->CommandFailed(RenameFailure(b.oldName, reason).toStdString());
+                    return;
+                }
+                b.list->Model()->SetTitleOf(b.entry.get(), b.name);
+            });
+            if (ok && b.entry->IsFolder())
+                b.tree.FolderNameChangedInList(b.name.toStdString(),
+                                               b.entry->contentSrc.value_or(std::string()));
+        });
 }
 
 namespace {

@@ -155,7 +155,7 @@ private:
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
     std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
-    std::set<const DocEntry*> m_renaming;  // rows whose rename is on its way
+    std::set<const DocEntry*> m_renaming;            // rows whose rename is on its way
 };
 
 }  // namespace tallowdesk::shell

@@ -141,7 +141,6 @@ private:
     std::optional<QString> m_pickedFolder;
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
-    QStringList m_errors;
     std::vector<QUrl> m_opened;
     int m_transfersEnded = 0;
     QStringList m_errors;     // texts of the error boxes
@@ -220,9 +219,6 @@ private slots:
         };
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
-        hooks.errorBox = [this](const QString& title, const QString& text) {
-            m_errors << title + QStringLiteral(": ") + text;
-        };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
         hooks.errorBox = [this](const QString&, const QString& text) { m_errors << text; };
         hooks.confirm = [this](const QString&, const QString& text) {
