@@ -540,10 +540,12 @@ TEST_F(TransferTest, ASecondServiceOnTheFolderSharesSessionsChallengesAndThrottl
     const std::string token = Between(challenge.body, "CaptchaToken=", "\n");
     const auto answer = m_server->CaptchaAnswer(token);
     ASSERT_TRUE(answer) << "the challenge of one service is unknown to the other";
-    const Reply solved = login(true, "alice%40example.test", "secret",
+    // Solved where it is due: the first service has seen alice sign in from
+    // this address, so strangers' failures there do not hold her up.
+    const Reply solved = login(false, "alice%40example.test", "secret",
                                "&logintoken=" + UrlEncode(token) + "&logincaptcha=" + *answer);
     EXPECT_EQ(solved.status, 200) << solved.body;
-    EXPECT_FALSE(other.CaptchaAnswer(token)) << "a solved challenge stays usable elsewhere";
+    EXPECT_FALSE(m_server->CaptchaAnswer(token)) << "a solved challenge stays usable elsewhere";
 }
 
 }  // namespace
