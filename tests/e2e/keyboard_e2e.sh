@@ -106,8 +106,13 @@ if [ "${1:-}" = "--inside" ]; then
   keys ctrl+shift+h
   wait_for 15 window_named '^Sharing settings$' || fail "Ctrl+Shift+H opened no sharing dialog"
   share=$(window_named '^Sharing settings$')
-  xdotool windowfocus --sync "$share" 2>/dev/null
+  # The rules are read behind a "Processing" window that may show only a
+  # moment later on a busy machine: wait for it to come and go, then give
+  # the dialog the focus back before typing into it.
+  wait_for 5 window_named '^Processing' >/dev/null || true
   wait_for 15 acl_read || fail "the sharing dialog did not read the entry's rules"
+  xdotool windowfocus --sync "$share" 2>/dev/null
+  sleep 0.5
   keys Tab Tab
   typed "robin@tallowdesk.test"
   keys Return
