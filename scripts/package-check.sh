@@ -147,7 +147,7 @@ echo "== contents"
 dpkg-deb --contents "$deb"
 # Everything the package installs lies in places that belong to it.
 outside=$(dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' |
-  grep -Ev '^\./usr/(bin/tallowdesk[a-z-]*|lib/systemd/user/tallowdesk-server\.service|share/(applications/|metainfo/|icons/hicolor/[^/]+/apps/|man/man1/tallowdesk|bash-completion/completions/tallowdesk-cli$|doc/tallowdesk/|lintian/overrides/tallowdesk$))' ||
+  grep -Ev '^\./usr/(bin/tallowdesk[a-z-]*|lib/systemd/(user|system)/tallowdesk-server\.service|lib/sysusers\.d/tallowdesk\.conf|share/(applications/|metainfo/|icons/hicolor/[^/]+/apps/|man/man1/tallowdesk|bash-completion/completions/tallowdesk-cli$|doc/tallowdesk/|lintian/overrides/tallowdesk$))' ||
   true)
 [ -z "$outside" ] && ok "no files outside the package's places" || fail "files outside the package's places: $outside"
 
