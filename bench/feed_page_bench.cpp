@@ -28,6 +28,7 @@
 #include "HttpMessage.h"
 #include "SignInHandler.h"
 #include "SqliteDb.h"
+#include "SqliteSharedState.h"
 #include "SqliteStatement.h"
 #include "Store.h"
 
@@ -203,7 +204,8 @@ int main(int argc, char** argv) {
         store.AddAccount(kReader, "secret", "Reader");
         token = store.IssueToken(kUser, "writely");
         const std::string readerToken = store.IssueToken(kReader, "writely");
-        SignInHandler signIn(store);
+        SqliteSharedState shared((dir / "service.db").string());
+        SignInHandler signIn(store, shared);
         FeedHandler feeds(store, signIn, static_cast<std::size_t>(o.pageSize));
 
         const std::string small = std::string(kFeedPath) + "folder%3A" + smallFolder + "/contents";

@@ -133,6 +133,13 @@ install(CODE "
   configure_file(\"${_res}/systemd/tallowdesk-server.service.in\"
                  \"${_gen}/unit/tallowdesk-server.service\" @ONLY)")
 install(FILES ${_gen}/unit/tallowdesk-server.service DESTINATION lib/systemd/user)
+# The same service for a whole machine, under its own account.
+install(CODE "
+  set(TALLOWDESK_SERVER_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/tallowdesk-server\")
+  configure_file(\"${_res}/systemd/tallowdesk-server-system.service.in\"
+                 \"${_gen}/unit/system/tallowdesk-server.service\" @ONLY)")
+install(FILES ${_gen}/unit/system/tallowdesk-server.service DESTINATION lib/systemd/system)
+install(FILES ${_res}/systemd/tallowdesk.sysusers DESTINATION lib/sysusers.d RENAME tallowdesk.conf)
 install(FILES ${_res}/debian/copyright ${_gen}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TALLOWDESK_PACKAGE_NAME})
 install(FILES ${_res}/debian/lintian-overrides

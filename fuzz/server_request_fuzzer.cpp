@@ -18,6 +18,7 @@
 #include "FuzzInput.h"
 #include "HttpMessage.h"
 #include "Router.h"
+#include "SqliteSharedState.h"
 #include "Store.h"
 #include "UploadSink.h"
 
@@ -31,6 +32,7 @@ constexpr const char* kEmail = "fuzz@example.test";
 struct Service {
     std::string dir;
     std::unique_ptr<tallowdesk::server::Store> store;
+    std::unique_ptr<tallowdesk::server::SqliteSharedState> shared;
     std::unique_ptr<tallowdesk::server::Router> router;
     std::string token;
     std::string cookies;
@@ -46,11 +48,13 @@ struct Service {
         token = store->IssueToken(kEmail, "writely");
         const auto session = store->CreateSession(kEmail);
         cookies = "SID=" + session.sid + "; HSID=" + session.hsid;
-        router =
-            std::make_unique<tallowdesk::server::Router>(*store, 100, nullptr, dir + "/content");
+        shared = std::make_unique<tallowdesk::server::SqliteSharedState>(dir + "/service.db");
+        router = std::make_unique<tallowdesk::server::Router>(*store, *shared, 100, nullptr,
+                                                              dir + "/content");
     }
     ~Service() {
         router.reset();
+        shared.reset();
         store.reset();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);

@@ -112,6 +112,21 @@ else
   rm -rf "$check_dir"
 fi
 
+system_unit=$usr/lib/systemd/system/tallowdesk-server.service
+if [ -f "$system_unit" ] && [ -f "$usr/lib/sysusers.d/tallowdesk.conf" ]; then
+  check_dir=$(mktemp -d)
+  sed "s|^ExecStart=/usr/bin/|ExecStart=$(realpath "$usr")/bin/|" "$system_unit" >"$check_dir/tallowdesk-server.service"
+  if grep -qx 'User=tallowdesk' "$system_unit" &&
+    systemd-analyze verify --man=no "$check_dir/tallowdesk-server.service"; then
+    ok "system-wide unit"
+  else
+    fail "system-wide unit"
+  fi
+  rm -rf "$check_dir"
+else
+  fail "no system-wide unit or its sysusers.d entry"
+fi
+
 echo "== Debian package"
 rm -f "$build"/tallowdesk_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -132,7 +147,7 @@ echo "== contents"
 dpkg-deb --contents "$deb"
 # Everything the package installs lies in places that belong to it.
 outside=$(dpkg-deb --contents "$deb" | awk '{print $6}' | grep -v '/$' |
-  grep -Ev '^\./usr/(bin/tallowdesk[a-z-]*|lib/systemd/user/tallowdesk-server\.service|share/(applications/|metainfo/|icons/hicolor/[^/]+/apps/|man/man1/tallowdesk|bash-completion/completions/tallowdesk-cli$|doc/tallowdesk/|lintian/overrides/tallowdesk$))' ||
+  grep -Ev '^\./usr/(bin/tallowdesk[a-z-]*|lib/systemd/(user|system)/tallowdesk-server\.service|lib/sysusers\.d/tallowdesk\.conf|share/(applications/|metainfo/|icons/hicolor/[^/]+/apps/|man/man1/tallowdesk|bash-completion/completions/tallowdesk-cli$|doc/tallowdesk/|lintian/overrides/tallowdesk$))' ||
   true)
 [ -z "$outside" ] && ok "no files outside the package's places" || fail "files outside the package's places: $outside"
 

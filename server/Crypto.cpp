@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -85,8 +86,22 @@ std::string RandomToken(std::size_t length) {
     return token;
 }
 
+namespace {
+thread_local bool tIoThread = false;
+std::atomic<std::uint64_t> gHashesOnIoThreads{0};
+}  // namespace
+
+void MarkIoThread() {
+    tIoThread = true;
+}
+
+std::uint64_t HashesOnIoThreads() {
+    return gHashesOnIoThreads.load();
+}
+
 std::vector<unsigned char> HashPassword(std::string_view password,
                                         const std::vector<unsigned char>& salt, int iterations) {
+    if (tIoThread) ++gHashesOnIoThreads;
     std::vector<unsigned char> out(32);
     if (PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(),
                           static_cast<int>(salt.size()), iterations, EVP_sha256(),

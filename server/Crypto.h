@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,12 @@ inline constexpr int kPasswordIterations = 200000;
 
 std::vector<unsigned char> HashPassword(std::string_view password,
                                         const std::vector<unsigned char>& salt, int iterations);
+// Marks the calling thread as one that answers connections, where no
+// password is ever hashed (a hash takes a tenth of a second or more).
+void MarkIoThread();
+// How many passwords were hashed on marked threads: 0 unless a request that
+// hashes was not sent to the hashing threads.
+std::uint64_t HashesOnIoThreads();
 
 // Lower-case hex SHA-256 of `text`: how tokens and session ids are stored.
 std::string Sha256Hex(std::string_view text);

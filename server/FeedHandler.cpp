@@ -100,8 +100,10 @@ struct EntryRequestBody {
     std::optional<std::string> title;
     std::optional<std::string> kind;
     std::optional<bool> starred;
+    std::optional<bool> trashed;          // the trashed label sent, set or empty
     std::optional<std::string> resource;  // an existing entry's "kind:id"
     std::optional<std::string> etag;
+    std::optional<bool> writersCanInvite;
 };
 
 // The Atom entry of a request body, or null with the reason in error.
@@ -139,7 +141,12 @@ std::optional<EntryRequestBody> ParseEntryBody(const std::string& body, std::str
             } else if (scheme == kLabelsScheme && term == std::string(kLabelsScheme) + "#starred") {
                 // An empty label is how the client takes the star away.
                 out.starred = label && std::string_view(label) == "starred";
+            } else if (scheme == kLabelsScheme && term == std::string(kLabelsScheme) + "#trashed") {
+                // The same with the trashed label brings an entry back.
+                out.trashed = label && std::string_view(label) == "trashed";
             }
+        } else if (name == "writersCanInvite" && child->Attribute("value")) {
+            out.writersCanInvite = std::string_view(child->Attribute("value")) == "true";
         } else if (std::string(child->Name()) == "gd:resourceId" && child->GetText()) {
             out.resource = child->GetText();
         } else if (name == "id" && child->GetText() && !out.resource) {
@@ -480,10 +487,36 @@ HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& 
     if (body->kind && *body->kind != entry.kind) {
         return GDataError(400, "InvalidEntryException", "The kind of an entry cannot change.");
     }
-    const auto updated = m_store.Update(entry.id, user, body->title, body->starred, ifMatch);
+    const bool trashChange = body->trashed && *body->trashed != entry.trashed;
+    if (trashChange && m_store.AccessOf(user, entry.id) != Access::Own) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "Only the owner can move this entry to the trash or restore it.");
+    }
+    // Whether writers may share is the owner's choice alone.
+    const bool inviteChange =
+        body->writersCanInvite && *body->writersCanInvite != entry.writersCanInvite;
+    if (inviteChange && m_store.AccessOf(user, entry.id) != Access::Own) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "Only the owner can choose whether writers may share this entry.");
+    }
+    if (inviteChange && ifMatch != "*" && ifMatch != entry.etag) {
+        return GDataError(412, "etagsMismatch",
+                          "Mismatch: etags = [" + ifMatch + "], version = [" + entry.etag + "]");
+    }
+    if (inviteChange) m_store.SetWritersCanInvite(entry.id, *body->writersCanInvite);
+    auto updated = m_store.Update(entry.id, user, body->title, body->starred,
+                                  inviteChange ? std::string("*") : ifMatch);
     if (!updated) {
         return GDataError(412, "etagsMismatch",
                           "Mismatch: etags = [" + ifMatch + "], version = [" + entry.etag + "]");
+    }
+    if (trashChange) {
+        if (*body->trashed)
+            m_store.Trash(entry.id);
+        else
+            m_store.Restore(entry.id);
+        updated = m_store.GetEntry(entry.id);
+        if (!updated) return NotFound();
     }
     HttpResponse r;
     r.Set("Content-Type", kEntryType);

@@ -26,6 +26,7 @@ std::optional<std::string> HttpRequest::Header(std::string_view name) const {
 }
 
 std::string HttpRequest::Origin() const {
+    if (!publicOrigin.empty()) return publicOrigin;
     return Scheme() + "://" + Header("Host").value_or("localhost");
 }
 

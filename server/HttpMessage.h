@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -17,11 +18,15 @@ struct HttpRequest {
     std::string body;
     bool secure = false;        // arrived over TLS
     std::string remoteAddress;  // the peer's IP address, when known
+    // The configured public address ("https://docs.example.org"); when set it
+    // replaces scheme and Host in every absolute URL of the answer.
+    std::string publicOrigin;
 
     // First header of that name (case-insensitive).
     std::optional<std::string> Header(std::string_view name) const;
     std::string Scheme() const { return secure ? "https" : "http"; }
-    // Scheme and Host header: the base of every absolute URL in the answer.
+    // Scheme and Host header (or the public address, when configured): the
+    // base of every absolute URL in the answer.
     std::string Origin() const;
     std::string Path() const;   // target without its query, still escaped
     std::string Query() const;  // text after '?', empty when none
@@ -35,6 +40,9 @@ struct HttpResponse {
     std::string bodyFile;  // when set, the body is this file's content instead
     // Removed once bodyFile is open: a folder of temporary results.
     std::string removeAfterOpen;
+    // Sent this many milliseconds late, on a timer: sign-in attempts of an
+    // account that keeps failing are answered further apart.
+    std::int64_t delayMs = 0;
 
     HttpResponse& Set(std::string name, std::string value) {
         headers.emplace_back(std::move(name), std::move(value));

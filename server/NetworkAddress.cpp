@@ -106,7 +106,85 @@ std::optional<std::vector<std::optional<ip::address>>> ForwardedHops(
     return std::nullopt;
 }
 
+bool IsDnsLabelChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+}
+
+// Lower-case letters, digits, hyphens and dots between labels.
+bool IsDnsName(std::string_view name) {
+    if (name.empty() || name.size() > 253) return false;
+    std::size_t label = 0;
+    for (const char c : name) {
+        if (c == '.') {
+            if (label == 0) return false;
+            label = 0;
+        } else if (IsDnsLabelChar(c) && ++label <= 63) {
+            continue;
+        } else {
+            return false;
+        }
+    }
+    return label != 0;
+}
+
 }  // namespace
+
+std::optional<PublicUrl> ParsePublicUrl(std::string_view text) {
+    std::string lowered(text);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    std::string_view rest = lowered;
+    std::string scheme;
+    for (const char* candidate : {"https", "http"}) {
+        const std::string prefix = std::string(candidate) + "://";
+        if (rest.substr(0, prefix.size()) == prefix) {
+            scheme = candidate;
+            rest.remove_prefix(prefix.size());
+            break;
+        }
+    }
+    if (scheme.empty()) return std::nullopt;
+    if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+    std::string_view host = rest;
+    std::string_view port;
+    if (!rest.empty() && rest.front() == '[') {
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos) return std::nullopt;
+        host = rest.substr(1, close - 1);
+        const std::string_view after = rest.substr(close + 1);
+        if (!after.empty()) {
+            if (after.front() != ':') return std::nullopt;
+            port = after.substr(1);
+            if (port.empty()) return std::nullopt;
+        }
+        const auto address = ParseAddress(host);
+        if (!address || !address->is_v6()) return std::nullopt;
+    } else {
+        const auto colon = rest.find(':');
+        if (colon != std::string_view::npos) {
+            host = rest.substr(0, colon);
+            port = rest.substr(colon + 1);
+            if (port.empty()) return std::nullopt;
+        }
+        const auto address = ParseAddress(host);
+        if (address && !address->is_v4()) return std::nullopt;
+        if (!address && !IsDnsName(host)) return std::nullopt;
+    }
+    if (!port.empty()) {
+        unsigned number = 0;
+        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+        if (ec != std::errc() || end != port.data() + port.size() || number == 0 ||
+            number > 65535) {
+            return std::nullopt;
+        }
+    }
+    if (scheme == "http" && !IsLoopbackAddress(host) && host != "localhost") return std::nullopt;
+    PublicUrl url;
+    url.host = std::string(host);
+    url.origin = scheme + "://" + std::string(rest);
+    return url;
+}
 
 std::optional<ListenAddress> ParseListenAddress(std::string_view text) {
     std::string_view host;

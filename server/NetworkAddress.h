@@ -16,6 +16,20 @@ struct ListenAddress {
     unsigned short port = 0;
 };
 
+// The address people use to reach the service, as the operator configured
+// it: every absolute URL the service writes (feed links, redirects, form
+// targets) starts with `origin`, whatever Host header a request carried.
+struct PublicUrl {
+    std::string origin;  // "https://docs.example.org" or "https://[2001:db8::1]:8443"
+    std::string host;    // "docs.example.org", "2001:db8::1": a name to answer for
+};
+
+// "https://HOST[:PORT][/]"; plain "http://" only for a loopback host, since
+// forms would carry passwords in the clear. Empty for anything else: a
+// path, a query, user information, a host that is neither a DNS name nor an
+// IP address, a port outside 1 to 65535.
+std::optional<PublicUrl> ParsePublicUrl(std::string_view text);
+
 // "ADDR:PORT", with an IPv6 address in brackets ("[::1]:8443"). Empty when
 // the text is not an IP address and a port of 0 to 65535.
 std::optional<ListenAddress> ParseListenAddress(std::string_view text);

@@ -49,8 +49,10 @@ std::string DollarPlaceholders(std::string_view sql, std::set<int>& referenced) 
     return out;
 }
 
+}  // namespace
+
 // What a text column can hold: UTF-8 without NUL.
-bool Storable(std::string_view text) {
+bool PgQuery::Storable(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -75,6 +77,8 @@ bool Storable(std::string_view text) {
     }
     return true;
 }
+
+namespace {
 
 bool IsQuery(std::string_view sql) {
     return sql.rfind("SELECT", 0) == 0 || sql.rfind("WITH", 0) == 0 || sql.rfind("(SELECT", 0) == 0;
@@ -239,7 +243,10 @@ PgTransaction::PgTransaction(PgConnection& db, Kind kind) : m_db(db) {
     try {
         // Keyed by the schema, so stores in other schemas of the same
         // cluster do not wait for each other.
-        m_db.Exec("SELECT pg_advisory_xact_lock(hashtext(current_schema()))");
+        m_db.Exec(kind == Kind::SharedState
+                      ? "SELECT pg_advisory_xact_lock(hashtext(current_schema() || "
+                        "'/shared-state'))"
+                      : "SELECT pg_advisory_xact_lock(hashtext(current_schema()))");
     } catch (...) {
         PGresult* r = PQexec(m_db.Handle(), "ROLLBACK");
         PQclear(r);

@@ -61,6 +61,9 @@ public:
     std::int64_t Int(int column) const;
     std::vector<unsigned char> Blob(int column) const;
 
+    // What a text column can hold: UTF-8 without NUL.
+    static bool Storable(std::string_view text);
+
 private:
     void Execute();
 
@@ -77,10 +80,11 @@ private:
 // transaction first takes the store's write lock, so that changes happen
 // one at a time across every process that shares the database, as SQLite's
 // single writer does: checks made inside the transaction (folders still
-// there, cycles, quota) still hold at its commit.
+// there, cycles, quota) still hold at its commit. The shared state's
+// changes take a lock of their own, so sign-ins do not wait for the store.
 class PgTransaction {
 public:
-    enum class Kind { Write, Read };
+    enum class Kind { Write, Read, SharedState };
     explicit PgTransaction(PgConnection& db, Kind kind = Kind::Write);
     ~PgTransaction();
     PgTransaction(const PgTransaction&) = delete;

@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <unordered_map>
 
 #include "Crypto.h"
+#include "FolderLock.h"
 #include "Limits.h"
 
 namespace tallowdesk::server {
@@ -128,6 +130,16 @@ END $$;
 CREATE TRIGGER parents_count AFTER INSERT OR DELETE ON parents
   FOR EACH ROW EXECUTE FUNCTION count_parents();
 )sql",
+    // Open sign-up leaves an account unconfirmed until its address is
+    // proven; accounts made before were all made by the operator.
+    R"sql(
+ALTER TABLE accounts ADD COLUMN confirmed INTEGER NOT NULL DEFAULT 1;
+CREATE TABLE address_proofs (
+  email TEXT PRIMARY KEY REFERENCES accounts(email) ON DELETE CASCADE,
+  token TEXT NOT NULL UNIQUE,
+  expires BIGINT NOT NULL
+);
+)sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
 
@@ -227,16 +239,24 @@ std::vector<std::string> Descendants(PgConnection& db, const std::string& id) {
     return ids;
 }
 
-// Rules (alias a) that reach the account ?1; see the SQLite store.
+// Rules (alias a) that reach the account ?1; see the SQLite store. Rules
+// naming an address or its domain wait for the address to be confirmed.
+constexpr const char* kAddressProven =
+    "EXISTS (SELECT 1 FROM accounts WHERE email = ?1::text AND confirmed = 1)";
+
 std::string RuleReaches(bool listedOnly) {
-    std::string sql =
-        "((a.scope_type = 'user' AND a.scope = ?1::text)"
-        " OR (a.scope_type = 'group' AND a.scope IN "
-        "(SELECT grp FROM group_members WHERE member = ?1::text))";
+    std::string sql = std::string("((a.scope_type = 'user' AND a.scope = ?1::text AND ") +
+                      kAddressProven +
+                      ")"
+                      " OR (a.scope_type = 'group' AND a.scope IN "
+                      "(SELECT grp FROM group_members WHERE member = ?1::text))";
     if (!listedOnly) {
-        sql +=
-            " OR (a.scope_type = 'domain' AND a.scope = split_part(?1::text, '@', 2))"
-            " OR a.scope_type = 'default'";
+        sql += std::string(
+                   " OR (a.scope_type = 'domain' AND a.scope = split_part(?1::text, '@', 2) "
+                   "AND ") +
+               kAddressProven +
+               ")"
+               " OR a.scope_type = 'default'";
     }
     return sql + ")";
 }
@@ -250,6 +270,16 @@ void SyncFolder(const fs::path& file) {
     if (dir < 0) return;
     ::fsync(dir);
     ::close(dir);
+}
+
+// A file younger than this may belong to a write still going on in
+// another service process on the folder.
+constexpr auto kOthersMayStillWrite = std::chrono::hours(1);
+
+bool RecentlyWritten(const fs::path& path) {
+    std::error_code error;
+    const auto written = fs::last_write_time(path, error);
+    return error || fs::file_time_type::clock::now() - written < kOthersMayStillWrite;
 }
 
 bool IsTemporaryName(const std::string& name) {
@@ -281,7 +311,7 @@ std::string SharedListingSql(const ListQuery& q) {
     std::string columns = kEntryColumns;
     columns.replace(columns.find("e.edited"), 8, "a.edited");
     columns.replace(0, 4, "a.entry");
-    const auto arm = [&q, &columns](const char* scope) {
+    const auto arm = [&q, &columns](const std::string& scope) {
         std::string sql = "SELECT " + columns +
                           " FROM acl a JOIN entries e ON e.id = a.entry"
                           " LEFT JOIN accounts o ON o.email = e.owner"
@@ -290,7 +320,9 @@ std::string SharedListingSql(const ListQuery& q) {
         AppendListFilters(sql, q, "a.edited", "a.entry");
         return sql;
     };
-    return "(" + arm("a.scope_type = 'user' AND a.scope = ?1::text") + ") UNION (" +
+    return "(" +
+           arm(std::string("a.scope_type = 'user' AND a.scope = ?1::text AND ") + kAddressProven) +
+           ") UNION (" +
            arm("a.scope_type = 'group' AND a.scope IN "
                "(SELECT grp FROM group_members WHERE member = ?1::text)") +
            ") ORDER BY 12 DESC, 1 DESC LIMIT ?4::bigint OFFSET ?5::bigint";
@@ -416,12 +448,16 @@ void PgStore::Migrate() {
 void PgStore::Reconcile() {
     const fs::path content = fs::path(m_dataDir) / "content";
     const fs::path quarantine = fs::path(m_dataDir) / "quarantine";
+    // As in the SQLite store: a file another live process on the folder may
+    // still be writing is left for a later start.
+    const auto alone = FolderLock::TryExclusive(LiveLockPath(m_dataDir));
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(content)) files.push_back(e.path());
     for (const auto& path : files) {
         const std::string name = path.filename().string();
+        if (!alone && RecentlyWritten(path)) continue;
         std::error_code ignored;
         if (IsTemporaryName(name)) {
             fs::remove_all(path, ignored);
@@ -506,10 +542,10 @@ void PgStore::AddAccount(const std::string& rawEmail, std::string_view password,
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
     PgQuery st(*db,
-               "INSERT INTO accounts(email, name, salt, hash, iterations) "
-               "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(email) DO UPDATE SET "
+               "INSERT INTO accounts(email, name, salt, hash, iterations, confirmed) "
+               "VALUES(?1, ?2, ?3, ?4, ?5, 1) ON CONFLICT(email) DO UPDATE SET "
                "salt = excluded.salt, hash = excluded.hash, "
-               "iterations = excluded.iterations, failures = 0");
+               "iterations = excluded.iterations, failures = 0, confirmed = 1");
     st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
     st.Bind(5, std::int64_t{m_passwordIterations});
     st.Run();
@@ -532,14 +568,70 @@ bool PgStore::CreateAccount(const std::string& rawEmail, std::string_view passwo
     const auto hash = HashPassword(password, salt, m_passwordIterations);
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
+    // Unconfirmed until its holder shows the mailbox is theirs.
     PgQuery st(*db,
-               "INSERT INTO accounts(email, name, salt, hash, iterations) "
-               "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(email) DO NOTHING");
+               "INSERT INTO accounts(email, name, salt, hash, iterations, confirmed) "
+               "VALUES(?1, ?2, ?3, ?4, ?5, 0) ON CONFLICT(email) DO NOTHING");
     st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
     st.Bind(5, std::int64_t{m_passwordIterations});
     const bool created = st.Changes() == 1;
     tx.Commit();
     return created;
+}
+
+std::string PgStore::IssueAddressProof(const std::string& rawEmail) {
+    const std::string email = NormalEmail(rawEmail);
+    const std::string token = RandomToken(43);
+    const auto db = m_pool.Take();
+    PgTransaction tx(*db);
+    PgQuery st(*db,
+               "INSERT INTO address_proofs(email, token, expires) VALUES(?1, ?2, ?3) "
+               "ON CONFLICT(email) DO UPDATE SET token = excluded.token, "
+               "expires = excluded.expires");
+    st.Bind(1, email).Bind(2, Sha256Hex(token)).Bind(3, NowMillis() + kAddressProofLifetimeMs);
+    st.Run();
+    tx.Commit();
+    return token;
+}
+
+std::optional<std::string> PgStore::ProveAddress(const std::string& token) {
+    if (token.empty()) return std::nullopt;
+    const auto db = m_pool.Take();
+    PgTransaction tx(*db);
+    std::string email;
+    {
+        PgQuery st(*db,
+                   "SELECT email FROM address_proofs WHERE token = ?1 AND expires > ?2::bigint");
+        st.Bind(1, Sha256Hex(token)).Bind(2, NowMillis());
+        if (!st.Step()) return std::nullopt;
+        email = st.Text(0);
+    }
+    PgQuery confirm(*db, "UPDATE accounts SET confirmed = 1 WHERE email = ?1");
+    confirm.Bind(1, email).Run();
+    PgQuery used(*db, "DELETE FROM address_proofs WHERE email = ?1");
+    used.Bind(1, email).Run();
+    tx.Commit();
+    return email;
+}
+
+bool PgStore::ConfirmAccount(const std::string& rawEmail) {
+    const std::string email = NormalEmail(rawEmail);
+    const auto db = m_pool.Take();
+    PgTransaction tx(*db);
+    PgQuery confirm(*db, "UPDATE accounts SET confirmed = 1 WHERE email = ?1");
+    confirm.Bind(1, email);
+    if (confirm.Changes() == 0) return false;
+    PgQuery used(*db, "DELETE FROM address_proofs WHERE email = ?1");
+    used.Bind(1, email).Run();
+    tx.Commit();
+    return true;
+}
+
+bool PgStore::AccountConfirmed(const std::string& email) {
+    const auto db = m_pool.Take();
+    PgQuery st(*db, "SELECT confirmed FROM accounts WHERE email = ?1");
+    st.Bind(1, NormalEmail(email));
+    return st.Step() && st.Int(0) != 0;
 }
 
 bool PgStore::AccountExists(const std::string& email) {
@@ -724,6 +816,8 @@ void PgStore::AgeSecretsForTest(std::int64_t millis) {
     t.Bind(1, millis).Run();
     PgQuery s(*db, "UPDATE sessions SET created = created - ?1::bigint");
     s.Bind(1, millis).Run();
+    PgQuery p(*db, "UPDATE address_proofs SET expires = expires - ?1::bigint");
+    p.Bind(1, millis).Run();
     tx.Commit();
 }
 
@@ -744,11 +838,12 @@ Access PgStore::AccessOf(const std::string& user, const std::string& id) {
     }
     // The same walk up as in the SQLite store: it stops at a folder of
     // anyone but the entry's owner.
-    PgQuery st(*db, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2::text, 0 UNION ") +
-                        "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
+    // No depth limit: a share reaches every level the listings show; UNION
+    // keeps each folder once, which also ends a loop.
+    PgQuery st(*db, std::string("WITH RECURSIVE up(id) AS (SELECT ?2::text UNION ") +
+                        "SELECT p.parent FROM parents p JOIN up u ON p.entry = u.id "
                         "JOIN entries f ON f.id = p.parent "
-                        "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = "
-                        "?2::text)) "
+                        "WHERE f.owner = (SELECT owner FROM entries WHERE id = ?2::text)) "
                         "SELECT e.owner = ?1::text, "
                         "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
                         " WHERE a.entry = e.id AND " +
@@ -948,6 +1043,23 @@ void PgStore::Trash(const std::string& id) {
                   "UPDATE entries SET trashed = 1, etag = ?2, edited = ?3::bigint "
                   "WHERE id = ?1 AND owner = ?4 AND trashed = 0");
         c.Bind(1, child).Bind(2, NewEtag()).Bind(3, now).Bind(4, ownerEmail).Run();
+    }
+    tx.Commit();
+}
+
+void PgStore::Restore(const std::string& id) {
+    const auto db = m_pool.Take();
+    PgTransaction tx(*db);
+    const std::int64_t now = NowMillis();
+    PgQuery st(*db,
+               "UPDATE entries SET trashed = 0, explicit_trash = 0, etag = ?2, "
+               "edited = ?3::bigint WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    for (const auto& child : Descendants(*db, id)) {
+        PgQuery c(*db,
+                  "UPDATE entries SET trashed = 0, etag = ?2, edited = ?3::bigint "
+                  "WHERE id = ?1 AND trashed = 1 AND explicit_trash = 0");
+        c.Bind(1, child).Bind(2, NewEtag()).Bind(3, now).Run();
     }
     tx.Commit();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 
 namespace tallowdesk::server {
@@ -89,6 +90,44 @@ void PngImage::Line(int x0, int y0, int x1, int y1, std::uint32_t rgb) {
             y0 += sy;
         }
     }
+}
+
+bool PngImage::GlyphDot(char c, int row, int col) {
+    int index = -1;
+    if (c >= 'A' && c <= 'Z') index = c - 'A';
+    if (c >= '0' && c <= '9') index = 26 + (c - '0');
+    if (index < 0 || row < 0 || row > 6 || col < 0 || col > 4) return false;
+    return (kGlyphs[static_cast<std::size_t>(index)][static_cast<std::size_t>(row)] &
+            (0x10 >> col)) != 0;
+}
+
+void PngImage::Disc(double cx, double cy, double radius, std::uint32_t rgb) {
+    const int x0 = static_cast<int>(std::floor(cx - radius));
+    const int x1 = static_cast<int>(std::ceil(cx + radius));
+    const int y0 = static_cast<int>(std::floor(cy - radius));
+    const int y1 = static_cast<int>(std::ceil(cy + radius));
+    for (int y = y0; y <= y1; ++y) {
+        for (int x = x0; x <= x1; ++x) {
+            const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+            if (dx * dx + dy * dy <= radius * radius) Fill(x, y, 1, 1, rgb);
+        }
+    }
+}
+
+void PngImage::Stroke(double x0, double y0, double x1, double y1, double radius,
+                      std::uint32_t rgb) {
+    const double length = std::hypot(x1 - x0, y1 - y0);
+    const int steps = std::max(1, static_cast<int>(length / std::max(0.5, radius / 2)));
+    for (int i = 0; i <= steps; ++i) {
+        const double t = static_cast<double>(i) / steps;
+        Disc(x0 + (x1 - x0) * t, y0 + (y1 - y0) * t, radius, rgb);
+    }
+}
+
+std::uint32_t PngImage::Pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= m_width || y >= m_height) return 0;
+    const auto* p = &m_pixels[static_cast<std::size_t>((y * m_width + x) * 3)];
+    return (std::uint32_t{p[0]} << 16) | (std::uint32_t{p[1]} << 8) | p[2];
 }
 
 void PngImage::Text(int x, int y, std::string_view text, int scale, std::uint32_t rgb) {

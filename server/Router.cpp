@@ -35,10 +35,11 @@ bool IsPort(std::string_view text) {
 
 }  // namespace
 
-Router::Router(Store& store, std::size_t pageSize, RequestLog* log, const std::string& contentDir)
-    : m_signIn(store),
+Router::Router(Store& store, SharedState& shared, std::size_t pageSize, RequestLog* log,
+               const std::string& contentDir)
+    : m_signIn(store, shared),
       m_feeds(store, m_signIn, pageSize),
-      m_uploads(store, m_signIn, contentDir),
+      m_uploads(store, shared, m_signIn, contentDir),
       m_web(store, m_signIn, m_feeds),
       m_log(log) {}
 
@@ -49,7 +50,8 @@ void Router::SetHostNames(std::vector<std::string> names) {
 bool Router::IsSlow(const HttpRequest& request) const {
     const std::string path = request.Path();
     return request.method == "POST" &&
-           (path == "/accounts/ClientLogin" || path == "/accounts/ServiceLoginAuth");
+           (path == "/accounts/ClientLogin" || path == "/accounts/ServiceLoginAuth" ||
+            path == "/accounts/NewAccount");
 }
 
 // The Host header goes into every absolute URL we write; only the names the

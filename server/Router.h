@@ -15,13 +15,15 @@
 namespace tallowdesk::server {
 
 class Store;
+class SharedState;
 class RequestLog;
 
 // Sends each request to the handler of its path; turns anything a handler
 // throws into a 500 error document so no exception reaches the I/O threads.
 class Router {
 public:
-    Router(Store& store, std::size_t pageSize, RequestLog* log, const std::string& contentDir);
+    Router(Store& store, SharedState& shared, std::size_t pageSize, RequestLog* log,
+           const std::string& contentDir);
 
     HttpResponse Handle(const HttpRequest& request);
     // Requests whose answer takes long on purpose (password checks): the

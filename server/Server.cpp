@@ -33,10 +33,12 @@
 
 #include "Crypto.h"
 #include "DemoContent.h"
+#include "FolderLock.h"
 #include "Limits.h"
 #include "NetworkAddress.h"
 #include "RequestLog.h"
 #include "Router.h"
+#include "SharedState.h"
 #include "Store.h"
 #include "UploadSink.h"
 #include "settings/ServiceHosts.h"
@@ -141,6 +143,7 @@ struct ConnectionPolicy {
     // loopback connections, which never leave the machine, may use it.
     bool httpsOnly = false;
     std::vector<std::string> trustedProxies;
+    std::string publicOrigin;  // empty: URLs follow the Host header
 };
 using PolicyPtr = std::shared_ptr<const ConnectionPolicy>;
 using TlsPtr = std::shared_ptr<ssl::context>;
@@ -253,6 +256,7 @@ private:
                                          std::string(field.value()));
         }
         request.secure = m_secure;
+        request.publicOrigin = m_policy->publicOrigin;
         beast::error_code ec;
         const auto peer = beast::get_lowest_layer(Self().Stream()).socket().remote_endpoint(ec);
         if (!ec) {
@@ -271,7 +275,9 @@ private:
         if (host && !host->empty() && m_router.HostAllowed(request) &&
             request.target.rfind('/', 0) == 0) {
             answer.status = 308;
-            answer.Set("Location", "https://" + *host + request.target);
+            answer.Set("Location",
+                       (request.publicOrigin.empty() ? "https://" + *host : request.publicOrigin) +
+                           request.target);
             answer.body = "This service answers over https only.\n";
         } else {
             answer.status = 400;
@@ -442,7 +448,14 @@ private:
                 auto answer = std::make_shared<HttpResponse>(self->m_router.Handle(request));
                 auto executor = self->Stream().get_executor();
                 net::post(executor, [self, answer, version, keepAlive, head] {
-                    self->Send(*answer, version, keepAlive, head);
+                    if (answer->delayMs <= 0) return self->Send(*answer, version, keepAlive, head);
+                    // A timer, not a sleep: the wait holds up no thread.
+                    auto timer = std::make_shared<net::steady_timer>(
+                        self->Stream().get_executor(), std::chrono::milliseconds(answer->delayMs));
+                    timer->async_wait(
+                        [self, timer, answer, version, keepAlive, head](beast::error_code) {
+                            self->Send(*answer, version, keepAlive, head);
+                        });
                 });
             });
             return;
@@ -470,6 +483,17 @@ private:
         fields.set(http::field::server, "tallowdesk-server");
         fields.set(http::field::date, HttpDate());
         for (const auto& [name, value] : answer.headers) fields.insert(name, value);
+        // No page of ours may be framed by another site's page, which could
+        // trick a click on a form (sign-in, account, upload); a page made to
+        // be framed by our own says so itself.
+        if (fields[http::field::content_type].starts_with("text/html")) {
+            if (fields.find(http::field::x_frame_options) == fields.end()) {
+                fields.set(http::field::x_frame_options, "DENY");
+            }
+            if (fields.find("Content-Security-Policy") == fields.end()) {
+                fields.set("Content-Security-Policy", "frame-ancestors 'none'");
+            }
+        }
         fields.keep_alive(keepAlive);
         if (!answer.bodyFile.empty()) return SendFile(answer, fields, !keepAlive, head);
         // Informational, 204 and 304 answers carry no body and no length.
@@ -829,6 +853,10 @@ int ConnectionCap(int wanted) {
 struct Server::Impl {
     ServerOptions options;
     std::unique_ptr<Store> store;
+    std::unique_ptr<SharedState> shared;  // in the store's database
+    // Held while the server lives: tells a process starting on the same
+    // folder that files being written may be ours.
+    std::optional<FolderLock> live;
     std::unique_ptr<RequestLog> log;
     std::unique_ptr<Router> router;
     std::shared_ptr<TlsSource> tls = std::make_shared<TlsSource>();
@@ -843,6 +871,7 @@ struct Server::Impl {
     std::vector<std::thread> threads;
     unsigned short port = 0;
     bool started = false;
+    std::string publicOrigin;
 };
 
 Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
@@ -858,17 +887,39 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     for (const auto& text : options.listen) {
         const auto parsed = ParseListenAddress(text);
         if (!parsed) throw std::runtime_error("Invalid listen address " + text);
-        m_impl->wanted.push_back({net::ip::make_address(parsed->address), parsed->port, false});
+        const auto address = net::ip::make_address(parsed->address);
+        m_impl->wanted.push_back({address, parsed->port, false});
+        // An address we listen on is a name people may use for us (and one
+        // no DNS answer can move elsewhere); a wildcard names nothing.
+        if (!address.is_unspecified() &&
+            std::find(options.hostNames.begin(), options.hostNames.end(), parsed->address) ==
+                options.hostNames.end()) {
+            options.hostNames.push_back(parsed->address);
+        }
     }
     for (const auto& proxy : options.trustedProxies) {
         if (NormalAddress(proxy).empty()) {
             throw std::runtime_error("Invalid trusted proxy address " + proxy);
         }
     }
+    if (!options.publicUrl.empty()) {
+        const auto url = ParsePublicUrl(options.publicUrl);
+        if (!url) {
+            throw std::runtime_error("Invalid public address " + options.publicUrl +
+                                     " (https://HOST or https://HOST:PORT)");
+        }
+        m_impl->publicOrigin = url->origin;
+        if (std::find(options.hostNames.begin(), options.hostNames.end(), url->host) ==
+            options.hostNames.end()) {
+            options.hostNames.push_back(url->host);
+        }
+    }
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
     m_impl->store =
         std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
+    m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
+    m_impl->shared = OpenSharedState(options.dataDir, options.database);
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {
         std::cerr << "tallowdesk-server: content/" << name
@@ -881,9 +932,9 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
         m_impl->log =
             std::make_unique<RequestLog>(options.requestLogPath, options.redactRequestLog);
     }
-    m_impl->router =
-        std::make_unique<Router>(*m_impl->store, options.pageSize, m_impl->log.get(),
-                                 (std::filesystem::path(options.dataDir) / "content").string());
+    m_impl->router = std::make_unique<Router>(
+        *m_impl->store, *m_impl->shared, options.pageSize, m_impl->log.get(),
+        (std::filesystem::path(options.dataDir) / "content").string());
     m_impl->router->Updates().SetFolder(options.updateDir);
     const bool loopback =
         std::all_of(m_impl->wanted.begin(), m_impl->wanted.end(),
@@ -916,6 +967,7 @@ unsigned short Server::Start() {
         auto policy = std::make_shared<ConnectionPolicy>();
         policy->httpsOnly = !want.address.is_loopback();
         policy->trustedProxies = m_impl->options.trustedProxies;
+        policy->publicOrigin = m_impl->publicOrigin;
         // The default pair shares one port, also when the first one picked it.
         unsigned short port = want.port;
         if (want.optional && port == 0 && !m_impl->listeners.empty()) {
@@ -940,7 +992,10 @@ unsigned short Server::Start() {
     for (auto& listener : m_impl->listeners) listener->Run();
     m_impl->started = true;
     for (auto& io : m_impl->contexts) {
-        m_impl->threads.emplace_back([io = io.get()] { io->run(); });
+        m_impl->threads.emplace_back([io = io.get()] {
+            MarkIoThread();
+            io->run();
+        });
     }
     return m_impl->port;
 }
@@ -1003,6 +1058,10 @@ void Server::SetCaptchaRequired(const std::string& email, bool required) {
 
 void Server::SetAccountDisabled(const std::string& email, bool disabled) {
     m_impl->store->SetDisabled(NormalEmail(email), disabled);
+}
+
+bool Server::CaptchaDue(const std::string& email, const std::string& address) const {
+    return m_impl->router->SignIn().CaptchaDue(NormalEmail(email), address);
 }
 
 std::optional<std::string> Server::CaptchaAnswer(const std::string& token) const {

@@ -47,6 +47,10 @@ struct ServerOptions {
     int maxConnections = 0;
     // Host names accepted besides localhost, 127.0.0.1 and ::1.
     std::vector<std::string> hostNames;
+    // "https://HOST[:PORT]" people reach the service under (through a proxy,
+    // say); absolute URLs are written with it instead of the Host header,
+    // and HOST is answered for. Empty: the Host header of each request.
+    std::string publicUrl;
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser
@@ -87,6 +91,8 @@ public:
     void SetAccountDisabled(const std::string& email, bool disabled);
     // The word drawn in the CAPTCHA picture of a pending challenge.
     std::optional<std::string> CaptchaAnswer(const std::string& token) const;
+    // Whether a sign-in of `email` from `address` must solve a picture first.
+    bool CaptchaDue(const std::string& email, const std::string& address = "127.0.0.1") const;
     void SetPageSize(std::size_t pageSize);
     // How browser uploads name the session URL (Location header or JSON
     // body) and the new entry (JSON "id" or an "?id=" URL); by default each

@@ -1,8 +1,12 @@
 #include "SignInHandler.h"
 
+#include <algorithm>
+
+#include "CaptchaPicture.h"
 #include "Crypto.h"
 #include "Limits.h"
-#include "PngImage.h"
+#include "SharedState.h"
+#include "SourceKey.h"
 #include "Store.h"
 #include "web/WebCommon.h"
 
@@ -12,6 +16,10 @@ namespace {
 
 constexpr std::int64_t kChallengeLifetimeMs = 15 * 60 * 1000;
 constexpr std::size_t kMaxPending = 10000;
+// Kinds of items in the shared state.
+constexpr const char* kChallenges = "captcha";
+constexpr const char* kFormTokens = "sign-in-form";          // GALX values handed out
+constexpr const char* kSourceFailures = "address-failures";  // failed sign-ins per source
 
 HttpResponse PlainText(int status, std::string body) {
     HttpResponse r;
@@ -46,8 +54,10 @@ std::string CookieAttributes(const HttpRequest& request, const std::string& path
     return "; Path=" + path + (request.secure ? "; Secure" : "") + "; HttpOnly; SameSite=Lax";
 }
 
-std::string LoginForm(const std::string& galx, const std::string& cont,
-                      const std::string& message) {
+// With a challenge token the form shows its picture and asks for the
+// letters, so an account that needs a CAPTCHA can still sign in here.
+std::string LoginForm(const std::string& galx, const std::string& cont, const std::string& message,
+                      const std::string& email = {}, const std::string& challenge = {}) {
     std::string body = "<h1>Sign in</h1>";
     if (!message.empty()) body += "<p id='errormsg'>" + XmlEscape(message) + "</p>";
     body +=
@@ -55,8 +65,20 @@ std::string LoginForm(const std::string& galx, const std::string& cont,
         "<input type='hidden' name='GALX' value='" +
         XmlEscape(galx) + "'><input type='hidden' name='continue' value='" + XmlEscape(cont) +
         "'><input type='hidden' name='service' value='writely'>"
-        "<label>Email <input type='email' name='Email'></label>"
-        "<label>Password <input type='password' name='Passwd'></label>"
+        "<label>Email <input type='email' name='Email' value='" +
+        XmlEscape(email) +
+        "'></label>"
+        "<label>Password <input type='password' name='Passwd'></label>";
+    if (!challenge.empty()) {
+        body +=
+            "<img id='captcha' src='/accounts/Captcha?ctoken=" + XmlEscape(UrlEncode(challenge)) +
+            "' alt='Security check' width='280' height='90'>"
+            "<input type='hidden' name='logintoken' value='" +
+            XmlEscape(challenge) +
+            "'><label>Type the letters in the picture <input type='text' "
+            "name='logincaptcha' autocomplete='off'></label>";
+    }
+    body +=
         "<input type='submit' name='signIn' value='Sign in'></form>"
         "<p>Don't have an account? <a href='/accounts/NewAccount'>Create one now</a></p>";
     return body;
@@ -69,48 +91,26 @@ std::string Field(const std::map<std::string, std::string>& form, const std::str
 
 }  // namespace
 
-SignInHandler::SignInHandler(Store& store) : m_store(store) {}
+SignInHandler::SignInHandler(Store& store, SharedState& shared)
+    : m_store(store), m_shared(shared) {}
 
-void SignInHandler::ExpireLocked(std::int64_t now) {
-    for (auto it = m_challenges.begin(); it != m_challenges.end();) {
-        it = now - it->second.created > kChallengeLifetimeMs ? m_challenges.erase(it)
-                                                             : std::next(it);
-    }
-    for (auto it = m_formTokens.begin(); it != m_formTokens.end();) {
-        it = now - it->second > kChallengeLifetimeMs ? m_formTokens.erase(it) : std::next(it);
-    }
-    for (auto it = m_addressFailures.begin(); it != m_addressFailures.end();) {
-        it =
-            now - it->second.since > kFailureWindowMs ? m_addressFailures.erase(it) : std::next(it);
-    }
+bool SignInHandler::CaptchaDue(const std::string& email, const std::string& address) {
+    const std::string source = SourceKey(address);
+    if (m_store.CaptchaRequired(email) || m_guard.CaptchaDue(email, source)) return true;
+    // The count per source is also kept in the shared state, so tries spread
+    // over several service processes add up.
+    const auto count = m_shared.Get(kSourceFailures, source);
+    return count && std::stoll(*count) >= kMaxAddressFailures && !m_guard.Trusted(email, source);
 }
 
-bool SignInHandler::AddressThrottled(const std::string& address) {
-    std::lock_guard lock(m_mutex);
-    ExpireLocked(NowMillis());
-    const auto it = m_addressFailures.find(address);
-    return it != m_addressFailures.end() && it->second.count >= kMaxAddressFailures;
-}
-
-void SignInHandler::RecordAddressFailure(const std::string& address) {
-    std::lock_guard lock(m_mutex);
-    const auto now = NowMillis();
-    ExpireLocked(now);
-    if (m_addressFailures.size() >= kMaxPending && !m_addressFailures.count(address)) {
-        m_addressFailures.erase(m_addressFailures.begin());
-    }
-    auto& failures = m_addressFailures[address];
-    if (failures.count == 0) failures.since = now;
-    ++failures.count;
+void SignInHandler::RecordFailure(const std::string& email, const std::string& source) {
+    m_guard.RecordFailure(email, source);
+    m_shared.Increment(kSourceFailures, source, NowMillis() + kFailureWindowMs);
 }
 
 std::string SignInHandler::NewFormToken() {
     const std::string galx = RandomToken(11);
-    std::lock_guard lock(m_mutex);
-    const auto now = NowMillis();
-    ExpireLocked(now);
-    if (m_formTokens.size() >= kMaxPending) m_formTokens.erase(m_formTokens.begin());
-    m_formTokens[galx] = now;
+    m_shared.Put(kFormTokens, galx, "", NowMillis() + kChallengeLifetimeMs, {}, kMaxPending);
     return galx;
 }
 
@@ -133,28 +133,37 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
     if (email.empty() || password.empty() || service.empty()) {
         return LoginError("BadAuthentication");
     }
-    // Unknown addresses go through the same steps (and the same hashing
-    // time) as known ones, so the answer tells nothing about which exist.
-    if (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress)) {
+    // Unknown addresses go through the same steps (the same counts, the
+    // same hashing time) as known ones, so no answer tells which exist.
+    const std::string source = SourceKey(request.remoteAddress);
+    bool solved = false;
+    if (CaptchaDue(email, request.remoteAddress)) {
         const std::string token = Field(form, "logintoken");
         const std::string answer = Field(form, "logincaptcha");
         if (token.empty() || answer.empty() || !SolveChallenge(email, token, answer)) {
             return CaptchaChallenge(request, email, service);
         }
+        solved = true;
     }
+    // Too many attempts of this account waiting already: refused unchecked.
+    const auto wait = m_guard.Reserve(email, solved);
+    if (!wait) return CaptchaChallenge(request, email, service);
+    HttpResponse answer;
     switch (m_store.CheckPassword(email, password)) {
         case PasswordCheck::NoAccount:
-            RecordAddressFailure(request.remoteAddress);
-            return LoginError("BadAuthentication");
         case PasswordCheck::BadPassword:
-            m_store.RecordFailure(email);
-            RecordAddressFailure(request.remoteAddress);
-            return LoginError("BadAuthentication");
+            RecordFailure(email, source);
+            answer = LoginError("BadAuthentication");
+            answer.delayMs = *wait;
+            return answer;
         case PasswordCheck::Disabled:
-            return LoginError("AccountDisabled");
+            answer = LoginError("AccountDisabled");
+            answer.delayMs = *wait;
+            return answer;
         case PasswordCheck::Ok:
             break;
     }
+    m_guard.Clear(email, source);
     m_store.ClearFailures(email);
     // Told only to someone who knows the password.
     if (service != "writely" && service != "wise") return LoginError("ServiceDisabled");
@@ -165,41 +174,42 @@ HttpResponse SignInHandler::ClientLogin(const HttpRequest& request) {
 
 HttpResponse SignInHandler::CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                              const std::string& service) {
-    // Letters that cannot be mistaken for one another in the picture.
-    static constexpr char kLetters[] = "ACDEFHJKLMNPRTUVWXY";
-    std::string answer;
-    for (unsigned char b : RandomBytes(6)) answer += kLetters[b % (sizeof kLetters - 1)];
-    const std::string token = RandomToken(48) + ":" + RandomToken(22);
-    {
-        std::lock_guard lock(m_mutex);
-        const auto now = NowMillis();
-        ExpireLocked(now);
-        if (m_challenges.size() >= kMaxPending) m_challenges.erase(m_challenges.begin());
-        m_challenges[token] = Challenge{email, answer, now};
-    }
+    const std::string token = NewChallenge(email);
     return PlainText(403, "Url=" + request.Origin() + "/accounts/ErrorMsg?Email=" +
                               UrlEncode(email) + "&service=" + UrlEncode(service) +
                               "&id=cr\nError=CaptchaRequired\nCaptchaToken=" + token +
                               "\nCaptchaUrl=Captcha?ctoken=" + UrlEncode(token) + "\n");
 }
 
+std::string SignInHandler::NewChallenge(const std::string& email) {
+    // Letters that cannot be mistaken for one another in the picture.
+    static constexpr char kLetters[] = "ACDEFHJKLMNPRTUVWXY";
+    std::string answer;
+    for (unsigned char b : RandomBytes(6)) answer += kLetters[b % (sizeof kLetters - 1)];
+    const std::string token = RandomToken(48) + ":" + RandomToken(22);
+    // The answer first: an address never holds a line break, so the value
+    // splits at the first one.
+    m_shared.Put(kChallenges, token, answer + "\n" + email, NowMillis() + kChallengeLifetimeMs, {},
+                 kMaxPending);
+    return token;
+}
+
 bool SignInHandler::SolveChallenge(const std::string& email, const std::string& token,
                                    const std::string& answer) {
-    std::lock_guard lock(m_mutex);
-    ExpireLocked(NowMillis());
-    const auto it = m_challenges.find(token);
-    if (it == m_challenges.end()) return false;
-    // A challenge is good for one attempt, right or wrong.
-    const Challenge challenge = it->second;
-    m_challenges.erase(it);
-    return challenge.email == email && EqualsIgnoreCase(challenge.answer, answer);
+    // A challenge is good for one attempt, right or wrong, through
+    // whichever process the attempt arrives.
+    const auto challenge = m_shared.Take(kChallenges, token);
+    if (!challenge) return false;
+    const auto cut = challenge->find('\n');
+    return challenge->substr(cut + 1) == email &&
+           EqualsIgnoreCase(challenge->substr(0, cut), answer);
 }
 
 std::optional<std::string> SignInHandler::CaptchaAnswer(const std::string& token) {
-    std::lock_guard lock(m_mutex);
-    const auto it = m_challenges.find(token);
-    if (it == m_challenges.end()) return std::nullopt;
-    return it->second.answer;
+    auto challenge = m_shared.Get(kChallenges, token);
+    if (!challenge) return std::nullopt;
+    challenge->resize(std::min(challenge->size(), challenge->find('\n')));
+    return challenge;
 }
 
 HttpResponse SignInHandler::CaptchaImage(const HttpRequest& request) {
@@ -211,17 +221,10 @@ HttpResponse SignInHandler::CaptchaImage(const HttpRequest& request) {
     const auto query = ParseForm(request.Query());
     const auto answer = CaptchaAnswer(Field(query, "ctoken"));
     if (!answer) return Html(404, "Not found", "<p>This picture has expired.</p>");
-    PngImage image(200, 70, 0xF4F1E8);
-    const auto noise = RandomBytes(24);
-    for (std::size_t i = 0; i + 3 < noise.size(); i += 4) {
-        image.Line(noise[i] % 200, noise[i + 1] % 70, noise[i + 2] % 200, noise[i + 3] % 70,
-                   0x9AA5B1);
-    }
-    image.Text(14, 14, *answer, 6, 0x1F3A5F);
     HttpResponse r;
     r.Set("Content-Type", "image/png");
     r.Set("Cache-control", "no-cache, no-store");
-    r.body = image.Encode();
+    r.body = DrawCaptcha(*answer).image.Encode();
     return r;
 }
 
@@ -281,12 +284,8 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     const std::string galx = Field(form, "GALX");
     const auto cookie = cookies.find("GALX");
     bool known = false;
-    {
-        // Each form is good for one try: a replayed or reused form is refused.
-        std::lock_guard lock(m_mutex);
-        ExpireLocked(NowMillis());
-        known = m_formTokens.erase(galx) != 0;
-    }
+    // Each form is good for one try: a replayed or reused form is refused.
+    if (!galx.empty()) known = m_shared.Take(kFormTokens, galx).has_value();
     // Only this service's own pages: anything else would make us an open
     // redirect, and a line break in it would add headers of the sender's choice.
     const std::string cont =
@@ -303,31 +302,46 @@ HttpResponse SignInHandler::ServiceLoginAuth(const HttpRequest& request) {
     }
     const std::string email = NormalEmail(Field(form, "Email"));
     const std::string password = Field(form, "Passwd");
-    auto again = [&](const std::string& message) {
+    auto again = [&](const std::string& message, bool picture) {
         const std::string next = NewFormToken();
-        HttpResponse r = Html(200, "Sign in", LoginForm(next, cont, message));
+        HttpResponse r = Html(200, "Sign in",
+                              LoginForm(next, cont, message, picture ? email : std::string(),
+                                        picture ? NewChallenge(email) : std::string()));
         r.Set("Set-Cookie", "GALX=" + next + CookieAttributes(request, "/accounts"));
         return r;
     };
-    // The form has no picture to solve: while one is due, no password is
-    // even checked here.
-    if (!email.empty() &&
-        (m_store.CaptchaRequired(email) || AddressThrottled(request.remoteAddress))) {
-        return again(
-            "There were too many failed attempts. Sign in with Tallowdesk, which shows a "
-            "picture to type, or try again later.");
+    // The same rules as ClientLogin: while a picture is due for this account
+    // and source, it is solved before any password is checked.
+    const std::string source = SourceKey(request.remoteAddress);
+    bool solved = false;
+    if (!email.empty() && CaptchaDue(email, request.remoteAddress)) {
+        const std::string token = Field(form, "logintoken");
+        const std::string answer = Field(form, "logincaptcha");
+        if (token.empty() || answer.empty()) {
+            return again("Type the letters in the picture to sign in.", true);
+        }
+        if (!SolveChallenge(email, token, answer)) {
+            return again("The letters you typed did not match the picture. Try this one.", true);
+        }
+        solved = true;
     }
+    const auto wait = m_guard.Reserve(email, solved);
+    if (!wait) return again("Type the letters in the picture to sign in.", true);
     const auto check = email.empty() || password.empty() ? PasswordCheck::NoAccount
                                                          : m_store.CheckPassword(email, password);
-    if (check == PasswordCheck::BadPassword) m_store.RecordFailure(email);
     if (check == PasswordCheck::BadPassword || check == PasswordCheck::NoAccount) {
-        RecordAddressFailure(request.remoteAddress);
+        if (!email.empty()) RecordFailure(email, source);
     }
     if (check != PasswordCheck::Ok) {
-        return again(check == PasswordCheck::Disabled
-                         ? "This account has been disabled."
-                         : "The username or password you entered is incorrect.");
+        HttpResponse r = again(check == PasswordCheck::Disabled
+                                   ? "This account has been disabled."
+                                   : "The username or password you entered is incorrect.",
+                               false);
+        r.delayMs = *wait;
+        return r;
     }
+    m_guard.Clear(email, source);
+    m_store.ClearFailures(email);
     const auto session = m_store.CreateSession(email);
     HttpResponse r = Html(302, "Moved", "<p>Signed in.</p>");
     r.Set("Set-Cookie", "SID=" + session.sid + CookieAttributes(request, "/"));

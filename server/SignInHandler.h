@@ -1,24 +1,26 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "HttpMessage.h"
+#include "SignInGuard.h"
 
 namespace tallowdesk::server {
 
 class Store;
+class SharedState;
 
 // The account service: ClientLogin with its CAPTCHA challenge, the CAPTCHA
 // pictures, and the browser sign-in form that hands out session cookies.
-// Thread-safe; challenges and form tokens live in memory only, so a restart
-// simply asks again.
+// Thread-safe; challenges and form tokens live in the shared state, so every
+// service process on the data folder knows them. The failure counts per
+// account are kept by each process (SignInGuard); the count per source is
+// kept in the shared state as well, so tries spread over processes add up.
 class SignInHandler {
 public:
-    explicit SignInHandler(Store& store);
+    SignInHandler(Store& store, SharedState& shared);
 
     HttpResponse ClientLogin(const HttpRequest& request);
     HttpResponse CaptchaImage(const HttpRequest& request);
@@ -29,35 +31,25 @@ public:
     // The account whose session cookies the request carries.
     std::optional<std::string> CookieUser(const HttpRequest& request);
     std::optional<std::string> CaptchaAnswer(const std::string& token);
+    // Whether a sign-in of this account from this client address must solve
+    // a picture first.
+    bool CaptchaDue(const std::string& email, const std::string& address);
 
 private:
-    struct Challenge {
-        std::string email;
-        std::string answer;
-        std::int64_t created = 0;
-    };
-
     HttpResponse CaptchaChallenge(const HttpRequest& request, const std::string& email,
                                   const std::string& service);
+    // A new challenge for `email`: its token.
+    std::string NewChallenge(const std::string& email);
     bool SolveChallenge(const std::string& email, const std::string& token,
                         const std::string& answer);
-    void ExpireLocked(std::int64_t now);
-    // Failed sign-ins per client address: enough of them make a CAPTCHA due
-    // for every account tried from there, before any password is hashed.
-    bool AddressThrottled(const std::string& address);
-    void RecordAddressFailure(const std::string& address);
+    // Counts a failed sign-in here and in the shared state.
+    void RecordFailure(const std::string& email, const std::string& source);
     // A fresh GALX value for a sign-in form.
     std::string NewFormToken();
 
     Store& m_store;
-    std::mutex m_mutex;
-    std::map<std::string, Challenge> m_challenges;
-    std::map<std::string, std::int64_t> m_formTokens;  // GALX values handed out
-    struct Failures {
-        int count = 0;
-        std::int64_t since = 0;
-    };
-    std::map<std::string, Failures> m_addressFailures;
+    SharedState& m_shared;
+    SignInGuard m_guard;
 };
 
 }  // namespace tallowdesk::server

@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "Crypto.h"
+#include "FolderLock.h"
 #include "Limits.h"
 #include "SqliteDb.h"
 #include "SqliteReaders.h"
@@ -34,7 +35,8 @@ CREATE TABLE IF NOT EXISTS accounts (
   iterations INTEGER NOT NULL,
   disabled INTEGER NOT NULL DEFAULT 0,
   failures INTEGER NOT NULL DEFAULT 0,
-  captcha INTEGER NOT NULL DEFAULT 0
+  captcha INTEGER NOT NULL DEFAULT 0,
+  confirmed INTEGER NOT NULL DEFAULT 1
 );
 CREATE TABLE IF NOT EXISTS entries (
   id TEXT PRIMARY KEY,
@@ -89,6 +91,11 @@ CREATE TABLE IF NOT EXISTS group_members (
   PRIMARY KEY (grp, member)
 );
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS address_proofs (
+  email TEXT PRIMARY KEY REFERENCES accounts(email) ON DELETE CASCADE,
+  token TEXT NOT NULL UNIQUE,
+  expires INTEGER NOT NULL
+);
 )sql";
 
 // The version of the tables below; raised with every change of them.
@@ -140,6 +147,9 @@ CREATE INDEX IF NOT EXISTS acl_listed_order ON acl(scope_type, scope, edited, en
 constexpr const char* kAddRootCount =
     "ALTER TABLE entries ADD COLUMN parent_count INTEGER NOT NULL DEFAULT 0;"
     "UPDATE entries SET parent_count = (SELECT count(*) FROM parents WHERE entry = entries.id);";
+// Accounts of older versions were all made by the operator: confirmed.
+constexpr const char* kAddConfirmed =
+    "ALTER TABLE accounts ADD COLUMN confirmed INTEGER NOT NULL DEFAULT 1;";
 constexpr const char* kAddRuleOrder =
     "ALTER TABLE acl ADD COLUMN edited INTEGER NOT NULL DEFAULT 0;"
     "UPDATE acl SET edited = (SELECT edited FROM entries WHERE id = acl.entry);";
@@ -244,17 +254,27 @@ std::vector<std::string> Descendants(SqliteDb& db, const std::string& id) {
 
 // Rules (alias a) that reach the account ?1: its own address, a group it
 // belongs to and, unless `listedOnly`, its mail domain or everybody signed in.
+// A rule naming an address, or the domain of one, promises the entry to
+// whoever owns that mailbox: an account made by open sign-up has not shown
+// that it does until its address is confirmed.
+constexpr const char* kAddressProven =
+    "EXISTS (SELECT 1 FROM accounts WHERE email = ?1 AND confirmed = 1)";
+
 std::string RuleReaches(bool listedOnly) {
-    std::string sql =
-        "((a.scope_type = 'user' AND a.scope = ?1)"
-        " OR (a.scope_type = 'group' AND a.scope IN "
-        "(SELECT grp FROM group_members WHERE member = ?1))";
+    std::string sql = std::string("((a.scope_type = 'user' AND a.scope = ?1 AND ") +
+                      kAddressProven +
+                      ")"
+                      " OR (a.scope_type = 'group' AND a.scope IN "
+                      "(SELECT grp FROM group_members WHERE member = ?1))";
     // Rules for a whole domain or for everybody open an entry to whoever has
     // its link; they do not put it into everybody's list.
     if (!listedOnly) {
-        sql +=
-            " OR (a.scope_type = 'domain' AND a.scope = substr(?1, instr(?1, '@') + 1))"
-            " OR a.scope_type = 'default'";
+        sql += std::string(
+                   " OR (a.scope_type = 'domain' AND a.scope = substr(?1, instr(?1, "
+                   "'@') + 1) AND ") +
+               kAddressProven +
+               ")"
+               " OR a.scope_type = 'default'";
     }
     return sql + ")";
 }
@@ -328,6 +348,7 @@ SqliteStore::SqliteStore(const std::string& dataDir, int passwordIterations)
     }
     AddColumnOnce(*m_db, "entries", "parent_count", kAddRootCount);
     AddColumnOnce(*m_db, "acl", "edited", kAddRuleOrder);
+    AddColumnOnce(*m_db, "accounts", "confirmed", kAddConfirmed);
     m_db->Exec(kListingSchema);
     // Tokens and sessions of older versions were kept in plain text; they
     // are dropped once (their holders sign in again) and stored hashed since.
@@ -348,6 +369,16 @@ SqliteStore::SqliteStore(const std::string& dataDir, int passwordIterations)
 
 namespace {
 
+// A file younger than this may belong to a write still going on in
+// another service process on the folder; it is left for a later start.
+constexpr auto kOthersMayStillWrite = std::chrono::hours(1);
+
+bool RecentlyWritten(const fs::path& path) {
+    std::error_code error;
+    const auto written = fs::last_write_time(path, error);
+    return error || fs::file_time_type::clock::now() - written < kOthersMayStillWrite;
+}
+
 bool IsTemporaryName(const std::string& name) {
     return name.rfind(".upload-", 0) == 0 || name.rfind(".export-", 0) == 0 ||
            name.find(".tmp-") != std::string::npos;
@@ -362,11 +393,15 @@ bool IsTemporaryName(const std::string& name) {
 void SqliteStore::Reconcile() {
     const fs::path content = fs::path(m_dataDir) / "content";
     const fs::path quarantine = fs::path(m_dataDir) / "quarantine";
+    // Held while this runs, so no other process starts serving meanwhile;
+    // not to be had when one already serves the folder.
+    const auto alone = FolderLock::TryExclusive(LiveLockPath(m_dataDir));
     std::lock_guard lock(m_mutex);
     std::vector<fs::path> files;
     for (const auto& e : fs::directory_iterator(content)) files.push_back(e.path());
     for (const auto& path : files) {
         const std::string name = path.filename().string();
+        if (!alone && RecentlyWritten(path)) continue;
         std::error_code ignored;
         if (IsTemporaryName(name)) {
             fs::remove_all(path, ignored);
@@ -461,10 +496,10 @@ void SqliteStore::AddAccount(const std::string& rawEmail, std::string_view passw
     const auto hash = HashPassword(password, salt, m_passwordIterations);
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db,
-                       "INSERT INTO accounts(email, name, salt, hash, iterations) "
-                       "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(email) DO UPDATE SET "
+                       "INSERT INTO accounts(email, name, salt, hash, iterations, confirmed) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5, 1) ON CONFLICT(email) DO UPDATE SET "
                        "salt = excluded.salt, hash = excluded.hash, "
-                       "iterations = excluded.iterations, failures = 0");
+                       "iterations = excluded.iterations, failures = 0, confirmed = 1");
     st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
     st.Bind(5, std::int64_t{m_passwordIterations});
     st.Run();
@@ -486,13 +521,67 @@ bool SqliteStore::CreateAccount(const std::string& rawEmail, std::string_view pa
     const auto hash = HashPassword(password, salt, m_passwordIterations);
     std::lock_guard lock(m_mutex);
     // One statement, so two forms sent at once cannot both take the address.
+    // Unconfirmed until its holder shows the mailbox is theirs.
     SqliteStatement st(*m_db,
-                       "INSERT INTO accounts(email, name, salt, hash, iterations) "
-                       "VALUES(?1, ?2, ?3, ?4, ?5) ON CONFLICT(email) DO NOTHING");
+                       "INSERT INTO accounts(email, name, salt, hash, iterations, confirmed) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5, 0) ON CONFLICT(email) DO NOTHING");
     st.Bind(1, email).Bind(2, displayName).BindBlob(3, salt).BindBlob(4, hash);
     st.Bind(5, std::int64_t{m_passwordIterations});
     st.Run();
     return m_db->Changes() == 1;
+}
+
+std::string SqliteStore::IssueAddressProof(const std::string& rawEmail) {
+    const std::string email = NormalEmail(rawEmail);
+    const std::string token = RandomToken(43);
+    std::lock_guard lock(m_mutex);
+    SqliteStatement st(*m_db,
+                       "INSERT INTO address_proofs(email, token, expires) VALUES(?1, ?2, ?3) "
+                       "ON CONFLICT(email) DO UPDATE SET token = excluded.token, "
+                       "expires = excluded.expires");
+    st.Bind(1, email).Bind(2, Sha256Hex(token)).Bind(3, NowMillis() + kAddressProofLifetimeMs);
+    st.Run();
+    return token;
+}
+
+std::optional<std::string> SqliteStore::ProveAddress(const std::string& token) {
+    if (token.empty()) return std::nullopt;
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    std::string email;
+    {
+        SqliteStatement st(*m_db,
+                           "SELECT email FROM address_proofs WHERE token = ?1 AND expires > ?2");
+        st.Bind(1, Sha256Hex(token)).Bind(2, NowMillis());
+        if (!st.Step()) return std::nullopt;
+        email = st.Text(0);
+    }
+    SqliteStatement confirm(*m_db, "UPDATE accounts SET confirmed = 1 WHERE email = ?1");
+    confirm.Bind(1, email).Run();
+    SqliteStatement used(*m_db, "DELETE FROM address_proofs WHERE email = ?1");
+    used.Bind(1, email).Run();
+    tx.Commit();
+    return email;
+}
+
+bool SqliteStore::ConfirmAccount(const std::string& rawEmail) {
+    const std::string email = NormalEmail(rawEmail);
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    SqliteStatement confirm(*m_db, "UPDATE accounts SET confirmed = 1 WHERE email = ?1");
+    confirm.Bind(1, email).Run();
+    if (m_db->Changes() == 0) return false;
+    SqliteStatement used(*m_db, "DELETE FROM address_proofs WHERE email = ?1");
+    used.Bind(1, email).Run();
+    tx.Commit();
+    return true;
+}
+
+bool SqliteStore::AccountConfirmed(const std::string& email) {
+    const auto reader = m_readers->Take();
+    SqliteStatement st(*reader, "SELECT confirmed FROM accounts WHERE email = ?1");
+    st.Bind(1, NormalEmail(email));
+    return st.Step() && st.Int(0) != 0;
 }
 
 bool SqliteStore::AccountExists(const std::string& email) {
@@ -673,6 +762,8 @@ void SqliteStore::AgeSecretsForTest(std::int64_t millis) {
     t.Bind(1, millis).Run();
     SqliteStatement s(*m_db, "UPDATE sessions SET created = created - ?1");
     s.Bind(1, millis).Run();
+    SqliteStatement p(*m_db, "UPDATE address_proofs SET expires = expires - ?1");
+    p.Bind(1, millis).Run();
 }
 
 std::optional<StoredEntry> SqliteStore::FindLocked(SqliteDb& db, const std::string& id) {
@@ -710,15 +801,17 @@ Access SqliteStore::AccessOf(const std::string& user, const std::string& id) {
     // The walk up stops at a folder of anyone else: holding a folder never
     // gives power over what another account filed into it, and filing an
     // entry somewhere never hands its owner's rights to that folder's owner.
-    SqliteStatement st(
-        *reader, std::string("WITH RECURSIVE up(id, depth) AS (SELECT ?2, 0 UNION ") +
-                     "SELECT p.parent, u.depth + 1 FROM parents p JOIN up u ON p.entry = u.id "
-                     "JOIN entries f ON f.id = p.parent "
-                     "WHERE u.depth < 64 AND f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
-                     "SELECT e.owner = ?1, "
-                     "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
-                     " WHERE a.entry = e.id AND " +
-                     RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
+    // The walk has no depth limit, so a share reaches every level the
+    // listings show; UNION keeps each folder once, which also ends a loop.
+    SqliteStatement st(*reader,
+                       std::string("WITH RECURSIVE up(id) AS (SELECT ?2 UNION ") +
+                           "SELECT p.parent FROM parents p JOIN up u ON p.entry = u.id "
+                           "JOIN entries f ON f.id = p.parent "
+                           "WHERE f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
+                           "SELECT e.owner = ?1, "
+                           "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
+                           " WHERE a.entry = e.id AND " +
+                           RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
     st.Bind(1, user).Bind(2, id);
     Access best = Access::None;
     while (st.Step()) {
@@ -786,7 +879,7 @@ std::string SharedListingSql(const ListQuery& q) {
     std::string columns = kEntryColumns;
     columns.replace(columns.find("e.edited"), 8, "a.edited");
     columns.replace(0, 4, "a.entry");
-    const auto arm = [&q, &columns](const char* scope) {
+    const auto arm = [&q, &columns](const std::string& scope) {
         std::string sql = "SELECT " + columns +
                           " FROM acl a JOIN entries e ON e.id = a.entry"
                           " LEFT JOIN accounts o ON o.email = e.owner"
@@ -796,7 +889,8 @@ std::string SharedListingSql(const ListQuery& q) {
         return sql;
     };
     // Result columns 12 and 1 are the edit time and the id.
-    return arm("a.scope_type = 'user' AND a.scope = ?1") + " UNION " +
+    return arm(std::string("a.scope_type = 'user' AND a.scope = ?1 AND ") + kAddressProven) +
+           " UNION " +
            arm("a.scope_type = 'group' AND a.scope IN "
                "(SELECT grp FROM group_members WHERE member = ?1)") +
            " ORDER BY 12 DESC, 1 DESC LIMIT ?4 OFFSET ?5";
@@ -1017,6 +1111,23 @@ void SqliteStore::Trash(const std::string& id) {
                           "UPDATE entries SET trashed = 1, etag = ?2, edited = ?3 "
                           "WHERE id = ?1 AND owner = ?4 AND trashed = 0");
         c.Bind(1, child).Bind(2, NewEtag()).Bind(3, now).Bind(4, ownerEmail).Run();
+    }
+    tx.Commit();
+}
+
+void SqliteStore::Restore(const std::string& id) {
+    std::lock_guard lock(m_mutex);
+    SqliteTransaction tx(*m_db);
+    const std::int64_t now = NowMillis();
+    SqliteStatement st(*m_db,
+                       "UPDATE entries SET trashed = 0, explicit_trash = 0, etag = ?2, "
+                       "edited = ?3 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    for (const auto& child : Descendants(*m_db, id)) {
+        SqliteStatement c(*m_db,
+                          "UPDATE entries SET trashed = 0, etag = ?2, edited = ?3 "
+                          "WHERE id = ?1 AND trashed = 1 AND explicit_trash = 0");
+        c.Bind(1, child).Bind(2, NewEtag()).Bind(3, now).Run();
     }
     tx.Commit();
 }

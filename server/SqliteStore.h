@@ -27,6 +27,10 @@ public:
     bool CreateAccount(const std::string& email, std::string_view password,
                        const std::string& displayName) override;
     std::string DisplayName(const std::string& email) override;
+    std::string IssueAddressProof(const std::string& email) override;
+    std::optional<std::string> ProveAddress(const std::string& token) override;
+    bool ConfirmAccount(const std::string& email) override;
+    bool AccountConfirmed(const std::string& email) override;
     PasswordCheck CheckPassword(const std::string& email, std::string_view password) override;
     void SetDisabled(const std::string& email, bool disabled) override;
     void RecordFailure(const std::string& email) override;
@@ -54,6 +58,7 @@ public:
     StoredEntry AddParent(const std::string& id, const std::string& folderId) override;
     bool RemoveParent(const std::string& id, const std::string& folderId) override;
     void Trash(const std::string& id) override;
+    void Restore(const std::string& id) override;
     void Delete(const std::string& id) override;
     std::string ContentPath(const std::string& id) const override;
     void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,

@@ -16,7 +16,8 @@ bool IsPostgresDatabase(const std::string& database) {
            database.find('=') != std::string::npos;
 }
 
-Store::Store(const std::string& dataDir, int passwordIterations, const std::string& database) {
+Store::Store(const std::string& dataDir, int passwordIterations, const std::string& database)
+    : m_dataDir(dataDir) {
     if (database.empty()) {
         m_backend = std::make_unique<SqliteStore>(dataDir, passwordIterations);
     } else if (IsPostgresDatabase(database)) {

@@ -139,6 +139,15 @@ public:
     virtual bool CreateAccount(const std::string& email, std::string_view password,
                                const std::string& displayName) = 0;
     virtual std::string DisplayName(const std::string& email) = 0;
+    // Accounts made by open sign-up start unconfirmed: rules naming their
+    // address or its domain do not reach them until the holder follows the
+    // one-time link (ProveAddress) or the operator confirms the account.
+    // AddAccount's accounts are confirmed.
+    virtual std::string IssueAddressProof(const std::string& email) = 0;  // the link's token
+    // The confirmed address, or nothing for a wrong, used or expired token.
+    virtual std::optional<std::string> ProveAddress(const std::string& token) = 0;
+    virtual bool ConfirmAccount(const std::string& email) = 0;  // false: no such account
+    virtual bool AccountConfirmed(const std::string& email) = 0;
     virtual PasswordCheck CheckPassword(const std::string& email, std::string_view password) = 0;
     virtual void SetDisabled(const std::string& email, bool disabled) = 0;
     // Counts a failed sign-in; the third in a row makes a CAPTCHA necessary.
@@ -161,7 +170,8 @@ public:
                                                     const std::string& hsid) = 0;
     // Signs a browser out: the session's cookies stop working everywhere.
     virtual void EndSession(const std::string& sid) = 0;
-    // Makes every token and session look `millis` older (tests of expiry).
+    // Makes every token, session and address proof look `millis` older
+    // (tests of expiry).
     virtual void AgeSecretsForTest(std::int64_t millis) = 0;
 
     // Entries.
@@ -187,6 +197,10 @@ public:
     virtual bool RemoveParent(const std::string& id, const std::string& folderId) = 0;
     // Moves the entry and everything below it that the same user owns to the trash.
     virtual void Trash(const std::string& id) = 0;
+    // Takes the entry out of the trash, with everything below it that went
+    // there with it (not what was trashed on its own before); it is back in
+    // the folders it was in.
+    virtual void Restore(const std::string& id) = 0;
     // Deletes the entry and everything below it that has the same owner and
     // no other parent; entries of other accounts below it are only detached.
     virtual void Delete(const std::string& id) = 0;
@@ -251,6 +265,14 @@ public:
         return m_backend->CreateAccount(email, password, displayName);
     }
     std::string DisplayName(const std::string& email) { return m_backend->DisplayName(email); }
+    std::string IssueAddressProof(const std::string& email) {
+        return m_backend->IssueAddressProof(email);
+    }
+    std::optional<std::string> ProveAddress(const std::string& token) {
+        return m_backend->ProveAddress(token);
+    }
+    bool ConfirmAccount(const std::string& email) { return m_backend->ConfirmAccount(email); }
+    bool AccountConfirmed(const std::string& email) { return m_backend->AccountConfirmed(email); }
     PasswordCheck CheckPassword(const std::string& email, std::string_view password) {
         return m_backend->CheckPassword(email, password);
     }
@@ -302,8 +324,10 @@ public:
         return m_backend->RemoveParent(id, folderId);
     }
     void Trash(const std::string& id) { return m_backend->Trash(id); }
+    void Restore(const std::string& id) { return m_backend->Restore(id); }
     void Delete(const std::string& id) { return m_backend->Delete(id); }
     std::string ContentPath(const std::string& id) const { return m_backend->ContentPath(id); }
+    const std::string& DataDir() const { return m_dataDir; }
     void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
                     const std::string& role) {
         return m_backend->AddAclRule(id, scopeType, scope, role);
@@ -330,6 +354,7 @@ public:
     }
 
 private:
+    std::string m_dataDir;
     std::unique_ptr<StoreBackend> m_backend;
 };
 

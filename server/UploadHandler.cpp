@@ -1,6 +1,7 @@
 #include "UploadHandler.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "Crypto.h"
 #include "FeedHandler.h"
 #include "Limits.h"
+#include "SharedState.h"
 #include "SignInHandler.h"
 #include "Store.h"
 #include "TextCheck.h"
@@ -25,6 +27,27 @@
 namespace tallowdesk::server {
 
 namespace {
+
+constexpr const char* kSessions = "upload";  // kind in the shared state
+
+// An exclusive lock on a file of the data folder for as long as it lives:
+// what the other service processes on the folder wait for.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path)
+        : m_fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        if (m_fd < 0 || ::flock(m_fd, LOCK_EX) != 0) {
+            if (m_fd >= 0) ::close(m_fd);
+            throw std::runtime_error("Cannot lock " + path);
+        }
+    }
+    ~FileLock() { ::close(m_fd); }  // closing lets go of the lock
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int m_fd;
+};
 
 constexpr std::string_view kListPath = "/feeds/default/private/full";
 constexpr std::string_view kUploadPath = "/upload/resumableupload";
@@ -288,8 +311,26 @@ std::optional<std::string> UploadFolder(const std::string& path) {
 
 }  // namespace
 
-UploadHandler::UploadHandler(Store& store, SignInHandler& signIn, std::string contentDir)
-    : m_store(store), m_signIn(signIn), m_contentDir(std::move(contentDir)) {}
+UploadHandler::UploadHandler(Store& store, SharedState& shared, SignInHandler& signIn,
+                             std::string contentDir)
+    : m_store(store),
+      m_shared(shared),
+      m_signIn(signIn),
+      m_contentDir(std::move(contentDir)),
+      m_landLockPath(
+          (std::filesystem::path(m_contentDir).parent_path() / "uploads.lock").string()) {}
+
+std::optional<UploadHandler::OpenUpload> UploadHandler::FindSession(const std::string& uploadId) {
+    const auto value = m_shared.Get(kSessions, uploadId);
+    if (!value) return std::nullopt;
+    const auto json = nlohmann::json::parse(*value);
+    OpenUpload upload;
+    upload.owner = json.at("owner").get<std::string>();
+    upload.fileName = json.at("name").get<std::string>();
+    upload.size = json.at("size").get<std::uint64_t>();
+    upload.parentId = json.at("parent").get<std::string>();
+    return upload;
+}
 
 bool UploadHandler::UseHeader(AnswerStyle style, std::atomic<unsigned>& turn) {
     if (style == AnswerStyle::Header) return true;
@@ -394,6 +435,7 @@ HttpResponse UploadHandler::FinishConverted(const HttpRequest& header, UploadSin
     } cleanup{converted};
     // Counted by what is stored: converting can make the file larger.
     std::lock_guard land(m_landMutex);
+    const FileLock otherProcesses(m_landLockPath);
     std::error_code error;
     const auto stored = std::filesystem::file_size(n.contentFile, error);
     if (const auto full = web::QuotaProblem(m_store, *user, error ? sink.Size() : stored)) {
@@ -467,18 +509,16 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
         return GDataError(403, "ServiceForbiddenException", "You cannot add files to this folder.");
     }
     const std::string uploadId = RandomToken(40);
-    upload.opened = std::chrono::steady_clock::now();
-    {
-        std::lock_guard lock(m_mutex);
-        DropExpiredSessions();
-        std::size_t open = 0;
-        for (const auto& [id, session] : m_sessions) open += session.owner == *user ? 1 : 0;
-        if (open >= kMaxOpenUploadSessions) {
-            return GDataError(429, "rateLimitExceeded",
-                              "Too many open upload sessions (" +
-                                  std::to_string(kMaxOpenUploadSessions) + "); finish some first.");
-        }
-        m_sessions[uploadId] = upload;
+    const nlohmann::json value = {{"owner", *user},
+                                  {"name", upload.fileName},
+                                  {"size", upload.size},
+                                  {"parent", upload.parentId}};
+    if (!m_shared.PutIfGroupHasRoom(kSessions, uploadId, value.dump(),
+                                    NowMillis() + kUploadSessionLifetimeMs, *user,
+                                    kMaxOpenUploadSessions)) {
+        return GDataError(429, "rateLimitExceeded",
+                          "Too many open upload sessions (" +
+                              std::to_string(kMaxOpenUploadSessions) + "); finish some first.");
     }
     const std::string url = request.Origin() + std::string(kUploadPath) + "?upload_id=" + uploadId;
     const std::string status =
@@ -491,12 +531,6 @@ HttpResponse UploadHandler::OpenSession(const HttpRequest& request) {
     }
     return Json(200, status + R"(,"formPostInfo":{"url":")" + url +
                          R"(\u0026file_id=000"}}]},"upload_id":")" + uploadId + "\"}");
-}
-
-void UploadHandler::DropExpiredSessions() {
-    const auto cut =
-        std::chrono::steady_clock::now() - std::chrono::milliseconds(kUploadSessionLifetimeMs);
-    std::erase_if(m_sessions, [&](const auto& item) { return item.second.opened < cut; });
 }
 
 bool UploadHandler::MayFileInto(const std::string& user, const std::string& parentId) {
@@ -515,14 +549,12 @@ std::optional<UploadPlan> UploadHandler::PlanForm(const HttpRequest& header) {
     const std::string uploadId = ParseForm(header.Query()).at("upload_id");
     std::uint64_t announced = 0;
     {
-        std::lock_guard lock(m_mutex);
-        DropExpiredSessions();
-        const auto it = m_sessions.find(uploadId);
-        if (it == m_sessions.end() || it->second.owner != *user) {
+        const auto session = FindSession(uploadId);
+        if (!session || session->owner != *user) {
             return refuse(GDataError(404, "ResourceNotFoundException",
                                      "No such upload session (it may have been used already)."));
         }
-        announced = it->second.size;
+        announced = session->size;
     }
     const std::string type = header.Header("Content-Type").value_or("");
     const auto at = Lower(type).find("boundary=");
@@ -552,22 +584,17 @@ std::optional<UploadPlan> UploadHandler::PlanForm(const HttpRequest& header) {
 
 HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& sink) {
     const std::string uploadId = ParseForm(header.Query()).at("upload_id");
-    OpenUpload upload;
-    {
-        std::lock_guard lock(m_mutex);
-        DropExpiredSessions();
-        const auto it = m_sessions.find(uploadId);
-        if (it == m_sessions.end()) {
-            return GDataError(404, "ResourceNotFoundException", "No such upload session.");
-        }
-        upload = it->second;
-        if (sink.Size() != upload.size) {
-            return GDataError(400, "sizeMismatch",
-                              "The file has " + std::to_string(sink.Size()) +
-                                  " bytes; the session announced " + std::to_string(upload.size) +
-                                  ".");
-        }
-        m_sessions.erase(it);
+    const auto found = FindSession(uploadId);
+    if (!found) return GDataError(404, "ResourceNotFoundException", "No such upload session.");
+    const OpenUpload upload = *found;
+    if (sink.Size() != upload.size) {
+        return GDataError(400, "sizeMismatch",
+                          "The file has " + std::to_string(sink.Size()) +
+                              " bytes; the session announced " + std::to_string(upload.size) + ".");
+    }
+    // Used once: the same form sent to two processes at once lands once.
+    if (!m_shared.Take(kSessions, uploadId)) {
+        return GDataError(404, "ResourceNotFoundException", "No such upload session.");
     }
     // The folder may be gone, or the right to write taken away, while the
     // file was on its way: a folder deleted meanwhile stays a 404.
@@ -576,6 +603,7 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
         return GDataError(403, "ServiceForbiddenException", "You cannot add files to this folder.");
     }
     std::lock_guard land(m_landMutex);
+    const FileLock otherProcesses(m_landLockPath);
     if (const auto full = web::QuotaProblem(m_store, upload.owner, sink.Size())) {
         return GDataError(403, "quotaExceeded", *full);
     }

@@ -14,6 +14,7 @@
 namespace tallowdesk::server {
 
 class Store;
+class SharedState;
 class SignInHandler;
 class UploadSink;
 
@@ -35,10 +36,12 @@ struct UploadPlan {
 
 // Uploads: files posted for conversion to a feed, the browser upload route
 // (session request, then the file as a form), and the upload page with the
-// account's storage use. Thread-safe; open sessions live in memory.
+// account's storage use. Thread-safe; open sessions live in the shared
+// state, so a session opened through one service process can be finished
+// through another.
 class UploadHandler {
 public:
-    UploadHandler(Store& store, SignInHandler& signIn, std::string contentDir);
+    UploadHandler(Store& store, SharedState& shared, SignInHandler& signIn, std::string contentDir);
 
     // Nothing when the request is not an upload whose body is a file.
     std::optional<UploadPlan> Plan(const HttpRequest& header);
@@ -57,10 +60,8 @@ private:
         std::string fileName;
         std::uint64_t size = 0;
         std::string parentId;
-        std::chrono::steady_clock::time_point opened;
     };
-    // Drops sessions past their lifetime; m_mutex held.
-    void DropExpiredSessions();
+    std::optional<OpenUpload> FindSession(const std::string& uploadId);
     // Whether `user` may still add a file to `parentId` (empty: the root).
     bool MayFileInto(const std::string& user, const std::string& parentId);
     std::optional<UploadPlan> PlanConverted(const HttpRequest& header);
@@ -70,13 +71,14 @@ private:
     bool UseHeader(AnswerStyle style, std::atomic<unsigned>& turn);
 
     Store& m_store;
+    SharedState& m_shared;
     SignInHandler& m_signIn;
     std::string m_contentDir;
-    std::mutex m_mutex;
-    std::map<std::string, OpenUpload> m_sessions;  // by upload id
-    // Held from the quota check to the new entry, so parallel uploads of one
-    // account cannot each pass the check against the same old usage.
+    // Held (with a lock on a file of the data folder, for the other
+    // processes) from the quota check to the new entry, so parallel uploads
+    // of one account cannot each pass the check against the same old usage.
     std::mutex m_landMutex;
+    std::string m_landLockPath;
     std::atomic<AnswerStyle> m_urlStyle{AnswerStyle::Alternate};
     std::atomic<AnswerStyle> m_idStyle{AnswerStyle::Alternate};
     std::atomic<unsigned> m_urlTurn{0};

@@ -18,6 +18,9 @@ void Usage(std::ostream& out) {
            "  tallowdesk-server [options] add-user EMAIL\n"
            "                                         create an account (or set its password);\n"
            "                                         the password is read from standard input\n"
+           "  tallowdesk-server [options] confirm-user EMAIL\n"
+           "                                         confirm the address of an account made\n"
+           "                                         on the sign-up page\n"
            "  tallowdesk-server [options] set-quota EMAIL SIZE\n"
            "                                         set an account's storage limit (bytes, or\n"
            "                                         with KB, MB, GB, TB: 500MB, 30GB)\n"
@@ -43,6 +46,9 @@ void Usage(std::ostream& out) {
            "                     tokens and cookies are blanked out)\n"
            "  --host-name NAME   also answer for this host name (may be repeated;\n"
            "                     localhost, 127.0.0.1 and ::1 always work)\n"
+           "  --public-url URL   the address people use (https://docs.example.org, or\n"
+           "                     with :PORT behind a proxy); links and redirects\n"
+           "                     are written with it (default: the request's Host)\n"
            "  --max-connections N  open connections at most (default: from the\n"
            "                     open-file limit, at most 1024)\n"
            "  --update-dir DIR   publish the program updates in DIR under /updatefiles/\n"
@@ -67,6 +73,7 @@ int main(int argc, char** argv) {
     options.redactRequestLog = true;
     bool demo = false;
     std::string addUser;
+    std::string confirmUser;
     std::string quotaUser;
     std::string quotaSize;
     for (int i = 1; i < argc; ++i) {
@@ -113,6 +120,8 @@ int main(int argc, char** argv) {
             options.trustedProxies.emplace_back(next());
         } else if (arg == "--host-name") {
             options.hostNames.emplace_back(next());
+        } else if (arg == "--public-url") {
+            options.publicUrl = next();
         } else if (arg == "--max-connections") {
             if (!ParseNumber(next(), number) || number == 0 || number > 100000) {
                 std::cerr << "tallowdesk-server: invalid connection limit\n";
@@ -134,6 +143,8 @@ int main(int argc, char** argv) {
             options.openSignUp = value == "yes";
         } else if (arg == "add-user") {
             addUser = next();
+        } else if (arg == "confirm-user") {
+            confirmUser = next();
         } else if (arg == "set-quota") {
             quotaUser = next();
             quotaSize = next();
@@ -152,6 +163,14 @@ int main(int argc, char** argv) {
             if (!password.empty() && password.back() == '\r') password.pop_back();
             server.AddUser(addUser, password);
             std::cout << "Account " << addUser << " saved in " << server.DataDir() << "\n";
+            return 0;
+        }
+        if (!confirmUser.empty()) {
+            if (!server.GetStore().ConfirmAccount(confirmUser)) {
+                std::cerr << "tallowdesk-server: no account " << confirmUser << "\n";
+                return 1;
+            }
+            std::cout << "Account " << NormalEmail(confirmUser) << " confirmed\n";
             return 0;
         }
         if (!quotaUser.empty()) {

@@ -68,6 +68,12 @@ ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window
                 tr("Star selected items \nStar selected items"));
     // The browsers' bookmark key.
     star->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    restore = Make(tr("Rest&ore"), QStringLiteral("restore"),
+                   tr("Take the selected items out of the trash\nRestore"));
+    deleteForever = Make(tr("Delete For&ever"), QStringLiteral("deleteForever"),
+                         tr("Delete the selected items for good\nDelete Forever"));
+    emptyTrash = Make(tr("Empty Trash"), QStringLiteral("emptyTrash"),
+                      tr("Delete everything in the trash for good\nEmpty Trash"));
 
     statusBarToggle = Make(tr("&Status Bar"), QStringLiteral("statusBarToggle"),
                            tr("Show or hide the status bar\nToggle StatusBar"));
@@ -181,6 +187,8 @@ void ActionHandler::FillMenuBar(QMenuBar* bar, QAction* toolBarToggle) {
     commands->addAction(createFolder);
     commands->addSeparator();
     commands->addActions({share, search, rename, moveToTrash, star});
+    commands->addSeparator();
+    commands->addActions({restore, deleteForever, emptyTrash});
     QMenu* view = bar->addMenu(tr("&View"));
     toolBarToggle->setText(tr("&Toolbar"));
     toolBarToggle->setStatusTip(tr("Show or hide the toolbar"));
@@ -257,6 +265,9 @@ void ActionHandler::Apply(const FrameState& state) {
     download->setEnabled(a.download);
     createFolder->setEnabled(a.createFolder);
     arrange->setEnabled(a.arrange);
+    restore->setEnabled(a.restore);
+    deleteForever->setEnabled(a.deleteForever);
+    emptyTrash->setEnabled(a.emptyTrash);
     refreshTree->setEnabled(!state.processing);
     shortRefreshTree->setEnabled(!state.processing);
 }

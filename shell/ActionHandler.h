@@ -37,6 +37,9 @@ public:
     QAction* rename;
     QAction* moveToTrash;
     QAction* star;
+    QAction* restore;
+    QAction* deleteForever;
+    QAction* emptyTrash;
     // View
     QAction* statusBarToggle;
     QAction* largeIcons;

@@ -27,6 +27,9 @@ ActionAvailability ComputeAvailability(const FrameState& s) {
     a.createFolder = a.listCommands && !s.processing;
     a.arrange = s.iconStyle;
     if (s.treeActive) a.moveToTrash = false;
+    const bool inTrash = s.currentUrl == CategoryUrl(" Trash");
+    a.restore = a.deleteForever = inTrash && a.listCommands && s.selectedRows > 0;
+    a.emptyTrash = inTrash && a.listCommands && !s.processing;
     return a;
 }
 

@@ -33,6 +33,11 @@ struct ActionAvailability {
     bool download = false;      // a row is selected and no transfer runs
     bool createFolder = false;  // no listing runs
     bool arrange = false;
+    // The Trash's own: Restore and Delete Forever on selected rows, Empty
+    // Trash whenever the Trash is shown and no listing runs.
+    bool restore = false;
+    bool deleteForever = false;
+    bool emptyTrash = false;
 };
 
 ActionAvailability ComputeAvailability(const FrameState& state);

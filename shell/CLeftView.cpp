@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 
 #include "AppState.h"
+#include "EntryActionWorker.h"
+#include "ListCommands.h"
 #include "Resources.h"
 #include "VisibleText.h"
 #include "Worker.h"
@@ -46,13 +48,18 @@ struct TreeBlock {
     TreeNodeId node = kTreeRoot;
 };
 
-// Failures leave the placeholder and say nothing.
+// A failure is shown on the node, which reads again when asked.
 void FolderLoader(TreeBlock& b) {
     tinyxml2::XMLDocument doc;
     try {
         b.calls.getFeed(FolderLoaderUrl(b.url), doc);
+    } catch (const std::exception& e) {
+        b.state->treeBusy.store(false);
+        b.tree.FolderLoadFailed(b.node, e.what());
+        return;
     } catch (...) {
         b.state->treeBusy.store(false);
+        b.tree.FolderLoadFailed(b.node, std::string());
         return;
     }
     if (b.node != kTreeRoot) b.tree.DeleteChildren(b.node);
@@ -130,8 +137,13 @@ void CLeftView::OnExpanded(const QModelIndex& index) {
     const TreeNodeId node = m_model->NodeAt(index);
     if (!m_model->MarkExpanded(node)) return;
     const std::string url = m_model->UrlOf(node);
-    if (m_model->KindOf(node) == FolderTreeModel::Kind::Folder && !url.empty())
-        StartFolderLoader(url, node);
+    if (m_model->KindOf(node) != FolderTreeModel::Kind::Folder || url.empty()) return;
+    // A folder whose read failed reads again on its next expansion.
+    if (m_failedLoads.erase(node) != 0) {
+        ReadAgain(node);
+        return;
+    }
+    StartFolderLoader(url, node);
 }
 
 void CLeftView::focusInEvent(QFocusEvent* event) {
@@ -150,6 +162,11 @@ void CLeftView::OnCurrentChanged(const QModelIndex& current) {
     const TreeNodeId node = m_model->NodeAt(current);
     emit NodeSelected(m_model->ImageOf(node) == kPlaceholderImage,
                       m_model->TextOf(node).toStdString(), m_model->UrlOf(node));
+}
+
+void CLeftView::ClearCurrentNode() {
+    selectionModel()->clearSelection();
+    selectionModel()->clearCurrentIndex();  // an invalid current lists nothing
 }
 
 bool CLeftView::ContextNodeIsFolder() const {
@@ -190,6 +207,8 @@ void CLeftView::RefreshTree() {
     m_refreshing = true;
     ClearEntryList(m_state->folders);
     m_model->Clear();
+    m_failedLoads.clear();
+    m_rootFailure = kTreeRoot;
     m_refreshing = false;
     const TreeNodeId placeholder = m_model->AddPlaceholder(kTreeRoot, tr("Refreshing the tree..."));
     StartWorker(std::make_unique<TreeBlock>(
@@ -224,20 +243,24 @@ void CLeftView::OnRenameRequested(TreeNodeId node, const QString& title) {
         TreeNodeId node;
         std::string editHref;
         std::string title;
+        std::string oldTitle;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls, TreeViewPort(this), node,
-                                              entry->editHref.value_or(std::string()),
-                                              title.toStdString()}),
-                [](Block& b) {
-                    std::optional<std::string> done;
-                    try {
-                        b.calls.renameEntry(b.editHref, b.title);
-                        done = b.title;
-                    } catch (...) {
-                        // Silent: the label keeps its old text.
-                    }
-                    b.tree.FolderRenameFinished(b.node, done);
-                });
+    StartWorker(
+        std::make_unique<Block>(Block{m_state->calls, TreeViewPort(this), node,
+                                      entry->editHref.value_or(std::string()), title.toStdString(),
+                                      old.toStdString()}),
+        [](Block& b) {
+            std::optional<std::string> done;
+            try {
+                b.calls.renameEntry(b.editHref, b.title);
+                done = b.title;
+            } catch (const std::exception& e) {
+                // The label keeps its old text; the user is told why.
+                b.tree.FolderCommandFailed(
+                    RenameFailure(QString::fromStdString(b.oldTitle), e.what()).toStdString());
+            }
+            b.tree.FolderRenameFinished(b.node, done);
+        });
 }
 
 void CLeftView::FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) {
@@ -254,14 +277,21 @@ void CLeftView::TrashContextNode() {
         ServiceCalls calls;
         TreeViewPort tree;
         std::string resourceId;
+        std::string title;
     };
     StartWorker(
-        std::make_unique<Block>(Block{m_state->calls, TreeViewPort(this), *entry->resourceId}),
+        std::make_unique<Block>(Block{m_state->calls, TreeViewPort(this), *entry->resourceId,
+                                      entry->title.value_or(std::string())}),
         [](Block& b) {
             try {
                 b.calls.trashEntry(b.resourceId);
-            } catch (...) {
-                return;  // silent: nothing changes
+            } catch (const std::exception& e) {
+                // Nothing changes; the user is told why.
+                b.tree.FolderCommandFailed(EntryActionFailure(EntryAction::Trash,
+                                                              QString::fromStdString(b.title),
+                                                              e.what())
+                                               .toStdString());
+                return;
             }
             b.tree.FolderTrashed(b.resourceId);
         });
@@ -270,6 +300,12 @@ void CLeftView::TrashContextNode() {
 void CLeftView::FolderTrashed(const std::string& resourceId) {
     DeleteItemByResourceId(resourceId);
     emit FolderRemoved(resourceId);
+}
+
+void CLeftView::FolderRestored(const std::string& parentUrl, const std::string& title,
+                               const std::string& url) {
+    if (m_model->FindByUrl(url) != kTreeRoot) return;  // shown already
+    AddFolderUnder(parentUrl, title, url);
 }
 
 void CLeftView::AddFolderUnder(const std::string& parentUrl, const std::string& title,
@@ -349,6 +385,56 @@ void CLeftView::DeleteNode(TreeNodeId node) {
 
 void CLeftView::TreeRefreshFailed(const std::string& message) {
     emit ErrorMessage(QString::fromStdString(message));
+}
+
+void CLeftView::FolderCommandFailed(const std::string& text) {
+    emit ErrorMessage(QString::fromStdString(text));
+}
+
+namespace {
+
+QString LoadFailureText(const std::string& reason) {
+    return CLeftView::tr("Not read (%1). Expand again or press F5.")
+        .arg(reason.empty() ? CLeftView::tr("no reason given") : QString::fromStdString(reason));
+}
+
+}  // namespace
+
+void CLeftView::FolderLoadFailed(TreeNodeId node, const std::string& reason) {
+    if (node == kTreeRoot) {
+        // The top level: one line in place of the folders, until read again.
+        if (m_rootFailure != kTreeRoot) m_model->DeleteNode(m_rootFailure);
+        m_rootFailure = m_model->AddPlaceholder(kTreeRoot, LoadFailureText(reason));
+        return;
+    }
+    if (!m_model->Exists(node)) return;
+    const QModelIndex index = m_model->IndexOf(node);
+    const TreeNodeId placeholder = m_model->NodeAt(m_model->index(0, 0, index));
+    if (placeholder != kTreeRoot && m_model->ImageOf(placeholder) == kPlaceholderImage)
+        m_model->SetText(placeholder, LoadFailureText(reason));
+    m_model->ClearExpanded(node);
+    m_failedLoads.insert(node);
+}
+
+void CLeftView::RetryFailedLoads() {
+    if (m_rootFailure != kTreeRoot) {
+        m_model->DeleteNode(m_rootFailure);
+        m_rootFailure = kTreeRoot;
+        StartFolderLoader(RootFolderUrl(), kTreeRoot);
+    }
+    const std::set<TreeNodeId> failed = std::exchange(m_failedLoads, {});
+    for (const TreeNodeId node : failed) {
+        if (!m_model->Exists(node) || !m_model->MarkExpanded(node)) continue;
+        ReadAgain(node);
+    }
+}
+
+void CLeftView::ReadAgain(TreeNodeId node) {
+    const QModelIndex index = m_model->IndexOf(node);
+    const TreeNodeId placeholder = m_model->NodeAt(m_model->index(0, 0, index));
+    if (placeholder != kTreeRoot && m_model->ImageOf(placeholder) == kPlaceholderImage)
+        m_model->SetText(placeholder, FolderTreeModel::tr("loading items..."));
+    StartFolderLoader(m_model->UrlOf(node), node);
 }
 
 }  // namespace tallowdesk::shell

@@ -3,6 +3,7 @@
 #include <QTreeView>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "FolderTreeModel.h"
 #include "UiMessages.h"
@@ -45,6 +46,9 @@ public:
 
     void ExpandNodeOfUrl(const std::string& url);
     void SelectNodeOfUrl(const std::string& url);
+    // No node highlighted (the list shows something no node stands for);
+    // choosing any node afterwards still lists it.
+    void ClearCurrentNode();
     // Lists the folder above the one of url, when the tree holds one.
     void SelectParentOfUrl(const std::string& url);
 
@@ -59,7 +63,14 @@ public:
     void DeleteNode(TreeNodeId node) override;
     void FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) override;
     void FolderTrashed(const std::string& resourceId) override;
+    void FolderRestored(const std::string& parentUrl, const std::string& title,
+                        const std::string& url) override;
     void TreeRefreshFailed(const std::string& message) override;
+    void FolderLoadFailed(TreeNodeId node, const std::string& reason) override;
+    void FolderCommandFailed(const std::string& text) override;
+
+    // Reads again every folder whose read failed (Refresh, F5).
+    void RetryFailedLoads();
 
 signals:
     void NodeSelected(bool isPlaceholder, const std::string& label, const std::string& url);
@@ -77,6 +88,7 @@ protected:
 
 private:
     void StartFolderLoader(const std::string& url, TreeNodeId node);
+    void ReadAgain(TreeNodeId node);
     void OnExpanded(const QModelIndex& index);
     void OnCurrentChanged(const QModelIndex& current);
     bool m_takingFocus = false;  // the view picks a current node on its own
@@ -88,6 +100,10 @@ private:
     std::function<bool()> m_listBusy;
     bool m_refreshing = false;
     TreeNodeId m_contextNode = kTreeRoot;
+    // Folders whose read failed, and the node telling that the top level
+    // could not be read.
+    std::set<TreeNodeId> m_failedLoads;
+    TreeNodeId m_rootFailure = kTreeRoot;
 };
 
 // The feed of a folder's sub-folders.

@@ -21,12 +21,14 @@
 #include "CTallowdeskView.h"
 #include "ListContextMenu.h"
 #include "Resources.h"
+#include "TrayBalloon.h"
 #include "Worker.h"
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
 #include "dialogs/CSettingDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
+#include "service/Download.h"
 #include "settings/ConfigFile.h"
 #include "settings/ServiceHosts.h"
 #include "transfer/TransferFlags.h"
@@ -103,6 +105,14 @@ CMainFrame::CMainFrame(std::shared_ptr<AppState> state, FrameHooks hooks, Comman
                 [this](QSystemTrayIcon::ActivationReason reason) {
                     if (reason == QSystemTrayIcon::Trigger) RestoreFromTray();
                 });
+        m_balloon = new TrayBalloon([tray = m_tray] { return tray->geometry(); },
+                                    [tray = m_tray] {
+                                        tray->showMessage(
+                                            QStringLiteral("Tallowdesk"),
+                                            tr("Tallowdesk is still running in background..."),
+                                            QSystemTrayIcon::Information, 2000);
+                                    },
+                                    this);
     }
     resize(960, 600);
     ConnectActions();
@@ -118,6 +128,8 @@ void CMainFrame::ConnectActions() {
     ActionHandler* a = m_actions;
     connect(a->back, &QAction::triggered, this, &CMainFrame::GoBack);
     connect(a->refresh, &QAction::triggered, m_list, &CTallowdeskView::RefreshList);
+    // Folders the tree could not read are read again with the list.
+    connect(a->refresh, &QAction::triggered, m_tree, &CLeftView::RetryFailedLoads);
     connect(a->exit, &QAction::triggered, this, &CMainFrame::Exit);
     connect(a->trayExit, &QAction::triggered, this, &CMainFrame::Exit);
     connect(a->trayOpen, &QAction::triggered, this, &CMainFrame::RestoreFromTray);
@@ -179,8 +191,8 @@ void CMainFrame::ConnectActions() {
     });
     connect(m_tree, &CLeftView::FolderRenamed, m_list, &CTallowdeskView::FolderNameChangedInTree);
     connect(m_tree, &CLeftView::FolderRemoved, m_list, &CTallowdeskView::DeleteItemByResourceId);
-    connect(m_tree, &CLeftView::ErrorMessage, this,
-            [this](const QString& text) { QMessageBox::critical(this, tr("Error"), text); });
+    // One error box for the tree and the list (the commands' hook).
+    connect(m_tree, &CLeftView::ErrorMessage, m_commands, &ListCommands::ShowError);
 
     // Entry list.
     connect(m_list, &CTallowdeskView::StatusTextChanged, this,
@@ -210,6 +222,9 @@ void CMainFrame::ConnectActions() {
         else
             m_commands->Star();
     });
+    connect(a->restore, &QAction::triggered, c, &ListCommands::Restore);
+    connect(a->deleteForever, &QAction::triggered, c, &ListCommands::DeleteForever);
+    connect(a->emptyTrash, &QAction::triggered, c, &ListCommands::EmptyTrash);
     connect(a->share, &QAction::triggered, c, &ListCommands::Share);
     connect(a->download, &QAction::triggered, c, &ListCommands::Download);
     connect(a->upload, &QAction::triggered, c, &ListCommands::Upload);
@@ -307,12 +322,11 @@ void CMainFrame::HideToTray() {
     showMinimized();
     hide();
     m_tray->show();
-    m_tray->showMessage(QStringLiteral("Tallowdesk"),
-                        tr("Tallowdesk is still running in background..."),
-                        QSystemTrayIcon::Information, 2000);
+    m_balloon->Request();  // once the tray has placed the icon
 }
 
 void CMainFrame::RestoreFromTray() {
+    if (m_balloon) m_balloon->Cancel();
     if (m_tray) m_tray->hide();
     showNormal();
     raise();
@@ -320,8 +334,10 @@ void CMainFrame::RestoreFromTray() {
 }
 
 void CMainFrame::Exit() {
-    // A running transfer stops at its next chunk; its thread is not waited for.
+    // A running transfer stops at its next chunk; its thread is not waited
+    // for, so its hidden partial file goes now.
     transferCancel.store(true);
+    RemoveUnfinishedDownloads();
     if (m_tray) m_tray->hide();
     m_exiting = true;
     QCoreApplication::exit(0);

@@ -16,6 +16,7 @@ class ActionHandler;
 class CLeftView;
 class CTallowdeskView;
 class ListCommands;
+class TrayBalloon;
 struct AppState;
 
 // The storage sentence shows at most this many UTF-16 units.
@@ -82,6 +83,7 @@ private:
     QLabel* m_statusText;
     QLabel* m_quota;
     QSystemTrayIcon* m_tray = nullptr;
+    TrayBalloon* m_balloon = nullptr;  // with the tray icon
     bool m_exiting = false;
     bool m_treeActive = false;
     QMetaObject::Connection m_focusConnection;  // the pane that had the focus last

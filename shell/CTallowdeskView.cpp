@@ -8,6 +8,7 @@
 #include <QDropEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QLabel>
 #include <QListView>
 #include <QMimeData>
 #include <QStackedWidget>
@@ -21,9 +22,11 @@
 #include "DropRules.h"
 #include "EntryCellDelegate.h"
 #include "EntryListModel.h"
+#include "EntryRules.h"
 #include "ListingWorkers.h"
 #include "Resources.h"
 #include "dialogs/CMsgDlg.h"
+#include "model/FeedCatalogue.h"
 #include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
@@ -106,7 +109,9 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     m_detailsView->setSortingEnabled(false);
     QHeaderView* header = m_detailsView->header();
     header->setSectionsClickable(true);
-    header->setSortIndicatorShown(false);
+    // The arrow shows the order the user chose; none until a column is clicked.
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
     header->setStretchLastSection(false);
     const int widths[kColumnCount] = {160, 160, 80, 100, 160};
     for (int c = 0; c < kColumnCount; ++c) header->resizeSection(c, widths[c]);
@@ -117,7 +122,28 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     m_stack->addWidget(m_detailsView);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // Says that the list shows search results and for what; hidden in folders.
+    m_searchBanner = new QLabel(this);
+    m_searchBanner->setObjectName(QStringLiteral("searchResultsLabel"));
+    m_searchBanner->setTextFormat(Qt::PlainText);
+    m_searchBanner->setContentsMargins(4, 2, 4, 2);
+    m_searchBanner->hide();
+    layout->addWidget(m_searchBanner);
     layout->addWidget(m_stack);
+    // Over the list, so an empty place says so instead of staying blank;
+    // clicks and drops go through to the view below.
+    m_placeholder = new QLabel(m_stack);
+    m_placeholder->setObjectName(QStringLiteral("emptyListText"));
+    m_placeholder->setTextFormat(Qt::PlainText);
+    m_placeholder->setAlignment(Qt::AlignCenter);
+    m_placeholder->setWordWrap(true);
+    m_placeholder->setForegroundRole(QPalette::PlaceholderText);
+    m_placeholder->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_placeholder->hide();
+    m_stack->installEventFilter(this);
+    connect(m_model, &QAbstractItemModel::rowsInserted, this, &CTallowdeskView::UpdatePlaceholder);
+    connect(m_model, &QAbstractItemModel::rowsRemoved, this, &CTallowdeskView::UpdatePlaceholder);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &CTallowdeskView::UpdatePlaceholder);
     SetStyle(ListStyle::Details);
 
     // The current cell is the one announced on each move: keep it on the name,
@@ -263,10 +289,28 @@ void CTallowdeskView::SetProcessing(bool on) {
     }
     if (m_isProcessing == on) return;
     m_isProcessing = on;
+    UpdatePlaceholder();
     emit ProcessingChanged(on);
 }
 
+void CTallowdeskView::UpdatePlaceholder() {
+    // Only once the place is fully listed: an empty list while rows are on
+    // their way says nothing yet.
+    const bool empty = !m_isProcessing && m_model->rowCount() == 0;
+    if (empty) {
+        m_placeholder->setText(
+            m_searchQuery && m_searchFailed
+                ? tr("Search failed.")
+                : EmptyListText(m_searchQuery, m_state->navigation.Current().isFolder));
+        m_placeholder->setGeometry(m_stack->rect());
+        m_placeholder->raise();
+    }
+    m_placeholder->setVisible(empty);
+}
+
 void CTallowdeskView::RefreshList() {
+    m_searchQuery.reset();
+    m_searchBanner->hide();
     const CurrentLocation location = m_state->navigation.Current();
     m_processing->SetLine(ListingLine(QString::fromStdString(location.title)));
     SetProcessing(true);
@@ -276,13 +320,18 @@ void CTallowdeskView::RefreshList() {
     StartListingWorker(m_state, ListViewPort(this));
 }
 
-void CTallowdeskView::BeginSearch(const QString& line) {
+void CTallowdeskView::BeginSearch(const QString& line, const QString& query) {
+    m_searchQuery = query;
+    m_searchFailed = false;
+    m_searchBanner->setText(SearchResultsText(query));
+    m_searchBanner->show();
     m_processing->SetLine(line);
     SetProcessing(true);
     StartRun();
 }
 
-void CTallowdeskView::EndSearch() {
+void CTallowdeskView::EndSearch(bool failed) {
+    m_searchFailed = failed;
     m_pages.End(PagesEnd{});
     if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
 }
@@ -293,6 +342,7 @@ void CTallowdeskView::StartRun() {
     m_nextPage->stop();
     m_model->Clear();
     m_widestName = 0;
+    m_listingFailure.reset();
 }
 
 void CTallowdeskView::InsertNextPage() {
@@ -304,6 +354,7 @@ void CTallowdeskView::InsertNextPage() {
         m_insertedInTurn = m_turn;
         const int first = m_model->rowCount();
         m_model->AppendPage(*page);
+        ApplySort();
         FitListCells(first);
         UpdateStatusText();
     }
@@ -341,13 +392,27 @@ void CTallowdeskView::FitListCells(int first) {
 }
 
 void CTallowdeskView::UpdateStatusText() {
+    // A list cut short by a failure must not read as a complete one ("0 item").
+    if (m_listingFailure && !m_isProcessing) {
+        emit StatusTextChanged(
+            tr("The list could not be read: %1").arg(QString::fromStdString(*m_listingFailure)));
+        return;
+    }
     emit StatusTextChanged(StatusText(m_model->rowCount(), SelectedCount()));
 }
 
 void CTallowdeskView::SortByColumn(int column) {
     m_sort.Click(column);
-    m_model->sort(column, m_sort.Ascending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ApplySort();
     UpdateStatusText();
+}
+
+void CTallowdeskView::ApplySort() {
+    // The chosen order holds for every place and refresh of the session:
+    // rows arriving later are sorted in, not left in the service's order.
+    const Qt::SortOrder order = m_sort.Ascending() ? Qt::AscendingOrder : Qt::DescendingOrder;
+    m_detailsView->header()->setSortIndicator(m_sort.Column(), order);
+    if (m_sort.Column() >= 0) m_model->sort(m_sort.Column(), order);
 }
 
 void CTallowdeskView::ArrangeIcons() {
@@ -364,8 +429,10 @@ void CTallowdeskView::ListingReset() {
     StartRun();
 }
 
-void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location) {
+void CTallowdeskView::ListingFinished(std::uint64_t generation, const CurrentLocation& location,
+                                      const std::optional<std::string>& failure) {
     if (!m_pages.IsCurrent(generation)) return;  // a listing the window already left
+    m_listingFailure = failure;
     m_pages.End(PagesEnd{location});
     if (std::optional<PagesEnd> end = m_pages.TakeEnd()) EndRun(*end);
 }
@@ -382,6 +449,7 @@ void CTallowdeskView::AddUploadedEntry(const DocEntryPtr& entry) {
     // appending behind it.
     m_state->entries.InsertFront(entry);
     m_model->InsertAtTop(entry);
+    ApplySort();
     UpdateStatusText();
 }
 
@@ -408,28 +476,64 @@ void CTallowdeskView::FolderNameChangedInTree(const std::string& title, const st
     m_model->RenameByContentSrc(url, QString::fromStdString(title));
 }
 
+void CTallowdeskView::ShowDropRow(int row) {
+    m_model->SetDropRow(row);
+}
+
+void CTallowdeskView::CommandFailed(const std::string& text) {
+    emit Failed(QString::fromStdString(text));
+}
+
 bool CTallowdeskView::HandleDragEvent(QEvent* event) {
+    if (event->type() == QEvent::DragLeave) {
+        ShowDropRow(-1);
+        UpdateStatusText();
+        return false;
+    }
     auto* drag = static_cast<QDropEvent*>(event);
     const QMimeData* data = drag->mimeData();
-    if (!AcceptsDrop(DropOfferFrom(data, m_isProcessing, transferBusy.load()))) {
+    // A folder row under the pointer takes the drop itself, as file
+    // managers do; elsewhere it goes into the place shown.
+    const QModelIndex under = ActiveView()->indexAt(drag->position().toPoint());
+    const DocEntryPtr entry = under.isValid() ? m_model->EntryAt(under.row()) : nullptr;
+    const bool onFolder = entry && entry->IsFolder();
+    DropOffer offer = DropOfferFrom(data, m_isProcessing, transferBusy.load());
+    offer.placeTakesFiles = onFolder || !IsCategoryUrl(m_state->navigation.Current().url);
+    if (!AcceptsDrop(offer)) {
         // Refused over the whole list: the cursor shows it.
+        ShowDropRow(-1);
+        if (!offer.placeTakesFiles && !offer.urls.isEmpty())
+            emit StatusTextChanged(
+                tr("Files cannot be dropped here: \"%1\" holds no files of its own.")
+                    .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
         drag->setDropAction(Qt::IgnoreAction);
         event->ignore();
         return true;
     }
     drag->setDropAction(Qt::CopyAction);
     drag->accept();
-    if (event->type() == QEvent::Drop) emit Dropped(data);
+    if (event->type() != QEvent::Drop) {
+        ShowDropRow(onFolder ? under.row() : -1);
+        return true;
+    }
+    ShowDropRow(-1);
+    UpdateStatusText();
+    emit Dropped(data, onFolder ? QString::fromStdString(FolderContentsUrl(*entry)) : QString());
     return true;
 }
 
 bool CTallowdeskView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_stack) {
+        if (event->type() == QEvent::Resize) m_placeholder->setGeometry(m_stack->rect());
+        return false;
+    }
     switch (event->type()) {
         case QEvent::ContextMenu:
             emit ContextMenuWanted(static_cast<QContextMenuEvent*>(event)->globalPos());
             return true;
         case QEvent::DragEnter:
         case QEvent::DragMove:
+        case QEvent::DragLeave:
         case QEvent::Drop:
             return HandleDragEvent(event);
         default:

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 #include "EntryRules.h"
 #include "ListingPages.h"
@@ -10,6 +11,7 @@
 class QAbstractItemView;
 class QMimeData;
 class QItemSelectionModel;
+class QLabel;
 class QListView;
 class QStackedWidget;
 class QTimer;
@@ -59,18 +61,25 @@ public:
     void RefreshList();
     // A search empties the list under the processing window showing line;
     // its results arrive as "Entry Items Added"; EndSearch hides the window.
-    void BeginSearch(const QString& line);
-    void EndSearch();
+    // query names what was searched for (the label over the results).
+    void BeginSearch(const QString& line, const QString& query = {});
+    // failed: the search did not answer (the list then says so, not "no match").
+    void EndSearch(bool failed = false);
     void UpdateStatusText();
     // Sorts as a click on the column heading does.
     void SortByColumn(int column);
+    // Sorts the rows by the column and direction chosen last (if any).
+    void ApplySort();
     // Lines the icons up on their grid again.
     void ArrangeIcons();
 
     // ListViewMessages: the worker's messages, delivered through a ListViewPort.
     void EntryItemsAdded(std::uint64_t generation, EntryPage page) override;
     void ListingReset() override;
-    void ListingFinished(std::uint64_t generation, const CurrentLocation& location) override;
+    void ListingFinished(std::uint64_t generation, const CurrentLocation& location,
+                         const std::optional<std::string>& failure) override;
+    // Why the last listing ended early; nothing when it read every page.
+    const std::optional<std::string>& ListingFailure() const { return m_listingFailure; }
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) override;
     void DeleteItemByResourceId(const std::string& resourceId) override;
     void DeleteItemByEditLink(const std::string& editHref) override;
@@ -78,6 +87,7 @@ public:
     void ExitActionThread(const QPointer<QObject>& processingWindow) override;
     void AddUploadedEntry(const DocEntryPtr& entry) override;
     void FolderNameChangedInTree(const std::string& title, const std::string& url) override;
+    void CommandFailed(const std::string& text) override;
 
 signals:
     void StatusTextChanged(const QString& text);
@@ -91,7 +101,11 @@ signals:
     // The name of row was edited in place to text (not yet taken).
     void RenameWanted(int row, const QString& text);
     // Files from outside were dropped on the list (the drop was taken).
-    void Dropped(const QMimeData* data);
+    // folderUrl: the contents feed of the folder row dropped on; empty for
+    // the place shown.
+    void Dropped(const QMimeData* data, const QString& folderUrl);
+    // A command on the rows failed (what and why).
+    void Failed(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -99,6 +113,8 @@ protected:
 private:
     void ShowModelIn(QAbstractItemView* shown);
     void SetProcessing(bool on);
+    // The text over an empty list, shown once the place is fully listed.
+    void UpdatePlaceholder();
     bool HandleDragEvent(QEvent* event);
     // A listing or search begins: the rows and every page still on its way go.
     void StartRun();
@@ -110,9 +126,14 @@ private:
     QSize ListCellSize() const;
 
     std::shared_ptr<AppState> m_state;
+    void ShowDropRow(int row);  // -1: none
     EntryListModel* m_model;
     QItemSelectionModel* m_selection;
     QStackedWidget* m_stack;
+    QLabel* m_searchBanner;
+    QLabel* m_placeholder;
+    std::optional<QString> m_searchQuery;  // while the list shows search results
+    bool m_searchFailed = false;
     QListView* m_iconView;
     EntryCellDelegate* m_cells;
     QTreeView* m_detailsView;
@@ -124,6 +145,7 @@ private:
     std::uint64_t m_turn = 0;  // passes of the event loop
     std::optional<std::uint64_t> m_insertedInTurn;
     bool m_isProcessing = false;
+    std::optional<std::string> m_listingFailure;
     SortState m_sort;
     ListStyle m_style = ListStyle::Details;
 };

@@ -1,5 +1,6 @@
 #include "DropRules.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QMimeData>
 
@@ -12,9 +13,14 @@ QString TypeName(const char* type) {
     return QString::fromLatin1(type);
 }
 
-// One URL a line; lines may end in CR LF; "#" starts a comment.
-QStringList LocalFilesOfLines(const QList<QByteArray>& lines) {
+struct ListedFiles {
     QStringList files;
+    QStringList unusable;  // the lines as they came
+};
+
+// One URL a line; lines may end in CR LF; "#" starts a comment.
+ListedFiles FilesOfLines(const QList<QByteArray>& lines) {
+    ListedFiles listed;
     for (const QByteArray& raw : lines) {
         // pcmanfm ends its lists with a NUL byte instead of a line break.
         QByteArray line = raw;
@@ -23,9 +29,43 @@ QStringList LocalFilesOfLines(const QList<QByteArray>& lines) {
         if (line.isEmpty() || line.startsWith('#')) continue;
         const QUrl url = QUrl::fromEncoded(line, QUrl::StrictMode);
         if (url.isValid() && url.isLocalFile() && !url.toLocalFile().isEmpty())
-            files << url.toLocalFile();
+            listed.files << url.toLocalFile();
+        else
+            listed.unusable << QString::fromUtf8(line);
     }
-    return files;
+    return listed;
+}
+
+ListedFiles FilesOfUriList(const QByteArray& text) {
+    return FilesOfLines(text.split('\n'));
+}
+
+ListedFiles FilesOfGnomeCopied(const QByteArray& text) {
+    QList<QByteArray> lines = text.split('\n');
+    // The first line says "copy" or "cut"; a cut is uploaded like a copy,
+    // the local files stay where they are.
+    if (!lines.isEmpty()) {
+        const QByteArray verb = lines.front().trimmed();
+        if (verb == "copy" || verb == "cut") lines.removeFirst();
+    }
+    return FilesOfLines(lines);
+}
+
+// The richer of the two lists a file manager offers: GNOME's when it names
+// files, else the URI list; nothing for the program's own rows.
+ListedFiles FilesOf(const QMimeData* data) {
+    if (!data) return {};
+    if (data->hasFormat(ListViewMimeType()) || data->hasFormat(TreeViewMimeType())) return {};
+    ListedFiles gnome;
+    if (data->hasFormat(TypeName(kGnomeCopiedFilesType))) {
+        gnome = FilesOfGnomeCopied(data->data(TypeName(kGnomeCopiedFilesType)));
+        if (!gnome.files.isEmpty()) return gnome;
+    }
+    if (data->hasFormat(TypeName(kUriListType))) {
+        ListedFiles list = FilesOfUriList(data->data(TypeName(kUriListType)));
+        if (!list.files.isEmpty() || !list.unusable.isEmpty()) return list;
+    }
+    return gnome;
 }
 
 }  // namespace
@@ -33,7 +73,7 @@ QStringList LocalFilesOfLines(const QList<QByteArray>& lines) {
 bool AcceptsDrop(const DropOffer& offer) {
     if (offer.listBusy || offer.transferBusy) return false;
     if (offer.fromList || offer.fromTree) return false;
-    if (offer.urls.isEmpty()) return false;
+    if (offer.urls.isEmpty() || !offer.placeTakesFiles) return false;
     for (const QUrl& url : offer.urls)
         if (!url.isLocalFile()) return false;
     return true;
@@ -51,31 +91,15 @@ DropOffer DropOfferFrom(const QMimeData* data, bool listBusy, bool transferBusy)
 }
 
 QStringList LocalFilesOfUriList(const QByteArray& text) {
-    return LocalFilesOfLines(text.split('\n'));
+    return FilesOfUriList(text).files;
 }
 
 QStringList LocalFilesOfGnomeCopied(const QByteArray& text) {
-    QList<QByteArray> lines = text.split('\n');
-    // The first line says "copy" or "cut"; a cut is uploaded like a copy,
-    // the local files stay where they are.
-    if (!lines.isEmpty()) {
-        const QByteArray verb = lines.front().trimmed();
-        if (verb == "copy" || verb == "cut") lines.removeFirst();
-    }
-    return LocalFilesOfLines(lines);
+    return FilesOfGnomeCopied(text).files;
 }
 
 QStringList LocalFilesOf(const QMimeData* data) {
-    if (!data) return {};
-    if (data->hasFormat(ListViewMimeType()) || data->hasFormat(TreeViewMimeType())) return {};
-    if (data->hasFormat(TypeName(kGnomeCopiedFilesType))) {
-        const QStringList files =
-            LocalFilesOfGnomeCopied(data->data(TypeName(kGnomeCopiedFilesType)));
-        if (!files.isEmpty()) return files;
-    }
-    if (data->hasFormat(TypeName(kUriListType)))
-        return LocalFilesOfUriList(data->data(TypeName(kUriListType)));
-    return {};
+    return FilesOf(data).files;
 }
 
 std::vector<UploadSource> UploadSourcesOf(const QStringList& paths) {
@@ -86,6 +110,24 @@ std::vector<UploadSource> UploadSourcesOf(const QStringList& paths) {
         sources.push_back(UploadSource{path.toStdString(), info.isDir()});
     }
     return sources;
+}
+
+CollectedFiles CollectDroppedFiles(const QMimeData* data) {
+    const ListedFiles listed = FilesOf(data);
+    CollectedFiles collected;
+    for (const QString& line : listed.unusable)
+        collected.unusable
+            << QCoreApplication::translate("DropRules", "Not a local file: %1").arg(line);
+    for (const QString& path : listed.files) {
+        const QFileInfo info(path);
+        if (!info.exists()) {
+            collected.unusable
+                << QCoreApplication::translate("DropRules", "No such file or folder: %1").arg(path);
+            continue;
+        }
+        collected.sources.push_back(UploadSource{path.toStdString(), info.isDir()});
+    }
+    return collected;
 }
 
 }  // namespace tallowdesk::shell

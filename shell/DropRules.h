@@ -18,10 +18,14 @@ struct DropOffer {
     bool fromList = false;      // rows of this list ("the listview clipboard format ")
     bool fromTree = false;      // "the treeview clipboard format "
     QList<QUrl> urls;
+    // The place the drop would go into holds files (a folder, not a
+    // category such as Trash or Starred).
+    bool placeTakesFiles = true;
 };
 
 // Whether the list takes a drop: only local files and folders from outside,
-// and only while the list and the transfers are idle. A web address among
+// only into a place that holds files, and only while the list and the
+// transfers are idle. A web address among
 // the URLs refuses the whole drop, so nothing is fetched from the network.
 bool AcceptsDrop(const DropOffer& offer);
 
@@ -39,6 +43,15 @@ QStringList LocalFilesOfGnomeCopied(const QByteArray& text);
 // One upload source a path, in order, with its directory flag; a path that
 // no longer exists is skipped.
 std::vector<UploadSource> UploadSourcesOf(const QStringList& paths);
+
+// What a drop or the clipboard brings for an upload: the sources, in order,
+// and one line for every entry that cannot be used (not a local file, or no
+// longer there), for the transfer's details: nothing is left out silently.
+struct CollectedFiles {
+    std::vector<UploadSource> sources;
+    QStringList unusable;
+};
+CollectedFiles CollectDroppedFiles(const QMimeData* data);
 
 inline constexpr const char* kGnomeCopiedFilesType = "x-special/gnome-copied-files";
 inline constexpr const char* kUriListType = "text/uri-list";

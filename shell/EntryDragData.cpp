@@ -13,6 +13,9 @@ EntryDragData::EntryDragData(QStringList localPaths, std::function<void()> fetch
 EntryDragData::EntryDragData(DirectSave save) : m_save(std::move(save)) {}
 
 QStringList EntryDragData::formats() const {
+    if (m_save.saveInto && m_save.uriList)
+        return {QString::fromLatin1(kDirectSaveType), QStringLiteral("text/uri-list"),
+                ListViewMimeType()};
     if (m_save.saveInto) return {QString::fromLatin1(kDirectSaveType), ListViewMimeType()};
     return {QStringLiteral("text/uri-list"), ListViewMimeType()};
 }
@@ -37,6 +40,14 @@ QVariant EntryDragData::retrieveData(const QString& mimeType, QMetaType type) co
     if (mimeType == ListViewMimeType()) return QByteArray(1, '\0');
     if (m_save.saveInto) {
         if (mimeType == QString::fromLatin1(kDirectSaveType)) return DirectSaveAnswer();
+        if (mimeType == QStringLiteral("text/uri-list") && m_save.uriList) {
+            const QByteArray list = m_save.uriList();
+            if (type.id() == QMetaType::QByteArray || type.id() == QMetaType::QString) return list;
+            QVariantList variants;
+            for (const QByteArray& line : list.split('\n'))
+                if (!line.trimmed().isEmpty()) variants << QUrl::fromEncoded(line.trimmed());
+            return variants;
+        }
         return {};
     }
     if (mimeType != QStringLiteral("text/uri-list")) return {};

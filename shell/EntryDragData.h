@@ -9,10 +9,13 @@ namespace tallowdesk::shell {
 // The data of rows dragged out of the list; also marks the drag as coming
 // from the list. UI thread.
 //
-// With direct save (X11) it offers only "XdndDirectSave0": a target that
+// With direct save (X11) it offers "XdndDirectSave0" first: a target that
 // takes it names a folder and the rows are downloaded there under the
 // program's own progress window, after the drop and without any loop inside
-// the data request. Nothing is downloaded while a target merely looks, and
+// the data request. For targets that only take a file list it also offers
+// text/uri-list: uriList gives what a request gets now (the paths the rows
+// will have while the target hovers; nothing, or the complete files, once
+// the drop was sent). Nothing is downloaded while a target merely looks, and
 // no target is ever handed a path to a file that is not complete.
 //
 // Without it (other platforms) it promises text/uri-list with the files the
@@ -28,6 +31,7 @@ public:
     struct DirectSave {
         std::function<QByteArray()> destination;
         std::function<bool(const QString& folder)> saveInto;
+        std::function<QByteArray()> uriList;  // none: direct save only
     };
     explicit EntryDragData(DirectSave save);
 

@@ -1,9 +1,12 @@
 #include "EntryListModel.h"
 
+#include <QGuiApplication>
 #include <QMimeData>
+#include <QPalette>
 #include <algorithm>
 
 #include "EntryRules.h"
+#include "TransferFigures.h"
 #include "VisibleText.h"
 
 namespace tallowdesk::shell {
@@ -62,8 +65,13 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
         return {};
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
-        case Qt::DisplayRole:
         case Qt::ToolTipRole:
+            // The column keeps the service's byte-count text; the tip reads
+            // it in the locale's units.
+            if (index.column() == 2 && !row.entry->IsFolder())
+                return HumanSizeText(row.entry->quotaBytesUsed);
+            return VisibleText(CellText(row, index.column()));
+        case Qt::DisplayRole:
         case Qt::EditRole:
             return VisibleText(CellText(row, index.column()));
         case Qt::DecorationRole: {
@@ -73,9 +81,25 @@ QVariant EntryListModel::data(const QModelIndex& index, int role) const {
         }
         case Qt::TextAlignmentRole:
             return index.column() == 2 ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
+        case Qt::BackgroundRole:
+            return index.row() == m_dropRow ? QVariant(QGuiApplication::palette().highlight())
+                                            : QVariant();
+        case Qt::ForegroundRole:
+            return index.row() == m_dropRow ? QVariant(QGuiApplication::palette().highlightedText())
+                                            : QVariant();
         default:
             return {};
     }
+}
+
+void EntryListModel::SetDropRow(int row) {
+    if (row == m_dropRow) return;
+    const int old = m_dropRow;
+    m_dropRow = row;
+    for (const int r : {old, row})
+        if (r >= 0 && r < rowCount())
+            emit dataChanged(index(r, 0), index(r, columnCount() - 1),
+                             {Qt::BackgroundRole, Qt::ForegroundRole});
 }
 
 QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -102,16 +126,23 @@ QVariant EntryListModel::headerData(int section, Qt::Orientation orientation, in
 void EntryListModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= kColumnCount) return;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    std::vector<const Row*> old;
-    for (const QModelIndex& i : before) old.push_back(&m_rows[static_cast<std::size_t>(i.row())]);
+    const QModelIndexList persistent = persistentIndexList();
     std::vector<std::size_t> perm(m_rows.size());
     for (std::size_t i = 0; i < perm.size(); ++i) perm[i] = i;
     const bool ascending = order == Qt::AscendingOrder;
-    std::stable_sort(perm.begin(), perm.end(), [&](std::size_t x, std::size_t y) {
-        const int c = CompareEntries(m_rows[x].entry.get(), m_rows[y].entry.get(), column);
-        return ascending ? c < 0 : c > 0;
-    });
+    const auto before = [&](std::size_t x, std::size_t y) {
+        return EntryBefore(*m_rows[x].entry, *m_rows[y].entry, column, ascending);
+    };
+    // Rows sorted by this same order before, with pages appended since: only
+    // the new rows are sorted, then merged in (a long listing sorted by the
+    // user is sorted again after each page).
+    const std::size_t inOrder =
+        m_sortedBy == std::pair{column, ascending} ? std::min(m_sortedRows, perm.size()) : 0;
+    const auto middle = perm.begin() + static_cast<std::ptrdiff_t>(inOrder);
+    std::stable_sort(middle, perm.end(), before);
+    std::inplace_merge(perm.begin(), middle, perm.end(), before);
+    m_sortedBy = {column, ascending};
+    m_sortedRows = perm.size();
     std::vector<int> newRow(m_rows.size());
     std::vector<Row> sorted;
     sorted.reserve(m_rows.size());
@@ -121,9 +152,9 @@ void EntryListModel::sort(int column, Qt::SortOrder order) {
     }
     m_rows = std::move(sorted);
     QModelIndexList after;
-    for (const QModelIndex& i : before)
+    for (const QModelIndex& i : persistent)
         after.push_back(index(newRow[static_cast<std::size_t>(i.row())], i.column()));
-    changePersistentIndexList(before, after);
+    changePersistentIndexList(persistent, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
@@ -131,6 +162,7 @@ void EntryListModel::Clear() {
     if (m_rows.empty()) return;
     beginResetModel();
     m_rows.clear();
+    m_sortedRows = 0;
     endResetModel();
 }
 
@@ -164,6 +196,7 @@ void EntryListModel::InsertAtTop(DocEntryPtr entry) {
     if (!entry) return;
     beginInsertRows({}, 0, 0);
     m_rows.insert(m_rows.begin(), Row{std::move(entry), std::nullopt});
+    m_sortedRows = 0;  // the new row may belong anywhere
     endInsertRows();
 }
 
@@ -171,6 +204,7 @@ void EntryListModel::RemoveRowAt(int row) {
     if (row < 0 || row >= rowCount()) return;
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
+    if (static_cast<std::size_t>(row) < m_sortedRows) --m_sortedRows;  // the rest stays in order
     endRemoveRows();
 }
 

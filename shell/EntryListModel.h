@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "model/EntryList.h"
@@ -37,6 +38,10 @@ public:
     QMimeData* mimeData(const QModelIndexList& indexes) const override;
     Qt::DropActions supportedDragActions() const override;
     void SetDragSource(std::function<QMimeData*()> source) { m_dragSource = std::move(source); }
+    // The folder row a drag from outside would drop into, drawn highlighted
+    // (-1: none).
+    void SetDropRow(int row);
+    int DropRow() const { return m_dropRow; }
 
     // Images by icon index (see EntryIconIndex), large and small.
     void SetIcons(std::vector<QIcon> icons) { m_icons = std::move(icons); }
@@ -69,6 +74,7 @@ signals:
 
 private:
     std::function<QMimeData*()> m_dragSource;
+    int m_dropRow = -1;
     struct Row {
         DocEntryPtr entry;
         std::optional<QString> title;  // after a rename
@@ -76,6 +82,10 @@ private:
     QString CellText(const Row& row, int column) const;
 
     std::vector<Row> m_rows;
+    // The first m_sortedRows rows are in the order of the last sort
+    // (column, ascending); rows appended since come after them.
+    std::pair<int, bool> m_sortedBy{-1, true};
+    std::size_t m_sortedRows = 0;
     std::vector<QIcon> m_icons;
     bool m_nameOnly = false;
 };

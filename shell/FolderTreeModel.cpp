@@ -314,4 +314,8 @@ bool FolderTreeModel::MarkExpanded(TreeNodeId id) {
     return true;
 }
 
+void FolderTreeModel::ClearExpanded(TreeNodeId id) {
+    if (Node* n = Find(id)) n->expandedOnce = false;
+}
+
 }  // namespace tallowdesk::shell

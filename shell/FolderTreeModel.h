@@ -67,6 +67,8 @@ public:
     int ImageOf(TreeNodeId node) const;
     // True the first time it is asked for a node.
     bool MarkExpanded(TreeNodeId node);
+    // Its next expansion reads it again (a read that failed).
+    void ClearExpanded(TreeNodeId node);
 
 signals:
     // The user finished editing a folder label; nothing has changed yet.

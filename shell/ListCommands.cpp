@@ -4,12 +4,17 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
+#include <QWindow>
+#include <set>
 
 #include "AppState.h"
 #include "CLeftView.h"
@@ -20,6 +25,7 @@
 #include "EntryDragData.h"
 #include "EntryListModel.h"
 #include "ListContextMenu.h"
+#include "Notifier.h"
 #include "TransferWorkers.h"
 #include "Worker.h"
 #include "X11DirectSave.h"
@@ -29,6 +35,7 @@
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/CProgressDlgModeless.h"
 #include "dialogs/CSearchDlg.h"
+#include "dialogs/NameClashDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
@@ -66,6 +73,7 @@ constexpr QFileDialog::Options kPickerOptions = QFileDialog::DontUseNativeDialog
 };
 
 CommandHooks WithDefaults(CommandHooks h) {
+    if (!h.askClash) h.askClash = &NameClashDlg::Ask;
     if (!h.pickFolder)
         h.pickFolder = [](QWidget* parent, const QString& title) -> std::optional<QString> {
             const QString dir = QFileDialog::getExistingDirectory(
@@ -75,14 +83,18 @@ CommandHooks WithDefaults(CommandHooks h) {
         };
     if (!h.pickFiles)
         h.pickFiles = [](QWidget* parent) {
-            return QFileDialog::getOpenFileNames(
-                parent, QString(), QString(),
-                QCoreApplication::translate("ListCommands", "All File(*.*)"), nullptr,
-                kPickerOptions);
+            QFileDialog dialog(parent);
+            SetUpUploadPicker(dialog);
+            return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
         };
     if (!h.errorBox)
         h.errorBox = [](const QString& title, const QString& text) {
             QMessageBox::critical(nullptr, title, text);
+        };
+    if (!h.confirm)
+        h.confirm = [](const QString& title, const QString& text) {
+            return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::No) == QMessageBox::Yes;
         };
     if (!h.dragTempBase) h.dragTempBase = DragTempFolder::SystemBase();
     if (!h.openUrl) h.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -103,6 +115,23 @@ CMsgDlg* ShowProcessingWindow(QWidget* parent, const QString& line) {
 
 }  // namespace
 
+QString RenameFailure(const QString& oldName, const std::string& reason) {
+    QString text =
+        QCoreApplication::translate("ListCommands", "\"%1\" was not renamed.").arg(oldName);
+    if (!reason.empty()) text += QLatin1Char('\n') + QString::fromStdString(reason);
+    return text;
+}
+
+void SetUpUploadPicker(QFileDialog& dialog) {
+    dialog.setOptions(kPickerOptions | QFileDialog::HideNameFilterDetails);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // On Linux "*.*" would hide README and Makefile: the pattern that counts
+    // is the last parenthesis, and only the text before it is shown.
+    dialog.setNameFilter(QCoreApplication::translate("ListCommands", "All File(*.*)") +
+                         QStringLiteral(" (*)"));
+}
+
 ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                            QWidget* window, CommandHooks hooks)
     : QObject(window),
@@ -114,6 +143,7 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
       m_dragTemp(m_hooks.dragTempBase) {
     connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
     connect(m_list, &CTallowdeskView::Dropped, this, &ListCommands::Drop);
+    connect(m_list, &CTallowdeskView::Failed, this, &ListCommands::ShowError);
     m_list->Model()->SetDragSource([this] { return MakeDragData(); });
     m_transferWatch.setInterval(100);
     connect(&m_transferWatch, &QTimer::timeout, this, [this] {
@@ -122,6 +152,8 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
         emit TransferStateChanged();
     });
 }
+
+ListCommands::~ListCommands() = default;
 
 TransferProgressDlg* ListCommands::LastTransferDialog() const {
     return qobject_cast<TransferProgressDlg*>(m_lastTransfer.data());
@@ -168,13 +200,15 @@ void ListCommands::Search() {
     if (dialog.exec() != QDialog::Accepted) return;
     const QString query = dialog.Query().trimmed();
     if (query.isEmpty()) return;
-    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query));
+    // The results are no folder of the tree: its highlight goes.
+    m_tree->ClearCurrentNode();
+    m_list->BeginSearch(tr("Searching for \"%1\"...").arg(query), query);
     StartSearchWorker(m_state, query.toStdString(), ListViewPort(m_list), SearchPort(this));
 }
 
 void ListCommands::SearchEnded(bool failed) {
     if (failed) m_hooks.errorBox(tr("Error"), tr("Search failed."));
-    m_list->EndSearch();
+    m_list->EndSearch(failed);
 }
 
 void ListCommands::StartRename() {
@@ -184,10 +218,20 @@ void ListCommands::StartRename() {
 void ListCommands::Rename(int row, const QString& text) {
     const DocEntryPtr entry = m_list->Model()->EntryAt(row);
     if (!entry) return;
-    const QString name = text.left(kMaxRenameChars);
-    if (name == m_list->Model()->TitleAt(row) ||
-        name == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
+    // Compared whole: a long title left as it was must not come back cut.
+    if (text == m_list->Model()->TitleAt(row) ||
+        text == m_list->Model()->index(row, 0).data(Qt::EditRole).toString())
         return;  // the same text: nothing is sent
+    if (text.size() > kMaxRenameChars) {
+        // Refused, not cut: the user sees why the name stays.
+        m_hooks.errorBox(tr("Error"),
+                         tr("A name can have at most %1 characters.").arg(kMaxRenameChars));
+        return;
+    }
+    const QString& name = text;
+    // One rename of a row at a time: two replies could come in either order
+    // and leave the row showing a name the service does not have.
+    if (!m_renaming.insert(entry.get()).second) return;
     CMsgDlg* processing = ShowProcessingWindow(m_list, tr(" Renaming... "));
     struct Block {
         ServiceCalls calls;
@@ -196,45 +240,85 @@ void ListCommands::Rename(int row, const QString& text) {
         QPointer<CTallowdeskView> list;
         TreeViewPort tree;
         QPointer<QObject> processing;
+        QString oldName;
+        QPointer<ListCommands> commands;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls, entry, name, m_list,
-                                              TreeViewPort(m_tree), QPointer<QObject>(processing)}),
-                [](Block& b) {
-                    bool ok = false;
-                    try {
-                        b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
-                                            b.name.toStdString());
-                        ok = true;
-                    } catch (...) {
-                        // Silent: the row keeps its old name.
-                    }
-                    notifier::Send([&] {
-                        if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
-                            w->hide();
-                            w->deleteLater();
-                        }
-                        if (!ok || !b.list) return;
-                        b.list->Model()->SetTitleOf(b.entry.get(), b.name);
-                    });
-                    if (ok && b.entry->IsFolder())
-                        b.tree.FolderNameChangedInList(b.name.toStdString(),
-                                                       b.entry->contentSrc.value_or(std::string()));
-                });
+    StartWorker(
+        std::make_unique<Block>(Block{m_state->calls, entry, name, m_list, TreeViewPort(m_tree),
+                                      QPointer<QObject>(processing), m_list->Model()->TitleAt(row),
+                                      QPointer<ListCommands>(this)}),
+        [](Block& b) {
+            bool ok = false;
+            std::string reason;
+            try {
+                b.calls.renameEntry(b.entry->editHref.value_or(std::string()),
+                                    b.name.toStdString());
+                ok = true;
+            } catch (const std::exception& e) {
+                reason = e.what();  // the row keeps its old name; the user is told
+            }
+            notifier::Send([&] {
+                if (b.commands) b.commands->m_renaming.erase(b.entry.get());
+                if (auto* w = qobject_cast<QWidget*>(b.processing.data())) {
+                    w->hide();
+                    w->deleteLater();
+                }
+                if (!b.list) return;
+                if (!ok) {
+                    b.list->CommandFailed(RenameFailure(b.oldName, reason).toStdString());
+                    return;
+                }
+                b.list->Model()->SetTitleOf(b.entry.get(), b.name);
+            });
+            if (ok && b.entry->IsFolder())
+                b.tree.FolderNameChangedInList(b.name.toStdString(),
+                                               b.entry->contentSrc.value_or(std::string()));
+        });
 }
 
 namespace {
 
-void StartAction(EntryAction action, const QString& line, std::vector<std::string> keys,
-                 const std::shared_ptr<AppState>& state, CTallowdeskView* list, CLeftView* tree) {
+// The keys of the entries (resource ids, or edit links when byEditLink) and
+// their titles, in the same order; entries without a key are left out.
+std::pair<std::vector<std::string>, std::vector<std::string>> KeysOf(
+    const std::vector<DocEntryPtr>& entries, bool byEditLink) {
+    std::pair<std::vector<std::string>, std::vector<std::string>> out;
+    for (const DocEntryPtr& e : entries) {
+        const std::optional<std::string>& key = byEditLink ? e->editHref : e->resourceId;
+        if (!key) continue;
+        out.first.push_back(*key);
+        out.second.push_back(e->title.value_or(std::string()));
+    }
+    return out;
+}
+
+void StartAction(EntryAction action, const QString& line, const std::vector<DocEntryPtr>& entries,
+                 const std::shared_ptr<AppState>& state, CTallowdeskView* list, CLeftView* tree,
+                 bool listAgain = false) {
+    const bool byEditLink = action != EntryAction::Trash && action != EntryAction::DeleteForever;
+    auto [keys, titles] = KeysOf(entries, byEditLink);
     CMsgDlg* processing = ShowProcessingWindow(list, line);
     auto block = std::make_unique<EntryActionBlock>();
     block->action = action;
     block->keys = std::move(keys);
+    block->titles = std::move(titles);
+    if (action == EntryAction::Restore) {
+        for (const DocEntryPtr& e : entries) {
+            if (!e->editHref) continue;  // as KeysOf leaves it out
+            std::optional<EntryActionBlock::FolderNode> node;
+            if (e->IsFolder())
+                node = EntryActionBlock::FolderNode{
+                    e->parentHref ? *e->parentHref + "/contents" : std::string(),
+                    FolderContentsUrl(*e)};
+            block->folderNodes.push_back(std::move(node));
+        }
+    }
     block->calls = state->calls;
     block->state = state;
     block->list = ListViewPort(list);
     block->tree = TreeViewPort(tree);
     block->processingWindow = processing;
+    block->listAgain = listAgain;
     StartEntryActionWorker(std::move(block));
 }
 
@@ -243,30 +327,90 @@ void StartAction(EntryAction action, const QString& line, std::vector<std::strin
 void ListCommands::Trash() {
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    std::vector<std::string> keys;
-    for (const DocEntryPtr& e : entries)
-        if (e->resourceId) keys.push_back(*e->resourceId);
-    StartAction(EntryAction::Trash, tr(" Deleting items ..."), std::move(keys), m_state, m_list,
-                m_tree);
+    StartAction(EntryAction::Trash, tr(" Deleting items ..."), entries, m_state, m_list, m_tree);
 }
 
 void ListCommands::Star() {
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    std::vector<std::string> keys;
-    for (const DocEntryPtr& e : entries)
-        if (e->editHref) keys.push_back(*e->editHref);
-    StartAction(EntryAction::Star, tr(" Starring ..."), std::move(keys), m_state, m_list, m_tree);
+    StartAction(EntryAction::Star, tr(" Starring ..."), entries, m_state, m_list, m_tree);
 }
 
 void ListCommands::Unstar() {
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return;
-    std::vector<std::string> keys;
-    for (const DocEntryPtr& e : entries)
-        if (e->editHref) keys.push_back(*e->editHref);
-    StartAction(EntryAction::Unstar, tr(" UnStarring ..."), std::move(keys), m_state, m_list,
+    StartAction(EntryAction::Unstar, tr(" UnStarring ..."), entries, m_state, m_list, m_tree);
+}
+
+void ListCommands::Restore() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    StartAction(EntryAction::Restore, tr(" Restoring items ..."), entries, m_state, m_list, m_tree);
+}
+
+namespace {
+
+std::string TrashUrl() {
+    for (const Category& c : CategoryTable())
+        if (c.label == " Trash") return c.url;
+    return {};
+}
+
+QString DeleteQuestion(const std::vector<DocEntryPtr>& entries) {
+    if (entries.size() == 1)
+        return ListCommands::tr("Delete \"%1\" forever? It cannot be brought back.")
+            .arg(QString::fromStdString(entries.front()->title.value_or(std::string())));
+    return ListCommands::tr("Delete these %1 items forever? They cannot be brought back.")
+        .arg(entries.size());
+}
+
+}  // namespace
+
+void ListCommands::DeleteForever() {
+    const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
+    if (entries.empty()) return;
+    if (!m_hooks.confirm(tr("Delete Forever"), DeleteQuestion(entries))) return;
+    StartAction(EntryAction::DeleteForever, tr(" Deleting items ..."), entries, m_state, m_list,
                 m_tree);
+}
+
+void ListCommands::EmptyTrash() {
+    if (m_list->Processing() || m_state->navigation.Current().url != TrashUrl()) return;
+    std::vector<DocEntryPtr> rows;
+    for (int row = 0; row < m_list->Model()->rowCount(); ++row)
+        if (DocEntryPtr e = m_list->Model()->EntryAt(row)) rows.push_back(std::move(e));
+    if (rows.empty()) return;
+    if (!m_hooks.confirm(tr("Empty Trash"),
+                         tr("Delete all %1 items in the Trash forever? They cannot be brought "
+                            "back.")
+                             .arg(rows.size())))
+        return;
+    // What lies in a trashed folder goes with it: asking for it again would
+    // only be answered "not found".
+    // A parent link ends in the folder's resource id, its colon escaped.
+    std::set<std::string> folders;
+    for (const DocEntryPtr& e : rows) {
+        if (!e->IsFolder() || !e->resourceId) continue;
+        std::string id = *e->resourceId;
+        if (const auto colon = id.find(':'); colon != std::string::npos)
+            id.replace(colon, 1, "%3A");
+        folders.insert("/" + id);
+    }
+    const auto inTrashedFolder = [&folders](const DocEntry& e) {
+        if (!e.parentHref) return false;
+        const std::string& href = *e.parentHref;
+        const auto slash = href.rfind('/');
+        return slash != std::string::npos && folders.count(href.substr(slash)) != 0;
+    };
+    std::vector<DocEntryPtr> entries;
+    for (const DocEntryPtr& e : rows)
+        if (!inTrashedFolder(*e)) entries.push_back(e);
+    StartAction(EntryAction::DeleteForever, tr(" Deleting items ..."), entries, m_state, m_list,
+                m_tree, true);
+}
+
+void ListCommands::ShowError(const QString& text) {
+    m_hooks.errorBox(tr("Error"), text);
 }
 
 void ListCommands::Share() {
@@ -275,14 +419,18 @@ void ListCommands::Share() {
     m_hooks.share(m_window, entries);
 }
 
-TransferProgressDlg* ListCommands::ShowTransferDialog() {
-    auto* dialog = new CProgressDlgModeless(m_window);
+void ListCommands::ConnectTransferDialog(TransferProgressDlg* dialog) {
     connect(dialog, &TransferProgressDlg::BackgroundRequested, this, [this] {
         if (m_hooks.hideToTray) m_hooks.hideToTray();
     });
     connect(dialog, &TransferProgressDlg::TransferEnded, this, [this] {
         if (m_hooks.transferEnded) m_hooks.transferEnded();
     });
+}
+
+TransferProgressDlg* ListCommands::ShowTransferDialog() {
+    auto* dialog = new CProgressDlgModeless(m_window);
+    ConnectTransferDialog(dialog);
     m_lastTransfer = dialog;
     dialog->show();
     return dialog;
@@ -312,13 +460,25 @@ void ListCommands::DownloadItems(std::vector<FolderItem> items) {
     // Claimed here so that no second transfer starts before the loop runs.
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
-    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps,
-                        ShowTransferDialog());
+    TransferProgressDlg* dialog = ShowTransferDialog();
+    StartDownloadWorker(std::move(items), dest->toStdString(), m_state->calls.transferOps, dialog,
+                        ClashQuestionsOver(dialog));
     WatchTransfer();
 }
 
+ClashAsker ListCommands::ClashQuestionsOver(TransferProgressDlg* dialog) const {
+    return [ask = m_hooks.askClash, over = QPointer<QWidget>(dialog)](const ClashQuestion& q) {
+        // After Cancel nothing more is asked; the loop stops at its next item.
+        ClashAnswer answer{ClashChoice::Skip, true};
+        notifier::Send([&] {
+            if (!transferCancel) answer = ask(over.data(), q);
+        });
+        return answer;
+    };
+}
+
 void ListCommands::Export(int commandId) {
-    transferCancel = false;
+    // The export window clears the cancel flag when its transfer starts.
     const ExportFormat* format = nullptr;
     for (const ExportFormat& f : ExportTable())
         if (f.commandId == commandId) format = &f;
@@ -352,23 +512,35 @@ bool ListCommands::ClipboardHasFiles() const {
 
 void ListCommands::Paste() {
     if (transferBusy) return;
+    // A category holds no files of its own: what is pasted would land
+    // where the user does not see it.
+    if (IsCategoryUrl(m_state->navigation.Current().url)) {
+        m_hooks.errorBox(
+            tr("Paste"),
+            tr("Files cannot be pasted into \"%1\": it holds no files of its own. "
+               "Open a folder first.")
+                .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
+        return;
+    }
     transferCancel = false;
-    std::vector<UploadSource> sources =
-        UploadSourcesOf(LocalFilesOf(QGuiApplication::clipboard()->mimeData()));
-    if (sources.empty()) return;  // nothing that can be read: no empty progress window
-    StartUpload(std::move(sources));
+    CollectedFiles collected = CollectDroppedFiles(QGuiApplication::clipboard()->mimeData());
+    // Nothing at all: no empty progress window.
+    if (collected.sources.empty() && collected.unusable.isEmpty()) return;
+    StartUpload(std::move(collected.sources), collected.unusable);
 }
 
-void ListCommands::Drop(const QMimeData* data) {
+void ListCommands::Drop(const QMimeData* data, const QString& folderUrl) {
     if (transferBusy) return;
     transferCancel = false;
-    std::vector<UploadSource> sources = UploadSourcesOf(LocalFilesOf(data));
-    if (!sources.empty()) StartUpload(std::move(sources));
+    CollectedFiles collected = CollectDroppedFiles(data);
+    if (collected.sources.empty() && collected.unusable.isEmpty()) return;
+    StartUpload(std::move(collected.sources), collected.unusable, folderUrl.toStdString());
 }
 
 QMimeData* ListCommands::MakeDragData() {
-    transferCancel = false;
+    // Checked first: a Cancel of the running transfer must not be undone.
     if (transferBusy) return nullptr;  // the drop could not download
+    transferCancel = false;
     const std::vector<DocEntryPtr> entries = m_list->SelectedEntries();
     if (entries.empty()) return nullptr;
     if (X11DirectSave::Available()) return MakeDirectSaveData(entries);
@@ -391,16 +563,20 @@ QMimeData* ListCommands::MakeDragData() {
         items.push_back(std::move(item));
     }
     auto fetch = [items = std::move(items), dest = *folder, makeOps = m_state->calls.transferOps,
-                  window = QPointer<QWidget>(m_window)] {
+                  window = QPointer<QWidget>(m_window), self = QPointer<ListCommands>(this)] {
         bool idle = false;
         if (!transferBusy.compare_exchange_strong(idle, true)) return;
         CProgressDlgModal dialog(items, dest, makeOps, window);
+        // Background and the quota at the end, as for every other transfer.
+        if (self) self->ConnectTransferDialog(&dialog);
         dialog.exec();
     };
     return new EntryDragData(paths, std::move(fetch));
 }
 
 QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entries) {
+    // A held list of the last drag is refused: that drag is over.
+    m_handOver.reset();
     std::vector<FolderItem> items;
     for (const DocEntryPtr& e : entries)
         items.push_back(FolderItem{e->contentSrc.value_or(std::string()),
@@ -417,17 +593,80 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
     offered.append('\0');
     EntryDragData::DirectSave save;
     save.destination = [] { return X11DirectSave::Destination(); };
-    save.saveInto = [this, items = std::move(items)](const QString& folder) {
+    save.saveInto = [this, items](const QString& folder) {
         bool idle = false;
         if (!transferBusy.compare_exchange_strong(idle, true)) return false;
         transferCancel = false;
         // Started from the event loop, not inside the target's data request.
         QTimer::singleShot(0, this, [this, items, dest = folder.toStdString()] {
-            StartDownloadWorker(items, dest, m_state->calls.transferOps, ShowTransferDialog());
+            TransferProgressDlg* dialog = ShowTransferDialog();
+            StartDownloadWorker(items, dest, m_state->calls.transferOps, dialog,
+                                ClashQuestionsOver(dialog));
             WatchTransfer();
         });
         return true;
     };
+    // Targets that only take a file list get the rows from the temporary
+    // folder, once they are downloaded there after the drop. Without that
+    // folder only direct save is offered.
+    if (const std::optional<std::filesystem::path> temp = m_dragTemp.Prepare()) {
+        QStringList paths;
+        QByteArray hoverList;
+        for (const FolderItem& item : items) {
+            const std::filesystem::path path = item.kind == "folder"
+                                                   ? JoinLocalPath(*temp, SafeFileName(item.title))
+                                                   : DownloadPath(*temp, item.title, item.kind);
+            paths << QString::fromStdString(path.string());
+            hoverList += QUrl::fromLocalFile(paths.back()).toEncoded() + "\r\n";
+        }
+        auto fetch = [self = QPointer<ListCommands>(this), items, dest = *temp, paths] {
+            if (!self || !self->m_handOver) return;
+            X11UriListHandOver* handOver = self->m_handOver.get();
+            bool idle = false;
+            if (!transferBusy.compare_exchange_strong(idle, true)) {
+                handOver->Answer(QByteArray());  // a transfer runs: refused
+                return;
+            }
+            transferCancel = false;
+            TransferProgressDlg* dialog = self->ShowTransferDialog();
+            connect(dialog, &TransferProgressDlg::TransferEnded, self.data(),
+                    [self, handOver, paths] {
+                        if (!self || self->m_handOver.get() != handOver) return;
+                        // Only what is complete: a failed or cancelled row is
+                        // left out, never handed over as a path to nothing.
+                        QByteArray list;
+                        for (const QString& p : paths)
+                            if (QFileInfo::exists(p))
+                                list += QUrl::fromLocalFile(p).toEncoded() + "\r\n";
+                        handOver->Answer(list);
+                    });
+            StartDownloadWorker(items, dest, self->m_state->calls.transferOps, dialog);
+            self->WatchTransfer();
+        };
+        // The release that waited for the files goes on as Qt's drag loop
+        // takes it: a button release sends the drop, Escape cancels it.
+        auto release = [window = QPointer<QWidget>(m_window)](bool drop) {
+            QWindow* handle = window ? window->window()->windowHandle() : nullptr;
+            if (!handle) return;
+            if (drop) {
+                const QPointF global = QCursor::pos();
+                QMouseEvent up(QEvent::MouseButtonRelease, handle->mapFromGlobal(global), global,
+                               Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+                QCoreApplication::sendEvent(handle, &up);
+            } else {
+                QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(handle, &escape);
+            }
+        };
+        m_handOver = std::make_unique<X11UriListHandOver>(std::move(fetch), std::move(release));
+        save.uriList = [self = QPointer<ListCommands>(this), hoverList]() -> QByteArray {
+            if (!self || !self->m_handOver) return {};
+            if (const std::optional<QByteArray> given = self->m_handOver->Given()) return *given;
+            // Dropped but not complete yet: nothing rather than paths to nothing.
+            if (self->m_handOver->Pending()) return {};
+            return hoverList;
+        };
+    }
     auto* data = new EntryDragData(std::move(save));
     // The drag selection gets its owner when the drag loop starts: name the
     // file from inside that loop, long before any drop.
@@ -435,12 +674,15 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
     return data;
 }
 
-void ListCommands::StartUpload(std::vector<UploadSource> sources) {
+void ListCommands::StartUpload(std::vector<UploadSource> sources, const QStringList& details,
+                               const std::string& target) {
     bool idle = false;
     if (!transferBusy.compare_exchange_strong(idle, true)) return;
     UploadWindows windows{m_state, ListViewPort(m_list), m_tree};
-    StartUploadWorkers(std::move(sources), UploadTarget(), m_state->calls.transferOps,
-                       ShowTransferDialog(), std::move(windows));
+    TransferProgressDlg* dialog = ShowTransferDialog();
+    for (const QString& line : details) dialog->AddTransferDetail(line);
+    StartUploadWorkers(std::move(sources), target.empty() ? UploadTarget() : target,
+                       m_state->calls.transferOps, dialog, std::move(windows));
     WatchTransfer();
 }
 
@@ -507,6 +749,12 @@ void ListCommands::Run(int id) {
             return Star();
         case kCmdUnstar:
             return Unstar();
+        case kCmdRestore:
+            return Restore();
+        case kCmdDeleteForever:
+            return DeleteForever();
+        case kCmdEmptyTrash:
+            return EmptyTrash();
         case kCmdShare:
             return Share();
         case kCmdDownload:

@@ -8,14 +8,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "DialogMessages.h"
 #include "DragTempFolder.h"
 #include "model/DocEntry.h"
 #include "model/FeedCatalogue.h"
+#include "transfer/NameClash.h"
 #include "transfer/UploadSource.h"
 
+class QFileDialog;
 class QMenu;
 class QMimeData;
 class QWidget;
@@ -25,6 +28,7 @@ namespace tallowdesk::shell {
 class CLeftView;
 class CTallowdeskView;
 class TransferProgressDlg;
+class X11UriListHandOver;
 struct AppState;
 
 // What the commands ask of the desktop and of other parts of the window.
@@ -36,6 +40,9 @@ struct CommandHooks {
     std::function<QStringList(QWidget* parent)> pickFiles;
     // An error box (title, text); a critical QMessageBox without owner by default.
     std::function<void(const QString& title, const QString& text)> errorBox;
+    // A yes/no question (title, text) before what cannot be undone; a
+    // QMessageBox with No as the default button by default.
+    std::function<bool(const QString& title, const QString& text)> confirm;
     // Where rows dragged out of the list are downloaded; the user's runtime
     // or temporary folder by default.
     std::optional<std::filesystem::path> dragTempBase;
@@ -47,18 +54,29 @@ struct CommandHooks {
     std::function<void()> transferEnded;    // the quota may have changed
     std::function<void()> locationChanged;  // a folder was opened from the list
     std::function<void(int viewCommand)> setViewStyle;
+    // What to do with a name already taken by a download; the clash dialog
+    // by default. Called on the UI thread.
+    std::function<ClashAnswer(QWidget* parent, const ClashQuestion&)> askClash;
 };
+
+// Sets up the Upload command's file picker: several existing files, and the
+// one filter "All File(*.*)" that lists every file, names without a dot too.
+void SetUpUploadPicker(QFileDialog& dialog);
 
 // The commands on the rows of the entry list: open, create folder, rename,
 // move to trash, star, unstar, share, download, export, upload, paste, and
 // the list's context menu, built afresh each time. Starts the workers and
 // shows their processing and progress windows; never waits for the network.
 // UI thread.
+// A failed rename's message: the old name, then the reason.
+QString RenameFailure(const QString& oldName, const std::string& reason);
+
 class ListCommands : public QObject, public SearchMessages {
     Q_OBJECT
 public:
     ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* list, CLeftView* tree,
                  QWidget* window, CommandHooks hooks = {});
+    ~ListCommands() override;
 
     void Open();
     // Opens the create-folder dialog for the folder the list shows (the
@@ -76,6 +94,13 @@ public:
     void Trash();
     void Star();
     void Unstar();
+    // The Trash's commands: back into the folders, gone for good (asked
+    // first), and everything the Trash lists gone for good (asked first).
+    void Restore();
+    void DeleteForever();
+    void EmptyTrash();
+    // A command failed: the error box, titled "Error".
+    void ShowError(const QString& text);
     void Share();
     void Download();
     // Asks for a destination, then downloads the items (the tree's Download).
@@ -84,10 +109,13 @@ public:
     void Export(int commandId);
     void Upload();
     void Paste();
-    // Files dropped on the list from outside (the view has judged the drop).
-    void Drop(const QMimeData* data);
-    // Shared by Upload, Paste and drops.
-    void StartUpload(std::vector<UploadSource> sources);
+    // Files dropped on the list from outside (the view has judged the
+    // drop); folderUrl: the folder row dropped on, empty for the place shown.
+    void Drop(const QMimeData* data, const QString& folderUrl = {});
+    // Shared by Upload, Paste and drops; each of details becomes a line of
+    // the transfer's details (what could not be taken).
+    void StartUpload(std::vector<UploadSource> sources, const QStringList& details = {},
+                     const std::string& target = {});
     // The data of a drag of the selected rows, or null when no drag may
     // start (no rows, a transfer runs, or no temporary folder: told then).
     QMimeData* MakeDragData();
@@ -110,6 +138,11 @@ signals:
 
 private:
     TransferProgressDlg* ShowTransferDialog();
+    // The download worker's way to ask about a taken name: it waits while the
+    // user answers over the progress window.
+    ClashAsker ClashQuestionsOver(TransferProgressDlg* dialog) const;
+    // Background and the end of the transfer reach the frame.
+    void ConnectTransferDialog(TransferProgressDlg* dialog);
     void WatchTransfer();
     bool ClipboardHasFiles() const;
 
@@ -121,6 +154,8 @@ private:
     QPointer<QObject> m_lastTransfer;  // a TransferProgressDlg
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
+    std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
+    std::set<const DocEntry*> m_renaming;            // rows whose rename is on its way
 };
 
 }  // namespace tallowdesk::shell

@@ -41,6 +41,11 @@ std::vector<ContextMenuItem> ContextMenuItems(const ContextMenuState& s) {
     const ContextMenuItem star =
         starred ? Command(kCmdUnstar, QT_TRANSLATE_NOOP("ListContextMenu", "UnStar"))
                 : Command(kCmdStar, QT_TRANSLATE_NOOP("ListContextMenu", "Star"));
+    const bool inTrash = s.currentUrl == CategoryUrl(" Trash");
+    const ContextMenuItem restore =
+        Command(kCmdRestore, QT_TRANSLATE_NOOP("ListContextMenu", "Rest&ore"));
+    const ContextMenuItem deleteForever =
+        Command(kCmdDeleteForever, QT_TRANSLATE_NOOP("ListContextMenu", "Delete For&ever"));
     if (s.selected > 1) {
         if (!s.transferBusy)
             items.push_back(
@@ -50,6 +55,9 @@ std::vector<ContextMenuItem> ContextMenuItems(const ContextMenuState& s) {
             items.push_back(
                 Command(kCmdMoveToTrash, QT_TRANSLATE_NOOP("ListContextMenu", "Move to trash")));
             items.push_back(star);
+        } else {
+            items.push_back(restore);
+            items.push_back(deleteForever);
         }
         items.push_back(Command(kCmdShare, QT_TRANSLATE_NOOP("ListContextMenu", "&Share...")));
     } else if (s.selected == 1) {
@@ -70,6 +78,9 @@ std::vector<ContextMenuItem> ContextMenuItems(const ContextMenuState& s) {
             items.push_back(
                 Command(kCmdMoveToTrash, QT_TRANSLATE_NOOP("ListContextMenu", "Move to trash")));
             items.push_back(star);
+        } else {
+            items.push_back(restore);
+            items.push_back(deleteForever);
         }
         items.push_back(Command(kCmdShare, QT_TRANSLATE_NOOP("ListContextMenu", "&Share...")));
     } else {
@@ -80,6 +91,9 @@ std::vector<ContextMenuItem> ContextMenuItems(const ContextMenuState& s) {
         if (s.isFolder)
             items.push_back(
                 Command(kCmdUpload, QT_TRANSLATE_NOOP("ListContextMenu", "&Upload...")));
+        if (inTrash)
+            items.push_back(
+                Command(kCmdEmptyTrash, QT_TRANSLATE_NOOP("ListContextMenu", "Empty Trash")));
     }
     items.push_back(Separator());
     if (s.clipboardHasFiles) {

@@ -20,13 +20,15 @@ public:
         EntryPage page = m_entries.AppendedSince(generation, firstIndex);
         if (!page.empty()) m_port.EntryItemsAdded(generation, std::move(page));
     }
+    void ListingFailed(const std::string& reason) override { m_failure = reason; }
     void ListingFinished(const CurrentLocation& location) override {
-        m_port.ListingFinished(m_entries.Generation(), location);
+        m_port.ListingFinished(m_entries.Generation(), location, m_failure);
     }
 
 private:
     ListViewPort m_port;
     const EntryList& m_entries;
+    std::optional<std::string> m_failure;
 };
 
 }  // namespace

@@ -56,6 +56,10 @@ ServiceCalls ServiceCallsFor(std::shared_ptr<ServiceClient> client) {
     calls.trashEntry = [client](const std::string& resourceId) {
         TrashEntry(*client, resourceId, false);
     };
+    calls.restoreEntry = [client](const std::string& editHref) { RestoreEntry(*client, editHref); };
+    calls.deleteForever = [client](const std::string& resourceId) {
+        TrashEntry(*client, resourceId, true);
+    };
     calls.setStarred = [client](const std::string& editHref, bool starred) {
         SetStarred(*client, editHref, starred);
     };
@@ -82,6 +86,8 @@ ServiceCalls OfflineServiceCalls() {
         throw std::runtime_error("The user must be logged in.");
     };
     calls.setStarred = [](const std::string&, bool) { NotSignedIn(); };
+    calls.restoreEntry = [](const std::string&) { NotSignedIn(); };
+    calls.deleteForever = [](const std::string&) { NotSignedIn(); };
     calls.createFolder = [](const std::string&, const std::string&, tinyxml2::XMLDocument&) {
         NotSignedIn();
     };

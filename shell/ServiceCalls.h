@@ -23,6 +23,9 @@ struct ServiceCalls {
     std::function<void(const std::string& url, tinyxml2::XMLDocument& doc)> getFeed;
     std::function<void(const std::string& editHref, const std::string& newTitle)> renameEntry;
     std::function<void(const std::string& resourceId)> trashEntry;
+    // The Trash view's own: back into the folders, or gone for good.
+    std::function<void(const std::string& editHref)> restoreEntry;
+    std::function<void(const std::string& resourceId)> deleteForever;
     std::function<void(const std::string& editHref, bool starred)> setStarred;
     // Creates a folder in the folder whose contents feed is parentUrl; the
     // new entry lands in reply.

@@ -62,18 +62,20 @@ private:
 }  // namespace
 
 void StartDownloadWorker(std::vector<FolderItem> items, std::filesystem::path destFolder,
-                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog) {
+                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog,
+                         ClashAsker asker) {
     struct Block {
         std::vector<FolderItem> items;
         std::filesystem::path dest;
         TransferOpsFactory makeOps;
         DialogProgressSink sink;
+        ClashAsker asker;
     };
     StartWorker(std::make_unique<Block>(Block{std::move(items), std::move(destFolder), makeOps,
-                                              DialogProgressSink(dialog)}),
+                                              DialogProgressSink(dialog), std::move(asker)}),
                 [](Block& b) {
                     std::unique_ptr<TransferOps> ops = MakeOps(b.makeOps, b.sink, true);
-                    if (ops) RunDownload(b.items, b.dest, *ops, b.sink);
+                    if (ops) RunDownload(b.items, b.dest, *ops, b.sink, b.asker);
                 });
 }
 
@@ -84,9 +86,13 @@ void StartExportWorker(ExportRequest request, const TransferOpsFactory& makeOps,
         TransferOpsFactory makeOps;
         DialogProgressSink sink;
     };
+    ++exportsRunning;  // before the thread, so that no end beside it misses it
     StartWorker(
         std::make_unique<Block>(Block{std::move(request), makeOps, DialogProgressSink(dialog)}),
         [](Block& b) {
+            struct Ended {
+                ~Ended() { --exportsRunning; }
+            } ended;
             std::unique_ptr<TransferOps> ops = MakeOps(b.makeOps, b.sink, false, kExportFailedText);
             if (ops) RunExport(b.request, *ops, b.sink);
         });

@@ -10,6 +10,7 @@
 #include "UiMessages.h"
 #include "model/FeedCatalogue.h"
 #include "transfer/ExportLoop.h"
+#include "transfer/NameClash.h"
 #include "transfer/UploadSource.h"
 
 namespace tallowdesk {
@@ -30,8 +31,10 @@ using TransferOpsFactory = std::function<std::unique_ptr<TransferOps>()>;
 // DialogProgressSink. Started on the UI thread; nothing waits for them.
 
 // The download worker: items into destFolder.
+// asker (may be empty) is called on the worker for each name already taken.
 void StartDownloadWorker(std::vector<FolderItem> items, std::filesystem::path destFolder,
-                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog);
+                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog,
+                         ClashAsker asker = {});
 
 // The export worker: one document into one format.
 void StartExportWorker(ExportRequest request, const TransferOpsFactory& makeOps,

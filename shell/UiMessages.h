@@ -41,8 +41,10 @@ public:
     // while it was at generation (the records themselves, in order).
     virtual void EntryItemsAdded(std::uint64_t generation, EntryPage page) = 0;
     virtual void ListingReset() = 0;
-    // The listing that filled generation of the entry list ended.
-    virtual void ListingFinished(std::uint64_t generation, const CurrentLocation& location) = 0;
+    // The listing that filled generation of the entry list ended; failure
+    // holds the message of the request that ended it early.
+    virtual void ListingFinished(std::uint64_t generation, const CurrentLocation& location,
+                                 const std::optional<std::string>& failure) = 0;
     virtual void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) = 0;
     virtual void DeleteItemByResourceId(const std::string& resourceId) = 0;
     virtual void DeleteItemByEditLink(const std::string& editHref) = 0;
@@ -53,6 +55,8 @@ public:
     // An upload made this entry where the list shows it: a row at the top.
     virtual void AddUploadedEntry(const DocEntryPtr& entry) = 0;
     virtual void FolderNameChangedInTree(const std::string& title, const std::string& url) = 0;
+    // A command on the rows failed; the text says what and why.
+    virtual void CommandFailed(const std::string& text) = 0;
 };
 
 class TreeViewMessages {
@@ -71,8 +75,16 @@ public:
     virtual void FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) = 0;
     // A folder was moved to the trash.
     virtual void FolderTrashed(const std::string& resourceId) = 0;
+    // A folder came back from the trash into the folder of parentUrl (empty:
+    // the top level).
+    virtual void FolderRestored(const std::string& parentUrl, const std::string& title,
+                                const std::string& url) = 0;
     // "Refresh tree" could not read the folders; the tree stays empty.
     virtual void TreeRefreshFailed(const std::string& message) = 0;
+    // Reading the sub-folders of node (the root: the top-level folders) failed.
+    virtual void FolderLoadFailed(TreeNodeId node, const std::string& reason) = 0;
+    // A rename or trash of a folder was refused or failed; text says what and why.
+    virtual void FolderCommandFailed(const std::string& text) = 0;
 };
 
 // Carries what the sign-in worker reads from and writes to the dialog.
@@ -140,9 +152,10 @@ public:
     void ListingReset() const {  // send
         SendCall([](ListViewMessages& v) { v.ListingReset(); });
     }
-    void ListingFinished(std::uint64_t generation, CurrentLocation location) const {  // post
-        PostCall([generation, location](ListViewMessages& v) {
-            v.ListingFinished(generation, location);
+    void ListingFinished(std::uint64_t generation, CurrentLocation location,
+                         std::optional<std::string> failure = {}) const {  // post
+        PostCall([generation, location, failure](ListViewMessages& v) {
+            v.ListingFinished(generation, location, failure);
         });
     }
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument& reply) const {  // send
@@ -165,6 +178,9 @@ public:
     }
     void FolderNameChangedInTree(const std::string& title, const std::string& url) const {  // send
         SendCall([&](ListViewMessages& v) { v.FolderNameChangedInTree(title, url); });
+    }
+    void CommandFailed(std::string text) const {  // post: the worker does not wait for the box
+        PostCall([text = std::move(text)](ListViewMessages& v) { v.CommandFailed(text); });
     }
 };
 
@@ -194,6 +210,18 @@ public:
     }
     void DeleteNode(TreeNodeId node) const {  // send
         SendCall([node](TreeViewMessages& t) { t.DeleteNode(node); });
+    }
+    void FolderRestored(const std::string& parentUrl, const std::string& title,
+                        const std::string& url) const {  // send
+        SendCall([&](TreeViewMessages& t) { t.FolderRestored(parentUrl, title, url); });
+    }
+    void FolderLoadFailed(TreeNodeId node, std::string reason) const {  // post
+        PostCall([node, reason = std::move(reason)](TreeViewMessages& t) {
+            t.FolderLoadFailed(node, reason);
+        });
+    }
+    void FolderCommandFailed(std::string text) const {  // post
+        PostCall([text = std::move(text)](TreeViewMessages& t) { t.FolderCommandFailed(text); });
     }
     void FolderRenameFinished(TreeNodeId node, std::optional<std::string> title) const {  // post
         PostCall([node, title](TreeViewMessages& t) { t.FolderRenameFinished(node, title); });

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHostInfo>
+#include <QTimer>
 #include <QUrl>
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +40,16 @@ xcb_window_t DragWindow(xcb_connection_t* c) {
     const Reply<xcb_get_selection_owner_reply_t> reply(
         xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection), nullptr));
     return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
+}
+
+bool PrimaryButtonDown() {
+    xcb_connection_t* c = Connection();
+    if (!c) return false;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    if (!screen) return false;
+    const Reply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
+    return reply && (reply->mask & XCB_BUTTON_MASK_1) != 0;
 }
 
 }  // namespace
@@ -82,6 +93,164 @@ void X11DirectSave::Withdraw() {
     if (window == XCB_WINDOW_NONE) return;
     xcb_delete_property(c, window, Atom(c, kDirectSaveType));
     xcb_flush(c);
+}
+
+void UriListHold::Status(std::uint32_t target, bool accepts) {
+    // After the drop the target only finishes; its word no longer counts.
+    if (m_dropSent || m_waiting) return;
+    if (m_requestSinceStatus) m_listReaders.insert(target);
+    m_requestSinceStatus = false;
+    m_target = target;
+    m_accepted = accepts;
+}
+
+UriListHold::Release UriListHold::Released() {
+    // Released over a target that did not accept: no drop is sent.
+    if (m_dropSent || m_waiting || !m_accepted) return Release::Pass;
+    if (m_listReaders.count(m_target) != 0 && !m_answered) {
+        m_waiting = true;
+        return Release::WaitForFiles;
+    }
+    m_dropSent = true;
+    return Release::Pass;
+}
+
+UriListHold::Verdict UriListHold::Requested(bool buttonDown) {
+    if (!buttonDown && !m_waiting && m_accepted) m_dropSent = true;
+    if (!m_dropSent && !m_waiting) {
+        m_requestSinceStatus = true;
+        return Verdict::AnswerNow;
+    }
+    return m_answered ? Verdict::AnswerWithFiles : Verdict::Hold;
+}
+
+void UriListHold::Answered() {
+    m_answered = true;
+    if (m_waiting) {
+        m_waiting = false;
+        m_dropSent = true;
+    }
+}
+
+X11UriListHandOver::X11UriListHandOver(std::function<void()> fetch,
+                                       std::function<void(bool)> release)
+    : m_fetch(std::move(fetch)), m_release(std::move(release)) {
+    xcb_connection_t* c = Connection();
+    if (!c) return;
+    const char* input = "XInputExtension";
+    const Reply<xcb_query_extension_reply_t> ext(xcb_query_extension_reply(
+        c, xcb_query_extension(c, static_cast<uint16_t>(std::strlen(input)), input), nullptr));
+    if (ext && ext->present) m_inputOpcode = ext->major_opcode;
+    m_statusAtom = Atom(c, "XdndStatus");
+    m_selectionAtom = Atom(c, "XdndSelection");
+    m_uriListAtom = Atom(c, "text/uri-list");
+    qGuiApp->installNativeEventFilter(this);
+}
+
+X11UriListHandOver::~X11UriListHandOver() {
+    if (qGuiApp) qGuiApp->removeNativeEventFilter(this);
+    m_release = nullptr;  // the drag is over: nothing to send
+    if (!m_done) Answer(QByteArray());
+}
+
+void X11UriListHandOver::Fetch() {
+    if (m_fetchAsked || !m_fetch) return;
+    m_fetchAsked = true;
+    // Queued: never inside the event that asked.
+    QTimer::singleShot(0, qGuiApp, m_fetch);
+}
+
+void X11UriListHandOver::Answer(const QByteArray& uriList) {
+    m_done = true;
+    m_answer = uriList;
+    const bool waited = m_hold.Waiting();
+    m_hold.Answered();
+    for (const Request& r : m_held) AnswerRequest(r, m_answer);
+    m_held.clear();
+    if (waited && m_release)
+        QTimer::singleShot(0, qGuiApp,
+                           [release = m_release, drop = !uriList.isEmpty()] { release(drop); });
+}
+
+void X11UriListHandOver::AnswerRequest(const Request& request, const QByteArray& data) {
+    xcb_connection_t* c = Connection();
+    if (!c) return;
+    // An old requestor names no property: the target atom stands for it.
+    const xcb_atom_t property =
+        request.property != XCB_ATOM_NONE ? request.property : request.target;
+    const bool given = !data.isEmpty();
+    if (given)
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, request.target,
+                            8, static_cast<uint32_t>(data.size()), data.constData());
+    xcb_selection_notify_event_t notify{};
+    notify.response_type = XCB_SELECTION_NOTIFY;
+    notify.time = request.time;
+    notify.requestor = request.requestor;
+    notify.selection = request.selection;
+    notify.target = request.target;
+    notify.property = given ? property : xcb_atom_t{XCB_ATOM_NONE};
+    xcb_send_event(c, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+                   reinterpret_cast<const char*>(&notify));
+    xcb_flush(c);
+}
+
+bool X11UriListHandOver::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t" || !message) return false;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    switch (event->response_type & 0x7f) {
+        case XCB_CLIENT_MESSAGE: {
+            const auto* m = reinterpret_cast<const xcb_client_message_event_t*>(event);
+            if (m->type == m_statusAtom && m->format == 32)
+                m_hold.Status(m->data.data32[0], (m->data.data32[1] & 1) != 0);
+            return false;
+        }
+        case XCB_BUTTON_PRESS:
+        case XCB_MOTION_NOTIFY:
+            return m_hold.Waiting();  // the drag stays where it was released
+        case XCB_BUTTON_RELEASE: {
+            const auto* b = reinterpret_cast<const xcb_button_release_event_t*>(event);
+            if (m_hold.Waiting()) return true;
+            if (b->detail != 1 || m_hold.Released() == UriListHold::Release::Pass) return false;
+            Fetch();
+            return true;
+        }
+        case XCB_GE_GENERIC: {
+            const auto* g = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+            if (m_inputOpcode < 0 || g->extension != m_inputOpcode) return false;
+            // XInput device events: 4 press, 5 release, 6 motion; the button
+            // number follows the type, device and time.
+            constexpr uint16_t kPress = 4, kRelease = 5, kMotion = 6;
+            if (g->event_type == kPress || g->event_type == kMotion) return m_hold.Waiting();
+            if (g->event_type != kRelease) return false;
+            if (m_hold.Waiting()) return true;
+            std::uint32_t button = 0;
+            std::memcpy(&button, reinterpret_cast<const char*>(event) + 16, sizeof button);
+            if (button != 1 || m_hold.Released() == UriListHold::Release::Pass) return false;
+            Fetch();
+            return true;
+        }
+        case XCB_SELECTION_REQUEST: {
+            const auto* r = reinterpret_cast<const xcb_selection_request_event_t*>(event);
+            if (r->selection != m_selectionAtom || r->target != m_uriListAtom) return false;
+            const Request request{r->requestor, r->selection, r->target, r->property, r->time};
+            // The pointer tells whether the button is up, whatever way the
+            // release reached (or passed) this program.
+            switch (m_hold.Requested(PrimaryButtonDown())) {
+                case UriListHold::Verdict::AnswerNow:
+                    return false;  // the drag data answers: no download
+                case UriListHold::Verdict::AnswerWithFiles:
+                    AnswerRequest(request, m_answer);
+                    return true;
+                case UriListHold::Verdict::Hold:
+                    m_held.push_back(request);
+                    Fetch();
+                    return true;
+            }
+            return false;
+        }
+        default:
+            return false;
+    }
 }
 
 std::optional<QString> DirectSaveFolder(const QByteArray& url) {

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QAbstractNativeEventFilter>
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
+#include <vector>
 
 namespace tallowdesk::shell {
 
@@ -31,5 +36,81 @@ public:
 std::optional<QString> DirectSaveFolder(const QByteArray& url);
 
 inline constexpr const char* kDirectSaveType = "XdndDirectSave0";
+
+// When a target that only takes a file list gets it. While the pointer
+// hovers, a target may ask for the list to judge the drop: it is answered at
+// once, and nothing is downloaded. Once the button went up over a target that
+// accepted, the drop has been sent: a request then is held until the files
+// are complete, so the target never gets a path to a file that is not there.
+// A target that read the list while hovering may copy from that list at the
+// drop without asking again (pcmanfm does): over such a target the release
+// waits, the files are fetched first, and only then is the drop sent.
+class UriListHold {
+public:
+    enum class Verdict { AnswerNow, Hold, AnswerWithFiles };
+    enum class Release { Pass, WaitForFiles };
+    // The target's status message (its window, whether it takes the drop).
+    void Status(std::uint32_t target, bool accepts);
+    // The left button went up; whether the drop must wait for the files.
+    Release Released();
+    // A request for the list, with the button still down or not.
+    Verdict Requested(bool buttonDown);
+    // The files are complete; a waiting release may go on now.
+    void Answered();
+    bool DropSent() const { return m_dropSent; }
+    bool Waiting() const { return m_waiting; }
+
+private:
+    std::uint32_t m_target = 0;
+    bool m_accepted = false;
+    bool m_dropSent = false;
+    bool m_answered = false;
+    bool m_waiting = false;
+    bool m_requestSinceStatus = false;
+    std::set<std::uint32_t> m_listReaders;  // targets that read the list while hovering
+};
+
+// The X11 side of UriListHold for one drag out: watches the target's status
+// messages and the button release, and holds the target's text/uri-list
+// requests after the drop; the first held request asks for the files once
+// (queued, never inside the request). UI thread; does nothing off X11.
+class X11UriListHandOver : public QAbstractNativeEventFilter {
+public:
+    // fetch starts the download of the files; release sends the drop that
+    // waited for them (true) or cancels it when none could be had (false).
+    X11UriListHandOver(std::function<void()> fetch, std::function<void(bool drop)> release);
+    ~X11UriListHandOver() override;  // refuses requests still held
+    X11UriListHandOver(const X11UriListHandOver&) = delete;
+    X11UriListHandOver& operator=(const X11UriListHandOver&) = delete;
+
+    // Answers every held request with this list; an empty list refuses.
+    void Answer(const QByteArray& uriList);
+    // Whether the drop was sent and the files are not handed over yet.
+    bool Pending() const { return m_hold.DropSent() && !m_done; }
+    // The list handed over at the drop, once the files are complete.
+    std::optional<QByteArray> Given() const {
+        return m_done ? std::optional<QByteArray>(m_answer) : std::nullopt;
+    }
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    struct Request {
+        std::uint32_t requestor, selection, target, property, time;
+    };
+    void AnswerRequest(const Request& request, const QByteArray& data);
+
+    UriListHold m_hold;
+    void Fetch();
+
+    std::function<void()> m_fetch;
+    std::function<void(bool)> m_release;
+    bool m_fetchAsked = false;
+    bool m_done = false;
+    QByteArray m_answer;
+    std::vector<Request> m_held;
+    std::uint32_t m_statusAtom = 0, m_selectionAtom = 0, m_uriListAtom = 0;
+    int m_inputOpcode = -1;  // XInput, through which Qt reads the buttons
+};
 
 }  // namespace tallowdesk::shell

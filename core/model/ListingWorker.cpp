@@ -57,8 +57,12 @@ bool ListOnce(ListingControl& control, EntryList& entries, const FeedFetcher& fe
     for (;;) {
         try {
             fetch(url, doc);
+        } catch (const std::exception& e) {
+            sink.ListingFailed(e.what());  // the pages already listed stay
+            return false;
         } catch (...) {
-            return false;  // the pages already listed stay
+            sink.ListingFailed("Get entry list failed");
+            return false;
         }
         if (control.TakeRestart()) return true;
         const std::uint64_t generation = entries.Generation();

@@ -57,14 +57,17 @@ public:
     virtual void EntriesAdded(std::uint64_t generation, std::size_t firstIndex) = 0;
     // The listing ended (after the last page, a failure or nothing at all).
     virtual void ListingFinished(const CurrentLocation& location) = 0;
+    // A request failed and ended the listing (before ListingFinished): the
+    // service's or the connection's message.
+    virtual void ListingFailed(const std::string& /*reason*/) {}
 };
 
 // Fetches one URL into the document, throwing on failure (GetFeed).
 using FeedFetcher = std::function<void(const std::string& url, tinyxml2::XMLDocument& doc)>;
 
 // Pages of 10 entries or more are followed through their "next" link unless the
-// location lists one page only; the first failure ends the listing quietly and
-// keeps what was listed.
+// location lists one page only; the first failure ends the listing, keeps what
+// was listed and is reported to the sink.
 inline constexpr int kFullPageEntries = 10;
 
 // The listing worker's loop: call on the worker thread after Request()

@@ -8,6 +8,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
 #include <stdexcept>
 
 #include "CurlHandles.h"
@@ -32,12 +35,37 @@ constexpr const char* kCreateFailed = "create file failed";
 constexpr std::size_t kMaxTempStemBytes = 200;  // leaves room for the suffix within NAME_MAX
 constexpr unsigned kTempAttempts = 100;
 
+// The partial files of the downloads running now. Never freed: a transfer
+// thread still running while the process exits may reach it.
+struct PartialFiles {
+    std::mutex mutex;
+    std::set<std::string> paths;
+};
+
+PartialFiles& Partials() {
+    static PartialFiles* partials = [] {
+        auto* p = new PartialFiles;
+        // Quit and window close end the process without waiting for the
+        // transfer threads, whose guards then never run.
+        std::atexit(RemoveUnfinishedDownloads);
+        return p;
+    }();
+    return *partials;
+}
+
 // Removes the temporary file unless the download was committed.
 class TempFileGuard {
 public:
-    explicit TempFileGuard(std::filesystem::path path) : m_path(std::move(path)) {}
+    explicit TempFileGuard(std::filesystem::path path) : m_path(std::move(path)) {
+        PartialFiles& partials = Partials();
+        std::lock_guard lock(partials.mutex);
+        partials.paths.insert(m_path.string());
+    }
     ~TempFileGuard() {
         if (!m_committed) ::unlink(m_path.c_str());
+        PartialFiles& partials = Partials();
+        std::lock_guard lock(partials.mutex);
+        partials.paths.erase(m_path.string());
     }
     TempFileGuard(const TempFileGuard&) = delete;
     TempFileGuard& operator=(const TempFileGuard&) = delete;
@@ -117,6 +145,14 @@ std::vector<ExportFormat> ExportFormatsForKind(std::string_view kind) {
         if (format.kind == kind) formats.push_back(format);
     }
     return formats;
+}
+
+void RemoveUnfinishedDownloads() {
+    PartialFiles& partials = Partials();
+    std::lock_guard lock(partials.mutex);
+    // A name is unique to its download: one already renamed into place is
+    // simply not found.
+    for (const std::string& path : partials.paths) ::unlink(path.c_str());
 }
 
 std::filesystem::path DownloadTempPath(const std::filesystem::path& filePath, unsigned attempt) {

@@ -51,6 +51,10 @@ const std::vector<ExportFormat>& ExportTable();
 // cannot be exported.
 std::vector<ExportFormat> ExportFormatsForKind(std::string_view kind);
 
+// Removes the hidden partial files of the downloads still running; their
+// threads then fail at the end instead of leaving a file. Runs at exit too.
+void RemoveUnfinishedDownloads();
+
 // Where the body is streamed before it is renamed to filePath: a hidden,
 // unique name in the same folder. Exposed for tests.
 std::filesystem::path DownloadTempPath(const std::filesystem::path& filePath, unsigned attempt);

@@ -187,6 +187,11 @@ std::string BuildStarredFragment(bool starred) {
            "\"/>";
 }
 
+std::string BuildRestoreFragment() {
+    return "<category scheme=\"" + SchemaUri("/g/2005/labels") + "\" term=\"" +
+           SchemaUri("/g/2005/labels#trashed") + "\" label=\"\"/>";
+}
+
 void GetFeed(ServiceClient& client, const std::string& url, tinyxml2::XMLDocument& document) {
     WritelyTokenOrThrow(client);
     CurlEasy easy(CurlEasy::Reuse::Thread);
@@ -273,6 +278,16 @@ void SetStarred(ServiceClient& client, const std::string& editUrl, bool starred)
         throw std::runtime_error(error.what());
     } catch (...) {
         throw std::runtime_error("Star/UnStar failed.");
+    }
+}
+
+void RestoreEntry(ServiceClient& client, const std::string& editUrl) {
+    try {
+        UpdateEntry(client, editUrl, BuildRestoreFragment());
+    } catch (const std::runtime_error& error) {
+        throw std::runtime_error(error.what());
+    } catch (...) {
+        throw std::runtime_error("Restore failed.");
     }
 }
 

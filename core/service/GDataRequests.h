@@ -61,6 +61,10 @@ void RenameEntry(const std::string& editUrl, const std::string& newTitle, Servic
 
 void SetStarred(ServiceClient& client, const std::string& editUrl, bool starred);
 
+// Takes the entry out of the trash: the trashed label sent empty, as the
+// star is taken away.
+void RestoreEntry(ServiceClient& client, const std::string& editUrl);
+
 // Request pieces, kept apart so they can be checked without a network.
 
 std::vector<std::string> BuildCommonHeaders(std::optional<std::string_view> contentType,
@@ -73,6 +77,7 @@ std::string BuildUpdateEntryBody(std::string_view fragment);
 std::string EscapeTitle(std::string_view title);
 std::string BuildCreateFolderBody(std::string_view title);
 std::string BuildRenameFragment(std::string_view newTitle);
+std::string BuildRestoreFragment();
 std::string BuildStarredFragment(bool starred);
 
 // Body source for uploads from memory: the libcurl read callback.

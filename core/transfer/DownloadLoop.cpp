@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "NameClash.h"
 #include "TransferFlags.h"
 #include "TransferNames.h"
 #include "TransferOps.h"
@@ -22,8 +23,8 @@ namespace {
 // walked: each folder gives back its own count and adds its pages' items.
 class Downloader {
 public:
-    Downloader(TransferOps& ops, TransferProgressSink& sink, std::uint64_t total)
-        : m_ops(ops), m_sink(sink), m_total(total) {}
+    Downloader(TransferOps& ops, TransferProgressSink& sink, std::uint64_t total, ClashAsker asker)
+        : m_ops(ops), m_sink(sink), m_total(total), m_clashes(std::move(asker)) {}
 
     void Item(const FolderItem& item, const std::filesystem::path& folder) {
         if (item.kind == "folder")
@@ -46,12 +47,32 @@ private:
             m_sink.SetSizeText("unknown");
             m_sink.SetMarquee(true);
         }
-        const std::filesystem::path local = DownloadPath(folder, item.title, item.kind);
+        std::filesystem::path local = DownloadPath(folder, item.title, item.kind);
+        std::error_code ec;
+        std::filesystem::path temp;  // a replacement on its way, when one is
+        if (std::filesystem::exists(std::filesystem::symlink_status(local, ec))) {
+            const std::optional<ClashChoice> asked = m_clashes.Decide(local, false);
+            const ClashChoice choice = asked.value_or(ClashChoice::Replace);
+            if (choice == ClashChoice::Skip) return;
+            // A folder of that name is never replaced by a file: asked, the
+            // file takes a numbered name; unasked, the download fails on it
+            // with its detail line, as it always did.
+            const bool folderInTheWay = std::filesystem::is_directory(local, ec);
+            if (choice == ClashChoice::KeepBoth || (folderInTheWay && asked))
+                local = NumberedFreeName(local, false);
+            else if (!folderInTheWay)
+                temp = ReplacementTempPath(local);
+        }
         try {
-            m_ops.DownloadEntry(item.url, item.kind, local, std::nullopt, m_sink);
+            m_ops.DownloadEntry(item.url, item.kind, temp.empty() ? local : temp, std::nullopt,
+                                m_sink);
+            // The old file goes only once the new one is complete.
+            if (!temp.empty()) std::filesystem::rename(temp, local);
         } catch (const std::exception& e) {
+            if (!temp.empty()) std::filesystem::remove(temp, ec);
             m_sink.AddTransferDetail(item.title + "  Failed!:    " + e.what());
         } catch (...) {
+            if (!temp.empty()) std::filesystem::remove(temp, ec);
             m_sink.AddTransferDetail(item.title + "  Failed!:  Unknown reason");
         }
     }
@@ -79,15 +100,27 @@ private:
         const auto [at, inserted] =
             contentsUrl.empty() ? std::pair{m_path.end(), false} : m_path.insert(contentsUrl);
         const OnPath onPath{m_path, at, inserted};
-        const std::filesystem::path local =
-            JoinLocalPath(folder, FitLocalName(SafeFileName(title)));
+        std::filesystem::path local = JoinLocalPath(folder, FitLocalName(SafeFileName(title)));
         std::error_code ec;
         const bool created = std::filesystem::create_directory(local, ec);
         // create_directory reports an existing directory as "not created"
         // without an error, and an existing non-directory as file_exists.
         if ((!created && !ec) || ec == std::errc::file_exists) {
-            m_sink.AddTransferDetail("Folder already exists.");
-            return;
+            const std::optional<ClashChoice> choice = m_clashes.Decide(local, true);
+            if (!choice) {
+                m_sink.AddTransferDetail("Folder already exists.");
+                return;
+            }
+            if (*choice == ClashChoice::Skip) return;
+            std::error_code isDir;
+            if (*choice == ClashChoice::Replace && std::filesystem::is_directory(local, isDir)) {
+                ec.clear();  // filled as it is; its files meet their own clashes
+            } else {
+                local = NumberedFreeName(local, true);
+                ec.clear();
+                if (!std::filesystem::create_directory(local, ec) && !ec)
+                    ec = std::make_error_code(std::errc::file_exists);
+            }
         }
         if (ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) {
             m_sink.AddTransferDetail("Folder creation failed.");
@@ -130,15 +163,16 @@ private:
     TransferProgressSink& m_sink;
     std::uint64_t m_current = 0;
     std::uint64_t m_total;
+    ClashPolicy m_clashes;
     std::set<std::string> m_path;  // contents URLs of the folders being walked, outermost first
 };
 
 }  // namespace
 
 void RunDownload(const std::vector<FolderItem>& items, const std::filesystem::path& destFolder,
-                 TransferOps& ops, TransferProgressSink& sink) {
+                 TransferOps& ops, TransferProgressSink& sink, ClashAsker asker) {
     const TransferBusyScope busy;
-    Downloader downloader(ops, sink, items.size());
+    Downloader downloader(ops, sink, items.size(), std::move(asker));
     for (const FolderItem& item : items) {
         if (transferCancel) break;
         downloader.Item(item, destFolder);

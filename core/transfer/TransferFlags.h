@@ -19,6 +19,11 @@ namespace tallowdesk {
 extern std::atomic<bool> transferBusy;
 extern std::atomic<bool> transferCancel;
 
+// The export threads running now (a cancelled one may still wind down after
+// its window has gone), so the end of a transfer beside them does not clear
+// a Cancel they have yet to see.
+extern std::atomic<int> exportsRunning;
+
 // Holds transferBusy raised for its lifetime (the span of one download or
 // upload loop), so an early return cannot leave it set.
 class TransferBusyScope {

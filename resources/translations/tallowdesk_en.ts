@@ -23,6 +23,36 @@
     </message>
 </context>
 <context>
+    <name>DropRules</name>
+    <message>
+        <source>Not a local file: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No such file or folder: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>EntryActionWorker</name>
+    <message>
+        <source>&quot;%1&quot; was not moved to the trash.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The star of &quot;%1&quot; was not changed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; was not restored.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; was not deleted forever.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>EntryRules</name>
     <message>
         <source>1 item selected</source>
@@ -38,6 +68,22 @@
     </message>
     <message>
         <source>%1 items</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>No items match &quot;%1&quot;.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>This folder is empty.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>There are no items here.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search results for &quot;%1&quot;</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -157,6 +203,10 @@
         <source>All File(*.*)</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>&quot;%1&quot; was not renamed.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>ListContextMenu</name>
@@ -214,6 +264,18 @@
     </message>
     <message>
         <source>&amp;Views</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Rest&amp;ore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete For&amp;ever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Empty Trash</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -333,6 +395,33 @@ The program %1 is missing.</source>
     </message>
     <message>
         <source>Add star</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>TransferFigures</name>
+    <message>
+        <source>%1 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 min %2 s</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 h %2 min</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1% done</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1, %2 left</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>%1 (%2 bytes)</source>
         <translation type="unfinished"></translation>
     </message>
 </context>
@@ -684,6 +773,33 @@ Up</source>
         <source>&amp;Tools</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Rest&amp;ore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Take the selected items out of the trash
+Restore</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete For&amp;ever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete the selected items for good
+Delete Forever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete everything in the trash for good
+Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CAboutDlg</name>
@@ -791,6 +907,14 @@ Up</source>
         <source>Folders</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Not read (%1). Expand again or press F5.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>no reason given</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CLoginDlg</name>
@@ -843,10 +967,6 @@ Up</source>
     </message>
     <message>
         <source>Ready</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Error</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
@@ -1122,6 +1242,18 @@ Up</source>
         <source>Files and folders</source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Files cannot be dropped here: &quot;%1&quot; holds no files of its own.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Search failed.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>The list could not be read: %1</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>tallowdesk::shell::CUpdaterDlg</name>
@@ -1252,6 +1384,81 @@ Up</source>
     </message>
     <message>
         <source>Details</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Paste</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files cannot be pasted into &quot;%1&quot;: it holds no files of its own. Open a folder first.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A name can have at most %1 characters.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source> Restoring items ...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete &quot;%1&quot; forever? It cannot be brought back.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete these %1 items forever? They cannot be brought back.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete Forever</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Delete all %1 items in the Trash forever? They cannot be brought back.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
+    <name>tallowdesk::shell::NameClashDlg</name>
+    <message>
+        <source>Name Already Taken</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A folder named &quot;%1&quot; already exists in %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>A file named &quot;%1&quot; already exists in %2.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Do the same for &amp;all remaining folders</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Do the same for &amp;all remaining files</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Merge</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Replace</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Keep &amp;Both</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>&amp;Skip</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

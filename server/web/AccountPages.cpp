@@ -1,7 +1,14 @@
 #include "AccountPages.h"
 
-#include <cctype>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+
+#include "Limits.h"
 #include "Quota.h"
 #include "Store.h"
 
@@ -33,6 +40,44 @@ std::string AddressProblem(const std::string& email) {
     }
     return {};
 }
+
+std::string OutboxPath(const std::string& dataDir, const std::string& email) {
+    return (std::filesystem::path(dataDir) / "outbox" / (email + ".txt")).string();
+}
+
+namespace {
+
+// The message the operator passes on: private to the service's user, since
+// the link is as good as the mailbox it proves.
+bool WriteProofMessage(const std::string& dataDir, const std::string& email,
+                       const std::string& link) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path folder = fs::path(dataDir) / "outbox";
+    fs::create_directories(folder, ec);
+    fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
+    const std::string path = OutboxPath(dataDir, email);
+    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const std::string text = "To: " + email +
+                             "\nSubject: Confirm your Tallowdesk address\n\n"
+                             "Open this link to confirm that " +
+                             email + " is yours (it works once, for " +
+                             std::to_string(kAddressProofLifetimeMs / (60 * 60 * 1000)) +
+                             " hours):\n\n" + link + "\n";
+    const bool written =
+        ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+        ::fsync(fd) == 0;
+    ::close(fd);
+    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 AccountPages::AccountPages(Store& store) : m_store(store) {}
 
@@ -102,11 +147,43 @@ HttpResponse AccountPages::NewAccount(const HttpRequest& request, const Visitor&
     }
     if (!error.empty()) return NewAccountForm(request, visitor, 400, email, name, error);
 
+    const std::string link =
+        request.Origin() + "/accounts/ConfirmAddress?token=" + m_store.IssueAddressProof(email);
+    if (WriteProofMessage(m_store.DataDir(), email, link)) {
+        std::cerr << "tallowdesk-server: new account " << email
+                  << " awaits its address proof: " << OutboxPath(m_store.DataDir(), email)
+                  << std::endl;
+    } else {
+        std::cerr << "tallowdesk-server: new account " << email
+                  << ": the confirmation link could not be written; confirm it with "
+                     "tallowdesk-server confirm-user "
+                  << email << std::endl;
+    }
     const auto session = m_store.CreateSession(email);
     HttpResponse r = Redirect(SafeContinue(request, Field(form, "continue"), "/"));
     r.Set("Set-Cookie", CookieHeader(request, "SID", session.sid, "Lax"));
     r.Set("Set-Cookie", CookieHeader(request, "HSID", session.hsid, "Lax"));
     return r;
+}
+
+HttpResponse AccountPages::ConfirmAddress(const HttpRequest& request, const Visitor& visitor) {
+    if (request.method != "GET" && request.method != "HEAD") return MethodNotAllowed("GET, HEAD");
+    const auto query = ParseForm(request.Query());
+    const auto email = m_store.ProveAddress(Field(query, "token"));
+    if (!email) {
+        return HtmlAnswer(400,
+                          Layout(request, visitor, "Confirm your address",
+                                 "<h1>Confirm your address</h1><p class='error'>This link is "
+                                 "wrong, used or expired. Ask the person who runs the service "
+                                 "for a new one.</p>"),
+                          visitor, request);
+    }
+    return HtmlAnswer(200,
+                      Layout(request, visitor, "Confirm your address",
+                             "<h1>Address confirmed</h1><p>" + Escape(*email) +
+                                 " is confirmed: what was shared with this address is "
+                                 "yours to open.</p>"),
+                      visitor, request);
 }
 
 HttpResponse AccountPages::Storage(const HttpRequest& request, const Visitor& visitor) {

@@ -25,6 +25,8 @@ public:
     HttpResponse NewAccount(const HttpRequest& request, const Visitor& visitor);
     HttpResponse Storage(const HttpRequest& request, const Visitor& visitor);
     HttpResponse SignOut(const HttpRequest& request, const Visitor& visitor);
+    // The link of an address proof: GET with the token confirms the account.
+    HttpResponse ConfirmAddress(const HttpRequest& request, const Visitor& visitor);
 
 private:
     HttpResponse NewAccountForm(const HttpRequest& request, const Visitor& visitor, int status,
@@ -34,6 +36,10 @@ private:
     Store& m_store;
     std::atomic<bool> m_openSignUp{true};
 };
+
+// Where the confirmation link for `email` is written: the operator reads or
+// forwards it, since the service sends no mail.
+std::string OutboxPath(const std::string& dataDir, const std::string& email);
 
 // Why an address cannot be an account's name; empty when it can.
 std::string AddressProblem(const std::string& email);

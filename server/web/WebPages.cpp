@@ -39,13 +39,15 @@ std::optional<HttpResponse> WebPages::Handle(const HttpRequest& request) {
     }
     const bool known = path == "/" || path == "/quick-start-guide.html" ||
                        path == "/accounts/NewAccount" || path == "/accounts/PurchaseStorage" ||
-                       path == "/accounts/b/0/PurchaseStorage" || path == "/accounts/Logout";
+                       path == "/accounts/b/0/PurchaseStorage" || path == "/accounts/Logout" ||
+                       path == "/accounts/ConfirmAddress";
     if (known) {
         const Visitor visitor = VisitorOf(request);
         if (path == "/") return Home(request, visitor);
         if (path == "/quick-start-guide.html") return Guide(request, visitor);
         if (path == "/accounts/NewAccount") return m_accounts.NewAccount(request, visitor);
         if (path == "/accounts/Logout") return m_accounts.SignOut(request, visitor);
+        if (path == "/accounts/ConfirmAddress") return m_accounts.ConfirmAddress(request, visitor);
         return m_accounts.Storage(request, visitor);
     }
     // Entry pages are many paths; only build the visitor for the ones we own.

@@ -54,6 +54,21 @@ void CExportProgressDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (m_started) return;
     m_started = true;
+    m_wait.setInterval(20);
+    connect(&m_wait, &QTimer::timeout, this, &CExportProgressDlg::StartWhenFree);
+    StartWhenFree();
+}
+
+void CExportProgressDlg::StartWhenFree() {
+    // A Cancel raised for a download or upload that is still winding down
+    // is theirs: clearing it would let them run on with no window, and
+    // keeping it would stop this export at once. Wait for their end.
+    if (transferCancel && transferBusy) {
+        m_wait.start();
+        return;
+    }
+    m_wait.stop();
+    transferCancel = false;
     m_running = true;
     m_message->clear();
     StartExportWorker(m_request, m_makeOps, this);
@@ -71,11 +86,13 @@ void CExportProgressDlg::TransferFinished() {
     m_running = false;
     m_bar->setRange(0, 1);  // the bar stops
     m_bar->setValue(0);
-    if (transferCancel) transferCancel = false;
+    // A download or upload beside it may still have to see the Cancel.
+    if (transferCancel && !transferBusy) transferCancel = false;
     if (m_message->text().left(63).size() < 2) accept();
 }
 
 void CExportProgressDlg::reject() {
+    m_wait.stop();  // not started yet: nothing to stop
     if (m_running) transferCancel = true;
     QDialog::reject();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -44,6 +45,8 @@ protected:
     void reject() override;
 
 private:
+    void StartWhenFree();
+
     ExportRequest m_request;
     std::function<std::unique_ptr<TransferOps>()> m_makeOps;
     QProgressBar* m_bar;
@@ -51,6 +54,7 @@ private:
     QLabel* m_message;
     bool m_started = false;
     bool m_running = false;
+    QTimer m_wait;  // while a cancelled download or upload winds down
 };
 
 }  // namespace tallowdesk::shell

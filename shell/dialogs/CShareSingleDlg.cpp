@@ -233,11 +233,16 @@ void CShareSingleDlg::AclReceived(const tinyxml2::XMLDocument& feed) {
     m_public = isPublic;
     m_visibility->setCurrentIndex(isPublic ? 1 : 0);
     ShowLinkSection(isPublic);
+    const bool firstRead = !m_aclRead;
     m_aclRead = true;
     // Failures of the last addition stay readable after the list is rebuilt.
     m_status->setText(QString::fromStdString(m_pendingFailures));
     m_pendingFailures.clear();
     SetBusy(false);
+    // The visibility box, first on screen, was disabled while the rules were
+    // read, so the focus fell to the list: put it where the Tab order starts,
+    // whichever came first, the window or the rules.
+    if (firstRead && (!focusWidget() || focusWidget() == m_people)) m_visibility->setFocus();
 }
 
 void CShareSingleDlg::AclUnreadable(const std::string& message) {

@@ -9,8 +9,10 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 #include <climits>
 
+#include "TransferFigures.h"
 #include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
@@ -73,6 +75,8 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     m_bar->setValue(0);
     m_bar->setAccessibleName(tr("Progress"));
     progressTitle->setBuddy(m_bar);
+    // How far the current file is and how long it still takes.
+    m_figures = Value(QString(), "figuresText", this);
 
     m_errorText = new QLabel(
         tr("Error happened, click \"Show Details\" button to see more information"), this);
@@ -103,6 +107,7 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(m_bar);
+    layout->addWidget(m_figures);
     layout->addWidget(m_errorText);
     layout->addLayout(buttons);
     layout->addWidget(m_details);
@@ -145,15 +150,19 @@ void TransferProgressDlg::SetSizeText(const QString& text) {
 }
 
 void TransferProgressDlg::SetRange(std::uint64_t bytes) {
+    m_bytes = bytes;
+    m_figures->setText(ProgressFiguresText(0, m_bytes, 0));
     m_shift = 0;
     while ((bytes >> m_shift) > static_cast<std::uint64_t>(INT_MAX)) ++m_shift;
     m_marquee = false;
-    m_bar->setRange(0, static_cast<int>(bytes >> m_shift));
+    // An empty file gets 0..1: a range of 0..0 is Qt's busy animation.
+    m_bar->setRange(0, std::max(1, static_cast<int>(bytes >> m_shift)));
     m_bar->setValue(0);
 }
 
 void TransferProgressDlg::SetMarquee(bool on) {
     m_marquee = on;
+    if (on) m_figures->clear();  // no size, so no share of it
     if (on) {
         m_bar->setRange(0, 0);  // a busy bar that moves by itself
     } else if (m_bar->maximum() == 0) {
@@ -165,6 +174,7 @@ void TransferProgressDlg::SetMarquee(bool on) {
 void TransferProgressDlg::Progress(std::uint64_t bytesDone, std::uint64_t rateBytesPerMs) {
     m_speed->setText(tr("%1 KB/s").arg(rateBytesPerMs));
     if (m_marquee) return;
+    m_figures->setText(ProgressFiguresText(bytesDone, m_bytes, rateBytesPerMs));
     const auto units = bytesDone >> m_shift;
     m_bar->setValue(static_cast<int>(std::min<std::uint64_t>(units, m_bar->maximum())));
 }
@@ -197,14 +207,18 @@ void TransferProgressDlg::ToggleDetails() {
 
 void TransferProgressDlg::TransferFinished() {
     m_running = false;
-    if (transferCancel) transferCancel = false;
+    // An export beside it that was cancelled too must still see the Cancel.
+    if (transferCancel && exportsRunning == 0) transferCancel = false;
     const bool withDetails = !m_detailsButton->isHidden();
+    // Nothing moves once the transfer has ended.
+    if (m_marquee || m_bar->maximum() == 0) SetMarquee(false);
     if (withDetails) {
-        if (m_marquee) SetMarquee(false);
-        // No owner, and not modal: the transfer thread is not held while the
-        // user reads it.
-        auto* box = new QMessageBox(QMessageBox::Warning, FinishCaption(),
-                                    TransferFinishedWithErrorsText(), QMessageBox::Ok);
+        // Not modal: the transfer thread is not held while the user reads
+        // it. No owner, except over a modal progress window, which would
+        // otherwise block every click on it.
+        auto* box =
+            new QMessageBox(QMessageBox::Warning, FinishCaption(), TransferFinishedWithErrorsText(),
+                            QMessageBox::Ok, isModal() ? this : nullptr);
         box->setObjectName(QStringLiteral("transferWarningBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);

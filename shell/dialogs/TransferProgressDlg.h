@@ -64,12 +64,14 @@ private:
     QLabel* m_name;
     QLabel* m_size;
     QLabel* m_speed;
+    QLabel* m_figures;
     QProgressBar* m_bar;
     QPushButton* m_detailsButton;
     QLabel* m_errorText;
     QListWidget* m_details;
     QPointer<QMessageBox> m_finishBox;
-    int m_shift = 0;  // bar units are bytes >> m_shift, to fit an int
+    std::uint64_t m_bytes = 0;  // size of the current file, 0 when unknown
+    int m_shift = 0;            // bar units are bytes >> m_shift, to fit an int
     bool m_marquee = false;
     bool m_running = true;
 };

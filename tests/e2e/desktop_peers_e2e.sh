@@ -6,7 +6,11 @@
 #   1. a 300 MiB file row dragged onto thunar arrives byte-identical;
 #   2. a folder row dragged onto pcmanfm arrives as the same tree;
 #   3. a row hovered over thunar and the drag cancelled with Escape
-#      downloads nothing (the service's request log shows no download).
+#      downloads nothing (the service's request log shows no download);
+#   4. pcmanfm's folder dragged onto the list while Starred is shown is
+#      refused (no upload in the request log), and dropped on the list's
+#      folder row "Tree" lands inside that folder, the same tree;
+#   5. three files copied in pcmanfm and pasted into the window: all uploaded.
 # Screenshots in OUTDIR. Everything started here is stopped on the way out.
 #
 # Usage: desktop_peers_e2e.sh SERVER CLIENT CLI OUTDIR
@@ -44,6 +48,7 @@ press_and_move() {
 }
 
 downloads() { grep -c '"method":"GET","target":"[^"]*/download' "$E2E_WORK/requests.log"; }
+uploads() { grep -c '"method":"\(POST\|PUT\)"' "$E2E_WORK/requests.log"; }
 
 # Opens the folder NAME in the list: a click into the tree, then its name.
 open_folder() {
@@ -83,8 +88,15 @@ if [ "$inside_x" = 1 ]; then
   }
   wait_for 30 main_window || fail "the main window did not appear after signing in"
   frame=$(main_window)
-  xdotool windowsize --sync "$frame" 640 700 2>/dev/null
-  xdotool windowmove --sync "$frame" 0 0 2>/dev/null
+  # The window manager may still be placing the new window: ask again
+  # until it sits in the corner the drags start from.
+  at_corner() {
+    xdotool windowsize --sync "$frame" 640 700 2>/dev/null
+    xdotool windowmove --sync "$frame" 0 0 2>/dev/null
+    eval "$(xdotool getwindowgeometry --shell "$frame")"
+    [ "$X" -le 2 ] && [ "$Y" -le 40 ]
+  }
+  wait_for 20 at_corner || fail "the window could not be moved to the corner"
   sleep 3
   # Under openbox the window sits below its 19-pixel title bar.
   fx=0 fy=19
@@ -143,6 +155,58 @@ if [ "$inside_x" = 1 ]; then
   same_tree() { diff -r "$E2E_WORK/to-pcmanfm/Tree" "$E2E_WORK/local/Ztree/Tree"; }
   wait_for 60 same_tree || fail "the folder Tree did not arrive whole at pcmanfm"
   echo "dragged onto pcmanfm: the folder Tree"
+
+  # 4. Back the other way: pcmanfm's Tree (its first icon) onto the list.
+  # Starred holds no files: refused, nothing uploaded.
+  wait_for 30 no_window_named '^Downloading' || true
+  sleep 1
+  xdotool mousemove --sync $((fx + 72)) $((fy + 148)) click 1  # the tree's "Starred"
+  sleep 3
+  before=$(uploads)
+  press_and_move 866 160 $((fx + 400)) $((fy + 400))
+  import -window root "$outdir/peers-drop-on-starred.png" 2>/dev/null
+  xdotool mouseup 1
+  sleep 3
+  [ "$(uploads)" = "$before" ] || fail "a drop while Starred is shown was uploaded"
+  echo "drop on Starred: refused"
+  # On the folder row "Tree" of Ztree: into that folder.
+  open_folder "Ztree"
+  press_and_move 866 160 "$row_x" "$row_y"
+  import -window root "$outdir/peers-drop-on-row.png" 2>/dev/null
+  xdotool mouseup 1
+  got=$E2E_WORK/got-back
+  in_row_folder() {
+    rm -rf "$got" && mkdir -p "$got" &&
+      "$cli_bin" get /Ztree/Tree/Tree --to "$got" >/dev/null 2>&1 &&
+      diff -r "$got/Tree" "$E2E_WORK/local/Ztree/Tree"
+  }
+  wait_for 60 in_row_folder || fail "the folder dropped on the row Tree did not land inside it"
+  echo "drop on the folder row: /Ztree/Tree/Tree"
+
+  # 5. pcmanfm's copy of several files (its lists end in a NUL, no line
+  # break), pasted into Ztree: every one uploaded.
+  wait_for 30 no_window_named '^Uploading' || true
+  xdotool windowactivate --sync "$pc" 2>/dev/null
+  xdotool mousemove --sync 1000 550 click 1
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+a
+  sleep 0.3
+  xdotool key --clearmodifiers ctrl+c
+  sleep 0.5
+  xdotool windowactivate --sync "$frame" 2>/dev/null
+  xdotool mousemove --sync $((fx + 400)) $((fy + 400)) click 1
+  sleep 0.5
+  xdotool key --clearmodifiers ctrl+v
+  all_pasted() {
+    local n
+    rm -rf "$got" && mkdir -p "$got" || return 1
+    for n in p1.txt p2.txt p3.txt; do
+      "$cli_bin" get "/Ztree/$n" --to "$got" >/dev/null 2>&1 || return 1
+      cmp -s "$got/$n" "$E2E_WORK/to-pcmanfm/$n" || return 1
+    done
+  }
+  wait_for 60 all_pasted || fail "not every file copied in pcmanfm was pasted"
+  echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt"
   import -window root "$outdir/peers-end.png" 2>/dev/null
   exit 0
 fi
@@ -183,6 +247,7 @@ for off in 0 150 299; do
   head -c 1048576 /dev/urandom | dd of="$big" bs=1M seek="$off" conv=notrunc status=none
 done
 head -c 70000 /dev/urandom >"$work/local/Ztree/Tree/a.bin"
+for n in 1 2 3; do echo "copied in pcmanfm $n" >"$work/to-pcmanfm/p$n.txt"; done
 echo "inside" >"$work/local/Ztree/Tree/inner/b.txt"
 "$cli_bin" put "$work/local/Zbig" "$work/local/Ztree" --quiet >>"$work/cli.log" 2>&1 ||
   fail "could not upload the test files: $(tail -n 3 "$work/cli.log")"

@@ -5,6 +5,9 @@
 #   1. the service on a free port with the demo account, the window signed in,
 #      the folder "Photos" opened;
 #   2. a row dragged and released where nothing takes drops hands nothing on;
+#      a row dragged onto the drop target (a Qt program that takes only
+#      text/uri-list, no direct save) arrives there complete, bytes equal to
+#      what tallowdesk-cli downloads;
 #   3. a local file dragged from a drag source onto the list: uploaded into
 #      Photos, bytes checked through tallowdesk-cli;
 #   4. files set on the clipboard with xclip, as text/uri-list and as GNOME's
@@ -115,12 +118,24 @@ if [ "$inside_x" = 1 ]; then
   row_x=$((fx + 260))
   row_y=$((fy + ${E2E_LIST_ROW_OFFSET:-108}))
 
-  # Rows dragged out are saved by direct save, which this Qt peer does not
-  # speak: desktop_peers_e2e.sh drags them onto thunar and pcmanfm. A drag
-  # released where nothing takes drops still hands the peer nothing.
+  # A drag released where nothing takes drops hands the peer nothing.
   drag "$row_x" "$row_y" 600 720 dnd-drag-nowhere.png
   sleep 2
   [ ! -s "$E2E_WORK/target.log" ] || fail "the target received a drag released elsewhere"
+
+  # 2. A row onto the list-only target: the file list after the download.
+  drag "$row_x" "$row_y" 1120 160 dnd-drag-out.png
+  wait_for 60 grep -q '^dropped \|^missing ' "$E2E_WORK/target.log" || {
+    cat "$E2E_WORK/target.log" >&2
+    fail "nothing arrived at the drop target"
+  }
+  ! grep -q '^missing ' "$E2E_WORK/target.log" ||
+    fail "the target was handed a path to nothing: $(cat "$E2E_WORK/target.log")"
+  name=$(sed -n 's/^dropped //p' "$E2E_WORK/target.log" | head -n 1)
+  remote_equals "/Photos/$name" "$E2E_WORK/dropped/$name" ||
+    fail "the dropped $name differs from the service's copy"
+  echo "dragged out: $name ($(stat -c %s "$E2E_WORK/dropped/$name") bytes)"
+  wait_for 30 no_window_named '^Downloading' || true
 
   # 3. A local file from the drag source onto the list.
   drag 1120 500 $((fx + 400)) $((fy + 300)) dnd-drop-in.png

@@ -186,7 +186,9 @@ if [ "$inside_x" = 1 ]; then
   cmp "$E2E_WORK/up/one.txt" "$E2E_WORK/down/one.txt" || fail "one.txt differs"
   cmp "$E2E_WORK/up/two.bin" "$E2E_WORK/down/two.bin" || fail "two.bin differs"
 
-  # --- Again into the same folder: "Folder already exists." keeps the window open.
+  # --- Again into the same folder: each taken name is a question (a folder
+  # and two files); Keep Both (the default button) leaves the first copies
+  # alone and brings numbered ones.
   # The transfer window had the focus; the three rows are still selected.
   xdotool windowfocus --sync "$frame" 2>/dev/null || xdotool windowfocus "$frame"
   shot_before
@@ -197,18 +199,26 @@ if [ "$inside_x" = 1 ]; then
   xdotool windowfocus --sync "$(window_named '^Select the folder:$')" 2>/dev/null
   xdotool type --delay 20 "$E2E_WORK/down"
   xdotool key Return
-  wait_for 30 window_named '^Warning$' || fail "no warning after a download with a detail line"
-  xdotool windowclose "$(window_named '^Warning$')" 2>/dev/null ||
-    xdotool windowunmap "$(window_named '^Warning$')"
-  progress=$(window_named '^Transferring Progress $') || fail "the transfer window closed despite its detail line"
-  eval "$(xdotool getwindowgeometry --shell "$progress")"
-  # "Show details" is the first button of the bottom row.
-  xdotool mousemove --sync $((X + 60)) $((Y + HEIGHT - 22)) click 1
-  grown() { eval "$(xdotool getwindowgeometry --shell "$progress")"; [ "$HEIGHT" -gt "$1" ]; }
-  wait_for 10 grown "$HEIGHT" || fail "Show details did not open the details list"
-  import -window "$progress" "$outdir/e2e-transfer-details.png" ||
-    fail "could not capture the transfer window"
-  check_png "$outdir/e2e-transfer-details.png"
+  answered=none
+  new_clash() {
+    xdotool search --onlyvisible --name '^Name Already Taken$' 2>/dev/null |
+      grep -vxF -e "${answered// /$'\n'}" | head -n 1 | grep .
+  }
+  kept_both() { [ -f "$E2E_WORK/down/Tree (2)/Middle/Deep/deep.bin" ] && [ -f "$E2E_WORK/down/one (2).txt" ] &&
+    [ -f "$E2E_WORK/down/two (2).bin" ] && no_window_named '^Transferring Progress $'; }
+  for _ in 1 2 3; do
+    wait_for 30 new_clash || fail "no question about a name already taken"
+    clash=$(new_clash)
+    [ "$answered" = none ] && { import -window "$clash" "$outdir/e2e-name-clash.png" &&
+      check_png "$outdir/e2e-name-clash.png"; }
+    xdotool windowfocus --sync "$clash" 2>/dev/null
+    xdotool key --clearmodifiers Return
+    answered="$answered $clash"
+  done
+  wait_for 60 kept_both || fail "Keep Both did not bring numbered copies"
+  diff -r "$E2E_WORK/up/Tree" "$E2E_WORK/down/Tree (2)" || fail "the numbered tree differs"
+  cmp "$E2E_WORK/up/one.txt" "$E2E_WORK/down/one (2).txt" || fail "one (2).txt differs"
+  cmp "$E2E_WORK/up/one.txt" "$E2E_WORK/down/one.txt" || fail "the first one.txt was touched"
 
   # Exit through the File menu, as a user would; the trap kills it otherwise.
   xdotool windowfocus --sync "$frame" 2>/dev/null

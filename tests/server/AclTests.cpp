@@ -98,6 +98,27 @@ TEST_F(AclTest, TheOwnerRuleComesFirstAndEveryRuleHasAnEtag) {
     }
 }
 
+// A writer may rename a shared entry but not take it out of the owner's
+// trash, nor send it there.
+TEST_F(AclTest, OnlyTheOwnerTrashesOrRestores) {
+    ASSERT_EQ(Add("user", kBob, "writer").status, 201);
+    const std::string bob = Token(kBob, "bob-secret");
+    const std::string entry = std::string(kList) + "/folder%3A" + m_id;
+    auto trashedLabel = [](const std::string& label) {
+        return "<entry xmlns='http://www.w3.org/2005/Atom'><category "
+               "scheme='http://schemas.google.com/g/2005/labels' "
+               "term='http://schemas.google.com/g/2005/labels#trashed' label='" +
+               label + "'/></entry>";
+    };
+    ExpectGDataError(GData("PUT", entry, bob, trashedLabel("trashed"), {kAtom, "If-Match: *"}),
+                     403);
+    ASSERT_EQ(GData("DELETE", entry, m_token, {}, {"If-Match: *"}).status, 200);
+    const Reply refused = GData("PUT", entry, bob, trashedLabel(""), {kAtom, "If-Match: *"});
+    ExpectGDataError(refused, 403);
+    EXPECT_NE(refused.body.find("Only the owner"), std::string::npos);
+    EXPECT_NE(GData("GET", entry, m_token).body.find("labels#trashed"), std::string::npos);
+}
+
 TEST_F(AclTest, ADuplicateOrAStaleEtagIsAGDataError) {
     ASSERT_EQ(Add("user", kBob, "reader").status, 201);
     ExpectGDataError(Add("user", kBob, "writer"), 409);
@@ -132,6 +153,68 @@ TEST_F(AclTest, TheDefaultRuleOpensTheEntryToAnyoneSignedIn) {
     const Rule open = Read()[1];
     ASSERT_EQ(GData("DELETE", open.editHref, m_token, {}, {"If-Match: *"}).status, 200);
     EXPECT_EQ(GData("GET", entry, bob).status, 404);
+}
+
+std::string InviteEntry(bool allowed) {
+    return std::string(
+               "<entry xmlns='http://www.w3.org/2005/Atom' "
+               "xmlns:docs='http://schemas.google.com/docs/2007'>"
+               "<docs:writersCanInvite value='") +
+           (allowed ? "true" : "false") + "'/></entry>";
+}
+
+// Turned off by the owner, writers may edit but not change who has access.
+TEST_F(AclTest, WritersChangeSharingOnlyWhileTheOwnerLetsThem) {
+    ASSERT_EQ(Add("user", kBob, "writer").status, 201);
+    const std::string bob = Token(kBob, "bob-secret");
+    const std::string entry = std::string(kList) + "/folder%3A" + m_id;
+    const std::string off = "writersCanInvite value='false'";
+    const Reply put = GData("PUT", entry, m_token, InviteEntry(false), {kAtom, "If-Match: *"});
+    ASSERT_EQ(put.status, 200) << put.body;
+    EXPECT_NE(put.body.find(off), std::string::npos);
+    EXPECT_NE(GData("GET", entry, m_token).body.find(off), std::string::npos);
+    const Rule bobRule = Read()[1];
+    struct Case {
+        std::string method, url, body;
+    };
+    const std::vector<Case> refused = {
+        {"POST", m_acl, RuleEntry("user", "carol@example.test", "writer")},
+        {"POST", m_acl, RuleEntry("default", "", "writer")},
+        {"PUT", bobRule.editHref, RuleEntry("user", kBob, "reader", bobRule.etag)},
+        {"DELETE", bobRule.editHref, ""},
+        {"PUT", entry, InviteEntry(true)},
+    };
+    for (const auto& c : refused) {
+        EXPECT_EQ(GData(c.method, c.url, bob, c.body, {kAtom, "If-Match: *"}).status, 403)
+            << c.method << " " << c.url << " " << c.body;
+    }
+    EXPECT_EQ(Read().size(), 2u);
+    EXPECT_NE(GData("GET", entry, m_token).body.find(off), std::string::npos);
+    // Turned on again, the writer shares as before.
+    ASSERT_EQ(GData("PUT", entry, m_token, InviteEntry(true), {kAtom, "If-Match: *"}).status, 200);
+    EXPECT_EQ(GData("POST", m_acl, bob, RuleEntry("user", "carol@example.test", "reader"), {kAtom})
+                  .status,
+              201);
+}
+
+// A share of the top folder reaches every level below it: what a listing
+// shows can be opened.
+TEST_F(AclTest, AReaderOfTheTopFolderOpensEveryLevelBelowIt) {
+    std::vector<std::string> chain{m_id};
+    for (int depth = 1; depth <= 70; ++depth) {
+        chain.push_back(PutEntry(m_server->GetStore(), kAlice, "folder",
+                                 "Level " + std::to_string(depth), {chain.back()}));
+    }
+    ASSERT_EQ(Add("user", kBob, "reader").status, 201);
+    const std::string bob = Token(kBob, "bob-secret");
+    for (const std::size_t depth :
+         {std::size_t{1}, std::size_t{64}, std::size_t{65}, std::size_t{66}, std::size_t{70}}) {
+        SCOPED_TRACE(depth);
+        const std::string above = std::string(kList) + "/folder%3A" + chain[depth - 1];
+        EXPECT_EQ(EntryTitles(GData("GET", above + "/contents", bob).body),
+                  (std::vector<std::string>{"Level " + std::to_string(depth)}));
+        EXPECT_EQ(GData("GET", std::string(kList) + "/folder%3A" + chain[depth], bob).status, 200);
+    }
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
+#include <chrono>
 #include <fstream>
+#include <vector>
 
 #include "ServerTestSupport.h"
 #include "Store.h"
@@ -71,6 +73,41 @@ TEST_F(DurabilityTest, StartUpReconcilesContentWithTheDatabase) {
     // as a problem.
     EXPECT_EQ(store.CheckConsistency(),
               std::vector<std::string>{"entry without content: " + lostId});
+}
+
+// Regression: a second process starting on the folder (another service,
+// or "add-user" while the service runs) removed the first one's upload in
+// progress and moved a file it had just stored aside. With a live service
+// on the folder only files nobody wrote for a long time are cleaned up.
+TEST_F(DurabilityTest, StartUpLeavesTheFilesALiveServiceMayStillWrite) {
+    const fs::path content = m_dir->Path() / "data" / "content";
+    struct Case {
+        std::string name;
+        std::chrono::hours age;
+        bool left;
+    };
+    const std::vector<Case> cases = {
+        {".upload-inprogress", std::chrono::hours(0), true},
+        {"justrenamed", std::chrono::hours(0), true},
+        {".upload-stale", std::chrono::hours(2), false},
+        {"oldorphan", std::chrono::hours(2), false},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(content / c.name) << "bytes";
+        fs::last_write_time(content / c.name, fs::file_time_type::clock::now() - c.age);
+    }
+    const std::string data = (m_dir->Path() / "data").string();
+    Store second(data, 1000, TestDatabase(data));
+    EXPECT_EQ(second.LastReconciliation().removedTemporary, 1);
+    EXPECT_EQ(second.LastReconciliation().quarantined, std::vector<std::string>{"oldorphan"});
+    for (const auto& c : cases) EXPECT_EQ(fs::exists(content / c.name), c.left) << c.name;
+
+    // Once the service is gone, the next start cleans up everything.
+    m_client.reset();
+    m_server.reset();
+    Store alone(data, 1000, TestDatabase(data));
+    EXPECT_EQ(alone.LastReconciliation().removedTemporary, 1);
+    EXPECT_EQ(alone.LastReconciliation().quarantined, std::vector<std::string>{"justrenamed"});
 }
 
 }  // namespace

@@ -198,6 +198,38 @@ TEST_F(FeedTest, TrashThenDeleteForGood) {
     EXPECT_EQ(GData("DELETE", path, m_token, {}, {"If-Match: *"}).status, 404);
 }
 
+// The trashed label sent empty brings an entry back into its folders, with
+// what went to the trash along with it, but not what was trashed on its own.
+TEST_F(FeedTest, RestoreFromTheTrash) {
+    const std::string parent = NewFolder("Home");
+    const std::string folder = NewFolder("Plans", EntryPath(parent) + "/contents");
+    const std::string inner = NewFolder("Drafts", EntryPath(folder) + "/contents");
+    const std::string alone = NewFolder("Scraps", EntryPath(folder) + "/contents");
+    ASSERT_EQ(GData("DELETE", EntryPath(alone), m_token, {}, {"If-Match: *"}).status, 200);
+    ASSERT_EQ(GData("DELETE", EntryPath(folder), m_token, {}, {"If-Match: *"}).status, 200);
+    const std::string restore = UpdateBody(
+        "<category scheme=\"http://schemas.google.com/g/2005/labels\" "
+        "term=\"http://schemas.google.com/g/2005/labels#trashed\" label=\"\"/>");
+
+    const Reply back = GData("PUT", EntryPath(folder), m_token, restore, {kAtom, "If-Match: *"});
+    ASSERT_EQ(back.status, 200) << back.body;
+    EXPECT_EQ(back.body.find("labels#trashed"), std::string::npos);
+    EXPECT_EQ(back.body.find("<gd:deleted/>"), std::string::npos);
+    EXPECT_TRUE(Has(Titles(EntryPath(parent) + "/contents"), "Plans"));
+    const auto inside = Titles(EntryPath(folder) + "/contents");
+    EXPECT_TRUE(Has(inside, "Drafts"));
+    EXPECT_FALSE(Has(inside, "Scraps"));
+    const auto trash = Titles("/feeds/default/private/full/-/trashed?showfolders=true");
+    EXPECT_FALSE(Has(trash, "Plans"));
+    EXPECT_FALSE(Has(trash, "Drafts"));
+    EXPECT_TRUE(Has(trash, "Scraps"));
+    EXPECT_EQ(GData("GET", EntryPath(inner), m_token).body.find("labels#trashed"),
+              std::string::npos);
+    // Restoring what is not in the trash changes nothing and is no error.
+    EXPECT_EQ(GData("PUT", EntryPath(folder), m_token, restore, {kAtom, "If-Match: *"}).status,
+              200);
+}
+
 TEST_F(FeedTest, EntryInTwoFoldersOutlivesOneOfThem) {
     const std::string a = NewFolder("A");
     const std::string b = NewFolder("B");

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,48 @@ std::unique_ptr<X509, decltype(&X509_free)> ReadCertificate(const std::string& p
 
 // Regression: the service's certificate was a certificate authority, so
 // anything its key signed, for any name, was trusted by whoever trusted it.
+// The public address goes into every link the service writes, so anything
+// that would make those links point elsewhere (a path, user information) or
+// send passwords in the clear off this machine is refused.
+TEST(PublicUrlTest, ParsesOriginsAndRefusesTheRest) {
+    struct Case {
+        const char* text;
+        std::optional<std::pair<std::string, std::string>> originAndHost;
+    };
+    using P = std::pair<std::string, std::string>;
+    const std::vector<Case> cases = {
+        {"https://docs.example.org", P{"https://docs.example.org", "docs.example.org"}},
+        {"https://docs.example.org/", P{"https://docs.example.org", "docs.example.org"}},
+        {"HTTPS://Docs.Example.ORG:8443", P{"https://docs.example.org:8443", "docs.example.org"}},
+        {"https://192.0.2.4:443", P{"https://192.0.2.4:443", "192.0.2.4"}},
+        {"https://[2001:db8::1]:8443", P{"https://[2001:db8::1]:8443", "2001:db8::1"}},
+        {"http://localhost:8080", P{"http://localhost:8080", "localhost"}},
+        {"http://127.0.0.1", P{"http://127.0.0.1", "127.0.0.1"}},
+        {"http://docs.example.org", std::nullopt},
+        {"ftp://docs.example.org", std::nullopt},
+        {"docs.example.org", std::nullopt},
+        {"https://", std::nullopt},
+        {"https://docs.example.org/tallowdesk", std::nullopt},
+        {"https://docs.example.org?x=1", std::nullopt},
+        {"https://user@docs.example.org", std::nullopt},
+        {"https://docs.example.org:0", std::nullopt},
+        {"https://docs.example.org:65536", std::nullopt},
+        {"https://docs.example.org:", std::nullopt},
+        {"https://docs..example.org", std::nullopt},
+        {"https://2001:db8::1", std::nullopt},
+        {"https://[192.0.2.4]", std::nullopt},
+        {"https://[2001:db8::1]x", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto url = ParsePublicUrl(c.text);
+        ASSERT_EQ(url.has_value(), c.originAndHost.has_value());
+        if (!url) continue;
+        EXPECT_EQ(url->origin, c.originAndHost->first);
+        EXPECT_EQ(url->host, c.originAndHost->second);
+    }
+}
+
 TEST(CertificateTest, TheServiceCertificateIsALeafForItsNames) {
     tallowdesk::test::TempDir dir;
     const std::string cert = (dir.Path() / "cert.pem").string();

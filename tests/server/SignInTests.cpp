@@ -228,5 +228,95 @@ TEST_F(SignInTest, WebFormRefusesFormsFromOtherSites) {
     }
 }
 
+// Regression: known accounts were asked for a picture at the fourth wrong
+// password, unknown ones answered BadAuthentication for ever, which told a
+// stranger which addresses have accounts.
+TEST_F(SignInTest, KnownAndUnknownAccountsAnswerAlike) {
+    for (const std::string& email : {std::string(kAlice), std::string("nobody@example.test")}) {
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(ClientLogin(email, "wrong").body, "Error=BadAuthentication\n") << email;
+        }
+        EXPECT_TRUE(m_server->CaptchaDue(email)) << email;
+        EXPECT_NE(ClientLogin(email, "wrong").body.find("\nError=CaptchaRequired\n"),
+                  std::string::npos)
+            << email;
+    }
+    // Counting the stranger created no account: the address is still free.
+    m_server->AddUser("nobody@example.test", "fresh");
+    EXPECT_EQ(ClientLogin("nobody@example.test", "fresh").status, 403);  // its picture is due
+}
+
+// Regression: the browser form had no picture, so three wrong guesses
+// refused the owner's right password there until a sign-in elsewhere.
+TEST_F(SignInTest, WebFormShowsThePictureAndTheRightAnswerSignsIn) {
+    for (int i = 0; i < 3; ++i) ClientLogin(kAlice, "wrong");
+    m_client->Send("GET", Url("/accounts/ServiceLogin"));
+    const std::string form = "&Email=alice%40example.test&Passwd=secret";
+    const Reply asked = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                                       "GALX=" + m_client->Cookie("GALX") + form);
+    ASSERT_EQ(asked.status, 200);
+    EXPECT_TRUE(m_client->Cookie("SID").empty());
+    EXPECT_NE(asked.body.find("<img id='captcha' src='/accounts/Captcha?ctoken="),
+              std::string::npos);
+    const std::string token = Between(asked.body, "name='logintoken' value='", "'");
+    const auto answer = m_server->CaptchaAnswer(token);
+    ASSERT_TRUE(answer) << asked.body;
+
+    char* escaped = curl_easy_escape(nullptr, token.c_str(), 0);
+    const std::string tokenField = escaped;
+    curl_free(escaped);
+    struct Case {
+        std::string captcha;
+        long status;
+    };
+    const std::vector<Case> cases = {{"WRONGX", 200}, {"", 302}};
+    std::string current = tokenField, currentAnswer = *answer;
+    for (const auto& c : cases) {
+        const std::string typed = c.captcha.empty() ? currentAnswer : c.captcha;
+        const Reply r = m_client->Send("POST", Url("/accounts/ServiceLoginAuth"), {},
+                                       "GALX=" + m_client->Cookie("GALX") + form +
+                                           "&logintoken=" + current + "&logincaptcha=" + typed);
+        EXPECT_EQ(r.status, c.status) << typed;
+        if (r.status == 200) {
+            // A wrong answer says so and brings a new picture.
+            EXPECT_NE(r.body.find("did not match the picture"), std::string::npos);
+            const std::string next = Between(r.body, "name='logintoken' value='", "'");
+            ASSERT_NE(next, token);
+            currentAnswer = m_server->CaptchaAnswer(next).value_or("");
+            char* e = curl_easy_escape(nullptr, next.c_str(), 0);
+            current = e;
+            curl_free(e);
+        }
+    }
+    EXPECT_FALSE(m_client->Cookie("SID").empty());
+    EXPECT_FALSE(m_server->CaptchaDue(kAlice));
+}
+
+// Regression: the sign-in and upload pages could be framed by any site.
+TEST_F(SignInTest, NoHtmlPageCanBeFramedByAnotherSite) {
+    m_client->Send("GET", Url("/accounts/ServiceLogin"));
+    const std::string galx = m_client->Cookie("GALX");
+    struct Case {
+        std::string method, url, body;
+    };
+    const std::vector<Case> cases = {
+        {"GET", Url("/accounts/ServiceLogin"), ""},
+        {"POST", Url("/accounts/ServiceLoginAuth"),
+         "GALX=" + galx + "&Email=alice%40example.test&Passwd=nope"},
+        {"POST", Url("/accounts/ServiceLoginAuth"), "GALX=stale"},
+        {"GET", Url("/accounts/NewAccount"), ""},
+        {"GET", Url("/DocAction?action=updoc&hl=en"), ""},
+        {"GET", PlainUrl("/accounts/Captcha?ctoken=gone"), ""},
+    };
+    for (const auto& c : cases) {
+        const Reply r = m_client->Send(c.method, c.url, {}, c.body);
+        ASSERT_EQ(r.Header("Content-Type").rfind("text/html", 0), 0u) << c.url;
+        EXPECT_EQ(r.Header("X-Frame-Options"), "DENY") << c.url;
+        EXPECT_NE(r.Header("Content-Security-Policy").find("frame-ancestors 'none'"),
+                  std::string::npos)
+            << c.url;
+    }
+}
+
 }  // namespace
 }  // namespace tallowdesk::server::test

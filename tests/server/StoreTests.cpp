@@ -35,10 +35,10 @@ TEST(StoreSchemaTest, ADatabaseOfANewerVersionIsRefusedAndKept) {
     // What a later version would leave behind.
     if (database.empty()) {
         SqliteDb db(data + "/service.db");
-        db.Exec("UPDATE meta SET value = '99' WHERE key = 'schema-version'");
+        db.Exec("UPDATE meta SET value = CAST(value AS INTEGER) + 98 WHERE key = 'schema-version'");
     } else {
         PgConnection db(database);
-        db.Exec("UPDATE schema_version SET version = 99");
+        db.Exec("UPDATE schema_version SET version = version + 98");
     }
     try {
         Store store(data, 1000, database);
@@ -48,10 +48,10 @@ TEST(StoreSchemaTest, ADatabaseOfANewerVersionIsRefusedAndKept) {
     }
     if (database.empty()) {
         SqliteDb db(data + "/service.db");
-        db.Exec("UPDATE meta SET value = '1' WHERE key = 'schema-version'");
+        db.Exec("UPDATE meta SET value = CAST(value AS INTEGER) - 98 WHERE key = 'schema-version'");
     } else {
         PgConnection db(database);
-        db.Exec("UPDATE schema_version SET version = 1");
+        db.Exec("UPDATE schema_version SET version = version - 98");
     }
     EXPECT_TRUE(Store(data, 1000, database).AccountExists(kOwner));
 }

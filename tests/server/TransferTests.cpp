@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "HttpMessage.h"
+#include "Limits.h"
 #include "ServerTestSupport.h"
 #include "Store.h"
 #include "web/Quota.h"
@@ -491,6 +493,59 @@ TEST_F(TransferTest, UploadSessionsAreCheckedAgainWhenTheFileLands) {
     EXPECT_EQ(OpenSession("s.bin", 1).status, 429);
     UploadAs(bob);
     EXPECT_EQ(OpenSession("s.bin", 1).status, 200);
+}
+
+// Two service processes on one data folder: what one hands out (an upload
+// session, a CAPTCHA challenge) the other honours, and failed sign-ins add
+// up across both. They each kept their own in memory before.
+TEST_F(TransferTest, ASecondServiceOnTheFolderSharesSessionsChallengesAndThrottles) {
+    ServerOptions options = TestOptions(m_dir->Path() / "data");
+    Server other(options);
+    const unsigned short otherPort = other.Start();
+    const std::string here = ":" + std::to_string(m_port) + "/";
+    const std::string there = ":" + std::to_string(otherPort) + "/";
+
+    // Opened here, finished there; the form then is used up for both.
+    const Reply session = OpenSession("across.bin", 3000);
+    ASSERT_EQ(session.status, 200) << session.body;
+    std::string url = SessionUrl(session);
+    ASSERT_NE(url.find(here), std::string::npos) << url;
+    url.replace(url.find(here), here.size(), there);
+    GeneratedForm form = Form("across.bin", 3000);
+    const Reply done = SendForm(url, form);
+    ASSERT_EQ(done.status, 200) << done.body;
+    const std::string id = UploadedId(done.body);
+    EXPECT_EQ(m_server->GetStore().GetEntry(id.substr(id.find("%3A") + 3))->title, "across.bin");
+    GeneratedForm again = Form("across.bin", 3000);
+    EXPECT_EQ(SendForm(SessionUrl(session), again).status, 404);
+
+    // Failed sign-ins from one address, half through each: together they
+    // make the CAPTCHA due there, even for a right password.
+    Client otherClient(other.CertPath());
+    auto login = [&](bool first, const std::string& email, const std::string& password,
+                     const std::string& extra = {}) {
+        const unsigned short port = first ? m_port : otherPort;
+        return (first ? *m_client : otherClient)
+            .Send("POST", "https://localhost:" + std::to_string(port) + "/accounts/ClientLogin", {},
+                  "accountType=HOSTED_OR_GOOGLE&Email=" + email + "&Passwd=" + password +
+                      "&service=writely" + extra);
+    };
+    for (int i = 0; i < kMaxAddressFailures; ++i) {
+        const Reply failed =
+            login(i % 2 == 0, "nobody" + std::to_string(i) + "%40example.test", "x");
+        ASSERT_EQ(failed.body, "Error=BadAuthentication\n") << i;
+    }
+    const Reply challenge = login(false, "alice%40example.test", "secret");
+    ASSERT_NE(challenge.body.find("Error=CaptchaRequired"), std::string::npos) << challenge.body;
+    const std::string token = Between(challenge.body, "CaptchaToken=", "\n");
+    const auto answer = m_server->CaptchaAnswer(token);
+    ASSERT_TRUE(answer) << "the challenge of one service is unknown to the other";
+    // Solved where it is due: the first service has seen alice sign in from
+    // this address, so strangers' failures there do not hold her up.
+    const Reply solved = login(false, "alice%40example.test", "secret",
+                               "&logintoken=" + UrlEncode(token) + "&logincaptcha=" + *answer);
+    EXPECT_EQ(solved.status, 200) << solved.body;
+    EXPECT_FALSE(m_server->CaptchaAnswer(token)) << "a solved challenge stays usable elsewhere";
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // Account pages in the browser: creating an account, forms refused from
 // other sites, signing out, and the storage page with its limit.
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "Crypto.h"
+#include "Limits.h"
 #include "WebPageFixture.h"
 #include "web/AccountPages.h"
 #include "web/Quota.h"
@@ -67,6 +71,21 @@ TEST_F(WebAccountTest, NewAccountErrorsKeepEverythingAsItWas) {
     EXPECT_EQ(TheStore().CheckPassword(kAlice, kPassword), PasswordCheck::Ok);
 }
 
+// Regression: the account form hashed on the threads that answer every
+// other connection, so pages waited while 8 clients posted it.
+TEST_F(WebAccountTest, NoPasswordIsHashedOnTheThreadsThatAnswerConnections) {
+    const std::vector<std::string> forms = {
+        "Email=alice%40example.test&Passwd=longenough&PasswdAgain=longenough",
+        "Email=erin%40example.test&Passwd=longenough&PasswdAgain=longenough",
+    };
+    for (const auto& fields : forms) {
+        auto browser = Browser();
+        EXPECT_NE(PostNewAccount(*browser, fields).status, 500) << fields;
+    }
+    EXPECT_EQ(ClientLogin("erin@example.test", "longenough").status, 200);
+    EXPECT_EQ(HashesOnIoThreads(), 0u);
+}
+
 TEST_F(WebAccountTest, NewAccountSignsTheBrowserIn) {
     auto browser = Browser();
     const Reply made = PostNewAccount(
@@ -100,6 +119,89 @@ TEST_F(WebAccountTest, NewAccountSignsTheBrowserIn) {
         EXPECT_EQ(made2.Header("Location"), "/") << wanted;
         EXPECT_EQ(made2.Header("Set-Cookie").find("x=1"), std::string::npos) << wanted;
     }
+}
+
+// The confirmation link the service left for the operator to pass on.
+std::string OutboxLink(const Store& store, const std::string& email) {
+    std::ifstream in(web::OutboxPath(store.DataDir(), email));
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    const auto at = all.find("http://");
+    if (at == std::string::npos) return {};
+    return all.substr(at, all.find('\n', at) - at);
+}
+
+// A rule for an address, or for its domain, is meant for the person who
+// owns the mailbox; whoever signs up first under that name must not get it.
+TEST_F(WebAccountTest, SignUpReachesSharedEntriesOnlyOnceTheAddressIsProven) {
+    constexpr const char* kDan = "dan@example.test";  // named by rules
+    constexpr const char* kEve = "eve@corp.test";     // made up, in a shared domain
+    const auto early = Make("document", "For Dan before", "text/html", "<p>a</p>");
+    TheStore().AddAclRule(early.id, "user", kDan, "reader");
+    const auto domain = Make("spreadsheet", "Corp figures", "text/csv", "a,b\n");
+    TheStore().AddAclRule(domain.id, "domain", "corp.test", "writer");
+    for (const std::string who : {"dan", "eve"}) {
+        auto browser = Browser();
+        const std::string address = who == "dan" ? "dan%40example.test" : "eve%40corp.test";
+        ASSERT_EQ(PostNewAccount(*browser, "Email=" + address + "&Passwd=" + who +
+                                               "-password&PasswdAgain=" + who + "-password")
+                      .status,
+                  303);
+    }
+    const auto late = Make("document", "For Dan after", "text/html", "<p>b</p>");
+    TheStore().AddAclRule(late.id, "user", kDan, "writer");
+    const std::string dan = Token(kDan, "dan-password");
+    const std::string eve = Token(kEve, "eve-password");
+    struct Case {
+        const std::string* token;
+        std::string path;
+    };
+    const std::vector<Case> danReaches = {
+        {&dan, std::string(kList) + "/document%3A" + early.id},
+        {&dan, std::string(kList) + "/document%3A" + late.id},
+    };
+    const std::vector<Case> eveReaches = {
+        {&eve, std::string(kList) + "/spreadsheet%3A" + domain.id},
+    };
+    auto expect = [&](const std::vector<Case>& cases, long status, const std::string& when) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(GData("GET", c.path, *c.token).status, status) << when << " " << c.path;
+        }
+    };
+    expect(danReaches, 404, "unconfirmed");
+    expect(eveReaches, 404, "unconfirmed");
+    const std::string mine = std::string(kList) + "/-/-mine";
+    EXPECT_TRUE(EntryTitles(GData("GET", mine, dan).body).empty());
+    // The owner still sees whom the entry is shared with.
+    EXPECT_TRUE(Has(
+        GData("GET", std::string(kList) + "/document%3A" + early.id + "/acl", Token()).body, kDan));
+
+    // A made-up token proves nothing; the link from the outbox proves dan's
+    // address, once.
+    EXPECT_EQ(Browser()->Send("GET", PlainUrl("/accounts/ConfirmAddress?token=wrong")).status, 400);
+    expect(danReaches, 404, "after a wrong link");
+    const std::string danLink = OutboxLink(TheStore(), kDan);
+    ASSERT_FALSE(danLink.empty());
+    const Reply confirmed = Browser()->Send("GET", danLink);
+    EXPECT_EQ(confirmed.status, 200);
+    EXPECT_TRUE(Has(confirmed.body, kDan));
+    EXPECT_EQ(Browser()->Send("GET", danLink).status, 400);
+    expect(danReaches, 200, "confirmed");
+    EXPECT_EQ(EntryTitles(GData("GET", mine, dan).body).size(), 2u);
+    expect(eveReaches, 404, "someone else confirmed");
+
+    // eve's link past its time proves nothing; the operator can still confirm.
+    const std::string eveLink = OutboxLink(TheStore(), kEve);
+    ASSERT_FALSE(eveLink.empty());
+    TheStore().AgeSecretsForTest(kAddressProofLifetimeMs + 1000);
+    EXPECT_EQ(Browser()->Send("GET", eveLink).status, 400);
+    expect(eveReaches, 404, "expired link");
+    EXPECT_TRUE(TheStore().ConfirmAccount(kEve));
+    EXPECT_FALSE(TheStore().ConfirmAccount("nobody@corp.test"));
+    expect(eveReaches, 200, "confirmed by the operator");
+    // Accounts the operator made need no proof.
+    EXPECT_TRUE(TheStore().AccountConfirmed(kBob));
 }
 
 TEST_F(WebAccountTest, FormsFromOtherSitesAreRefused) {

@@ -2,6 +2,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QtTest>
@@ -143,6 +144,12 @@ private:
     QStringList m_folderPrompts;
     std::vector<QUrl> m_opened;
     int m_transfersEnded = 0;
+    QStringList m_errors;     // texts of the error boxes
+    QStringList m_questions;  // texts of the questions asked
+    bool m_answer = false;    // what the user answers them
+    std::vector<ClashQuestion> m_clashQuestions;
+    ClashAnswer m_folderAnswer{ClashChoice::Skip, false};
+    ClashAnswer m_fileAnswer{ClashChoice::Skip, false};
     std::shared_ptr<std::atomic<int>> m_renames = std::make_shared<std::atomic<int>>(0);
 
     CTallowdeskView* List() const { return m_frame->List(); }
@@ -214,6 +221,15 @@ private slots:
         hooks.pickFiles = [this](QWidget*) { return m_pickedFiles; };
         hooks.openUrl = [this](const QUrl& url) { m_opened.push_back(url); };
         hooks.transferEnded = [this] { ++m_transfersEnded; };
+        hooks.errorBox = [this](const QString&, const QString& text) { m_errors << text; };
+        hooks.confirm = [this](const QString&, const QString& text) {
+            m_questions << text;
+            return m_answer;
+        };
+        hooks.askClash = [this](QWidget*, const ClashQuestion& q) {
+            m_clashQuestions.push_back(q);
+            return q.folder ? m_folderAnswer : m_fileAnswer;
+        };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
         m_frame->Start();
@@ -225,6 +241,9 @@ private slots:
         m_folderPrompts.clear();
         m_pickedFolder.reset();
         m_pickedFiles.clear();
+        m_errors.clear();
+        m_questions.clear();
+        m_answer = false;
     }
 
     void openingAFolderListsItAndADocumentOpensItsPage() {
@@ -275,7 +294,7 @@ private slots:
             QItemSelection(List()->Model()->index(0, 0), List()->Model()->index(1, 0)),
             QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(MenuTexts(*Commands()->ContextMenu()).join(QLatin1Char('|')),
-                 QStringLiteral("&Download...|&Share...|-|&Views"));
+                 QStringLiteral("&Download...|Rest&ore|Delete For&ever|&Share...|-|&Views"));
     }
 
     void renamingToTheSameTextSendsNothing() {
@@ -293,6 +312,68 @@ private slots:
         ShowRoot();  // the service has the new name
         QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
         QCOMPARE(RowOf(QStringLiteral("readme.txt")), -1);
+    }
+
+    // Two renames of one row were both sent; the row showed whichever reply
+    // came last.
+    void aRowIsRenamedOnceAtATime() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("read me first.txt"));
+        QVERIFY(row >= 0);
+        const int renames = m_renames->load();
+        Commands()->Rename(row, QStringLiteral("first name.txt"));
+        Commands()->Rename(row, QStringLiteral("second name.txt"));
+        WaitActionsDone();
+        QCOMPARE(m_renames->load(), renames + 1);
+        QCOMPARE(List()->Model()->TitleAt(row), QStringLiteral("first name.txt"));
+        // Free again once the reply is in.
+        Commands()->Rename(row, QStringLiteral("read me first.txt"));
+        WaitActionsDone();
+        QCOMPARE(m_renames->load(), renames + 2);
+        ShowRoot();
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
+    }
+
+    // F2 then Enter on a long title renamed it to its first 127 characters.
+    void aLongTitleIsNeverCut_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("errors");
+        const QString title = QStringLiteral("long ") + QString(150, QLatin1Char('x'));
+        QTest::newRow("left as it was") << title << 0;
+        QTest::newRow("changed, still too long") << title + QStringLiteral("y") << 1;
+    }
+    void aLongTitleIsNeverCut() {
+        QFETCH(QString, typed);
+        QFETCH(int, errors);
+        const QString title = QStringLiteral("long ") + QString(150, QLatin1Char('x'));
+        ShowRoot();
+        int row = RowOf(title);
+        if (row < 0) {  // the service takes long titles: give one row such a name
+            const DocEntryPtr e =
+                List()->Model()->EntryAt(RowOf(QStringLiteral("read me first.txt")));
+            QVERIFY(e);
+            m_state->calls.renameEntry(*e->editHref, title.toStdString());
+            ShowRoot();
+            row = RowOf(title);
+        }
+        QVERIFY(row >= 0);
+        m_errors.clear();
+        const int renames = m_renames->load();
+        Commands()->Rename(row, typed);
+        QCoreApplication::processEvents();
+        QCOMPARE(m_renames->load(), renames);
+        QCOMPARE(m_errors.size(), errors);
+        QVERIFY(NoProcessingWindow());
+        ShowRoot();
+        QVERIFY(RowOf(title) >= 0);  // the service still has the whole title
+    }
+    void restoreTheLongTitle() {
+        ShowRoot();
+        const int row = RowOf(QStringLiteral("long ") + QString(150, QLatin1Char('x')));
+        QVERIFY(row >= 0);
+        m_state->calls.renameEntry(*List()->Model()->EntryAt(row)->editHref, "read me first.txt");
+        ShowRoot();
+        QVERIFY(RowOf(QStringLiteral("read me first.txt")) >= 0);
     }
 
     void unstarRemovesRowsOnlyFromStarred() {
@@ -332,6 +413,93 @@ private slots:
         Show(CategoryUrl(" Trash"), " Trash", false);
         QVERIFY(RowOf(QStringLiteral("backup.zip")) >= 0);
         QVERIFY(RowOf(QStringLiteral("Invoice 2041.pdf")) >= 0);
+    }
+
+    // Refused by the service: the rows stay, and the user reads what was
+    // refused and the service's reason (both used to be silent).
+    void refusalsAreShownWithTheServicesReason() {
+        Show(CategoryUrl(" Shared with me"), " Shared with me", false);
+        QVERIFY(SelectTitles({QStringLiteral("Sales figures")}));
+        Commands()->Trash();
+        QTRY_COMPARE_WITH_TIMEOUT(m_errors.size(), 1, 30000);
+        QVERIFY2(m_errors.front().startsWith(
+                     QStringLiteral("\"Sales figures\" was not moved to the trash.\n")),
+                 qPrintable(m_errors.front()));
+        QVERIFY2(m_errors.front().contains(QStringLiteral("Only the owner")),
+                 qPrintable(m_errors.front()));
+        QVERIFY(RowOf(QStringLiteral("Sales figures")) >= 0);
+
+        const int row = RowOf(QStringLiteral("Sales figures"));
+        Commands()->Rename(row, QStringLiteral("My figures"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_errors.size(), 2, 30000);
+        QVERIFY2(m_errors.back().startsWith(QStringLiteral("\"Sales figures\" was not renamed.\n")),
+                 qPrintable(m_errors.back()));
+        QVERIFY2(m_errors.back().contains(QStringLiteral("permission")),
+                 qPrintable(m_errors.back()));
+        QCOMPARE(List()->Model()->TitleAt(row), QStringLiteral("Sales figures"));
+    }
+
+    // Out of the trash and back in its two folders; then gone for good, but
+    // only once the user has said yes.
+    void restoreAndDeleteForeverRoundTrips() {
+        Show(CategoryUrl(" All items(folders included)"), " All items(folders included)", false);
+        QVERIFY(SelectTitles({QStringLiteral("Shed plan")}));
+        Commands()->Trash();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Shed plan")), -1, 30000);
+        WaitActionsDone();
+
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("Shed plan")}));
+        m_frame->UpdateActions();
+        QVERIFY(m_frame->Actions()->restore->isEnabled());
+        m_frame->Actions()->restore->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("Shed plan")), -1, 30000);
+        WaitActionsDone();
+        QVERIFY(m_errors.isEmpty());
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QCOMPARE(RowOf(QStringLiteral("Shed plan")), -1);
+        ShowRoot();
+        QVERIFY(SelectTitles({QStringLiteral("Projects")}));
+        Commands()->Open();
+        WaitIdle();
+        QVERIFY(SelectTitles({QStringLiteral("Garden Shed")}));
+        Commands()->Open();
+        WaitIdle();
+        QVERIFY(RowOf(QStringLiteral("Shed plan")) >= 0);
+        QVERIFY(RowOf(QStringLiteral("Materials")) >= 0);
+
+        // A folder comes back into the tree as well.
+        const auto topNode = [this] {
+            const QAbstractItemModel* tree = m_frame->Tree()->model();
+            for (int r = 0; r < tree->rowCount(); ++r)
+                if (tree->index(r, 0).data().toString() == QStringLiteral("Old stuff")) return true;
+            return false;
+        };
+        QVERIFY(!topNode());
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("Old stuff")}));
+        Commands()->Restore();
+        QTRY_VERIFY_WITH_TIMEOUT(topNode(), 30000);
+        WaitActionsDone();
+
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(SelectTitles({QStringLiteral("obsolete.txt")}));
+        m_answer = false;
+        Commands()->DeleteForever();
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.front().contains(QStringLiteral("\"obsolete.txt\" forever")));
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QVERIFY(RowOf(QStringLiteral("obsolete.txt")) >= 0);  // no means no
+        QVERIFY(SelectTitles({QStringLiteral("obsolete.txt")}));
+        m_answer = true;
+        Commands()->DeleteForever();
+        QTRY_COMPARE_WITH_TIMEOUT(RowOf(QStringLiteral("obsolete.txt")), -1, 30000);
+        WaitActionsDone();
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QCOMPARE(RowOf(QStringLiteral("obsolete.txt")), -1);
+        Show(CategoryUrl(" All items(folders included)"), " All items(folders included)", false);
+        QCOMPARE(RowOf(QStringLiteral("obsolete.txt")), -1);
+        QVERIFY(m_errors.isEmpty());
     }
 
     void uploadsSeveralFilesAndAFolderTreeThenDownloadsThemBack() {
@@ -380,14 +548,15 @@ private slots:
         QCOMPARE(ReadAll(back / "Tree" / "Middle" / "mid.txt"), std::string("middle\n"));
         QCOMPARE(ReadAll(back / "Tree" / "Middle" / "Deep" / "deep.txt"), std::string(300000, 'x'));
 
-        // Again into the same folder: the folder exists, which is one detail
-        // line; the window stays with its red sentence and the warning box.
+        // Into a folder that is gone: one detail line; the window stays with
+        // its red sentence and the warning box.
+        m_pickedFolder = QString::fromStdString((back / "gone").string());
         QVERIFY(SelectTitles({QStringLiteral("Tree")}));
         Commands()->Download();
         WaitTransferEnd();
         TransferProgressDlg* dialog = Commands()->LastTransferDialog();
         QVERIFY(dialog);
-        QCOMPARE(dialog->DetailLines(), QStringList{QStringLiteral("Folder already exists.")});
+        QCOMPARE(dialog->DetailLines(), QStringList{QStringLiteral("Folder creation failed.")});
         QVERIFY(dialog->findChild<QLabel*>(QStringLiteral("errorText"))->isVisible());
         auto* details = dialog->findChild<QPushButton*>(QStringLiteral("detailsButton"));
         QVERIFY(details->isVisible());
@@ -404,6 +573,70 @@ private slots:
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")),
                           Qt::LeftButton);
         QVERIFY(!transferCancel.load());  // closing after the end stops nothing
+    }
+
+    // Fault guarded: a folder downloaded again failed with "Folder already
+    // exists.", and a file downloaded again replaced the local one unasked.
+    void downloadingAgainAsksAndFollowsTheChoice() {
+        ShowRoot();
+        QTemporaryDir destDir;
+        const fs::path dest = destDir.path().toStdString();
+        m_pickedFolder = destDir.path();
+        const auto download = [this] {
+            m_clashQuestions.clear();
+            QVERIFY(SelectTitles({QStringLiteral("Tree"), QStringLiteral("one.txt")}));
+            Commands()->Download();
+            WaitTransferEnd();
+            if (TransferProgressDlg* d = Commands()->LastTransferDialog())
+                QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
+        };
+        const auto names = [](const fs::path& dir) {
+            QStringList n;
+            for (const auto& e : fs::directory_iterator(dir))
+                n << QString::fromStdString(e.path().filename().string());
+            n.sort();
+            return n;
+        };
+        download();
+        QVERIFY(m_clashQuestions.empty());  // nothing was there yet
+        test::WriteAll(dest / "one.txt", "mine\n");
+        test::WriteAll(dest / "Tree" / "top.txt", "my top\n");
+
+        m_folderAnswer = {ClashChoice::KeepBoth, false};
+        m_fileAnswer = {ClashChoice::KeepBoth, false};
+        download();
+        QCOMPARE(m_clashQuestions.size(), std::size_t(2));
+        QCOMPARE(m_clashQuestions[0].path, dest / "Tree");
+        QVERIFY(m_clashQuestions[0].folder);
+        QCOMPARE(m_clashQuestions[1].path, dest / "one.txt");
+        QCOMPARE(names(dest),
+                 (QStringList{QStringLiteral("Tree"), QStringLiteral("Tree (2)"),
+                              QStringLiteral("one (2).txt"), QStringLiteral("one.txt")}));
+        QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine\n"));
+        QCOMPARE(ReadAll(dest / "one (2).txt"), std::string("first file\n"));
+        QCOMPARE(ReadAll(dest / "Tree" / "top.txt"), std::string("my top\n"));
+        QCOMPARE(ReadAll(dest / "Tree (2)" / "Middle" / "Deep" / "deep.txt"),
+                 std::string(300000, 'x'));
+
+        // Merge the folder, replace every file: asked once per kind.
+        m_folderAnswer = {ClashChoice::Replace, true};
+        m_fileAnswer = {ClashChoice::Replace, true};
+        download();
+        QCOMPARE(m_clashQuestions.size(), std::size_t(2));
+        QCOMPARE(names(dest).size(), 4);
+        QCOMPARE(names(dest / "Tree"),
+                 (QStringList{QStringLiteral("Middle"), QStringLiteral("top.txt")}));
+        QCOMPARE(ReadAll(dest / "Tree" / "top.txt"), std::string("top\n"));
+        QCOMPARE(ReadAll(dest / "one.txt"), std::string("first file\n"));
+
+        // Skip: nothing local changes, nothing is added.
+        test::WriteAll(dest / "one.txt", "mine again\n");
+        m_folderAnswer = {ClashChoice::Skip, false};
+        m_fileAnswer = {ClashChoice::Skip, false};
+        download();
+        QCOMPARE(m_clashQuestions.size(), std::size_t(2));
+        QCOMPARE(names(dest).size(), 4);
+        QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine again\n"));
     }
 
     void theTreeDownloadsTheFolderClickedOn() {
@@ -511,6 +744,57 @@ private slots:
         m_gate->armed = false;
     }
 
+    // Export and a drag start cleared the one cancel flag: a download just
+    // cancelled ran on with no window.
+    void aCancelOutlivesTheNextCommand_data() {
+        QTest::addColumn<bool>("drag");
+        QTest::newRow("export") << false;
+        QTest::newRow("drag start") << true;
+    }
+    void aCancelOutlivesTheNextCommand() {
+        QFETCH(bool, drag);
+        ShowRoot();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        QPointer<TransferProgressDlg> dialog(Commands()->LastTransferDialog());
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+        QVERIFY(transferCancel.load());
+
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        QTemporaryDir exportDest;
+        m_pickedFolder = exportDest.path();
+        bool stillCancelled = false;
+        if (drag) {
+            std::unique_ptr<QMimeData> data(Commands()->MakeDragData());
+            stillCancelled = transferCancel.load();
+            m_gate->Open();
+        } else {
+            // Looked at inside the export window's own loop.
+            QTimer::singleShot(0, this, [&] {
+                stillCancelled = transferCancel.load();
+                m_gate->Open();
+            });
+            Commands()->Run(32807);  // export as text, modal until it ends
+            // Started once the cancelled download had ended, and not stopped.
+            QVERIFY(QFile::exists(exportDest.filePath(QStringLiteral("Meeting notes.txt"))));
+        }
+        WaitTransferEnd();
+        QVERIFY(stillCancelled);
+        QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
+                            "deep.txt"));
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->armed = false;
+    }
+
     void theModalVariantDownloadsAndEndsItsLoop() {
         ShowRoot();
         QVERIFY(SelectTitles({QStringLiteral("one.txt")}));
@@ -540,12 +824,50 @@ private slots:
         }
         Commands()->Download();
         QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        const fs::path deepFolder =
+            fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep";
+        const auto hiddenParts = [&] {
+            int n = 0;
+            for (const auto& e : fs::directory_iterator(deepFolder))
+                if (e.path().filename().string().find(".tdpart-") != std::string::npos) ++n;
+            return n;
+        };
+        QCOMPARE(hiddenParts(), 1);  // the download is on its way
         m_frame->Exit();
         QVERIFY(transferCancel.load());
+        // Gone at once: the thread is not waited for at exit.
+        QCOMPARE(hiddenParts(), 0);
         m_gate->Open();
         WaitTransferEnd();
         QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
                             "deep.txt"));
+    }
+
+    // Last: everything the Trash lists goes, after one question.
+    void emptyTrashDeletesEverythingInIt() {
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        const int rows = List()->Model()->rowCount();
+        QVERIFY(rows >= 2);
+        m_answer = false;
+        Commands()->Run(kCmdEmptyTrash);
+        QCOMPARE(m_questions.size(), 1);
+        QVERIFY(m_questions.front().contains(QString::number(rows)));
+        QCOMPARE(List()->Model()->rowCount(), rows);
+        m_answer = true;
+        Commands()->Run(kCmdEmptyTrash);
+        QTRY_COMPARE_WITH_TIMEOUT(List()->Model()->rowCount(), 0, 30000);
+        WaitActionsDone();
+        Show(CategoryUrl(" Trash"), " Trash", false);
+        QCOMPARE(List()->Model()->rowCount(), 0);
+        QVERIFY(m_errors.isEmpty());
+    }
+
+    // A box a case left open (a transfer that ended with errors has no
+    // owner) would outlive the case, and at exit the application.
+    void cleanup() {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w)) box->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
     void cleanupTestCase() {

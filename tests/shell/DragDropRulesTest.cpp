@@ -11,7 +11,9 @@
 #include "DragTempFolder.h"
 #include "DropRules.h"
 #include "EntryDragData.h"
+#include "EntryListModel.h"
 #include "X11DirectSave.h"
+#include "model/FeedCatalogue.h"
 #include "transfer/TransferFlags.h"
 
 using namespace tallowdesk;
@@ -32,7 +34,10 @@ private:
     }
 
 private slots:
-    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        qRegisterMetaType<const QMimeData*>();
+    }
 
     void dropsAreJudged_data() {
         QTest::addColumn<bool>("listBusy");
@@ -133,7 +138,8 @@ private slots:
                                                      [&](const QString& folder) {
                                                          started << folder;
                                                          return true;
-                                                     }});
+                                                     },
+                                                     {}});
         QCOMPARE(data.formats(),
                  (QStringList{QStringLiteral("XdndDirectSave0"), ListViewMimeType()}));
         QVERIFY(!data.hasUrls());
@@ -143,6 +149,142 @@ private slots:
         QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
         QCOMPARE(data.data(QStringLiteral("XdndDirectSave0")), QByteArray("S"));
         QCOMPARE(started, QStringList{QFileInfo(m_dir.path()).absoluteFilePath()});
+    }
+
+    // A list-only target: a request while it hovers is answered at once
+    // (nothing downloads); a request after the drop is held until the files
+    // are complete; a release over a target that read the list while
+    // hovering waits for the files before the drop is sent; a release where
+    // nobody accepted sends nothing.
+    void fileListIsHeldOnlyAfterTheDrop_data() {
+        // a/b: target 1/2 accepts, r: target 1 refuses, q: request (button
+        // down), Q: request (button up), u: release, d: files complete.
+        QTest::addColumn<QString>("events");
+        // per q/Q: n now, h held, f the files; per u: p passes, w waits.
+        QTest::addColumn<QString>("verdicts");
+        QTest::newRow("hover asks") << "aq"
+                                    << "n";
+        QTest::newRow("asks only at the drop") << "aauQ"
+                                               << "ph";
+        QTest::newRow("asked twice at the drop") << "auQQ"
+                                                 << "phh";
+        QTest::newRow("files complete") << "auQdQ"
+                                        << "phf";
+        QTest::newRow("release seen only by the pointer") << "aQ"
+                                                          << "h";
+        QTest::newRow("read while hovering: waits") << "qauda"
+                                                    << "nw";
+        QTest::newRow("reader, then files") << "qauQdQ"
+                                            << "nwhf";
+        QTest::newRow("reader was another target") << "qabu"
+                                                   << "np";
+        QTest::newRow("released where refused") << "raruQ"
+                                                << "pn";
+        QTest::newRow("accepted, then refused") << "arQ"
+                                                << "n";
+        QTest::newRow("refused after the drop") << "aurQ"
+                                                << "ph";
+        QTest::newRow("released over nothing") << "uQ"
+                                               << "pn";
+        QTest::newRow("second release while waiting") << "qauu"
+                                                      << "nwp";
+    }
+    void fileListIsHeldOnlyAfterTheDrop() {
+        QFETCH(QString, events);
+        QFETCH(QString, verdicts);
+        UriListHold hold;
+        QString got;
+        for (const QChar c : events) {
+            if (c == u'a') hold.Status(1, true);
+            if (c == u'b') hold.Status(2, true);
+            if (c == u'r') hold.Status(1, false);
+            if (c == u'd') hold.Answered();
+            if (c == u'u') got += hold.Released() == UriListHold::Release::Pass ? u'p' : u'w';
+            if (c != u'q' && c != u'Q') continue;
+            switch (hold.Requested(c == u'q')) {
+                case UriListHold::Verdict::AnswerNow:
+                    got += u'n';
+                    break;
+                case UriListHold::Verdict::Hold:
+                    got += u'h';
+                    break;
+                case UriListHold::Verdict::AnswerWithFiles:
+                    got += u'f';
+                    break;
+            }
+        }
+        QCOMPARE(got, verdicts);
+    }
+
+    // Both ways offered, direct save first; the list comes from uriList and
+    // asking for it starts no download.
+    void directSaveAlsoOffersTheFileList() {
+        QStringList started;
+        QByteArray list = "file:///tmp/t/a.doc\r\nfile:///tmp/t/b%20c.txt\r\n";
+        EntryDragData::DirectSave save{[] { return QByteArray(); },
+                                       [&](const QString& folder) {
+                                           started << folder;
+                                           return true;
+                                       },
+                                       [&] { return list; }};
+        EntryDragData data(save);
+        QCOMPARE(data.formats(),
+                 (QStringList{QStringLiteral("XdndDirectSave0"), QStringLiteral("text/uri-list"),
+                              ListViewMimeType()}));
+        QCOMPARE(data.urls(), (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/tmp/t/a.doc")),
+                                           QUrl::fromLocalFile(QStringLiteral("/tmp/t/b c.txt"))}));
+        list.clear();
+        QVERIFY(data.urls().isEmpty());
+        QVERIFY(started.isEmpty());
+    }
+
+    // Every entry that cannot be uploaded gets its own detail line; the
+    // usable ones keep their order. "@" stands for the test's folder.
+    void everyUnusableEntryGetsADetailLine_data() {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("sources");
+        QTest::addColumn<QStringList>("unusable");
+        QTest::newRow("a gone file among two")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("file://@/here.txt\r\nfile://@/gone.txt\r\nfile://@/dir\r\n")
+            << QStringList{QStringLiteral("@/here.txt"), QStringLiteral("@/dir")}
+            << QStringList{QStringLiteral("No such file or folder: @/gone.txt")};
+        QTest::newRow("web address and a bad line")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("https://example.org/x\nfile://@/here.txt\nrelative/path.txt")
+            << QStringList{QStringLiteral("@/here.txt")}
+            << QStringList{QStringLiteral("Not a local file: https://example.org/x"),
+                           QStringLiteral("Not a local file: relative/path.txt")};
+        QTest::newRow("gnome list of gone files only")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QStringLiteral("cut\nfile://@/gone.txt\nfile://@/gone2") << QStringList{}
+            << QStringList{QStringLiteral("No such file or folder: @/gone.txt"),
+                           QStringLiteral("No such file or folder: @/gone2")};
+        QTest::newRow("gnome list naming no file")
+            << QStringLiteral("x-special/gnome-copied-files")
+            << QStringLiteral("copy\nsmb://server/share/a.txt") << QStringList{}
+            << QStringList{QStringLiteral("Not a local file: smb://server/share/a.txt")};
+        QTest::newRow("comments and blank lines are no entries")
+            << QStringLiteral("text/uri-list")
+            << QStringLiteral("# list\r\n\r\nfile://@/here.txt\r\n")
+            << QStringList{QStringLiteral("@/here.txt")} << QStringList{};
+    }
+    void everyUnusableEntryGetsADetailLine() {
+        QFETCH(QString, format);
+        QFETCH(QString, text);
+        QFETCH(QStringList, sources);
+        QFETCH(QStringList, unusable);
+        Touch(QStringLiteral("here.txt"));
+        QDir(m_dir.path()).mkpath(QStringLiteral("dir"));
+        const QString root = m_dir.path();
+        QMimeData data;
+        data.setData(format, QString(text).replace(u'@', root).toUtf8());
+        const CollectedFiles got = CollectDroppedFiles(&data);
+        QStringList paths;
+        for (const UploadSource& s : got.sources) paths << QString::fromStdString(s.path);
+        QCOMPARE(paths, sources.replaceInStrings(QStringLiteral("@"), root));
+        QCOMPARE(got.unusable, unusable.replaceInStrings(QStringLiteral("@"), root));
     }
 
     void clipboardFormatsGiveLocalFiles_data() {
@@ -264,6 +406,83 @@ private slots:
     }
 
     // The list refuses while it is busy and shows it on the whole list.
+    // Over a folder row the drop goes into that folder, which is drawn
+    // highlighted while the drag is over it; elsewhere into the place shown.
+    // A category (Trash, Starred, ...) holds no files: a drop there is
+    // refused with a status line, while its folder rows still take files.
+    void dropsGoIntoTheFolderUnderThePointer() {
+        auto state = std::make_shared<AppState>();
+        CTallowdeskView view(state);
+        view.SetStyle(ListStyle::Details);
+        view.resize(500, 300);
+        view.show();
+        auto folder = std::make_shared<DocEntry>();
+        folder->kind = "folder";
+        folder->title = "Inbox";
+        folder->contentSrc = "https://docs.test/feeds/folder%3Ainbox/contents";
+        auto file = std::make_shared<DocEntry>();
+        file->kind = "file";
+        file->title = "notes.txt";
+        view.Model()->InsertAtTop(file);
+        view.Model()->InsertAtTop(folder);  // row 0
+        QAbstractItemView* list = view.ActiveView();
+        QWidget* viewport = list->viewport();
+        const QPoint onFolder = list->visualRect(view.Model()->index(0, 0)).center();
+        const QPoint onFile = list->visualRect(view.Model()->index(1, 0)).center();
+        const QPoint below(onFile.x(), onFile.y() + 120);
+        QSignalSpy dropped(&view, &CTallowdeskView::Dropped);
+        QSignalSpy status(&view, &CTallowdeskView::StatusTextChanged);
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(Touch(QStringLiteral("up.txt")))});
+        // An enter at each place: the list judges enters and moves alike,
+        // and Qt routes moves only to the widget the drag entered.
+        const auto move = [&](QPoint at) {
+            QDragEnterEvent e(at, Qt::CopyAction, &files, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted() && e.dropAction() == Qt::CopyAction;
+        };
+        const auto drop = [&](QPoint at) {
+            QDropEvent e(QPointF(at), Qt::CopyAction, &files, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted();
+        };
+
+        QVERIFY(move(onFolder));
+        QCOMPARE(view.Model()->DropRow(), 0);
+        QVERIFY(move(onFile));
+        QCOMPARE(view.Model()->DropRow(), -1);
+        QVERIFY(move(onFolder));
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(viewport, &leave);
+        QCOMPARE(view.Model()->DropRow(), -1);
+        QVERIFY(move(onFolder));
+        QVERIFY(drop(onFolder));
+        QCOMPARE(view.Model()->DropRow(), -1);
+        QVERIFY(move(onFile));
+        QVERIFY(drop(onFile));
+        QCOMPARE(dropped.count(), 2);
+        QCOMPARE(dropped.at(0).at(1).toString(), QString::fromStdString(*folder->contentSrc));
+        QCOMPARE(dropped.at(1).at(1).toString(), QString());
+
+        QVERIFY(!CategoryTable().empty());
+        CurrentLocation trash;
+        trash.url = CategoryTable().back().url;
+        trash.title = CategoryTable().back().label;
+        state->navigation.Open(trash);
+        status.clear();
+        QVERIFY(!move(below));
+        QVERIFY(!move(onFile));
+        QVERIFY(!drop(onFile));
+        QCOMPARE(dropped.count(), 2);
+        QVERIFY(!status.isEmpty());
+        QVERIFY(status.last().at(0).toString().contains(
+            QStringLiteral("\"%1\"").arg(QString::fromStdString(trash.title).trimmed())));
+        QVERIFY(move(onFolder));
+        QVERIFY(drop(onFolder));
+        QCOMPARE(dropped.count(), 3);
+        QCOMPARE(dropped.at(2).at(1).toString(), QString::fromStdString(*folder->contentSrc));
+    }
+
     void theListJudgesDragsOverIt() {
         auto state = std::make_shared<AppState>();
         CTallowdeskView view(state);

@@ -70,6 +70,36 @@ private slots:
                                             QStringLiteral("b.txt")}));
     }
 
+    // Rows added after a sort are merged in: whatever came and went between
+    // two sorts, the order is the one a full sort gives.
+    void laterRowsAreSortedIntoTheRowsInOrder() {
+        EntryListModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const auto names = [](std::initializer_list<const char*> n) {
+            QStringList l;
+            for (const char* s : n) l << QString::fromLatin1(s);
+            return l;
+        };
+        model.AppendPage({Make({"file", "c", "1"}), Make({"file", "a", "2"})});
+        model.sort(0, Qt::AscendingOrder);
+        model.AppendPage({Make({"file", "d", "3"}), Make({"file", "b", "4"})});
+        model.sort(0, Qt::AscendingOrder);
+        QCOMPARE(Names(model), names({"a", "b", "c", "d"}));
+        model.RemoveRowAt(0);
+        model.AppendPage({Make({"file", "a2", "5"}), Make({"file", "e", "6"})});
+        model.sort(0, Qt::AscendingOrder);
+        QCOMPARE(Names(model), names({"a2", "b", "c", "d", "e"}));
+        model.InsertAtTop(Make({"file", "cc", "7"}));
+        model.sort(0, Qt::AscendingOrder);
+        QCOMPARE(Names(model), names({"a2", "b", "c", "cc", "d", "e"}));
+        model.sort(0, Qt::DescendingOrder);
+        QCOMPARE(Names(model), names({"e", "d", "cc", "c", "b", "a2"}));
+        model.AppendPage({Make({"file", "bb", "8"})});
+        model.sort(0, Qt::DescendingOrder);
+        QCOMPARE(Names(model), names({"e", "d", "cc", "c", "bb", "b", "a2"}));
+    }
+
     void rowsAreFoundRemovedAndRenamed() {
         EntryListModel model;
         QAbstractItemModelTester tester(&model,

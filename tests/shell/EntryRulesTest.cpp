@@ -21,6 +21,81 @@ private slots:
         QVERIFY(CompareEntries(&folder, &doc, 1) > 0);  // "folder" > "document"
     }
 
+    // Fault guarded: names compared code unit by code unit put "Banana"
+    // before "apple", "Éclair" after "zebra" and "log-10" before "log-9".
+    void namesCompareAsAPersonExpects_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        const char* const rows[][3] = {
+            {"case", "apple", "Banana"},
+            {"case in a longer name", "report march", "Report May"},
+            {"accent", "\u00c9clair", "eggs"},
+            {"accent inside", "caf\u00e9s", "cafeteria"},
+            {"numbers by value", "log-9", "log-10"},
+            {"leading zeros", "v007", "v10"},
+            {"large numbers", "scan 99999999999999999999", "scan 100000000000000000000"},
+            {"prefix first", "plan", "plan 2"},
+            {"digits before letters", "2 notes", "notes"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString::fromUtf8(r[1]) << QString::fromUtf8(r[2]);
+    }
+    void namesCompareAsAPersonExpects() {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QVERIFY(NaturalCompare(first, second) < 0);
+        QVERIFY(NaturalCompare(second, first) > 0);
+        const DocEntry a = fakes::Parse({"file", first.toStdString(), "1"});
+        const DocEntry b = fakes::Parse({"file", second.toStdString(), "2"});
+        QVERIFY(CompareEntries(&a, &b, 0) < 0);
+        QVERIFY(EntryBefore(a, b, 0, true));
+        QVERIFY(EntryBefore(b, a, 0, false));
+    }
+
+    void namesDifferingOnlyInCaseOrAccentStillHaveAnOrder() {
+        // Equal to a reader, but not the same name: never 0, and both ways agree.
+        for (const auto& [x, y] :
+             {std::pair{"Plan", "plan"}, std::pair{"resume", "r\u00e9sum\u00e9"},
+              std::pair{"v7", "v007"}}) {
+            const int c = NaturalCompare(QString::fromUtf8(x), QString::fromUtf8(y));
+            QVERIFY2(c != 0, x);
+            QCOMPARE(NaturalCompare(QString::fromUtf8(y), QString::fromUtf8(x)), -c);
+        }
+        QCOMPARE(NaturalCompare(QStringLiteral("same"), QStringLiteral("same")), 0);
+    }
+
+    // Fault guarded: rows with equal keys came out in whatever order the
+    // service sent them, so every refresh could shuffle them.
+    void tiesGoByNameThenByIdInEveryColumn_data() {
+        QTest::addColumn<int>("column");
+        for (int c = 0; c < kColumnCount; ++c) QTest::newRow(qPrintable(QString::number(c))) << c;
+    }
+    void tiesGoByNameThenByIdInEveryColumn() {
+        QFETCH(int, column);
+        // Same kind, size, author and time; two share a name.
+        const std::vector<DocEntry> entries = {
+            fakes::Parse({"file", "b", "id2", "10", "2013-01-01T00:00:00Z", "Ann"}),
+            fakes::Parse({"file", "a", "id9", "10", "2013-01-01T00:00:00Z", "Ann"}),
+            fakes::Parse({"file", "b", "id1", "10", "2013-01-01T00:00:00Z", "Ann"}),
+        };
+        std::vector<int> order = {0, 1, 2};
+        QStringList first;
+        do {
+            std::vector<int> sorted = order;
+            std::stable_sort(sorted.begin(), sorted.end(), [&](int x, int y) {
+                return EntryBefore(entries[static_cast<std::size_t>(x)],
+                                   entries[static_cast<std::size_t>(y)], column, true);
+            });
+            QStringList ids;
+            for (int i : sorted)
+                ids << QString::fromStdString(entries[static_cast<std::size_t>(i)].shortId);
+            if (first.isEmpty()) first = ids;
+            QCOMPARE(ids, first);
+        } while (std::next_permutation(order.begin(), order.end()));
+        QCOMPARE(first, (QStringList{QStringLiteral("id9"), QStringLiteral("id1"),
+                                     QStringLiteral("id2")}));
+    }
+
     void sizesCompareAsNumbers() {
         const DocEntry small = fakes::Parse({"file", "a", "1", "999"});
         const DocEntry large = fakes::Parse({"file", "b", "2", "1000"});

@@ -2,9 +2,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTreeView>
 #include <QtTest>
 #include <atomic>
 #include <filesystem>
@@ -57,6 +59,19 @@ void WhenModal(std::function<void(QDialog*)> act) {
     timer->start();
 }
 
+// Calls back for every widget about to be shown.
+class ShowWatch final : public QObject {
+public:
+    explicit ShowWatch(std::function<void(QObject*)> shown) : m_shown(std::move(shown)) {}
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) m_shown(watched);
+        return false;
+    }
+
+private:
+    std::function<void(QObject*)> m_shown;
+};
+
 }  // namespace
 
 // The create-folder, search and settings dialogs, drops and Paste, against
@@ -69,6 +84,7 @@ private:
     std::shared_ptr<AppState> m_state;
     std::unique_ptr<CMainFrame> m_frame;
     QStringList m_errors;
+    int m_transfersEnded = 0;
     std::vector<std::string> m_feeds;  // every feed read, in order
     std::shared_ptr<std::atomic<bool>> m_failSearch = std::make_shared<std::atomic<bool>>(false);
     std::shared_ptr<std::atomic<int>> m_creates = std::make_shared<std::atomic<int>>(0);
@@ -91,6 +107,11 @@ private:
         for (int r = 0; r < List()->Model()->rowCount(); ++r)
             if (List()->Model()->TitleAt(r) == title) return List()->Model()->EntryAt(r);
         return nullptr;
+    }
+    int RowTitled(const QString& title) const {
+        for (int r = 0; r < List()->Model()->rowCount(); ++r)
+            if (List()->Model()->TitleAt(r) == title) return r;
+        return -1;
     }
     QStringList Titles() const {
         QStringList t;
@@ -172,6 +193,7 @@ private slots:
             m_errors << title + QStringLiteral(": ") + text;
         };
         hooks.dragTempBase = m_tempBase;
+        hooks.transferEnded = [this] { ++m_transfersEnded; };
         m_frame = std::make_unique<CMainFrame>(m_state, FrameHooks{}, std::move(hooks));
         m_frame->show();
         m_frame->Start();
@@ -277,10 +299,35 @@ private slots:
         SearchFor(QStringLiteral("Budget"));
         WaitIdle();
         QTRY_COMPARE(Titles(), QStringList{QStringLiteral("Budget 2026")});
+        // Fault guarded: results looked like the last folder (its node still
+        // highlighted, nothing saying they are results).
+        auto* banner = List()->findChild<QLabel*>(QStringLiteral("searchResultsLabel"));
+        QVERIFY(banner && banner->isVisible());
+        QCOMPARE(banner->text(), QStringLiteral("Search results for \"Budget\""));
+        auto* empty = List()->findChild<QLabel*>(QStringLiteral("emptyListText"));
+        QVERIFY(empty && !empty->isVisible());
+        // Fault guarded: an empty result was a blank list.
+        SearchFor(QStringLiteral("nothing-matches-this"));
+        WaitIdle();
+        QTRY_VERIFY(empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("No items match \"nothing-matches-this\"."));
         QVERIFY(m_frame->Actions()->refresh->isEnabled());
         m_frame->Actions()->refresh->trigger();
         WaitIdle();
         QCOMPARE(Titles(), rootTitles);
+        QVERIFY(!banner->isVisible());
+        QVERIFY(!empty->isVisible());
+
+        // The tree's highlight leaves the folder the search started from.
+        QTreeView* tree = m_frame->Tree();
+        tree->selectionModel()->setCurrentIndex(tree->model()->index(0, 0),
+                                                QItemSelectionModel::ClearAndSelect);
+        WaitIdle();
+        QVERIFY(tree->currentIndex().isValid());
+        SearchFor(QStringLiteral("Budget"));
+        WaitIdle();
+        QVERIFY(!tree->currentIndex().isValid());
+        QVERIFY(tree->selectionModel()->selectedIndexes().isEmpty());
     }
 
     void anEmptySearchStartsNothing() {
@@ -307,6 +354,9 @@ private slots:
         *m_failSearch = false;
         QTRY_COMPARE(m_errors, QStringList{QStringLiteral("Error: Search failed.")});
         QCOMPARE(List()->Model()->rowCount(), 0);
+        // Not "no match": the search never answered.
+        QCOMPARE(List()->findChild<QLabel*>(QStringLiteral("emptyListText"))->text(),
+                 QStringLiteral("Search failed."));
         QCOMPARE(m_state->entries.Size(), std::size_t(0));
         QVERIFY(!List()->ProcessingWindow()->isVisible());
         QVERIFY(m_frame->Actions()->refresh->isEnabled());
@@ -395,13 +445,30 @@ private slots:
         SetConvert(false);
     }
 
-    void filesDroppedOnTheListGoIntoTheShownFolderOrTheRoot() {
+    // A category holds no files of its own: a drop there is refused and a
+    // paste says why; nothing reaches the service. A folder takes them.
+    void filesDroppedOrPastedGoOnlyWhereFilesAreKept() {
         Show(CategoryUrl(" Owned by me"), " Owned by me", false);
         const QString path = m_dir.filePath(QStringLiteral("dropped.txt"));
         std::ofstream(path.toStdString()) << "dropped bytes\n";
         QMimeData files;
         files.setUrls({QUrl::fromLocalFile(path)});
         QWidget* viewport = List()->ActiveView()->viewport();
+        QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport, &refused);
+        QVERIFY(!refused.isAccepted());
+        auto* clip = new QMimeData;
+        clip->setData(QStringLiteral("text/uri-list"), QUrl::fromLocalFile(path).toEncoded());
+        QGuiApplication::clipboard()->setMimeData(clip);
+        m_frame->Actions()->paste->trigger();
+        QGuiApplication::clipboard()->clear();
+        QVERIFY(!transferBusy.load());
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY(m_errors.front().contains(QStringLiteral("Owned by me")));
+
+        ShowRoot();
+        QVERIFY(!FindRow(QStringLiteral("dropped.txt")));
+        viewport = List()->ActiveView()->viewport();
         QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, {});
         QCoreApplication::sendEvent(viewport, &enter);
         QVERIFY(enter.isAccepted());
@@ -467,6 +534,36 @@ private slots:
         std::unique_ptr<QMimeData> next(Commands()->MakeDragData());
         QVERIFY(next);
         QVERIFY(fs::is_empty(temp));
+    }
+
+    // The drag's own window had a dead Background button and left the quota
+    // as it was.
+    void theDragOutWindowGoesToTheBackgroundAndEndsWithTheQuota() {
+        ShowRoot();
+        List()->Selection()->clearSelection();
+        const int row = RowTitled(QStringLiteral("readme.txt"));
+        QVERIFY(row >= 0);
+        List()->Selection()->select(List()->Model()->index(row, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        std::unique_ptr<QMimeData> data(Commands()->MakeDragData());
+        QVERIFY(data);
+        bool clicked = false;
+        ShowWatch watch([&](QObject* shown) {
+            auto* dialog = qobject_cast<TransferProgressDlg*>(shown);
+            if (!dialog || clicked) return;
+            clicked = true;
+            dialog->findChild<QPushButton*>(QStringLiteral("backgroundButton"))->click();
+        });
+        qApp->installEventFilter(&watch);
+        const int ended = m_transfersEnded;
+        const QList<QUrl> urls = data->urls();
+        qApp->removeEventFilter(&watch);
+        WaitTransferEnd();
+        QVERIFY(clicked);
+        QVERIFY(m_frame->isMinimized() || m_frame->isHidden());
+        m_frame->showNormal();
+        QCOMPARE(m_transfersEnded, ended + 1);
+        QCOMPARE(urls.size(), 1);
     }
 
     void noDragWithoutATemporaryFolder() {

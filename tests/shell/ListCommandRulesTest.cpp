@@ -89,7 +89,9 @@ private slots:
         QTest::newRow("one in the Trash")
             << 1 << false << QStringLiteral(" Trash") << trash << false
             << QStringLiteral("presentation") << false
-            << Split("&Open|&Export to>DOWNLOADPPT|&Rename|&Share...|-|&Views>VIEWS");
+            << Split(
+                   "&Open|&Export to>DOWNLOADPPT|&Rename|Rest&ore|Delete For&ever|&Share...|-|"
+                   "&Views>VIEWS");
         QTest::newRow("several") << 3 << false << t << root << true << QString() << false
                                  << Split(
                                         "&Download...|Move to trash|Star|&Share...|-|&Views>VIEWS");
@@ -98,7 +100,10 @@ private slots:
             << Split("Move to trash|UnStar|&Share...|-|&Views>VIEWS");
         QTest::newRow("several in the Trash")
             << 2 << false << QStringLiteral(" Trash") << trash << false << QString() << false
-            << Split("&Download...|&Share...|-|&Views>VIEWS");
+            << Split("&Download...|Rest&ore|Delete For&ever|&Share...|-|&Views>VIEWS");
+        QTest::newRow("none in the Trash: empty it")
+            << 0 << false << QStringLiteral(" Trash") << trash << false << QString() << false
+            << Split("&Create Folder|&Search|&Refresh|Empty Trash|-|&Views>VIEWS");
     }
     void contextMenu() {
         QFETCH(int, selected);

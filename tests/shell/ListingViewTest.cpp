@@ -1,4 +1,7 @@
+#include <QHeaderView>
+#include <QLabel>
 #include <QListView>
+#include <QTreeView>
 #include <QtTest>
 #include <chrono>
 #include <thread>
@@ -231,6 +234,63 @@ private slots:
     // With one cell size for every row (what lets a 10,000-row folder lay
     // out in batches), the list style's column still fits the widest name,
     // even one that arrives on a later page.
+    // Fault guarded: the chosen order was lost on every navigation and
+    // refresh (rows came back in the service's order) and the heading
+    // showed no arrow.
+    void theChosenOrderHoldsAcrossPlacesAndRefreshes() {
+        ServeFolder(*m_service, "A", {4});
+        ServeFolder(*m_service, "B", {10, 3});
+        m_state->navigation.Open(Folder("A"));
+        CTallowdeskView view(m_state);
+        view.SetStyle(ListStyle::Details);
+        view.show();
+        view.RefreshList();
+        QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+        view.SortByColumn(0);
+        view.SortByColumn(0);  // names, descending
+
+        QStringList expected;
+        for (int i = 12; i >= 0; --i) expected << QStringLiteral("B-%1").arg(i);
+        auto* details = view.findChild<QTreeView*>(QStringLiteral("entryDetailsView"));
+        QVERIFY(details);
+        for (const char* step : {"another folder", "a refresh"}) {
+            if (std::string(step) == "another folder") m_state->navigation.Open(Folder("B"));
+            view.RefreshList();
+            QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+            QCOMPARE(Titles(*view.Model()), expected);
+            QVERIFY2(details->header()->isSortIndicatorShown(), step);
+            QCOMPARE(details->header()->sortIndicatorSection(), 0);
+            QCOMPARE(details->header()->sortIndicatorOrder(), Qt::DescendingOrder);
+        }
+    }
+
+    // Fault guarded: an empty folder was a blank list, with nothing saying
+    // it is empty rather than still loading.
+    void anEmptyPlaceSaysSoOnceListed() {
+        ServeFolder(*m_service, "E", {0});
+        ServeFolder(*m_service, "F", {2});
+        m_service->Hold(PageUrl("E", 1));
+        m_state->navigation.Open(Folder("E"));
+        CTallowdeskView view(m_state);
+        view.resize(400, 300);
+        view.show();
+        view.RefreshList();
+        auto* empty = view.findChild<QLabel*>(QStringLiteral("emptyListText"));
+        QVERIFY(empty);
+        QVERIFY(!empty->isVisible());  // still listing
+        m_service->Release(PageUrl("E", 1));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+        QVERIFY(empty->isVisible());
+        QCOMPARE(empty->text(), QStringLiteral("This folder is empty."));
+        QVERIFY(empty->testAttribute(Qt::WA_TransparentForMouseEvents));  // drops reach the list
+
+        m_state->navigation.Open(Folder("F"));
+        view.RefreshList();
+        QTRY_VERIFY_WITH_TIMEOUT(!view.Processing(), 10000);
+        QCOMPARE(view.Model()->rowCount(), 2);
+        QVERIFY(!empty->isVisible());
+    }
+
     void theListColumnFitsTheWidestName() {
         const std::string longName = "a-name-much-wider-than-the-first-rows-of-the-folder";
         m_service->Serve(

@@ -22,7 +22,9 @@ public:
         added.emplace_back(g, page.size());
     }
     void ListingReset() override {}
-    void ListingFinished(std::uint64_t, const CurrentLocation&) override {}
+    void ListingFinished(std::uint64_t, const CurrentLocation&,
+                         const std::optional<std::string>&) override {}
+    void CommandFailed(const std::string&) override {}
     void AddNewlyUploadedItem(const tinyxml2::XMLDocument&) override {}
     void DeleteItemByResourceId(const std::string& id) override {
         calledOn = QThread::currentThread();

@@ -1,12 +1,18 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLabel>
+#include <QListView>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
 #include <fstream>
 #include <stdexcept>
 
+#include "ListCommands.h"
 #include "dialogs/CExportProgressDlg.h"
 #include "dialogs/CProgressDlgModal.h"
+#include "dialogs/NameClashDlg.h"
 #include "dialogs/TransferProgressDlg.h"
 #include "transfer/TransferFlags.h"
 #include "transfer/TransferOps.h"
@@ -97,6 +103,128 @@ private slots:
         dialog.FinishBox()->close();
     }
 
+    void theClashDialogAnswersWithTheButtonPressed_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("folder");
+        QTest::addColumn<bool>("forAll");
+        QTest::addColumn<int>("choice");
+        QTest::addColumn<QString>("replaceText");
+        QTest::newRow("replace a file") << QStringLiteral("replaceButton") << false << false
+                                        << int(ClashChoice::Replace) << QStringLiteral("&Replace");
+        QTest::newRow("merge a folder, for all")
+            << QStringLiteral("replaceButton") << true << true << int(ClashChoice::Replace)
+            << QStringLiteral("&Merge");
+        QTest::newRow("keep both") << QStringLiteral("keepBothButton") << false << true
+                                   << int(ClashChoice::KeepBoth) << QStringLiteral("&Replace");
+        QTest::newRow("skip") << QStringLiteral("skipButton") << true << false
+                              << int(ClashChoice::Skip) << QStringLiteral("&Merge");
+        QTest::newRow("closed: skip")
+            << QString() << false << true << int(ClashChoice::Skip) << QStringLiteral("&Replace");
+    }
+    void theClashDialogAnswersWithTheButtonPressed() {
+        QFETCH(QString, button);
+        QFETCH(bool, folder);
+        QFETCH(bool, forAll);
+        QFETCH(int, choice);
+        QFETCH(QString, replaceText);
+        NameClashDlg dialog({"/home/u/Reports/plan.txt", folder}, nullptr);
+        dialog.show();
+        QVERIFY(dialog.findChild<QLabel*>(QStringLiteral("clashText"))
+                    ->text()
+                    .contains(QStringLiteral("\"plan.txt\" already exists in /home/u/Reports")));
+        QCOMPARE(dialog.findChild<QPushButton*>(QStringLiteral("replaceButton"))->text(),
+                 replaceText);
+        dialog.findChild<QCheckBox*>(QStringLiteral("forAllBox"))->setChecked(forAll);
+        if (button.isEmpty())
+            dialog.reject();
+        else
+            QTest::mouseClick(dialog.findChild<QPushButton*>(button), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(int(dialog.Answer().choice), choice);
+        QCOMPARE(dialog.Answer().forAll, forAll);
+    }
+
+    // "*.*" alone hid every name without a dot.
+    void theUploadPickerListsEveryFile() {
+        QTemporaryDir dir;
+        for (const char* name : {"README", "Makefile", "a.txt", ".hidden"})
+            std::ofstream(dir.filePath(QLatin1String(name)).toStdString()) << "x";
+        QFileDialog dialog;
+        SetUpUploadPicker(dialog);
+        dialog.setDirectory(dir.path());
+        dialog.show();
+        QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo"))->currentText(),
+                 QStringLiteral("All File(*.*)"));
+        auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+        QVERIFY(view);
+        const auto listed = [view] {
+            QStringList names;
+            const QModelIndex root = view->rootIndex();
+            for (int r = 0; r < view->model()->rowCount(root); ++r)
+                names << view->model()->index(r, 0, root).data().toString();
+            names.sort();
+            return names;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                  (QStringList{QStringLiteral("Makefile"), QStringLiteral("README"),
+                                               QStringLiteral("a.txt")}),
+                                  10000);
+    }
+
+    // A range of 0..0 is a busy animation: it must not stand for an empty
+    // file, nor go on once the transfer has ended.
+    void theBarNeverMovesByItselfAfterTheEnd_data() {
+        QTest::addColumn<bool>("marquee");
+        QTest::addColumn<bool>("withDetails");
+        QTest::newRow("empty upload") << false << false;
+        QTest::newRow("empty upload, failed") << false << true;
+        QTest::newRow("unknown size, failed") << true << true;
+    }
+    void theBarNeverMovesByItselfAfterTheEnd() {
+        QFETCH(bool, marquee);
+        QFETCH(bool, withDetails);
+        QTemporaryDir dir;
+        CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
+        auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progressBar"));
+        if (marquee)
+            dialog.SetMarquee(true);
+        else
+            dialog.SetRange(0);
+        if (!marquee) QVERIFY(bar->maximum() > bar->minimum());
+        dialog.Progress(0, 0);
+        if (withDetails) dialog.AddTransferDetail(QStringLiteral("x  Failed!:  Unknown reason"));
+        dialog.TransferFinished();
+        QVERIFY(bar->maximum() > bar->minimum());
+        if (dialog.FinishBox()) dialog.FinishBox()->close();
+    }
+
+    // The box ending a drag-out sat behind its own modal window's block.
+    void theBoxEndingAModalTransferCanBeClicked() {
+        QTemporaryDir dir;
+        CProgressDlgModal dialog({FolderItem{"fail", "Broken", "file", 10}},
+                                 dir.path().toStdString(), Fake(), nullptr);
+        bool boxClosed = false;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QMessageBox* box = dialog.FinishBox();
+            if (!box || !box->isVisible() || !box->windowHandle()) return;
+            poll.stop();
+            QPointer<QMessageBox> guard(box);
+            QAbstractButton* ok = box->button(QMessageBox::Ok);
+            // Through the window system's path, where modal blocking applies.
+            QTest::mouseClick(box->windowHandle(), Qt::LeftButton, {},
+                              ok->mapTo(box, ok->rect().center()));
+            boxClosed = guard.isNull() || !guard->isVisible();
+            static_cast<QDialog&>(dialog).reject();
+        });
+        poll.start();
+        QTimer::singleShot(10000, &dialog, [&] { static_cast<QDialog&>(dialog).reject(); });
+        dialog.exec();
+        QVERIFY(boxClosed);
+        QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 10000);
+    }
+
     void theBarCountsBytesBeyondTheRangeOfAnInt() {
         QTemporaryDir dir;
         CProgressDlgModal dialog({}, dir.path().toStdString(), Fake(), nullptr);
@@ -104,10 +232,15 @@ private slots:
         const std::uint64_t twoGiB = 2ull << 30;
         dialog.SetRange(twoGiB);
         QVERIFY(bar->maximum() > 0);
+        auto* figures = dialog.findChild<QLabel*>(QStringLiteral("figuresText"));
+        QVERIFY(figures);
+        QCOMPARE(figures->text(), QStringLiteral("0% done"));
         dialog.Progress(twoGiB / 2, 1);
         QCOMPARE(bar->value(), bar->maximum() / 2);
+        QCOMPARE(figures->text(), QStringLiteral("50% done, 298 h 15 min left"));
         dialog.SetMarquee(true);
-        QCOMPARE(bar->maximum(), 0);  // moving by itself
+        QCOMPARE(bar->maximum(), 0);           // moving by itself
+        QCOMPARE(figures->text(), QString());  // no size known, no share of it
         dialog.Progress(5, 1);
         QCOMPARE(bar->maximum(), 0);
     }

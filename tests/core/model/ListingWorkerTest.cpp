@@ -52,6 +52,11 @@ struct RecordingSink : ListingSink {
         if (onAdded) std::exchange(onAdded, nullptr)();
     }
     void ListingFinished(const CurrentLocation& loc) override { finished = loc; }
+    std::vector<std::string> failures;
+    void ListingFailed(const std::string& reason) override {
+        EXPECT_FALSE(finished) << "a failure comes before the end";
+        failures.push_back(reason);
+    }
 };
 
 struct Listing {
@@ -119,6 +124,15 @@ TEST(RunListing, FailureKeepsEarlierPages) {
     EXPECT_EQ(l.entries.Size(), 20u);
     EXPECT_EQ(l.sink.resets, 0);
     EXPECT_TRUE(l.sink.finished);
+    // The window is told why the list is short, once.
+    EXPECT_EQ(l.sink.failures, std::vector<std::string>{"Get entry list failed"});
+}
+
+TEST(RunListing, ACompleteListingReportsNoFailure) {
+    Listing l;
+    l.feeds.pages = {{"p1", Page("a", 10, "p2")}, {"p2", Page("b", 3)}};
+    l.Run({"p1", "", false, true});
+    EXPECT_TRUE(l.sink.failures.empty());
 }
 
 TEST(RunListing, RestartListsOnlyTheNewLocation) {
