@@ -1,7 +1,9 @@
 #pragma once
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -66,6 +68,16 @@ public:
     void SignInto(const std::filesystem::path& file, const std::string& version,
                   const std::filesystem::path& sigFile) const {
         std::ofstream(sigFile, std::ios::binary) << Sign(file, version);
+    }
+
+    // The private key as the openssl command line reads it.
+    void WritePrivatePem(const std::filesystem::path& file) const {
+        std::unique_ptr<std::FILE, decltype(&std::fclose)> out(std::fopen(file.c_str(), "wb"),
+                                                               &std::fclose);
+        if (!out || PEM_write_PrivateKey(out.get(), m_key.get(), nullptr, nullptr, 0, nullptr,
+                                         nullptr) != 1) {
+            throw std::runtime_error("test key file");
+        }
     }
 
 private:

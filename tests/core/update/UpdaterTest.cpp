@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <thread>
@@ -132,6 +133,25 @@ TEST_F(UpdaterTest, GivesUpWhenTheProgramDoesNotEndInTime) {
     args.waitLimit = std::chrono::milliseconds(300);
     EXPECT_NE(RunUpdate(args), "");
     EXPECT_EQ(ReadAll(m_target), MarkingProgram("old"));
+}
+
+// The commands updater/README.md gives for signing a release make a
+// signature the updater takes.
+TEST_F(UpdaterTest, AReleaseSignedAsTheReadmeSaysIsInstalled) {
+    const fs::path key = m_temp.Path() / "release-key.pem";
+    m_signer.WritePrivatePem(key);
+    const fs::path message = m_temp.Path() / "tallowdesk.msg";
+    const std::string command =
+        "cd '" + m_staged.parent_path().string() +
+        "' && { printf 'tallowdesk %s\\n' 2.0; timeout 20 openssl dgst -sha512 -binary "
+        "tallowdesk; } > '" +
+        message.string() + "' && timeout 20 openssl pkeyutl -sign -rawin -inkey '" + key.string() +
+        "' -in '" + message.string() + "' -out tallowdesk.sig";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    UpdaterArgs args = Args();
+    args.start = false;
+    EXPECT_EQ(RunUpdate(args), "");
+    EXPECT_EQ(ReadAll(m_target), MarkingProgram("new"));
 }
 
 struct UpdaterRefusal {
