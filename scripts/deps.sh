@@ -24,6 +24,8 @@ packages=(
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   # the installed tree and the Debian package (scripts/package-check.sh)
   desktop-file-utils appstream lintian dpkg-dev file man-db systemd
+  # the release signing commands of updater/README.md, which the updater tests run
+  openssl
 )
 
 missing=()

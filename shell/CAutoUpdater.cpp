@@ -11,7 +11,9 @@ UpdateServices DefaultUpdateServices() {
     UpdateServices services;
     services.check = [] { return CheckForUpdate(UpdateFolderUrl(), RunningVersion()); };
     services.installable = [] { return ExecutableIsUserWritable(RunningExecutable()); };
-    services.install = [] { return DownloadUpdate(DefaultInstallPlan()).result; };
+    services.install = [](const std::string& version) {
+        return DownloadUpdate(DefaultInstallPlan(version)).result;
+    };
     return services;
 }
 
@@ -37,15 +39,17 @@ void CAutoUpdater::StartCheck(const UpdateServices& services, UpdaterPort port) 
     });
 }
 
-void CAutoUpdater::StartInstall(const UpdateServices& services, UpdaterPort port) {
+void CAutoUpdater::StartInstall(const UpdateServices& services, std::string version,
+                                UpdaterPort port) {
     struct Block {
         UpdateServices services;
+        std::string version;
         UpdaterPort port;
     };
-    StartWorker(std::make_unique<Block>(Block{services, port}), [](Block& b) {
+    StartWorker(std::make_unique<Block>(Block{services, std::move(version), port}), [](Block& b) {
         UpdateInstallResult result = UpdateInstallResult::DownloadFailed;
         try {
-            result = b.services.install();
+            result = b.services.install(b.version);
         } catch (...) {
             result = UpdateInstallResult::DownloadFailed;
         }

@@ -14,7 +14,8 @@ namespace tallowdesk::shell {
 struct UpdateServices {
     std::function<UpdateCheckOutcome()> check;
     std::function<bool()> installable;
-    std::function<UpdateInstallResult()> install;
+    // Installs the offered version (as the check published it).
+    std::function<UpdateInstallResult(const std::string& version)> install;
 };
 
 // The running program against the configured update server.
@@ -32,7 +33,7 @@ public:
     explicit CAutoUpdater(UpdateServices services, QObject* parent = nullptr);
 
     static void StartCheck(const UpdateServices& services, UpdaterPort port);
-    static void StartInstall(const UpdateServices& services, UpdaterPort port);
+    static void StartInstall(const UpdateServices& services, std::string version, UpdaterPort port);
 
     // The check at sign-in; a second one while one runs is not started.
     void StartSilentCheck();

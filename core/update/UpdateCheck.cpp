@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "UpdateDownload.h"
 #include "UpdateTransfer.h"
 #include "Version.h"
 #include "service/CurlHandles.h"
@@ -108,7 +109,10 @@ UpdateCheckOutcome CheckForUpdate(const std::string& folderUrl, const std::strin
             return text.size() < kMaxUpdateText;
         });
     if (!fetched.opened) return {UpdateCheckResult::OpenFailed, {}};
-    return JudgeUpdateText(text, runningVersion);
+    // After "Upgrade finished" the old version runs on until a restart: the
+    // version it handed over is the one to beat.
+    return JudgeUpdateText(text,
+                           runningVersion.empty() ? runningVersion : VersionToBeat(runningVersion));
 }
 
 }  // namespace tallowdesk

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <mutex>
 #include <system_error>
 
 #include "ProcessLaunch.h"
@@ -20,6 +22,25 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::size_t kMaxSignatureBytes = 1024;
+
+std::mutex handedOverLock;
+std::string handedOver;  // guarded by handedOverLock
+std::atomic<bool> installing{false};
+
+// Holds the one install of this process for its lifetime.
+class InstallClaim {
+public:
+    InstallClaim() : m_claimed(!installing.exchange(true)) {}
+    ~InstallClaim() {
+        if (m_claimed) installing = false;
+    }
+    InstallClaim(const InstallClaim&) = delete;
+    InstallClaim& operator=(const InstallClaim&) = delete;
+    bool Claimed() const { return m_claimed; }
+
+private:
+    bool m_claimed;
+};
 
 // Sole owner of a file descriptor opened for writing.
 class OutputFile {
@@ -82,12 +103,14 @@ private:
 
 enum class FileFetch { Ok, NotOpened, Broken };
 
-FileFetch FetchToFile(const std::string& url, const fs::path& target) {
+FileFetch FetchToFile(const std::string& url, const fs::path& target, std::uint64_t maxBytes) {
     OutputFile out(target);
     if (!out.IsOpen()) return FileFetch::Broken;
     bool written = true;
+    std::uint64_t total = 0;
     const auto fetched = update_detail::FetchUrl(url, [&](const char* data, std::size_t n) {
-        written = out.Write(data, n);
+        total += n;
+        written = total <= maxBytes && out.Write(data, n);
         return written;
     });
     const bool closed = out.Close();
@@ -95,10 +118,17 @@ FileFetch FetchToFile(const std::string& url, const fs::path& target) {
     return fetched.complete && written && closed ? FileFetch::Ok : FileFetch::Broken;
 }
 
+bool WriteSmallFile(const fs::path& target, const std::string& content) {
+    OutputFile out(target);
+    return out.IsOpen() && out.Write(content.data(), content.size()) && out.Close();
+}
+
 }  // namespace
 
-UpdateInstallPlan DefaultInstallPlan() {
+UpdateInstallPlan DefaultInstallPlan(std::string version) {
     UpdateInstallPlan plan;
+    plan.version = std::move(version);
+    plan.runningVersion = RunningVersion();
     plan.folderUrl = UpdateFolderUrl();
     plan.executable = RunningExecutable();
     plan.publicKeyHex = BuiltInUpdateKey();
@@ -117,8 +147,30 @@ bool ExecutableIsUserWritable(const fs::path& executable) {
            ::access(executable.parent_path().c_str(), W_OK | X_OK) == 0;
 }
 
+std::string HandedOverVersion() {
+    const std::lock_guard<std::mutex> lock(handedOverLock);
+    return handedOver;
+}
+
+std::string VersionToBeat(const std::string& runningVersion) {
+    std::string pending = HandedOverVersion();
+    return !pending.empty() && CompareVersions(pending, runningVersion) == 1 ? pending
+                                                                             : runningVersion;
+}
+
 UpdateInstallOutcome DownloadUpdate(const UpdateInstallPlan& plan) {
     UpdateInstallOutcome outcome;
+    // Two dialogs (the silent offer and the menu's) may both ask.
+    const InstallClaim claim;
+    if (!claim.Claimed()) {
+        outcome.result = UpdateInstallResult::AlreadyRunning;
+        return outcome;
+    }
+    if (plan.runningVersion.empty() ||
+        CompareVersions(plan.version, VersionToBeat(plan.runningVersion)) != 1) {
+        outcome.result = UpdateInstallResult::NotNewer;
+        return outcome;
+    }
     const std::string name = plan.executable.filename().string();
     if (name.empty()) {
         outcome.result = UpdateInstallResult::OpenFailed;
@@ -130,7 +182,7 @@ UpdateInstallOutcome DownloadUpdate(const UpdateInstallPlan& plan) {
         return outcome;
     }
     const fs::path program = staging.Path() / name;
-    const FileFetch fetched = FetchToFile(plan.folderUrl + name, program);
+    const FileFetch fetched = FetchToFile(plan.folderUrl + name, program, plan.maxProgramBytes);
     if (fetched == FileFetch::NotOpened) {
         outcome.result = UpdateInstallResult::OpenFailed;
         return outcome;
@@ -152,11 +204,21 @@ UpdateInstallOutcome DownloadUpdate(const UpdateInstallPlan& plan) {
             return true;
         });
     // Release notes are a courtesy: a missing "readme.txt" does not stop the update.
-    FetchToFile(plan.folderUrl + "readme.txt", staging.Path() / "readme.txt");
+    const fs::path readme = staging.Path() / "readme.txt";
+    if (FetchToFile(plan.folderUrl + "readme.txt", readme, plan.maxReadmeBytes) != FileFetch::Ok) {
+        std::error_code ignored;
+        fs::remove(readme, ignored);  // no half of one either
+    }
 
     const SignatureVerifier verifier(plan.publicKeyHex);
-    if (!signatureFetch.complete || !signatureFits || !verifier.Verify(program, signature)) {
+    if (!signatureFetch.complete || !signatureFits ||
+        !verifier.Verify(program, plan.version, signature)) {
         outcome.result = UpdateInstallResult::SignatureRefused;
+        return outcome;
+    }
+    // The updater checks it again right before the swap, from this folder.
+    if (!WriteSmallFile(staging.Path() / (name + ".sig"), signature)) {
+        outcome.result = UpdateInstallResult::DownloadFailed;
         return outcome;
     }
     // Only a verified program becomes executable, in a folder only we can write.
@@ -173,13 +235,21 @@ UpdateInstallOutcome DownloadUpdate(const UpdateInstallPlan& plan) {
                                            "--target",
                                            plan.executable.string(),
                                            "--new",
-                                           program.string()};
+                                           program.string(),
+                                           "--version",
+                                           plan.version,
+                                           "--running-version",
+                                           plan.runningVersion};
     if (!plan.launch || !plan.launch(argv)) {
         outcome.result = UpdateInstallResult::StartFailed;
         return outcome;
     }
     // The updater removes the folder once the program is in place.
     staging.Keep();
+    {
+        const std::lock_guard<std::mutex> lock(handedOverLock);
+        handedOver = plan.version;
+    }
     outcome.result = UpdateInstallResult::Started;
     outcome.stagedProgram = program;
     return outcome;

@@ -62,6 +62,7 @@ void CUpdaterDlg::UpdateCheckFinished(const UpdateOffer& offer) {
 }
 
 void CUpdaterDlg::ShowOffer(const UpdateOffer& offer) {
+    m_offeredVersion = offer.check.publishedVersion;
     const QString version = QString::fromStdString(offer.check.publishedVersion);
     if (!offer.installable) {
         // Replacing a program the package manager owns would fail or fight it.
@@ -83,7 +84,7 @@ void CUpdaterDlg::StartInstall() {
     m_progress->show();
     m_status->setText(tr("Downloading new updates..."));
     m_update->hide();
-    CAutoUpdater::StartInstall(m_services, UpdaterPort(this));
+    CAutoUpdater::StartInstall(m_services, m_offeredVersion, UpdaterPort(this));
 }
 
 void CUpdaterDlg::UpdateInstallFinished(UpdateInstallResult result) {

@@ -41,6 +41,7 @@ private:
     QProgressBar* m_progress;
     QPushButton* m_update;
     QPushButton* m_cancel;
+    std::string m_offeredVersion;
     bool m_busy = false;
 };
 

@@ -21,7 +21,7 @@ UpdateServices Services(UpdateCheckOutcome outcome, bool installable = true,
     UpdateServices services;
     services.check = [outcome] { return outcome; };
     services.installable = [installable] { return installable; };
-    services.install = [install] { return install; };
+    services.install = [install](const std::string&) { return install; };
     return services;
 }
 
@@ -96,7 +96,8 @@ private slots:
                    "effect.");
         for (const auto failure :
              {UpdateInstallResult::OpenFailed, UpdateInstallResult::DownloadFailed,
-              UpdateInstallResult::StartFailed, UpdateInstallResult::SignatureRefused}) {
+              UpdateInstallResult::StartFailed, UpdateInstallResult::SignatureRefused,
+              UpdateInstallResult::AlreadyRunning, UpdateInstallResult::NotNewer}) {
             QTest::newRow(QByteArray::number(int(failure)).constData())
                 << int(failure) << QStringLiteral("Upgrade failed. You can try it again later.");
         }
@@ -108,7 +109,9 @@ private slots:
         auto released = release.get_future().share();
         std::atomic<int> installs{0};
         UpdateServices services = Services({UpdateCheckResult::Available, "99.0"});
-        services.install = [=, &installs] {
+        std::string installed;
+        services.install = [=, &installs, &installed](const std::string& version) {
+            installed = version;
             ++installs;
             released.wait_for(std::chrono::seconds(20));
             return UpdateInstallResult(result);
@@ -127,6 +130,7 @@ private slots:
         release.set_value();
         QTRY_COMPARE_WITH_TIMEOUT(Text(dialog), text, 20000);
         QCOMPARE(installs.load(), 1);
+        QCOMPARE(installed, std::string("99.0"));  // the version offered, which is signed with it
         QCOMPARE(Button(dialog, "cancelButton")->text(), QStringLiteral("Close"));
         QVERIFY(!dialog.findChild<QProgressBar*>()->isVisible());
     }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,11 +15,24 @@
 
 namespace tallowdesk::test {
 
-// A throwaway Ed25519 key made for one test run; signs files the way a
-// release is signed (over the file's SHA-512 digest).
+// The fixed test key whose public half the test build of the updater has
+// compiled in (TALLOWDESK_TEST_UPDATE_KEY); it signs nothing but test files.
+inline constexpr unsigned char kTestKeySeed[32] = {
+    0xc0, 0xb7, 0x3c, 0xa4, 0x14, 0x0f, 0xcb, 0x9c, 0x36, 0xfd, 0x73, 0x51, 0x08, 0xdf, 0xc4, 0x14,
+    0xcd, 0xdf, 0x23, 0x45, 0xbd, 0x89, 0x93, 0x9d, 0xc7, 0xc9, 0xb4, 0xbf, 0x8f, 0x7b, 0xc4, 0x3f};
+
+// An Ed25519 key that signs files the way a release is signed: over
+// "tallowdesk <version>\n" and the file's SHA-512 digest.
 class TestSigner {
 public:
-    TestSigner() : m_key(EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"), &EVP_PKEY_free) {
+    enum class Key { Throwaway, Fixed };
+
+    explicit TestSigner(Key which = Key::Throwaway)
+        : m_key(which == Key::Fixed
+                    ? EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, kTestKeySeed,
+                                                   sizeof kTestKeySeed)
+                    : EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519"),
+                &EVP_PKEY_free) {
         if (!m_key) throw std::runtime_error("test key");
     }
 
@@ -34,23 +49,35 @@ public:
         return hex;
     }
 
-    std::string Sign(const std::filesystem::path& file) const {
-        const std::string digest = SignatureVerifier::FileDigest(file);
+    std::string Sign(const std::filesystem::path& file, const std::string& version) const {
+        const std::string message =
+            SignatureVerifier::SignedMessage(version, SignatureVerifier::FileDigest(file));
         std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(),
                                                                     &EVP_MD_CTX_free);
         unsigned char signature[64];
         std::size_t size = sizeof signature;
         if (EVP_DigestSignInit(ctx.get(), nullptr, nullptr, nullptr, m_key.get()) != 1 ||
             EVP_DigestSign(ctx.get(), signature, &size,
-                           reinterpret_cast<const unsigned char*>(digest.data()),
-                           digest.size()) != 1) {
+                           reinterpret_cast<const unsigned char*>(message.data()),
+                           message.size()) != 1) {
             throw std::runtime_error("test signature");
         }
         return std::string(reinterpret_cast<const char*>(signature), size);
     }
 
-    void SignInto(const std::filesystem::path& file, const std::filesystem::path& sigFile) const {
-        std::ofstream(sigFile, std::ios::binary) << Sign(file);
+    void SignInto(const std::filesystem::path& file, const std::string& version,
+                  const std::filesystem::path& sigFile) const {
+        std::ofstream(sigFile, std::ios::binary) << Sign(file, version);
+    }
+
+    // The private key as the openssl command line reads it.
+    void WritePrivatePem(const std::filesystem::path& file) const {
+        std::unique_ptr<std::FILE, decltype(&std::fclose)> out(std::fopen(file.c_str(), "wb"),
+                                                               &std::fclose);
+        if (!out || PEM_write_PrivateKey(out.get(), m_key.get(), nullptr, nullptr, 0, nullptr,
+                                         nullptr) != 1) {
+            throw std::runtime_error("test key file");
+        }
     }
 
 private:
