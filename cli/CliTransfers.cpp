@@ -213,7 +213,7 @@ public:
         struct sigaction action {};
         action.sa_handler = CancelOnSignal;
         sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
         ::sigaction(SIGINT, &action, &m_oldInt);
         ::sigaction(SIGTERM, &action, &m_oldTerm);
     }
