@@ -29,7 +29,7 @@ namespace {
 
 // Options that take a value; everything else starting with "--" is a flag.
 bool TakesValue(const std::string& option) {
-    return option == "--to" || option == "--role";
+    return option == "--to" || option == "--role" || option == "--transfers";
 }
 
 Args SplitArgs(const std::vector<std::string>& args, std::size_t from) {
@@ -349,13 +349,17 @@ std::string Usage() {
            "  star PATH | unstar PATH    set or clear the star\n"
            "  trash PATH [--permanently] move to the trash, or delete for good\n"
            "  get PATH... [--to DIR]     download files and whole folders (default: .)\n"
-           "                             [--quiet] [--json], as for put\n"
+           "                             [--transfers N] [--quiet] [--json], as for put\n"
            "  export PATH FORMAT [--to DIR]  export a document (FORMAT: doc, pdf, xls, ...)\n"
            "                             [--quiet] [--json], as for put\n"
            "  put LOCAL... [--to PATH] [--convert]\n"
            "                             upload files and folder trees (default: the root);\n"
            "                             --convert makes documents of convertible files\n"
            "                             (without it, as \"fileautoconvert\" in Config.xml)\n"
+           "                             [--transfers N]: up to N files at once (1 to 16,\n"
+           "                             default 4); the lines and the results come in the\n"
+           "                             order of one file after another; Ctrl-C stops every\n"
+           "                             transfer and leaves no part of a file behind\n"
            "                             [--quiet]: no progress line, only result and error lines\n"
            "                             (the progress line is drawn on a terminal only)\n"
            "                             [--json]: the results on stdout as a JSON array of\n"

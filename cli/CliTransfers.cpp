@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iomanip>
@@ -173,6 +174,79 @@ std::vector<AclRule> Rules(ServiceClient& client, const DocEntry& e) {
     return rules;
 }
 
+// --transfers: how many files move at once. 4 measured best on loopback for
+// many small files and costs large ones nothing (bench/README.md).
+constexpr unsigned kDefaultTransfers = 4;
+constexpr unsigned kMostTransfers = 16;
+
+unsigned Transfers(const Args& a) {
+    const std::string text = a.Value("--transfers", std::to_string(kDefaultTransfers));
+    unsigned n = 0;
+    bool ok = !text.empty() && text.size() <= 2;
+    for (const char c : text) {
+        ok = ok && c >= '0' && c <= '9';
+        n = n * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (!ok || n < 1 || n > kMostTransfers)
+        throw UsageError("--transfers takes a number from 1 to " + std::to_string(kMostTransfers));
+    return n;
+}
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void CancelOnSignal(int signal) {
+    g_interrupted = signal;
+    transferCancel = true;  // lock-free: safe in a handler
+}
+
+// Ctrl-C (or TERM) during a transfer cancels it as the window's Cancel does:
+// every running transfer stops at its next chunk and removes its partial file.
+// Afterwards the signal takes its usual course (PassOn), so whoever started the
+// program sees it interrupted. The handler resets itself: a second Ctrl-C ends
+// the program at once.
+class SignalsCancel {
+public:
+    SignalsCancel() {
+        g_interrupted = 0;
+        struct sigaction action {};
+        action.sa_handler = CancelOnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND | SA_RESTART;
+        ::sigaction(SIGINT, &action, &m_oldInt);
+        ::sigaction(SIGTERM, &action, &m_oldTerm);
+    }
+    ~SignalsCancel() { Restore(); }
+    SignalsCancel(const SignalsCancel&) = delete;
+    SignalsCancel& operator=(const SignalsCancel&) = delete;
+
+    void PassOn(CliIo& io) {
+        const int signal = g_interrupted;
+        if (signal == 0) return;
+        io.out.flush();
+        io.err.flush();
+        Restore();
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        ::sigaction(signal, &fallback, nullptr);
+        ::raise(signal);
+    }
+
+private:
+    void Restore() {
+        if (m_restored) return;
+        m_restored = true;
+        ::sigaction(SIGINT, &m_oldInt, nullptr);
+        ::sigaction(SIGTERM, &m_oldTerm, nullptr);
+    }
+
+    struct sigaction m_oldInt {};
+    struct sigaction m_oldTerm {};
+    bool m_restored = false;
+};
+
 bool IsAnyone(const std::string& address) {
     return address == "anyone" || address == "default";
 }
@@ -181,7 +255,8 @@ bool IsAnyone(const std::string& address) {
 
 int GetCommand(const Args& a, CliIo& io) {
     if (a.positional.empty()) throw UsageError("name what to download");
-    Expect(a, 1, a.positional.size(), {"--to", "--quiet", "--json"});
+    Expect(a, 1, a.positional.size(), {"--to", "--quiet", "--json", "--transfers"});
+    const unsigned transfers = Transfers(a);
     const fs::path dir = Destination(a);
     auto client = SignInRemembered(io);
     EntryResolver resolver(*client);
@@ -190,8 +265,10 @@ int GetCommand(const Args& a, CliIo& io) {
     ServiceTransferOps ops(*client);
     TerminalProgress progress(a, io);
     transferCancel = false;
-    RunDownload(items, dir, ops, progress);
+    SignalsCancel signals;
+    RunDownload(items, dir, ops, progress, {}, transfers);
     if (a.Has("--json")) PrintResults(io, progress.Results());
+    signals.PassOn(io);
     return progress.Failed() ? 1 : 0;
 }
 
@@ -213,6 +290,7 @@ int ExportCommand(const Args& a, CliIo& io) {
     ServiceTransferOps ops(*client);
     TerminalProgress progress(a, io);
     transferCancel = false;
+    SignalsCancel signals;
     const bool ok = RunExport(
         {e->contentSrc.value_or(""), e->title.value_or(""), e->kind, format, dir}, ops, progress);
     if (a.Has("--json")) {
@@ -222,12 +300,14 @@ int ExportCommand(const Args& a, CliIo& io) {
             result.detail += (result.detail.empty() || r.detail.empty() ? "" : "\n") + r.detail;
         PrintResults(io, {result});
     }
+    signals.PassOn(io);
     return ok && !progress.Failed() ? 0 : 1;
 }
 
 int PutCommand(const Args& a, CliIo& io) {
     if (a.positional.empty()) throw UsageError("name what to upload");
-    Expect(a, 1, a.positional.size(), {"--to", "--convert", "--quiet", "--json"});
+    Expect(a, 1, a.positional.size(), {"--to", "--convert", "--quiet", "--json", "--transfers"});
+    const unsigned transfers = Transfers(a);
     std::vector<UploadSource> sources;
     for (const std::string& p : a.positional) {
         if (!fs::exists(p)) throw std::runtime_error(p + " does not exist.");
@@ -248,9 +328,11 @@ int PutCommand(const Args& a, CliIo& io) {
     NoObserver observer;
     FolderList folders;
     transferCancel = false;
+    SignalsCancel signals;
     CountUploadFiles(sources, progress);
-    RunUpload(sources, target, ops, progress, observer, {}, folders);
+    RunUpload(sources, target, ops, progress, observer, {}, folders, transfers);
     if (a.Has("--json")) PrintResults(io, progress.Results());
+    signals.PassOn(io);
     return progress.Failed() ? 1 : 0;
 }
 

@@ -9,7 +9,9 @@ namespace tallowdesk {
 class ServiceClient;
 
 // The transfer loops' service calls on a signed-in client. Borrows the client
-// for its own lifetime; used on the thread that runs the loop.
+// for its own lifetime; used on the thread that runs the loop, and for
+// transfers > 1 from the loop's transfer threads at once (each request has its
+// own handle; the client's cookie store has its own lock).
 class ServiceTransferOps final : public TransferOps {
 public:
     // Without autoConvert, every upload reads "fileautoconvert" from the

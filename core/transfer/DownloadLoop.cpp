@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -13,6 +14,7 @@
 #include "TransferNames.h"
 #include "TransferOps.h"
 #include "TransferProgressSink.h"
+#include "TransferRunner.h"
 #include "model/ListingWorker.h"
 
 namespace tallowdesk {
@@ -23,8 +25,11 @@ namespace {
 // walked: each folder gives back its own count and adds its pages' items.
 class Downloader {
 public:
-    Downloader(TransferOps& ops, TransferProgressSink& sink, std::uint64_t total, ClashAsker asker)
-        : m_ops(ops), m_sink(sink), m_total(total), m_clashes(std::move(asker)) {}
+    // With a runner, files download on its threads while this one walks on;
+    // folders are still made and their pages read here, before their files.
+    Downloader(TransferOps& ops, TransferProgressSink& sink, std::uint64_t total, ClashAsker asker,
+               TransferRunner* runner)
+        : m_ops(ops), m_sink(sink), m_total(total), m_clashes(std::move(asker)), m_runner(runner) {}
 
     void Item(const FolderItem& item, const std::filesystem::path& folder) {
         if (item.kind == "folder")
@@ -48,6 +53,7 @@ private:
             m_sink.SetMarquee(true);
         }
         std::filesystem::path local = DownloadPath(folder, item.title, item.kind);
+        if (m_runner) m_runner->WaitForPath(local);
         std::error_code ec;
         std::filesystem::path temp;  // a replacement on its way, when one is
         if (std::filesystem::exists(std::filesystem::symlink_status(local, ec))) {
@@ -63,18 +69,25 @@ private:
             else if (!folderInTheWay)
                 temp = ReplacementTempPath(local);
         }
-        try {
-            m_ops.DownloadEntry(item.url, item.kind, temp.empty() ? local : temp, std::nullopt,
-                                m_sink);
-            // The old file goes only once the new one is complete.
-            if (!temp.empty()) std::filesystem::rename(temp, local);
-        } catch (const std::exception& e) {
-            if (!temp.empty()) std::filesystem::remove(temp, ec);
-            m_sink.AddTransferDetail(item.title + "  Failed!:    " + e.what());
-        } catch (...) {
-            if (!temp.empty()) std::filesystem::remove(temp, ec);
-            m_sink.AddTransferDetail(item.title + "  Failed!:  Unknown reason");
-        }
+        const auto transfer = [&ops = m_ops, item, local, temp](TransferProgressSink& sink) {
+            std::error_code removed;
+            try {
+                ops.DownloadEntry(item.url, item.kind, temp.empty() ? local : temp, std::nullopt,
+                                  sink);
+                // The old file goes only once the new one is complete.
+                if (!temp.empty()) std::filesystem::rename(temp, local);
+            } catch (const std::exception& e) {
+                if (!temp.empty()) std::filesystem::remove(temp, removed);
+                sink.AddTransferDetail(item.title + "  Failed!:    " + e.what());
+            } catch (...) {
+                if (!temp.empty()) std::filesystem::remove(temp, removed);
+                sink.AddTransferDetail(item.title + "  Failed!:  Unknown reason");
+            }
+        };
+        if (m_runner)
+            m_runner->Submit(transfer, local);
+        else
+            transfer(m_sink);
     }
 
     void Folder(const std::string& contentsUrl, const std::string& title,
@@ -101,6 +114,7 @@ private:
             contentsUrl.empty() ? std::pair{m_path.end(), false} : m_path.insert(contentsUrl);
         const OnPath onPath{m_path, at, inserted};
         std::filesystem::path local = JoinLocalPath(folder, FitLocalName(SafeFileName(title)));
+        if (m_runner) m_runner->WaitForPath(local);
         std::error_code ec;
         const bool created = std::filesystem::create_directory(local, ec);
         // create_directory reports an existing directory as "not created"
@@ -164,20 +178,29 @@ private:
     std::uint64_t m_current = 0;
     std::uint64_t m_total;
     ClashPolicy m_clashes;
+    TransferRunner* m_runner;      // null: one file after another on this thread
     std::set<std::string> m_path;  // contents URLs of the folders being walked, outermost first
 };
 
 }  // namespace
 
 void RunDownload(const std::vector<FolderItem>& items, const std::filesystem::path& destFolder,
-                 TransferOps& ops, TransferProgressSink& sink, ClashAsker asker) {
+                 TransferOps& ops, TransferProgressSink& sink, ClashAsker asker,
+                 unsigned transfers) {
     const TransferBusyScope busy;
-    Downloader downloader(ops, sink, items.size(), std::move(asker));
+    // Asked clashes stay one at a time: a question about a name must not race
+    // a transfer that is about to take it.
+    std::optional<TransferRunner> runner;
+    if (transfers > 1 && !asker) runner.emplace(sink, transfers);
+    TransferProgressSink& loopSink = runner ? runner->LoopSink() : sink;
+    Downloader downloader(ops, loopSink, items.size(), std::move(asker),
+                          runner ? &*runner : nullptr);
     for (const FolderItem& item : items) {
         if (transferCancel) break;
         downloader.Item(item, destFolder);
     }
-    sink.Finished();
+    if (runner) runner->WaitAll();
+    loopSink.Finished();
 }
 
 }  // namespace tallowdesk

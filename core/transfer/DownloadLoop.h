@@ -23,9 +23,14 @@ class TransferProgressSink;
 // the one there). Without an asker files are replaced the same safe way and
 // an existing folder is reported ("Folder already exists.") and skipped.
 //
-// Synchronous: runs entirely on the caller's thread (the shell's transfer
-// thread, or the command-line client's main thread).
+// Synchronous: with transfers 1 it runs entirely on the caller's thread (the
+// shell's transfer thread, or the command-line client's main thread). With
+// more and no asker, up to that many files download at once on threads of
+// their own (ops.DownloadEntry is then called from them concurrently); the
+// sink still gets its calls one at a time and in the order of one file after
+// another (see TransferRunner), and the loop returns once all have ended.
 void RunDownload(const std::vector<FolderItem>& items, const std::filesystem::path& destFolder,
-                 TransferOps& ops, TransferProgressSink& sink, ClashAsker asker = {});
+                 TransferOps& ops, TransferProgressSink& sink, ClashAsker asker = {},
+                 unsigned transfers = 1);
 
 }  // namespace tallowdesk

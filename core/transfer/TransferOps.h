@@ -14,8 +14,9 @@ class TransferProgressSink;
 
 // The service calls the transfer loops need, injected so that the loops stay
 // free of the network: the real implementation wraps the signed-in service
-// client; tests pass fakes. Borrowed by the loops for one call; used only on
-// the loop's thread.
+// client; tests pass fakes. Borrowed by the loops for one call; used on the
+// loop's thread, and with transfers > 1 DownloadEntry and UploadFile also from
+// several transfer threads at once.
 //
 // Every operation reports failure by throwing std::runtime_error (or a type
 // derived from it, such as UploadedFileGetInfoException) with a message meant

@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "TransferFlags.h"
 #include "TransferNames.h"
 #include "TransferOps.h"
 #include "TransferProgressSink.h"
+#include "TransferRunner.h"
 #include "UploadListRule.h"
 #include "UploadObserver.h"
 #include "model/FeedCatalogue.h"
@@ -75,9 +79,15 @@ const tinyxml2::XMLElement* ReplyEntry(const tinyxml2::XMLDocument& reply) {
 
 class Uploader {
 public:
-    Uploader(TransferOps& ops, TransferProgressSink& sink) : m_ops(ops), m_sink(sink) {}
+    // Gets the service's reply once a file has been uploaded.
+    using Uploaded = std::function<void(tinyxml2::XMLDocument&)>;
 
-    bool File(const fs::path& path, const std::string& targetUrl, tinyxml2::XMLDocument& reply) {
+    // With a runner, files upload on its threads while this one walks on;
+    // folders are still made here, each before its members.
+    Uploader(TransferOps& ops, TransferProgressSink& sink, TransferRunner* runner)
+        : m_ops(ops), m_sink(sink), m_runner(runner) {}
+
+    void File(const fs::path& path, const std::string& targetUrl, Uploaded uploaded) {
         ++m_counter;
         m_sink.SetCurrentNumber(m_counter);
         const std::string shown = path.string();
@@ -89,7 +99,7 @@ public:
             !ec && status.type() != fs::file_type::regular) {
             m_sink.AddTransferDetail("Warning: " + shown +
                                      " :  Skipped, neither a regular file nor a folder.");
-            return false;
+            return;
         }
         std::uint64_t size = fs::file_size(path, ec);
         if (ec) size = 0;  // the upload itself reports the unreadable file
@@ -100,19 +110,29 @@ public:
             m_sink.SetSizeText(FormatByteCount(size) + " Byte");
             m_sink.SetRange(size);
         }
-        try {
-            m_ops.UploadFile(path, targetUrl, reply, m_sink);
-            return true;
-        } catch (const UploadedFileGetInfoException&) {
-            m_sink.AddTransferDetail("Warning: " + shown +
-                                     " :  File information seems not correct, please check this "
-                                     "file to make sure that it is uploaded correctly. ");
-        } catch (const std::exception& e) {
-            m_sink.AddTransferDetail("Error: " + shown + " :  " + e.what());
-        } catch (...) {
-            m_sink.AddTransferDetail(shown + "  Failed!:  Unknown reason");
-        }
-        return false;
+        const auto transfer = [&ops = m_ops, path, targetUrl, shown,
+                               uploaded = std::move(uploaded)](TransferProgressSink& sink) {
+            tinyxml2::XMLDocument reply;
+            try {
+                ops.UploadFile(path, targetUrl, reply, sink);
+            } catch (const UploadedFileGetInfoException&) {
+                sink.AddTransferDetail("Warning: " + shown +
+                                       " :  File information seems not correct, please check "
+                                       "this file to make sure that it is uploaded correctly. ");
+                return;
+            } catch (const std::exception& e) {
+                sink.AddTransferDetail("Error: " + shown + " :  " + e.what());
+                return;
+            } catch (...) {
+                sink.AddTransferDetail(shown + "  Failed!:  Unknown reason");
+                return;
+            }
+            if (uploaded) uploaded(reply);
+        };
+        if (m_runner)
+            m_runner->Submit(transfer);
+        else
+            transfer(m_sink);
     }
 
     bool Folder(const fs::path& path, const std::string& targetUrl, tinyxml2::XMLDocument& reply) {
@@ -144,7 +164,7 @@ public:
                     Folder(member.path(), contentsUrl, memberReply);
                     break;
                 case MemberKind::File:
-                    File(member.path(), contentsUrl, memberReply);
+                    File(member.path(), contentsUrl, {});
                     break;
                 case MemberKind::Other:
                     m_sink.AddTransferDetail("Warning: " + member.path().string() +
@@ -158,6 +178,7 @@ public:
 private:
     TransferOps& m_ops;
     TransferProgressSink& m_sink;
+    TransferRunner* m_runner;  // null: one file after another on this thread
     std::uint64_t m_counter = 0;
 };
 
@@ -179,16 +200,17 @@ std::uint64_t CountUploadFiles(const std::vector<UploadSource>& sources,
 
 void RunUpload(const std::vector<UploadSource>& sources, const std::string& targetUrl,
                TransferOps& ops, TransferProgressSink& sink, UploadObserver& observer,
-               const CurrentLocationUrl& currentLocationUrl, FolderList& folders) {
+               const CurrentLocationUrl& currentLocationUrl, FolderList& folders,
+               unsigned transfers) {
     const TransferBusyScope busy;
-    Uploader uploader(ops, sink);
-    for (const UploadSource& source : sources) {
-        if (transferCancel) break;
-        tinyxml2::XMLDocument reply;
-        const bool ok = source.isDirectory ? uploader.Folder(source.path, targetUrl, reply)
-                                           : uploader.File(source.path, targetUrl, reply);
-        if (!ok) continue;
-
+    std::optional<TransferRunner> runner;
+    if (transfers > 1) runner.emplace(sink, transfers);
+    TransferProgressSink& loopSink = runner ? runner->LoopSink() : sink;
+    Uploader uploader(ops, loopSink, runner ? &*runner : nullptr);
+    // Files uploaded on the runner's threads come here from them.
+    std::mutex afterLock;
+    const auto uploaded = [&](const UploadSource& source, tinyxml2::XMLDocument& reply) {
+        const std::lock_guard lock(afterLock);
         const tinyxml2::XMLElement* entry = ReplyEntry(reply);
         DocEntryPtr record = entry ? std::make_shared<const DocEntry>(ParseEntry(*entry)) : nullptr;
         if (source.isDirectory && record) {
@@ -212,8 +234,20 @@ void RunUpload(const std::vector<UploadSource>& sources, const std::string& targ
             case ListUpdate::None:
                 break;
         }
+    };
+    for (const UploadSource& source : sources) {
+        if (transferCancel) break;
+        if (source.isDirectory) {
+            tinyxml2::XMLDocument reply;
+            if (uploader.Folder(source.path, targetUrl, reply)) uploaded(source, reply);
+        } else {
+            uploader.File(
+                source.path, targetUrl,
+                [&uploaded, &source](tinyxml2::XMLDocument& reply) { uploaded(source, reply); });
+        }
     }
-    sink.Finished();
+    if (runner) runner->WaitAll();
+    loopSink.Finished();
 }
 
 }  // namespace tallowdesk

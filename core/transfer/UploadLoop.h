@@ -42,10 +42,16 @@ using CurrentLocationUrl = std::function<std::string()>;
 // currentLocationUrl. Calls sink.Finished() last, then clears transferBusy
 // (set at the start).
 //
-// Synchronous: runs on the caller's thread; observer and currentLocationUrl
-// are called on it.
+// Synchronous: with transfers 1 it runs on the caller's thread; observer and
+// currentLocationUrl are called on it. With more, up to that many files upload
+// at once on threads of their own (ops.UploadFile is then called from them
+// concurrently, and so are observer and currentLocationUrl after a top-level
+// file, one call at a time); the sink gets its calls in the order of one file
+// after another (see TransferRunner). Folders are made on the caller's thread,
+// each before its members. Returns once every transfer has ended.
 void RunUpload(const std::vector<UploadSource>& sources, const std::string& targetUrl,
                TransferOps& ops, TransferProgressSink& sink, UploadObserver& observer,
-               const CurrentLocationUrl& currentLocationUrl, FolderList& folders);
+               const CurrentLocationUrl& currentLocationUrl, FolderList& folders,
+               unsigned transfers = 1);
 
 }  // namespace tallowdesk
