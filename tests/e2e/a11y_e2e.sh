@@ -22,40 +22,21 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = "--inside" ]; then
   shift
   client_bin=$2
-  launcher_pid= client_pid=
-  stop() {
-    [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null && wait "$client_pid" 2>/dev/null
-    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null && wait "$launcher_pid" 2>/dev/null
-  }
-  trap stop EXIT
-  trap 'exit 143' TERM INT
-  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$E2E_WORK/atspi.log" 2>&1 &
-  launcher_pid=$!
-  a11y_bus() { dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress; }
-  wait_for 20 a11y_bus || fail "the AT-SPI bus did not start (see $E2E_WORK/atspi.log)"
-
-  QT_ACCESSIBILITY=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
-  client_pid=$!
+  e2e_inside
+  e2e_start_a11y_bus
+  e2e_start_client "$client_bin"
   timeout 240 /usr/bin/python3 "$here/a11y_check.py" "$E2E_WORK/titles.txt"
   exit $?
 fi
 
 server_bin=$1 client_bin=$2 cli_bin=$3
-for tool in xvfb-run xdotool dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool dbus at-spi2-core)"
-done
+e2e_need "xvfb xdotool dbus at-spi2-core" xvfb-run xdotool dbus-run-session dbus-send \
+  /usr/libexec/at-spi-bus-launcher
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || fail "pyatspi is missing (Debian packages: python3-pyatspi gir1.2-atspi-2.0)"
 
 e2e_work a11y
 e2e_start_service "$server_bin"
-
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-bash "$here/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$work/server/cert.pem"
-echo tallowdesk-demo | timeout 30 "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 ||
-  fail "tallowdesk-cli could not remember the demo account"
+e2e_settings "$cli_bin"
 # The rows of the root folder, as the service lists them: the names every
 # focus event on a row must carry.
 timeout 30 "$cli_bin" ls / --json >"$work/root.json" 2>"$work/cli.log" || fail "tallowdesk-cli ls / failed"
@@ -65,9 +46,8 @@ for e in json.load(open(sys.argv[1])): print(e["title"])' "$work/root.json" >"$w
   fail "the listing of / is not the expected JSON"
 [ -s "$work/titles.txt" ] || fail "the root folder lists no rows"
 
-unset QT_QPA_PLATFORM
 started=$SECONDS
-timeout 280 xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- "$0" --inside "$server_bin" "$client_bin"
+e2e_in_x_with_bus "$0" --inside "$server_bin" "$client_bin"
 status=$?
 echo "accessibility run: $((SECONDS - started)) s"
 if [ "$status" -ne 0 ]; then
