@@ -26,6 +26,7 @@
 #include "dialogs/CAboutDlg.h"
 #include "dialogs/CMsgDlg.h"
 #include "dialogs/CSettingDlg.h"
+#include "dialogs/Modality.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
 #include "service/Download.h"
@@ -156,7 +157,7 @@ void CMainFrame::ConnectActions() {
     connect(a->settings, &QAction::triggered, this, [this] {
         if (m_hooks.showSettings) return m_hooks.showSettings();
         CSettingDlg dialog(ConfigFile::DefaultPath(), this);
-        dialog.exec();
+        ExecModalToItsWindow(dialog);
     });
     if (m_hooks.checkForUpdates) {
         a->checkUpdates->disconnect(a);
@@ -377,7 +378,7 @@ void CMainFrame::RefreshQuota() {
 
 void CMainFrame::ShowAbout() {
     CAboutDlg about(m_state->calls.quotaText, this);
-    about.exec();
+    ExecModalToItsWindow(about);
 }
 
 void CMainFrame::NotAvailableYet(const QString& command) {

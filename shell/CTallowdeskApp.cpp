@@ -13,6 +13,7 @@
 #include "SingleInstance.h"
 #include "dialogs/CLoginDlg.h"
 #include "dialogs/CUpdaterDlg.h"
+#include "dialogs/Modality.h"
 #include "model/FeedCatalogue.h"
 #include "service/ServiceClient.h"
 #include "settings/ConfigFile.h"
@@ -82,7 +83,7 @@ bool CTallowdeskApp::InitInstance() {
     FrameHooks hooks;
     hooks.checkForUpdates = [this] {
         CUpdaterDlg dialog(DefaultUpdateServices(), std::nullopt, m_frame.get());
-        dialog.exec();
+        ExecModalToItsWindow(dialog);
     };
     m_frame = std::make_unique<CMainFrame>(m_state, std::move(hooks));
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

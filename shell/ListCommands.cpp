@@ -35,6 +35,7 @@
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/CProgressDlgModeless.h"
 #include "dialogs/CSearchDlg.h"
+#include "dialogs/Modality.h"
 #include "dialogs/NameClashDlg.h"
 #include "dialogs/ShareDialogs.h"
 #include "model/FeedCatalogue.h"
@@ -72,29 +73,26 @@ constexpr QFileDialog::Options kPickerOptions = QFileDialog::DontUseNativeDialog
     QT_TRANSLATE_NOOP("ExportFormat", "SVG"),
 };
 
-CommandHooks WithDefaults(CommandHooks h) {
+// The boxes are owned by the main window, so that they block it and not the
+// transfer windows beside it.
+CommandHooks WithDefaults(CommandHooks h, QWidget* window) {
     if (!h.askClash) h.askClash = &NameClashDlg::Ask;
-    if (!h.pickFolder)
-        h.pickFolder = [](QWidget* parent, const QString& title) -> std::optional<QString> {
-            const QString dir = QFileDialog::getExistingDirectory(
-                parent, title, QString(), QFileDialog::ShowDirsOnly | kPickerOptions);
-            if (dir.isEmpty()) return std::nullopt;
-            return dir;
-        };
+    if (!h.pickFolder) h.pickFolder = &PickFolder;
     if (!h.pickFiles)
         h.pickFiles = [](QWidget* parent) {
             QFileDialog dialog(parent);
             SetUpUploadPicker(dialog);
-            return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles() : QStringList();
+            return ExecModalToItsWindow(dialog) == QDialog::Accepted ? dialog.selectedFiles()
+                                                                     : QStringList();
         };
     if (!h.errorBox)
-        h.errorBox = [](const QString& title, const QString& text) {
-            QMessageBox::critical(nullptr, title, text);
+        h.errorBox = [owner = QPointer<QWidget>(window)](const QString& title,
+                                                         const QString& text) {
+            ShowErrorBox(owner.data(), title, text);
         };
     if (!h.confirm)
-        h.confirm = [](const QString& title, const QString& text) {
-            return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No,
-                                         QMessageBox::No) == QMessageBox::Yes;
+        h.confirm = [owner = QPointer<QWidget>(window)](const QString& title, const QString& text) {
+            return AskYesNo(owner.data(), title, text);
         };
     if (!h.dragTempBase) h.dragTempBase = DragTempFolder::SystemBase();
     if (!h.openUrl) h.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
@@ -139,7 +137,7 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
       m_list(list),
       m_tree(tree),
       m_window(window),
-      m_hooks(WithDefaults(std::move(hooks))),
+      m_hooks(WithDefaults(std::move(hooks), window)),
       m_dragTemp(m_hooks.dragTempBase) {
     connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
     connect(m_list, &CTallowdeskView::Dropped, this, &ListCommands::Drop);
@@ -152,8 +150,6 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
         emit TransferStateChanged();
     });
 }
-
-ListCommands::~ListCommands() = default;
 
 TransferProgressDlg* ListCommands::LastTransferDialog() const {
     return qobject_cast<TransferProgressDlg*>(m_lastTransfer.data());
@@ -191,13 +187,13 @@ void ListCommands::CreateFolder() {
 void ListCommands::CreateFolderIn(std::optional<std::string> parentUrl) {
     CCreateFolderDlg dialog(m_state, std::move(parentUrl), m_list, m_tree, m_hooks.errorBox,
                             m_window);
-    dialog.exec();
+    ExecModalToItsWindow(dialog);
 }
 
 void ListCommands::Search() {
     if (m_list->Processing()) return;
     CSearchDlg dialog(m_window);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (ExecModalToItsWindow(dialog) != QDialog::Accepted) return;
     const QString query = dialog.Query().trimmed();
     if (query.isEmpty()) return;
     // The results are no folder of the tree: its highlight goes.
@@ -428,10 +424,26 @@ void ListCommands::ConnectTransferDialog(TransferProgressDlg* dialog) {
     });
 }
 
+ListCommands::~ListCommands() {
+    // The progress windows have no parent (below): they go with the commands.
+    for (const QPointer<QObject>& dialog : m_transferDialogs) delete dialog.data();
+}
+
 TransferProgressDlg* ListCommands::ShowTransferDialog() {
-    auto* dialog = new CProgressDlgModeless(m_window);
+    // A window of its own, not owned by the main window: a dialog modal to
+    // the main window (an export, a message box, a picker) must not block
+    // its Cancel. It still opens over the main window.
+    auto* dialog = new CProgressDlgModeless(nullptr);
+    m_transferDialogs.removeAll(nullptr);
+    m_transferDialogs.append(dialog);
     ConnectTransferDialog(dialog);
     m_lastTransfer = dialog;
+    dialog->adjustSize();
+    if (m_window && m_window->isVisible()) {
+        QRect frame = dialog->frameGeometry();
+        frame.moveCenter(m_window->frameGeometry().center());
+        dialog->move(frame.topLeft());
+    }
     dialog->show();
     return dialog;
 }
@@ -493,7 +505,7 @@ void ListCommands::Export(int commandId) {
                           std::string(format->kind), std::string(format->value),
                           dest->toStdString()};
     CExportProgressDlg dialog(std::move(request), m_state->calls.transferOps, m_window);
-    dialog.exec();
+    ExecModalToItsWindow(dialog);
 }
 
 void ListCommands::Upload() {

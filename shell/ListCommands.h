@@ -155,6 +155,7 @@ private:
     DragTempFolder m_dragTemp;
     QTimer m_transferWatch;
     std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
+    QList<QPointer<QObject>> m_transferDialogs;      // open progress windows
     std::set<const DocEntry*> m_renaming;            // rows whose rename is on its way
 };
 

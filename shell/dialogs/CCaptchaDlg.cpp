@@ -39,10 +39,15 @@ CCaptchaDlg::CCaptchaDlg(const QString& picturePath, QWidget* parent) : QDialog(
     if (!image.isNull()) m_picture = QPixmap::fromImage(image);
 
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new PictureArea(m_picture, this));
-    layout->addWidget(new QLabel(tr("Enter the code shown above:"), this));
+    auto* picture = new PictureArea(m_picture, this);
+    picture->setAccessibleName(tr("Security code picture"));
+    layout->addWidget(picture);
+    auto* prompt = new QLabel(tr("Enter the code shown above:"), this);
+    layout->addWidget(prompt);
     m_answer = new QLineEdit(this);
     m_answer->setObjectName(QStringLiteral("answerEdit"));
+    // The prompt names the field for a screen reader.
+    prompt->setBuddy(m_answer);
     layout->addWidget(m_answer);
     auto* ok = new QPushButton(tr("OK"), this);
     ok->setObjectName(QStringLiteral("okButton"));

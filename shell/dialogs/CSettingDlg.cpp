@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Modality.h"
 #include "PasswordKeyring.h"
 #include "RememberedPassword.h"
 #include "settings/ConfigFile.h"
@@ -107,8 +108,8 @@ void CSettingDlg::accept() {
                 tallowdesk::SetPasswordInKeyring(config, *m_keyring, m_keyringCheck->isChecked());
             if (!moved.ok) {
                 m_keyringCheck->setChecked(config.GetPasswordInKeyring());
-                QMessageBox::warning(this, QStringLiteral("Tallowdesk"),
-                                     QString::fromStdString(moved.message));
+                ShowWarningBox(this, QStringLiteral("Tallowdesk"),
+                               QString::fromStdString(moved.message));
             }
         }
     }

@@ -22,6 +22,7 @@ CUpdaterDlg::CUpdaterDlg(UpdateServices services, std::optional<UpdateOffer> off
     m_progress = new QProgressBar(this);
     m_progress->setObjectName(QStringLiteral("progressBar"));
     m_progress->setTextVisible(false);
+    m_progress->setAccessibleName(tr("Progress"));
     body->addWidget(m_progress);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

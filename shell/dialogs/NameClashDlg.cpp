@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "Modality.h"
+
 namespace tallowdesk::shell {
 
 NameClashDlg::NameClashDlg(const ClashQuestion& question, QWidget* parent) : QDialog(parent) {
@@ -19,7 +21,7 @@ NameClashDlg::NameClashDlg(const ClashQuestion& question, QWidget* parent) : QDi
                             this);
     text->setObjectName(QStringLiteral("clashText"));
     text->setWordWrap(true);
-    text->setMinimumWidth(380);  // long paths wrap instead of squeezing the window
+    text->setMinimumWidth(380);          // long paths wrap instead of squeezing the window
     text->setTextFormat(Qt::PlainText);  // names come from the service
     m_forAll = new QCheckBox(question.folder ? tr("Do the same for &all remaining folders")
                                              : tr("Do the same for &all remaining files"),
@@ -61,7 +63,7 @@ ClashAnswer NameClashDlg::Answer() const {
 
 ClashAnswer NameClashDlg::Ask(QWidget* parent, const ClashQuestion& question) {
     NameClashDlg dialog(question, parent);
-    dialog.exec();
+    ExecModalToItsWindow(dialog);
     return dialog.Answer();
 }
 

@@ -4,6 +4,7 @@
 #include "../CTallowdeskApp.h"
 #include "CShareMultiDlg.h"
 #include "CShareSingleDlg.h"
+#include "Modality.h"
 #include "settings/ConfigFile.h"
 #include "settings/ServiceHosts.h"
 
@@ -27,10 +28,10 @@ void ShowShareDialog(QWidget* parent, const std::vector<std::shared_ptr<const Do
     if (entries.empty()) return;
     if (entries.size() == 1) {
         CShareSingleDlg dialog(entries.front(), context, parent);
-        dialog.exec();
+        ExecModalToItsWindow(dialog);
     } else {
         CShareMultiDlg dialog(entries, context, parent);
-        dialog.exec();
+        ExecModalToItsWindow(dialog);
     }
 }
 

@@ -22,6 +22,9 @@ QLabel* Value(const QString& text, const char* name, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A figure, not a control: a click selects its text but does not give it
+    // the focus (an empty figure would be an unnamed stop for a screen reader).
+    label->setFocusPolicy(Qt::NoFocus);
     return label;
 }
 
@@ -103,6 +106,7 @@ TransferProgressDlg::TransferProgressDlg(QWidget* parent) : QDialog(parent) {
     m_details->setObjectName(QStringLiteral("detailsList"));
     m_details->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_details->setMinimumHeight(120);
+    m_details->setAccessibleName(tr("Details"));
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);

@@ -6,7 +6,10 @@
 #   2. a virtual display, a private session bus (dbus-run-session) and the
 #      AT-SPI bus (at-spi-bus-launcher, which starts at-spi2-registryd);
 #   3. the window with accessibility on; a11y_check.py signs in by keys and
-#      walks the main window and the dialogs through pyatspi.
+#      walks the main window and the dialogs through pyatspi: first the
+#      "Security Check" of an account whose sign-ins failed three times, at the
+#      end the updater (the service publishes a newer version) and the
+#      transfer window of a folder of many small files, downloaded by keys.
 # Everything started here is stopped on the way out.
 #
 # Usage: a11y_e2e.sh SERVER CLIENT CLI
@@ -22,40 +25,43 @@ here=$(cd "$(dirname "$0")" && pwd)
 if [ "${1:-}" = "--inside" ]; then
   shift
   client_bin=$2
-  launcher_pid= client_pid=
-  stop() {
-    [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null && wait "$client_pid" 2>/dev/null
-    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null && wait "$launcher_pid" 2>/dev/null
-  }
-  trap stop EXIT
-  trap 'exit 143' TERM INT
-  /usr/libexec/at-spi-bus-launcher --launch-immediately >"$E2E_WORK/atspi.log" 2>&1 &
-  launcher_pid=$!
-  a11y_bus() { dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus org.a11y.Bus.GetAddress; }
-  wait_for 20 a11y_bus || fail "the AT-SPI bus did not start (see $E2E_WORK/atspi.log)"
-
-  QT_ACCESSIBILITY=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
-  client_pid=$!
-  timeout 240 /usr/bin/python3 "$here/a11y_check.py" "$E2E_WORK/titles.txt"
+  e2e_inside
+  e2e_start_a11y_bus
+  e2e_start_client "$client_bin"
+  timeout 240 /usr/bin/python3 "$here/a11y_check.py" "$E2E_WORK/titles.txt" \
+    robin@tallowdesk.test "$E2E_WORK/down"
   exit $?
 fi
 
 server_bin=$1 client_bin=$2 cli_bin=$3
-for tool in xvfb-run xdotool dbus-run-session dbus-send /usr/libexec/at-spi-bus-launcher; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool dbus at-spi2-core)"
-done
+e2e_need "xvfb xdotool dbus at-spi2-core curl" xvfb-run xdotool dbus-run-session dbus-send \
+  /usr/libexec/at-spi-bus-launcher curl
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null || fail "pyatspi is missing (Debian packages: python3-pyatspi gir1.2-atspi-2.0)"
 
 e2e_work a11y
-e2e_start_service "$server_bin"
-
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-bash "$here/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$work/server/cert.pem"
-echo tallowdesk-demo | timeout 30 "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 ||
-  fail "tallowdesk-cli could not remember the demo account"
+# A newer version published, for the updater's offer (never installed here).
+mkdir -p "$work/published" "$work/down"
+printf '99.0' >"$work/published/update.txt"
+printf '#!/bin/sh\necho not a release\n' >"$work/published/tallowdesk"
+e2e_start_service "$server_bin" --update-dir "$work/published"
+e2e_settings "$cli_bin"
+# Three failed sign-ins of the colleague from here: the next one asks for the
+# security check.
+for _ in 1 2 3; do
+  curl -sS --max-time 30 --cacert "$work/server/cert.pem" -o /dev/null \
+    --data-urlencode "Email=robin@tallowdesk.test" --data-urlencode "Passwd=not-the-password" \
+    --data-urlencode "service=writely" "https://localhost:$port/accounts/ClientLogin" ||
+    fail "curl could not reach the sign-in of the service"
+done
+# A folder of many small files: the transfer window stays long enough for
+# its figures to be read while they change.
+mkdir -p "$work/up/Bulk"
+for i in $(seq 1 80); do head -c 65536 /dev/urandom >"$work/up/Bulk/part $i.bin"; done
+timeout 120 "$cli_bin" put "$work/up/Bulk" --quiet >"$work/cli.log" 2>&1 ||
+  fail "tallowdesk-cli could not upload the folder Bulk"
+# Already here, with one of its files: the download asks about both.
+mkdir -p "$work/down/Bulk"
+printf 'mine\n' >"$work/down/Bulk/part 40.bin"
 # The rows of the root folder, as the service lists them: the names every
 # focus event on a row must carry.
 timeout 30 "$cli_bin" ls / --json >"$work/root.json" 2>"$work/cli.log" || fail "tallowdesk-cli ls / failed"
@@ -65,11 +71,13 @@ for e in json.load(open(sys.argv[1])): print(e["title"])' "$work/root.json" >"$w
   fail "the listing of / is not the expected JSON"
 [ -s "$work/titles.txt" ] || fail "the root folder lists no rows"
 
-unset QT_QPA_PLATFORM
 started=$SECONDS
-timeout 280 xvfb-run -a -s "-screen 0 1280x800x24" dbus-run-session -- "$0" --inside "$server_bin" "$client_bin"
+e2e_in_x_with_bus "$0" --inside "$server_bin" "$client_bin"
 status=$?
 echo "accessibility run: $((SECONDS - started)) s"
+[ "$status" -ne 0 ] || { [ "$(find "$work/down/Bulk" -type f | wc -l)" = 80 ] &&
+  [ "$(cat "$work/down/Bulk/part 40.bin")" = mine ]; } ||
+  fail "the download by keys did not merge the 79 other files of Bulk into the folder there"
 if [ "$status" -ne 0 ]; then
   echo "--- client output" >&2
   cat "$work/client.log" >&2 2>/dev/null

@@ -3,7 +3,9 @@
 # The window by keys alone under a virtual X server (xdotool key and type, no
 # pointer), each step checked through the service with tallowdesk-cli:
 #   sign in (Enter), open "Projects" then "Garden Shed" (type-ahead, Enter), go
-#   up (Alt+Up), sort by size (View > Sort Items > by Size), search (Ctrl+F),
+#   up (Alt+Up), sort by size (View > Sort Items > by Size): the rows, read
+#   through the accessibility bus, follow the sizes the service lists; search
+#   (Ctrl+F): the rows are the service's results; back with F5;
 #   create a folder (Ctrl+Shift+N) and rename it (F2): it is in /Projects;
 #   share it with a colleague (Ctrl+Shift+H): the service lists the rule;
 #   move it to the trash (Delete): it is gone from /Projects; choose the Trash
@@ -24,27 +26,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 if [ "${1:-}" = "--inside" ]; then
   client_bin=$2 cli_bin=$3
-  client_pid=
-  stop() { [ -n "$client_pid" ] && kill "$client_pid" 2>/dev/null && wait "$client_pid" 2>/dev/null; }
-  trap stop EXIT
-  trap 'exit 143' TERM INT
-  "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
-  client_pid=$!
-
-  wait_for 30 window_named '^Tallowdesk$' || fail "no sign-in dialog (see $E2E_WORK/client.log)"
-  dialog=$(window_named '^Tallowdesk$')
-  xdotool windowfocus --sync "$dialog" 2>/dev/null
-  xdotool key --clearmodifiers Return
-  main_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --name '^Tallowdesk$'); do
-      [ "$w" != "$dialog" ] && echo "$w" && return 0
-    done
-    return 1
-  }
-  wait_for 30 main_window || fail "the main window did not appear after Enter"
-  frame=$(main_window)
-  listing_done() { no_window_named '^Processing......$'; }
+  e2e_inside
+  # The rows are read back as a screen reader reads them.
+  e2e_start_a11y_bus
+  e2e_start_client "$client_bin"
+  e2e_sign_in
   settle() {
     wait_for 3 window_named '^Processing......$' || true
     wait_for 60 listing_done || fail "a listing did not end ($1)"
@@ -58,6 +44,8 @@ if [ "${1:-}" = "--inside" ]; then
   # The sharing dialog reads the rules before it takes input.
   acl_read() { ! window_named '^Processing' >/dev/null; }
   lacks() { timeout 30 "$cli_bin" ls "$1" >"$E2E_WORK/ls.txt" 2>&1 && ! grep -qF "$2" "$E2E_WORK/ls.txt"; }
+  # The list's rows in the window's order, through the accessibility bus.
+  rows() { timeout 20 /usr/bin/python3 "$here/list_rows.py" >"$E2E_WORK/rows.txt" 2>"$E2E_WORK/rows.err"; }
 
   # Open a folder and one inside it, then up one level (back in Projects).
   typed "Projects"
@@ -69,13 +57,43 @@ if [ "${1:-}" = "--inside" ]; then
   keys alt+Up
   settle "up to Projects"
 
-  # Sort by size through the View menu; search for a name and come back with F5.
+  # Sort by size through the View menu: the files of Projects (three of
+  # them uploaded with sizes against their names' order) are in the order of
+  # the sizes the service lists, one way or the other.
   keys alt+v o z
+  timeout 30 "$cli_bin" ls /Projects --json >"$E2E_WORK/projects.json" 2>"$E2E_WORK/cli.log" ||
+    fail "tallowdesk-cli ls /Projects failed"
+  by_size() {
+    rows && /usr/bin/python3 - "$E2E_WORK/projects.json" "$E2E_WORK/rows.txt" <<'PY'
+import json, sys
+sizes = {e["title"]: int(e["quotaBytesUsed"]) for e in json.load(open(sys.argv[1]))
+         if e["kind"] == "file" and e.get("quotaBytesUsed") is not None}
+shown = [line.rstrip("\n") for line in open(sys.argv[2], encoding="utf-8")]
+files = [sizes[t] for t in shown if t in sizes]
+ours = {"Size a.bin", "Size b.bin", "Size c.bin"}
+ok = ours <= set(shown) and (files == sorted(files) or files == sorted(files, reverse=True))
+sys.exit(0 if ok else 1)
+PY
+  }
+  wait_for 10 by_size || fail "sorted by size, the rows are not in the service's size order: $(tr '\n' '|' <"$E2E_WORK/rows.txt")"
+
+  # Search for a name: the rows are the service's results; back with F5.
   keys ctrl+f
   wait_for 15 window_named '^Search$' || fail "Ctrl+F opened no Search dialog"
   typed "Shed plan"
   keys Return
   settle "search"
+  timeout 30 "$cli_bin" search Shed plan --json >"$E2E_WORK/found.json" 2>"$E2E_WORK/cli.log" ||
+    fail "tallowdesk-cli search failed"
+  found() {
+    rows && /usr/bin/python3 - "$E2E_WORK/found.json" "$E2E_WORK/rows.txt" <<'PY'
+import json, sys
+want = sorted(e["title"] for e in json.load(open(sys.argv[1])))
+shown = sorted(line.rstrip("\n") for line in open(sys.argv[2], encoding="utf-8"))
+sys.exit(0 if want and shown == want else 1)
+PY
+  }
+  wait_for 10 found || fail "the search shows $(tr '\n' '|' <"$E2E_WORK/rows.txt"), not the service's results"
   focus_frame
   keys F5
   settle "F5 after the search"
@@ -138,22 +156,23 @@ if [ "${1:-}" = "--inside" ]; then
 fi
 
 server_bin=$1 client_bin=$2 cli_bin=$3
-for tool in xvfb-run xdotool; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool)"
-done
+e2e_need "xvfb xdotool dbus at-spi2-core" xvfb-run xdotool dbus-run-session dbus-send \
+  /usr/libexec/at-spi-bus-launcher
+/usr/bin/python3 -c 'import pyatspi' 2>/dev/null || fail "pyatspi is missing (Debian packages: python3-pyatspi gir1.2-atspi-2.0)"
 e2e_work keyboard
 e2e_start_service "$server_bin"
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-bash "$here/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$work/server/cert.pem"
-echo tallowdesk-demo | timeout 30 "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 ||
-  fail "tallowdesk-cli could not remember the demo account"
+e2e_settings "$cli_bin"
+# Three files whose sizes go against their names' order, so that only a
+# sort by size puts them in order.
+mkdir -p "$work/sizes"
+head -c 2000 /dev/zero >"$work/sizes/Size a.bin"
+head -c 3000 /dev/zero >"$work/sizes/Size b.bin"
+head -c 1000 /dev/zero >"$work/sizes/Size c.bin"
+timeout 60 "$cli_bin" put "$work/sizes/Size a.bin" "$work/sizes/Size b.bin" "$work/sizes/Size c.bin" \
+  --to /Projects --quiet >"$work/cli.log" 2>&1 || fail "tallowdesk-cli could not upload the sized files"
 
-unset QT_QPA_PLATFORM
 started=$SECONDS
-timeout 200 xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside "$client_bin" "$cli_bin"
+E2E_X_LIMIT=200 e2e_in_x_with_bus "$0" --inside "$client_bin" "$cli_bin"
 status=$?
 echo "keyboard run: $((SECONDS - started)) s"
 if [ "$status" -ne 0 ]; then

@@ -32,45 +32,14 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 seconds for the command after it to succeed.
 . "$(dirname "$0")/e2e_lib.sh"
-
-
 
 # ---------------------------------------------------------------------------
 # Inside the virtual display: drive the window.
 if [ "$inside_x" = 1 ]; then
-  client_pid=
-  stop_client() {
-    [ -n "$client_pid" ] || return 0
-    kill "$client_pid" 2>/dev/null
-    wait "$client_pid" 2>/dev/null
-    client_pid=
-  }
-  trap stop_client EXIT
-  trap 'exit 143' TERM INT
-
-  "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
-  client_pid=$!
-
-  wait_for 30 xdotool search --onlyvisible --name '^Tallowdesk$' ||
-    fail "no window titled Tallowdesk appeared (see $E2E_WORK/client.log)"
-  dialog=$(xdotool search --onlyvisible --name '^Tallowdesk$' | head -n 1)
-  wait_for 10 xdotool getwindowgeometry "$dialog" || fail "the sign-in dialog has no geometry"
-  xdotool windowfocus --sync "$dialog" 2>/dev/null || xdotool windowfocus "$dialog"
-  xdotool key --clearmodifiers Return
-
-  main_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --name '^Tallowdesk$'); do
-      [ "$w" != "$dialog" ] && echo "$w" && return 0
-    done
-    return 1
-  }
-  wait_for 30 main_window || fail "the main window did not appear after signing in"
-  frame=$(main_window)
-  listing_done() { no_window_named '^Processing......$'; }
-  wait_for 30 listing_done || fail "the first listing did not end"
+  e2e_inside
+  e2e_start_client "$client_bin"
+  e2e_sign_in
   xdotool windowmove --sync "$frame" 0 0 2>/dev/null || xdotool windowmove "$frame" 0 0
   eval "$(xdotool getwindowgeometry --shell "$frame")"
   fx=$X fy=$Y
@@ -139,56 +108,22 @@ fi
 # ---------------------------------------------------------------------------
 # Outside: the service, the settings and the browser recorder, then the part
 # above under xvfb-run.
-for tool in xvfb-run xdotool import compare xdg-open curl; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool imagemagick xdg-utils curl)"
-done
+e2e_need "xvfb xdotool imagemagick xdg-utils curl" xvfb-run xdotool import compare xdg-open curl
 for bin in "$server_bin" "$client_bin" "$cli_bin"; do
   [ -x "$bin" ] || fail "$bin is not built"
 done
 
 mkdir -p "$outdir" || fail "cannot create $outdir"
 rm -f "$outdir/e2e-share-failure.png" "$outdir/e2e-share-dialog.png" "$outdir/e2e-share-menu.png"
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-share.XXXXXX") || fail "no temp folder"
-export E2E_WORK=$work
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-"$server_bin" --data-dir "$work/server" --port 0 --demo >"$work/server.log" 2>&1 &
-server_pid=$!
-port_line() { grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log"; }
-wait_for 30 port_line || {
-  cat "$work/server.log" >&2
-  fail "the service did not start"
-}
-port=$(port_line | sed 's/.*://')
+e2e_work share
+e2e_start_service "$server_bin"
 echo "service on port $port"
-
-export HOME=$work/home
-export XDG_CONFIG_HOME=$work/config
-export XDG_DATA_HOME=$work/data
-export XDG_CACHE_HOME=$work/cache
-export XDG_RUNTIME_DIR=$work/runtime
+e2e_settings "$cli_bin"
 # No desktop environment, and no system handler for http (this machine may
 # have one, a real browser): xdg-open falls back to $BROWSER.
 export XDG_DATA_DIRS=$work/share
 unset XDG_CURRENT_DESKTOP DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" \
-  "$XDG_RUNTIME_DIR" "$XDG_DATA_DIRS/applications"
-chmod 700 "$XDG_RUNTIME_DIR"
-bash "$(dirname "$0")/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$work/server/cert.pem"
-echo tallowdesk-demo | "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 || {
-  cat "$work/cli.log" >&2
-  fail "tallowdesk-cli could not remember the demo account"
-}
+mkdir -p "$XDG_DATA_DIRS/applications"
 
 # The browser: records the URL it is given.
 cat >"$work/browser.sh" <<EOF
@@ -216,8 +151,7 @@ case "$expected" in
 esac
 export E2E_EXPECTED_URL=$expected
 
-unset QT_QPA_PLATFORM
-xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-x "$server_bin" "$client_bin" "$cli_bin" "$outdir"
+E2E_X_LIMIT=200 e2e_in_x "$0" --inside-x "$server_bin" "$client_bin" "$cli_bin" "$outdir"
 status=$?
 if [ "$status" -ne 0 ]; then
   echo "--- client output" >&2

@@ -37,54 +37,20 @@ fail() {
   exit 1
 }
 
-# Waits up to $1 seconds for the command after it to succeed.
 . "$(dirname "$0")/e2e_lib.sh"
-
-# The id of the first visible window whose title matches the pattern.
-
-# A PNG file that is not empty: the signature and a size above a bare header.
 
 # ---------------------------------------------------------------------------
 # Inside the virtual display: drive the window.
 if [ "$inside_x" = 1 ]; then
-  client_pid=
-  stop_client() {
-    [ -n "$client_pid" ] || return 0
-    kill "$client_pid" 2>/dev/null
-    wait "$client_pid" 2>/dev/null
-    client_pid=
-  }
-  trap stop_client EXIT
-  trap 'exit 143' TERM INT
+  e2e_inside
+  e2e_start_client "$client_bin"
 
-  "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
-  client_pid=$!
-
-  # The sign-in dialog is the first window titled "Tallowdesk".
-  wait_for 30 xdotool search --onlyvisible --name '^Tallowdesk$' ||
-    fail "no window titled Tallowdesk appeared (see $E2E_WORK/client.log)"
-  dialog=$(xdotool search --onlyvisible --name '^Tallowdesk$' | head -n 1)
-  wait_for 10 xdotool getwindowgeometry "$dialog" || fail "the sign-in dialog has no geometry"
+  # The sign-in dialog is the first window titled "Tallowdesk", pre-filled
+  # from the remembered account: Enter presses OK.
+  e2e_sign_in_dialog
   import -window "$dialog" "$outdir/e2e-signin.png" || fail "could not capture the sign-in dialog"
   check_png "$outdir/e2e-signin.png"
-
-  # The dialog is pre-filled from the remembered account: Enter presses OK.
-  xdotool windowfocus --sync "$dialog" 2>/dev/null || xdotool windowfocus "$dialog"
-  xdotool key --clearmodifiers Return
-
-  # The main window is another window of the same title, with a menu bar.
-  main_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --name '^Tallowdesk$'); do
-      [ "$w" != "$dialog" ] && echo "$w" && return 0
-    done
-    return 1
-  }
-  wait_for 30 main_window || fail "the main window did not appear after signing in"
-  frame=$(main_window)
-  # The listing's "Processing......" window is shown while the rows arrive.
-  listing_done() { no_window_named '^Processing......$'; }
-  wait_for 30 listing_done || fail "the first listing did not end"
+  e2e_sign_in
   import -window "$frame" "$outdir/e2e-main.png" || fail "could not capture the main window"
   check_png "$outdir/e2e-main.png"
 
@@ -236,45 +202,17 @@ fi
 # ---------------------------------------------------------------------------
 # Outside: prepare the service and the settings, then run the part above
 # under xvfb-run.
-for tool in xvfb-run xdotool import xclip; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (Debian packages: xvfb xdotool imagemagick xclip)"
-done
+e2e_need "xvfb xdotool imagemagick xclip" xvfb-run xdotool import xclip
 for bin in "$server_bin" "$client_bin" "$cli_bin"; do
   [ -x "$bin" ] || fail "$bin is not built"
 done
 
 mkdir -p "$outdir" || fail "cannot create $outdir"
 rm -f "$outdir/e2e-failure.png"
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-e2e.XXXXXX") || fail "no temp folder"
-export E2E_WORK=$work
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-
-"$server_bin" --data-dir "$work/server" --port 0 --demo >"$work/server.log" 2>&1 &
-server_pid=$!
-port_line() { grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log"; }
-wait_for 30 port_line || {
-  cat "$work/server.log" >&2
-  fail "the service did not start"
-}
-port=$(port_line | sed 's/.*://')
+e2e_work e2e
+e2e_start_service "$server_bin"
 echo "service on port $port"
-
-export XDG_CONFIG_HOME=$work/config
-export XDG_DATA_HOME=$work/data
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-bash "$(dirname "$0")/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$work/server/cert.pem"
+e2e_settings "$cli_bin"
 
 # The local tree to upload: two files, and a folder three levels deep.
 mkdir -p "$work/up/Tree/Middle/Deep" "$work/down"
@@ -284,13 +222,7 @@ printf 'top\n' >"$work/up/Tree/top.txt"
 printf 'middle\n' >"$work/up/Tree/Middle/mid.txt"
 head -c 300000 /dev/urandom >"$work/up/Tree/Middle/Deep/deep.bin"
 
-echo tallowdesk-demo | "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 || {
-  cat "$work/cli.log" >&2
-  fail "tallowdesk-cli could not remember the demo account"
-}
-
-unset QT_QPA_PLATFORM
-xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-x "$server_bin" "$client_bin" "$cli_bin" "$outdir"
+e2e_in_x "$0" --inside-x "$server_bin" "$client_bin" "$cli_bin" "$outdir"
 status=$?
 if [ "$status" -ne 0 ]; then
   echo "--- client output" >&2

@@ -795,6 +795,89 @@ private slots:
         m_gate->armed = false;
     }
 
+    // A dialog the program runs over the main window (an export, the
+    // create-folder, search and About dialogs) blocked every other window of
+    // the program, the running download's Cancel with them.
+    void aDownloadCanBeCancelledWhileADialogIsOpen_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("export") << QStringLiteral("export");
+        QTest::newRow("create folder") << QStringLiteral("create folder");
+        QTest::newRow("search") << QStringLiteral("search");
+        QTest::newRow("about") << QStringLiteral("about");
+    }
+    void aDownloadCanBeCancelledWhileADialogIsOpen() {
+        QFETCH(QString, command);
+        ShowRoot();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        QPointer<TransferProgressDlg> dialog(Commands()->LastTransferDialog());
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        QTemporaryDir exportDest;
+        m_pickedFolder = exportDest.path();
+
+        // Inside the dialog's own loop: click Cancel, let the download run
+        // to its end, then close the dialog. A watchdog closes it whatever
+        // happens, so that no case can hang.
+        QString modal;
+        bool cancelled = false;
+        bool ended = false;
+        auto closeModal = [] {
+            for (int i = 0; i < 5 && QApplication::activeModalWidget(); ++i)
+                if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                    d->reject();
+        };
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, this, closeModal);
+        watchdog.start(45000);
+        QTimer::singleShot(0, this, [&] {
+            if (QWidget* w = QApplication::activeModalWidget()) modal = w->objectName();
+            if (dialog) {
+                auto* cancel = dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"));
+                // Through the window system's path, where modal blocking applies.
+                QTest::mouseClick(dialog->windowHandle(), Qt::LeftButton, {},
+                                  cancel->mapTo(dialog.data(), cancel->rect().center()));
+            }
+            cancelled = transferCancel.load();
+            m_gate->Open();
+            QDeadlineTimer deadline(30000);
+            while (transferBusy.load() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            ended = !transferBusy.load();
+            closeModal();
+        });
+        if (command == QLatin1String("export")) {
+            Commands()->Run(32807);  // export as text, modal until it is closed
+        } else if (command == QLatin1String("create folder")) {
+            Commands()->CreateFolder();
+        } else if (command == QLatin1String("search")) {
+            Commands()->Search();
+        } else {
+            m_frame->Actions()->about->trigger();
+        }
+        watchdog.stop();
+        QVERIFY2(!modal.isEmpty(), "the command opened no modal dialog");
+        QVERIFY2(cancelled, qPrintable(QStringLiteral("Cancel did not respond beside ") + modal));
+        QVERIFY(ended);
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.isNull(), 10000);  // closed at once
+        // The file held at the gate is not there, nor any hidden partial file.
+        const fs::path root(dest.path().toStdString());
+        QVERIFY(!fs::exists(root / "Tree" / "Middle" / "Deep" / "deep.txt"));
+        for (const auto& item : fs::recursive_directory_iterator(root))
+            QVERIFY2(!item.path().filename().string().starts_with("."), item.path().c_str());
+        std::lock_guard lock(m_gate->mutex);
+        m_gate->armed = false;
+    }
+
     void theModalVariantDownloadsAndEndsItsLoop() {
         ShowRoot();
         QVERIFY(SelectTitles({QStringLiteral("one.txt")}));
