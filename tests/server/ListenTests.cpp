@@ -156,6 +156,56 @@ TEST(CertificateReloadTest, SighupMakesTheProgramReadThePairAgain) {
     EXPECT_EQ(before.StatusLine(), "HTTP/1.1 200 OK");
 }
 
+// Whether a TLS 1.2 handshake offering only `ciphers` succeeds.
+bool Tls12HandshakeWith(unsigned short port, const char* ciphers) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool done = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) {
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+        if (SSL_CTX_set_cipher_list(ctx, ciphers) == 1) {
+            SSL* ssl = SSL_new(ctx);
+            SSL_set_fd(ssl, fd);
+            done = SSL_connect(ssl) == 1;
+            SSL_free(ssl);
+        }
+        SSL_CTX_free(ctx);
+    }
+    ::close(fd);
+    return done;
+}
+
+// TLS 1.2 with CBC suites (padding oracles, Lucky Thirteen) is refused;
+// the AEAD suites with ECDHE are taken.
+TEST(ListenTest, Tls12TakesOnlyForwardSecretAeadSuites) {
+    TempDir dir;
+    ServerOptions options = TestOptions(dir.Path() / "data");
+    options.listen = {"127.0.0.1:0"};
+    Server server(options);
+    const unsigned short port = server.Start();
+    struct Case {
+        const char* ciphers;
+        bool taken;
+    };
+    const std::vector<Case> cases = {
+        {"ECDHE-ECDSA-AES128-SHA", false},       {"ECDHE-ECDSA-AES256-SHA384", false},
+        {"ECDHE-ECDSA-AES128-SHA256", false},    {"ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Tls12HandshakeWith(port, c.ciphers), c.taken) << c.ciphers;
+    }
+    server.Stop();
+}
+
 // Listening where told, on loopback addresses besides the default ones, and
 // nowhere else.
 TEST(ListenTest, AnswersOnEachLoopbackAddressGivenAndNoOther) {
