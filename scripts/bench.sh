@@ -432,6 +432,16 @@ else
     "not measured: bench/small_files.sh is missing" "" "" ">= 150 files/s down, >= 100 up"
 fi
 
+# --- connection flood ----------------------------------------------------------
+note "connection flood"
+if timeout 300 python3 "$root/bench/connection_flood.py" "$build" >"$work/flood.out" 2>"$work/flood.err" &&
+  grep -q '^BENCH |' "$work/flood.out"; then
+  collect "$work/flood.out"
+else
+  row "Client's requests answered during a connection flood" \
+    "not measured: connection_flood.py printed no rows" "" "" "all answered (1.00)"
+fi
+
 # --- listing 10,000 entries in the window -------------------------------------
 note "listing 10,000 entries in the window"
 listing_goal="first row <= 0.3 s, last row <= 3 s, stall <= 30 ms"

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <limits>
 #include <mutex>
@@ -34,11 +35,13 @@
 #include "Crypto.h"
 #include "DemoContent.h"
 #include "FolderLock.h"
+#include "HalfOpenGate.h"
 #include "Limits.h"
 #include "NetworkAddress.h"
 #include "RequestLog.h"
 #include "Router.h"
 #include "SharedState.h"
+#include "SourceKey.h"
 #include "Store.h"
 #include "UploadSink.h"
 #include "settings/ServiceHosts.h"
@@ -55,8 +58,15 @@ using tcp = net::ip::tcp;
 
 constexpr std::uint32_t kHeaderLimit = 16 * 1024;
 constexpr auto kIdleTimeout = std::chrono::seconds(60);
-// A client sends its first bytes (the TLS hello) at once after connecting.
-constexpr auto kHandshakeTimeout = std::chrono::seconds(10);
+// A client sends its first bytes (the TLS hello) at once after connecting,
+// and its first request right after the handshake: all of that within this
+// time from the connection's start, or it is closed.
+constexpr auto kFirstRequestTimeout = std::chrono::seconds(10);
+// How long a closing TLS connection waits for the peer's close_notify.
+constexpr auto kShutdownTimeout = std::chrono::seconds(10);
+// Half-open connections (no whole first request head yet) from one source
+// at most, unless configured.
+constexpr std::size_t kHalfOpenPerSource = 128;
 // How long a kept-alive connection may wait for its next request, and how
 // long any wait may last once the connections near their cap: idle ones
 // then make room for new ones quickly.
@@ -111,6 +121,27 @@ private:
 };
 
 using Slot = ConnectionGate::Slot;
+
+// What closes a connection that must make way for a newer half-open one.
+// Set and run only on the connection's own executor, by whichever object
+// holds its socket at the time (the detector, then the session).
+struct AbortHook {
+    std::function<void()> abort;
+};
+
+// A connection until its first request head has come: its place among the
+// half-open ones and the time by which that head must be there.
+struct FirstRequest {
+    std::unique_ptr<HalfOpenGate::Ticket> ticket;
+    std::shared_ptr<AbortHook> hook;
+    std::chrono::steady_clock::time_point deadline;
+
+    // The head came: the connection is a client's now.
+    void Done() {
+        ticket.reset();
+        if (hook) hook->abort = nullptr;
+    }
+};
 
 // Sole owner of an open file's descriptor.
 class FileHandle {
@@ -217,8 +248,9 @@ template <class Derived>
 class Session {
 public:
     Session(beast::flat_buffer buffer, Router& router, bool secure, Slot slot,
-            net::thread_pool& slow, PolicyPtr policy)
+            net::thread_pool& slow, PolicyPtr policy, FirstRequest first)
         : m_buffer(std::move(buffer)),
+          m_first(std::move(first)),
           m_router(router),
           m_secure(secure),
           m_slot(std::move(slot)),
@@ -226,6 +258,15 @@ public:
           m_policy(std::move(policy)) {}
 
 protected:
+    // From now on a newer half-open connection that needs the place closes
+    // this one (on its executor).
+    void TakeAbortHook() {
+        if (!m_first.hook) return;
+        m_first.hook->abort = [weak = Self().weak_from_this()] {
+            if (const auto self = weak.lock()) beast::get_lowest_layer(self->Stream()).close();
+        };
+    }
+
     void DoRead() {
         m_header.emplace();
         m_header->header_limit(kHeaderLimit);
@@ -234,14 +275,19 @@ protected:
         m_parser.reset();
         m_upload.reset();
         m_sink.reset();
-        beast::get_lowest_layer(Self().Stream())
-            .expires_after(m_slot.Crowded() ? kCrowdedTimeout : kKeepAliveTimeout);
+        if (m_first.ticket) {
+            beast::get_lowest_layer(Self().Stream()).expires_at(m_first.deadline);
+        } else {
+            beast::get_lowest_layer(Self().Stream())
+                .expires_after(m_slot.Crowded() ? kCrowdedTimeout : kKeepAliveTimeout);
+        }
         http::async_read_header(
             Self().Stream(), m_buffer, *m_header,
             beast::bind_front_handler(&Session::OnHeader, Self().shared_from_this()));
     }
 
     beast::flat_buffer m_buffer;
+    FirstRequest m_first;
 
 private:
     Derived& Self() { return static_cast<Derived&>(*this); }
@@ -288,6 +334,7 @@ private:
 
     void OnHeader(beast::error_code ec, std::size_t) {
         if (ec) return OnError(ec);
+        m_first.Done();
         const auto& in = m_header->get();
         m_version = in.version();
         m_keepAlive = in.keep_alive();
@@ -661,11 +708,15 @@ class PlainSession : public Session<PlainSession>,
                      public std::enable_shared_from_this<PlainSession> {
 public:
     PlainSession(beast::tcp_stream&& stream, beast::flat_buffer&& buffer, Router& router, Slot slot,
-                 net::thread_pool& slow, PolicyPtr policy)
-        : Session(std::move(buffer), router, false, std::move(slot), slow, std::move(policy)),
+                 net::thread_pool& slow, PolicyPtr policy, FirstRequest first)
+        : Session(std::move(buffer), router, false, std::move(slot), slow, std::move(policy),
+                  std::move(first)),
           m_stream(std::move(stream)) {}
 
-    void Run() { DoRead(); }
+    void Run() {
+        TakeAbortHook();
+        DoRead();
+    }
     beast::tcp_stream& Stream() { return m_stream; }
     void DoClose() {
         beast::error_code ignored;
@@ -679,13 +730,16 @@ private:
 class SslSession : public Session<SslSession>, public std::enable_shared_from_this<SslSession> {
 public:
     SslSession(beast::tcp_stream&& stream, TlsPtr context, beast::flat_buffer&& buffer,
-               Router& router, Slot slot, net::thread_pool& slow, PolicyPtr policy)
-        : Session(std::move(buffer), router, true, std::move(slot), slow, std::move(policy)),
+               Router& router, Slot slot, net::thread_pool& slow, PolicyPtr policy,
+               FirstRequest first)
+        : Session(std::move(buffer), router, true, std::move(slot), slow, std::move(policy),
+                  std::move(first)),
           m_tls(std::move(context)),
           m_stream(std::move(stream), *m_tls) {}
 
     void Run() {
-        beast::get_lowest_layer(m_stream).expires_after(kHandshakeTimeout);
+        TakeAbortHook();
+        beast::get_lowest_layer(m_stream).expires_at(m_first.deadline);
         // The detector already read the start of the handshake into the buffer.
         m_stream.async_handshake(
             ssl::stream_base::server, m_buffer.data(),
@@ -693,7 +747,7 @@ public:
     }
     beast::ssl_stream<beast::tcp_stream>& Stream() { return m_stream; }
     void DoClose() {
-        beast::get_lowest_layer(m_stream).expires_after(kHandshakeTimeout);
+        beast::get_lowest_layer(m_stream).expires_after(kShutdownTimeout);
         m_stream.async_shutdown([self = shared_from_this()](beast::error_code) {});
     }
 
@@ -712,18 +766,24 @@ private:
 class Detector : public std::enable_shared_from_this<Detector> {
 public:
     Detector(tcp::socket&& socket, TlsPtr context, Router& router, Slot slot,
-             net::thread_pool& slow, PolicyPtr policy)
+             net::thread_pool& slow, PolicyPtr policy, FirstRequest first)
         : m_stream(std::move(socket)),
           m_context(std::move(context)),
           m_router(router),
           m_slot(std::move(slot)),
           m_slow(slow),
-          m_policy(std::move(policy)) {}
+          m_policy(std::move(policy)),
+          m_first(std::move(first)) {}
 
     beast::tcp_stream::executor_type Executor() { return m_stream.get_executor(); }
 
     void Run() {
-        m_stream.expires_after(m_slot.Crowded() ? kCrowdedTimeout : kHandshakeTimeout);
+        if (m_first.hook) {
+            m_first.hook->abort = [weak = weak_from_this()] {
+                if (const auto self = weak.lock()) self->m_stream.close();
+            };
+        }
+        m_stream.expires_at(m_first.deadline);
         beast::async_detect_ssl(m_stream, m_buffer,
                                 beast::bind_front_handler(&Detector::OnDetect, shared_from_this()));
     }
@@ -734,11 +794,12 @@ private:
         if (tls) {
             std::make_shared<SslSession>(std::move(m_stream), std::move(m_context),
                                          std::move(m_buffer), m_router, std::move(m_slot), m_slow,
-                                         std::move(m_policy))
+                                         std::move(m_policy), std::move(m_first))
                 ->Run();
         } else {
             std::make_shared<PlainSession>(std::move(m_stream), std::move(m_buffer), m_router,
-                                           std::move(m_slot), m_slow, std::move(m_policy))
+                                           std::move(m_slot), m_slow, std::move(m_policy),
+                                           std::move(m_first))
                 ->Run();
         }
     }
@@ -749,6 +810,7 @@ private:
     Slot m_slot;
     net::thread_pool& m_slow;
     PolicyPtr m_policy;
+    FirstRequest m_first;
     beast::flat_buffer m_buffer;
 };
 
@@ -757,13 +819,15 @@ public:
     // Accepts on the first context; connections go to all of them in turn.
     Listener(const std::vector<std::unique_ptr<net::io_context>>& contexts,
              std::shared_ptr<TlsSource> tls, Router& router, const tcp::endpoint& at,
-             std::shared_ptr<ConnectionGate> gate, net::thread_pool& slow, PolicyPtr policy)
+             std::shared_ptr<ConnectionGate> gate, std::shared_ptr<HalfOpenGate> halfOpen,
+             net::thread_pool& slow, PolicyPtr policy)
         : m_contexts(contexts),
           m_acceptor(*contexts.front()),
           m_retry(*contexts.front()),
           m_tls(std::move(tls)),
           m_router(router),
           m_gate(std::move(gate)),
+          m_halfOpen(std::move(halfOpen)),
           m_slow(slow),
           m_policy(std::move(policy)) {
         m_acceptor.open(at.protocol());
@@ -811,11 +875,40 @@ private:
             // waiting on the client's delayed acknowledgement).
             beast::error_code ignored;
             socket.set_option(tcp::no_delay(true), ignored);
-            auto detector = std::make_shared<Detector>(std::move(socket), m_tls->Get(), m_router,
-                                                       Slot(m_gate), m_slow, m_policy);
+            FirstRequest first = FirstRequestOf(socket);
+            auto detector =
+                std::make_shared<Detector>(std::move(socket), m_tls->Get(), m_router, Slot(m_gate),
+                                           m_slow, m_policy, std::move(first));
             net::post(detector->Executor(), [detector] { detector->Run(); });
         }
         DoAccept();
+    }
+
+    // A place among the half-open connections of the socket's source; the
+    // oldest of that source (or of all) is closed when there is none left.
+    FirstRequest FirstRequestOf(tcp::socket& socket) {
+        FirstRequest first;
+        first.deadline = std::chrono::steady_clock::now() +
+                         (m_gate->Crowded() ? kCrowdedTimeout : kFirstRequestTimeout);
+        first.hook = std::make_shared<AbortHook>();
+        beast::error_code ec;
+        const auto peer = socket.remote_endpoint(ec);
+        std::string source = ec ? std::string("unknown") : SourceKey(peer.address().to_string());
+        // A trusted proxy speaks for many clients: only the count of all holds it.
+        if (!ec && std::any_of(m_policy->trustedProxies.begin(), m_policy->trustedProxies.end(),
+                               [&](const std::string& proxy) {
+                                   return NormalAddress(proxy) ==
+                                          NormalAddress(peer.address().to_string());
+                               })) {
+            source.clear();
+        }
+        first.ticket =
+            m_halfOpen->Admit(source, [hook = first.hook, executor = socket.get_executor()] {
+                net::post(executor, [hook] {
+                    if (hook->abort) hook->abort();
+                });
+            });
+        return first;
     }
 
     const std::vector<std::unique_ptr<net::io_context>>& m_contexts;
@@ -826,6 +919,7 @@ private:
     std::shared_ptr<TlsSource> m_tls;
     Router& m_router;
     std::shared_ptr<ConnectionGate> m_gate;
+    std::shared_ptr<HalfOpenGate> m_halfOpen;
     net::thread_pool& m_slow;
     PolicyPtr m_policy;
 };
@@ -962,7 +1056,18 @@ unsigned short Server::Start() {
         m_impl->contexts.push_back(std::make_unique<net::io_context>(1));
         m_impl->idleGuards.push_back(net::make_work_guard(*m_impl->contexts.back()));
     }
-    auto gate = std::make_shared<ConnectionGate>(ConnectionCap(m_impl->options.maxConnections));
+    const int cap = ConnectionCap(m_impl->options.maxConnections);
+    auto gate = std::make_shared<ConnectionGate>(cap);
+    // Half the connections at most may be half-open: the rest stay for
+    // clients that have sent a request.
+    const std::size_t halfOpenTotal = m_impl->options.maxHalfOpen > 0
+                                          ? static_cast<std::size_t>(m_impl->options.maxHalfOpen)
+                                          : static_cast<std::size_t>(std::max(1, cap / 2));
+    auto halfOpen =
+        HalfOpenGate::Make(m_impl->options.maxHalfOpenPerSource > 0
+                               ? static_cast<std::size_t>(m_impl->options.maxHalfOpenPerSource)
+                               : std::min(kHalfOpenPerSource, halfOpenTotal),
+                           halfOpenTotal);
     for (const auto& want : m_impl->wanted) {
         auto policy = std::make_shared<ConnectionPolicy>();
         policy->httpsOnly = !want.address.is_loopback();
@@ -975,8 +1080,9 @@ unsigned short Server::Start() {
         }
         const tcp::endpoint at(want.address, port);
         try {
-            m_impl->listeners.push_back(std::make_shared<Listener>(
-                m_impl->contexts, m_impl->tls, *m_impl->router, at, gate, *m_impl->slow, policy));
+            m_impl->listeners.push_back(
+                std::make_shared<Listener>(m_impl->contexts, m_impl->tls, *m_impl->router, at, gate,
+                                           halfOpen, *m_impl->slow, policy));
         } catch (const boost::system::system_error& e) {
             if (want.optional) {
                 std::cerr << "tallowdesk-server: not listening on " << EndpointText(at) << ": "

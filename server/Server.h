@@ -45,6 +45,12 @@ struct ServerOptions {
     int hashThreads = 2;  // threads that check passwords
     // Open connections at most; 0 derives it from the open-file limit.
     int maxConnections = 0;
+    // Connections that have not yet sent a whole first request head: at most
+    // this many per source (0: 128, or maxHalfOpen when that is less) and in
+    // all (0: half of the connections). The oldest of the source, or of all,
+    // makes way for a new one.
+    int maxHalfOpenPerSource = 0;
+    int maxHalfOpen = 0;
     // Host names accepted besides localhost, 127.0.0.1 and ::1.
     std::vector<std::string> hostNames;
     // "https://HOST[:PORT]" people reach the service under (through a proxy,

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 
@@ -45,27 +46,24 @@ std::string OutboxPath(const std::string& dataDir, const std::string& email) {
     return (std::filesystem::path(dataDir) / "outbox" / (email + ".txt")).string();
 }
 
+std::string OutboxNoticePath(const std::string& dataDir, const std::string& email) {
+    return (std::filesystem::path(dataDir) / "outbox" / (email + ".account-exists.txt")).string();
+}
+
 namespace {
 
-// The message the operator passes on: private to the service's user, since
-// the link is as good as the mailbox it proves.
-bool WriteProofMessage(const std::string& dataDir, const std::string& email,
-                       const std::string& link) {
+// A message for the operator to pass on, written whole or not at all:
+// private to the service's user, since a link in it is as good as the
+// mailbox it proves.
+bool WriteOutboxMessage(const std::string& path, const std::string& text) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path folder = fs::path(dataDir) / "outbox";
+    const fs::path folder = fs::path(path).parent_path();
     fs::create_directories(folder, ec);
     fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, ec);
-    const std::string path = OutboxPath(dataDir, email);
     const std::string temp = path + ".tmp-" + std::to_string(::getpid());
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) return false;
-    const std::string text = "To: " + email +
-                             "\nSubject: Confirm your Tallowdesk address\n\n"
-                             "Open this link to confirm that " +
-                             email + " is yours (it works once, for " +
-                             std::to_string(kAddressProofLifetimeMs / (60 * 60 * 1000)) +
-                             " hours):\n\n" + link + "\n";
     const bool written =
         ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
         ::fsync(fd) == 0;
@@ -75,6 +73,38 @@ bool WriteProofMessage(const std::string& dataDir, const std::string& email,
         return false;
     }
     return true;
+}
+
+std::string ProofMessage(const std::string& email, const std::string& link) {
+    return "To: " + email +
+           "\nSubject: Confirm your Tallowdesk address\n\n"
+           "Open this link to confirm that " +
+           email + " is yours (it works once, for " +
+           std::to_string(kAddressProofLifetimeMs / (60 * 60 * 1000)) + " hours):\n\n" + link +
+           "\n";
+}
+
+std::string NowUtc() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &tm);
+    return text;
+}
+
+std::string AccountExistsMessage(const std::string& email, const std::string& origin) {
+    return "To: " + email +
+           "\nSubject: Someone asked for a Tallowdesk account with your address\n\n"
+           "On " +
+           NowUtc() + " the account form of " + origin + " was sent for " + email +
+           ", which already has an account. Nothing was changed: your password and your "
+           "files are as they were, and no new account was made.\n\n"
+           "If that was you, sign in as usual:\n\n" +
+           origin +
+           "/accounts/ServiceLogin?service=writely\n\n"
+           "If you have forgotten your password, ask the person who runs the service to set "
+           "a new one.\n";
 }
 
 }  // namespace
@@ -138,32 +168,47 @@ HttpResponse AccountPages::NewAccount(const HttpRequest& request, const Visitor&
         error = "The two passwords differ. Type the same password twice.";
     }
     if (error.empty() && name.size() > 200) error = "Use a shorter name.";
-    if (error.empty() &&
-        !m_store.CreateAccount(email, password,
-                               name.empty() ? email.substr(0, email.find('@')) : name)) {
-        error =
-            "An account with that address already exists. Sign in instead, or use another "
-            "address.";
-    }
     if (!error.empty()) return NewAccountForm(request, visitor, 400, email, name, error);
 
-    const std::string link =
-        request.Origin() + "/accounts/ConfirmAddress?token=" + m_store.IssueAddressProof(email);
-    if (WriteProofMessage(m_store.DataDir(), email, link)) {
-        std::cerr << "tallowdesk-server: new account " << email
-                  << " awaits its address proof: " << OutboxPath(m_store.DataDir(), email)
-                  << std::endl;
+    // Taken or free, the visitor sees the same page, byte for byte (not even
+    // the address is repeated), and the password is hashed either way: only
+    // the mailbox's holder learns which it was.
+    // A taken address keeps its owner, password and files untouched.
+    const std::string dataDir = m_store.DataDir();
+    if (m_store.CreateAccount(email, password,
+                              name.empty() ? email.substr(0, email.find('@')) : name)) {
+        const std::string link =
+            request.Origin() + "/accounts/ConfirmAddress?token=" + m_store.IssueAddressProof(email);
+        if (WriteOutboxMessage(OutboxPath(dataDir, email), ProofMessage(email, link))) {
+            std::cerr << "tallowdesk-server: new account " << email
+                      << " awaits its address proof: " << OutboxPath(dataDir, email) << std::endl;
+        } else {
+            std::cerr << "tallowdesk-server: new account " << email
+                      << ": the confirmation link could not be written; confirm it with "
+                         "tallowdesk-server confirm-user "
+                      << email << std::endl;
+        }
     } else {
-        std::cerr << "tallowdesk-server: new account " << email
-                  << ": the confirmation link could not be written; confirm it with "
-                     "tallowdesk-server confirm-user "
-                  << email << std::endl;
+        // Its own file: a confirmation link still waiting there stays.
+        const std::string path = OutboxNoticePath(dataDir, email);
+        if (WriteOutboxMessage(path, AccountExistsMessage(email, request.Origin()))) {
+            std::cerr << "tallowdesk-server: the account form was sent for " << email
+                      << ", which has an account; a notice for its owner: " << path << std::endl;
+        } else {
+            std::cerr << "tallowdesk-server: the account form was sent for " << email
+                      << ", which has an account; the notice could not be written" << std::endl;
+        }
     }
-    const auto session = m_store.CreateSession(email);
-    HttpResponse r = Redirect(SafeContinue(request, Field(form, "continue"), "/"));
-    r.Set("Set-Cookie", CookieHeader(request, "SID", session.sid, "Lax"));
-    r.Set("Set-Cookie", CookieHeader(request, "HSID", session.hsid, "Lax"));
-    return r;
+    const std::string signIn = "/accounts/ServiceLogin?service=writely&continue=" +
+                               UrlEncode(SafeContinue(request, Field(form, "continue"), "/"));
+    const std::string body =
+        "<h1>Check your mail</h1><p id='sent'>A message to the address you gave is on its "
+        "way; the person who runs this service passes it on. If the address is "
+        "new here, the message holds a link that confirms it is yours; what was shared with "
+        "the address opens once you have followed it. If it already has an account, the "
+        "message says so and nothing was changed.</p><p>Then <a href='" +
+        Escape(signIn) + "'>sign in</a> with the address and your password.</p>";
+    return HtmlAnswer(200, Layout(request, visitor, "Check your mail", body), visitor, request);
 }
 
 HttpResponse AccountPages::ConfirmAddress(const HttpRequest& request, const Visitor& visitor) {
@@ -182,7 +227,9 @@ HttpResponse AccountPages::ConfirmAddress(const HttpRequest& request, const Visi
                       Layout(request, visitor, "Confirm your address",
                              "<h1>Address confirmed</h1><p>" + Escape(*email) +
                                  " is confirmed: what was shared with this address is "
-                                 "yours to open.</p>"),
+                                 "yours to open.</p><p><a "
+                                 "href='/accounts/ServiceLogin?service=writely'>Sign "
+                                 "in</a></p>"),
                       visitor, request);
 }
 

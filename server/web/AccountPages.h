@@ -40,6 +40,9 @@ private:
 // Where the confirmation link for `email` is written: the operator reads or
 // forwards it, since the service sends no mail.
 std::string OutboxPath(const std::string& dataDir, const std::string& email);
+// Where the notice goes when the account form is sent for an address that
+// already has an account.
+std::string OutboxNoticePath(const std::string& dataDir, const std::string& email);
 
 // Why an address cannot be an account's name; empty when it can.
 std::string AddressProblem(const std::string& email);

@@ -266,7 +266,7 @@ def main():
         expected = service.request("GET", public["content"])
         check(got == expected, "public download without sign-in has the feed's bytes")
 
-        # Creating an account: the form's errors are shown, then it signs in.
+        # Creating an account: the form's errors are shown, then the new account signs in.
         anonymous.go("http://localhost:%d/accounts/NewAccount" % service.port)
         anonymous.eval("document.querySelector('input[name=Email]').value = 'new@example.test'")
         anonymous.eval("document.querySelector('input[name=Passwd]').value = 'short'")
@@ -277,7 +277,13 @@ def main():
         anonymous.eval("document.querySelector('input[name=Passwd]').value = 'long-enough'")
         anonymous.eval("document.querySelector('input[name=PasswdAgain]').value = 'long-enough'")
         anonymous.click_and_load("main button[type=submit]")
-        check("new@example.test" in anonymous.text(), "the new account is signed in")
+        # The answer is the same for a taken address: it signs nobody in.
+        check("Check your mail" in anonymous.text(), "the form asks to check the mail")
+        anonymous.click_and_load("#sent + p a")
+        anonymous.eval("document.querySelector('input[name=Email]').value = 'new@example.test'")
+        anonymous.eval("document.querySelector('input[name=Passwd]').value = 'long-enough'")
+        anonymous.click_and_load("input[type=submit]")
+        check("new@example.test" in anonymous.text(), "the new account signs in")
         anonymous.click_and_load("header button[type=submit]")
         check("Create an account" in anonymous.text(), "signing out works")
     finally:

@@ -365,6 +365,10 @@ TEST(ConnectionCapTest, IdleConnectionsMakeRoomWhenFull) {
     TempDir dir;
     ServerOptions options = TestOptions(dir.Path() / "data");
     options.maxConnections = 4;
+    // Silent connections would otherwise make way for each other (see
+    // HalfOpenTests) before they could fill the cap.
+    options.maxHalfOpen = 4;
+    options.maxHalfOpenPerSource = 4;
     Server server(options);
     server.AddUser("alice@example.test", "secret");
     const unsigned short port = server.Start();

@@ -28,76 +28,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A TLS connection that checks nothing, so the test sees which certificate
-// the service hands out; it stays open for requests after that.
-class TlsPeer {
-public:
-    explicit TlsPeer(unsigned short port) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_fd < 0) throw std::runtime_error("socket");
-        timeval limit{20, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(port);
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-            ::close(m_fd);
-            throw std::runtime_error("connect");
-        }
-        m_ctx = SSL_CTX_new(TLS_client_method());
-        m_ssl = SSL_new(m_ctx);
-        SSL_set_fd(m_ssl, m_fd);
-        if (SSL_connect(m_ssl) != 1) throw std::runtime_error("TLS handshake failed");
-    }
-    ~TlsPeer() {
-        SSL_free(m_ssl);
-        SSL_CTX_free(m_ctx);
-        ::close(m_fd);
-    }
-    TlsPeer(const TlsPeer&) = delete;
-    TlsPeer& operator=(const TlsPeer&) = delete;
-
-    // SHA-256 of the certificate the service sent.
-    std::string Fingerprint() const { return CertificateDigest(SSL_get1_peer_certificate(m_ssl)); }
-
-    // The status line of the answer to one request on this connection.
-    std::string StatusLine() {
-        const std::string request =
-            "GET /accounts/ServiceLogin HTTP/1.1\r\nHost: localhost\r\n\r\n";
-        if (SSL_write(m_ssl, request.data(), static_cast<int>(request.size())) <= 0) return {};
-        std::string text;
-        char buffer[4096];
-        while (text.find("\r\n") == std::string::npos) {
-            const int n = SSL_read(m_ssl, buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        return text.substr(0, text.find("\r\n"));
-    }
-
-    static std::string CertificateDigest(X509* cert) {
-        if (!cert) return {};
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned size = 0;
-        X509_digest(cert, EVP_sha256(), digest, &size);
-        X509_free(cert);
-        return std::string(reinterpret_cast<char*>(digest), size);
-    }
-
-private:
-    int m_fd = -1;
-    SSL_CTX* m_ctx = nullptr;
-    SSL* m_ssl = nullptr;
-};
-
 std::string FileFingerprint(const fs::path& certFile) {
     FILE* file = std::fopen(certFile.c_str(), "rb");
     if (!file) return {};
     X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
     std::fclose(file);
-    return TlsPeer::CertificateDigest(cert);
+    return RawTls::CertificateDigest(cert);
 }
 
 // Two certificate pairs and the files the service is told to serve, which
@@ -135,17 +71,17 @@ TEST(CertificateReloadTest, NewConnectionsGetTheNewPairAndOpenOnesGoOn) {
     ASSERT_FALSE(a.empty());
     ASSERT_NE(a, b);
 
-    TlsPeer before(port);
+    RawTls before(port);
     EXPECT_EQ(before.Fingerprint(), a);
     pairs.Serve(dir.Path(), "b");
     server.ReloadCertificate();
-    EXPECT_EQ(TlsPeer(port).Fingerprint(), b);
+    EXPECT_EQ(RawTls(port).Fingerprint(), b);
     EXPECT_EQ(before.StatusLine(), "HTTP/1.1 200 OK");
 
     // A key that does not belong to the certificate: refused, b stays.
     fs::copy_file(dir.Path() / "a-key.pem", pairs.key, fs::copy_options::overwrite_existing);
     EXPECT_THROW(server.ReloadCertificate(), std::runtime_error);
-    TlsPeer after(port);
+    RawTls after(port);
     EXPECT_EQ(after.Fingerprint(), b);
     EXPECT_EQ(after.StatusLine(), "HTTP/1.1 200 OK");
 }
@@ -211,13 +147,63 @@ TEST(CertificateReloadTest, SighupMakesTheProgramReadThePairAgain) {
     const auto port = static_cast<unsigned short>(
         std::stoul(printed.substr(at + std::string("Listening on 127.0.0.1:").size())));
 
-    TlsPeer before(port);
+    RawTls before(port);
     EXPECT_EQ(before.Fingerprint(), FileFingerprint(dir.Path() / "a-cert.pem"));
     pairs.Serve(dir.Path(), "b");
     ASSERT_EQ(::kill(pid, SIGHUP), 0);
     ASSERT_TRUE(waitFor("Certificate read again")) << printed;
-    EXPECT_EQ(TlsPeer(port).Fingerprint(), FileFingerprint(dir.Path() / "b-cert.pem"));
+    EXPECT_EQ(RawTls(port).Fingerprint(), FileFingerprint(dir.Path() / "b-cert.pem"));
     EXPECT_EQ(before.StatusLine(), "HTTP/1.1 200 OK");
+}
+
+// Whether a TLS 1.2 handshake offering only `ciphers` succeeds.
+bool Tls12HandshakeWith(unsigned short port, const char* ciphers) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    timeval limit{20, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool done = false;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) {
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+        if (SSL_CTX_set_cipher_list(ctx, ciphers) == 1) {
+            SSL* ssl = SSL_new(ctx);
+            SSL_set_fd(ssl, fd);
+            done = SSL_connect(ssl) == 1;
+            SSL_free(ssl);
+        }
+        SSL_CTX_free(ctx);
+    }
+    ::close(fd);
+    return done;
+}
+
+// TLS 1.2 with CBC suites (padding oracles, Lucky Thirteen) is refused;
+// the AEAD suites with ECDHE are taken.
+TEST(ListenTest, Tls12TakesOnlyForwardSecretAeadSuites) {
+    TempDir dir;
+    ServerOptions options = TestOptions(dir.Path() / "data");
+    options.listen = {"127.0.0.1:0"};
+    Server server(options);
+    const unsigned short port = server.Start();
+    struct Case {
+        const char* ciphers;
+        bool taken;
+    };
+    const std::vector<Case> cases = {
+        {"ECDHE-ECDSA-AES128-SHA", false},       {"ECDHE-ECDSA-AES256-SHA384", false},
+        {"ECDHE-ECDSA-AES128-SHA256", false},    {"ECDHE-ECDSA-AES128-GCM-SHA256", true},
+        {"ECDHE-ECDSA-CHACHA20-POLY1305", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Tls12HandshakeWith(port, c.ciphers), c.taken) << c.ciphers;
+    }
+    server.Stop();
 }
 
 // Listening where told, on loopback addresses besides the default ones, and

@@ -24,69 +24,6 @@ extern char** environ;
 namespace tallowdesk::server::test {
 namespace {
 
-// A TLS connection of our own to the service, so that the test decides how
-// the bytes are cut: TCP_NODELAY, and every write leaves as its own segment.
-class RawTls {
-public:
-    explicit RawTls(unsigned short port, int receiveBuffer = 0) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_fd < 0) throw std::runtime_error("socket");
-        const int on = 1;
-        ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        if (receiveBuffer > 0) {
-            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        }
-        // Every blocking read or write gives up after a while.
-        timeval limit{30, 0};
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-        ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_port = htons(port);
-        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(m_fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-            throw std::runtime_error("connect");
-        }
-        m_ctx = SSL_CTX_new(TLS_client_method());
-        m_ssl = SSL_new(m_ctx);
-        SSL_set_fd(m_ssl, m_fd);
-        if (SSL_connect(m_ssl) != 1) throw std::runtime_error("TLS handshake failed");
-    }
-    ~RawTls() {
-        SSL_free(m_ssl);
-        SSL_CTX_free(m_ctx);
-        ::close(m_fd);
-    }
-    RawTls(const RawTls&) = delete;
-    RawTls& operator=(const RawTls&) = delete;
-
-    // `piece` bytes per TLS record with a pause between them.
-    void Dribble(const std::string& bytes, std::size_t piece) {
-        for (std::size_t at = 0; at < bytes.size(); at += piece) {
-            const int size = static_cast<int>(std::min(piece, bytes.size() - at));
-            ASSERT_EQ(SSL_write(m_ssl, bytes.data() + at, size), size);
-            std::this_thread::sleep_for(std::chrono::microseconds(300));
-        }
-    }
-
-    // Everything up to the end of the connection, `piece` bytes per read.
-    std::string ReadAll(std::size_t piece) {
-        std::string text;
-        std::vector<char> buffer(piece);
-        for (;;) {
-            const int n = SSL_read(m_ssl, buffer.data(), static_cast<int>(piece));
-            if (n <= 0) break;
-            text.append(buffer.data(), static_cast<std::size_t>(n));
-        }
-        return text;
-    }
-
-private:
-    int m_fd = -1;
-    SSL_CTX* m_ctx = nullptr;
-    SSL* m_ssl = nullptr;
-};
-
 struct RawReply {
     std::string statusLine;
     std::string head;

@@ -1,13 +1,25 @@
 #include "ServerTestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 #include <tinyxml2.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <set>
+#include <stdexcept>
+#include <thread>
 
 #include "Headers.h"
 #include "PgDb.h"
@@ -170,6 +182,91 @@ void ServerTest::TearDown() {
     if (m_server) m_server->Stop();
     m_server.reset();
     m_dir.reset();
+}
+
+RawTls::RawTls(unsigned short port, int receiveBuffer) {
+    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) throw std::runtime_error("socket");
+    const int on = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (receiveBuffer > 0) {
+        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    }
+    timeval limit{30, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(port);
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+        ::close(m_fd);
+        throw std::runtime_error("connect");
+    }
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL* ssl = SSL_new(ctx);
+    m_ctx = ctx;
+    m_ssl = ssl;
+    SSL_set_fd(ssl, m_fd);
+    if (SSL_connect(ssl) != 1) {
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+        ::close(m_fd);
+        throw std::runtime_error("TLS handshake failed");
+    }
+}
+
+RawTls::~RawTls() {
+    SSL_free(static_cast<SSL*>(m_ssl));
+    SSL_CTX_free(static_cast<SSL_CTX*>(m_ctx));
+    ::close(m_fd);
+}
+
+std::string RawTls::Fingerprint() const {
+    return CertificateDigest(SSL_get1_peer_certificate(static_cast<SSL*>(m_ssl)));
+}
+
+std::string RawTls::StatusLine() {
+    SSL* ssl = static_cast<SSL*>(m_ssl);
+    const std::string request = "GET /accounts/ServiceLogin HTTP/1.1\r\nHost: localhost\r\n\r\n";
+    if (SSL_write(ssl, request.data(), static_cast<int>(request.size())) <= 0) return {};
+    std::string text;
+    char buffer[4096];
+    while (text.find("\r\n") == std::string::npos) {
+        const int n = SSL_read(ssl, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text.substr(0, text.find("\r\n"));
+}
+
+void RawTls::Dribble(const std::string& bytes, std::size_t piece) {
+    for (std::size_t at = 0; at < bytes.size(); at += piece) {
+        const int size = static_cast<int>(std::min(piece, bytes.size() - at));
+        ASSERT_EQ(SSL_write(static_cast<SSL*>(m_ssl), bytes.data() + at, size), size);
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+}
+
+std::string RawTls::ReadAll(std::size_t piece) {
+    std::string text;
+    std::vector<char> buffer(piece);
+    for (;;) {
+        const int n = SSL_read(static_cast<SSL*>(m_ssl), buffer.data(), static_cast<int>(piece));
+        if (n <= 0) break;
+        text.append(buffer.data(), static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+std::string RawTls::CertificateDigest(void* cert) {
+    if (!cert) return {};
+    X509* x509 = static_cast<X509*>(cert);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned size = 0;
+    X509_digest(x509, EVP_sha256(), digest, &size);
+    X509_free(x509);
+    return std::string(reinterpret_cast<char*>(digest), size);
 }
 
 std::string TestDatabase(const std::filesystem::path& dataDir) {

@@ -50,6 +50,35 @@ private:
     std::string m_caFile;
 };
 
+// A TLS connection of our own to 127.0.0.1:port that checks no certificate
+// (so a test sees which one the service hands out) and lets the test cut
+// the bytes: TCP_NODELAY, every write its own record. Blocking reads and
+// writes give up after 30 s.
+class RawTls {
+public:
+    explicit RawTls(unsigned short port, int receiveBuffer = 0);
+    ~RawTls();
+    RawTls(const RawTls&) = delete;
+    RawTls& operator=(const RawTls&) = delete;
+
+    // SHA-256 of the certificate the service sent.
+    std::string Fingerprint() const;
+    // The status line of the answer to a GET of the sign-in page.
+    std::string StatusLine();
+    // `piece` bytes per TLS record with a short pause between them.
+    void Dribble(const std::string& bytes, std::size_t piece);
+    // Everything up to the end of the connection, `piece` bytes per read.
+    std::string ReadAll(std::size_t piece);
+
+    // SHA-256 of a certificate (X509*), which it frees; "" for none.
+    static std::string CertificateDigest(void* cert);
+
+private:
+    int m_fd = -1;
+    void* m_ctx = nullptr;  // SSL_CTX*, kept opaque so tests need no OpenSSL headers
+    void* m_ssl = nullptr;  // SSL*
+};
+
 // Options of a test server: data in dataDir, a free port, quick password hashes.
 ServerOptions TestOptions(const std::filesystem::path& dataDir);
 
