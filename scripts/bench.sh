@@ -29,6 +29,9 @@ command -v wrk >/dev/null || missing+=(wrk)
 command -v nginx >/dev/null || [ -x /usr/sbin/nginx ] || missing+=(nginx-light)
 command -v curl >/dev/null || missing+=(curl)
 command -v jq >/dev/null || missing+=(jq)
+command -v haproxy >/dev/null || missing+=(haproxy)
+command -v sqlite3 >/dev/null || missing+=(sqlite3)
+[ -x /usr/lib/postgresql/15/bin/initdb ] || missing+=(postgresql)
 if [ ${#missing[@]} -gt 0 ]; then
   note "installing ${missing[*]}"
   sudo=()
@@ -440,6 +443,24 @@ if timeout 300 python3 "$root/bench/connection_flood.py" "$build" >"$work/flood.
 else
   row "Client's requests answered during a connection flood" \
     "not measured: connection_flood.py printed no rows" "" "" "all answered (1.00)"
+fi
+
+# --- the two stores on a large account -----------------------------------------
+note "SQLite and PostgreSQL on a 100,000-entry account"
+stores_goal="PostgreSQL >= 0.5 of SQLite; two processes >= one"
+if [ -f "$root/bench/store_backends.sh" ]; then
+  timeout 1200 bash "$root/bench/store_backends.sh" "$build" >"$work/stores.out" 2>"$work/stores.err"
+  stores_status=$?
+  if grep -q '^BENCH |' "$work/stores.out"; then
+    collect "$work/stores.out"
+  else
+    row "Feeds and sign-ins, SQLite and PostgreSQL, 100,000 entries" \
+      "not measured: store_backends.sh ended with status $stores_status and printed no rows" \
+      "" "" "$stores_goal"
+  fi
+else
+  row "Feeds and sign-ins, SQLite and PostgreSQL, 100,000 entries" \
+    "not measured: bench/store_backends.sh is missing" "" "" "$stores_goal"
 fi
 
 # --- listing 10,000 entries in the window -------------------------------------
