@@ -171,6 +171,15 @@ public:
                                       const std::optional<std::string>& title,
                                       const std::optional<bool>& starred,
                                       const std::string& ifMatch);
+    // Puts the finished, synced file `contentFile` of the content folder in
+    // place of the entry's stored content (renamed, never copied) when the
+    // etag still equals `ifMatch` ("*" matches any); the id, folders, rules
+    // and labels stay. Returns the entry with its new size and etag, or
+    // nothing when the etag differs (the file is then left where it is).
+    // The old content stays until the change is committed.
+    std::optional<StoredEntry> ReplaceContent(const std::string& id, const std::string& editor,
+                                              const std::string& contentFile,
+                                              const std::string& ifMatch);
     // True when `candidate` is `id` itself or lies somewhere below it: filing
     // `id` into `candidate` would make a cycle.
     bool IsSelfOrBelow(const std::string& id, const std::string& candidate);

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <map>
 #include <memory>
 #include <system_error>
 
+#include "NameClash.h"
 #include "TransferFlags.h"
 #include "TransferNames.h"
 #include "TransferOps.h"
@@ -14,6 +16,7 @@
 #include "UploadListRule.h"
 #include "UploadObserver.h"
 #include "model/FeedCatalogue.h"
+#include "model/ListingWorker.h"
 #include "service/ServiceExceptions.h"
 
 namespace tallowdesk {
@@ -73,11 +76,35 @@ const tinyxml2::XMLElement* ReplyEntry(const tinyxml2::XMLDocument& reply) {
     return reply.FirstChildElement("entry");
 }
 
+// What one source came to.
+enum class Outcome { Failed, Skipped, Added, Replaced };
+
+// The entries already in one remote folder, read once per upload; the
+// entries the upload itself adds there are added as they come.
+struct FolderNames {
+    std::vector<DocEntryPtr> entries;
+
+    DocEntryPtr Find(const std::string& title, bool folder) const {
+        for (const DocEntryPtr& e : entries)
+            if (e->IsFolder() == folder && e->title && *e->title == title) return e;
+        return nullptr;
+    }
+    bool Taken(const std::string& title, bool folder) const {
+        return Find(title, folder) != nullptr;
+    }
+};
+
 class Uploader {
 public:
-    Uploader(TransferOps& ops, TransferProgressSink& sink) : m_ops(ops), m_sink(sink) {}
+    Uploader(TransferOps& ops, TransferProgressSink& sink, ClashAsker asker)
+        : m_ops(ops),
+          m_sink(sink),
+          m_asking(static_cast<bool>(asker)),
+          m_clashes(std::move(asker)) {}
 
-    bool File(const fs::path& path, const std::string& targetUrl, tinyxml2::XMLDocument& reply) {
+    // where: the remote place as the user knows it, for the questions.
+    Outcome File(const fs::path& path, const std::string& targetUrl, tinyxml2::XMLDocument& reply,
+                 const fs::path& where) {
         ++m_counter;
         m_sink.SetCurrentNumber(m_counter);
         const std::string shown = path.string();
@@ -89,7 +116,27 @@ public:
             !ec && status.type() != fs::file_type::regular) {
             m_sink.AddTransferDetail("Warning: " + shown +
                                      " :  Skipped, neither a regular file nor a folder.");
-            return false;
+            return Outcome::Failed;
+        }
+        std::string name;  // empty: the file's own
+        DocEntryPtr replaced;
+        FolderNames* names = NamesIn(targetUrl);
+        if (names) {
+            const std::string own = path.filename().string();
+            if (DocEntryPtr same = names->Find(own, false)) {
+                switch (m_clashes.Decide(where / own, false).value_or(ClashChoice::KeepBoth)) {
+                    case ClashChoice::Skip:
+                        return Outcome::Skipped;
+                    case ClashChoice::Replace:
+                        replaced = std::move(same);
+                        break;
+                    case ClashChoice::KeepBoth:
+                        name = NumberedFreeName(own, false, [names](const fs::path& candidate) {
+                                   return names->Taken(candidate.string(), false);
+                               }).string();
+                        break;
+                }
+            }
         }
         std::uint64_t size = fs::file_size(path, ec);
         if (ec) size = 0;  // the upload itself reports the unreadable file
@@ -101,8 +148,16 @@ public:
             m_sink.SetRange(size);
         }
         try {
-            m_ops.UploadFile(path, targetUrl, reply, m_sink);
-            return true;
+            if (replaced) {
+                // No edit-media link: the service offers no way to replace it.
+                if (!replaced->editMediaHref)
+                    throw std::runtime_error("The content of this entry cannot be replaced.");
+                m_ops.ReplaceContent(path, *replaced->editMediaHref, reply, m_sink);
+            } else {
+                m_ops.UploadFile(path, targetUrl, name, reply, m_sink);
+                if (names) Remember(*names, reply);
+            }
+            return replaced ? Outcome::Replaced : Outcome::Added;
         } catch (const UploadedFileGetInfoException&) {
             m_sink.AddTransferDetail("Warning: " + shown +
                                      " :  File information seems not correct, please check this "
@@ -112,26 +167,52 @@ public:
         } catch (...) {
             m_sink.AddTransferDetail(shown + "  Failed!:  Unknown reason");
         }
-        return false;
+        return Outcome::Failed;
     }
 
-    bool Folder(const fs::path& path, const std::string& targetUrl, tinyxml2::XMLDocument& reply) {
-        const std::string name = UploadFolderName(path);
-        const std::string failed = name + "  Folder creation failed.";
-        try {
-            m_ops.CreateFolder(name, targetUrl, reply);
-        } catch (...) {
-            m_sink.AddTransferDetail(failed);
-            return false;
+    Outcome Folder(const fs::path& path, const std::string& targetUrl, tinyxml2::XMLDocument& reply,
+                   const fs::path& where) {
+        std::string name = UploadFolderName(path);
+        std::string contentsUrl;
+        FolderNames* names = NamesIn(targetUrl);
+        if (names) {
+            if (DocEntryPtr same = names->Find(name, true)) {
+                switch (m_clashes.Decide(where / name, true).value_or(ClashChoice::KeepBoth)) {
+                    case ClashChoice::Skip:
+                        return Outcome::Skipped;
+                    case ClashChoice::Replace:  // merged: its files meet their own questions
+                        contentsUrl = FolderContentsUrl(*same);
+                        break;
+                    case ClashChoice::KeepBoth:
+                        name = NumberedFreeName(name, true, [names](const fs::path& candidate) {
+                                   return names->Taken(candidate.string(), true);
+                               }).string();
+                        break;
+                }
+            }
         }
-        const tinyxml2::XMLElement* entry = ReplyEntry(reply);
-        const DocEntry created = entry ? ParseEntry(*entry) : DocEntry{};
-        if (!created.IsFolder()) {
-            // Said out loud: the folder's contents are skipped.
-            m_sink.AddTransferDetail(failed);
-            return false;
+        const bool merged = !contentsUrl.empty();
+        if (!merged) {
+            const std::string failed = name + "  Folder creation failed.";
+            try {
+                m_ops.CreateFolder(name, targetUrl, reply);
+            } catch (...) {
+                m_sink.AddTransferDetail(failed);
+                return Outcome::Failed;
+            }
+            const tinyxml2::XMLElement* entry = ReplyEntry(reply);
+            const DocEntry created = entry ? ParseEntry(*entry) : DocEntry{};
+            if (!created.IsFolder()) {
+                // Said out loud: the folder's contents are skipped.
+                m_sink.AddTransferDetail(failed);
+                return Outcome::Failed;
+            }
+            contentsUrl = FolderContentsUrl(created);
+            if (names) {
+                Remember(*names, reply);
+                m_names[contentsUrl];  // new, so nothing is in it
+            }
         }
-        const std::string contentsUrl = FolderContentsUrl(created);
 
         std::error_code ec;
         const std::vector<fs::directory_entry> members = Members(path, ec);
@@ -141,10 +222,10 @@ public:
             tinyxml2::XMLDocument memberReply;
             switch (Classify(member)) {
                 case MemberKind::Folder:
-                    Folder(member.path(), contentsUrl, memberReply);
+                    Folder(member.path(), contentsUrl, memberReply, where / name);
                     break;
                 case MemberKind::File:
-                    File(member.path(), contentsUrl, memberReply);
+                    File(member.path(), contentsUrl, memberReply, where / name);
                     break;
                 case MemberKind::Other:
                     m_sink.AddTransferDetail("Warning: " + member.path().string() +
@@ -152,13 +233,51 @@ public:
                     break;
             }
         }
-        return true;
+        return merged ? Outcome::Replaced : Outcome::Added;
     }
 
 private:
+    // The names in the folder whose contents feed is url, read page by page
+    // the first time; nothing when no one is asked (each upload then makes a
+    // new entry, as it always did) or the folder cannot be read (the upload
+    // itself then says what is wrong).
+    FolderNames* NamesIn(const std::string& url) {
+        if (!m_asking) return nullptr;
+        if (auto known = m_names.find(url); known != m_names.end()) return &known->second;
+        FolderNames names;
+        std::string page = url;
+        for (;;) {
+            tinyxml2::XMLDocument doc;
+            try {
+                m_ops.GetFeed(page, doc);
+            } catch (...) {
+                return nullptr;
+            }
+            int added = 0;
+            const tinyxml2::XMLElement* feed = doc.FirstChildElement("feed");
+            for (const tinyxml2::XMLElement* e = feed ? feed->FirstChildElement("entry") : nullptr;
+                 e; e = e->NextSiblingElement("entry"), ++added)
+                names.entries.push_back(std::make_shared<const DocEntry>(ParseEntry(*e)));
+            // A short page is the last one, as in every listing.
+            if (added < kFullPageEntries) break;
+            std::optional<std::string> next = NextLinkHref(doc);
+            if (!next) break;
+            page = std::move(*next);
+        }
+        return &m_names.emplace(url, std::move(names)).first->second;
+    }
+
+    static void Remember(FolderNames& names, const tinyxml2::XMLDocument& reply) {
+        if (const tinyxml2::XMLElement* entry = ReplyEntry(reply))
+            names.entries.push_back(std::make_shared<const DocEntry>(ParseEntry(*entry)));
+    }
+
     TransferOps& m_ops;
     TransferProgressSink& m_sink;
     std::uint64_t m_counter = 0;
+    bool m_asking;
+    ClashPolicy m_clashes;
+    std::map<std::string, FolderNames> m_names;  // by contents feed URL
 };
 
 }  // namespace
@@ -179,15 +298,26 @@ std::uint64_t CountUploadFiles(const std::vector<UploadSource>& sources,
 
 void RunUpload(const std::vector<UploadSource>& sources, const std::string& targetUrl,
                TransferOps& ops, TransferProgressSink& sink, UploadObserver& observer,
-               const CurrentLocationUrl& currentLocationUrl, FolderList& folders) {
+               const CurrentLocationUrl& currentLocationUrl, FolderList& folders, ClashAsker asker,
+               const std::string& targetTitle) {
     const TransferBusyScope busy;
-    Uploader uploader(ops, sink);
+    Uploader uploader(ops, sink, std::move(asker));
     for (const UploadSource& source : sources) {
         if (transferCancel) break;
         tinyxml2::XMLDocument reply;
-        const bool ok = source.isDirectory ? uploader.Folder(source.path, targetUrl, reply)
-                                           : uploader.File(source.path, targetUrl, reply);
-        if (!ok) continue;
+        const Outcome outcome = source.isDirectory
+                                    ? uploader.Folder(source.path, targetUrl, reply, targetTitle)
+                                    : uploader.File(source.path, targetUrl, reply, targetTitle);
+        if (outcome == Outcome::Failed || outcome == Outcome::Skipped) continue;
+        if (outcome == Outcome::Replaced) {
+            // The entry was there before: its row and tree node stay, with
+            // what changed read again.
+            const std::string current = currentLocationUrl ? currentLocationUrl() : std::string();
+            if (ListUpdateAfterUpload(current, targetUrl, source.isDirectory, std::nullopt) !=
+                ListUpdate::None)
+                observer.RefreshList();
+            continue;
+        }
 
         const tinyxml2::XMLElement* entry = ReplyEntry(reply);
         DocEntryPtr record = entry ? std::make_shared<const DocEntry>(ParseEntry(*entry)) : nullptr;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "NameClash.h"
 #include "UploadSource.h"
 #include "model/EntryList.h"
 
@@ -42,10 +43,20 @@ using CurrentLocationUrl = std::function<std::string()>;
 // currentLocationUrl. Calls sink.Finished() last, then clears transferBusy
 // (set at the start).
 //
-// Synchronous: runs on the caller's thread; observer and currentLocationUrl
-// are called on it.
+// A name already taken in a remote folder goes to asker, which is given the
+// remote path below targetTitle: Replace puts the file's bytes into the
+// entry that is there (same id, folders and sharing), or for a folder fills
+// the one that is there, whose files meet their own questions; Keep Both
+// takes the first free "name (2)"; Skip leaves the source out without a
+// line. Only a file meets a file and a folder a folder: the service keeps
+// them apart. Without an asker nothing is looked up and every source makes
+// a new entry beside any of the same name, as before.
+//
+// Synchronous: runs on the caller's thread; observer, currentLocationUrl and
+// asker are called on it.
 void RunUpload(const std::vector<UploadSource>& sources, const std::string& targetUrl,
                TransferOps& ops, TransferProgressSink& sink, UploadObserver& observer,
-               const CurrentLocationUrl& currentLocationUrl, FolderList& folders);
+               const CurrentLocationUrl& currentLocationUrl, FolderList& folders,
+               ClashAsker asker = {}, const std::string& targetTitle = {});
 
 }  // namespace tallowdesk

@@ -107,9 +107,13 @@ public:
         GateSink gated(sink, *m_gate, path.filename() == "deep.txt");
         m_inner->DownloadEntry(url, kind, path, format, gated);
     }
-    void UploadFile(const fs::path& path, const std::string& target, tinyxml2::XMLDocument& reply,
-                    TransferProgressSink& sink) override {
-        m_inner->UploadFile(path, target, reply, sink);
+    void UploadFile(const fs::path& path, const std::string& target, const std::string& name,
+                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_inner->UploadFile(path, target, name, reply, sink);
+    }
+    void ReplaceContent(const fs::path& path, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_inner->ReplaceContent(path, editMediaUrl, reply, sink);
     }
     void CreateFolder(const std::string& title, const std::string& parent,
                       tinyxml2::XMLDocument& reply) override {
