@@ -330,7 +330,7 @@ int PutCommand(const Args& a, CliIo& io) {
     transferCancel = false;
     SignalsCancel signals;
     CountUploadFiles(sources, progress);
-    RunUpload(sources, target, ops, progress, observer, {}, folders, transfers);
+    RunUpload(sources, target, ops, progress, observer, {}, folders, {}, {}, transfers);
     if (a.Has("--json")) PrintResults(io, progress.Results());
     signals.PassOn(io);
     return progress.Failed() ? 1 : 0;

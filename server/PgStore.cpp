@@ -970,6 +970,44 @@ StoredEntry PgStore::Create(const std::string& owner, const NewEntry& n) {
     return Load(*db, id);
 }
 
+std::optional<StoredEntry> PgStore::ReplaceContent(const std::string& id, const std::string& editor,
+                                                   const std::string& contentFile,
+                                                   const std::string& ifMatch) {
+    const auto size = static_cast<std::int64_t>(fs::file_size(contentFile));
+    const auto db = m_pool.Take();
+    PgTransaction tx(*db);
+    {
+        PgQuery check(*db, "SELECT etag FROM entries WHERE id = ?1 AND has_content = 1");
+        check.Bind(1, id);
+        if (!check.Step()) throw std::runtime_error("No stored content to replace: " + id);
+        if (ifMatch != "*" && check.Text(0) != ifMatch) return std::nullopt;
+    }
+    PgQuery st(*db,
+               "UPDATE entries SET size = ?2::bigint, updated = ?3::bigint, edited = ?3::bigint, "
+               "modified_by = ?4, etag = ?5 WHERE id = ?1");
+    st.Bind(1, id).Bind(2, size).Bind(3, NowMillis()).Bind(4, editor).Bind(5, NewEtag()).Run();
+    // The old bytes keep a second, temporary name until the commit, so a
+    // failed commit puts them back.
+    const std::string target = ContentPath(id);
+    const std::string kept =
+        (fs::path(m_dataDir) / "content" / (".upload-" + RandomToken(24))).string();
+    if (::link(target.c_str(), kept.c_str()) != 0)
+        throw std::runtime_error("Cannot keep the old content of " + id);
+    if (::rename(contentFile.c_str(), target.c_str()) != 0) {
+        ::unlink(kept.c_str());
+        throw std::runtime_error("Cannot store the content of " + id);
+    }
+    SyncFolder(target);
+    try {
+        tx.Commit();
+    } catch (...) {
+        ::rename(kept.c_str(), target.c_str());
+        throw;
+    }
+    ::unlink(kept.c_str());
+    return Load(*db, id);
+}
+
 std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::string& editor,
                                            const std::optional<std::string>& title,
                                            const std::optional<bool>& starred,

@@ -136,6 +136,7 @@ HttpResponse Router::Dispatch(const HttpRequest& request) {
     if (path == "/accounts/ServiceLoginAuth") return m_signIn.ServiceLoginAuth(request);
     if (path == "/upload/resumableupload") return m_uploads.OpenSession(request);
     if (path == "/DocAction") return m_uploads.UploadPage(request);
+    if (IsUnder(path, "/feeds/default/media")) return m_uploads.ReplaceMediaAtOnce(request);
     if (IsUnder(path, "/feeds/default/private/full")) return m_feeds.DocumentList(request);
     if (IsUnder(path, "/feeds/download")) return m_feeds.Download(request);
     if (IsUnder(path, "/updatefiles")) return m_updates.Serve(request);

@@ -49,6 +49,9 @@ public:
     Access AccessOf(const std::string& user, const std::string& id) override;
     ListResult List(const ListQuery& query) override;
     StoredEntry Create(const std::string& owner, const NewEntry& entry) override;
+    std::optional<StoredEntry> ReplaceContent(const std::string& id, const std::string& editor,
+                                              const std::string& contentFile,
+                                              const std::string& ifMatch) override;
     std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
                                       const std::optional<std::string>& title,
                                       const std::optional<bool>& starred,

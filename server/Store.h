@@ -182,6 +182,16 @@ public:
     // Changes title and/or starred label when the entry's etag still equals
     // `ifMatch` ("*" matches any); returns the entry with its new etag, or
     // nothing when the etag differs.
+    // Puts the finished, synced file `contentFile` of the content folder in
+    // place of the entry's stored content (renamed, never copied) when the
+    // etag still equals `ifMatch` ("*" matches any); the id, folders, rules
+    // and labels stay. Returns the entry with its new size and etag, or
+    // nothing when the etag differs (the file is then left where it is).
+    // The old content stays until the change is committed.
+    virtual std::optional<StoredEntry> ReplaceContent(const std::string& id,
+                                                      const std::string& editor,
+                                                      const std::string& contentFile,
+                                                      const std::string& ifMatch) = 0;
     virtual std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
                                               const std::optional<std::string>& title,
                                               const std::optional<bool>& starred,
@@ -304,6 +314,11 @@ public:
     ListResult List(const ListQuery& query) { return m_backend->List(query); }
     StoredEntry Create(const std::string& owner, const NewEntry& entry) {
         return m_backend->Create(owner, entry);
+    }
+    std::optional<StoredEntry> ReplaceContent(const std::string& id, const std::string& editor,
+                                              const std::string& contentFile,
+                                              const std::string& ifMatch) {
+        return m_backend->ReplaceContent(id, editor, contentFile, ifMatch);
     }
     std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
                                       const std::optional<std::string>& title,

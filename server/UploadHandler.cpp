@@ -51,6 +51,7 @@ private:
 
 constexpr std::string_view kListPath = "/feeds/default/private/full";
 constexpr std::string_view kUploadPath = "/upload/resumableupload";
+constexpr std::string_view kMediaPrefix = "/feeds/default/media/";
 // Room for the form's boundaries and part headers around the file.
 constexpr std::uint64_t kFormOverhead = 64 * 1024;
 
@@ -309,6 +310,28 @@ std::optional<std::string> UploadFolder(const std::string& path) {
     return id == "root" ? std::string() : id;
 }
 
+// The entry id of an "edit-media" path ("/feeds/default/media/file%3Aabc").
+std::optional<std::string> MediaEntryId(const std::string& path) {
+    if (path.rfind(kMediaPrefix, 0) != 0) return std::nullopt;
+    const std::string resource = UrlDecode(path.substr(kMediaPrefix.size()), false);
+    const auto colon = resource.find(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == resource.size() ||
+        resource.find('/') != std::string::npos) {
+        return std::nullopt;
+    }
+    return resource.substr(colon + 1);
+}
+
+HttpResponse EntryNotFound() {
+    return GDataError(404, "ResourceNotFoundException", "The requested entry was not found.");
+}
+
+// The bytes a replacement adds to the owner's usage: only what it grows by.
+std::uint64_t Growth(std::uint64_t incoming, std::int64_t old) {
+    const auto before = static_cast<std::uint64_t>(std::max<std::int64_t>(old, 0));
+    return incoming > before ? incoming - before : 0;
+}
+
 }  // namespace
 
 UploadHandler::UploadHandler(Store& store, SharedState& shared, SignInHandler& signIn,
@@ -339,6 +362,9 @@ bool UploadHandler::UseHeader(AnswerStyle style, std::atomic<unsigned>& turn) {
 }
 
 std::optional<UploadPlan> UploadHandler::Plan(const HttpRequest& header) {
+    if (header.method == "PUT" && header.Path().rfind(kMediaPrefix, 0) == 0) {
+        return PlanMedia(header);
+    }
     if (header.method != "POST") return std::nullopt;
     const std::string path = header.Path();
     if (path == kUploadPath && ParseForm(header.Query()).count("upload_id")) {
@@ -642,8 +668,117 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
             R"(}}},"upload_id":")" + uploadId + "\"}}");
 }
 
+std::optional<UploadPlan> UploadHandler::PlanMedia(const HttpRequest& header) {
+    auto refuse = [](HttpResponse r) { return UploadPlan{std::move(r), nullptr}; };
+    if (!header.secure) {
+        return refuse(
+            GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS."));
+    }
+    const auto user = TokenUser(m_store, header);
+    if (!user) {
+        HttpResponse r = GDataError(401, "AuthenticationException", "Token invalid");
+        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
+        return refuse(r);
+    }
+    const std::string version = Trim(header.Header("GData-Version").value_or(""));
+    if (version != "3.0" && version != "3") {
+        return refuse(GDataError(400, "InvalidRequestUriException",
+                                 "This feed needs the header GData-Version: 3.0"));
+    }
+    const auto id = MediaEntryId(header.Path());
+    const auto entry = id ? m_store.GetEntry(*id) : std::nullopt;
+    if (!entry || entry->kind == "folder" || m_store.AccessOf(*user, *id) == Access::None) {
+        return refuse(EntryNotFound());
+    }
+    if (m_store.AccessOf(*user, *id) < Access::Write) {
+        return refuse(GDataError(403, "ServiceForbiddenException",
+                                 "You do not have permission to change this entry."));
+    }
+    // A document's content is the service's own form; a file is stored as sent.
+    if (!entry->hasContent || entry->mime.empty()) {
+        return refuse(GDataError(400, "InvalidEntryException",
+                                 "Only the content of a stored file can be replaced; upload the "
+                                 "new version as a file of its own."));
+    }
+    const std::string ifMatch = Trim(header.Header("If-Match").value_or(""));
+    if (ifMatch.empty()) {
+        return refuse(
+            GDataError(403, "ServiceForbiddenException",
+                       "If-Match or If-None-Match header or entry etag attribute required"));
+    }
+    if (ifMatch != "*" && ifMatch != entry->etag) {
+        return refuse(
+            GDataError(412, "etagsMismatch",
+                       "Mismatch: etags = [" + ifMatch + "], version = [" + entry->etag + "]"));
+    }
+    const auto length = ContentLength(header);
+    if (!length) {
+        return refuse(GDataError(411, "lengthRequired", "Uploads need a Content-Length."));
+    }
+    if (*length >= kMaxUploadBytes) return refuse(TooLarge(*length));
+    if (const auto full =
+            web::QuotaProblem(m_store, entry->ownerEmail, Growth(*length, entry->size))) {
+        return refuse(GDataError(403, "quotaExceeded", *full));
+    }
+    return UploadPlan{std::nullopt,
+                      std::make_shared<UploadSink>(m_contentDir, "", kMaxUploadBytes)};
+}
+
+HttpResponse UploadHandler::FinishMedia(const HttpRequest& header, UploadSink& sink) {
+    const auto user = TokenUser(m_store, header);
+    if (!user) return GDataError(401, "AuthenticationException", "Token invalid");
+    const auto id = MediaEntryId(header.Path());
+    if (!id) return EntryNotFound();
+    // The entry may be gone, or the right to write taken away, while the
+    // bytes were on their way.
+    const auto entry = m_store.GetEntry(*id);
+    if (!entry || m_store.AccessOf(*user, *id) == Access::None) return EntryNotFound();
+    if (m_store.AccessOf(*user, *id) < Access::Write) {
+        return GDataError(403, "ServiceForbiddenException",
+                          "You do not have permission to change this entry.");
+    }
+    const std::string ifMatch = Trim(header.Header("If-Match").value_or("*"));
+    std::optional<StoredEntry> replaced;
+    {
+        std::lock_guard land(m_landMutex);
+        const FileLock otherProcesses(m_landLockPath);
+        const auto now = m_store.GetEntry(*id);
+        if (!now) return EntryNotFound();
+        if (const auto full =
+                web::QuotaProblem(m_store, now->ownerEmail, Growth(sink.Size(), now->size))) {
+            return GDataError(403, "quotaExceeded", *full);
+        }
+        replaced = m_store.ReplaceContent(*id, *user, sink.TempPath(), ifMatch);
+    }
+    if (!replaced) {
+        return GDataError(412, "etagsMismatch",
+                          "Mismatch: etags = [" + ifMatch + "], version = [" + entry->etag + "]");
+    }
+    HttpResponse r;
+    r.Set("Content-Type", "application/atom+xml; charset=UTF-8; type=entry");
+    r.Set("GData-Version", "3.0");
+    r.Set("ETag", replaced->etag);
+    r.body = EntryDocument(header.Origin(), *replaced);
+    return r;
+}
+
+HttpResponse UploadHandler::ReplaceMediaAtOnce(const HttpRequest& request) {
+    if (request.method != "PUT") {
+        HttpResponse r = GDataError(405, "methodNotAllowed", "Method not allowed; use PUT");
+        r.Set("Allow", "PUT");
+        return r;
+    }
+    auto plan = PlanMedia(request);
+    if (plan->refusal) return std::move(*plan->refusal);
+    if (!plan->sink->Put(request.body) || !plan->sink->Finish()) {
+        return GDataError(plan->sink->Status(), "uploadRefused", plan->sink->Reason());
+    }
+    return FinishMedia(request, *plan->sink);
+}
+
 HttpResponse UploadHandler::Finish(const HttpRequest& header, UploadSink& sink) {
     if (header.Path() == kUploadPath) return FinishForm(header, sink);
+    if (header.Path().rfind(kMediaPrefix, 0) == 0) return FinishMedia(header, sink);
     return FinishConverted(header, sink);
 }
 

@@ -49,6 +49,9 @@ public:
     HttpResponse Finish(const HttpRequest& header, UploadSink& sink);
 
     HttpResponse OpenSession(const HttpRequest& request);
+    // A PUT to an entry's "edit-media" link whose body came whole with its
+    // header (an empty file): planned and finished at once.
+    HttpResponse ReplaceMediaAtOnce(const HttpRequest& request);
     HttpResponse UploadPage(const HttpRequest& request);
 
     void SetSessionUrlStyle(AnswerStyle style) { m_urlStyle = style; }
@@ -68,6 +71,8 @@ private:
     std::optional<UploadPlan> PlanForm(const HttpRequest& header);
     HttpResponse FinishConverted(const HttpRequest& header, UploadSink& sink);
     HttpResponse FinishForm(const HttpRequest& header, UploadSink& sink);
+    std::optional<UploadPlan> PlanMedia(const HttpRequest& header);
+    HttpResponse FinishMedia(const HttpRequest& header, UploadSink& sink);
     bool UseHeader(AnswerStyle style, std::atomic<unsigned>& turn);
 
     Store& m_store;

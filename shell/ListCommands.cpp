@@ -184,6 +184,14 @@ void ListCommands::CreateFolder() {
     CreateFolderIn(UploadTarget());
 }
 
+std::string ListCommands::UploadTargetTitle(const std::string& url) const {
+    if (url == m_state->navigation.Current().url && m_state->navigation.Current().isFolder)
+        return m_state->navigation.Current().title;
+    if (const DocEntryPtr folder = m_state->folders.FindByContentSrc(url))
+        return folder->title.value_or(std::string());
+    return std::string(kRootFolderTitle);  // the document list: the top level
+}
+
 void ListCommands::CreateFolderIn(std::optional<std::string> parentUrl) {
     CCreateFolderDlg dialog(m_state, std::move(parentUrl), m_list, m_tree, m_hooks.errorBox,
                             m_window);
@@ -693,8 +701,9 @@ void ListCommands::StartUpload(std::vector<UploadSource> sources, const QStringL
     UploadWindows windows{m_state, ListViewPort(m_list), m_tree};
     TransferProgressDlg* dialog = ShowTransferDialog();
     for (const QString& line : details) dialog->AddTransferDetail(line);
-    StartUploadWorkers(std::move(sources), target.empty() ? UploadTarget() : target,
-                       m_state->calls.transferOps, dialog, std::move(windows));
+    const std::string url = target.empty() ? UploadTarget() : target;
+    StartUploadWorkers(std::move(sources), url, m_state->calls.transferOps, dialog,
+                       std::move(windows), ClashQuestionsOver(dialog), UploadTargetTitle(url));
     WatchTransfer();
 }
 

@@ -141,6 +141,8 @@ private:
     // The download worker's way to ask about a taken name: it waits while the
     // user answers over the progress window.
     ClashAsker ClashQuestionsOver(TransferProgressDlg* dialog) const;
+    // The name the user knows the upload target by, for the name questions.
+    std::string UploadTargetTitle(const std::string& url) const;
     // Background and the end of the transfer reach the frame.
     void ConnectTransferDialog(TransferProgressDlg* dialog);
     void WatchTransfer();

@@ -26,8 +26,13 @@ public:
         m_ops.DownloadEntry(url, kind, localPath, exportFormat, sink);
     }
     void UploadFile(const std::filesystem::path& localPath, const std::string& targetUrl,
-                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
-        m_ops.UploadFile(localPath, targetUrl, reply, sink);
+                    const std::string& name, tinyxml2::XMLDocument& reply,
+                    TransferProgressSink& sink) override {
+        m_ops.UploadFile(localPath, targetUrl, name, reply, sink);
+    }
+    void ReplaceContent(const std::filesystem::path& localPath, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_ops.ReplaceContent(localPath, editMediaUrl, reply, sink);
     }
     void CreateFolder(const std::string& title, const std::string& parentContentsUrl,
                       tinyxml2::XMLDocument& reply) override {

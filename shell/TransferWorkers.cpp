@@ -100,7 +100,7 @@ void StartExportWorker(ExportRequest request, const TransferOpsFactory& makeOps,
 
 void StartUploadWorkers(std::vector<UploadSource> sources, std::string targetUrl,
                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog,
-                        UploadWindows windows) {
+                        UploadWindows windows, ClashAsker asker, std::string targetTitle) {
     struct CountBlock {
         std::vector<UploadSource> sources;
         DialogProgressSink sink;
@@ -114,9 +114,12 @@ void StartUploadWorkers(std::vector<UploadSource> sources, std::string targetUrl
         TransferOpsFactory makeOps;
         DialogProgressSink sink;
         UploadWindows windows;
+        ClashAsker asker;
+        std::string targetTitle;
     };
     StartWorker(std::make_unique<Block>(Block{std::move(sources), std::move(targetUrl), makeOps,
-                                              DialogProgressSink(dialog), std::move(windows)}),
+                                              DialogProgressSink(dialog), std::move(windows),
+                                              std::move(asker), std::move(targetTitle)}),
                 [](Block& b) {
                     std::unique_ptr<TransferOps> ops = MakeOps(b.makeOps, b.sink, true);
                     if (!ops) return;
@@ -124,7 +127,8 @@ void StartUploadWorkers(std::vector<UploadSource> sources, std::string targetUrl
                     const std::shared_ptr<AppState> state = b.windows.state;
                     RunUpload(
                         b.sources, b.target, *ops, b.sink, observer,
-                        [state] { return state->listing.Location().url; }, state->folders);
+                        [state] { return state->listing.Location().url; }, state->folders, b.asker,
+                        b.targetTitle);
                 });
 }
 

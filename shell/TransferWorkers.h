@@ -47,9 +47,11 @@ struct UploadWindows {
     QPointer<CLeftView> tree;
 };
 
-// The counting worker and the upload worker, side by side.
+// The counting worker and the upload worker, side by side. asker (may be
+// empty) is called on the worker for each name already taken in a folder;
+// targetTitle names the target in its questions.
 void StartUploadWorkers(std::vector<UploadSource> sources, std::string targetUrl,
                         const TransferOpsFactory& makeOps, TransferProgressDlg* dialog,
-                        UploadWindows windows);
+                        UploadWindows windows, ClashAsker asker = {}, std::string targetTitle = {});
 
 }  // namespace tallowdesk::shell

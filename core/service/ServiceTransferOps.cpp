@@ -4,6 +4,7 @@
 #include "GDataRequests.h"
 #include "TransferProgress.h"
 #include "Upload.h"
+#include "settings/ConfigFile.h"
 #include "transfer/TransferProgressSink.h"
 
 namespace tallowdesk {
@@ -23,14 +24,18 @@ void ServiceTransferOps::DownloadEntry(const std::string& url, const std::string
 }
 
 void ServiceTransferOps::UploadFile(const std::filesystem::path& localPath,
-                                    const std::string& targetUrl, tinyxml2::XMLDocument& reply,
-                                    TransferProgressSink& sink) {
+                                    const std::string& targetUrl, const std::string& name,
+                                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) {
     ProgressToSink<TransferProgressSink> listener(sink);
-    if (m_autoConvert)
-        UploadFileByRoute(m_client, localPath.string(), targetUrl, reply, &listener,
-                          *m_autoConvert);
-    else
-        UploadFileByRoute(m_client, localPath.string(), targetUrl, reply, &listener);
+    const bool autoConvert = m_autoConvert ? *m_autoConvert : ConfigFile().GetFileAutoConvert();
+    UploadFileByRoute(m_client, localPath.string(), targetUrl, reply, &listener, autoConvert, name);
+}
+
+void ServiceTransferOps::ReplaceContent(const std::filesystem::path& localPath,
+                                        const std::string& editMediaUrl,
+                                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) {
+    ProgressToSink<TransferProgressSink> listener(sink);
+    ReplaceEntryContent(m_client, localPath.string(), editMediaUrl, reply, &listener);
 }
 
 void ServiceTransferOps::CreateFolder(const std::string& title,

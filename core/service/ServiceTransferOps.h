@@ -26,7 +26,10 @@ public:
                        const std::optional<std::string>& exportFormat,
                        TransferProgressSink& sink) override;
     void UploadFile(const std::filesystem::path& localPath, const std::string& targetUrl,
-                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override;
+                    const std::string& name, tinyxml2::XMLDocument& reply,
+                    TransferProgressSink& sink) override;
+    void ReplaceContent(const std::filesystem::path& localPath, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override;
     void CreateFolder(const std::string& title, const std::string& parentContentsUrl,
                       tinyxml2::XMLDocument& reply) override;
 

@@ -298,18 +298,20 @@ std::optional<std::string> ExtractUploadedEntryId(std::string_view body) {
 }
 
 void UploadConverted(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
-                     tinyxml2::XMLDocument& document, TransferProgressListener* listener) {
+                     tinyxml2::XMLDocument& document, TransferProgressListener* listener,
+                     std::string_view name) {
     const auto& token = client.Credentials().writelyToken;
     if (!token) RequireSignedIn();
     if (path.empty()) throw std::runtime_error("the file name is invalid!");
     std::uint64_t size = 0;
     UniqueFd file = OpenForUpload(path, &size);
-    const std::string fileName = FileNameFromPath(path);
+    const std::string fileName = name.empty() ? FileNameFromPath(path) : std::string(name);
     CurlEasy easy(CurlEasy::Reuse::Thread);
     if (!easy) throw std::runtime_error("Connection failed");
     CURL* handle = easy.get();
 
-    const auto mimeType = MimeTypeForFile(fileName);
+    // The type is the file's own, whatever name it is given.
+    const auto mimeType = MimeTypeForFile(FileNameFromPath(path));
     if (!mimeType) {
         throw GDocsUnsupportTypeException(
             "The type of this file is not supported to be converted.");
@@ -347,7 +349,8 @@ void UploadConverted(ServiceClient& client, const std::string& path, const std::
 }
 
 void UploadResumable(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
-                     tinyxml2::XMLDocument& document, TransferProgressListener* listener) {
+                     tinyxml2::XMLDocument& document, TransferProgressListener* listener,
+                     std::string_view name) {
     if (path.empty()) throw std::runtime_error("File name is NULL.");
     const std::optional<std::string> folderId = FolderIdFromUploadUrl(uploadUrl);
 
@@ -364,7 +367,7 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
     curl_easy_setopt(handle, CURLOPT_URL, sessionUrl.c_str());
     curl_easy_setopt(handle, CURLOPT_REFERER, referer.c_str());
 
-    const std::string fileName = FileNameFromPath(path);
+    const std::string fileName = name.empty() ? FileNameFromPath(path) : std::string(name);
     const std::uint64_t size = FileSizeOf(path);
     if (size >= kMaxResumableUploadBytes) {
         throw std::runtime_error(
@@ -430,10 +433,10 @@ void UploadResumable(ServiceClient& client, const std::string& path, const std::
 
 void UploadFileByRoute(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
                        tinyxml2::XMLDocument& document, TransferProgressListener* listener,
-                       bool autoConvert) {
+                       bool autoConvert, std::string_view name) {
     if (autoConvert && IsConvertibleFile(path)) {
         try {
-            UploadConverted(client, path, uploadUrl, document, listener);
+            UploadConverted(client, path, uploadUrl, document, listener, name);
             return;
         } catch (...) {
             // A cancelled upload is not retried: it would only open a session
@@ -442,13 +445,68 @@ void UploadFileByRoute(ServiceClient& client, const std::string& path, const std
         }
         document.Clear();
     }
-    UploadResumable(client, path, uploadUrl, document, listener);
+    UploadResumable(client, path, uploadUrl, document, listener, name);
 }
 
 void UploadFileByRoute(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
                        tinyxml2::XMLDocument& document, TransferProgressListener* listener) {
     UploadFileByRoute(client, path, uploadUrl, document, listener,
                       ConfigFile().GetFileAutoConvert());
+}
+
+std::vector<std::string> BuildReplaceContentHeaders(std::string_view writelyToken,
+                                                    std::uint64_t size, std::string_view mimeType) {
+    return {"GData-Version:3.0", "Authorization:GoogleLogin auth=" + std::string(writelyToken),
+            "Content-Length: " + std::to_string(size), "Content-Type: " + std::string(mimeType),
+            // Whatever changed meanwhile: the user chose to replace what is there.
+            "If-Match: *"};
+}
+
+void ReplaceEntryContent(ServiceClient& client, const std::string& path,
+                         const std::string& editMediaUrl, tinyxml2::XMLDocument& document,
+                         TransferProgressListener* listener) {
+    const auto& token = client.Credentials().writelyToken;
+    if (!token) RequireSignedIn();
+    if (path.empty()) throw std::runtime_error("the file name is invalid!");
+    if (editMediaUrl.empty()) throw std::runtime_error("Invalid Entry .");
+    std::uint64_t size = 0;
+    UniqueFd file = OpenForUpload(path, &size);
+    if (size >= kMaxResumableUploadBytes) {
+        throw std::runtime_error(
+            "The size of this file is too large to upload: single file whose size is more than 1 "
+            "GB is not allowed.");
+    }
+    CurlEasy easy(CurlEasy::Reuse::Thread);
+    if (!easy) throw std::runtime_error("Connection failed");
+    CURL* handle = easy.get();
+    const std::string_view mimeType =
+        MimeTypeForFile(FileNameFromPath(path)).value_or("application/octet-stream");
+    CurlSlist headers;
+    for (const std::string& line : BuildReplaceContentHeaders(*token, size, mimeType))
+        headers.Append(line.c_str());
+    curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
+    ApplyTransportSecurity(handle);
+
+    TransferProgress progress{file.get(), 0, listener, NowMilliseconds(), size};
+    curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    curl_easy_setopt(handle, CURLOPT_READFUNCTION, &ReadFromFileWithProgress);
+    curl_easy_setopt(handle, CURLOPT_READDATA, &progress);
+    curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &SeekFileWithProgress);
+    curl_easy_setopt(handle, CURLOPT_SEEKDATA, &progress);
+    ResponseBuffer response;
+    response.CollectBody(handle);
+    curl_easy_setopt(handle, CURLOPT_URL, editMediaUrl.c_str());
+
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        response.ThrowIfOverflowed();
+        throw std::runtime_error("File upload  failed.");
+    }
+    file.Close();
+    const long status = ResponseCode(handle);
+    if (status != 200 && status != 201) throw std::runtime_error(ParseErrorBody(response.Text()));
+    document.Clear();
+    document.Parse(response.Text().data(), response.Text().size());
 }
 
 }  // namespace tallowdesk

@@ -28,26 +28,42 @@ class TransferProgressListener;
 // Files of this many bytes or more are refused by the resumable route.
 inline constexpr std::uint64_t kMaxResumableUploadBytes = 1073741824;
 
+// Every upload takes the name of the file on disk unless `name` is given
+// (a numbered name when the user keeps both of two same-named files).
+
 // Authorised POST of the file for conversion into a document. document
 // receives the created entry.
 void UploadConverted(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
-                     tinyxml2::XMLDocument& document, TransferProgressListener* listener);
+                     tinyxml2::XMLDocument& document, TransferProgressListener* listener,
+                     std::string_view name = {});
 
 // Browser-style upload (session request, then the file as a form), stored
 // unconverted. document receives the entry, or stays as it was when the
 // service's answer names no entry.
 void UploadResumable(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
-                     tinyxml2::XMLDocument& document, TransferProgressListener* listener);
+                     tinyxml2::XMLDocument& document, TransferProgressListener* listener,
+                     std::string_view name = {});
 
 // The route for one file: converted first when autoConvert is on and the file
 // is convertible, the resumable route after any failure of it (or at once).
 // Failures are those of the route taken last.
 void UploadFileByRoute(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
                        tinyxml2::XMLDocument& document, TransferProgressListener* listener,
-                       bool autoConvert);
+                       bool autoConvert, std::string_view name = {});
 // The same with autoConvert read from the settings file ("fileautoconvert").
 void UploadFileByRoute(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
                        tinyxml2::XMLDocument& document, TransferProgressListener* listener);
+
+// Authorised PUT of the file to an entry's "edit-media" link: the entry keeps
+// its id, folders, sharing rules and star, and gets the file's bytes as its
+// new content. document receives the entry as it is afterwards. The file is
+// streamed; transferCancel stops it at the next chunk and the entry keeps
+// its old content.
+void ReplaceEntryContent(ServiceClient& client, const std::string& path,
+                         const std::string& editMediaUrl, tinyxml2::XMLDocument& document,
+                         TransferProgressListener* listener);
+std::vector<std::string> BuildReplaceContentHeaders(std::string_view writelyToken,
+                                                    std::uint64_t size, std::string_view mimeType);
 
 // MIME type of the conversion table for the name's extension (any case).
 std::optional<std::string_view> MimeTypeForFile(std::string_view fileName);

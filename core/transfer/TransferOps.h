@@ -38,9 +38,18 @@ public:
 
     // Uploads one local file into the folder whose contents feed is targetUrl,
     // choosing the converted or the stored route; the new entry lands in reply
-    // (which stays empty when the service names no entry).
+    // (which stays empty when the service names no entry). The entry is named
+    // after the file unless name is given.
     virtual void UploadFile(const std::filesystem::path& localPath, const std::string& targetUrl,
-                            tinyxml2::XMLDocument& reply, TransferProgressSink& sink) = 0;
+                            const std::string& name, tinyxml2::XMLDocument& reply,
+                            TransferProgressSink& sink) = 0;
+
+    // Puts the local file's bytes in place of the content of the entry whose
+    // "edit-media" link is editMediaUrl; the entry, as it is afterwards, lands
+    // in reply.
+    virtual void ReplaceContent(const std::filesystem::path& localPath,
+                                const std::string& editMediaUrl, tinyxml2::XMLDocument& reply,
+                                TransferProgressSink& sink) = 0;
 
     // Creates a folder titled title inside the folder whose contents feed is
     // parentContentsUrl; the new entry lands in reply.

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "NameClash.h"
 #include "UploadSource.h"
 #include "model/EntryList.h"
 
@@ -42,16 +43,26 @@ using CurrentLocationUrl = std::function<std::string()>;
 // currentLocationUrl. Calls sink.Finished() last, then clears transferBusy
 // (set at the start).
 //
-// Synchronous: with transfers 1 it runs on the caller's thread; observer and
-// currentLocationUrl are called on it. With more, up to that many files upload
-// at once on threads of their own (ops.UploadFile is then called from them
-// concurrently, and so are observer and currentLocationUrl after a top-level
-// file, one call at a time); the sink gets its calls in the order of one file
-// after another (see TransferRunner). Folders are made on the caller's thread,
-// each before its members. Returns once every transfer has ended.
+// A name already taken in a remote folder goes to asker, which is given the
+// remote path below targetTitle: Replace puts the file's bytes into the
+// entry that is there (same id, folders and sharing), or for a folder fills
+// the one that is there, whose files meet their own questions; Keep Both
+// takes the first free "name (2)"; Skip leaves the source out without a
+// line. Only a file meets a file and a folder a folder: the service keeps
+// them apart. Without an asker nothing is looked up and every source makes
+// a new entry beside any of the same name, as before.
+//
+// Synchronous: with transfers 1 it runs on the caller's thread; observer,
+// currentLocationUrl and asker are called on it. With more (and no asker, which
+// makes it one at a time), up to that many files upload at once on threads of
+// their own (ops.UploadFile is then called from them concurrently, and so are
+// observer and currentLocationUrl after a top-level file, one call at a time);
+// the sink gets its calls in the order of one file after another (see
+// TransferRunner). Folders are made on the caller's thread, each before its
+// members. Returns once every transfer has ended.
 void RunUpload(const std::vector<UploadSource>& sources, const std::string& targetUrl,
                TransferOps& ops, TransferProgressSink& sink, UploadObserver& observer,
                const CurrentLocationUrl& currentLocationUrl, FolderList& folders,
-               unsigned transfers = 1);
+               ClashAsker asker = {}, const std::string& targetTitle = {}, unsigned transfers = 1);
 
 }  // namespace tallowdesk

@@ -2,6 +2,7 @@
 #include <tinyxml2.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
 
@@ -240,6 +241,159 @@ TEST_F(TransferIntegration, FolderTreeUpAndDown) {
     EXPECT_EQ(ReadAll(back / "Project" / "readme.md"), "# readme\n");
     EXPECT_TRUE(ReadAll(back / "Project" / "sub" / "data.bin") == std::string(70000, 1));
     EXPECT_EQ(ReadAll(back / "Project" / "sub" / "deeper" / "note.log"), "deep");
+}
+
+// The entries of one folder, as its contents feed lists them.
+std::vector<DocEntry> ListFolder(ServiceClient& client, const std::string& contentsUrl) {
+    tinyxml2::XMLDocument feed;
+    GetFeed(client, contentsUrl, feed);
+    std::vector<DocEntry> out;
+    for (const auto* e = feed.RootElement()->FirstChildElement("entry"); e;
+         e = e->NextSiblingElement("entry"))
+        out.push_back(ParseEntry(*e));
+    return out;
+}
+
+std::vector<std::string> Titles(const std::vector<DocEntry>& entries) {
+    std::vector<std::string> titles;
+    for (const DocEntry& e : entries) titles.push_back(e.title.value_or("?"));
+    std::sort(titles.begin(), titles.end());
+    return titles;
+}
+
+const DocEntry& Titled(const std::vector<DocEntry>& entries, const std::string& title) {
+    for (const DocEntry& e : entries)
+        if (e.title == title) return e;
+    throw std::runtime_error("no entry " + title);
+}
+
+// Uploading names that are already in the folder: the user's choice for
+// files and folders, against the service.
+TEST_F(TransferIntegration, UploadNameClashesFollowTheChoice) {
+    struct Row {
+        ClashChoice choice;
+        std::vector<std::string> titles;  // in the folder afterwards
+        std::string same, inner;          // bytes of same.txt and Tree/in.txt there
+        std::size_t questions;
+    };
+    const std::vector<Row> rows = {
+        {ClashChoice::Replace, {"Tree", "same.txt"}, "new same", "new in", 3},
+        {ClashChoice::KeepBoth,
+         {"Tree", "Tree (2)", "same (2).txt", "same.txt"},
+         "old same",
+         "old in",
+         2},
+        {ClashChoice::Skip, {"Tree", "same.txt"}, "old same", "old in", 2},
+    };
+    ServiceTransferOps ops(*m_client, false);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(i);
+        tinyxml2::XMLDocument made;
+        CreateFolder(*m_client, "row " + std::to_string(i), std::nullopt, made);
+        const std::string folder = FolderContentsUrl(ParseEntry(*made.FirstChildElement("entry")));
+        const fs::path local = m_local / std::to_string(i);
+        WriteAll(local / "same.txt", "old same");
+        WriteAll(local / "Tree" / "in.txt", "old in");
+        const std::vector<UploadSource> sources = {{local / "Tree", true},
+                                                   {local / "same.txt", false}};
+        QuietSink sink;
+        QuietObserver observer;
+        FolderList folders;
+        RunUpload(sources, folder, ops, sink, observer, {}, folders);
+        const std::string sameId = *Titled(ListFolder(*m_client, folder), "same.txt").resourceId;
+
+        WriteAll(local / "same.txt", "new same");
+        WriteAll(local / "Tree" / "in.txt", "new in");
+        std::size_t questions = 0;
+        RunUpload(
+            sources, folder, ops, sink, observer, {}, folders,
+            [&](const ClashQuestion&) {
+                ++questions;
+                return ClashAnswer{row.choice, false};
+            },
+            "row");
+        EXPECT_TRUE(sink.details.empty()) << sink.details.front();
+        EXPECT_EQ(questions, row.questions);
+        const std::vector<DocEntry> after = ListFolder(*m_client, folder);
+        EXPECT_EQ(Titles(after), row.titles);
+        const DocEntry& same = Titled(after, "same.txt");
+        EXPECT_EQ(same.resourceId, sameId);
+        const auto bytes = [&](const DocEntry& e) {
+            const fs::path out = m_dir / "back.bin";
+            DownloadEntry(*m_client, *e.contentSrc, e.kind, out, nullptr);
+            return ReadAll(out);
+        };
+        EXPECT_EQ(bytes(same), row.same);
+        const std::vector<DocEntry> tree =
+            ListFolder(*m_client, FolderContentsUrl(Titled(after, "Tree")));
+        ASSERT_EQ(Titles(tree), std::vector<std::string>{"in.txt"});
+        EXPECT_EQ(bytes(tree[0]), row.inner);
+        if (row.choice == ClashChoice::KeepBoth) {
+            EXPECT_EQ(bytes(Titled(after, "same (2).txt")), "new same");
+            const std::vector<DocEntry> second =
+                ListFolder(*m_client, FolderContentsUrl(Titled(after, "Tree (2)")));
+            ASSERT_EQ(second.size(), 1u);
+            EXPECT_EQ(bytes(second[0]), "new in");
+        }
+    }
+}
+
+// Replace puts new bytes into the same entry: a reader it was shared with
+// still has it, under the same id, and reads the new bytes; the reader
+// himself cannot replace it.
+TEST_F(TransferIntegration, ReplacedContentKeepsTheEntryAndItsShares) {
+    m_server->AddUser("bob@example.test", "bob-pw", "Bob");
+    WriteAll(m_local / "report.bin", std::string(5000, 'o'));
+    const DocEntry first = Upload(m_local / "report.bin", false);
+    AddAclRule("user", "bob@example.test", *m_client, first.shortId, first.kind, "reader");
+    const std::int64_t usedBefore = m_server->GetStore().UsageBytes(kEmail);
+
+    const std::string replacement(70000, 'n');
+    WriteAll(m_local / "report.bin", replacement);
+    ServiceTransferOps ops(*m_client, false);
+    QuietSink sink;
+    QuietObserver observer;
+    FolderList folders;
+    RunUpload({{m_local / "report.bin", false}}, RootFolderUrl(), ops, sink, observer, {}, folders,
+              [](const ClashQuestion&) {
+                  return ClashAnswer{ClashChoice::Replace, false};
+              });
+    EXPECT_TRUE(sink.details.empty()) << sink.details.front();
+    EXPECT_EQ(m_server->GetStore().UsageBytes(kEmail), usedBefore - 5000 + 70000);
+
+    ServiceClient bob("bob@example.test", "bob-pw");
+    ClientLogin(bob, "writely");
+    tinyxml2::XMLDocument doc;
+    GetFeed(bob, DocumentListUrl() + "/" + first.kind + "%3A" + first.shortId, doc);
+    const DocEntry seen = ParseEntry(*doc.FirstChildElement("entry"));
+    EXPECT_EQ(seen.resourceId, first.resourceId);
+    EXPECT_EQ(seen.quotaBytesUsed, "70000");
+    const fs::path out = m_dir / "bob.bin";
+    DownloadEntry(bob, *seen.contentSrc, seen.kind, out, nullptr);
+    EXPECT_TRUE(ReadAll(out) == replacement);
+
+    tinyxml2::XMLDocument acl;
+    GetAcl(*m_client, first.shortId, first.kind, acl);
+    bool bobReads = false;
+    for (auto* e = acl.RootElement()->FirstChildElement("entry"); e;
+         e = e->NextSiblingElement("entry")) {
+        const AclRule rule = ParseAclRule(e);
+        if (rule.scopeValue == "bob@example.test" && rule.role == "reader") bobReads = true;
+    }
+    EXPECT_TRUE(bobReads);
+
+    WriteAll(m_local / "bob.bin", "not yours");
+    tinyxml2::XMLDocument refused;
+    try {
+        ReplaceEntryContent(bob, (m_local / "bob.bin").string(), *seen.editMediaHref, refused,
+                            nullptr);
+        ADD_FAILURE() << "a reader replaced the content";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("permission"), std::string::npos) << e.what();
+    }
+    DownloadEntry(*m_client, *first.contentSrc, first.kind, out, nullptr);
+    EXPECT_TRUE(ReadAll(out) == replacement);
 }
 
 }  // namespace

@@ -548,5 +548,65 @@ TEST_F(TransferTest, ASecondServiceOnTheFolderSharesSessionsChallengesAndThrottl
     EXPECT_FALSE(m_server->CaptchaAnswer(token)) << "a solved challenge stays usable elsewhere";
 }
 
+// New bytes for a stored file through its edit-media link: who may, with
+// which etag, within whose storage limit; a refusal keeps the old bytes.
+TEST_F(SignedInTest, ContentReplacementIsCheckedAndKeepsTheEntry) {
+    Store& store = m_server->GetStore();
+    m_server->AddUser("bob@example.test", "pw");
+    m_server->AddUser("carl@example.test", "pw");
+    const std::string file =
+        PutEntry(store, kAlice, "file", "a.txt", {}, "old bytes", "text/plain");
+    const std::string doc = PutEntry(store, kAlice, "document", "Doc", {}, "<p>x</p>");
+    const std::string folder = PutEntry(store, kAlice, "folder", "F");
+    store.AddAclRule(file, "user", "bob@example.test", "reader");
+    store.AddAclRule(file, "user", "carl@example.test", "writer");
+    const std::string bob = Token("bob@example.test", "pw");
+    const std::string carl = Token("carl@example.test", "pw");
+    const std::string etag = store.GetEntry(file)->etag;
+    struct Row {
+        std::string token, resource, ifMatch, body;
+        long status;
+        std::string stored;  // bytes of a.txt afterwards
+    };
+    const std::vector<Row> rows = {
+        {m_token, "file%3A" + file, "\"stale\"", "new", 412, "old bytes"},
+        {m_token, "file%3A" + file, "", "new", 403, "old bytes"},
+        {bob, "file%3A" + file, "*", "bob's", 403, "old bytes"},
+        {m_token, "document%3A" + doc, "*", "new", 400, "old bytes"},
+        {m_token, "folder%3A" + folder, "*", "new", 404, "old bytes"},
+        {m_token, "file%3Anope", "*", "new", 404, "old bytes"},
+        {"bad-token", "file%3A" + file, "*", "new", 401, "old bytes"},
+        {m_token, "file%3A" + file, etag, "alice's", 200, "alice's"},
+        {carl, "file%3A" + file, "*", "carl's longer", 200, "carl's longer"},
+        {m_token, "file%3A" + file, "*", "", 200, ""},  // whole with its header
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.resource + " " + row.body);
+        std::vector<std::string> extra = {"Content-Type: text/plain"};
+        if (!row.ifMatch.empty()) extra.push_back("If-Match: " + row.ifMatch);
+        const Reply r =
+            GData("PUT", "/feeds/default/media/" + row.resource, row.token, row.body, extra);
+        EXPECT_EQ(r.status, row.status) << r.body;
+        std::ifstream in(store.ContentPath(file), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), row.stored);
+        EXPECT_EQ(store.GetEntry(file)->size, static_cast<std::int64_t>(row.stored.size()));
+    }
+    const auto after = store.GetEntry(file);
+    EXPECT_EQ(after->title, "a.txt");
+    EXPECT_EQ(store.AclRules(file).size(), 3u);
+
+    // The owner pays for what the file grows by, whoever sends it.
+    web::SetQuotaBytes(store, kAlice, store.UsageBytes(kAlice) + 4);
+    const Reply full = GData("PUT", "/feeds/default/media/file%3A" + file, carl, "0123456789",
+                             {"Content-Type: text/plain", "If-Match: *"});
+    EXPECT_EQ(full.status, 403);
+    EXPECT_NE(full.body.find("quotaExceeded"), std::string::npos);
+    EXPECT_EQ(GData("PUT", "/feeds/default/media/file%3A" + file, carl, "0123",
+                    {"Content-Type: text/plain", "If-Match: *"})
+                  .status,
+              200);
+    EXPECT_TRUE(store.CheckConsistency().empty());
+}
+
 }  // namespace
 }  // namespace tallowdesk::server::test

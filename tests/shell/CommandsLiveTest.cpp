@@ -107,9 +107,13 @@ public:
         GateSink gated(sink, *m_gate, path.filename() == "deep.txt");
         m_inner->DownloadEntry(url, kind, path, format, gated);
     }
-    void UploadFile(const fs::path& path, const std::string& target, tinyxml2::XMLDocument& reply,
-                    TransferProgressSink& sink) override {
-        m_inner->UploadFile(path, target, reply, sink);
+    void UploadFile(const fs::path& path, const std::string& target, const std::string& name,
+                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_inner->UploadFile(path, target, name, reply, sink);
+    }
+    void ReplaceContent(const fs::path& path, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_inner->ReplaceContent(path, editMediaUrl, reply, sink);
     }
     void CreateFolder(const std::string& title, const std::string& parent,
                       tinyxml2::XMLDocument& reply) override {
@@ -188,6 +192,19 @@ private:
     }
     void WaitActionsDone() { QTRY_VERIFY_WITH_TIMEOUT(NoProcessingWindow(), 30000); }
     void WaitTransferEnd() { QTRY_VERIFY_WITH_TIMEOUT(!transferBusy.load(), 30000); }
+    // Downloads the rows with these titles into dest through the command,
+    // the name questions answered as the case set them; any detail line
+    // fails the case.
+    void DownloadRows(const QStringList& titles, const fs::path& dest) {
+        m_clashQuestions.clear();
+        m_pickedFolder = QString::fromStdString(dest.string());
+        QVERIFY(SelectTitles(titles));
+        QVERIFY(m_frame->Actions()->download->isEnabled());
+        m_frame->Actions()->download->trigger();
+        WaitTransferEnd();
+        if (TransferProgressDlg* d = Commands()->LastTransferDialog())
+            QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
+    }
 
 private slots:
     void initTestCase() {
@@ -534,14 +551,9 @@ private slots:
 
         const fs::path back = fs::path(m_dir.path().toStdString()) / "back";
         fs::create_directories(back);
-        m_pickedFolder = QString::fromStdString(back.string());
-        QVERIFY(SelectTitles(
-            {QStringLiteral("Tree"), QStringLiteral("one.txt"), QStringLiteral("two.bin")}));
-        QVERIFY(m_frame->Actions()->download->isEnabled());
-        m_frame->Actions()->download->trigger();
+        DownloadRows({QStringLiteral("Tree"), QStringLiteral("one.txt"), QStringLiteral("two.bin")},
+                     back);
         QCOMPARE(m_folderPrompts, QStringList{QStringLiteral("Select the folder:")});
-        WaitTransferEnd();
-        QCOMPARE(Commands()->LastTransferDialog(), nullptr);
         QCOMPARE(ReadAll(back / "one.txt"), ReadAll(local / "one.txt"));
         QCOMPARE(ReadAll(back / "two.bin"), ReadAll(local / "two.bin"));
         QCOMPARE(ReadAll(back / "Tree" / "top.txt"), std::string("top\n"));
@@ -581,14 +593,8 @@ private slots:
         ShowRoot();
         QTemporaryDir destDir;
         const fs::path dest = destDir.path().toStdString();
-        m_pickedFolder = destDir.path();
-        const auto download = [this] {
-            m_clashQuestions.clear();
-            QVERIFY(SelectTitles({QStringLiteral("Tree"), QStringLiteral("one.txt")}));
-            Commands()->Download();
-            WaitTransferEnd();
-            if (TransferProgressDlg* d = Commands()->LastTransferDialog())
-                QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
+        const auto download = [&] {
+            DownloadRows({QStringLiteral("Tree"), QStringLiteral("one.txt")}, dest);
         };
         const auto names = [](const fs::path& dir) {
             QStringList n;
@@ -637,6 +643,47 @@ private slots:
         QCOMPARE(m_clashQuestions.size(), std::size_t(2));
         QCOMPARE(names(dest).size(), 4);
         QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine again\n"));
+    }
+
+    // Fault guarded: a file uploaded again made a silent duplicate.
+    void uploadingANameAgainAsksAndFollowsTheChoice() {
+        ShowRoot();
+        const fs::path file = fs::path(m_dir.path().toStdString()) / "up" / "clash.txt";
+        const auto upload = [&](const std::string& bytes) {
+            m_clashQuestions.clear();
+            test::WriteAll(file, bytes);
+            Commands()->StartUpload({UploadSource{file, false}});
+            WaitTransferEnd();
+            if (TransferProgressDlg* d = Commands()->LastTransferDialog())
+                QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
+        };
+        upload("first\n");
+        QVERIFY(m_clashQuestions.empty());
+        QTRY_VERIFY_WITH_TIMEOUT(RowOf(QStringLiteral("clash.txt")) >= 0, 30000);
+
+        m_fileAnswer = {ClashChoice::KeepBoth, false};
+        upload("second\n");
+        QCOMPARE(m_clashQuestions.size(), std::size_t(1));
+        QCOMPARE(m_clashQuestions[0].path, fs::path("Root Folder") / "clash.txt");
+        QVERIFY(!m_clashQuestions[0].folder);
+        QTRY_VERIFY_WITH_TIMEOUT(RowOf(QStringLiteral("clash (2).txt")) >= 0, 30000);
+
+        m_fileAnswer = {ClashChoice::Replace, false};
+        upload("third\n");
+        QCOMPARE(m_clashQuestions.size(), std::size_t(1));
+        WaitIdle();
+        QTemporaryDir back;
+        DownloadRows({QStringLiteral("clash.txt"), QStringLiteral("clash (2).txt")},
+                     back.path().toStdString());
+        QCOMPARE(ReadAll(fs::path(back.path().toStdString()) / "clash.txt"),
+                 std::string("third\n"));
+        QCOMPARE(ReadAll(fs::path(back.path().toStdString()) / "clash (2).txt"),
+                 std::string("second\n"));
+        int rows = 0;
+        for (int r = 0; r < List()->Model()->rowCount(); ++r)
+            if (List()->Model()->TitleAt(r).startsWith(QStringLiteral("clash"))) ++rows;
+        QCOMPARE(rows, 2);  // replaced in place, no third row
+        m_fileAnswer = {ClashChoice::Skip, false};
     }
 
     void theTreeDownloadsTheFolderClickedOn() {

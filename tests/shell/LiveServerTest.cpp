@@ -229,7 +229,7 @@ private slots:
         QuietSink sink;
         tinyxml2::XMLDocument reply;
         try {
-            m_state->calls.transferOps()->UploadFile(file, RootFolderUrl(), reply, sink);
+            m_state->calls.transferOps()->UploadFile(file, RootFolderUrl(), {}, reply, sink);
         } catch (const std::exception& e) {
             QFAIL(e.what());
         }

@@ -37,8 +37,10 @@ public:
         std::ofstream(path, std::ios::binary) << url;
         sink.Progress(url.size(), 2048);
     }
-    void UploadFile(const std::filesystem::path&, const std::string&, tinyxml2::XMLDocument&,
-                    TransferProgressSink&) override {}
+    void UploadFile(const std::filesystem::path&, const std::string&, const std::string&,
+                    tinyxml2::XMLDocument&, TransferProgressSink&) override {}
+    void ReplaceContent(const std::filesystem::path&, const std::string&, tinyxml2::XMLDocument&,
+                        TransferProgressSink&) override {}
     void CreateFolder(const std::string&, const std::string&, tinyxml2::XMLDocument&) override {}
 };
 

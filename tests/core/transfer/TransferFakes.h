@@ -35,6 +35,11 @@ struct FakeOps : TransferOps {
     struct Upload {
         fs::path path;
         std::string target;
+        std::string name;  // empty: the file's own
+    };
+    struct Replacement {
+        fs::path path;
+        std::string editMediaUrl;
     };
     struct Folder {
         std::string title, parent;
@@ -49,6 +54,7 @@ struct FakeOps : TransferOps {
     std::map<std::string, std::function<void()>> uploadFailures;  // by file name
     std::function<void()> afterUpload;
     std::string uploadedKind = "file";
+    std::vector<Replacement> replacements;
     std::vector<Folder> folders;
     std::set<std::string> folderFailures;                 // by title
     std::map<std::string, std::string> folderReplyKinds;  // by title; "folder" otherwise
@@ -73,14 +79,21 @@ struct FakeOps : TransferOps {
         if (afterDownload) afterDownload();
     }
 
-    void UploadFile(const fs::path& path, const std::string& target, tinyxml2::XMLDocument& reply,
-                    TransferProgressSink&) override {
-        uploads.push_back({path, target});
+    void UploadFile(const fs::path& path, const std::string& target, const std::string& given,
+                    tinyxml2::XMLDocument& reply, TransferProgressSink&) override {
+        uploads.push_back({path, target, given});
         const std::string name = path.filename().string();
         if (const auto f = uploadFailures.find(name); f != uploadFailures.end()) f->second();
-        ParseXml(reply, "<entry><title>" + name + "</title><gd:resourceId>" + uploadedKind + ":" +
-                            name + "</gd:resourceId></entry>");
+        const std::string title = given.empty() ? name : given;
+        ParseXml(reply, "<entry><title>" + title + "</title><gd:resourceId>" + uploadedKind + ":" +
+                            title + "</gd:resourceId></entry>");
         if (afterUpload) afterUpload();
+    }
+
+    void ReplaceContent(const fs::path& path, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink&) override {
+        replacements.push_back({path, editMediaUrl});
+        ParseXml(reply, "<entry><title>" + path.filename().string() + "</title></entry>");
     }
 
     // The new folder's contents feed is parent + "/" + title, so targets read

@@ -177,7 +177,7 @@ TEST_F(TransferRunnerTest, UploadsMakeEachFolderBeforeItsFilesAndReportInOrder) 
         FolderList folders;
         RunUpload(
             {{Tmp() / "one.txt", false}, {Tmp() / "top", true}, {Tmp() / "two.txt", false}}, "root",
-            ops, sink, observer, [] { return std::string("root"); }, folders, transfers);
+            ops, sink, observer, [] { return std::string("root"); }, folders, {}, {}, transfers);
 
         EXPECT_FALSE(ops.uploadBeforeItsFolder);
         EXPECT_EQ(ops.fake.uploads.size(), 5u);
