@@ -218,6 +218,30 @@ private slots:
 
     // Both ways offered, direct save first; the list comes from uriList and
     // asking for it starts no download.
+    // pcmanfm stamps its hover requests with its clock's seconds; taken as a
+    // server time it put Qt's clock ahead and every later drag out failed.
+    void requestTimesAheadOfTheServerCountAsNow_data() {
+        QTest::addColumn<quint32>("request");
+        QTest::addColumn<quint32>("latest");
+        QTest::addColumn<quint32>("taken");
+        QTest::newRow("a server time") << 5000u << 4900u << 5000u;
+        QTest::newRow("slightly ahead") << 64000u << 5000u << 64000u;
+        QTest::newRow("older than the latest") << 1000u << 900000u << 1000u;
+        QTest::newRow("seconds since 1970") << 1796657509u << 912345u << 0u;
+        QTest::newRow("more than a minute ahead") << 70001u << 10000u << 0u;
+        QTest::newRow("now") << 0u << 912345u << 0u;
+        QTest::newRow("no server time seen yet") << 1796657509u << 0u << 1796657509u;
+        // The server's clock wraps after 49 days.
+        QTest::newRow("across the wrap") << 100u << 0xFFFFFF00u << 100u;
+        QTest::newRow("far across the wrap") << 0x000FFF00u << 0xFFFFFF00u << 0u;
+    }
+    void requestTimesAheadOfTheServerCountAsNow() {
+        QFETCH(quint32, request);
+        QFETCH(quint32, latest);
+        QFETCH(quint32, taken);
+        QCOMPARE(PlausibleRequestTime(request, latest), taken);
+    }
+
     void directSaveAlsoOffersTheFileList() {
         QStringList started;
         QByteArray list = "file:///tmp/t/a.doc\r\nfile:///tmp/t/b%20c.txt\r\n";
