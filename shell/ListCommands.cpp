@@ -145,6 +145,7 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
     if (X11DirectSave::Available()) m_timeGuard = std::make_unique<X11RequestTimeGuard>();
     connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
     connect(m_list, &CTallowdeskView::Dropped, this, &ListCommands::Drop);
+    if (m_tree) connect(m_tree, &CLeftView::Dropped, this, &ListCommands::Drop);
     connect(m_list, &CTallowdeskView::Failed, this, &ListCommands::ShowError);
     m_list->Model()->SetDragSource([this] { return MakeDragData(); });
     m_transferWatch.setInterval(100);

@@ -11,7 +11,9 @@
 #      refused (no upload in the request log), and dropped on the list's
 #      folder row "Tree" lands inside that folder, the same tree;
 #   4b. after those drops, a row dragged onto pcmanfm still arrives;
-#   5. three files copied in pcmanfm and pasted into the window: all uploaded.
+#   5. three files copied in pcmanfm and pasted into the window: all uploaded;
+#   6. a file dragged from pcmanfm onto the tree: refused by the category
+#      node Trash, taken into the folder of the folder node Zbig.
 # Screenshots in OUTDIR. Everything started here is stopped on the way out.
 #
 # Usage: desktop_peers_e2e.sh SERVER CLIENT CLI OUTDIR
@@ -222,6 +224,29 @@ if [ "$inside_x" = 1 ]; then
   wait_for 60 all_pasted || fail "not every file copied in pcmanfm was pasted"
   echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt"
 
+  # 6. pcmanfm's p1.txt onto the tree: the category node Trash refuses it
+  # (no upload), the folder node Zbig takes it into that folder.
+  wait_for 60 no_window_named '^Uploading' || true
+  xdotool windowactivate --sync "$pc" 2>/dev/null
+  xdotool mousemove --sync 963 160 click 1  # p1.txt alone
+  sleep 0.5
+  before=$(uploads)
+  press_and_move 963 160 $((fx + 60)) $((fy + 166))  # the tree's "Trash"
+  import -window root "$outdir/peers-drop-on-trash-node.png" 2>/dev/null
+  xdotool mouseup 1
+  sleep 3
+  [ "$(uploads)" = "$before" ] || fail "a drop on the tree's Trash was uploaded"
+  echo "drop on the tree's Trash: refused"
+  press_and_move 963 160 $((fx + 50)) $((fy + 310))  # the tree's "Zbig"
+  import -window root "$outdir/peers-drop-on-tree-node.png" 2>/dev/null
+  xdotool mouseup 1
+  in_tree_folder() {
+    rm -rf "$got" && mkdir -p "$got" &&
+      "$cli_bin" get /Zbig/p1.txt --to "$got" >/dev/null 2>&1 &&
+      cmp -s "$got/p1.txt" "$E2E_WORK/to-pcmanfm/p1.txt"
+  }
+  wait_for 60 in_tree_folder || fail "p1.txt dropped on the tree's Zbig did not land in /Zbig"
+  echo "drop on the tree's folder node: /Zbig/p1.txt"
   import -window root "$outdir/peers-end.png" 2>/dev/null
   exit 0
 fi

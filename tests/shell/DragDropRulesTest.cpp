@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "AppState.h"
+#include "CLeftView.h"
 #include "CTallowdeskView.h"
 #include "ClipboardFormats.h"
 #include "DragTempFolder.h"
@@ -505,6 +506,73 @@ private slots:
         QVERIFY(drop(onFolder));
         QCOMPARE(dropped.count(), 3);
         QCOMPARE(dropped.at(2).at(1).toString(), QString::fromStdString(*folder->contentSrc));
+    }
+
+    // The tree's folder nodes take drops into their folder, highlighted while
+    // the drag is over them; categories refuse with the list's status line.
+    void treeFolderNodesTakeDrops() {
+        auto state = std::make_shared<AppState>();
+        CLeftView tree(state);
+        tree.resize(300, 400);
+        tree.show();
+        tree.Model()->AddCategories(CategoryTable());
+        const std::string title = "Inbox";
+        const std::string url = "https://docs.test/feeds/folder%3Ainbox/contents";
+        tree.AddFolderToTreeView(FolderNodeBlock{kTreeRoot, title, url});
+        const TreeNodeId folder = tree.Model()->FindByUrl(url);
+        QVERIFY(folder != kTreeRoot);
+        const TreeNodeId trash = tree.Model()->FindByUrl(CategoryTable().back().url);
+        QVERIFY(trash != kTreeRoot);
+        QWidget* viewport = tree.viewport();
+        const QPoint onFolder = tree.visualRect(tree.Model()->IndexOf(folder)).center();
+        const QPoint onTrash = tree.visualRect(tree.Model()->IndexOf(trash)).center();
+        QSignalSpy dropped(&tree, &CLeftView::Dropped);
+        QSignalSpy status(&tree, &CLeftView::StatusTextChanged);
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(Touch(QStringLiteral("t.txt")))});
+        QMimeData rows;
+        rows.setData(ListViewMimeType(), QByteArray(1, '\0'));
+        const auto enter = [&](QPoint at, QMimeData& data) {
+            QDragEnterEvent e(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted() && e.dropAction() == Qt::CopyAction;
+        };
+        const auto drop = [&](QPoint at, QMimeData& data) {
+            QDropEvent e(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted();
+        };
+        const auto highlighted = [&](TreeNodeId n) {
+            return tree.Model()->IndexOf(n).data(Qt::BackgroundRole).isValid();
+        };
+
+        QVERIFY(enter(onFolder, files));
+        QCOMPARE(tree.Model()->DropNode(), folder);
+        QVERIFY(highlighted(folder));
+        QVERIFY(!enter(onTrash, files));
+        QCOMPARE(tree.Model()->DropNode(), kTreeRoot);
+        QVERIFY(!highlighted(folder));
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.last().at(0).toString(),
+                 QStringLiteral("Files cannot be dropped here: \"%1\" holds no files of its own.")
+                     .arg(QString::fromStdString(CategoryTable().back().label).trimmed()));
+        QVERIFY(!drop(onTrash, files));
+        QVERIFY(enter(onFolder, files));
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(viewport, &leave);
+        QCOMPARE(tree.Model()->DropNode(), kTreeRoot);
+        // The list's own rows and a busy transfer are refused on a folder too.
+        QVERIFY(!enter(onFolder, rows));
+        transferBusy = true;
+        QVERIFY(!enter(onFolder, files));
+        QVERIFY(!drop(onFolder, files));
+        transferBusy = false;
+        QCOMPARE(dropped.count(), 0);
+        QVERIFY(enter(onFolder, files));
+        QVERIFY(drop(onFolder, files));
+        QCOMPARE(tree.Model()->DropNode(), kTreeRoot);
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.at(0).at(1).toString(), QString::fromStdString(url));
     }
 
     void theListJudgesDragsOverIt() {
