@@ -605,7 +605,15 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
             return GDataError(400, "InvalidEntryException",
                               "A folder cannot be put into itself or into one of its subfolders.");
         }
-        const auto added = m_store.AddParent(name.id, folderId);
+        std::optional<StoredEntry> filed;
+        try {
+            filed = m_store.AddParent(name.id, folderId);
+        } catch (const WouldCycle&) {
+            // Another request filed the folder the other way meanwhile.
+            return GDataError(400, "InvalidEntryException",
+                              "A folder cannot be put into itself or into one of its subfolders.");
+        }
+        const StoredEntry& added = *filed;
         r.Set("Location", EntryUrl(request.Origin(), added));
         r.Set("ETag", added.etag);
         r.body = EntryDocument(request.Origin(), added);
