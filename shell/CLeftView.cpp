@@ -4,16 +4,19 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
 
 #include "AppState.h"
+#include "DropRules.h"
 #include "EntryActionWorker.h"
 #include "ListCommands.h"
 #include "Resources.h"
 #include "VisibleText.h"
 #include "Worker.h"
 #include "model/FeedCatalogue.h"
+#include "transfer/TransferFlags.h"
 
 namespace tallowdesk::shell {
 namespace {
@@ -118,6 +121,54 @@ CLeftView::CLeftView(std::shared_ptr<AppState> state, QWidget* parent)
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) { OnCurrentChanged(current); });
     connect(m_model, &FolderTreeModel::RenameRequested, this, &CLeftView::OnRenameRequested);
+    // Files dropped on a folder node go into that folder; drops are judged
+    // here, not by the model.
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
+    setDropIndicatorShown(false);
+}
+
+void CLeftView::HandleDrag(QDropEvent* event) {
+    const TreeNodeId node = m_model->NodeAt(indexAt(event->position().toPoint()));
+    const FolderTreeModel::Kind kind = m_model->KindOf(node);
+    const std::string url = node == kTreeRoot ? std::string() : m_model->UrlOf(node);
+    DropOffer offer =
+        DropOfferFrom(event->mimeData(), m_listBusy && m_listBusy(), transferBusy.load());
+    offer.placeTakesFiles =
+        node != kTreeRoot && kind == FolderTreeModel::Kind::Folder && !url.empty();
+    if (!AcceptsDrop(offer)) {
+        m_model->SetDropNode(kTreeRoot);
+        if (node != kTreeRoot && kind == FolderTreeModel::Kind::Category && !offer.urls.isEmpty())
+            emit StatusTextChanged(RefusedDropText(m_model->TextOf(node)));
+        event->setDropAction(Qt::IgnoreAction);
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    if (event->type() != QEvent::Drop) {
+        m_model->SetDropNode(node);
+        return;
+    }
+    m_model->SetDropNode(kTreeRoot);
+    emit Dropped(event->mimeData(), QString::fromStdString(url));
+}
+
+void CLeftView::dragEnterEvent(QDragEnterEvent* event) {
+    HandleDrag(event);
+}
+
+void CLeftView::dragMoveEvent(QDragMoveEvent* event) {
+    HandleDrag(event);
+}
+
+void CLeftView::dragLeaveEvent(QDragLeaveEvent* event) {
+    m_model->SetDropNode(kTreeRoot);
+    event->accept();
+}
+
+void CLeftView::dropEvent(QDropEvent* event) {
+    HandleDrag(event);
 }
 
 void CLeftView::SetUp() {

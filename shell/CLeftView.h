@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QTreeView>
+
+class QMimeData;
 #include <functional>
 #include <memory>
 #include <set>
@@ -80,13 +82,25 @@ signals:
     void FolderRenamed(const std::string& title, const std::string& url);
     void FolderRemoved(const std::string& resourceId);
     void ErrorMessage(const QString& text);
+    // Files from outside were dropped on the folder node of folderUrl (its
+    // contents feed); the drop was taken.
+    void Dropped(const QMimeData* data, const QString& folderUrl);
+    // A drag over a node that holds no files: why it is refused.
+    void StatusTextChanged(const QString& text);
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    // Judges a drag over the node under the pointer: a folder node takes
+    // the drop (and is highlighted), a category refuses it.
+    void HandleDrag(QDropEvent* event);
     void StartFolderLoader(const std::string& url, TreeNodeId node);
     void ReadAgain(TreeNodeId node);
     void OnExpanded(const QModelIndex& index);

@@ -194,6 +194,8 @@ void CMainFrame::ConnectActions() {
     connect(m_tree, &CLeftView::FolderRemoved, m_list, &CTallowdeskView::DeleteItemByResourceId);
     // One error box for the tree and the list (the commands' hook).
     connect(m_tree, &CLeftView::ErrorMessage, m_commands, &ListCommands::ShowError);
+    connect(m_tree, &CLeftView::StatusTextChanged, this,
+            [this](const QString& text) { SetStatusText(text); });
 
     // Entry list.
     connect(m_list, &CTallowdeskView::StatusTextChanged, this,

@@ -504,8 +504,7 @@ bool CTallowdeskView::HandleDragEvent(QEvent* event) {
         ShowDropRow(-1);
         if (!offer.placeTakesFiles && !offer.urls.isEmpty())
             emit StatusTextChanged(
-                tr("Files cannot be dropped here: \"%1\" holds no files of its own.")
-                    .arg(QString::fromStdString(m_state->navigation.Current().title).trimmed()));
+                RefusedDropText(QString::fromStdString(m_state->navigation.Current().title)));
         drag->setDropAction(Qt::IgnoreAction);
         event->ignore();
         return true;

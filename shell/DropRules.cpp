@@ -36,6 +36,16 @@ ListedFiles FilesOfLines(const QList<QByteArray>& lines) {
     return listed;
 }
 
+}  // namespace
+
+QString RefusedDropText(const QString& place) {
+    return QCoreApplication::translate(
+               "CTallowdeskView", "Files cannot be dropped here: \"%1\" holds no files of its own.")
+        .arg(place.trimmed());
+}
+
+namespace {
+
 ListedFiles FilesOfUriList(const QByteArray& text) {
     return FilesOfLines(text.split('\n'));
 }

@@ -53,6 +53,10 @@ struct CollectedFiles {
 };
 CollectedFiles CollectDroppedFiles(const QMimeData* data);
 
+// The status line of a drop refused where the place titled place holds no
+// files (a category), for the list and the tree alike.
+QString RefusedDropText(const QString& place);
+
 inline constexpr const char* kGnomeCopiedFilesType = "x-special/gnome-copied-files";
 inline constexpr const char* kUriListType = "text/uri-list";
 

@@ -1,6 +1,8 @@
 #include "FolderTreeModel.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPalette>
 #include <iterator>
 
 #include "VisibleText.h"
@@ -102,8 +104,27 @@ QVariant FolderTreeModel::data(const QModelIndex& index, int role) const {
             return data(index, Qt::DisplayRole).toString().trimmed();
         case Qt::DecorationRole:
             return Image(n->image, n->selectedImage);
+        case Qt::BackgroundRole:
+            return n->id == m_dropNode && n->id != kTreeRoot
+                       ? QVariant(QGuiApplication::palette().highlight())
+                       : QVariant();
+        case Qt::ForegroundRole:
+            return n->id == m_dropNode && n->id != kTreeRoot
+                       ? QVariant(QGuiApplication::palette().highlightedText())
+                       : QVariant();
         default:
             return {};
+    }
+}
+
+void FolderTreeModel::SetDropNode(TreeNodeId node) {
+    if (node == m_dropNode) return;
+    const TreeNodeId old = m_dropNode;
+    m_dropNode = Exists(node) ? node : kTreeRoot;
+    for (const TreeNodeId n : {old, m_dropNode}) {
+        if (n == kTreeRoot || !Exists(n)) continue;
+        const QModelIndex at = IndexOf(n);
+        emit dataChanged(at, at, {Qt::BackgroundRole, Qt::ForegroundRole});
     }
 }
 
@@ -218,6 +239,7 @@ TreeNodeId FolderTreeModel::AddPlaceholder(TreeNodeId parentId, const QString& t
 
 void FolderTreeModel::Forget(const Node& node) {
     for (const auto& child : node.children) Forget(*child);
+    if (node.id == m_dropNode) m_dropNode = kTreeRoot;
     m_nodes.erase(node.id);
 }
 

@@ -69,6 +69,9 @@ public:
     bool MarkExpanded(TreeNodeId node);
     // Its next expansion reads it again (a read that failed).
     void ClearExpanded(TreeNodeId node);
+    // The folder a drag is over, drawn highlighted (kTreeRoot: none).
+    void SetDropNode(TreeNodeId node);
+    TreeNodeId DropNode() const { return m_dropNode; }
 
 signals:
     // The user finished editing a folder label; nothing has changed yet.
@@ -85,6 +88,7 @@ private:
     std::unique_ptr<Node> m_root;
     std::unordered_map<TreeNodeId, Node*> m_nodes;
     TreeNodeId m_nextId = 1;
+    TreeNodeId m_dropNode = kTreeRoot;
     QIcon Image(int normal, int selected) const;
 
     std::vector<QIcon> m_images;

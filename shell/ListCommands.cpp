@@ -139,8 +139,11 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
       m_window(window),
       m_hooks(WithDefaults(std::move(hooks), window)),
       m_dragTemp(m_hooks.dragTempBase) {
+    // Before any drag: one request with a wrong time would spoil the next.
+    if (X11DirectSave::Available()) m_timeGuard = std::make_unique<X11RequestTimeGuard>();
     connect(m_list, &CTallowdeskView::RenameWanted, this, &ListCommands::Rename);
     connect(m_list, &CTallowdeskView::Dropped, this, &ListCommands::Drop);
+    if (m_tree) connect(m_tree, &CLeftView::Dropped, this, &ListCommands::Drop);
     connect(m_list, &CTallowdeskView::Failed, this, &ListCommands::ShowError);
     m_list->Model()->SetDragSource([this] { return MakeDragData(); });
     m_transferWatch.setInterval(100);
@@ -678,7 +681,8 @@ QMimeData* ListCommands::MakeDirectSaveData(const std::vector<DocEntryPtr>& entr
                 QCoreApplication::sendEvent(handle, &escape);
             }
         };
-        m_handOver = std::make_unique<X11UriListHandOver>(std::move(fetch), std::move(release));
+        m_handOver =
+            std::make_unique<X11UriListHandOver>(std::move(fetch), std::move(release), hoverList);
         save.uriList = [self = QPointer<ListCommands>(this), hoverList]() -> QByteArray {
             if (!self || !self->m_handOver) return {};
             if (const std::optional<QByteArray> given = self->m_handOver->Given()) return *given;

@@ -29,6 +29,7 @@ class CLeftView;
 class CTallowdeskView;
 class TransferProgressDlg;
 class X11UriListHandOver;
+class X11RequestTimeGuard;
 struct AppState;
 
 // What the commands ask of the desktop and of other parts of the window.
@@ -158,7 +159,8 @@ private:
     QTimer m_transferWatch;
     std::unique_ptr<X11UriListHandOver> m_handOver;  // the last drag out's file list
     QList<QPointer<QObject>> m_transferDialogs;      // open progress windows
-    std::set<const DocEntry*> m_renaming;            // rows whose rename is on its way
+    std::unique_ptr<X11RequestTimeGuard> m_timeGuard;
+    std::set<const DocEntry*> m_renaming;  // rows whose rename is on its way
 };
 
 }  // namespace tallowdesk::shell

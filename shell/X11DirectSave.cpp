@@ -42,6 +42,13 @@ xcb_window_t DragWindow(xcb_connection_t* c) {
     return reply ? reply->owner : xcb_window_t{XCB_WINDOW_NONE};
 }
 
+int InputOpcode(xcb_connection_t* c) {
+    const char* input = "XInputExtension";
+    const Reply<xcb_query_extension_reply_t> ext(xcb_query_extension_reply(
+        c, xcb_query_extension(c, static_cast<uint16_t>(std::strlen(input)), input), nullptr));
+    return ext && ext->present ? ext->major_opcode : -1;
+}
+
 bool PrimaryButtonDown() {
     xcb_connection_t* c = Connection();
     if (!c) return false;
@@ -133,14 +140,11 @@ void UriListHold::Answered() {
 }
 
 X11UriListHandOver::X11UriListHandOver(std::function<void()> fetch,
-                                       std::function<void(bool)> release)
-    : m_fetch(std::move(fetch)), m_release(std::move(release)) {
+                                       std::function<void(bool)> release, QByteArray hoverList)
+    : m_fetch(std::move(fetch)), m_release(std::move(release)), m_hoverList(std::move(hoverList)) {
     xcb_connection_t* c = Connection();
     if (!c) return;
-    const char* input = "XInputExtension";
-    const Reply<xcb_query_extension_reply_t> ext(xcb_query_extension_reply(
-        c, xcb_query_extension(c, static_cast<uint16_t>(std::strlen(input)), input), nullptr));
-    if (ext && ext->present) m_inputOpcode = ext->major_opcode;
+    m_inputOpcode = InputOpcode(c);
     m_statusAtom = Atom(c, "XdndStatus");
     m_selectionAtom = Atom(c, "XdndSelection");
     m_uriListAtom = Atom(c, "text/uri-list");
@@ -237,7 +241,11 @@ bool X11UriListHandOver::nativeEventFilter(const QByteArray& eventType, void* me
             // release reached (or passed) this program.
             switch (m_hold.Requested(PrimaryButtonDown())) {
                 case UriListHold::Verdict::AnswerNow:
-                    return false;  // the drag data answers: no download
+                    // The future paths, no download. Answered here: Qt would
+                    // take the request's time for the server's (see
+                    // PlausibleRequestTime) and refuse a time it did not send.
+                    AnswerRequest(request, m_hoverList);
+                    return true;
                 case UriListHold::Verdict::AnswerWithFiles:
                     AnswerRequest(request, m_answer);
                     return true;
@@ -246,6 +254,66 @@ bool X11UriListHandOver::nativeEventFilter(const QByteArray& eventType, void* me
                     Fetch();
                     return true;
             }
+            return false;
+        }
+        default:
+            return false;
+    }
+}
+
+std::uint32_t PlausibleRequestTime(std::uint32_t requestTime, std::uint32_t latestServer) {
+    constexpr std::int32_t kSlackMs = 60000;
+    if (requestTime == XCB_CURRENT_TIME || latestServer == XCB_CURRENT_TIME) return requestTime;
+    // Compared as the server counts, across its wrap after 49 days.
+    const auto ahead = static_cast<std::int32_t>(requestTime - latestServer);
+    return ahead > kSlackMs ? std::uint32_t{XCB_CURRENT_TIME} : requestTime;
+}
+
+X11RequestTimeGuard::X11RequestTimeGuard() {
+    xcb_connection_t* c = Connection();
+    if (!c) return;
+    m_inputOpcode = InputOpcode(c);
+    qGuiApp->installNativeEventFilter(this);
+    m_installed = true;
+}
+
+X11RequestTimeGuard::~X11RequestTimeGuard() {
+    if (m_installed && qGuiApp) qGuiApp->removeNativeEventFilter(this);
+}
+
+bool X11RequestTimeGuard::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
+    if (eventType != "xcb_generic_event_t" || !message) return false;
+    auto* event = static_cast<xcb_generic_event_t*>(message);
+    const auto keep = [this](std::uint32_t t) {
+        if (t != XCB_CURRENT_TIME &&
+            (m_latest == XCB_CURRENT_TIME || static_cast<std::int32_t>(t - m_latest) > 0))
+            m_latest = t;
+    };
+    switch (event->response_type & 0x7f) {
+        // Times the server itself stamped.
+        case XCB_KEY_PRESS:
+        case XCB_KEY_RELEASE:
+        case XCB_BUTTON_PRESS:
+        case XCB_BUTTON_RELEASE:
+        case XCB_MOTION_NOTIFY:
+            keep(reinterpret_cast<const xcb_button_press_event_t*>(event)->time);
+            return false;
+        case XCB_PROPERTY_NOTIFY:
+            keep(reinterpret_cast<const xcb_property_notify_event_t*>(event)->time);
+            return false;
+        case XCB_GE_GENERIC: {
+            const auto* g = reinterpret_cast<const xcb_ge_generic_event_t*>(event);
+            // XInput device events carry their time after the type and device.
+            if (m_inputOpcode < 0 || g->extension != m_inputOpcode) return false;
+            std::uint32_t t = 0;
+            std::memcpy(&t, reinterpret_cast<const char*>(event) + 12, sizeof t);
+            keep(t);
+            return false;
+        }
+        case XCB_SELECTION_REQUEST: {
+            // Mended in place: Qt reads this very event next.
+            auto* r = reinterpret_cast<xcb_selection_request_event_t*>(event);
+            r->time = PlausibleRequestTime(r->time, m_latest);
             return false;
         }
         default:

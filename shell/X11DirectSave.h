@@ -37,6 +37,34 @@ std::optional<QString> DirectSaveFolder(const QByteArray& url);
 
 inline constexpr const char* kDirectSaveType = "XdndDirectSave0";
 
+// The time a selection request is taken at. X timestamps count the server's
+// milliseconds; some clients put their clock's seconds there instead
+// (pcmanfm asks for drag data with time(NULL)). Qt moves its own idea of the
+// server's time forward to any request time, so one such request leaves it
+// far ahead of the server: every later selection it claims is then refused
+// by the server (a time later than the server's own), and the next drag out
+// still has the last drag source's data (pcmanfm's own drag) under it.
+// A time more than a minute past the latest the server told (latestServer,
+// 0 for none yet) is no server time: the request counts as "now".
+std::uint32_t PlausibleRequestTime(std::uint32_t requestTime, std::uint32_t latestServer);
+
+// Keeps the server times of the program's input events and puts the rule
+// above on every selection request before Qt reads it. One for the program,
+// installed for its life; UI thread; does nothing off X11.
+class X11RequestTimeGuard : public QAbstractNativeEventFilter {
+public:
+    X11RequestTimeGuard();
+    ~X11RequestTimeGuard() override;
+    X11RequestTimeGuard(const X11RequestTimeGuard&) = delete;
+    X11RequestTimeGuard& operator=(const X11RequestTimeGuard&) = delete;
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+private:
+    std::uint32_t m_latest = 0;
+    int m_inputOpcode = -1;
+    bool m_installed = false;
+};
+
 // When a target that only takes a file list gets it. While the pointer
 // hovers, a target may ask for the list to judge the drop: it is answered at
 // once, and nothing is downloaded. Once the button went up over a target that
@@ -78,7 +106,11 @@ class X11UriListHandOver : public QAbstractNativeEventFilter {
 public:
     // fetch starts the download of the files; release sends the drop that
     // waited for them (true) or cancels it when none could be had (false).
-    X11UriListHandOver(std::function<void()> fetch, std::function<void(bool drop)> release);
+    // hoverList: what a request gets while the pointer hovers (the paths
+    // the rows will have). Those requests are answered here, not by Qt:
+    // pcmanfm stamps them with a time Qt would take for the server's.
+    X11UriListHandOver(std::function<void()> fetch, std::function<void(bool drop)> release,
+                       QByteArray hoverList);
     ~X11UriListHandOver() override;  // refuses requests still held
     X11UriListHandOver(const X11UriListHandOver&) = delete;
     X11UriListHandOver& operator=(const X11UriListHandOver&) = delete;
@@ -105,6 +137,7 @@ private:
 
     std::function<void()> m_fetch;
     std::function<void(bool)> m_release;
+    QByteArray m_hoverList;
     bool m_fetchAsked = false;
     bool m_done = false;
     QByteArray m_answer;

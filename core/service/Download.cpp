@@ -86,6 +86,20 @@ UniqueFd CreateTempFile(const std::filesystem::path& filePath, std::filesystem::
     throw std::runtime_error(kCreateFailed);
 }
 
+// The service's reason for a refused download, from the error document it
+// answered with (written to the temporary file like any body); at most the
+// first 64 KiB are read, and anything that is no error document gives none.
+std::string RefusalReason(const std::filesystem::path& tempPath) {
+    constexpr std::size_t kMaxErrorBytes = 64 * 1024;
+    UniqueFd fd(::open(tempPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return {};
+    std::string body(kMaxErrorBytes, '\0');
+    const ssize_t got = ::pread(fd.get(), body.data(), body.size(), 0);
+    if (got <= 0) return {};
+    body.resize(static_cast<std::size_t>(got));
+    return ParseErrorBody(body);
+}
+
 }  // namespace
 
 std::string_view DefaultExportFormat(std::string_view kind) {
@@ -209,7 +223,15 @@ void DownloadEntry(ServiceClient& client, const std::string& url, std::string_vi
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
     // Redirects are not followed, so a 3xx answer carries no file either:
     // its body must not be kept as the download.
-    if (status >= 300) throw std::runtime_error("File downloading/converting failed.");
+    // The service says why (a conversion it cannot make, say): that goes
+    // with the failure line.
+    if (status >= 300) {
+        std::string text = "File downloading/converting failed.";
+        if (status < 400) throw std::runtime_error(text);
+        if (const std::string reason = RefusalReason(tempPath); !reason.empty())
+            text += " " + reason;
+        throw std::runtime_error(text);
+    }
     // Flushed before the rename, so a crash cannot swap a good file for an
     // empty one. Most of it is on disk already (write-behind while receiving).
     if (::fdatasync(file.get()) != 0 || !file.Close()) throw std::runtime_error(kTransferFailed);

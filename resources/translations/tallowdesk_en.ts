@@ -14,6 +14,10 @@
         <source>Getting file information for &quot;%1 &quot;... </source>
         <translation type="unfinished"></translation>
     </message>
+    <message>
+        <source>Files cannot be dropped here: &quot;%1&quot; holds no files of its own.</source>
+        <translation type="unfinished"></translation>
+    </message>
 </context>
 <context>
     <name>DragTempFolder</name>
@@ -1244,10 +1248,6 @@ Empty Trash</source>
     <name>tallowdesk::shell::CTallowdeskView</name>
     <message>
         <source>Files and folders</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
-        <source>Files cannot be dropped here: &quot;%1&quot; holds no files of its own.</source>
         <translation type="unfinished"></translation>
     </message>
     <message>

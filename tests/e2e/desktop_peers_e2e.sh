@@ -10,7 +10,10 @@
 #   4. pcmanfm's folder dragged onto the list while Starred is shown is
 #      refused (no upload in the request log), and dropped on the list's
 #      folder row "Tree" lands inside that folder, the same tree;
-#   5. three files copied in pcmanfm and pasted into the window: all uploaded.
+#   4b. after those drops, a row dragged onto pcmanfm still arrives;
+#   5. three files copied in pcmanfm and pasted into the window: all uploaded;
+#   6. a file dragged from pcmanfm onto the tree: refused by the category
+#      node Trash, taken into the folder of the folder node Zbig.
 # Screenshots in OUTDIR. Everything started here is stopped on the way out.
 #
 # Usage: desktop_peers_e2e.sh SERVER CLIENT CLI OUTDIR
@@ -183,8 +186,21 @@ if [ "$inside_x" = 1 ]; then
   wait_for 60 in_row_folder || fail "the folder dropped on the row Tree did not land inside it"
   echo "drop on the folder row: /Ztree/Tree/Tree"
 
+  # 4b. After pcmanfm's own drags into the window, a row dragged out to
+  # pcmanfm still arrives (pcmanfm stamps its hover requests with its clock's
+  # seconds; once Qt took that for the server's time, every later drag out
+  # was refused until a restart).
+  wait_for 30 no_window_named '^Uploading' || true
+  open_folder "Zsmall"
+  press_and_move "$row_x" "$row_y" 950 450
+  import -window root "$outdir/peers-out-after-drop.png" 2>/dev/null
+  xdotool mouseup 1
+  wait_for 60 cmp -s "$E2E_WORK/to-pcmanfm/small.bin" "$E2E_WORK/local/Zsmall/small.bin" ||
+    fail "after the drops in, a row dragged out to pcmanfm did not arrive"
+  echo "dragged onto pcmanfm after its drops: small.bin"
+
   # 5. pcmanfm's copy of several files (its lists end in a NUL, no line
-  # break), pasted into Ztree: every one uploaded.
+  # break), pasted into Zsmall (shown since 4b): every one uploaded.
   wait_for 30 no_window_named '^Uploading' || true
   xdotool windowactivate --sync "$pc" 2>/dev/null
   xdotool mousemove --sync 1000 550 click 1
@@ -201,12 +217,36 @@ if [ "$inside_x" = 1 ]; then
     local n
     rm -rf "$got" && mkdir -p "$got" || return 1
     for n in p1.txt p2.txt p3.txt; do
-      "$cli_bin" get "/Ztree/$n" --to "$got" >/dev/null 2>&1 || return 1
+      "$cli_bin" get "/Zsmall/$n" --to "$got" >/dev/null 2>&1 || return 1
       cmp -s "$got/$n" "$E2E_WORK/to-pcmanfm/$n" || return 1
     done
   }
   wait_for 60 all_pasted || fail "not every file copied in pcmanfm was pasted"
   echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt"
+
+  # 6. pcmanfm's p1.txt onto the tree: the category node Trash refuses it
+  # (no upload), the folder node Zbig takes it into that folder.
+  wait_for 60 no_window_named '^Uploading' || true
+  xdotool windowactivate --sync "$pc" 2>/dev/null
+  xdotool mousemove --sync 963 160 click 1  # p1.txt alone
+  sleep 0.5
+  before=$(uploads)
+  press_and_move 963 160 $((fx + 60)) $((fy + 166))  # the tree's "Trash"
+  import -window root "$outdir/peers-drop-on-trash-node.png" 2>/dev/null
+  xdotool mouseup 1
+  sleep 3
+  [ "$(uploads)" = "$before" ] || fail "a drop on the tree's Trash was uploaded"
+  echo "drop on the tree's Trash: refused"
+  press_and_move 963 160 $((fx + 50)) $((fy + 310))  # the tree's "Zbig"
+  import -window root "$outdir/peers-drop-on-tree-node.png" 2>/dev/null
+  xdotool mouseup 1
+  in_tree_folder() {
+    rm -rf "$got" && mkdir -p "$got" &&
+      "$cli_bin" get /Zbig/p1.txt --to "$got" >/dev/null 2>&1 &&
+      cmp -s "$got/p1.txt" "$E2E_WORK/to-pcmanfm/p1.txt"
+  }
+  wait_for 60 in_tree_folder || fail "p1.txt dropped on the tree's Zbig did not land in /Zbig"
+  echo "drop on the tree's folder node: /Zbig/p1.txt"
   import -window root "$outdir/peers-end.png" 2>/dev/null
   exit 0
 fi
@@ -232,7 +272,7 @@ export XDG_CACHE_HOME=$work/cache
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" \
   "$XDG_RUNTIME_DIR" "$work/to-thunar" "$work/to-pcmanfm" "$work/local/Zbig" \
-  "$work/local/Ztree/Tree/inner"
+  "$work/local/Ztree/Tree/inner" "$work/local/Zsmall"
 chmod 700 "$XDG_RUNTIME_DIR"
 bash "$(dirname "$0")/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
   "$port" "$work/server/cert.pem"
@@ -249,7 +289,8 @@ done
 head -c 70000 /dev/urandom >"$work/local/Ztree/Tree/a.bin"
 for n in 1 2 3; do echo "copied in pcmanfm $n" >"$work/to-pcmanfm/p$n.txt"; done
 echo "inside" >"$work/local/Ztree/Tree/inner/b.txt"
-"$cli_bin" put "$work/local/Zbig" "$work/local/Ztree" --quiet >>"$work/cli.log" 2>&1 ||
+head -c 90000 /dev/urandom >"$work/local/Zsmall/small.bin"
+"$cli_bin" put "$work/local/Zbig" "$work/local/Zsmall" "$work/local/Ztree" --quiet >>"$work/cli.log" 2>&1 ||
   fail "could not upload the test files: $(tail -n 3 "$work/cli.log")"
 
 unset QT_QPA_PLATFORM

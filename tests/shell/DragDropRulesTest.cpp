@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "AppState.h"
+#include "CLeftView.h"
 #include "CTallowdeskView.h"
 #include "ClipboardFormats.h"
 #include "DragTempFolder.h"
@@ -218,6 +219,30 @@ private slots:
 
     // Both ways offered, direct save first; the list comes from uriList and
     // asking for it starts no download.
+    // pcmanfm stamps its hover requests with its clock's seconds; taken as a
+    // server time it put Qt's clock ahead and every later drag out failed.
+    void requestTimesAheadOfTheServerCountAsNow_data() {
+        QTest::addColumn<quint32>("request");
+        QTest::addColumn<quint32>("latest");
+        QTest::addColumn<quint32>("taken");
+        QTest::newRow("a server time") << 5000u << 4900u << 5000u;
+        QTest::newRow("slightly ahead") << 64000u << 5000u << 64000u;
+        QTest::newRow("older than the latest") << 1000u << 900000u << 1000u;
+        QTest::newRow("seconds since 1970") << 1796657509u << 912345u << 0u;
+        QTest::newRow("more than a minute ahead") << 70001u << 10000u << 0u;
+        QTest::newRow("now") << 0u << 912345u << 0u;
+        QTest::newRow("no server time seen yet") << 1796657509u << 0u << 1796657509u;
+        // The server's clock wraps after 49 days.
+        QTest::newRow("across the wrap") << 100u << 0xFFFFFF00u << 100u;
+        QTest::newRow("far across the wrap") << 0x000FFF00u << 0xFFFFFF00u << 0u;
+    }
+    void requestTimesAheadOfTheServerCountAsNow() {
+        QFETCH(quint32, request);
+        QFETCH(quint32, latest);
+        QFETCH(quint32, taken);
+        QCOMPARE(PlausibleRequestTime(request, latest), taken);
+    }
+
     void directSaveAlsoOffersTheFileList() {
         QStringList started;
         QByteArray list = "file:///tmp/t/a.doc\r\nfile:///tmp/t/b%20c.txt\r\n";
@@ -481,6 +506,73 @@ private slots:
         QVERIFY(drop(onFolder));
         QCOMPARE(dropped.count(), 3);
         QCOMPARE(dropped.at(2).at(1).toString(), QString::fromStdString(*folder->contentSrc));
+    }
+
+    // The tree's folder nodes take drops into their folder, highlighted while
+    // the drag is over them; categories refuse with the list's status line.
+    void treeFolderNodesTakeDrops() {
+        auto state = std::make_shared<AppState>();
+        CLeftView tree(state);
+        tree.resize(300, 400);
+        tree.show();
+        tree.Model()->AddCategories(CategoryTable());
+        const std::string title = "Inbox";
+        const std::string url = "https://docs.test/feeds/folder%3Ainbox/contents";
+        tree.AddFolderToTreeView(FolderNodeBlock{kTreeRoot, title, url});
+        const TreeNodeId folder = tree.Model()->FindByUrl(url);
+        QVERIFY(folder != kTreeRoot);
+        const TreeNodeId trash = tree.Model()->FindByUrl(CategoryTable().back().url);
+        QVERIFY(trash != kTreeRoot);
+        QWidget* viewport = tree.viewport();
+        const QPoint onFolder = tree.visualRect(tree.Model()->IndexOf(folder)).center();
+        const QPoint onTrash = tree.visualRect(tree.Model()->IndexOf(trash)).center();
+        QSignalSpy dropped(&tree, &CLeftView::Dropped);
+        QSignalSpy status(&tree, &CLeftView::StatusTextChanged);
+        QMimeData files;
+        files.setUrls({QUrl::fromLocalFile(Touch(QStringLiteral("t.txt")))});
+        QMimeData rows;
+        rows.setData(ListViewMimeType(), QByteArray(1, '\0'));
+        const auto enter = [&](QPoint at, QMimeData& data) {
+            QDragEnterEvent e(at, Qt::CopyAction, &data, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted() && e.dropAction() == Qt::CopyAction;
+        };
+        const auto drop = [&](QPoint at, QMimeData& data) {
+            QDropEvent e(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, {});
+            QCoreApplication::sendEvent(viewport, &e);
+            return e.isAccepted();
+        };
+        const auto highlighted = [&](TreeNodeId n) {
+            return tree.Model()->IndexOf(n).data(Qt::BackgroundRole).isValid();
+        };
+
+        QVERIFY(enter(onFolder, files));
+        QCOMPARE(tree.Model()->DropNode(), folder);
+        QVERIFY(highlighted(folder));
+        QVERIFY(!enter(onTrash, files));
+        QCOMPARE(tree.Model()->DropNode(), kTreeRoot);
+        QVERIFY(!highlighted(folder));
+        QCOMPARE(status.count(), 1);
+        QCOMPARE(status.last().at(0).toString(),
+                 QStringLiteral("Files cannot be dropped here: \"%1\" holds no files of its own.")
+                     .arg(QString::fromStdString(CategoryTable().back().label).trimmed()));
+        QVERIFY(!drop(onTrash, files));
+        QVERIFY(enter(onFolder, files));
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(viewport, &leave);
+        QCOMPARE(tree.Model()->DropNode(), kTreeRoot);
+        // The list's own rows and a busy transfer are refused on a folder too.
+        QVERIFY(!enter(onFolder, rows));
+        transferBusy = true;
+        QVERIFY(!enter(onFolder, files));
+        QVERIFY(!drop(onFolder, files));
+        transferBusy = false;
+        QCOMPARE(dropped.count(), 0);
+        QVERIFY(enter(onFolder, files));
+        QVERIFY(drop(onFolder, files));
+        QCOMPARE(tree.Model()->DropNode(), kTreeRoot);
+        QCOMPARE(dropped.count(), 1);
+        QCOMPARE(dropped.at(0).at(1).toString(), QString::fromStdString(url));
     }
 
     void theListJudgesDragsOverIt() {

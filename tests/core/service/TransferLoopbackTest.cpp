@@ -252,6 +252,16 @@ TEST_F(TransferLoopback, FailedDownloadLeavesNoPartialFileAndKeepsTheOldOne) {
     m_server.Push({404, "<html>Not Found</html>", {}});
     EXPECT_EQ(Failure([&] { DownloadEntry(m_client, url, "document", target, nullptr, "doc"); }),
               "File downloading/converting failed.");
+    // A refused conversion carries the service's reason.
+    m_server.Push({400,
+                   "<errors><error><domain>GData</domain><code>unsupported</code>"
+                   "<internalReason>Converting to doc needs LibreOffice on the server."
+                   "</internalReason></error></errors>",
+                   {}});
+    EXPECT_EQ(Failure([&] { DownloadEntry(m_client, url, "document", target, nullptr, "doc"); }),
+              "File downloading/converting failed. unsupported : Converting to doc needs "
+              "LibreOffice on the server.");
+    EXPECT_EQ(test::ReadAll(target), "keep me");
 
     CancelOnFirstChunk cancel;
     m_server.Push({200, std::string(2 << 20, 'x'), {}});
@@ -270,7 +280,7 @@ TEST_F(TransferLoopback, FailedDownloadLeavesNoPartialFileAndKeepsTheOldOne) {
               "create file failed");
     EXPECT_EQ(test::ReadAll(target), "keep me");
     EXPECT_EQ(DirListing(), std::vector<std::string>{"Report.doc"});
-    EXPECT_EQ(SettledRequests().size(), 2u);
+    EXPECT_EQ(SettledRequests().size(), 3u);
 }
 
 TEST_F(TransferLoopback, AclRequests) {
