@@ -34,7 +34,7 @@ struct StoredEntry {
     std::int64_t updated = 0;
     std::int64_t edited = 0;
     std::int64_t size = 0;
-    bool starred = false;
+    bool starred = false;  // by the account the entry was read for
     bool trashed = false;
     bool explicitlyTrashed = false;
     bool viewed = false;
@@ -160,13 +160,20 @@ public:
     void AgeSecretsForTest(std::int64_t millis);
 
     // Entries.
+    // The entry as stored: every folder it is in, no star.
     std::optional<StoredEntry> GetEntry(const std::string& id);
+    // The entry as `viewer` sees it: the viewer's own star, and only the
+    // folders the viewer may open.
+    std::optional<StoredEntry> GetEntryFor(const std::string& viewer, const std::string& id);
     Access AccessOf(const std::string& user, const std::string& id);
+    // Entries `query.user` may open, each with that account's star and the
+    // folders it may open. For ListScope::Folder the caller has checked that
+    // the account may open the folder.
     ListResult List(const ListQuery& query);
     StoredEntry Create(const std::string& owner, const NewEntry& entry);
-    // Changes title and/or starred label when the entry's etag still equals
-    // `ifMatch` ("*" matches any); returns the entry with its new etag, or
-    // nothing when the etag differs.
+    // Changes the title and/or the editor's own star when the entry's etag
+    // still equals `ifMatch` ("*" matches any); returns the entry as the
+    // editor sees it with its new etag, or nothing when the etag differs.
     std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
                                       const std::optional<std::string>& title,
                                       const std::optional<bool>& starred,
@@ -225,9 +232,10 @@ public:
     void SetMeta(const std::string& key, const std::string& value);
 
 private:
-    StoredEntry LoadLocked(const std::string& id);
+    StoredEntry LoadLocked(const std::string& id, const std::optional<std::string>& viewer);
     void Reconcile();
-    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id);
+    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id,
+                                          const std::optional<std::string>& viewer);
 
     std::string m_dataDir;
     int m_passwordIterations;
