@@ -7,6 +7,8 @@ packages=(
   cmake ninja-build ccache g++ clang libclang-rt-14-dev pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libcurl4-openssl-dev libssl-dev libtinyxml2-dev libsqlite3-dev nlohmann-json3-dev libboost-dev
+  # the PostgreSQL store (libpq) and the private cluster its tests start
+  libpq-dev postgresql-15 util-linux
   qt6-base-dev qt6-base-dev-tools libxcb1-dev xvfb xauth curl xdotool imagemagick xclip xdg-utils
   # the load balancer in front of two service processes, and a look into their database
   haproxy sqlite3

@@ -609,7 +609,13 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
             return GDataError(400, "InvalidEntryException",
                               "A folder cannot be put into itself or into one of its subfolders.");
         }
-        m_store.AddParent(name.id, folderId);
+        try {
+            m_store.AddParent(name.id, folderId);
+        } catch (const WouldCycle&) {
+            // Another request filed the folder the other way meanwhile.
+            return GDataError(400, "InvalidEntryException",
+                              "A folder cannot be put into itself or into one of its subfolders.");
+        }
         const auto added = m_store.GetEntryFor(user, name.id);
         if (!added) return NotFound();
         r.Set("Location", EntryUrl(request.Origin(), *added));

@@ -38,7 +38,7 @@
 #include "NetworkAddress.h"
 #include "RequestLog.h"
 #include "Router.h"
-#include "SqliteSharedState.h"
+#include "SharedState.h"
 #include "Store.h"
 #include "UploadSink.h"
 #include "settings/ServiceHosts.h"
@@ -853,7 +853,7 @@ int ConnectionCap(int wanted) {
 struct Server::Impl {
     ServerOptions options;
     std::unique_ptr<Store> store;
-    std::unique_ptr<SharedState> shared;  // in the store's database file
+    std::unique_ptr<SharedState> shared;  // in the store's database
     // Held while the server lives: tells a process starting on the same
     // folder that files being written may be ours.
     std::optional<FolderLock> live;
@@ -916,10 +916,10 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     }
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
-    m_impl->store = std::make_unique<Store>(options.dataDir, options.passwordIterations);
+    m_impl->store =
+        std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
     m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
-    m_impl->shared = std::make_unique<SqliteSharedState>(
-        (std::filesystem::path(options.dataDir) / "service.db").string());
+    m_impl->shared = OpenSharedState(options.dataDir, options.database);
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {
         std::cerr << "tallowdesk-server: content/" << name

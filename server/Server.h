@@ -15,6 +15,8 @@ class Store;
 
 struct ServerOptions {
     std::string dataDir;  // empty: tallowdesk::DefaultServerDataDir()
+    // Accounts and entries in this PostgreSQL database; empty: SQLite in dataDir.
+    std::string database;
     // 0 picks a free port: what tests use, since a fixed one may be taken.
     unsigned short port = static_cast<unsigned short>(tallowdesk::kDefaultLocalPort);
     std::size_t pageSize = 100;  // entries per feed page

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,5 +45,10 @@ public:
     // Live items of a kind in one group.
     virtual std::size_t CountGroup(std::string_view kind, std::string_view group) = 0;
 };
+
+// The shared state beside the store that `database` selects (as Store does):
+// service.db in the data folder, or the PostgreSQL database.
+std::unique_ptr<SharedState> OpenSharedState(const std::string& dataDir,
+                                             const std::string& database);
 
 }  // namespace tallowdesk::server

@@ -11,9 +11,6 @@
 
 namespace tallowdesk::server {
 
-class SqliteDb;
-class SqliteReaders;
-
 struct ParentRef {
     std::string id;
     std::string title;
@@ -80,6 +77,14 @@ public:
     FolderGone() : std::runtime_error("The folder no longer exists.") {}
 };
 
+// Thrown by AddParent when the folder is the entry itself or lies below it:
+// the tree would have a loop. Nothing is changed.
+class WouldCycle : public std::runtime_error {
+public:
+    WouldCycle()
+        : std::runtime_error("A folder cannot be put into itself or into one of its subfolders.") {}
+};
+
 // What the start-up check of the content folder against the database found.
 struct Reconciliation {
     int removedTemporary = 0;              // leftovers of interrupted writes
@@ -103,148 +108,269 @@ struct NewEntry {
     bool viewed = false;
     std::int64_t time = 0;  // 0: now
     std::string id;         // empty: a fresh random id
+    // When set, the owner's stored bytes with this content may not exceed
+    // it; checked inside the change, so that uploads landing at once (in
+    // one process or several) cannot pass the limit together.
+    std::optional<std::int64_t> quotaBytes;
+};
+
+// Thrown by Store::Create when the content would take the owner past
+// NewEntry::quotaBytes. Nothing is stored.
+class QuotaExceeded : public std::runtime_error {
+public:
+    QuotaExceeded() : std::runtime_error("The storage limit would be exceeded.") {}
 };
 
 // The service's persistent state: accounts, entries with their folders and
-// labels, access rules, sign-in tokens and browser sessions, in SQLite, and
-// file contents under content/. Every method is thread-safe: changes go
-// through one connection behind a mutex, one at a time, and a method returns
-// only after its change is committed; calls that only read use connections
-// of their own side by side and see every change committed before them.
-class Store {
+// labels, access rules, sign-in tokens and browser sessions in a database,
+// and file contents under content/ in the data folder. Implemented once per
+// database (SqliteStore, PgStore) with the same behaviour: every method is
+// thread-safe, a method that changes something returns only after its change
+// is committed, and a call that reads sees every change committed before it.
+class StoreBackend {
 public:
-    explicit Store(const std::string& dataDir, int passwordIterations = 200000);
-    ~Store();
-    Store(const Store&) = delete;
-    Store& operator=(const Store&) = delete;
+    virtual ~StoreBackend() = default;
 
     // Accounts. AddAccount replaces the password of an existing account.
-    void AddAccount(const std::string& email, std::string_view password,
-                    const std::string& displayName);
-    bool AccountExists(const std::string& email);
+    virtual void AddAccount(const std::string& email, std::string_view password,
+                            const std::string& displayName) = 0;
+    virtual bool AccountExists(const std::string& email) = 0;
     // Creates the account only when the address is free; false when taken.
-    bool CreateAccount(const std::string& email, std::string_view password,
-                       const std::string& displayName);
-    std::string DisplayName(const std::string& email);
+    virtual bool CreateAccount(const std::string& email, std::string_view password,
+                               const std::string& displayName) = 0;
+    virtual std::string DisplayName(const std::string& email) = 0;
     // Accounts made by open sign-up start unconfirmed: rules naming their
     // address or its domain do not reach them until the holder follows the
     // one-time link (ProveAddress) or the operator confirms the account.
     // AddAccount's accounts are confirmed.
-    std::string IssueAddressProof(const std::string& email);  // the link's token
+    virtual std::string IssueAddressProof(const std::string& email) = 0;  // the link's token
     // The confirmed address, or nothing for a wrong, used or expired token.
-    std::optional<std::string> ProveAddress(const std::string& token);
-    bool ConfirmAccount(const std::string& email);  // false: no such account
-    bool AccountConfirmed(const std::string& email);
-    PasswordCheck CheckPassword(const std::string& email, std::string_view password);
-    void SetDisabled(const std::string& email, bool disabled);
+    virtual std::optional<std::string> ProveAddress(const std::string& token) = 0;
+    virtual bool ConfirmAccount(const std::string& email) = 0;  // false: no such account
+    virtual bool AccountConfirmed(const std::string& email) = 0;
+    virtual PasswordCheck CheckPassword(const std::string& email, std::string_view password) = 0;
+    virtual void SetDisabled(const std::string& email, bool disabled) = 0;
     // Counts a failed sign-in; the third in a row makes a CAPTCHA necessary.
-    void RecordFailure(const std::string& email);
-    void ClearFailures(const std::string& email);
-    bool CaptchaRequired(const std::string& email);
-    void SetCaptchaRequired(const std::string& email, bool required);
+    virtual void RecordFailure(const std::string& email) = 0;
+    virtual void ClearFailures(const std::string& email) = 0;
+    virtual bool CaptchaRequired(const std::string& email) = 0;
+    virtual void SetCaptchaRequired(const std::string& email, bool required) = 0;
 
     // Tokens and sessions. Both are stored as SHA-256 hashes, end
     // kTokenLifetimeMs after their last use, and end with a password change.
-    std::string IssueToken(const std::string& email, const std::string& service);
-    std::optional<std::string> TokenOwner(const std::string& token, const std::string& service);
+    virtual std::string IssueToken(const std::string& email, const std::string& service) = 0;
+    virtual std::optional<std::string> TokenOwner(const std::string& token,
+                                                  const std::string& service) = 0;
     struct Session {
         std::string sid;
         std::string hsid;
     };
-    Session CreateSession(const std::string& email);
-    std::optional<std::string> SessionOwner(const std::string& sid, const std::string& hsid);
+    virtual Session CreateSession(const std::string& email) = 0;
+    virtual std::optional<std::string> SessionOwner(const std::string& sid,
+                                                    const std::string& hsid) = 0;
     // Signs a browser out: the session's cookies stop working everywhere.
-    void EndSession(const std::string& sid);
+    virtual void EndSession(const std::string& sid) = 0;
     // Makes every token, session and address proof look `millis` older
     // (tests of expiry).
-    void AgeSecretsForTest(std::int64_t millis);
+    virtual void AgeSecretsForTest(std::int64_t millis) = 0;
 
     // Entries.
     // The entry as stored: every folder it is in, no star.
-    std::optional<StoredEntry> GetEntry(const std::string& id);
+    virtual std::optional<StoredEntry> GetEntry(const std::string& id) = 0;
     // The entry as `viewer` sees it: the viewer's own star, and only the
     // folders the viewer may open.
-    std::optional<StoredEntry> GetEntryFor(const std::string& viewer, const std::string& id);
-    Access AccessOf(const std::string& user, const std::string& id);
+    virtual std::optional<StoredEntry> GetEntryFor(const std::string& viewer,
+                                                   const std::string& id) = 0;
+    virtual Access AccessOf(const std::string& user, const std::string& id) = 0;
     // Entries `query.user` may open, each with that account's star and the
     // folders it may open. For ListScope::Folder the caller has checked that
     // the account may open the folder.
-    ListResult List(const ListQuery& query);
-    StoredEntry Create(const std::string& owner, const NewEntry& entry);
+    virtual ListResult List(const ListQuery& query) = 0;
+    virtual StoredEntry Create(const std::string& owner, const NewEntry& entry) = 0;
     // Changes the title and/or the editor's own star when the entry's etag
     // still equals `ifMatch` ("*" matches any); returns the entry as the
     // editor sees it with its new etag, or nothing when the etag differs.
-    std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
-                                      const std::optional<std::string>& title,
-                                      const std::optional<bool>& starred,
-                                      const std::string& ifMatch);
+    virtual std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
+                                              const std::optional<std::string>& title,
+                                              const std::optional<bool>& starred,
+                                              const std::string& ifMatch) = 0;
     // True when `candidate` is `id` itself or lies somewhere below it: filing
     // `id` into `candidate` would make a cycle.
-    bool IsSelfOrBelow(const std::string& id, const std::string& candidate);
-    void SetWritersCanInvite(const std::string& id, bool allowed);
-    // Puts an existing entry into one more folder.
-    StoredEntry AddParent(const std::string& id, const std::string& folderId);
+    virtual bool IsSelfOrBelow(const std::string& id, const std::string& candidate) = 0;
+    virtual void SetWritersCanInvite(const std::string& id, bool allowed) = 0;
+    // Puts an existing entry into one more folder; WouldCycle when the
+    // folder is the entry or lies below it.
+    virtual StoredEntry AddParent(const std::string& id, const std::string& folderId) = 0;
     // Takes the entry out of one folder; false when it was not in it.
-    bool RemoveParent(const std::string& id, const std::string& folderId);
+    virtual bool RemoveParent(const std::string& id, const std::string& folderId) = 0;
     // Moves the entry and everything below it that the same user owns to the trash.
-    void Trash(const std::string& id);
+    virtual void Trash(const std::string& id) = 0;
     // Takes the entry out of the trash, with everything below it that went
     // there with it (not what was trashed on its own before); it is back in
     // the folders it was in.
-    void Restore(const std::string& id);
+    virtual void Restore(const std::string& id) = 0;
     // Deletes the entry and everything below it that has the same owner and
     // no other parent; entries of other accounts below it are only detached.
-    void Delete(const std::string& id);
-    std::string ContentPath(const std::string& id) const;
-    const std::string& DataDir() const { return m_dataDir; }
+    virtual void Delete(const std::string& id) = 0;
+    virtual std::string ContentPath(const std::string& id) const = 0;
 
-    void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
-                    const std::string& role);
+    virtual void AddAclRule(const std::string& id, const std::string& scopeType,
+                            const std::string& scope, const std::string& role) = 0;
     struct AclRow {
         std::string scopeType;
         std::string scope;  // empty for "default"
         std::string role;
     };
     // The owner's rule first.
-    std::vector<AclRow> AclRules(const std::string& id);
-    std::optional<AclRow> FindAclRule(const std::string& id, const std::string& scopeType,
-                                      const std::string& scope);
-    bool RemoveAclRule(const std::string& id, const std::string& scopeType,
-                       const std::string& scope);
+    virtual std::vector<AclRow> AclRules(const std::string& id) = 0;
+    virtual std::optional<AclRow> FindAclRule(const std::string& id, const std::string& scopeType,
+                                              const std::string& scope) = 0;
+    virtual bool RemoveAclRule(const std::string& id, const std::string& scopeType,
+                               const std::string& scope) = 0;
     // Group rules reach the accounts listed as members of the group address.
-    void AddGroupMember(const std::string& group, const std::string& member);
+    virtual void AddGroupMember(const std::string& group, const std::string& member) = 0;
     // Bytes of stored content the account owns.
-    std::int64_t UsageBytes(const std::string& owner);
+    virtual std::int64_t UsageBytes(const std::string& owner) = 0;
 
     // What the last opening found when it compared content/ with the entries.
-    const Reconciliation& LastReconciliation() const { return m_reconciliation; }
-    // Problems of the database and the content folder: SQLite's integrity and
-    // foreign-key checks, content files without entries and entries without
+    virtual const Reconciliation& LastReconciliation() const = 0;
+    // Problems of the database and the content folder: the database's own
+    // checks, content files without entries and entries without
     // content. Empty when all is well.
-    std::vector<std::string> CheckConsistency();
+    virtual std::vector<std::string> CheckConsistency() = 0;
 
     // The service's own secret that signs the places in listings it hands
     // out (the start-key of feed pages); kept in the database, so a key
     // stays valid across restarts.
-    const std::string& PageKeySecret() const { return m_pageKeySecret; }
+    virtual const std::string& PageKeySecret() const = 0;
 
-    std::optional<std::string> Meta(const std::string& key);
-    void SetMeta(const std::string& key, const std::string& value);
+    virtual std::optional<std::string> Meta(const std::string& key) = 0;
+    virtual void SetMeta(const std::string& key, const std::string& value) = 0;
+};
+
+// The store the service and its tools hold: SQLite in the data folder
+// unless `database` names a PostgreSQL database ("postgresql://..." or a
+// libpq "key=value" string). File contents stay in the data folder's
+// content/ for both. Each call goes to the backend unchanged.
+class Store {
+public:
+    explicit Store(const std::string& dataDir, int passwordIterations = 200000,
+                   const std::string& database = {});
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    using Session = StoreBackend::Session;
+    using AclRow = StoreBackend::AclRow;
+
+    void AddAccount(const std::string& email, std::string_view password,
+                    const std::string& displayName) {
+        return m_backend->AddAccount(email, password, displayName);
+    }
+    bool AccountExists(const std::string& email) { return m_backend->AccountExists(email); }
+    bool CreateAccount(const std::string& email, std::string_view password,
+                       const std::string& displayName) {
+        return m_backend->CreateAccount(email, password, displayName);
+    }
+    std::string DisplayName(const std::string& email) { return m_backend->DisplayName(email); }
+    std::string IssueAddressProof(const std::string& email) {
+        return m_backend->IssueAddressProof(email);
+    }
+    std::optional<std::string> ProveAddress(const std::string& token) {
+        return m_backend->ProveAddress(token);
+    }
+    bool ConfirmAccount(const std::string& email) { return m_backend->ConfirmAccount(email); }
+    bool AccountConfirmed(const std::string& email) { return m_backend->AccountConfirmed(email); }
+    PasswordCheck CheckPassword(const std::string& email, std::string_view password) {
+        return m_backend->CheckPassword(email, password);
+    }
+    void SetDisabled(const std::string& email, bool disabled) {
+        return m_backend->SetDisabled(email, disabled);
+    }
+    void RecordFailure(const std::string& email) { return m_backend->RecordFailure(email); }
+    void ClearFailures(const std::string& email) { return m_backend->ClearFailures(email); }
+    bool CaptchaRequired(const std::string& email) { return m_backend->CaptchaRequired(email); }
+    void SetCaptchaRequired(const std::string& email, bool required) {
+        return m_backend->SetCaptchaRequired(email, required);
+    }
+    std::string IssueToken(const std::string& email, const std::string& service) {
+        return m_backend->IssueToken(email, service);
+    }
+    std::optional<std::string> TokenOwner(const std::string& token, const std::string& service) {
+        return m_backend->TokenOwner(token, service);
+    }
+    Session CreateSession(const std::string& email) { return m_backend->CreateSession(email); }
+    std::optional<std::string> SessionOwner(const std::string& sid, const std::string& hsid) {
+        return m_backend->SessionOwner(sid, hsid);
+    }
+    void EndSession(const std::string& sid) { return m_backend->EndSession(sid); }
+    void AgeSecretsForTest(std::int64_t millis) { return m_backend->AgeSecretsForTest(millis); }
+    std::optional<StoredEntry> GetEntry(const std::string& id) { return m_backend->GetEntry(id); }
+    std::optional<StoredEntry> GetEntryFor(const std::string& viewer, const std::string& id) {
+        return m_backend->GetEntryFor(viewer, id);
+    }
+    Access AccessOf(const std::string& user, const std::string& id) {
+        return m_backend->AccessOf(user, id);
+    }
+    ListResult List(const ListQuery& query) { return m_backend->List(query); }
+    StoredEntry Create(const std::string& owner, const NewEntry& entry) {
+        return m_backend->Create(owner, entry);
+    }
+    std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
+                                      const std::optional<std::string>& title,
+                                      const std::optional<bool>& starred,
+                                      const std::string& ifMatch) {
+        return m_backend->Update(id, editor, title, starred, ifMatch);
+    }
+    bool IsSelfOrBelow(const std::string& id, const std::string& candidate) {
+        return m_backend->IsSelfOrBelow(id, candidate);
+    }
+    void SetWritersCanInvite(const std::string& id, bool allowed) {
+        return m_backend->SetWritersCanInvite(id, allowed);
+    }
+    StoredEntry AddParent(const std::string& id, const std::string& folderId) {
+        return m_backend->AddParent(id, folderId);
+    }
+    bool RemoveParent(const std::string& id, const std::string& folderId) {
+        return m_backend->RemoveParent(id, folderId);
+    }
+    void Trash(const std::string& id) { return m_backend->Trash(id); }
+    void Restore(const std::string& id) { return m_backend->Restore(id); }
+    void Delete(const std::string& id) { return m_backend->Delete(id); }
+    std::string ContentPath(const std::string& id) const { return m_backend->ContentPath(id); }
+    const std::string& DataDir() const { return m_dataDir; }
+    void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
+                    const std::string& role) {
+        return m_backend->AddAclRule(id, scopeType, scope, role);
+    }
+    std::vector<AclRow> AclRules(const std::string& id) { return m_backend->AclRules(id); }
+    std::optional<AclRow> FindAclRule(const std::string& id, const std::string& scopeType,
+                                      const std::string& scope) {
+        return m_backend->FindAclRule(id, scopeType, scope);
+    }
+    bool RemoveAclRule(const std::string& id, const std::string& scopeType,
+                       const std::string& scope) {
+        return m_backend->RemoveAclRule(id, scopeType, scope);
+    }
+    void AddGroupMember(const std::string& group, const std::string& member) {
+        return m_backend->AddGroupMember(group, member);
+    }
+    std::int64_t UsageBytes(const std::string& owner) { return m_backend->UsageBytes(owner); }
+    const Reconciliation& LastReconciliation() const { return m_backend->LastReconciliation(); }
+    std::vector<std::string> CheckConsistency() { return m_backend->CheckConsistency(); }
+    const std::string& PageKeySecret() const { return m_backend->PageKeySecret(); }
+    std::optional<std::string> Meta(const std::string& key) { return m_backend->Meta(key); }
+    void SetMeta(const std::string& key, const std::string& value) {
+        return m_backend->SetMeta(key, value);
+    }
 
 private:
-    StoredEntry LoadLocked(const std::string& id, const std::optional<std::string>& viewer);
-    void Reconcile();
-    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id,
-                                          const std::optional<std::string>& viewer);
-
     std::string m_dataDir;
-    int m_passwordIterations;
-    std::mutex m_mutex;
-    std::unique_ptr<SqliteDb> m_db;  // the writer, under m_mutex
-    std::unique_ptr<SqliteReaders> m_readers;
-    Reconciliation m_reconciliation;
-    std::string m_pageKeySecret;
+    std::unique_ptr<StoreBackend> m_backend;
 };
+
+// True when `database` names a PostgreSQL database rather than nothing.
+bool IsPostgresDatabase(const std::string& database);
 
 std::int64_t NowMillis();
 // Addresses are stored and compared in lower case.

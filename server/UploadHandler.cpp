@@ -613,7 +613,16 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
     n.mime = MimeOfName(upload.fileName);
     if (!upload.parentId.empty()) n.parents.push_back(upload.parentId);
     n.contentFile = sink.TempPath();
-    const StoredEntry created = m_store.Create(upload.owner, n);
+    n.quotaBytes = web::QuotaBytes(m_store, upload.owner);
+    std::optional<StoredEntry> landed;
+    try {
+        landed = m_store.Create(upload.owner, n);
+    } catch (const QuotaExceeded&) {
+        // Another process landed a file between the check above and this one.
+        const auto full = web::QuotaProblem(m_store, upload.owner, sink.Size());
+        return GDataError(403, "quotaExceeded", full.value_or("The storage limit is reached."));
+    }
+    const StoredEntry& created = *landed;
     const std::string resource = "file%3A" + created.id;
     std::string info;
     if (UseHeader(m_idStyle.load(), m_idTurn)) {

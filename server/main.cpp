@@ -28,6 +28,9 @@ void Usage(std::ostream& out) {
            "  --data-dir DIR     data folder (default "
         << tallowdesk::DefaultServerDataDir()
         << ")\n"
+           "  --database URL     keep accounts and entries in PostgreSQL (postgresql://... or\n"
+           "                     key=value; file contents stay in the data folder); default:\n"
+           "                     SQLite in the data folder\n"
            "  --port N           port on 127.0.0.1 and ::1 (default "
         << tallowdesk::kDefaultLocalPort
         << "; 0 picks a free one)\n"
@@ -88,6 +91,13 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg == "--data-dir") {
             options.dataDir = next();
+        } else if (arg == "--database") {
+            options.database = next();
+            if (!IsPostgresDatabase(options.database)) {
+                std::cerr << "tallowdesk-server: --database takes a PostgreSQL address "
+                             "(postgresql://...) or key=value connection string\n";
+                return 2;
+            }
         } else if (arg == "--port") {
             if (!ParseNumber(next(), number) || number > 65535) {
                 std::cerr << "tallowdesk-server: invalid port\n";

@@ -12,10 +12,15 @@
 #     (checksums of what is downloaded back);
 #  4. failed sign-ins spread over both processes make the CAPTCHA due, and
 #     a challenge handed out by one is solved through the other.
-# Usage: haproxy_two_services.sh SERVER_BIN CLI_BIN
+# Usage: haproxy_two_services.sh SERVER_BIN CLI_BIN [DATABASE PSQL]
+# With a PostgreSQL DATABASE (a libpq address) both processes keep their
+# store and shared state there, in a schema of this run's own; psql reads it.
 set -u
 server_bin=$1
 cli_bin=$2
+database=${3:-}
+base_database=$database
+psql_bin=${4:-psql}
 
 fail() {
   echo "FAILED: $*" >&2
@@ -27,7 +32,9 @@ fail() {
 # shellcheck source=../e2e/e2e_lib.sh
 . "$(dirname "$0")/../e2e/e2e_lib.sh"
 command -v haproxy >/dev/null || fail "haproxy is not installed (scripts/deps.sh)"
-command -v sqlite3 >/dev/null || fail "sqlite3 is not installed (scripts/deps.sh)"
+if [ -z "$database" ]; then
+  command -v sqlite3 >/dev/null || fail "sqlite3 is not installed (scripts/deps.sh)"
+fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-haproxy.XXXXXX") || exit 1
 pids=()
@@ -40,19 +47,31 @@ trap cleanup EXIT
 trap 'exit 143' TERM INT
 
 data=$work/data
-printf 'p@ss\n' | timeout 60 "$server_bin" --data-dir "$data" add-user carol@example.test \
-  >/dev/null || fail "add-user"
+db_args=()
+if [ -n "$database" ]; then
+  schema=haproxy_$$
+  timeout 30 "$psql_bin" -q -v ON_ERROR_STOP=1 "$database" \
+    -c "DROP SCHEMA IF EXISTS $schema CASCADE; CREATE SCHEMA $schema" || fail "no schema"
+  case $database in
+    *\?*) database="$database&options=-csearch_path%3D$schema" ;;
+    *) database="$database?options=-csearch_path%3D$schema" ;;
+  esac
+  db_args=(--database "$database")
+fi
+printf 'p@ss\n' | timeout 60 "$server_bin" --data-dir "$data" "${db_args[@]}" \
+  add-user carol@example.test >/dev/null || fail "add-user"
 # dave signs in only in step 4: an account that signed in from an address
 # lately is not held up by strangers' failures there.
-printf 'p@ss\n' | timeout 60 "$server_bin" --data-dir "$data" add-user dave@example.test \
-  >/dev/null || fail "add-user"
+printf 'p@ss\n' | timeout 60 "$server_bin" --data-dir "$data" "${db_args[@]}" \
+  add-user dave@example.test >/dev/null || fail "add-user"
 
 # start_service NAME [PORT]: one process on loopback (a free port unless
 # given); sets port_NAME and pid_NAME.
 start_service() {
   local log=$work/$1.log
   [ -e "$log" ] && log=$work/$1-again.log
-  "$server_bin" --data-dir "$data" --listen "127.0.0.1:${2:-0}" --trusted-proxy 127.0.0.1 \
+  "$server_bin" --data-dir "$data" "${db_args[@]}" --listen "127.0.0.1:${2:-0}" \
+    --trusted-proxy 127.0.0.1 \
     --request-log "$work/$1.requests" >"$log" 2>&1 &
   pids+=($!)
   eval "pid_$1=$!"
@@ -212,12 +231,19 @@ ctoken=$(printf '%s\n' "$reply" | sed -n 's/^CaptchaToken=//p')
 asked_by=$(served)
 request -o /dev/null "$base/accounts/ServiceLogin"  # the next request goes to the other one
 [ "$(served)" = "$asked_by" ] || request -o /dev/null "$base/accounts/ServiceLogin"
-answer=$(sqlite3 "file:$data/service.db?mode=ro" \
-  "SELECT substr(value, 1, instr(value, char(10)) - 1) FROM shared_state WHERE kind = 'captcha' AND key = '$ctoken'")
+if [ -n "$database" ]; then
+  answer=$(timeout 30 "$psql_bin" -tA "$database" -c "SELECT split_part(convert_from(value, 'UTF8'), chr(10), 1) FROM shared_state WHERE kind = 'captcha' AND key = '$ctoken'")
+else
+  answer=$(sqlite3 "file:$data/service.db?mode=ro" \
+    "SELECT substr(value, 1, instr(value, char(10)) - 1) FROM shared_state WHERE kind = 'captcha' AND key = '$ctoken'")
+fi
 [ -n "$answer" ] || fail "the challenge is not in the database"
 enc_token=$(python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$ctoken")
 reply=$(request -d "$(login_body dave%40example.test p%40ss "&logintoken=$enc_token&logincaptcha=$answer")" \
   "$base/accounts/ClientLogin")
 printf '%s\n' "$reply" | grep -q '^Auth=' || fail "the solved challenge was refused: $reply"
 [ "$(served)" != "$asked_by" ] || fail "the challenge was solved through the process that made it"
+if [ -n "$database" ]; then
+  timeout 30 "$psql_bin" -q "$base_database" -c "DROP SCHEMA $schema CASCADE" >/dev/null 2>&1 || true
+fi
 echo PASSED

@@ -59,7 +59,8 @@ TEST_F(DurabilityTest, StartUpReconcilesContentWithTheDatabase) {
     }
     fs::remove(content / lostId);
 
-    Store store((m_dir->Path() / "data").string(), 1000);
+    Store store((m_dir->Path() / "data").string(), 1000,
+                TestDatabase((m_dir->Path() / "data").string()));
     const Reconciliation& found = store.LastReconciliation();
     EXPECT_EQ(found.removedTemporary, 3);
     EXPECT_EQ(found.quarantined, std::vector<std::string>{"orphan"});
@@ -95,7 +96,8 @@ TEST_F(DurabilityTest, StartUpLeavesTheFilesALiveServiceMayStillWrite) {
         std::ofstream(content / c.name) << "bytes";
         fs::last_write_time(content / c.name, fs::file_time_type::clock::now() - c.age);
     }
-    Store second((m_dir->Path() / "data").string(), 1000);
+    const std::string data = (m_dir->Path() / "data").string();
+    Store second(data, 1000, TestDatabase(data));
     EXPECT_EQ(second.LastReconciliation().removedTemporary, 1);
     EXPECT_EQ(second.LastReconciliation().quarantined, std::vector<std::string>{"oldorphan"});
     for (const auto& c : cases) EXPECT_EQ(fs::exists(content / c.name), c.left) << c.name;
@@ -103,7 +105,7 @@ TEST_F(DurabilityTest, StartUpLeavesTheFilesALiveServiceMayStillWrite) {
     // Once the service is gone, the next start cleans up everything.
     m_client.reset();
     m_server.reset();
-    Store alone((m_dir->Path() / "data").string(), 1000);
+    Store alone(data, 1000, TestDatabase(data));
     EXPECT_EQ(alone.LastReconciliation().removedTemporary, 1);
     EXPECT_EQ(alone.LastReconciliation().quarantined, std::vector<std::string>{"justrenamed"});
 }

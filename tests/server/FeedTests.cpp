@@ -410,6 +410,7 @@ TEST_F(FeedTest, AcknowledgedChangesSurviveARestart) {
 
     ServerOptions options;
     options.dataDir = (m_dir->Path() / "data").string();
+    options.database = TestDatabase(options.dataDir);
     options.port = 0;
     m_server = std::make_unique<Server>(options);
     m_port = m_server->Start();

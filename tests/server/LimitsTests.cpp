@@ -107,6 +107,8 @@ TEST_F(LimitsTest, EveryAtomDocumentIsWellFormed) {
     NewEntry folder;
     folder.kind = "folder";
     folder.title = std::string("old \x1b[31m data \xFF\x00 here", 22);
+    // PostgreSQL holds only UTF-8 without NUL, so no older data there has them.
+    if (!TestDatabase(m_dir->Path() / "data").empty()) folder.title = "old \x1b[31m data here";
     const std::string folderId = store.Create(kAlice, folder).id;
     NewEntry doc;
     doc.kind = "document";

@@ -188,6 +188,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         std::vector<std::string> args = {TALLOWDESK_SERVER_BINARY, "--data-dir", dataDir, "--port",
                                          "0"};
+        for (auto& a : TestDatabaseArgs(dataDir)) args.push_back(a);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -249,6 +250,7 @@ TEST(NetworkProcessTest, LargeUploadKeepsServiceMemoryFlat) {
     {
         ServerOptions options;
         options.dataDir = data;
+        options.database = TestDatabase(data);
         options.passwordIterations = 1000;
         Server setup(options);
         setup.AddUser("alice@example.test", "secret");

@@ -368,7 +368,7 @@ TEST(PagingStoreTest, OlderDatabaseGetsFolderOrderOnOpening) {
     const std::string data = (dir.Path() / "data").string();
     std::string folder;
     {
-        Store store(data, 1000);
+        Store store(data, 1000, TestDatabase(data));
         store.AddAccount(kAliceAddress, "secret", "Alice");
         NewEntry f;
         f.kind = "folder";
@@ -391,7 +391,7 @@ TEST(PagingStoreTest, OlderDatabaseGetsFolderOrderOnOpening) {
             "ALTER TABLE parents DROP COLUMN edited;"
             "CREATE INDEX entries_owner ON entries(owner, edited);");
     }
-    Store store(data, 1000);
+    Store store(data, 1000, TestDatabase(data));
     EXPECT_TRUE(store.CheckConsistency().empty());
     ListQuery q;
     q.user = kAliceAddress;
@@ -416,7 +416,7 @@ TEST(PagingStoreTest, OlderDatabaseGetsRootAndSharedOrderOnOpening) {
     const std::string data = (dir.Path() / "data").string();
     constexpr const char* kBob = "bob@example.test";
     {
-        Store store(data, 1000);
+        Store store(data, 1000, TestDatabase(data));
         store.AddAccount(kAliceAddress, "secret", "Alice");
         store.AddAccount(kBob, "secret", "Bob");
         NewEntry f;
@@ -443,7 +443,7 @@ TEST(PagingStoreTest, OlderDatabaseGetsRootAndSharedOrderOnOpening) {
             "ALTER TABLE entries DROP COLUMN parent_count; ALTER TABLE acl DROP COLUMN edited;"
             "ALTER TABLE parents DROP COLUMN own;");
     }
-    Store store(data, 1000);
+    Store store(data, 1000, TestDatabase(data));
     EXPECT_TRUE(store.CheckConsistency().empty());
     struct Case {
         std::string user;

@@ -31,6 +31,12 @@ public:
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         std::vector<std::string> all = {TALLOWDESK_SERVER_BINARY};
         all.insert(all.end(), args.begin(), args.end());
+        // The same database as the test's own store of that folder.
+        const auto dataDir = std::find(all.begin(), all.end(), "--data-dir");
+        if (dataDir != all.end() && dataDir + 1 != all.end()) {
+            const auto database = TestDatabaseArgs(*(dataDir + 1));
+            all.insert(dataDir + 2, database.begin(), database.end());
+        }
         std::vector<char*> argv;
         for (auto& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -277,7 +283,7 @@ void KillDuring(Interrupted what, int round) {
         s.process.Kill();
     }
     // The restarted service put aside what the kill left; nothing is left.
-    Store store(data, 1000);
+    Store store(data, 1000, TestDatabase(data));
     EXPECT_TRUE(store.LastReconciliation().quarantined.empty());
     EXPECT_TRUE(store.LastReconciliation().missing.empty());
     EXPECT_EQ(store.LastReconciliation().removedTemporary, 0);

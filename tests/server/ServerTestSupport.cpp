@@ -4,8 +4,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include "Headers.h"
+#include "PgDb.h"
 
 namespace tallowdesk::server::test {
 
@@ -167,9 +172,39 @@ void ServerTest::TearDown() {
     m_dir.reset();
 }
 
+std::string TestDatabase(const std::filesystem::path& dataDir) {
+    const char* base = std::getenv("TALLOWDESK_TEST_DATABASE");
+    if (!base || !*base) return {};
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string key = info ? std::string(info->test_suite_name()) + "." + info->name() : "none";
+    key += "|" + std::filesystem::absolute(dataDir).lexically_normal().string();
+    char hash[20];
+    std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(key));
+    const std::string schema = std::string("t_") + hash;
+    static std::mutex mutex;
+    static std::set<std::string> prepared;
+    {
+        std::lock_guard lock(mutex);
+        if (prepared.insert(schema).second) {
+            PgConnection db(base);
+            db.Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE; CREATE SCHEMA " + schema);
+        }
+    }
+    const std::string url(base);
+    return url + (url.find('?') == std::string::npos ? "?" : "&") + "options=-csearch_path%3D" +
+           schema;
+}
+
+std::vector<std::string> TestDatabaseArgs(const std::filesystem::path& dataDir) {
+    const std::string database = TestDatabase(dataDir);
+    if (database.empty()) return {};
+    return {"--database", database};
+}
+
 ServerOptions TestOptions(const std::filesystem::path& dataDir) {
     ServerOptions options;
     options.dataDir = dataDir.string();
+    options.database = TestDatabase(dataDir);
     options.port = 0;
     options.passwordIterations = 1000;
     return options;

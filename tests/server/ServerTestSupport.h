@@ -53,6 +53,14 @@ private:
 // Options of a test server: data in dataDir, a free port, quick password hashes.
 ServerOptions TestOptions(const std::filesystem::path& dataDir);
 
+// The database for the store of `dataDir`: empty (SQLite in the folder)
+// unless TALLOWDESK_TEST_DATABASE names a PostgreSQL database; then a schema
+// of its own for this test case and this folder, emptied when first asked
+// for, so that cases stay independent and reopening a folder finds its data.
+std::string TestDatabase(const std::filesystem::path& dataDir);
+// The program's arguments that pick that database (none for SQLite).
+std::vector<std::string> TestDatabaseArgs(const std::filesystem::path& dataDir);
+
 // A started server in a temporary folder with the account alice@example.test
 // (password "secret"); passwords hash with few rounds to keep tests quick.
 class ServerTest : public ::testing::Test {

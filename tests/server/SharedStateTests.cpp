@@ -7,6 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "PgDb.h"
+#include "PgSharedState.h"
+#include "ServerTestSupport.h"
 #include "SqliteDb.h"
 #include "SqliteSharedState.h"
 #include "TempDir.h"
@@ -16,20 +19,31 @@ namespace {
 
 using tallowdesk::test::TempDir;
 
-// Two connections on one database file stand for two service processes;
-// the clock is the test's.
+// The shared state of the data folder `dir`: service.db in it, or the
+// test's PostgreSQL schema for it.
+std::unique_ptr<SharedState> OpenState(const std::filesystem::path& dir,
+                                       SqliteSharedState::Clock clock = {}) {
+    const std::string database = TestDatabase(dir);
+    if (database.empty()) {
+        return std::make_unique<SqliteSharedState>((dir / "service.db").string(), std::move(clock));
+    }
+    return std::make_unique<PgSharedState>(database, std::move(clock));
+}
+
+// Two connections on one database stand for two service processes; the
+// clock is the test's.
 class SharedStateTest : public ::testing::Test {
 protected:
     SharedStateTest()
-        : m_path((m_dir.Path() / "service.db").string()),
-          m_one(m_path, [this] { return m_now.load(); }),
-          m_two(m_path, [this] { return m_now.load(); }) {}
+        : m_onePtr(OpenState(m_dir.Path(), [this] { return m_now.load(); })),
+          m_twoPtr(OpenState(m_dir.Path(), [this] { return m_now.load(); })) {}
 
     TempDir m_dir;
-    std::string m_path;
     std::atomic<std::int64_t> m_now{1'000'000};
-    SqliteSharedState m_one;
-    SqliteSharedState m_two;
+    std::unique_ptr<SharedState> m_onePtr;
+    std::unique_ptr<SharedState> m_twoPtr;
+    SharedState& m_one = *m_onePtr;
+    SharedState& m_two = *m_twoPtr;
 };
 
 TEST_F(SharedStateTest, WhatOneProcessStoresTheOtherSeesUntilItExpires) {
@@ -109,7 +123,7 @@ TEST_F(SharedStateTest, AKindHoldsAtMostItsBound) {
 // they stop exactly at the bound, and another account is not held back.
 TEST_F(SharedStateTest, AGroupBoundHoldsAcrossProcesses) {
     std::atomic<int> stored{0};
-    auto open = [&](SqliteSharedState& state, const std::string& prefix) {
+    auto open = [&](SharedState& state, const std::string& prefix) {
         for (int i = 0; i < 30; ++i) {
             stored += state.PutIfGroupHasRoom("upload", prefix + std::to_string(i), "{}",
                                               m_now + 1000, "alice", 25);
@@ -125,19 +139,36 @@ TEST_F(SharedStateTest, AGroupBoundHoldsAcrossProcesses) {
     EXPECT_TRUE(m_two.PutIfGroupHasRoom("upload", "later", "{}", m_now + 1000, "alice", 25));
 }
 
+// What a client sent may be any bytes: a challenge keeps the address typed
+// into the form whatever it is, and a token that cannot name an item finds
+// nothing, on either database.
+TEST_F(SharedStateTest, AnyBytesAreKeptAndAnyKeyIsLookedUp) {
+    const std::string odd = std::string("ANSWER\n\xff\xfe", 9) + std::string(1, '\0') + "x";
+    m_one.Put("captcha", "t1", odd, m_now + 1000);
+    EXPECT_EQ(m_two.Get("captcha", "t1"), odd);
+    EXPECT_EQ(m_two.Take("captcha", "t1"), odd);
+    const std::vector<std::string> strangers = {"\xff\xfe", std::string("a\0b", 3), "\xc0\xaf"};
+    for (const auto& key : strangers) {
+        EXPECT_EQ(m_one.Get("captcha", key), std::nullopt);
+        EXPECT_EQ(m_one.Take("captcha", key), std::nullopt);
+    }
+}
+
 TEST(SharedStateSchemaTest, OpensItsOwnTableAgainAndRefusesANewerOne) {
     TempDir dir;
-    const std::string path = (dir.Path() / "service.db").string();
     {
-        SqliteSharedState first(path);
-        first.Put("captcha", "t", "kept", std::numeric_limits<std::int64_t>::max());
+        const auto first = OpenState(dir.Path());
+        first->Put("captcha", "t", "kept", std::numeric_limits<std::int64_t>::max());
     }
-    EXPECT_EQ(SqliteSharedState(path).Get("captcha", "t"), "kept");
-    {
-        SqliteDb db(path);
-        db.Exec("UPDATE shared_state_schema SET version = version + 1");
+    EXPECT_EQ(OpenState(dir.Path())->Get("captcha", "t"), "kept");
+    const std::string database = TestDatabase(dir.Path());
+    const std::string bump = "UPDATE shared_state_schema SET version = version + 1";
+    if (database.empty()) {
+        SqliteDb((dir.Path() / "service.db").string()).Exec(bump);
+    } else {
+        PgConnection(database).Exec(bump);
     }
-    EXPECT_THROW(SqliteSharedState{path}, std::runtime_error);
+    EXPECT_THROW(OpenState(dir.Path()), std::runtime_error);
 }
 
 }  // namespace

@@ -20,7 +20,7 @@ constexpr const char* kOwner = "alice@example.test";
 // or an acknowledged title older than it should be, saw an old snapshot.
 TEST(StoreConcurrencyTest, ReadersSeeEveryAcknowledgedWriteWhileTheWriterRuns) {
     TempDir dir;
-    Store store((dir.Path() / "data").string(), 1000);
+    Store store((dir.Path() / "data").string(), 1000, TestDatabase((dir.Path() / "data").string()));
     store.AddAccount(kOwner, "secret", "Alice");
     constexpr int kWrites = 120;
     constexpr int kReaders = 6;

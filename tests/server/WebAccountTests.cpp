@@ -15,6 +15,13 @@
 namespace tallowdesk::server::test {
 namespace {
 
+// The program's database arguments for a shell command line.
+std::string DatabaseWords(const std::string& dataDir) {
+    std::string words;
+    for (const auto& a : TestDatabaseArgs(dataDir)) words += " '" + a + "'";
+    return words;
+}
+
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
@@ -335,7 +342,8 @@ TEST_F(WebAccountTest, UploadsBeyondTheLimitAreRefused) {
 TEST_F(WebAccountTest, SetQuotaCommandChangesTheLimitTheStoragePageShows) {
     const std::string dataDir = m_server->DataDir();
     const std::string base = std::string("timeout 60 ") + TALLOWDESK_SERVER_BINARY +
-                             " --data-dir '" + dataDir + "' set-quota ";
+                             " --data-dir '" + dataDir + "' " + DatabaseWords(dataDir) +
+                             " set-quota ";
     EXPECT_EQ(std::system((base + "alice@example.test 2GB > /dev/null").c_str()), 0);
     EXPECT_NE(std::system((base + "alice@example.test lots > /dev/null 2>&1").c_str()), 0);
     EXPECT_NE(std::system((base + "nobody@example.test 1GB > /dev/null 2>&1").c_str()), 0);

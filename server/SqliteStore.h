@@ -1,0 +1,96 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "Store.h"
+
+namespace tallowdesk::server {
+
+class SqliteDb;
+class SqliteReaders;
+
+// The store in one SQLite file, service.db in the data folder. Changes go
+// through one connection behind a mutex, one at a time; calls that only
+// read use connections of their own side by side.
+class SqliteStore final : public StoreBackend {
+public:
+    explicit SqliteStore(const std::string& dataDir, int passwordIterations);
+    ~SqliteStore() override;
+    SqliteStore(const SqliteStore&) = delete;
+    SqliteStore& operator=(const SqliteStore&) = delete;
+
+    void AddAccount(const std::string& email, std::string_view password,
+                    const std::string& displayName) override;
+    bool AccountExists(const std::string& email) override;
+    bool CreateAccount(const std::string& email, std::string_view password,
+                       const std::string& displayName) override;
+    std::string DisplayName(const std::string& email) override;
+    std::string IssueAddressProof(const std::string& email) override;
+    std::optional<std::string> ProveAddress(const std::string& token) override;
+    bool ConfirmAccount(const std::string& email) override;
+    bool AccountConfirmed(const std::string& email) override;
+    PasswordCheck CheckPassword(const std::string& email, std::string_view password) override;
+    void SetDisabled(const std::string& email, bool disabled) override;
+    void RecordFailure(const std::string& email) override;
+    void ClearFailures(const std::string& email) override;
+    bool CaptchaRequired(const std::string& email) override;
+    void SetCaptchaRequired(const std::string& email, bool required) override;
+    std::string IssueToken(const std::string& email, const std::string& service) override;
+    std::optional<std::string> TokenOwner(const std::string& token,
+                                          const std::string& service) override;
+    Session CreateSession(const std::string& email) override;
+    std::optional<std::string> SessionOwner(const std::string& sid,
+                                            const std::string& hsid) override;
+    void EndSession(const std::string& sid) override;
+    void AgeSecretsForTest(std::int64_t millis) override;
+    std::optional<StoredEntry> GetEntry(const std::string& id) override;
+    std::optional<StoredEntry> GetEntryFor(const std::string& viewer,
+                                           const std::string& id) override;
+    Access AccessOf(const std::string& user, const std::string& id) override;
+    ListResult List(const ListQuery& query) override;
+    StoredEntry Create(const std::string& owner, const NewEntry& entry) override;
+    std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
+                                      const std::optional<std::string>& title,
+                                      const std::optional<bool>& starred,
+                                      const std::string& ifMatch) override;
+    bool IsSelfOrBelow(const std::string& id, const std::string& candidate) override;
+    void SetWritersCanInvite(const std::string& id, bool allowed) override;
+    StoredEntry AddParent(const std::string& id, const std::string& folderId) override;
+    bool RemoveParent(const std::string& id, const std::string& folderId) override;
+    void Trash(const std::string& id) override;
+    void Restore(const std::string& id) override;
+    void Delete(const std::string& id) override;
+    std::string ContentPath(const std::string& id) const override;
+    void AddAclRule(const std::string& id, const std::string& scopeType, const std::string& scope,
+                    const std::string& role) override;
+    std::vector<AclRow> AclRules(const std::string& id) override;
+    std::optional<AclRow> FindAclRule(const std::string& id, const std::string& scopeType,
+                                      const std::string& scope) override;
+    bool RemoveAclRule(const std::string& id, const std::string& scopeType,
+                       const std::string& scope) override;
+    void AddGroupMember(const std::string& group, const std::string& member) override;
+    std::int64_t UsageBytes(const std::string& owner) override;
+    const Reconciliation& LastReconciliation() const override { return m_reconciliation; }
+    std::vector<std::string> CheckConsistency() override;
+    const std::string& PageKeySecret() const override { return m_pageKeySecret; }
+    std::optional<std::string> Meta(const std::string& key) override;
+    void SetMeta(const std::string& key, const std::string& value) override;
+
+private:
+    StoredEntry LoadLocked(const std::string& id, const std::optional<std::string>& viewer);
+    void Reconcile();
+    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id,
+                                          const std::optional<std::string>& viewer);
+
+    std::string m_dataDir;
+    int m_passwordIterations;
+    std::mutex m_mutex;
+    std::unique_ptr<SqliteDb> m_db;  // the writer, under m_mutex
+    std::unique_ptr<SqliteReaders> m_readers;
+    Reconciliation m_reconciliation;
+    std::string m_pageKeySecret;
+};
+
+}  // namespace tallowdesk::server
