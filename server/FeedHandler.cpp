@@ -427,7 +427,8 @@ HttpResponse FeedHandler::EntryRequest(const HttpRequest& request, const std::st
                                        const std::string& resource,
                                        const std::string& folderContext) {
     const auto name = SplitResource(resource);
-    const auto entry = m_store.GetEntry(name.id);
+    // As the caller sees it: their own star, the folders they may open.
+    const auto entry = m_store.GetEntryFor(user, name.id);
     if (!entry || (!name.kind.empty() && name.kind != entry->kind) ||
         m_store.AccessOf(user, entry->id) == Access::None) {
         return NotFound();
@@ -472,7 +473,13 @@ HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& 
         return GDataError(403, "ServiceForbiddenException",
                           "If-Match or If-None-Match header or entry etag attribute required");
     }
-    if (m_store.AccessOf(user, entry.id) < Access::Write) {
+    const bool trashChange = body->trashed && *body->trashed != entry.trashed;
+    const bool inviteChange =
+        body->writersCanInvite && *body->writersCanInvite != entry.writersCanInvite;
+    // A star is the caller's own label: whoever may open the entry may set
+    // or clear theirs. Anything else changes the entry for everybody.
+    const bool starOnly = body->starred && !body->title && !trashChange && !inviteChange;
+    if (m_store.AccessOf(user, entry.id) < (starOnly ? Access::Read : Access::Write)) {
         return GDataError(403, "ServiceForbiddenException",
                           "You do not have permission to change this entry.");
     }
@@ -487,14 +494,11 @@ HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& 
     if (body->kind && *body->kind != entry.kind) {
         return GDataError(400, "InvalidEntryException", "The kind of an entry cannot change.");
     }
-    const bool trashChange = body->trashed && *body->trashed != entry.trashed;
     if (trashChange && m_store.AccessOf(user, entry.id) != Access::Own) {
         return GDataError(403, "ServiceForbiddenException",
                           "Only the owner can move this entry to the trash or restore it.");
     }
     // Whether writers may share is the owner's choice alone.
-    const bool inviteChange =
-        body->writersCanInvite && *body->writersCanInvite != entry.writersCanInvite;
     if (inviteChange && m_store.AccessOf(user, entry.id) != Access::Own) {
         return GDataError(403, "ServiceForbiddenException",
                           "Only the owner can choose whether writers may share this entry.");
@@ -515,7 +519,7 @@ HttpResponse FeedHandler::Update(const HttpRequest& request, const std::string& 
             m_store.Trash(entry.id);
         else
             m_store.Restore(entry.id);
-        updated = m_store.GetEntry(entry.id);
+        updated = m_store.GetEntryFor(user, entry.id);
         if (!updated) return NotFound();
     }
     HttpResponse r;
@@ -605,18 +609,18 @@ HttpResponse FeedHandler::Create(const HttpRequest& request, const std::string& 
             return GDataError(400, "InvalidEntryException",
                               "A folder cannot be put into itself or into one of its subfolders.");
         }
-        std::optional<StoredEntry> filed;
         try {
-            filed = m_store.AddParent(name.id, folderId);
+            m_store.AddParent(name.id, folderId);
         } catch (const WouldCycle&) {
             // Another request filed the folder the other way meanwhile.
             return GDataError(400, "InvalidEntryException",
                               "A folder cannot be put into itself or into one of its subfolders.");
         }
-        const StoredEntry& added = *filed;
-        r.Set("Location", EntryUrl(request.Origin(), added));
-        r.Set("ETag", added.etag);
-        r.body = EntryDocument(request.Origin(), added);
+        const auto added = m_store.GetEntryFor(user, name.id);
+        if (!added) return NotFound();
+        r.Set("Location", EntryUrl(request.Origin(), *added));
+        r.Set("ETag", added->etag);
+        r.body = EntryDocument(request.Origin(), *added);
         return r;
     }
     if (!body->kind) {

@@ -140,17 +140,99 @@ CREATE TABLE address_proofs (
   expires BIGINT NOT NULL
 );
 )sql",
+    // Only folders of the entry's own owner take it out of its owner's
+    // root (others may file it into folders of theirs), and stars are each
+    // account's own; the one star per entry of before becomes the owner's.
+    R"sql(
+ALTER TABLE parents ADD COLUMN own INTEGER NOT NULL DEFAULT 1;
+UPDATE parents SET own = (SELECT (e.owner = f.owner)::integer FROM entries e, entries f
+                          WHERE e.id = parents.entry AND f.id = parents.parent);
+UPDATE entries SET parent_count =
+  (SELECT count(*) FROM parents WHERE entry = entries.id AND own = 1);
+CREATE FUNCTION mark_own_folder() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  NEW.own := COALESCE(((SELECT owner FROM entries WHERE id = NEW.entry) =
+                       (SELECT owner FROM entries WHERE id = NEW.parent))::integer, 0);
+  RETURN NEW;
+END $$;
+CREATE TRIGGER parents_mark_own BEFORE INSERT ON parents
+  FOR EACH ROW EXECUTE FUNCTION mark_own_folder();
+CREATE OR REPLACE FUNCTION count_parents() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF TG_OP = 'INSERT' THEN
+    IF NEW.own = 1 THEN
+      UPDATE entries SET parent_count = parent_count + 1 WHERE id = NEW.entry;
+    END IF;
+  ELSIF OLD.own = 1 THEN
+    UPDATE entries SET parent_count = parent_count - 1 WHERE id = OLD.entry;
+  END IF;
+  RETURN NULL;
+END $$;
+CREATE TABLE stars (
+  account TEXT NOT NULL,
+  entry TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  PRIMARY KEY (account, entry)
+);
+CREATE INDEX stars_entry ON stars(entry);
+INSERT INTO stars(account, entry) SELECT owner, id FROM entries WHERE starred = 1;
+UPDATE entries SET starred = 0 WHERE starred = 1;
+)sql",
 };
 constexpr int kSchemaVersion = static_cast<int>(sizeof kMigrations / sizeof kMigrations[0]);
 
+// The star is the viewer's own (?1 of every statement that reads entries).
 constexpr const char* kEntryColumns =
     "e.id, e.kind, e.title, e.mime, e.owner, COALESCE(o.name, e.owner), e.modified_by, "
     "COALESCE(m.name, e.modified_by), e.etag, e.published, e.updated, e.edited, e.size, "
-    "e.starred, e.trashed, e.explicit_trash, e.viewed, e.hidden, e.has_content, "
+    "(EXISTS (SELECT 1 FROM stars s WHERE s.entry = e.id AND s.account = ?1::text))::integer, "
+    "e.trashed, e.explicit_trash, e.viewed, e.hidden, e.has_content, "
     "e.writers_can_invite";
 constexpr const char* kEntryJoins =
     " FROM entries e LEFT JOIN accounts o ON o.email = e.owner"
     " LEFT JOIN accounts m ON m.email = e.modified_by";
+
+// Rules (alias a) that reach the account ?1; see the SQLite store. Rules
+// naming an address or its domain wait for the address to be confirmed.
+constexpr const char* kAddressProven =
+    "EXISTS (SELECT 1 FROM accounts WHERE email = ?1::text AND confirmed = 1)";
+
+std::string UserRuleReaches() {
+    return std::string("(a.scope_type = 'user' AND a.scope = ?1::text AND ") + kAddressProven + ")";
+}
+
+std::string GroupRuleReaches() {
+    return "(a.scope_type = 'group' AND a.scope IN "
+           "(SELECT grp FROM group_members WHERE member = ?1::text))";
+}
+
+std::string RuleReaches(bool listedOnly) {
+    std::string sql = "(" + UserRuleReaches() + " OR " + GroupRuleReaches();
+    if (!listedOnly) {
+        sql += std::string(
+                   " OR (a.scope_type = 'domain' AND a.scope = split_part(?1::text, '@', 2) "
+                   "AND ") +
+               kAddressProven +
+               ")"
+               " OR a.scope_type = 'default'";
+    }
+    return sql + ")";
+}
+
+// `up(id)`: the entry `start` and the folders above it that belong to
+// `owner`, the entry's owner; the same walk as in the SQLite store.
+std::string RuleHolders(const std::string& start, const std::string& owner) {
+    return "up(id) AS (SELECT " + start +
+           " UNION SELECT up_p.parent FROM parents up_p JOIN up ON up_p.entry = up.id "
+           "JOIN entries up_f ON up_f.id = up_p.parent WHERE up_f.owner = " +
+           owner + ")";
+}
+
+// True for a row of `alias` (of entries) that the account ?1 may open.
+std::string MayOpen(const std::string& alias) {
+    return "(" + alias + ".owner = ?1::text OR EXISTS (WITH RECURSIVE " +
+           RuleHolders(alias + ".id", alias + ".owner") +
+           " SELECT 1 FROM up JOIN acl a ON a.entry = up.id WHERE " + RuleReaches(false) + "))";
+}
 
 StoredEntry ReadEntry(const PgQuery& st) {
     StoredEntry e;
@@ -177,16 +259,19 @@ StoredEntry ReadEntry(const PgQuery& st) {
     return e;
 }
 
-void LoadParents(PgConnection& db, StoredEntry& e) {
+// The folders an entry is in; for a viewer only those the viewer may open.
+void LoadParents(PgConnection& db, StoredEntry& e, const std::optional<std::string>& viewer) {
     PgQuery st(db,
-               "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = p.parent "
-               "WHERE p.entry = ?1 ORDER BY f.title, p.parent");
-    st.Bind(1, e.id);
+               "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = "
+               "p.parent WHERE p.entry = ?2::text AND " +
+                   (viewer ? MayOpen("f") : std::string("?1::text IS NOT NULL")) +
+                   " ORDER BY f.title, p.parent");
+    st.Bind(1, viewer.value_or("")).Bind(2, e.id);
     while (st.Step()) e.parents.push_back({st.Text(0), st.Text(1)});
 }
 
 // The folders of every entry of a page in one query, as a JSON array of ids.
-void LoadParents(PgConnection& db, std::vector<StoredEntry>& entries) {
+void LoadParents(PgConnection& db, std::vector<StoredEntry>& entries, const std::string& viewer) {
     if (entries.empty()) return;
     std::string ids = "[";
     std::unordered_map<std::string_view, StoredEntry*> byId;
@@ -212,9 +297,9 @@ void LoadParents(PgConnection& db, std::vector<StoredEntry>& entries) {
     PgQuery st(db,
                "SELECT p.entry, p.parent, f.title FROM parents p "
                "JOIN entries f ON f.id = p.parent "
-               "WHERE p.entry IN (SELECT json_array_elements_text(?1::json)) "
-               "ORDER BY f.title, p.parent");
-    st.Bind(1, ids);
+               "WHERE p.entry IN (SELECT json_array_elements_text(?2::json)) AND " +
+                   MayOpen("f") + " ORDER BY f.title, p.parent");
+    st.Bind(1, viewer).Bind(2, ids);
     while (st.Step()) {
         const auto it = byId.find(st.Text(0));
         if (it != byId.end()) it->second->parents.push_back({st.Text(1), st.Text(2)});
@@ -237,28 +322,6 @@ std::vector<std::string> Descendants(PgConnection& db, const std::string& id) {
     std::vector<std::string> ids;
     while (st.Step()) ids.push_back(st.Text(0));
     return ids;
-}
-
-// Rules (alias a) that reach the account ?1; see the SQLite store. Rules
-// naming an address or its domain wait for the address to be confirmed.
-constexpr const char* kAddressProven =
-    "EXISTS (SELECT 1 FROM accounts WHERE email = ?1::text AND confirmed = 1)";
-
-std::string RuleReaches(bool listedOnly) {
-    std::string sql = std::string("((a.scope_type = 'user' AND a.scope = ?1::text AND ") +
-                      kAddressProven +
-                      ")"
-                      " OR (a.scope_type = 'group' AND a.scope IN "
-                      "(SELECT grp FROM group_members WHERE member = ?1::text))";
-    if (!listedOnly) {
-        sql += std::string(
-                   " OR (a.scope_type = 'domain' AND a.scope = split_part(?1::text, '@', 2) "
-                   "AND ") +
-               kAddressProven +
-               ")"
-               " OR a.scope_type = 'default'";
-    }
-    return sql + ")";
 }
 
 std::string NormalScope(const std::string& scopeType, const std::string& scope) {
@@ -320,11 +383,7 @@ std::string SharedListingSql(const ListQuery& q) {
         AppendListFilters(sql, q, "a.edited", "a.entry");
         return sql;
     };
-    return "(" +
-           arm(std::string("a.scope_type = 'user' AND a.scope = ?1::text AND ") + kAddressProven) +
-           ") UNION (" +
-           arm("a.scope_type = 'group' AND a.scope IN "
-               "(SELECT grp FROM group_members WHERE member = ?1::text)") +
+    return "(" + arm(UserRuleReaches()) + ") UNION (" + arm(GroupRuleReaches()) +
            ") ORDER BY 12 DESC, 1 DESC LIMIT ?4::bigint OFFSET ?5::bigint";
 }
 
@@ -339,7 +398,14 @@ std::string ListingSql(const ListQuery& q) {
         sql +=
             " FROM parents p JOIN entries e ON e.id = p.entry"
             " LEFT JOIN accounts o ON o.email = e.owner"
-            " LEFT JOIN accounts m ON m.email = e.modified_by WHERE p.parent = ?2::text";
+            " LEFT JOIN accounts m ON m.email = e.modified_by WHERE p.parent = ?2::text"
+            " AND (e.owner = (SELECT owner FROM entries WHERE id = ?2::text) OR " +
+            MayOpen("e") + ")";
+    } else if (q.scope == ListScope::Starred) {
+        sql += std::string(" FROM stars s JOIN entries e ON e.id = s.entry") +
+               " LEFT JOIN accounts o ON o.email = e.owner"
+               " LEFT JOIN accounts m ON m.email = e.modified_by WHERE s.account = ?1::text AND " +
+               MayOpen("e");
     } else {
         sql += std::string(kEntryJoins) + " WHERE ";
     }
@@ -354,8 +420,6 @@ std::string ListingSql(const ListQuery& q) {
             sql += "e.owner = ?1::text";
             break;
         case ListScope::Starred:
-            sql += "(e.owner = ?1::text OR " + shared + ") AND e.starred = 1";
-            break;
         case ListScope::Folder:
         case ListScope::Root:
         case ListScope::SharedWithMe:
@@ -366,17 +430,19 @@ std::string ListingSql(const ListQuery& q) {
            " DESC LIMIT ?4::bigint OFFSET ?5::bigint";
 }
 
-std::optional<StoredEntry> Find(PgConnection& db, const std::string& id) {
-    PgQuery st(db, std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?1");
-    st.Bind(1, id);
+std::optional<StoredEntry> Find(PgConnection& db, const std::string& id,
+                                const std::optional<std::string>& viewer) {
+    PgQuery st(db, std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?2::text");
+    st.Bind(1, viewer.value_or("")).Bind(2, id);
     if (!st.Step()) return std::nullopt;
     StoredEntry e = ReadEntry(st);
-    LoadParents(db, e);
+    LoadParents(db, e, viewer);
     return e;
 }
 
-StoredEntry Load(PgConnection& db, const std::string& id) {
-    auto e = Find(db, id);
+StoredEntry Load(PgConnection& db, const std::string& id,
+                 const std::optional<std::string>& viewer) {
+    auto e = Find(db, id, viewer);
     if (!e) throw std::runtime_error("Entry vanished: " + id);
     return *e;
 }
@@ -500,7 +566,8 @@ std::vector<std::string> PgStore::CheckConsistency() {
     {
         PgQuery st(*db,
                    "SELECT id FROM entries e WHERE parent_count <> "
-                   "(SELECT count(*) FROM parents p WHERE p.entry = e.id)");
+                   "(SELECT count(*) FROM parents p JOIN entries f ON f.id = p.parent "
+                   "WHERE p.entry = e.id AND f.owner = e.owner)");
         while (st.Step()) problems.push_back("root order out of date: " + st.Text(0));
     }
     {
@@ -824,7 +891,13 @@ void PgStore::AgeSecretsForTest(std::int64_t millis) {
 std::optional<StoredEntry> PgStore::GetEntry(const std::string& id) {
     const auto db = m_pool.Take();
     PgTransaction tx(*db, PgTransaction::Kind::Read);
-    return Find(*db, id);
+    return Find(*db, id, std::nullopt);
+}
+
+std::optional<StoredEntry> PgStore::GetEntryFor(const std::string& viewer, const std::string& id) {
+    const auto db = m_pool.Take();
+    PgTransaction tx(*db, PgTransaction::Kind::Read);
+    return Find(*db, id, viewer);
 }
 
 Access PgStore::AccessOf(const std::string& user, const std::string& id) {
@@ -840,11 +913,9 @@ Access PgStore::AccessOf(const std::string& user, const std::string& id) {
     // anyone but the entry's owner.
     // No depth limit: a share reaches every level the listings show; UNION
     // keeps each folder once, which also ends a loop.
-    PgQuery st(*db, std::string("WITH RECURSIVE up(id) AS (SELECT ?2::text UNION ") +
-                        "SELECT p.parent FROM parents p JOIN up u ON p.entry = u.id "
-                        "JOIN entries f ON f.id = p.parent "
-                        "WHERE f.owner = (SELECT owner FROM entries WHERE id = ?2::text)) "
-                        "SELECT e.owner = ?1::text, "
+    PgQuery st(*db, "WITH RECURSIVE " +
+                        RuleHolders("?2::text", "(SELECT owner FROM entries WHERE id = ?2::text)") +
+                        " SELECT e.owner = ?1::text, "
                         "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
                         " WHERE a.entry = e.id AND " +
                         RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
@@ -896,7 +967,7 @@ ListResult PgStore::List(const ListQuery& q) {
         }
         result.entries.push_back(ReadEntry(st));
     }
-    LoadParents(*db, result.entries);
+    LoadParents(*db, result.entries, q.user);
     return result;
 }
 
@@ -936,13 +1007,17 @@ StoredEntry PgStore::Create(const std::string& owner, const NewEntry& n) {
                "INSERT INTO entries(id, kind, title, mime, owner, modified_by, etag, "
                "published, updated, edited, size, has_content, starred, trashed, "
                "explicit_trash, viewed) "
-               "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?7, ?7, ?8, ?9, ?10, ?11, ?11, ?12)");
+               "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?7, ?7, ?8, ?9, 0, ?11, ?11, ?12)");
     st.Bind(1, id).Bind(2, n.kind).Bind(3, n.title).Bind(4, n.mime).Bind(5, owner);
     st.Bind(6, NewEtag()).Bind(7, now);
     st.Bind(8, size);
-    st.Bind(9, std::int64_t{hasContent ? 1 : 0}).Bind(10, std::int64_t{n.starred ? 1 : 0});
+    st.Bind(9, std::int64_t{hasContent ? 1 : 0});
     st.Bind(11, std::int64_t{n.trashed ? 1 : 0}).Bind(12, std::int64_t{n.viewed ? 1 : 0});
     st.Run();
+    if (n.starred) {
+        PgQuery star(*db, "INSERT INTO stars(account, entry) VALUES(?1, ?2)");
+        star.Bind(1, owner).Bind(2, id).Run();
+    }
     for (const auto& parent : n.parents) {
         PgQuery p(*db, "INSERT INTO parents(entry, parent) VALUES(?1, ?2) ON CONFLICT DO NOTHING");
         p.Bind(1, id).Bind(2, parent).Run();
@@ -951,6 +1026,15 @@ StoredEntry PgStore::Create(const std::string& owner, const NewEntry& n) {
                 "INSERT INTO acl(entry, scope_type, scope, role) "
                 "VALUES(?1, 'user', ?2, 'owner')");
     acl.Bind(1, id).Bind(2, owner).Run();
+    // Made inside a folder of another account: its owner may open it, as in
+    // the SQLite store.
+    for (const auto& parent : n.parents) {
+        PgQuery given(*db,
+                      "INSERT INTO acl(entry, scope_type, scope, role) "
+                      "SELECT ?1::text, 'user', owner, 'writer' FROM entries "
+                      "WHERE id = ?2::text AND owner <> ?3::text ON CONFLICT DO NOTHING");
+        given.Bind(1, id).Bind(2, parent).Bind(3, owner).Run();
+    }
     // The file moves into place inside the transaction, as in the SQLite store.
     if (hasContent) {
         if (::rename(source.c_str(), ContentPath(id).c_str()) != 0) {
@@ -967,7 +1051,7 @@ StoredEntry PgStore::Create(const std::string& owner, const NewEntry& n) {
     } else {
         tx.Commit();
     }
-    return Load(*db, id);
+    return Load(*db, id, owner);
 }
 
 std::optional<StoredEntry> PgStore::ReplaceContent(const std::string& id, const std::string& editor,
@@ -1005,7 +1089,7 @@ std::optional<StoredEntry> PgStore::ReplaceContent(const std::string& id, const 
         throw;
     }
     ::unlink(kept.c_str());
-    return Load(*db, id);
+    return Load(*db, id, editor);
 }
 
 std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::string& editor,
@@ -1027,14 +1111,22 @@ std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::str
                    "WHERE id = ?1");
         st.Bind(1, id).Bind(2, *title).Bind(3, now).Bind(4, editor).Run();
     }
+    // The editor's own star, as in the SQLite store: a new etag, no edit.
     if (starred) {
-        PgQuery st(*db, "UPDATE entries SET starred = ?2::integer WHERE id = ?1");
-        st.Bind(1, id).Bind(2, std::int64_t{*starred ? 1 : 0}).Run();
+        PgQuery st(*db, *starred ? "INSERT INTO stars(account, entry) VALUES(?1, ?2) "
+                                   "ON CONFLICT DO NOTHING"
+                                 : "DELETE FROM stars WHERE account = ?1 AND entry = ?2");
+        st.Bind(1, editor).Bind(2, id).Run();
     }
-    PgQuery st(*db, "UPDATE entries SET etag = ?2, edited = ?3::bigint WHERE id = ?1");
-    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    if (title || !starred) {
+        PgQuery st(*db, "UPDATE entries SET etag = ?2, edited = ?3::bigint WHERE id = ?1");
+        st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    } else {
+        PgQuery st(*db, "UPDATE entries SET etag = ?2 WHERE id = ?1");
+        st.Bind(1, id).Bind(2, NewEtag()).Run();
+    }
     tx.Commit();
-    return Load(*db, id);
+    return Load(*db, id, editor);
 }
 
 StoredEntry PgStore::AddParent(const std::string& id, const std::string& folderId) {
@@ -1050,7 +1142,7 @@ StoredEntry PgStore::AddParent(const std::string& id, const std::string& folderI
     PgQuery st(*db, "UPDATE entries SET etag = ?2, edited = ?3::bigint WHERE id = ?1");
     st.Bind(1, id).Bind(2, NewEtag()).Bind(3, NowMillis()).Run();
     tx.Commit();
-    return Load(*db, id);
+    return Load(*db, id, std::nullopt);
 }
 
 bool PgStore::RemoveParent(const std::string& id, const std::string& folderId) {

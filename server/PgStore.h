@@ -45,6 +45,8 @@ public:
     void EndSession(const std::string& sid) override;
     void AgeSecretsForTest(std::int64_t millis) override;
     std::optional<StoredEntry> GetEntry(const std::string& id) override;
+    std::optional<StoredEntry> GetEntryFor(const std::string& viewer,
+                                           const std::string& id) override;
     Access AccessOf(const std::string& user, const std::string& id) override;
     ListResult List(const ListQuery& query) override;
     StoredEntry Create(const std::string& owner, const NewEntry& entry) override;

@@ -91,6 +91,12 @@ CREATE TABLE IF NOT EXISTS group_members (
   PRIMARY KEY (grp, member)
 );
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS stars (
+  account TEXT NOT NULL,
+  entry TEXT NOT NULL REFERENCES entries(id) ON DELETE CASCADE,
+  PRIMARY KEY (account, entry)
+);
+CREATE INDEX IF NOT EXISTS stars_entry ON stars(entry);
 CREATE TABLE IF NOT EXISTS address_proofs (
   email TEXT PRIMARY KEY REFERENCES accounts(email) ON DELETE CASCADE,
   token TEXT NOT NULL UNIQUE,
@@ -107,8 +113,10 @@ constexpr int kSchemaVersion = 1;
 // all entries, one per owner and, for the contents of a folder, one over
 // the folder's rows in parents, which carry a copy of the entry's edit
 // time that triggers keep current. The root folder reads a partial index of
-// the owner's entries that sit in no folder (entries count their rows in
-// parents) and shared-with-me one over the rules that name a reader, which
+// the owner's entries that sit in no folder of the owner's (entries count
+// their rows in parents whose folder has the same owner, marked `own`: an
+// entry someone else filed into a folder of theirs stays in its owner's
+// root) and shared-with-me one over the rules that name a reader, which
 // carry the entry's edit time like the folder rows do; otherwise both would
 // step over every entry filed in a folder, or every entry of everyone.
 constexpr const char* kListingSchema = R"sql(
@@ -130,10 +138,16 @@ END;
 CREATE TRIGGER IF NOT EXISTS entries_pass_edited_acl AFTER UPDATE OF edited ON entries BEGIN
   UPDATE acl SET edited = NEW.edited WHERE entry = NEW.id;
 END;
-CREATE TRIGGER IF NOT EXISTS parents_count_added AFTER INSERT ON parents BEGIN
-  UPDATE entries SET parent_count = parent_count + 1 WHERE id = NEW.entry;
+DROP TRIGGER IF EXISTS parents_count_added;
+DROP TRIGGER IF EXISTS parents_count_removed;
+CREATE TRIGGER IF NOT EXISTS parents_own_added AFTER INSERT ON parents BEGIN
+  UPDATE parents SET own = (SELECT e.owner = f.owner FROM entries e, entries f
+                            WHERE e.id = NEW.entry AND f.id = NEW.parent)
+  WHERE entry = NEW.entry AND parent = NEW.parent;
+  UPDATE entries SET parent_count = parent_count + 1
+  WHERE id = NEW.entry AND owner = (SELECT owner FROM entries WHERE id = NEW.parent);
 END;
-CREATE TRIGGER IF NOT EXISTS parents_count_removed AFTER DELETE ON parents BEGIN
+CREATE TRIGGER IF NOT EXISTS parents_own_removed AFTER DELETE ON parents WHEN OLD.own = 1 BEGIN
   UPDATE entries SET parent_count = parent_count - 1 WHERE id = OLD.entry;
 END;
 CREATE INDEX IF NOT EXISTS entries_root_order ON entries(owner, edited, id)
@@ -147,6 +161,24 @@ CREATE INDEX IF NOT EXISTS acl_listed_order ON acl(scope_type, scope, edited, en
 constexpr const char* kAddRootCount =
     "ALTER TABLE entries ADD COLUMN parent_count INTEGER NOT NULL DEFAULT 0;"
     "UPDATE entries SET parent_count = (SELECT count(*) FROM parents WHERE entry = entries.id);";
+// Older versions counted every folder an entry was in, also folders of
+// other accounts; from now on only the owner's own folders take an entry
+// out of its owner's root.
+constexpr const char* kAddOwnFolder =
+    "ALTER TABLE parents ADD COLUMN own INTEGER NOT NULL DEFAULT 1;"
+    "UPDATE parents SET own = (SELECT e.owner = f.owner FROM entries e, entries f "
+    "WHERE e.id = parents.entry AND f.id = parents.parent);"
+    "UPDATE entries SET parent_count = "
+    "(SELECT count(*) FROM parents WHERE entry = entries.id AND own = 1);";
+// Older versions kept one star per entry, set by whoever starred it; it
+// becomes the owner's star.
+constexpr const char* kOwnersStars =
+    "BEGIN IMMEDIATE;"
+    "INSERT OR IGNORE INTO stars(account, entry) SELECT owner, id FROM entries WHERE starred = 1;"
+    "UPDATE entries SET starred = 0 WHERE starred = 1;"
+    "INSERT INTO meta(key, value) VALUES('stars', 'per-account') "
+    "ON CONFLICT(key) DO UPDATE SET value = excluded.value;"
+    "COMMIT;";
 // Accounts of older versions were all made by the operator: confirmed.
 constexpr const char* kAddConfirmed =
     "ALTER TABLE accounts ADD COLUMN confirmed INTEGER NOT NULL DEFAULT 1;";
@@ -154,14 +186,72 @@ constexpr const char* kAddRuleOrder =
     "ALTER TABLE acl ADD COLUMN edited INTEGER NOT NULL DEFAULT 0;"
     "UPDATE acl SET edited = (SELECT edited FROM entries WHERE id = acl.entry);";
 
+// The star is the viewer's own (?1 of every statement that reads entries).
 constexpr const char* kEntryColumns =
     "e.id, e.kind, e.title, e.mime, e.owner, COALESCE(o.name, e.owner), e.modified_by, "
     "COALESCE(m.name, e.modified_by), e.etag, e.published, e.updated, e.edited, e.size, "
-    "e.starred, e.trashed, e.explicit_trash, e.viewed, e.hidden, e.has_content, "
+    "EXISTS (SELECT 1 FROM stars s WHERE s.entry = e.id AND s.account = ?1), "
+    "e.trashed, e.explicit_trash, e.viewed, e.hidden, e.has_content, "
     "e.writers_can_invite";
 constexpr const char* kEntryJoins =
     " FROM entries e LEFT JOIN accounts o ON o.email = e.owner"
     " LEFT JOIN accounts m ON m.email = e.modified_by";
+
+// Rules (alias a) that reach the account ?1. A rule naming an address, or
+// the domain of one, promises the entry to whoever owns that mailbox: an
+// account made by open sign-up has not shown that it does until its
+// address is confirmed.
+constexpr const char* kAddressProven =
+    "EXISTS (SELECT 1 FROM accounts WHERE email = ?1 AND confirmed = 1)";
+
+std::string UserRuleReaches() {
+    return std::string("(a.scope_type = 'user' AND a.scope = ?1 AND ") + kAddressProven + ")";
+}
+
+std::string GroupRuleReaches() {
+    return "(a.scope_type = 'group' AND a.scope IN "
+           "(SELECT grp FROM group_members WHERE member = ?1))";
+}
+
+// Its own address and the groups it belongs to and, unless `listedOnly`,
+// its mail domain or everybody signed in.
+std::string RuleReaches(bool listedOnly) {
+    std::string sql = "(" + UserRuleReaches() + " OR " + GroupRuleReaches();
+    // Rules for a whole domain or for everybody open an entry to whoever has
+    // its link; they do not put it into everybody's list.
+    if (!listedOnly) {
+        sql += std::string(
+                   " OR (a.scope_type = 'domain' AND a.scope = substr(?1, instr(?1, "
+                   "'@') + 1) AND ") +
+               kAddressProven +
+               ")"
+               " OR a.scope_type = 'default'";
+    }
+    return sql + ")";
+}
+
+// `up(id)`: the entry `start` and the folders above it that belong to
+// `owner`, the entry's owner, where the rules that open the entry sit.
+// Rights on a folder reach what inside it belongs to the folder's owner;
+// the walk stops at a folder of anyone else: holding a folder never gives
+// power over what another account filed into it, and filing an entry
+// somewhere never hands its owner's rights to that folder's owner. It has
+// no depth limit, so a share reaches every level the listings show; UNION
+// keeps each folder once, which also ends a loop.
+std::string RuleHolders(const std::string& start, const std::string& owner) {
+    return "up(id) AS (SELECT " + start +
+           " UNION SELECT up_p.parent FROM parents up_p JOIN up ON up_p.entry = up.id "
+           "JOIN entries up_f ON up_f.id = up_p.parent WHERE up_f.owner = " +
+           owner + ")";
+}
+
+// True for a row of `alias` (of entries) that the account ?1 may open: the
+// same answer as Store::AccessOf, inside a query.
+std::string MayOpen(const std::string& alias) {
+    return "(" + alias + ".owner = ?1 OR EXISTS (WITH RECURSIVE " +
+           RuleHolders(alias + ".id", alias + ".owner") +
+           " SELECT 1 FROM up JOIN acl a ON a.entry = up.id WHERE " + RuleReaches(false) + "))";
+}
 
 StoredEntry ReadEntry(const SqliteStatement& st) {
     StoredEntry e;
@@ -188,17 +278,21 @@ StoredEntry ReadEntry(const SqliteStatement& st) {
     return e;
 }
 
-void LoadParents(SqliteDb& db, StoredEntry& e) {
+// The folders an entry is in; for a viewer only those the viewer may open
+// (the others' titles and ids are their owners' business).
+void LoadParents(SqliteDb& db, StoredEntry& e, const std::optional<std::string>& viewer) {
     SqliteStatement st(db,
-                       "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = p.parent "
-                       "WHERE p.entry = ?1 ORDER BY f.title, p.parent");
-    st.Bind(1, e.id);
+                       "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = "
+                       "p.parent WHERE p.entry = ?2" +
+                           (viewer ? " AND " + MayOpen("f") : std::string()) +
+                           " ORDER BY f.title, p.parent");
+    st.Bind(1, viewer.value_or("")).Bind(2, e.id);
     while (st.Step()) e.parents.push_back({st.Text(0), st.Text(1)});
 }
 
 // The folders of every entry of a page, in one query rather than one per
 // entry; each entry's in the same order as LoadParents gives them.
-void LoadParents(SqliteDb& db, std::vector<StoredEntry>& entries) {
+void LoadParents(SqliteDb& db, std::vector<StoredEntry>& entries, const std::string& viewer) {
     if (entries.empty()) return;
     std::string ids = "[";
     std::unordered_map<std::string_view, StoredEntry*> byId;
@@ -224,9 +318,9 @@ void LoadParents(SqliteDb& db, std::vector<StoredEntry>& entries) {
     SqliteStatement st(db,
                        "SELECT p.entry, p.parent, f.title FROM parents p "
                        "JOIN entries f ON f.id = p.parent "
-                       "WHERE p.entry IN (SELECT value FROM json_each(?1)) "
-                       "ORDER BY f.title, p.parent");
-    st.Bind(1, ids);
+                       "WHERE p.entry IN (SELECT value FROM json_each(?2)) AND " +
+                           MayOpen("f") + " ORDER BY f.title, p.parent");
+    st.Bind(1, viewer).Bind(2, ids);
     while (st.Step()) {
         const auto it = byId.find(st.Text(0));
         if (it != byId.end()) it->second->parents.push_back({st.Text(1), st.Text(2)});
@@ -250,33 +344,6 @@ std::vector<std::string> Descendants(SqliteDb& db, const std::string& id) {
     std::vector<std::string> ids;
     while (st.Step()) ids.push_back(st.Text(0));
     return ids;
-}
-
-// Rules (alias a) that reach the account ?1: its own address, a group it
-// belongs to and, unless `listedOnly`, its mail domain or everybody signed in.
-// A rule naming an address, or the domain of one, promises the entry to
-// whoever owns that mailbox: an account made by open sign-up has not shown
-// that it does until its address is confirmed.
-constexpr const char* kAddressProven =
-    "EXISTS (SELECT 1 FROM accounts WHERE email = ?1 AND confirmed = 1)";
-
-std::string RuleReaches(bool listedOnly) {
-    std::string sql = std::string("((a.scope_type = 'user' AND a.scope = ?1 AND ") +
-                      kAddressProven +
-                      ")"
-                      " OR (a.scope_type = 'group' AND a.scope IN "
-                      "(SELECT grp FROM group_members WHERE member = ?1))";
-    // Rules for a whole domain or for everybody open an entry to whoever has
-    // its link; they do not put it into everybody's list.
-    if (!listedOnly) {
-        sql += std::string(
-                   " OR (a.scope_type = 'domain' AND a.scope = substr(?1, instr(?1, "
-                   "'@') + 1) AND ") +
-               kAddressProven +
-               ")"
-               " OR a.scope_type = 'default'";
-    }
-    return sql + ")";
 }
 
 std::string NormalScope(const std::string& scopeType, const std::string& scope) {
@@ -349,7 +416,9 @@ SqliteStore::SqliteStore(const std::string& dataDir, int passwordIterations)
     AddColumnOnce(*m_db, "entries", "parent_count", kAddRootCount);
     AddColumnOnce(*m_db, "acl", "edited", kAddRuleOrder);
     AddColumnOnce(*m_db, "accounts", "confirmed", kAddConfirmed);
+    AddColumnOnce(*m_db, "parents", "own", kAddOwnFolder);
     m_db->Exec(kListingSchema);
+    if (!Meta("stars")) m_db->Exec(kOwnersStars);
     // Tokens and sessions of older versions were kept in plain text; they
     // are dropped once (their holders sign in again) and stored hashed since.
     if (!Meta("secrets")) {
@@ -453,7 +522,8 @@ std::vector<std::string> SqliteStore::CheckConsistency() {
     {
         SqliteStatement st(*m_db,
                            "SELECT id FROM entries e WHERE parent_count <> "
-                           "(SELECT count(*) FROM parents p WHERE p.entry = e.id)");
+                           "(SELECT count(*) FROM parents p JOIN entries f ON f.id = p.parent "
+                           "WHERE p.entry = e.id AND f.owner = e.owner)");
         while (st.Step()) problems.push_back("root order out of date: " + st.Text(0));
     }
     {
@@ -766,25 +836,33 @@ void SqliteStore::AgeSecretsForTest(std::int64_t millis) {
     p.Bind(1, millis).Run();
 }
 
-std::optional<StoredEntry> SqliteStore::FindLocked(SqliteDb& db, const std::string& id) {
+std::optional<StoredEntry> SqliteStore::FindLocked(SqliteDb& db, const std::string& id,
+                                                   const std::optional<std::string>& viewer) {
     SqliteStatement st(db,
-                       std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?1");
-    st.Bind(1, id);
+                       std::string("SELECT ") + kEntryColumns + kEntryJoins + " WHERE e.id = ?2");
+    st.Bind(1, viewer.value_or("")).Bind(2, id);
     if (!st.Step()) return std::nullopt;
     StoredEntry e = ReadEntry(st);
-    LoadParents(db, e);
+    LoadParents(db, e, viewer);
     return e;
 }
 
-StoredEntry SqliteStore::LoadLocked(const std::string& id) {
-    auto e = FindLocked(*m_db, id);
+StoredEntry SqliteStore::LoadLocked(const std::string& id,
+                                    const std::optional<std::string>& viewer) {
+    auto e = FindLocked(*m_db, id, viewer);
     if (!e) throw std::runtime_error("Entry vanished: " + id);
     return *e;
 }
 
 std::optional<StoredEntry> SqliteStore::GetEntry(const std::string& id) {
     const auto reader = m_readers->Take();
-    return FindLocked(*reader, id);
+    return FindLocked(*reader, id, std::nullopt);
+}
+
+std::optional<StoredEntry> SqliteStore::GetEntryFor(const std::string& viewer,
+                                                    const std::string& id) {
+    const auto reader = m_readers->Take();
+    return FindLocked(*reader, id, viewer);
 }
 
 Access SqliteStore::AccessOf(const std::string& user, const std::string& id) {
@@ -797,18 +875,10 @@ Access SqliteStore::AccessOf(const std::string& user, const std::string& id) {
         if (!own.Step()) return Access::None;
         if (own.Int(0) != 0) return Access::Own;
     }
-    // Rights on a folder reach what inside it belongs to the folder's owner.
-    // The walk up stops at a folder of anyone else: holding a folder never
-    // gives power over what another account filed into it, and filing an
-    // entry somewhere never hands its owner's rights to that folder's owner.
-    // The walk has no depth limit, so a share reaches every level the
-    // listings show; UNION keeps each folder once, which also ends a loop.
     SqliteStatement st(*reader,
-                       std::string("WITH RECURSIVE up(id) AS (SELECT ?2 UNION ") +
-                           "SELECT p.parent FROM parents p JOIN up u ON p.entry = u.id "
-                           "JOIN entries f ON f.id = p.parent "
-                           "WHERE f.owner = (SELECT owner FROM entries WHERE id = ?2)) "
-                           "SELECT e.owner = ?1, "
+                       "WITH RECURSIVE " +
+                           RuleHolders("?2", "(SELECT owner FROM entries WHERE id = ?2)") +
+                           " SELECT e.owner = ?1, "
                            "(SELECT max(CASE a.role WHEN 'reader' THEN 1 ELSE 2 END) FROM acl a "
                            " WHERE a.entry = e.id AND " +
                            RuleReaches(false) + ") FROM up JOIN entries e ON e.id = up.id");
@@ -889,15 +959,13 @@ std::string SharedListingSql(const ListQuery& q) {
         return sql;
     };
     // Result columns 12 and 1 are the edit time and the id.
-    return arm(std::string("a.scope_type = 'user' AND a.scope = ?1 AND ") + kAddressProven) +
-           " UNION " +
-           arm("a.scope_type = 'group' AND a.scope IN "
-               "(SELECT grp FROM group_members WHERE member = ?1)") +
+    return arm(UserRuleReaches()) + " UNION " + arm(GroupRuleReaches()) +
            " ORDER BY 12 DESC, 1 DESC LIMIT ?4 OFFSET ?5";
 }
 
 // Every other listing: a folder's contents through its rows in parents
-// (index parents_order), the rest through entries.
+// (index parents_order), the account's stars through theirs, the rest
+// through entries.
 std::string ListingSql(const ListQuery& q) {
     if (q.scope == ListScope::Root) return RootListingSql(q);
     if (q.scope == ListScope::SharedWithMe) return SharedListingSql(q);
@@ -906,10 +974,21 @@ std::string ListingSql(const ListQuery& q) {
     const char* id = inFolder ? "p.entry" : "e.id";
     std::string sql = std::string("SELECT ") + kEntryColumns;
     if (inFolder) {
+        // Anyone may file what they can change into a folder of theirs, so a
+        // folder can hold entries that some of its readers may not open:
+        // those are left out. What the folder's owner owns is reached
+        // through the folder itself, which the caller has checked.
         sql +=
             " FROM parents p JOIN entries e ON e.id = p.entry"
             " LEFT JOIN accounts o ON o.email = e.owner"
-            " LEFT JOIN accounts m ON m.email = e.modified_by WHERE p.parent = ?2";
+            " LEFT JOIN accounts m ON m.email = e.modified_by WHERE p.parent = ?2"
+            " AND (e.owner = (SELECT owner FROM entries WHERE id = ?2) OR " +
+            MayOpen("e") + ")";
+    } else if (q.scope == ListScope::Starred) {
+        sql += std::string(" FROM stars s JOIN entries e ON e.id = s.entry") +
+               " LEFT JOIN accounts o ON o.email = e.owner"
+               " LEFT JOIN accounts m ON m.email = e.modified_by WHERE s.account = ?1 AND " +
+               MayOpen("e");
     } else {
         sql += std::string(kEntryJoins) + " WHERE ";
     }
@@ -924,8 +1003,6 @@ std::string ListingSql(const ListQuery& q) {
             sql += "e.owner = ?1";
             break;
         case ListScope::Starred:
-            sql += "(e.owner = ?1 OR " + shared + ") AND e.starred = 1";
-            break;
         case ListScope::Folder:
         case ListScope::Root:
         case ListScope::SharedWithMe:
@@ -957,7 +1034,7 @@ ListResult SqliteStore::List(const ListQuery& q) {
         }
         result.entries.push_back(ReadEntry(st));
     }
-    LoadParents(*reader, result.entries);
+    LoadParents(*reader, result.entries, q.user);
     return result;
 }
 
@@ -996,18 +1073,21 @@ StoredEntry SqliteStore::Create(const std::string& owner, const NewEntry& n) {
         used.Bind(1, owner);
         if (used.Step() && used.Int(0) + size > *n.quotaBytes) throw QuotaExceeded();
     }
-    SqliteStatement st(
-        *m_db,
-        "INSERT INTO entries(id, kind, title, mime, owner, modified_by, etag, "
-        "published, updated, edited, size, has_content, starred, trashed, "
-        "explicit_trash, viewed) "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?7, ?7, ?8, ?9, ?10, ?11, ?11, ?12)");
+    SqliteStatement st(*m_db,
+                       "INSERT INTO entries(id, kind, title, mime, owner, modified_by, etag, "
+                       "published, updated, edited, size, has_content, trashed, "
+                       "explicit_trash, viewed) "
+                       "VALUES(?1, ?2, ?3, ?4, ?5, ?5, ?6, ?7, ?7, ?7, ?8, ?9, ?11, ?11, ?12)");
     st.Bind(1, id).Bind(2, n.kind).Bind(3, n.title).Bind(4, n.mime).Bind(5, owner);
     st.Bind(6, NewEtag()).Bind(7, now);
     st.Bind(8, size);
-    st.Bind(9, std::int64_t{hasContent ? 1 : 0}).Bind(10, std::int64_t{n.starred ? 1 : 0});
+    st.Bind(9, std::int64_t{hasContent ? 1 : 0});
     st.Bind(11, std::int64_t{n.trashed ? 1 : 0}).Bind(12, std::int64_t{n.viewed ? 1 : 0});
     st.Run();
+    if (n.starred) {
+        SqliteStatement star(*m_db, "INSERT INTO stars(account, entry) VALUES(?1, ?2)");
+        star.Bind(1, owner).Bind(2, id).Run();
+    }
     for (const auto& parent : n.parents) {
         SqliteStatement p(*m_db, "INSERT OR IGNORE INTO parents(entry, parent) VALUES(?1, ?2)");
         p.Bind(1, id).Bind(2, parent).Run();
@@ -1016,6 +1096,16 @@ StoredEntry SqliteStore::Create(const std::string& owner, const NewEntry& n) {
                         "INSERT INTO acl(entry, scope_type, scope, role) "
                         "VALUES(?1, 'user', ?2, 'owner')");
     acl.Bind(1, id).Bind(2, owner).Run();
+    // Made inside a folder of another account (by one of its writers): the
+    // folder's owner may open and change it, or the folder would hold what
+    // its own owner cannot see.
+    for (const auto& parent : n.parents) {
+        SqliteStatement given(*m_db,
+                              "INSERT OR IGNORE INTO acl(entry, scope_type, scope, role) "
+                              "SELECT ?1, 'user', owner, 'writer' FROM entries "
+                              "WHERE id = ?2 AND owner <> ?3");
+        given.Bind(1, id).Bind(2, parent).Bind(3, owner).Run();
+    }
     // The file moves into place inside the transaction: a failure before the
     // commit takes it away again, a crash between the two leaves a file
     // without a row, which the next start puts aside.
@@ -1034,7 +1124,7 @@ StoredEntry SqliteStore::Create(const std::string& owner, const NewEntry& n) {
     } else {
         tx.Commit();
     }
-    return LoadLocked(id);
+    return LoadLocked(id, owner);
 }
 
 std::optional<StoredEntry> SqliteStore::ReplaceContent(const std::string& id,
@@ -1073,7 +1163,7 @@ std::optional<StoredEntry> SqliteStore::ReplaceContent(const std::string& id,
         throw;
     }
     ::unlink(kept.c_str());
-    return LoadLocked(id);
+    return LoadLocked(id, editor);
 }
 
 std::optional<StoredEntry> SqliteStore::Update(const std::string& id, const std::string& editor,
@@ -1095,14 +1185,24 @@ std::optional<StoredEntry> SqliteStore::Update(const std::string& id, const std:
                            "WHERE id = ?1");
         st.Bind(1, id).Bind(2, *title).Bind(3, now).Bind(4, editor).Run();
     }
+    // A star is the editor's own label, not a change of the entry: it moves
+    // the entry in nobody's listing. The etag still changes, so a copy the
+    // editor keeps is fetched again with the label as it now is.
     if (starred) {
-        SqliteStatement st(*m_db, "UPDATE entries SET starred = ?2 WHERE id = ?1");
-        st.Bind(1, id).Bind(2, std::int64_t{*starred ? 1 : 0}).Run();
+        SqliteStatement st(*m_db, *starred
+                                      ? "INSERT OR IGNORE INTO stars(account, entry) VALUES(?1, ?2)"
+                                      : "DELETE FROM stars WHERE account = ?1 AND entry = ?2");
+        st.Bind(1, editor).Bind(2, id).Run();
     }
-    SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
-    st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    if (title || !starred) {
+        SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
+        st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
+    } else {
+        SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2 WHERE id = ?1");
+        st.Bind(1, id).Bind(2, NewEtag()).Run();
+    }
     tx.Commit();
-    return LoadLocked(id);
+    return LoadLocked(id, editor);
 }
 
 StoredEntry SqliteStore::AddParent(const std::string& id, const std::string& folderId) {
@@ -1119,7 +1219,7 @@ StoredEntry SqliteStore::AddParent(const std::string& id, const std::string& fol
     SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
     st.Bind(1, id).Bind(2, NewEtag()).Bind(3, NowMillis()).Run();
     tx.Commit();
-    return LoadLocked(id);
+    return LoadLocked(id, std::nullopt);
 }
 
 bool SqliteStore::RemoveParent(const std::string& id, const std::string& folderId) {

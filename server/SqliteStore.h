@@ -46,6 +46,8 @@ public:
     void EndSession(const std::string& sid) override;
     void AgeSecretsForTest(std::int64_t millis) override;
     std::optional<StoredEntry> GetEntry(const std::string& id) override;
+    std::optional<StoredEntry> GetEntryFor(const std::string& viewer,
+                                           const std::string& id) override;
     Access AccessOf(const std::string& user, const std::string& id) override;
     ListResult List(const ListQuery& query) override;
     StoredEntry Create(const std::string& owner, const NewEntry& entry) override;
@@ -80,9 +82,10 @@ public:
     void SetMeta(const std::string& key, const std::string& value) override;
 
 private:
-    StoredEntry LoadLocked(const std::string& id);
+    StoredEntry LoadLocked(const std::string& id, const std::optional<std::string>& viewer);
     void Reconcile();
-    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id);
+    std::optional<StoredEntry> FindLocked(SqliteDb& db, const std::string& id,
+                                          const std::optional<std::string>& viewer);
 
     std::string m_dataDir;
     int m_passwordIterations;

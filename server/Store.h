@@ -31,7 +31,7 @@ struct StoredEntry {
     std::int64_t updated = 0;
     std::int64_t edited = 0;
     std::int64_t size = 0;
-    bool starred = false;
+    bool starred = false;  // by the account the entry was read for
     bool trashed = false;
     bool explicitlyTrashed = false;
     bool viewed = false;
@@ -175,13 +175,18 @@ public:
     virtual void AgeSecretsForTest(std::int64_t millis) = 0;
 
     // Entries.
+    // The entry as stored: every folder it is in, no star.
     virtual std::optional<StoredEntry> GetEntry(const std::string& id) = 0;
+    // The entry as `viewer` sees it: the viewer's own star, and only the
+    // folders the viewer may open.
+    virtual std::optional<StoredEntry> GetEntryFor(const std::string& viewer,
+                                                   const std::string& id) = 0;
     virtual Access AccessOf(const std::string& user, const std::string& id) = 0;
+    // Entries `query.user` may open, each with that account's star and the
+    // folders it may open. For ListScope::Folder the caller has checked that
+    // the account may open the folder.
     virtual ListResult List(const ListQuery& query) = 0;
     virtual StoredEntry Create(const std::string& owner, const NewEntry& entry) = 0;
-    // Changes title and/or starred label when the entry's etag still equals
-    // `ifMatch` ("*" matches any); returns the entry with its new etag, or
-    // nothing when the etag differs.
     // Puts the finished, synced file `contentFile` of the content folder in
     // place of the entry's stored content (renamed, never copied) when the
     // etag still equals `ifMatch` ("*" matches any); the id, folders, rules
@@ -192,6 +197,9 @@ public:
                                                       const std::string& editor,
                                                       const std::string& contentFile,
                                                       const std::string& ifMatch) = 0;
+    // Changes the title and/or the editor's own star when the entry's etag
+    // still equals `ifMatch` ("*" matches any); returns the entry as the
+    // editor sees it with its new etag, or nothing when the etag differs.
     virtual std::optional<StoredEntry> Update(const std::string& id, const std::string& editor,
                                               const std::optional<std::string>& title,
                                               const std::optional<bool>& starred,
@@ -308,6 +316,9 @@ public:
     void EndSession(const std::string& sid) { return m_backend->EndSession(sid); }
     void AgeSecretsForTest(std::int64_t millis) { return m_backend->AgeSecretsForTest(millis); }
     std::optional<StoredEntry> GetEntry(const std::string& id) { return m_backend->GetEntry(id); }
+    std::optional<StoredEntry> GetEntryFor(const std::string& viewer, const std::string& id) {
+        return m_backend->GetEntryFor(viewer, id);
+    }
     Access AccessOf(const std::string& user, const std::string& id) {
         return m_backend->AccessOf(user, id);
     }

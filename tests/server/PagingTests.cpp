@@ -438,9 +438,10 @@ TEST(PagingStoreTest, OlderDatabaseGetsRootAndSharedOrderOnOpening) {
         SqliteDb db(data + "/service.db");
         db.Exec(
             "DROP TRIGGER acl_take_edited; DROP TRIGGER entries_pass_edited_acl;"
-            "DROP TRIGGER parents_count_added; DROP TRIGGER parents_count_removed;"
+            "DROP TRIGGER parents_own_added; DROP TRIGGER parents_own_removed;"
             "DROP INDEX entries_root_order; DROP INDEX acl_listed_order;"
-            "ALTER TABLE entries DROP COLUMN parent_count; ALTER TABLE acl DROP COLUMN edited;");
+            "ALTER TABLE entries DROP COLUMN parent_count; ALTER TABLE acl DROP COLUMN edited;"
+            "ALTER TABLE parents DROP COLUMN own;");
     }
     Store store(data, 1000, TestDatabase(data));
     EXPECT_TRUE(store.CheckConsistency().empty());

@@ -1,0 +1,364 @@
+#include <algorithm>
+#include <map>
+
+#include "SqliteDb.h"
+#include "WebPageFixture.h"
+
+namespace tallowdesk::server::test {
+namespace {
+
+constexpr const char* kAtom = "Content-Type: application/atom+xml";
+constexpr const char* kRoot = "/feeds/default/private/full/folder%3Aroot/contents";
+constexpr const char* kStarred = "/feeds/default/private/full/-/starred";
+
+std::string EntryPath(const StoredEntry& e) {
+    return std::string("/feeds/default/private/full/") + e.kind + "%3A" + e.id;
+}
+
+std::string Contents(const StoredEntry& folder) {
+    return EntryPath(folder) + "/contents";
+}
+
+// The body that files an existing entry into a folder.
+std::string FileEntryXml(const StoredEntry& e) {
+    return "<entry xmlns='http://www.w3.org/2005/Atom'><id>https://localhost/feeds/id/" + e.kind +
+           "%3A" + e.id + "</id></entry>";
+}
+
+std::string StarXml(bool on) {
+    return std::string(
+               "<entry xmlns='http://www.w3.org/2005/Atom'>"
+               "<category scheme='http://schemas.google.com/g/2005/labels' "
+               "term='http://schemas.google.com/g/2005/labels#starred' label='") +
+           (on ? "starred" : "") + "'/></entry>";
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+bool Lists(const std::vector<std::string>& titles, const std::string& title) {
+    return std::find(titles.begin(), titles.end(), title) != titles.end();
+}
+
+// Entries of other accounts: alice owns, bob and carol are given rights.
+class OthersEntriesTest : public WebPageTest {
+protected:
+    void SetUp() override {
+        WebPageTest::SetUp();
+        m_alice = Token();
+        m_bob = Token(kBob, kBobPassword);
+        m_carol = Token(kCarol, kCarolPassword);
+    }
+
+    StoredEntry Doc(const std::string& title, const std::string& owner = kAlice,
+                    const std::vector<std::string>& parents = {}) {
+        return Make("document", title, "", "text", owner, parents);
+    }
+
+    StoredEntry Folder(const std::string& title, const std::string& owner) {
+        return Make("folder", title, "", "", owner);
+    }
+
+    void Share(const StoredEntry& e, const std::string& who, const std::string& role) {
+        TheStore().AddAclRule(e.id, "user", who, role);
+    }
+
+    // Files `e` into `folder` as `token`'s account does through the feed.
+    void FileInto(const std::string& token, const StoredEntry& e, const StoredEntry& folder) {
+        const Reply filed = GData("POST", Contents(folder), token, FileEntryXml(e), {kAtom});
+        ASSERT_EQ(filed.status, 201) << filed.body;
+    }
+
+    std::vector<std::string> Titles(const std::string& path, const std::string& token) {
+        const Reply feed = GData("GET", path, token);
+        EXPECT_EQ(feed.status, 200) << path << feed.body;
+        return EntryTitles(feed.body);
+    }
+
+    std::string m_alice, m_bob, m_carol;
+    std::map<std::string, std::string> m_ids;  // by title
+};
+
+// A writer filed the owner's entry into a folder only the writer sees: the
+// entry used to leave its owner's root, with no folder the owner could open.
+TEST_F(OthersEntriesTest, FilingIntoSomeoneElsesFolderKeepsTheEntryInItsOwnersRoot) {
+    const StoredEntry report = Doc("Report");
+    const StoredEntry filed = Doc("Filed by alice");
+    const StoredEntry albums = Folder("Albums", kAlice);
+    Share(report, kBob, "writer");
+    Share(filed, kBob, "writer");
+    const StoredEntry hideout = Folder("Hideout", kBob);
+    FileInto(m_bob, report, hideout);
+    FileInto(m_bob, filed, hideout);
+    // Alice files one into her own folder and bob takes it out of his: only
+    // her own folder counts for her root.
+    FileInto(m_alice, filed, albums);
+    ASSERT_EQ(
+        GData("DELETE", Contents(hideout) + "/document%3A" + filed.id, m_bob, {}, {"If-Match: *"})
+            .status,
+        200);
+    FileInto(m_bob, filed, hideout);
+
+    const auto root = Titles(kRoot, m_alice);
+    EXPECT_TRUE(Lists(root, "Report"));
+    EXPECT_FALSE(Lists(root, "Filed by alice"));
+    EXPECT_EQ(Titles(Contents(albums), m_alice), (std::vector<std::string>{"Filed by alice"}));
+    const auto page = SignedIn(kAlice, kPassword)->Send("GET", PlainUrl("/folderview?id=root"));
+    EXPECT_TRUE(Has(page.body, ">Report</a>")) << page.body;
+
+    // She opens it and is not shown the writer's folder, by id or by title.
+    const Reply entry = GData("GET", EntryPath(report), m_alice);
+    ASSERT_EQ(entry.status, 200);
+    EXPECT_FALSE(Has(entry.body, hideout.id)) << entry.body;
+    EXPECT_FALSE(Has(entry.body, "Hideout")) << entry.body;
+    EXPECT_EQ(GData("GET", Contents(hideout), m_alice).status, 404);
+    // The writer still finds it in his folder, with that folder named.
+    EXPECT_TRUE(Lists(Titles(Contents(hideout), m_bob), "Report"));
+    EXPECT_TRUE(Has(GData("GET", EntryPath(report), m_bob).body, hideout.id));
+    EXPECT_TRUE(TheStore().CheckConsistency().empty());
+}
+
+// A folder can hold entries of other accounts that some of its readers may
+// not open; those used to be listed to them with title, id, owner and size.
+TEST_F(OthersEntriesTest, AFolderListsToItsReaderOnlyWhatTheReaderMayOpen) {
+    const StoredEntry box = Folder("Box", kBob);
+    Share(box, kCarol, "reader");
+    const StoredEntry aliceFolder = Folder("Alice's shelf", kAlice);
+    Share(aliceFolder, kCarol, "reader");
+    struct Case {
+        std::string title;
+        std::string owner;
+        std::string carolsRole;  // on the entry itself; "" for none
+        bool viaAlicesFolder;
+        bool carolSees;
+    };
+    const std::vector<Case> cases = {
+        {"Bob own", kBob, "", false, true},
+        {"Alice private", kAlice, "", false, false},
+        {"Alice shared with carol", kAlice, "reader", false, true},
+        {"Alice shelved", kAlice, "", true, true},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> parents;
+        if (c.viaAlicesFolder) parents.push_back(aliceFolder.id);
+        const StoredEntry e = Doc(c.title, c.owner, parents);
+        if (c.owner != kBob) {
+            Share(e, kBob, "writer");
+            FileInto(m_bob, e, box);
+        } else {
+            TheStore().AddParent(e.id, box.id);
+        }
+        if (!c.carolsRole.empty()) Share(e, kCarol, c.carolsRole);
+        m_ids[c.title] = e.id;
+    }
+    const Reply feed = GData("GET", Contents(box), m_carol);
+    ASSERT_EQ(feed.status, 200);
+    const auto carolFeed = EntryTitles(feed.body);
+    const auto bobFeed = Titles(Contents(box), m_bob);
+    const Reply page =
+        SignedIn(kCarol, kCarolPassword)->Send("GET", PlainUrl("/folderview?id=" + box.id));
+    ASSERT_EQ(page.status, 200);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title);
+        EXPECT_EQ(Lists(carolFeed, c.title), c.carolSees);
+        EXPECT_EQ(Has(feed.body, m_ids[c.title]), c.carolSees);
+        EXPECT_EQ(Has(page.body, c.title), c.carolSees);
+        EXPECT_EQ(Has(page.body, m_ids[c.title]), c.carolSees);
+        EXPECT_TRUE(Lists(bobFeed, c.title));
+        // What she is shown she can open.
+        if (c.carolSees) {
+            EXPECT_EQ(
+                GData("GET", "/feeds/default/private/full/document%3A" + m_ids[c.title], m_carol)
+                    .status,
+                200);
+        }
+    }
+}
+
+// Pages of a folder with rows the reader may not open: each page is full
+// while more follow, its next key is its last entry, every visible entry
+// comes once, in order.
+TEST_F(OthersEntriesTest, PagesOfAFolderWithHiddenRowsAreFullAndExact) {
+    m_server->SetPageSize(3);
+    const StoredEntry box = Folder("Box", kBob);
+    Share(box, kCarol, "reader");
+    std::vector<std::string> visible;  // newest first
+    for (int i = 0; i < 14; ++i) {
+        // Runs of hidden rows of different lengths, also across page ends.
+        const bool hidden = i % 5 == 1 || i % 5 == 2 || i % 7 == 0;
+        NewEntry n;
+        n.kind = "document";
+        n.title = (hidden ? "hidden " : "seen ") + std::to_string(i);
+        n.parents = {box.id};
+        n.time = 1700000000000 + i * 1000;
+        TheStore().Create(hidden ? kAlice : kBob, n);
+        if (!hidden) visible.insert(visible.begin(), n.title);
+    }
+    ASSERT_EQ(visible.size(), 7u);
+    std::vector<std::string> walked;
+    std::string next = Url(Contents(box));
+    std::size_t pages = 0;
+    while (!next.empty() && pages < 20) {
+        ++pages;
+        const Reply r = GData("GET", next.substr(next.find("/feeds")), m_carol);
+        ASSERT_EQ(r.status, 200) << r.body;
+        const auto titles = EntryTitles(r.body);
+        next = NextLink(r.body);
+        if (!next.empty()) {
+            EXPECT_EQ(titles.size(), 3u) << "page " << pages;
+        }
+        walked.insert(walked.end(), titles.begin(), titles.end());
+    }
+    EXPECT_EQ(walked, visible);
+    EXPECT_EQ(pages, 3u);
+}
+
+// Stars are each account's own: one account's star is seen by nobody else
+// and changes nothing of the entry that others see.
+TEST_F(OthersEntriesTest, EachAccountSeesOnlyItsOwnStar) {
+    const std::vector<std::pair<std::string, std::string>> people = {
+        {kAlice, m_alice}, {kBob, m_bob}, {kCarol, m_carol}};
+    struct Case {
+        std::string starrer;
+        std::string title;
+    };
+    const std::vector<Case> cases = {
+        {kAlice, "Starred by alice"}, {kBob, "Starred by bob"}, {kCarol, "Starred by carol"}};
+    std::map<std::string, std::string> editedBefore;
+    for (const auto& c : cases) {
+        const StoredEntry e = Doc(c.title);
+        Share(e, kBob, "writer");
+        Share(e, kCarol, "reader");
+        m_ids[c.title] = e.id;
+        editedBefore[c.title] =
+            Between(GData("GET", EntryPath(e), m_alice).body, "<app:edited", "</app:edited>");
+        const std::string& token = std::find_if(people.begin(), people.end(), [&](const auto& p) {
+                                       return p.first == c.starrer;
+                                   })->second;
+        const Reply put = GData("PUT", EntryPath(e), token, StarXml(true), {kAtom, "If-Match: *"});
+        ASSERT_EQ(put.status, 200) << c.starrer << put.body;
+        EXPECT_TRUE(Has(put.body, "label='starred'") || Has(put.body, "label=\"starred\""));
+    }
+    for (const auto& [who, token] : people) {
+        const auto starred = Titles(kStarred, token);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(who + " looks at " + c.title);
+            const bool own = c.starrer == who;
+            EXPECT_EQ(Lists(starred, c.title), own);
+            const Reply entry =
+                GData("GET", "/feeds/default/private/full/document%3A" + m_ids[c.title], token);
+            ASSERT_EQ(entry.status, 200);
+            EXPECT_EQ(Has(entry.body, "labels#starred"), own);
+        }
+    }
+    // The owner's copy did not move: nobody else's star is an edit of hers.
+    for (const auto& c : cases) {
+        if (c.starrer == kAlice) continue;
+        EXPECT_EQ(Between(GData("GET", "/feeds/default/private/full/document%3A" + m_ids[c.title],
+                                m_alice)
+                              .body,
+                          "<app:edited", "</app:edited>"),
+                  editedBefore[c.title])
+            << c.title;
+    }
+    // Taking one's star away takes only one's own.
+    const std::string both = "/feeds/default/private/full/document%3A" + m_ids["Starred by bob"];
+    ASSERT_EQ(GData("PUT", both, m_alice, StarXml(true), {kAtom, "If-Match: *"}).status, 200);
+    ASSERT_EQ(GData("PUT", both, m_bob, StarXml(false), {kAtom, "If-Match: *"}).status, 200);
+    EXPECT_TRUE(Lists(Titles(kStarred, m_alice), "Starred by bob"));
+    EXPECT_FALSE(Lists(Titles(kStarred, m_bob), "Starred by bob"));
+    // A reader may star, but not rename.
+    const Reply rename = GData("PUT", both, m_carol,
+                               "<entry xmlns='http://www.w3.org/2005/Atom'><title>Mine</title>"
+                               "</entry>",
+                               {kAtom, "If-Match: *"});
+    EXPECT_EQ(rename.status, 403);
+}
+
+// A star of an entry the account may no longer open is not listed.
+TEST_F(OthersEntriesTest, TheStarredListShowsOnlyWhatTheAccountMayStillOpen) {
+    const StoredEntry e = Doc("Once shared");
+    Share(e, kCarol, "reader");
+    ASSERT_EQ(GData("PUT", EntryPath(e), m_carol, StarXml(true), {kAtom, "If-Match: *"}).status,
+              200);
+    EXPECT_EQ(Titles(kStarred, m_carol), (std::vector<std::string>{"Once shared"}));
+    ASSERT_TRUE(TheStore().RemoveAclRule(e.id, "user", kCarol));
+    EXPECT_TRUE(Titles(kStarred, m_carol).empty());
+}
+
+// A data folder of an older version: one star per entry, and folders of
+// other accounts counted as the owner's. On opening the star becomes the
+// owner's and the entry is back in the owner's root.
+TEST(OthersEntriesStoreTest, AnOlderDatabaseKeepsTheOwnersStarAndRoot) {
+    TempDir dir;
+    const std::string data = (dir.Path() / "data").string();
+    constexpr const char* kAliceAddress = "alice@example.test";
+    constexpr const char* kBobAddress = "bob@example.test";
+    std::string starred, filed, shelf;
+    {
+        Store store(data, 1000);
+        store.AddAccount(kAliceAddress, "secret", "Alice");
+        store.AddAccount(kBobAddress, "secret", "Bob");
+        NewEntry d;
+        d.kind = "document";
+        d.title = "Starred";
+        starred = store.Create(kAliceAddress, d).id;
+        store.AddAclRule(starred, "user", kBobAddress, "writer");
+        d.title = "Filed";
+        filed = store.Create(kAliceAddress, d).id;
+        NewEntry f;
+        f.kind = "folder";
+        f.title = "Bob's";
+        store.AddParent(filed, store.Create(kBobAddress, f).id);
+        f.title = "Alice's";
+        shelf = store.Create(kAliceAddress, f).id;
+    }
+    {
+        // As the older version left it.
+        SqliteDb db(data + "/service.db");
+        db.Exec(
+            "DROP TRIGGER parents_own_added; DROP TRIGGER parents_own_removed;"
+            "ALTER TABLE parents DROP COLUMN own; DELETE FROM stars;"
+            "CREATE TRIGGER parents_count_added AFTER INSERT ON parents BEGIN "
+            "UPDATE entries SET parent_count = parent_count + 1 WHERE id = NEW.entry; END;"
+            "CREATE TRIGGER parents_count_removed AFTER DELETE ON parents BEGIN "
+            "UPDATE entries SET parent_count = parent_count - 1 WHERE id = OLD.entry; END;"
+            "DELETE FROM meta WHERE key = 'stars';"
+            "UPDATE entries SET starred = 1 WHERE title = 'Starred';"
+            "UPDATE entries SET parent_count = 1 WHERE title = 'Filed';");
+    }
+    Store store(data, 1000);
+    EXPECT_TRUE(store.CheckConsistency().empty());
+    struct Case {
+        std::string user;
+        ListScope scope;
+        std::vector<std::string> titles;
+    };
+    const std::vector<Case> cases = {
+        {kAliceAddress, ListScope::Starred, {"Starred"}},
+        {kBobAddress, ListScope::Starred, {}},
+        {kAliceAddress, ListScope::Root, {"Filed", "Starred"}},
+    };
+    for (const auto& c : cases) {
+        ListQuery q;
+        q.user = c.user;
+        q.scope = c.scope;
+        std::vector<std::string> titles;
+        for (const auto& e : store.List(q).entries) titles.push_back(e.title);
+        EXPECT_EQ(titles, c.titles) << c.user;
+    }
+    EXPECT_TRUE(store.GetEntryFor(kAliceAddress, starred)->starred);
+    EXPECT_FALSE(store.GetEntryFor(kBobAddress, starred)->starred);
+    // Counted once from now on, by the new rules only.
+    store.AddParent(starred, shelf);
+    EXPECT_TRUE(store.CheckConsistency().empty());
+    ListQuery root;
+    root.user = kAliceAddress;
+    root.scope = ListScope::Root;
+    ASSERT_EQ(store.List(root).entries.size(), 1u);
+    EXPECT_EQ(store.List(root).entries[0].title, "Filed");
+}
+
+}  // namespace
+}  // namespace tallowdesk::server::test
