@@ -200,7 +200,9 @@ if [ "$inside_x" = 1 ]; then
   echo "dragged onto pcmanfm after its drops: small.bin"
 
   # 5. pcmanfm's copy of several files (its lists end in a NUL, no line
-  # break), pasted into Zsmall (shown since 4b): every one uploaded.
+  # break), pasted into Zsmall (shown since 4b): every one uploaded. The copy
+  # also holds Tree and small.bin, which Zsmall has already: each question
+  # about a name already taken is answered Skip.
   wait_for 30 no_window_named '^Uploading' || true
   xdotool windowactivate --sync "$pc" 2>/dev/null
   xdotool mousemove --sync 1000 550 click 1
@@ -214,7 +216,11 @@ if [ "$inside_x" = 1 ]; then
   sleep 0.5
   xdotool key --clearmodifiers ctrl+v
   all_pasted() {
-    local n
+    local n clash
+    if clash=$(window_named '^Name Already Taken$'); then
+      xdotool windowactivate --sync "$clash" key --clearmodifiers alt+s 2>/dev/null
+      return 1
+    fi
     rm -rf "$got" && mkdir -p "$got" || return 1
     for n in p1.txt p2.txt p3.txt; do
       "$cli_bin" get "/Zsmall/$n" --to "$got" >/dev/null 2>&1 || return 1
@@ -223,6 +229,15 @@ if [ "$inside_x" = 1 ]; then
   }
   wait_for 60 all_pasted || fail "not every file copied in pcmanfm was pasted"
   echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt"
+  paste_ended() {
+    local clash
+    if clash=$(window_named '^Name Already Taken$'); then
+      xdotool windowactivate --sync "$clash" key --clearmodifiers alt+s 2>/dev/null
+      return 1
+    fi
+    no_window_named '^Uploading'
+  }
+  wait_for 60 paste_ended || fail "the paste did not end"
 
   # 6. pcmanfm's p1.txt onto the tree: the category node Trash refuses it
   # (no upload), the folder node Zbig takes it into that folder.
