@@ -65,8 +65,8 @@ struct ConcurrentOps : TransferOps {
         } end{*this, url, path};
         fake.DownloadEntry(url, kind, path, format, sink);
     }
-    void UploadFile(const fs::path& path, const std::string& target, tinyxml2::XMLDocument& reply,
-                    TransferProgressSink& sink) override {
+    void UploadFile(const fs::path& path, const std::string& target, const std::string& name,
+                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
         std::lock_guard lock(mutex);
         uploadBeforeItsFolder =
             uploadBeforeItsFolder ||
@@ -74,7 +74,12 @@ struct ConcurrentOps : TransferOps {
              std::none_of(fake.folders.begin(), fake.folders.end(), [&](const FakeOps::Folder& f) {
                  return f.parent + "/" + f.title == target;
              }));
-        fake.UploadFile(path, target, reply, sink);
+        fake.UploadFile(path, target, name, reply, sink);
+    }
+    void ReplaceContent(const fs::path& path, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        std::lock_guard lock(mutex);
+        fake.ReplaceContent(path, editMediaUrl, reply, sink);
     }
     void CreateFolder(const std::string& title, const std::string& parent,
                       tinyxml2::XMLDocument& reply) override {
