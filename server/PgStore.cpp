@@ -599,13 +599,7 @@ std::string PgStore::ContentPath(const std::string& id) const {
 
 void PgStore::AddAccount(const std::string& rawEmail, std::string_view password,
                          const std::string& displayName) {
-    const std::string email = NormalEmail(rawEmail);
-    if (email.empty() || email.find('@') == std::string::npos) {
-        throw std::runtime_error("Invalid e-mail address: " + email);
-    }
-    if (password.empty()) throw std::runtime_error("The password cannot be empty");
-    const auto salt = RandomBytes(16);
-    const auto hash = HashPassword(password, salt, m_passwordIterations);
+    const auto [email, salt, hash] = MakeCredentials(rawEmail, password, m_passwordIterations);
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
     PgQuery st(*db,
@@ -626,13 +620,7 @@ void PgStore::AddAccount(const std::string& rawEmail, std::string_view password,
 
 bool PgStore::CreateAccount(const std::string& rawEmail, std::string_view password,
                             const std::string& displayName) {
-    const std::string email = NormalEmail(rawEmail);
-    if (email.empty() || email.find('@') == std::string::npos) {
-        throw std::runtime_error("Invalid e-mail address: " + email);
-    }
-    if (password.empty()) throw std::runtime_error("The password cannot be empty");
-    const auto salt = RandomBytes(16);
-    const auto hash = HashPassword(password, salt, m_passwordIterations);
+    const auto [email, salt, hash] = MakeCredentials(rawEmail, password, m_passwordIterations);
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
     // Unconfirmed until its holder shows the mailbox is theirs.

@@ -557,13 +557,7 @@ std::string SqliteStore::ContentPath(const std::string& id) const {
 
 void SqliteStore::AddAccount(const std::string& rawEmail, std::string_view password,
                              const std::string& displayName) {
-    const std::string email = NormalEmail(rawEmail);
-    if (email.empty() || email.find('@') == std::string::npos) {
-        throw std::runtime_error("Invalid e-mail address: " + email);
-    }
-    if (password.empty()) throw std::runtime_error("The password cannot be empty");
-    const auto salt = RandomBytes(16);
-    const auto hash = HashPassword(password, salt, m_passwordIterations);
+    const auto [email, salt, hash] = MakeCredentials(rawEmail, password, m_passwordIterations);
     std::lock_guard lock(m_mutex);
     SqliteStatement st(*m_db,
                        "INSERT INTO accounts(email, name, salt, hash, iterations, confirmed) "
@@ -582,13 +576,7 @@ void SqliteStore::AddAccount(const std::string& rawEmail, std::string_view passw
 
 bool SqliteStore::CreateAccount(const std::string& rawEmail, std::string_view password,
                                 const std::string& displayName) {
-    const std::string email = NormalEmail(rawEmail);
-    if (email.empty() || email.find('@') == std::string::npos) {
-        throw std::runtime_error("Invalid e-mail address: " + email);
-    }
-    if (password.empty()) throw std::runtime_error("The password cannot be empty");
-    const auto salt = RandomBytes(16);
-    const auto hash = HashPassword(password, salt, m_passwordIterations);
+    const auto [email, salt, hash] = MakeCredentials(rawEmail, password, m_passwordIterations);
     std::lock_guard lock(m_mutex);
     // One statement, so two forms sent at once cannot both take the address.
     // Unconfirmed until its holder shows the mailbox is theirs.

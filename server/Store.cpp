@@ -6,6 +6,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "Crypto.h"
 #include "PgStore.h"
 #include "SqliteStore.h"
 
@@ -51,6 +52,18 @@ std::string FormatTime(std::int64_t millis) {
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(millis % 1000));
     return buffer;
+}
+
+NewCredentials MakeCredentials(const std::string& rawEmail, std::string_view password,
+                               int iterations) {
+    std::string email = NormalEmail(rawEmail);
+    if (email.empty() || email.find('@') == std::string::npos) {
+        throw std::runtime_error("Invalid e-mail address: " + email);
+    }
+    if (password.empty()) throw std::runtime_error("The password cannot be empty");
+    std::vector<unsigned char> salt = RandomBytes(16);
+    std::vector<unsigned char> hash = HashPassword(password, salt, iterations);
+    return {std::move(email), std::move(salt), std::move(hash)};
 }
 
 }  // namespace tallowdesk::server

@@ -392,4 +392,15 @@ std::int64_t NowMillis();
 std::string NormalEmail(std::string email);
 std::string FormatTime(std::int64_t millis);  // 2013-07-30T14:52:13.096Z
 
+// What both stores keep of a password set for an address: the address made
+// normal, a fresh salt and the hash. Throws for an address without '@' and
+// for an empty password.
+struct NewCredentials {
+    std::string email;
+    std::vector<unsigned char> salt;
+    std::vector<unsigned char> hash;
+};
+NewCredentials MakeCredentials(const std::string& rawEmail, std::string_view password,
+                               int iterations);
+
 }  // namespace tallowdesk::server

@@ -332,6 +332,27 @@ std::uint64_t Growth(std::uint64_t incoming, std::int64_t old) {
     return incoming > before ? incoming - before : 0;
 }
 
+// What every upload through the API meets first: HTTPS, a valid token and
+// GData-Version 3. Gives the refusal to send, or sets `user`.
+std::optional<HttpResponse> RefuseApiRequest(Store& store, const HttpRequest& header,
+                                             std::optional<std::string>& user) {
+    if (!header.secure) {
+        return GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS.");
+    }
+    user = TokenUser(store, header);
+    if (!user) {
+        HttpResponse r = GDataError(401, "AuthenticationException", "Token invalid");
+        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
+        return r;
+    }
+    const std::string version = Trim(header.Header("GData-Version").value_or(""));
+    if (version != "3.0" && version != "3") {
+        return GDataError(400, "InvalidRequestUriException",
+                          "This feed needs the header GData-Version: 3.0");
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 UploadHandler::UploadHandler(Store& store, SharedState& shared, SignInHandler& signIn,
@@ -377,21 +398,8 @@ std::optional<UploadPlan> UploadHandler::Plan(const HttpRequest& header) {
 
 std::optional<UploadPlan> UploadHandler::PlanConverted(const HttpRequest& header) {
     auto refuse = [](HttpResponse r) { return UploadPlan{std::move(r), nullptr}; };
-    if (!header.secure) {
-        return refuse(
-            GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS."));
-    }
-    const auto user = TokenUser(m_store, header);
-    if (!user) {
-        HttpResponse r = GDataError(401, "AuthenticationException", "Token invalid");
-        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
-        return refuse(r);
-    }
-    const std::string version = Trim(header.Header("GData-Version").value_or(""));
-    if (version != "3.0" && version != "3") {
-        return refuse(GDataError(400, "InvalidRequestUriException",
-                                 "This feed needs the header GData-Version: 3.0"));
-    }
+    std::optional<std::string> user;
+    if (auto refused = RefuseApiRequest(m_store, header, user)) return refuse(std::move(*refused));
     const std::string type = header.Header("Content-Type").value_or("");
     if (!FindConversion(type)) {
         return refuse(GDataError(415, "unsupportedMediaType",
@@ -670,27 +678,15 @@ HttpResponse UploadHandler::FinishForm(const HttpRequest& header, UploadSink& si
 
 std::optional<UploadPlan> UploadHandler::PlanMedia(const HttpRequest& header) {
     auto refuse = [](HttpResponse r) { return UploadPlan{std::move(r), nullptr}; };
-    if (!header.secure) {
-        return refuse(
-            GDataError(403, "ServiceForbiddenException", "This feed is only served over HTTPS."));
-    }
-    const auto user = TokenUser(m_store, header);
-    if (!user) {
-        HttpResponse r = GDataError(401, "AuthenticationException", "Token invalid");
-        r.Set("WWW-Authenticate", "GoogleLogin realm=\"ClientLogin\", service=\"writely\"");
-        return refuse(r);
-    }
-    const std::string version = Trim(header.Header("GData-Version").value_or(""));
-    if (version != "3.0" && version != "3") {
-        return refuse(GDataError(400, "InvalidRequestUriException",
-                                 "This feed needs the header GData-Version: 3.0"));
-    }
+    std::optional<std::string> user;
+    if (auto refused = RefuseApiRequest(m_store, header, user)) return refuse(std::move(*refused));
     const auto id = MediaEntryId(header.Path());
     const auto entry = id ? m_store.GetEntry(*id) : std::nullopt;
-    if (!entry || entry->kind == "folder" || m_store.AccessOf(*user, *id) == Access::None) {
+    const Access access = entry ? m_store.AccessOf(*user, *id) : Access::None;
+    if (!entry || entry->kind == "folder" || access == Access::None) {
         return refuse(EntryNotFound());
     }
-    if (m_store.AccessOf(*user, *id) < Access::Write) {
+    if (access < Access::Write) {
         return refuse(GDataError(403, "ServiceForbiddenException",
                                  "You do not have permission to change this entry."));
     }

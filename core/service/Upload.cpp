@@ -297,6 +297,41 @@ std::optional<std::string> ExtractUploadedEntryId(std::string_view body) {
     return std::nullopt;
 }
 
+namespace {
+
+enum class BodyMethod { Post, Put };
+
+// Sends the open file as the whole body of one request, with progress, and
+// returns the answer's status (its body is in response). The length is known,
+// so the body goes out plain rather than chunked. A transport failure throws
+// `failure`.
+long SendFileBody(CURL* handle, BodyMethod method, UniqueFd& file, std::uint64_t size,
+                  TransferProgressListener* listener, const std::string& url,
+                  ResponseBuffer& response, const char* failure) {
+    TransferProgress progress{file.get(), 0, listener, NowMilliseconds(), size};
+    if (method == BodyMethod::Post) {
+        curl_easy_setopt(handle, CURLOPT_POST, 1L);
+        curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+    } else {
+        curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
+    }
+    curl_easy_setopt(handle, CURLOPT_READFUNCTION, &ReadFromFileWithProgress);
+    curl_easy_setopt(handle, CURLOPT_READDATA, &progress);
+    curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &SeekFileWithProgress);
+    curl_easy_setopt(handle, CURLOPT_SEEKDATA, &progress);
+    response.CollectBody(handle);
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    if (curl_easy_perform(handle) != CURLE_OK) {
+        response.ThrowIfOverflowed();
+        throw std::runtime_error(failure);
+    }
+    file.Close();
+    return ResponseCode(handle);
+}
+
+}  // namespace
+
 void UploadConverted(ServiceClient& client, const std::string& path, const std::string& uploadUrl,
                      tinyxml2::XMLDocument& document, TransferProgressListener* listener,
                      std::string_view name) {
@@ -324,24 +359,9 @@ void UploadConverted(ServiceClient& client, const std::string& path, const std::
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
     ApplyTransportSecurity(handle);
 
-    TransferProgress progress{file.get(), 0, listener, NowMilliseconds(), size};
-    curl_easy_setopt(handle, CURLOPT_POST, 1L);
-    // The length is known, so the body goes out plain rather than chunked.
-    curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(handle, CURLOPT_READFUNCTION, &ReadFromFileWithProgress);
-    curl_easy_setopt(handle, CURLOPT_READDATA, &progress);
-    curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &SeekFileWithProgress);
-    curl_easy_setopt(handle, CURLOPT_SEEKDATA, &progress);
     ResponseBuffer response;
-    response.CollectBody(handle);
-    curl_easy_setopt(handle, CURLOPT_URL, uploadUrl.c_str());
-
-    if (curl_easy_perform(handle) != CURLE_OK) {
-        response.ThrowIfOverflowed();
-        throw std::runtime_error("Failed to upload file");
-    }
-    file.Close();
-    if (ResponseCode(handle) != 201) {
+    if (SendFileBody(handle, BodyMethod::Post, file, size, listener, uploadUrl, response,
+                     "Failed to upload file") != 201) {
         throw GDocsUnsupportTypeException(ParseErrorBody(response.Text()));
     }
     document.Clear();
@@ -487,23 +507,9 @@ void ReplaceEntryContent(ServiceClient& client, const std::string& path,
     curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
     ApplyTransportSecurity(handle);
 
-    TransferProgress progress{file.get(), 0, listener, NowMilliseconds(), size};
-    curl_easy_setopt(handle, CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(handle, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    curl_easy_setopt(handle, CURLOPT_READFUNCTION, &ReadFromFileWithProgress);
-    curl_easy_setopt(handle, CURLOPT_READDATA, &progress);
-    curl_easy_setopt(handle, CURLOPT_SEEKFUNCTION, &SeekFileWithProgress);
-    curl_easy_setopt(handle, CURLOPT_SEEKDATA, &progress);
     ResponseBuffer response;
-    response.CollectBody(handle);
-    curl_easy_setopt(handle, CURLOPT_URL, editMediaUrl.c_str());
-
-    if (curl_easy_perform(handle) != CURLE_OK) {
-        response.ThrowIfOverflowed();
-        throw std::runtime_error("File upload  failed.");
-    }
-    file.Close();
-    const long status = ResponseCode(handle);
+    const long status = SendFileBody(handle, BodyMethod::Put, file, size, listener, editMediaUrl,
+                                     response, "File upload  failed.");
     if (status != 200 && status != 201) throw std::runtime_error(ParseErrorBody(response.Text()));
     document.Clear();
     document.Parse(response.Text().data(), response.Text().size());
