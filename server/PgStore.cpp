@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Crypto.h"
 #include "FolderLock.h"
@@ -259,18 +260,27 @@ StoredEntry ReadEntry(const PgQuery& st) {
     return e;
 }
 
-// The folders an entry is in; for a viewer only those the viewer may open.
+// The folders an entry is in; for a viewer only those the viewer may open,
+// and the etag the viewer is given for what it is shown.
 void LoadParents(PgConnection& db, StoredEntry& e, const std::optional<std::string>& viewer) {
-    PgQuery st(db,
-               "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = "
-               "p.parent WHERE p.entry = ?2::text AND " +
-                   (viewer ? MayOpen("f") : std::string("?1::text IS NOT NULL")) +
-                   " ORDER BY f.title, p.parent");
+    PgQuery st(db, "SELECT p.parent, f.title, CASE WHEN " +
+                       (viewer ? MayOpen("f") : std::string("?1::text IS NOT NULL")) +
+                       " THEN 1 ELSE 0 END FROM parents p JOIN entries f ON f.id = "
+                       "p.parent WHERE p.entry = ?2::text ORDER BY f.title, p.parent");
     st.Bind(1, viewer.value_or("")).Bind(2, e.id);
-    while (st.Step()) e.parents.push_back({st.Text(0), st.Text(1)});
+    bool someHidden = false;
+    while (st.Step()) {
+        if (st.Int(2) != 0) {
+            e.parents.push_back({st.Text(0), st.Text(1)});
+        } else {
+            someHidden = true;
+        }
+    }
+    if (viewer) e.etag = ViewerEtag(e.etag, e.starred, someHidden, e.parents);
 }
 
-// The folders of every entry of a page in one query, as a JSON array of ids.
+// The folders of every entry of a page in one query, as a JSON array of
+// ids; each entry's etag as the viewer is given it.
 void LoadParents(PgConnection& db, std::vector<StoredEntry>& entries, const std::string& viewer) {
     if (entries.empty()) return;
     std::string ids = "[";
@@ -294,15 +304,23 @@ void LoadParents(PgConnection& db, std::vector<StoredEntry>& entries, const std:
         byId.emplace(e.id, &e);
     }
     ids += ']';
-    PgQuery st(db,
-               "SELECT p.entry, p.parent, f.title FROM parents p "
-               "JOIN entries f ON f.id = p.parent "
-               "WHERE p.entry IN (SELECT json_array_elements_text(?2::json)) AND " +
-                   MayOpen("f") + " ORDER BY f.title, p.parent");
+    PgQuery st(db, "SELECT p.entry, p.parent, f.title, CASE WHEN " + MayOpen("f") +
+                       " THEN 1 ELSE 0 END FROM parents p JOIN entries f ON f.id = p.parent "
+                       "WHERE p.entry IN (SELECT json_array_elements_text(?2::json)) "
+                       "ORDER BY f.title, p.parent");
     st.Bind(1, viewer).Bind(2, ids);
+    std::unordered_set<const StoredEntry*> someHidden;
     while (st.Step()) {
         const auto it = byId.find(st.Text(0));
-        if (it != byId.end()) it->second->parents.push_back({st.Text(1), st.Text(2)});
+        if (it == byId.end()) continue;
+        if (st.Int(3) != 0) {
+            it->second->parents.push_back({st.Text(1), st.Text(2)});
+        } else {
+            someHidden.insert(it->second);
+        }
+    }
+    for (auto& e : entries) {
+        e.etag = ViewerEtag(e.etag, e.starred, someHidden.count(&e) != 0, e.parents);
     }
 }
 
@@ -1049,10 +1067,12 @@ std::optional<StoredEntry> PgStore::ReplaceContent(const std::string& id, const 
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
     {
-        PgQuery check(*db, "SELECT etag FROM entries WHERE id = ?1 AND has_content = 1");
-        check.Bind(1, id);
-        if (!check.Step()) throw std::runtime_error("No stored content to replace: " + id);
-        if (ifMatch != "*" && check.Text(0) != ifMatch) return std::nullopt;
+        // Against the etag the editor was given, not another account's.
+        const auto now = Find(*db, id, editor);
+        if (!now || !now->hasContent) {
+            throw std::runtime_error("No stored content to replace: " + id);
+        }
+        if (ifMatch != "*" && now->etag != ifMatch) return std::nullopt;
     }
     PgQuery st(*db,
                "UPDATE entries SET size = ?2::bigint, updated = ?3::bigint, edited = ?3::bigint, "
@@ -1087,10 +1107,10 @@ std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::str
     const auto db = m_pool.Take();
     PgTransaction tx(*db);
     {
-        PgQuery check(*db, "SELECT etag FROM entries WHERE id = ?1");
-        check.Bind(1, id);
-        if (!check.Step()) throw std::runtime_error("No such entry: " + id);
-        if (ifMatch != "*" && check.Text(0) != ifMatch) return std::nullopt;
+        // Against the etag the editor was given, not another account's.
+        const auto now = Find(*db, id, editor);
+        if (!now) throw std::runtime_error("No such entry: " + id);
+        if (ifMatch != "*" && now->etag != ifMatch) return std::nullopt;
     }
     const std::int64_t now = NowMillis();
     if (title) {
@@ -1099,7 +1119,8 @@ std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::str
                    "WHERE id = ?1");
         st.Bind(1, id).Bind(2, *title).Bind(3, now).Bind(4, editor).Run();
     }
-    // The editor's own star, as in the SQLite store: a new etag, no edit.
+    // The editor's own star, as in the SQLite store: no edit, and the
+    // stored etag stays (the editor's own carries the star).
     if (starred) {
         PgQuery st(*db, *starred ? "INSERT INTO stars(account, entry) VALUES(?1, ?2) "
                                    "ON CONFLICT DO NOTHING"
@@ -1109,9 +1130,6 @@ std::optional<StoredEntry> PgStore::Update(const std::string& id, const std::str
     if (title || !starred) {
         PgQuery st(*db, "UPDATE entries SET etag = ?2, edited = ?3::bigint WHERE id = ?1");
         st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
-    } else {
-        PgQuery st(*db, "UPDATE entries SET etag = ?2 WHERE id = ?1");
-        st.Bind(1, id).Bind(2, NewEtag()).Run();
     }
     tx.Commit();
     return Load(*db, id, editor);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "Crypto.h"
 #include "FolderLock.h"
@@ -279,19 +280,29 @@ StoredEntry ReadEntry(const SqliteStatement& st) {
 }
 
 // The folders an entry is in; for a viewer only those the viewer may open
-// (the others' titles and ids are their owners' business).
+// (the others' titles and ids are their owners' business), and the etag the
+// viewer is given for what it is shown.
 void LoadParents(SqliteDb& db, StoredEntry& e, const std::optional<std::string>& viewer) {
-    SqliteStatement st(db,
-                       "SELECT p.parent, f.title FROM parents p JOIN entries f ON f.id = "
-                       "p.parent WHERE p.entry = ?2" +
-                           (viewer ? " AND " + MayOpen("f") : std::string()) +
-                           " ORDER BY f.title, p.parent");
+    SqliteStatement st(
+        db, "SELECT p.parent, f.title, " +
+                (viewer ? "CASE WHEN " + MayOpen("f") + " THEN 1 ELSE 0 END" : std::string("1")) +
+                " FROM parents p JOIN entries f ON f.id = p.parent WHERE p.entry = ?2"
+                " ORDER BY f.title, p.parent");
     st.Bind(1, viewer.value_or("")).Bind(2, e.id);
-    while (st.Step()) e.parents.push_back({st.Text(0), st.Text(1)});
+    bool someHidden = false;
+    while (st.Step()) {
+        if (st.Int(2) != 0) {
+            e.parents.push_back({st.Text(0), st.Text(1)});
+        } else {
+            someHidden = true;
+        }
+    }
+    if (viewer) e.etag = ViewerEtag(e.etag, e.starred, someHidden, e.parents);
 }
 
 // The folders of every entry of a page, in one query rather than one per
-// entry; each entry's in the same order as LoadParents gives them.
+// entry; each entry's in the same order as LoadParents gives them, and its
+// etag as the viewer is given it.
 void LoadParents(SqliteDb& db, std::vector<StoredEntry>& entries, const std::string& viewer) {
     if (entries.empty()) return;
     std::string ids = "[";
@@ -315,15 +326,24 @@ void LoadParents(SqliteDb& db, std::vector<StoredEntry>& entries, const std::str
         byId.emplace(e.id, &e);
     }
     ids += ']';
-    SqliteStatement st(db,
-                       "SELECT p.entry, p.parent, f.title FROM parents p "
-                       "JOIN entries f ON f.id = p.parent "
-                       "WHERE p.entry IN (SELECT value FROM json_each(?2)) AND " +
-                           MayOpen("f") + " ORDER BY f.title, p.parent");
+    SqliteStatement st(db, "SELECT p.entry, p.parent, f.title, CASE WHEN " + MayOpen("f") +
+                               " THEN 1 ELSE 0 END FROM parents p "
+                               "JOIN entries f ON f.id = p.parent "
+                               "WHERE p.entry IN (SELECT value FROM json_each(?2)) "
+                               "ORDER BY f.title, p.parent");
     st.Bind(1, viewer).Bind(2, ids);
+    std::unordered_set<const StoredEntry*> someHidden;
     while (st.Step()) {
         const auto it = byId.find(st.Text(0));
-        if (it != byId.end()) it->second->parents.push_back({st.Text(1), st.Text(2)});
+        if (it == byId.end()) continue;
+        if (st.Int(3) != 0) {
+            it->second->parents.push_back({st.Text(1), st.Text(2)});
+        } else {
+            someHidden.insert(it->second);
+        }
+    }
+    for (auto& e : entries) {
+        e.etag = ViewerEtag(e.etag, e.starred, someHidden.count(&e) != 0, e.parents);
     }
 }
 
@@ -1123,10 +1143,12 @@ std::optional<StoredEntry> SqliteStore::ReplaceContent(const std::string& id,
     std::lock_guard lock(m_mutex);
     SqliteTransaction tx(*m_db);
     {
-        SqliteStatement check(*m_db, "SELECT etag FROM entries WHERE id = ?1 AND has_content = 1");
-        check.Bind(1, id);
-        if (!check.Step()) throw std::runtime_error("No stored content to replace: " + id);
-        if (ifMatch != "*" && check.Text(0) != ifMatch) return std::nullopt;
+        // Against the etag the editor was given, not another account's.
+        const auto now = FindLocked(*m_db, id, editor);
+        if (!now || !now->hasContent) {
+            throw std::runtime_error("No stored content to replace: " + id);
+        }
+        if (ifMatch != "*" && now->etag != ifMatch) return std::nullopt;
     }
     SqliteStatement st(*m_db,
                        "UPDATE entries SET size = ?2, updated = ?3, edited = ?3, modified_by = ?4, "
@@ -1161,10 +1183,10 @@ std::optional<StoredEntry> SqliteStore::Update(const std::string& id, const std:
     std::lock_guard lock(m_mutex);
     SqliteTransaction tx(*m_db);
     {
-        SqliteStatement check(*m_db, "SELECT etag FROM entries WHERE id = ?1");
-        check.Bind(1, id);
-        if (!check.Step()) throw std::runtime_error("No such entry: " + id);
-        if (ifMatch != "*" && check.Text(0) != ifMatch) return std::nullopt;
+        // Against the etag the editor was given, not another account's.
+        const auto now = FindLocked(*m_db, id, editor);
+        if (!now) throw std::runtime_error("No such entry: " + id);
+        if (ifMatch != "*" && now->etag != ifMatch) return std::nullopt;
     }
     const std::int64_t now = NowMillis();
     if (title) {
@@ -1174,8 +1196,8 @@ std::optional<StoredEntry> SqliteStore::Update(const std::string& id, const std:
         st.Bind(1, id).Bind(2, *title).Bind(3, now).Bind(4, editor).Run();
     }
     // A star is the editor's own label, not a change of the entry: it moves
-    // the entry in nobody's listing. The etag still changes, so a copy the
-    // editor keeps is fetched again with the label as it now is.
+    // the entry in nobody's listing and leaves the stored etag, so nobody
+    // else's copy goes stale; the editor's own etag carries the star.
     if (starred) {
         SqliteStatement st(*m_db, *starred
                                       ? "INSERT OR IGNORE INTO stars(account, entry) VALUES(?1, ?2)"
@@ -1185,9 +1207,6 @@ std::optional<StoredEntry> SqliteStore::Update(const std::string& id, const std:
     if (title || !starred) {
         SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2, edited = ?3 WHERE id = ?1");
         st.Bind(1, id).Bind(2, NewEtag()).Bind(3, now).Run();
-    } else {
-        SqliteStatement st(*m_db, "UPDATE entries SET etag = ?2 WHERE id = ?1");
-        st.Bind(1, id).Bind(2, NewEtag()).Run();
     }
     tx.Commit();
     return LoadLocked(id, editor);

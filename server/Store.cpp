@@ -1,5 +1,6 @@
 #include "Store.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -52,6 +53,34 @@ std::string FormatTime(std::int64_t millis) {
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
                   static_cast<int>(millis % 1000));
     return buffer;
+}
+
+std::string ViewerEtag(std::string_view stored, bool starred, bool someFoldersHidden,
+                       const std::vector<ParentRef>& shownFolders) {
+    std::string etag(stored);
+    if (!starred && !someFoldersHidden) return etag;
+    std::string mark = starred ? ".s" : "";
+    if (someFoldersHidden) {
+        // Which folders are shown, in an order that does not follow titles.
+        std::vector<std::string_view> ids;
+        for (const auto& folder : shownFolders) ids.push_back(folder.id);
+        std::sort(ids.begin(), ids.end());
+        std::uint64_t hash = 1469598103934665603ull;
+        for (const auto id : ids) {
+            for (const unsigned char c : id) hash = (hash ^ c) * 1099511628211ull;
+            hash = (hash ^ '\n') * 1099511628211ull;
+        }
+        char text[24];
+        std::snprintf(text, sizeof text, ".p%016llx", static_cast<unsigned long long>(hash));
+        mark += text;
+    }
+    // Inside the closing quote, so that it stays one entity tag.
+    if (!etag.empty() && etag.back() == '"') {
+        etag.insert(etag.size() - 1, mark);
+    } else {
+        etag += mark;
+    }
+    return etag;
 }
 
 NewCredentials MakeCredentials(const std::string& rawEmail, std::string_view password,

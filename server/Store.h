@@ -392,6 +392,15 @@ std::int64_t NowMillis();
 std::string NormalEmail(std::string email);
 std::string FormatTime(std::int64_t millis);  // 2013-07-30T14:52:13.096Z
 
+// The etag an account is given for an entry. An entry is answered as its
+// reader sees it (their own star, only the folders they may open), so one
+// etag for all would let a copy kept by one account pass for another's.
+// While the entry looks to the viewer as stored (no star of theirs, every
+// folder it is in shown) this is the stored etag, so copies kept before
+// stay valid; otherwise the stored one with a mark of what differs.
+std::string ViewerEtag(std::string_view stored, bool starred, bool someFoldersHidden,
+                       const std::vector<ParentRef>& shownFolders);
+
 // What both stores keep of a password set for an address: the address made
 // normal, a fresh salt and the hash. Throws for an address without '@' and
 // for an empty password.

@@ -681,7 +681,9 @@ std::optional<UploadPlan> UploadHandler::PlanMedia(const HttpRequest& header) {
     std::optional<std::string> user;
     if (auto refused = RefuseApiRequest(m_store, header, user)) return refuse(std::move(*refused));
     const auto id = MediaEntryId(header.Path());
-    const auto entry = id ? m_store.GetEntry(*id) : std::nullopt;
+    // As the caller sees it, so that If-Match is held against the etag the
+    // caller was given.
+    const auto entry = id ? m_store.GetEntryFor(*user, *id) : std::nullopt;
     const Access access = entry ? m_store.AccessOf(*user, *id) : Access::None;
     if (!entry || entry->kind == "folder" || access == Access::None) {
         return refuse(EntryNotFound());
@@ -727,7 +729,7 @@ HttpResponse UploadHandler::FinishMedia(const HttpRequest& header, UploadSink& s
     if (!id) return EntryNotFound();
     // The entry may be gone, or the right to write taken away, while the
     // bytes were on their way.
-    const auto entry = m_store.GetEntry(*id);
+    const auto entry = m_store.GetEntryFor(*user, *id);
     if (!entry || m_store.AccessOf(*user, *id) == Access::None) return EntryNotFound();
     if (m_store.AccessOf(*user, *id) < Access::Write) {
         return GDataError(403, "ServiceForbiddenException",

@@ -1,3 +1,5 @@
+#include <tinyxml2.h>
+
 #include <algorithm>
 #include <map>
 
@@ -31,6 +33,30 @@ std::string StarXml(bool on) {
                "<category scheme='http://schemas.google.com/g/2005/labels' "
                "term='http://schemas.google.com/g/2005/labels#starred' label='") +
            (on ? "starred" : "") + "'/></entry>";
+}
+
+std::string TitleXml(const std::string& title) {
+    return "<entry xmlns='http://www.w3.org/2005/Atom'><title>" + title + "</title></entry>";
+}
+
+// The gd:etag of the entry with this id in a feed or entry document; "" when
+// it is not there.
+std::string EtagIn(const std::string& xml, const std::string& id) {
+    tinyxml2::XMLDocument doc;
+    if (doc.Parse(xml.c_str(), xml.size()) != tinyxml2::XML_SUCCESS) return {};
+    const tinyxml2::XMLElement* root = doc.RootElement();
+    auto matches = [&](const tinyxml2::XMLElement* entry) {
+        const auto* idElement = entry->FirstChildElement("id");
+        const char* text = idElement ? idElement->GetText() : nullptr;
+        return text && std::string(text).find(id) != std::string::npos;
+    };
+    if (std::string(root->Name()) == "entry") {
+        return matches(root) ? root->Attribute("gd:etag") : std::string();
+    }
+    for (const auto* e = root->FirstChildElement("entry"); e; e = e->NextSiblingElement("entry")) {
+        if (matches(e)) return e->Attribute("gd:etag") ? e->Attribute("gd:etag") : "";
+    }
+    return {};
 }
 
 bool Has(const std::string& text, const std::string& part) {
@@ -274,6 +300,112 @@ TEST_F(OthersEntriesTest, EachAccountSeesOnlyItsOwnStar) {
                                "</entry>",
                                {kAtom, "If-Match: *"});
     EXPECT_EQ(rename.status, 403);
+}
+
+// An entry is answered as its reader sees it, star included, so its etag is
+// the one of that view: one account's copy used to pass for another's, and
+// one account's star made everybody's copy stale.
+TEST_F(OthersEntriesTest, EachAccountIsGivenTheEtagOfWhatItIsShown) {
+    struct Case {
+        std::string starrer;  // "" for nobody
+        std::string reader;   // reads and changes the entry
+        bool sameAsOthers;    // its etag equals the other account's
+    };
+    const std::vector<Case> cases = {
+        {"", kAlice, true},    {"", kBob, true},      {kAlice, kAlice, false},
+        {kAlice, kBob, false}, {kBob, kAlice, false}, {kBob, kBob, false},
+    };
+    const std::map<std::string, std::string> tokens = {{kAlice, m_alice}, {kBob, m_bob}};
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE("starred by '" + c.starrer + "', read by " + c.reader);
+        const std::string other = c.reader == kAlice ? kBob : kAlice;
+        const std::string& mine = tokens.at(c.reader);
+        const std::string& theirs = tokens.at(other);
+        const StoredEntry e = Make("file", "Notes " + std::to_string(++n), "text/plain", "first");
+        Share(e, kBob, "writer");
+        const std::string stored = TheStore().GetEntry(e.id)->etag;
+        if (!c.starrer.empty()) {
+            ASSERT_EQ(GData("PUT", EntryPath(e), tokens.at(c.starrer), StarXml(true),
+                            {kAtom, "If-Match: *"})
+                          .status,
+                      200);
+        }
+        const Reply own = GData("GET", EntryPath(e), mine);
+        ASSERT_EQ(own.status, 200) << own.body;
+        const std::string ownTag = own.Header("ETag");
+        const std::string otherTag = GData("GET", EntryPath(e), theirs).Header("ETag");
+        // Who has not starred it keeps the etag it had: a copy kept before
+        // is still good, and another's star does not make it stale.
+        EXPECT_EQ(ownTag == stored, c.starrer != c.reader) << ownTag;
+        EXPECT_EQ(otherTag == stored, c.starrer != other) << otherTag;
+        EXPECT_EQ(ownTag == otherTag, c.sameAsOthers);
+        EXPECT_EQ(EtagIn(own.body, e.id), ownTag);
+        EXPECT_EQ(EtagIn(GData("GET", "/feeds/default/private/full", mine).body, e.id), ownTag);
+
+        EXPECT_EQ(GData("GET", EntryPath(e), mine, {}, {"If-None-Match: " + ownTag}).status, 304);
+        EXPECT_EQ(GData("GET", EntryPath(e), mine, {}, {"If-None-Match: " + otherTag}).status,
+                  c.sameAsOthers ? 304 : 200);
+        if (!c.sameAsOthers) {
+            EXPECT_EQ(GData("DELETE", EntryPath(e), mine, {}, {"If-Match: " + otherTag}).status,
+                      412);
+        }
+
+        // Each change with the other account's etag, then with one's own.
+        const std::string media = "/feeds/default/media/file%3A" + e.id;
+        for (const bool content : {true, false}) {
+            SCOPED_TRACE(content ? "content" : "title");
+            auto change = [&](const std::string& ifMatch, const std::string& text) {
+                return content ? GData("PUT", media, mine, text,
+                                       {"Content-Type: text/plain", "If-Match: " + ifMatch})
+                               : GData("PUT", EntryPath(e), mine, TitleXml(text),
+                                       {kAtom, "If-Match: " + ifMatch});
+            };
+            const std::string othersNow = GData("GET", EntryPath(e), theirs).Header("ETag");
+            EXPECT_EQ(change(othersNow, "by another's etag").status, c.sameAsOthers ? 200 : 412);
+            const std::string ownNow = GData("GET", EntryPath(e), mine).Header("ETag");
+            const Reply changed = change(ownNow, "by my own etag");
+            EXPECT_EQ(changed.status, 200) << changed.body;
+            const Reply after = GData("GET", EntryPath(e), mine);
+            EXPECT_NE(after.Header("ETag"), ownNow);
+            EXPECT_EQ(changed.Header("ETag"), after.Header("ETag"));
+            EXPECT_EQ(Has(after.body, "labels#starred"), c.starrer == c.reader);
+        }
+        EXPECT_EQ(TheStore().GetEntry(e.id)->title, "by my own etag");
+    }
+}
+
+// The folders an entry is in that its reader may not open are left out of
+// what the reader is shown; whether they are changes the reader's etag.
+TEST_F(OthersEntriesTest, AnEtagFollowsWhichFoldersTheReaderIsShown) {
+    const StoredEntry shelf = Folder("Shelf", kAlice);
+    const StoredEntry e = Doc("On the shelf", kAlice, {shelf.id});
+    Share(e, kBob, "writer");
+    const std::string stored = TheStore().GetEntry(e.id)->etag;
+    const Reply alices = GData("GET", EntryPath(e), m_alice);
+    const Reply hidden = GData("GET", EntryPath(e), m_bob);
+    ASSERT_EQ(hidden.status, 200);
+    EXPECT_EQ(alices.Header("ETag"), stored);
+    EXPECT_FALSE(Has(hidden.body, shelf.id));
+    const std::string bobsBefore = hidden.Header("ETag");
+    EXPECT_NE(bobsBefore, stored);
+    EXPECT_EQ(EtagIn(GData("GET", "/feeds/default/private/full", m_bob).body, e.id), bobsBefore);
+    EXPECT_EQ(GData("GET", EntryPath(e), m_bob, {}, {"If-None-Match: " + bobsBefore}).status, 304);
+
+    // Shown the folder now: his old copy lacks it.
+    Share(shelf, kBob, "reader");
+    const Reply shown = GData("GET", EntryPath(e), m_bob);
+    EXPECT_TRUE(Has(shown.body, shelf.id));
+    EXPECT_EQ(shown.Header("ETag"), stored);
+    EXPECT_EQ(EtagIn(GData("GET", "/feeds/default/private/full", m_bob).body, e.id), stored);
+    EXPECT_EQ(GData("GET", EntryPath(e), m_bob, {}, {"If-None-Match: " + bobsBefore}).status, 200);
+    EXPECT_EQ(
+        GData("PUT", EntryPath(e), m_bob, TitleXml("Moved"), {kAtom, "If-Match: " + bobsBefore})
+            .status,
+        412);
+    EXPECT_EQ(
+        GData("PUT", EntryPath(e), m_bob, TitleXml("Moved"), {kAtom, "If-Match: " + stored}).status,
+        200);
 }
 
 // A star of an entry the account may no longer open is not listed.
