@@ -1013,7 +1013,7 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     m_impl->store =
         std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
     m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
-    m_impl->shared = OpenSharedState(options.dataDir, options.database);
+    m_impl->shared = OpenSharedState(options.dataDir, options.database, options.sharedStateClock);
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {
         std::cerr << "tallowdesk-server: content/" << name

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +59,10 @@ struct ServerOptions {
     // say); absolute URLs are written with it instead of the Host header,
     // and HOST is answered for. Empty: the Host header of each request.
     std::string publicUrl;
+    // The clock (Unix milliseconds) by which upload sessions, challenges and
+    // form tokens are found expired; unset: the system's. Tests run a second
+    // service ahead of time with it instead of waiting for a lifetime to end.
+    std::function<std::int64_t()> sharedStateClock;
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser

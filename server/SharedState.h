@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,8 +48,10 @@ public:
 };
 
 // The shared state beside the store that `database` selects (as Store does):
-// service.db in the data folder, or the PostgreSQL database.
+// service.db in the data folder, or the PostgreSQL database. Items expire by
+// `clock` (Unix milliseconds), the system's when unset.
 std::unique_ptr<SharedState> OpenSharedState(const std::string& dataDir,
-                                             const std::string& database);
+                                             const std::string& database,
+                                             std::function<std::int64_t()> clock = {});
 
 }  // namespace tallowdesk::server

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -493,6 +494,51 @@ TEST_F(TransferTest, UploadSessionsAreCheckedAgainWhenTheFileLands) {
     EXPECT_EQ(OpenSession("s.bin", 1).status, 429);
     UploadAs(bob);
     EXPECT_EQ(OpenSession("s.bin", 1).status, 200);
+}
+
+// An upload session ends unused kUploadSessionLifetimeMs after it opened; the
+// finishing form is then refused and nothing lands. No test can wait a day:
+// a second service on the folder whose clock runs ahead sees the session
+// that much older.
+TEST_F(TransferTest, AnUploadSessionEndsUnusedWhenItsLifetimeIsOver) {
+    struct Case {
+        const char* name;
+        std::int64_t ahead;  // how much older the session is when its form comes
+        long status;
+    };
+    const std::vector<Case> cases = {
+        {"a minute left.bin", kUploadSessionLifetimeMs - 60 * 1000, 200},
+        {"a minute over.bin", kUploadSessionLifetimeMs + 60 * 1000, 404},
+        {"a day over.bin", 2 * kUploadSessionLifetimeMs, 404},
+    };
+    Store& store = m_server->GetStore();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply session = OpenSession(c.name, 100);
+        ASSERT_EQ(session.status, 200) << session.body;
+        ServerOptions options = TestOptions(m_dir->Path() / "data");
+        options.sharedStateClock = [ahead = c.ahead] { return NowMillis() + ahead; };
+        Server later(options);
+        const std::string here = ":" + std::to_string(m_port) + "/";
+        std::string url = SessionUrl(session);
+        ASSERT_NE(url.find(here), std::string::npos) << url;
+        url.replace(url.find(here), here.size(), ":" + std::to_string(later.Start()) + "/");
+        const std::int64_t usedBefore = store.UsageBytes(kAlice);
+
+        GeneratedForm form = Form(c.name, 100);
+        const Reply done = SendForm(url, form);
+        EXPECT_EQ(done.status, c.status) << done.body;
+        const bool landed = c.status == 200;
+        if (!landed) {
+            EXPECT_NE(done.body.find("No such upload session (it may have been used already)."),
+                      std::string::npos)
+                << done.body;
+        }
+        const auto titles = EntryTitles(GData("GET", kList, m_token).body);
+        EXPECT_EQ(std::count(titles.begin(), titles.end(), c.name), landed ? 1 : 0);
+        EXPECT_EQ(store.UsageBytes(kAlice), usedBefore + (landed ? 100 : 0));
+    }
+    EXPECT_TRUE(store.CheckConsistency().empty());
 }
 
 // Two service processes on one data folder: what one hands out (an upload
