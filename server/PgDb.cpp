@@ -266,7 +266,8 @@ void PgTransaction::Commit() {
     m_done = true;
 }
 
-PgPool::PgPool(std::string conninfo) : m_conninfo(std::move(conninfo)) {}
+PgPool::PgPool(std::string conninfo, std::string setup)
+    : m_conninfo(std::move(conninfo)), m_setup(std::move(setup)) {}
 
 PgPool::~PgPool() = default;
 
@@ -286,7 +287,9 @@ PgPool::Lease PgPool::Take() {
             return Lease(*this, std::move(db));
         }
     }
-    return Lease(*this, std::make_unique<PgConnection>(m_conninfo));
+    auto db = std::make_unique<PgConnection>(m_conninfo);
+    if (!m_setup.empty()) db->Exec(m_setup);
+    return Lease(*this, std::move(db));
 }
 
 void PgPool::Give(std::unique_ptr<PgConnection> db) {

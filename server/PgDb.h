@@ -102,7 +102,8 @@ class PgPool {
 public:
     static constexpr std::size_t kMaxIdle = 8;
 
-    explicit PgPool(std::string conninfo);
+    // `setup` (a SET statement, say) runs once on each new connection.
+    explicit PgPool(std::string conninfo, std::string setup = {});
     ~PgPool();
     PgPool(const PgPool&) = delete;
     PgPool& operator=(const PgPool&) = delete;
@@ -125,6 +126,7 @@ private:
     void Give(std::unique_ptr<PgConnection> db);
 
     std::string m_conninfo;
+    std::string m_setup;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<PgConnection>> m_idle;
 };

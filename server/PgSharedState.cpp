@@ -50,8 +50,13 @@ void Upsert(PgConnection& db, std::string_view kind, std::string_view key, std::
 
 }  // namespace
 
+// Commits return before PostgreSQL has flushed its log: these facts
+// matter for minutes and a client can ask for them again, and the
+// store's own commits (synchronous) flush the log with everything
+// written before them. A crash of the database server may lose the
+// last few; it never leaves them half written.
 PgSharedState::PgSharedState(const std::string& conninfo, Clock clock)
-    : m_pool(conninfo), m_clock(std::move(clock)) {
+    : m_pool(conninfo, "SET synchronous_commit = off"), m_clock(std::move(clock)) {
     if (!m_clock) m_clock = NowMillis;
     Migrate();
 }

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 namespace tallowdesk::server {
@@ -12,6 +14,19 @@ namespace {
 // fixed ones plus the shapes of the listing queries; a flood of unusual
 // searches must not make the cache grow without end.
 constexpr std::size_t kMaxIdleStatements = 256;
+
+// SQLite's own wait for a lock another connection holds sleeps 1, 2, 5,
+// 10 ms... while a write transaction here lasts well under a millisecond,
+// so a writer that finds the lock taken slept far longer than it had to.
+// Short naps instead, still giving up after about five seconds.
+int WaitForLock(void*, int attempt) {
+    constexpr int kAttempts = 5200;
+    if (attempt >= kAttempts) return 0;
+    const auto nap =
+        attempt < 4 ? std::chrono::microseconds(50 << attempt) : std::chrono::microseconds(1000);
+    std::this_thread::sleep_for(nap);
+    return 1;
+}
 }  // namespace
 
 SqliteDb::SqliteDb(const std::string& path, Role role) {
@@ -27,14 +42,17 @@ SqliteDb::SqliteDb(const std::string& path, Role role) {
         }
         throw std::runtime_error(message);
     }
-    sqlite3_busy_timeout(m_db, 5000);
+    sqlite3_busy_handler(m_db, WaitForLock, nullptr);
     if (role == Role::Reader) {
         Exec("PRAGMA query_only=1");
         Exec("PRAGMA foreign_keys=ON");
         return;
     }
     Exec("PRAGMA journal_mode=WAL");
-    Exec("PRAGMA synchronous=FULL");
+    // In WAL mode NORMAL still keeps the database whole after a crash; a
+    // later FULL commit of the store syncs the log and with it every
+    // transient change written before.
+    Exec(role == Role::Transient ? "PRAGMA synchronous=NORMAL" : "PRAGMA synchronous=FULL");
     Exec("PRAGMA foreign_keys=ON");
 }
 

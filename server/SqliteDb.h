@@ -18,10 +18,14 @@ namespace tallowdesk::server {
 // it prepared for reuse, keyed by their SQL text, so that a request does not
 // compile its SQL again. Not thread-safe: the owner serialises access.
 // A Reader connection refuses to write (query_only) and leaves the journal
-// mode to the writer that made the database.
+// mode to the writer that made the database. A Transient writer commits
+// without waiting for the disk (synchronous=NORMAL): what it committed
+// survives a killed process but may be lost with the machine's power. Only
+// for facts that matter for minutes and that a client can ask for again
+// (upload sessions, challenges, throttle counters).
 class SqliteDb {
 public:
-    enum class Role { Writer, Reader };
+    enum class Role { Writer, Reader, Transient };
     explicit SqliteDb(const std::string& path, Role role = Role::Writer);
     ~SqliteDb();
     SqliteDb(const SqliteDb&) = delete;

@@ -50,7 +50,8 @@ void Migrate(SqliteDb& db) {
 }  // namespace
 
 SqliteSharedState::SqliteSharedState(const std::string& databasePath, Clock clock)
-    : m_db(std::make_unique<SqliteDb>(databasePath)), m_clock(std::move(clock)) {
+    : m_db(std::make_unique<SqliteDb>(databasePath, SqliteDb::Role::Transient)),
+      m_clock(std::move(clock)) {
     if (!m_clock) m_clock = NowMillis;
     Migrate(*m_db);
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 #include "ServerTestSupport.h"
 #include "SqliteDb.h"
 #include "SqliteSharedState.h"
+#include "Store.h"
 #include "TempDir.h"
 
 namespace tallowdesk::server::test {
@@ -169,6 +172,191 @@ TEST(SharedStateSchemaTest, OpensItsOwnTableAgainAndRefusesANewerOne) {
         PgConnection(database).Exec(bump);
     }
     EXPECT_THROW(OpenState(dir.Path()), std::runtime_error);
+}
+
+// Every SQLite file opened while one of these lives counts the syncs asked
+// of it: a shim over the default file system, made the default.
+class SyncCounter {
+public:
+    SyncCounter() {
+        s_base = sqlite3_vfs_find(nullptr);
+        m_vfs = *s_base;
+        m_vfs.zName = "sync-counter";
+        m_vfs.szOsFile = static_cast<int>(sizeof(File)) + s_base->szOsFile;
+        m_vfs.xOpen = Open;
+        sqlite3_vfs_register(&m_vfs, 1);
+        s_syncs = 0;
+    }
+    ~SyncCounter() {
+        sqlite3_vfs_unregister(&m_vfs);
+        sqlite3_vfs_register(s_base, 1);
+    }
+    SyncCounter(const SyncCounter&) = delete;
+    SyncCounter& operator=(const SyncCounter&) = delete;
+    static int Syncs() { return s_syncs.load(); }
+
+private:
+    // Our part first, the real file behind it.
+    struct File {
+        sqlite3_file base;
+        sqlite3_io_methods methods;
+        sqlite3_file* Real() { return reinterpret_cast<sqlite3_file*>(this + 1); }
+    };
+    static File* Of(sqlite3_file* f) { return reinterpret_cast<File*>(f); }
+    static int Sync(sqlite3_file* f, int flags) {
+        ++s_syncs;
+        sqlite3_file* real = Of(f)->Real();
+        return real->pMethods->xSync(real, flags);
+    }
+    static int Open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* f, int flags, int* out) {
+        File* file = Of(f);
+        sqlite3_file* real = file->Real();
+        const int rc = s_base->xOpen(s_base, name, real, flags, out);
+        if (!real->pMethods) {
+            file->base.pMethods = nullptr;
+            return rc;
+        }
+        // Each method passes straight to the real file, but for xSync.
+        file->methods = *real->pMethods;
+        file->methods.xClose = [](sqlite3_file* g) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xClose(r);
+        };
+        file->methods.xRead = [](sqlite3_file* g, void* b, int n, sqlite3_int64 o) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xRead(r, b, n, o);
+        };
+        file->methods.xWrite = [](sqlite3_file* g, const void* b, int n, sqlite3_int64 o) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xWrite(r, b, n, o);
+        };
+        file->methods.xTruncate = [](sqlite3_file* g, sqlite3_int64 n) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xTruncate(r, n);
+        };
+        file->methods.xSync = Sync;
+        file->methods.xFileSize = [](sqlite3_file* g, sqlite3_int64* n) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xFileSize(r, n);
+        };
+        file->methods.xLock = [](sqlite3_file* g, int l) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xLock(r, l);
+        };
+        file->methods.xUnlock = [](sqlite3_file* g, int l) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xUnlock(r, l);
+        };
+        file->methods.xCheckReservedLock = [](sqlite3_file* g, int* o) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xCheckReservedLock(r, o);
+        };
+        file->methods.xFileControl = [](sqlite3_file* g, int op, void* a) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xFileControl(r, op, a);
+        };
+        file->methods.xSectorSize = [](sqlite3_file* g) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xSectorSize(r);
+        };
+        file->methods.xDeviceCharacteristics = [](sqlite3_file* g) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xDeviceCharacteristics(r);
+        };
+        file->methods.xShmMap = [](sqlite3_file* g, int i, int n, int e, void volatile** p) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xShmMap(r, i, n, e, p);
+        };
+        file->methods.xShmLock = [](sqlite3_file* g, int o, int n, int fl) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xShmLock(r, o, n, fl);
+        };
+        file->methods.xShmBarrier = [](sqlite3_file* g) {
+            sqlite3_file* r = Of(g)->Real();
+            r->pMethods->xShmBarrier(r);
+        };
+        file->methods.xShmUnmap = [](sqlite3_file* g, int d) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xShmUnmap(r, d);
+        };
+        file->methods.xFetch = [](sqlite3_file* g, sqlite3_int64 o, int n, void** p) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xFetch(r, o, n, p);
+        };
+        file->methods.xUnfetch = [](sqlite3_file* g, sqlite3_int64 o, void* p) {
+            sqlite3_file* r = Of(g)->Real();
+            return r->pMethods->xUnfetch(r, o, p);
+        };
+        file->base.pMethods = &file->methods;
+        return rc;
+    }
+
+    static inline sqlite3_vfs* s_base = nullptr;
+    static inline std::atomic<int> s_syncs{0};
+    sqlite3_vfs m_vfs{};
+};
+
+// Upload sessions, challenges and counters live for minutes and a client
+// asks again for one that is lost: their changes must not wait for the
+// disk, or each small upload waits for three syncs instead of one. What
+// the store acknowledges (an account, an entry) still does.
+TEST(SharedStateSyncTest, ShortLivedChangesDoNotWaitForTheDiskButTheStoresDo) {
+    TempDir dir;
+    if (!TestDatabase(dir.Path()).empty()) GTEST_SKIP() << "counts SQLite's syncs";
+    const SyncCounter counter;
+    Store store(dir.Path().string(), 1000);
+    SqliteSharedState state((dir.Path() / "service.db").string());
+    const std::int64_t later = NowMillis() + 60'000;
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        bool syncs;
+    };
+    int n = 0;
+    const std::vector<Case> cases = {
+        {"a session opened", [&] { state.PutIfGroupHasRoom("upload", "u1", "{}", later, "a", 25); },
+         false},
+        {"a session used", [&] { state.Take("upload", "u1"); }, false},
+        {"a challenge", [&] { state.Put("captcha", "c" + std::to_string(++n), "x", later); },
+         false},
+        {"a failure counted", [&] { state.Increment("address-failures", "10.0.0.1", later); },
+         false},
+        {"an account made",
+         [&] { store.CreateAccount("a" + std::to_string(++n) + "@x.test", "pw", "A"); }, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (int round = 0; round < 3; ++round) {
+            const int before = SyncCounter::Syncs();
+            c.change();
+            EXPECT_EQ(SyncCounter::Syncs() > before, c.syncs) << "round " << round;
+        }
+    }
+}
+
+// The shared state's connections commit without waiting for the log flush
+// (see PgSharedState); the setting has to hold on every connection of the
+// pool, the ones opened while another is out as well as a reused one.
+TEST(PgPoolTest, EveryConnectionRunsTheSetup) {
+    TempDir dir;
+    const std::string database = TestDatabase(dir.Path());
+    if (database.empty()) GTEST_SKIP() << "needs PostgreSQL";
+    auto setting = [](PgConnection& db) {
+        PgQuery st(db, "SHOW synchronous_commit");
+        return st.Step() ? st.Text(0) : std::string("none");
+    };
+    PgPool plain(database);
+    PgPool quick(database, "SET synchronous_commit = off");
+    {
+        const auto first = quick.Take();
+        const auto second = quick.Take();
+        const auto other = plain.Take();
+        EXPECT_EQ(setting(*first), "off");
+        EXPECT_EQ(setting(*second), "off");
+        EXPECT_EQ(setting(*other), "on");
+    }
+    const auto again = quick.Take();
+    EXPECT_EQ(setting(*again), "off");
 }
 
 }  // namespace
