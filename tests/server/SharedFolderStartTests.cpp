@@ -1,7 +1,3 @@
-#include <openssl/pem.h>
-#include <openssl/x509.h>
-
-#include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <latch>
@@ -15,14 +11,6 @@ namespace tallowdesk::server::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string FileFingerprint(const fs::path& certFile) {
-    FILE* file = std::fopen(certFile.c_str(), "rb");
-    if (!file) return {};
-    X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
-    std::fclose(file);
-    return RawTls::CertificateDigest(cert);
-}
 
 // Two processes behind a balancer, started by one command on a new data
 // folder. Each failed now and then: both added the same columns ("duplicate
@@ -63,7 +51,7 @@ TEST(SharedFolderStartTest, ProcessesStartedTogetherShareSchemaPagingSecretAndCe
             }
         }
         EXPECT_EQ(servers[0]->GetStore().PageKeySecret(), servers[1]->GetStore().PageKeySecret());
-        const std::string inFile = FileFingerprint(servers[0]->CertPath());
+        const std::string inFile = CertificateFileDigest(servers[0]->CertPath());
         ASSERT_FALSE(inFile.empty());
         for (const auto& server : servers) {
             EXPECT_EQ(RawTls(server->Port()).Fingerprint(), inFile)
