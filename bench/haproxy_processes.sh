@@ -13,6 +13,7 @@ set -uo pipefail
 build=${1:?usage: haproxy_processes.sh BUILD_DIR [ENTRIES] [SECONDS]}
 entries=${2:-1000}
 seconds=${3:-10}
+here=$(cd "$(dirname "$0")" && pwd)
 server_bin=$build/server/tallowdesk-server
 for tool in haproxy wrk curl python3; do
   command -v "$tool" >/dev/null || { echo "BENCH | haproxy in front of the service | not measured: $tool is missing | | |"; exit 1; }
@@ -21,71 +22,16 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-hbench.XXXXXX") || exit 1
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/xdg TMPDIR=$work/tmp
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$TMPDIR"
-pids=()
-stop_all() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null 2>/dev/null; done
-  pids=()
-}
+# shellcheck source=haproxy_front.sh
+. "$here/haproxy_front.sh"
+# shellcheck disable=SC2034 # read by start in haproxy_front.sh
+haproxy_maxconn=512
 trap 'stop_all; rm -rf "$work"' EXIT
 
 data=$work/data
 printf 'p@ss\n' | timeout 60 "$server_bin" --data-dir "$data" add-user bench@example.test >/dev/null ||
   exit 1
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() {
-  local end=$((SECONDS + 30))
-  until curl -sk --max-time 2 -o /dev/null "https://localhost:$1/accounts/ServiceLogin"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.2
-  done
-}
-
-# start N: N service processes and haproxy in front; sets front and ports.
-start() {
-  ports=()
-  local servers=""
-  for i in $(seq 1 "$1"); do
-    local port
-    port=$(free_port)
-    "$server_bin" --data-dir "$data" --listen "127.0.0.1:$port" --trusted-proxy 127.0.0.1 \
-      >"$work/service$i.log" 2>&1 &
-    pids+=($!)
-    wait_port "$port" || { echo "service $i did not start" >&2; return 1; }
-    ports+=("$port")
-    servers+="  server s$i 127.0.0.1:$port ssl verify required ca-file $data/cert.pem verifyhost localhost sni str(localhost)
-"
-  done
-  front=$(free_port)
-  cat "$data/cert.pem" "$data/key.pem" >"$work/haproxy.pem"
-  cat >"$work/haproxy.cfg" <<CFG
-global
-  maxconn 512
-defaults
-  mode http
-  timeout connect 5s
-  timeout client 60s
-  timeout server 60s
-  option forwardfor
-  http-reuse always
-frontend docs
-  bind 127.0.0.1:$front ssl crt $work/haproxy.pem
-  default_backend services
-backend services
-  balance roundrobin
-$servers
-CFG
-  haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
-  pids+=($!)
-  wait_port "$front"
-}
-
-login_body='accountType=HOSTED_OR_GOOGLE&Email=bench%40example.test&Passwd=p%40ss&service=writely'
-cat >"$work/signin.lua" <<LUA
-wrk.method = "POST"
-wrk.body = "$login_body"
-wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
-LUA
+write_signin_lua
 
 # Entries first, through one process.
 start 1 || exit 1

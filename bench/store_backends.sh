@@ -31,12 +31,8 @@ chmod 0755 "$work"
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/xdg TMPDIR=$work/tmp
 mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$TMPDIR"
 pg_dir=$work/pg
-pids=()
-stop_all() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do timeout 10 tail --pid="$pid" -f /dev/null 2>/dev/null; done
-  pids=()
-}
+# shellcheck source=haproxy_front.sh
+. "$here/haproxy_front.sh"
 trap 'stop_all; timeout 60 bash "$here/../scripts/pg-test-cluster.sh" stop "$pg_dir"; rm -rf "$work"' EXIT
 trap 'exit 143' TERM INT
 
@@ -45,15 +41,6 @@ timeout 120 bash "$here/../scripts/pg-test-cluster.sh" start "$pg_dir" ||
   { echo "BENCH | Stores on a large account | not measured: PostgreSQL did not start | | |"; exit 1; }
 pg_url="postgresql:///postgres?host=$pg_dir&user=tallowdesk"
 psql() { timeout 600 "$pg_bin/psql" -q -v ON_ERROR_STOP=1 "$pg_url" "$@"; }
-
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-wait_port() {
-  local end=$((SECONDS + 60))
-  until curl -sk --max-time 2 -o /dev/null "https://localhost:$1/accounts/ServiceLogin"; do
-    [ "$SECONDS" -lt "$end" ] || return 1
-    sleep 0.2
-  done
-}
 
 # The same documents in both stores: in the root folder, owned by the
 # account, every fourth sharing its edit time with its neighbours.
@@ -92,52 +79,7 @@ setup() {
   echo "seeded $entries entries on $1 in $((SECONDS - start)) s" >&2
 }
 
-# start N [direct]: N service processes and haproxy in front; sets front
-# and ports.
-start() {
-  ports=()
-  local servers=""
-  for i in $(seq 1 "$1"); do
-    local port
-    port=$(free_port)
-    "$server_bin" --data-dir "$data" "${db_args[@]}" --listen "127.0.0.1:$port" \
-      --trusted-proxy 127.0.0.1 >"$work/service$i.log" 2>&1 &
-    pids+=($!)
-    wait_port "$port" || { echo "service $i did not start" >&2; tail -5 "$work/service$i.log" >&2; return 1; }
-    ports+=("$port")
-    servers+="  server s$i 127.0.0.1:$port ssl verify required ca-file $data/cert.pem verifyhost localhost sni str(localhost)
-"
-  done
-  front=$(free_port)
-  cat "$data/cert.pem" "$data/key.pem" >"$work/haproxy.pem"
-  cat >"$work/haproxy.cfg" <<CFG
-global
-  maxconn 1024
-defaults
-  mode http
-  timeout connect 5s
-  timeout client 60s
-  timeout server 60s
-  option forwardfor
-  http-reuse always
-frontend docs
-  bind 127.0.0.1:$front ssl crt $work/haproxy.pem
-  default_backend services
-backend services
-  balance roundrobin
-$servers
-CFG
-  haproxy -db -f "$work/haproxy.cfg" >"$work/haproxy.log" 2>&1 &
-  pids+=($!)
-  wait_port "$front"
-}
-
-login_body='accountType=HOSTED_OR_GOOGLE&Email=bench%40example.test&Passwd=p%40ss&service=writely'
-cat >"$work/signin.lua" <<LUA
-wrk.method = "POST"
-wrk.body = "$login_body"
-wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
-LUA
+write_signin_lua
 
 # rate NAME URL [wrk args]: requests per second of a wrk run, kept in
 # rates[NAME]; answers other than 2xx/3xx in errors[NAME].

@@ -12,6 +12,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libxcb1-dev xvfb xauth curl xdotool imagemagick xclip xdg-utils
   # the load balancer in front of two service processes, and a look into their database
   haproxy sqlite3
+  # a network address of its own for the household test (ip, in a namespace by unshare)
+  iproute2
   # the file managers and window manager the window is tried beside
   thunar pcmanfm openbox dbus-x11
   # translations: lupdate/lrelease (qt6-l10n-tools), their CMake package (qt6-tools-dev)

@@ -4,7 +4,8 @@
 # The cluster lives in DIR/data and listens only on a Unix socket in DIR (no
 # TCP). The socket takes connections without a password but only from the
 # cluster's owner (and root): its mode is 0700. initdb refuses to run as
-# root, so as root the cluster runs as the user nobody.
+# root, so as root the cluster runs as the user nobody. Its superuser is
+# tallowdesk, or TALLOWDESK_PG_SUPERUSER.
 set -euo pipefail
 
 action=${1:?start or stop}
@@ -32,7 +33,7 @@ case $action in
     mkdir -m 0755 "$dir"
     [ "$(id -u)" = 0 ] && chown nobody "$dir"
     cd "$dir"
-    as_owner "$bin/initdb" -D "$dir/data" -U tallowdesk --auth=trust -E UTF8 --no-locale \
+    as_owner "$bin/initdb" -D "$dir/data" -U "${TALLOWDESK_PG_SUPERUSER:-tallowdesk}" --auth=trust -E UTF8 --no-locale \
       >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
     # The tests check what the service commits, not what survives a power
     # cut of the test machine: the cluster skips fsync to spare the disk.

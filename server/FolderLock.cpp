@@ -31,9 +31,17 @@ std::optional<FolderLock> FolderLock::TryExclusive(const std::string& path) {
 }
 
 FolderLock FolderLock::Shared(const std::string& path) {
+    return Wait(path, LOCK_SH);
+}
+
+FolderLock FolderLock::Exclusive(const std::string& path) {
+    return Wait(path, LOCK_EX);
+}
+
+FolderLock FolderLock::Wait(const std::string& path, int operation) {
     const int fd = OpenLockFile(path);
     int rc;
-    while ((rc = ::flock(fd, LOCK_SH)) != 0 && errno == EINTR) {
+    while ((rc = ::flock(fd, operation)) != 0 && errno == EINTR) {
     }
     if (rc != 0) {
         ::close(fd);
@@ -58,6 +66,10 @@ FolderLock& FolderLock::operator=(FolderLock&& other) noexcept {
 
 std::string LiveLockPath(const std::string& dataDir) {
     return (std::filesystem::path(dataDir) / "live.lock").string();
+}
+
+std::string SetupLockPath(const std::string& dataDir) {
+    return (std::filesystem::path(dataDir) / "setup.lock").string();
 }
 
 }  // namespace tallowdesk::server

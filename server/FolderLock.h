@@ -16,6 +16,8 @@ public:
     static std::optional<FolderLock> TryExclusive(const std::string& path);
     // The shared lock, waiting while an exclusive holder finishes.
     static FolderLock Shared(const std::string& path);
+    // The exclusive lock, waiting while anybody else holds it.
+    static FolderLock Exclusive(const std::string& path);
 
     ~FolderLock();
     FolderLock(FolderLock&& other) noexcept;
@@ -25,10 +27,14 @@ public:
 
 private:
     explicit FolderLock(int fd) : m_fd(fd) {}
+    static FolderLock Wait(const std::string& path, int operation);
     int m_fd = -1;
 };
 
 // The lock file of a data folder.
 std::string LiveLockPath(const std::string& dataDir);
+// Held exclusively while a process sets the folder up (database schema,
+// paging secret, certificate), so processes started together do it once.
+std::string SetupLockPath(const std::string& dataDir);
 
 }  // namespace tallowdesk::server

@@ -1010,10 +1010,16 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
     }
     std::filesystem::create_directories(options.dataDir);
     m_impl->options = options;
-    m_impl->store =
-        std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
-    m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
-    m_impl->shared = OpenSharedState(options.dataDir, options.database, options.sharedStateClock);
+    {
+        // Processes started together on a new folder would otherwise each
+        // add the same columns (one of them then fails) and each keep a
+        // paging secret of its own, so one's next links fail on the other.
+        const FolderLock setup = FolderLock::Exclusive(SetupLockPath(options.dataDir));
+        m_impl->store =
+            std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
+        m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
+        m_impl->shared = OpenSharedState(options.dataDir, options.database, options.sharedStateClock);
+    }
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {
         std::cerr << "tallowdesk-server: content/" << name
@@ -1043,12 +1049,17 @@ Server::~Server() {
 
 unsigned short Server::Start() {
     if (m_impl->started) throw std::runtime_error("The server has already been started");
-    // A certificate given from outside is the operator's: never rewritten.
-    if (m_impl->options.certFile.empty() &&
-        EnsureCertificate(CertPath(), KeyPath(), m_impl->options.hostNames)) {
-        std::cerr << "tallowdesk-server: made a new certificate " << CertPath() << '\n';
+    {
+        // One certificate for all processes on the folder: the one in the
+        // file, which is what a proxy in front of them is told to trust.
+        const FolderLock setup = FolderLock::Exclusive(SetupLockPath(m_impl->options.dataDir));
+        // A certificate given from outside is the operator's: never rewritten.
+        if (m_impl->options.certFile.empty() &&
+            EnsureCertificate(CertPath(), KeyPath(), m_impl->options.hostNames)) {
+            std::cerr << "tallowdesk-server: made a new certificate " << CertPath() << '\n';
+        }
+        m_impl->tls->Set(MakeTlsContext(CertPath(), KeyPath()));
     }
-    m_impl->tls->Set(MakeTlsContext(CertPath(), KeyPath()));
 
     m_impl->slow = std::make_unique<net::thread_pool>(
         static_cast<std::size_t>(std::max(1, m_impl->options.hashThreads)));
@@ -1107,6 +1118,8 @@ unsigned short Server::Start() {
 }
 
 void Server::ReloadCertificate() {
+    // Never half of a pair another process on the folder is writing.
+    const FolderLock setup = FolderLock::Exclusive(SetupLockPath(m_impl->options.dataDir));
     m_impl->tls->Set(MakeTlsContext(CertPath(), KeyPath()));
 }
 

@@ -1,15 +1,8 @@
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
-#include <openssl/x509.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,14 +20,6 @@ namespace tallowdesk::server::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string FileFingerprint(const fs::path& certFile) {
-    FILE* file = std::fopen(certFile.c_str(), "rb");
-    if (!file) return {};
-    X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
-    std::fclose(file);
-    return RawTls::CertificateDigest(cert);
-}
 
 // Two certificate pairs and the files the service is told to serve, which
 // start as a copy of the first.
@@ -66,8 +51,8 @@ TEST(CertificateReloadTest, NewConnectionsGetTheNewPairAndOpenOnesGoOn) {
     options.keyFile = pairs.key.string();
     Server server(options);
     const unsigned short port = server.Start();
-    const std::string a = FileFingerprint(dir.Path() / "a-cert.pem");
-    const std::string b = FileFingerprint(dir.Path() / "b-cert.pem");
+    const std::string a = CertificateFileDigest(dir.Path() / "a-cert.pem");
+    const std::string b = CertificateFileDigest(dir.Path() / "b-cert.pem");
     ASSERT_FALSE(a.empty());
     ASSERT_NE(a, b);
 
@@ -148,37 +133,28 @@ TEST(CertificateReloadTest, SighupMakesTheProgramReadThePairAgain) {
         std::stoul(printed.substr(at + std::string("Listening on 127.0.0.1:").size())));
 
     RawTls before(port);
-    EXPECT_EQ(before.Fingerprint(), FileFingerprint(dir.Path() / "a-cert.pem"));
+    EXPECT_EQ(before.Fingerprint(), CertificateFileDigest(dir.Path() / "a-cert.pem"));
     pairs.Serve(dir.Path(), "b");
     ASSERT_EQ(::kill(pid, SIGHUP), 0);
     ASSERT_TRUE(waitFor("Certificate read again")) << printed;
-    EXPECT_EQ(RawTls(port).Fingerprint(), FileFingerprint(dir.Path() / "b-cert.pem"));
+    EXPECT_EQ(RawTls(port).Fingerprint(), CertificateFileDigest(dir.Path() / "b-cert.pem"));
     EXPECT_EQ(before.StatusLine(), "HTTP/1.1 200 OK");
 }
 
 // Whether a TLS 1.2 handshake offering only `ciphers` succeeds.
 bool Tls12HandshakeWith(unsigned short port, const char* ciphers) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ConnectLoopback(port, 20);
     if (fd < 0) return false;
-    timeval limit{20, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(port);
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bool done = false;
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0) {
-        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
-        SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
-        if (SSL_CTX_set_cipher_list(ctx, ciphers) == 1) {
-            SSL* ssl = SSL_new(ctx);
-            SSL_set_fd(ssl, fd);
-            done = SSL_connect(ssl) == 1;
-            SSL_free(ssl);
-        }
-        SSL_CTX_free(ctx);
+    SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    if (SSL_CTX_set_cipher_list(ctx, ciphers) == 1) {
+        SSL* ssl = SSL_new(ctx);
+        SSL_set_fd(ssl, fd);
+        done = SSL_connect(ssl) == 1;
+        SSL_free(ssl);
     }
+    SSL_CTX_free(ctx);
     ::close(fd);
     return done;
 }

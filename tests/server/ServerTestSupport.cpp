@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <sys/socket.h>
@@ -184,25 +185,40 @@ void ServerTest::TearDown() {
     m_dir.reset();
 }
 
-RawTls::RawTls(unsigned short port, int receiveBuffer) {
-    m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_fd < 0) throw std::runtime_error("socket");
-    const int on = 1;
-    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+int ConnectLoopback(unsigned short port, int seconds, int receiveBuffer) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    // Before connecting: the window the handshake offers follows it.
     if (receiveBuffer > 0) {
-        ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     }
-    timeval limit{30, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
-    ::setsockopt(m_fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    timeval limit{seconds, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_port = htons(port);
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(m_fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-        ::close(m_fd);
-        throw std::runtime_error("connect");
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+        ::close(fd);
+        return -1;
     }
+    return fd;
+}
+
+std::string CertificateFileDigest(const std::filesystem::path& certFile) {
+    FILE* file = std::fopen(certFile.c_str(), "rb");
+    if (!file) return {};
+    X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    return RawTls::CertificateDigest(cert);
+}
+
+RawTls::RawTls(unsigned short port, int receiveBuffer) {
+    m_fd = ConnectLoopback(port, 30, receiveBuffer);
+    if (m_fd < 0) throw std::runtime_error("connect");
+    const int on = 1;
+    ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     SSL* ssl = SSL_new(ctx);
     m_ctx = ctx;

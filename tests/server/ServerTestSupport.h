@@ -79,6 +79,14 @@ private:
     void* m_ssl = nullptr;  // SSL*
 };
 
+// A TCP connection to 127.0.0.1:port (with that receive buffer, unless 0)
+// whose blocking reads and writes give up after `seconds`; -1 when it
+// cannot be made.
+int ConnectLoopback(unsigned short port, int seconds, int receiveBuffer = 0);
+// SHA-256 of the certificate in a PEM file (RawTls::CertificateDigest); ""
+// when there is none.
+std::string CertificateFileDigest(const std::filesystem::path& certFile);
+
 // Options of a test server: data in dataDir, a free port, quick password hashes.
 ServerOptions TestOptions(const std::filesystem::path& dataDir);
 
