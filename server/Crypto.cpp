@@ -116,9 +116,15 @@ bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned c
 }
 
 std::string Sha256Hex(std::string_view text) {
+    // Looked up once: EVP_sha256() makes every digest search the providers
+    // again, under their lock, and each request checks its token this way.
+    static const EVP_MD* const sha256 = [] {
+        const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+        return fetched ? fetched : EVP_sha256();
+    }();
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    if (EVP_Digest(text.data(), text.size(), digest, &size, sha256, nullptr) != 1) {
         throw std::runtime_error("SHA-256 failed");
     }
     static constexpr char kHex[] = "0123456789abcdef";

@@ -188,6 +188,11 @@ constexpr const char* kEntryColumns =
     "(EXISTS (SELECT 1 FROM stars s WHERE s.entry = e.id AND s.account = ?1::text))::integer, "
     "e.trashed, e.explicit_trash, e.viewed, e.hidden, e.has_content, "
     "e.writers_can_invite";
+// Listings also say whether an entry is in any folder at all: a page of
+// entries in none (most of a root folder's) needs no query for folders.
+constexpr const char* kInAnyFolder =
+    ", (EXISTS (SELECT 1 FROM parents x WHERE x.entry = e.id))::integer";
+constexpr int kInAnyFolderColumn = 20;
 constexpr const char* kEntryJoins =
     " FROM entries e LEFT JOIN accounts o ON o.email = e.owner"
     " LEFT JOIN accounts m ON m.email = e.modified_by";
@@ -382,7 +387,7 @@ void AppendListFilters(std::string& sql, const ListQuery& q, const char* edited,
 }
 
 std::string RootListingSql(const ListQuery& q) {
-    std::string sql = std::string("SELECT ") + kEntryColumns + kEntryJoins +
+    std::string sql = std::string("SELECT ") + kEntryColumns + kInAnyFolder + kEntryJoins +
                       " WHERE e.owner = ?1::text AND e.parent_count = 0";
     AppendListFilters(sql, q, "e.edited", "e.id");
     return sql + " ORDER BY e.edited DESC, e.id DESC LIMIT ?4::bigint OFFSET ?5::bigint";
@@ -392,6 +397,7 @@ std::string SharedListingSql(const ListQuery& q) {
     std::string columns = kEntryColumns;
     columns.replace(columns.find("e.edited"), 8, "a.edited");
     columns.replace(0, 4, "a.entry");
+    columns += kInAnyFolder;
     const auto arm = [&q, &columns](const std::string& scope) {
         std::string sql = "SELECT " + columns +
                           " FROM acl a JOIN entries e ON e.id = a.entry"
@@ -411,7 +417,7 @@ std::string ListingSql(const ListQuery& q) {
     const bool inFolder = q.scope == ListScope::Folder;
     const char* edited = inFolder ? "p.edited" : "e.edited";
     const char* id = inFolder ? "p.entry" : "e.id";
-    std::string sql = std::string("SELECT ") + kEntryColumns;
+    std::string sql = std::string("SELECT ") + kEntryColumns + kInAnyFolder;
     if (inFolder) {
         sql +=
             " FROM parents p JOIN entries e ON e.id = p.entry"
@@ -966,14 +972,16 @@ ListResult PgStore::List(const ListQuery& q) {
         st.Bind(static_cast<int>(10 + i), q.words[i]);
     }
     ListResult result;
+    bool inFolders = false;
     while (st.Step()) {
         if (static_cast<std::int64_t>(result.entries.size()) == q.limit) {
             result.more = true;
             break;
         }
         result.entries.push_back(ReadEntry(st));
+        inFolders = inFolders || st.Int(kInAnyFolderColumn) != 0;
     }
-    LoadParents(*db, result.entries, q.user);
+    if (inFolders) LoadParents(*db, result.entries, q.user);
     return result;
 }
 

@@ -419,6 +419,63 @@ TEST_F(OthersEntriesTest, TheStarredListShowsOnlyWhatTheAccountMayStillOpen) {
     EXPECT_TRUE(Titles(kStarred, m_carol).empty());
 }
 
+// A listing reads the folders of its entries only when one of them is in
+// a folder at all. The owner's root holds entries another account filed
+// into its own folders, so every root page, however short, still has to
+// name those folders the owner may open, and only those.
+TEST_F(OthersEntriesTest, ListedEntriesNameExactlyTheFoldersTheReaderMayOpen) {
+    const StoredEntry common = Folder("Common", kBob);
+    const StoredEntry hideout = Folder("Hideout", kBob);
+    Share(common, kAlice, "reader");
+    struct Case {
+        const char* title;
+        const StoredEntry* folder;  // where bob files it, if anywhere
+        bool named;                 // alice is shown that folder
+    };
+    const Case cases[] = {
+        {"Loose", nullptr, false},
+        {"In the common folder", &common, true},
+        {"In the hideout", &hideout, false},
+        {"Also loose", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        const StoredEntry e = Doc(c.title);
+        if (!c.folder) continue;
+        Share(e, kBob, "writer");
+        FileInto(m_bob, e, *c.folder);
+    }
+    for (const std::string& path :
+         {std::string(kRoot), std::string("/feeds/default/private/full")}) {
+        for (const int pageSize : {1, 2, 10}) {
+            // Every page, by its next links: an entry in a folder alone on a
+            // page, beside loose ones, and just past a page's end.
+            std::map<std::string, std::string> entryXml;
+            std::string next = path + "?max-results=" + std::to_string(pageSize);
+            for (int pages = 0; !next.empty() && pages < 20; ++pages) {
+                const Reply page = GData("GET", next, m_alice);
+                ASSERT_EQ(page.status, 200) << next << page.body;
+                for (std::size_t at = page.body.find("<entry"); at != std::string::npos;
+                     at = page.body.find("<entry", at + 1)) {
+                    const std::string one =
+                        page.body.substr(at, page.body.find("</entry>", at) - at);
+                    const auto titles = EntryTitles("<feed>" + one + "</entry></feed>");
+                    if (titles.size() == 1) entryXml[titles[0]] = one;
+                }
+                next = NextLink(page.body);
+                if (next.rfind("https://", 0) == 0) next = next.substr(next.find('/', 8));
+            }
+            for (const Case& c : cases) {
+                SCOPED_TRACE(path + " pages of " + std::to_string(pageSize) + ": " + c.title);
+                ASSERT_EQ(entryXml.count(c.title), 1u);
+                const std::string& xml = entryXml[c.title];
+                EXPECT_EQ(Has(xml, "2007#parent"), c.named) << xml;
+                EXPECT_EQ(Has(xml, common.id) && Has(xml, "Common"), c.named) << xml;
+                EXPECT_FALSE(Has(xml, hideout.id) || Has(xml, "Hideout")) << xml;
+            }
+        }
+    }
+}
+
 // A data folder of an older version: one star per entry, and folders of
 // other accounts counted as the owner's. On opening the star becomes the
 // owner's and the entry is back in the owner's root.
