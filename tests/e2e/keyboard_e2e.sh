@@ -91,7 +91,7 @@ PY
     at_root || fail "$1: the list no longer shows the root folder but $(shown)"
   }
   wait_for 10 at_root || fail "after signing in the list does not show the root folder: $(shown)"
-  focus_on "Files and folders" || fail "after signing in the focus is on $(cat "$E2E_WORK/focus.txt")"
+  wait_for 10 focus_on "Files and folders" || fail "after signing in the focus is on $(cat "$E2E_WORK/focus.txt")"
   # Shift+Tab goes from the list to the tree before it; round the other
   # controls should the order ever change.
   for _ in 1 2 3 4 5 6; do
