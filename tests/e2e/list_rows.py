@@ -1,8 +1,11 @@
 #!/usr/bin/python3
 """The rows of the window's list, in the order shown, as a screen reader reads
-them through the AT-SPI bus: one title a line on stdout. Exit 1 when the
-program, its main window or the list is not on the bus.
-Usage: list_rows.py
+them through the AT-SPI bus: one title a line on stdout. With --focused, the
+name of the pane that holds the keyboard focus instead ("Folders" for the
+tree, "Files and folders" for the list; the focused control's own name
+otherwise). Exit 1 when the program, its main window or the list (or, with
+--focused, a focused control) is not on the bus.
+Usage: list_rows.py [--focused]
 """
 
 import sys
@@ -28,7 +31,25 @@ def find_list(node, depth=0):
     return None
 
 
+def find_focused(node, depth=0):
+    """The pane (list or tree) holding the focus, or the focused control."""
+    if node is None or depth > 14:
+        return None
+    if node.getState().contains(pyatspi.STATE_FOCUSED):
+        return node
+    if node.getRole() in LIST_ROLES:
+        # A view's current item reads as focused even when the view is not;
+        # the view's own state tells.
+        return None
+    for i in range(min(node.childCount, 200)):
+        found = find_focused(node.getChildAtIndex(i), depth + 1)
+        if found is not None:
+            return found
+    return None
+
+
 def main():
+    focus = sys.argv[1:] == ["--focused"]
     desktop = pyatspi.Registry.getDesktop(0)
     for i in range(desktop.childCount):
         app = desktop.getChildAtIndex(i)
@@ -38,6 +59,12 @@ def main():
             frame = app.getChildAtIndex(j)
             if (showing(frame) and frame.name == "Tallowdesk"
                     and frame.getRole() == pyatspi.ROLE_FRAME):
+                if focus:
+                    focused = find_focused(frame)
+                    if focused is None:
+                        continue
+                    print(focused.name)
+                    return 0
                 rows = find_list(frame)
                 if rows is None:
                     continue
@@ -49,7 +76,8 @@ def main():
                 for name in names:
                     print(name)
                 return 0
-    print("no list of the main window on the accessibility bus", file=sys.stderr)
+    print("no %s of the main window on the accessibility bus"
+          % ("focused control" if focus else "list"), file=sys.stderr)
     return 1
 
 
