@@ -762,6 +762,44 @@ private slots:
         QVERIFY2(QString::fromStdString(bytes).contains(contains), bytes.c_str());
     }
 
+    // Fault guarded: a native document that the service cannot convert (no
+    // LibreOffice there) ended in two error windows, the service's reason
+    // missing, and the box saying so opened under the progress window (a
+    // window of its own, which a window manager may stack anywhere).
+    void aConversionTheServiceCannotDoEndsInOneBoxOverTheProgressWindow() {
+        ShowRoot();
+        QTemporaryDir dest;
+        m_pickedFolder = dest.path();
+        m_errors.clear();
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        // The service in this process looks for its converter on this PATH.
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", m_dir.filePath(QStringLiteral("no-office")).toLocal8Bit());
+        Commands()->Download();
+        WaitTransferEnd();
+        qputenv("PATH", path);
+        TransferProgressDlg* dialog = Commands()->LastTransferDialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->DetailLines().size(), 1);
+        QVERIFY2(dialog->DetailLines().front().contains(
+                     QStringLiteral("Converting to doc needs LibreOffice on the server.")),
+                 qPrintable(dialog->DetailLines().front()));
+        QVERIFY(m_errors.isEmpty());
+        QList<QMessageBox*> boxes;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) boxes << box;
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.front(), dialog->FinishBox());
+        QVERIFY(!boxes.front()->isModal());
+        // Stacked over the progress window by every window manager: its
+        // transient, not a window of its own.
+        QVERIFY(boxes.front()->windowHandle());
+        QCOMPARE(boxes.front()->windowHandle()->transientParent(), dialog->windowHandle());
+        QVERIFY(fs::is_empty(fs::path(dest.path().toStdString())));  // no file half written
+        boxes.front()->close();
+        dialog->close();
+    }
+
     void cancelStopsADownloadAndLeavesNoFile() {
         ShowRoot();
         // Deep inside Tree is a file of several chunks.
@@ -992,8 +1030,8 @@ private slots:
         QVERIFY(m_errors.isEmpty());
     }
 
-    // A box a case left open (a transfer that ended with errors has no
-    // owner) would outlive the case, and at exit the application.
+    // A box a case left open would outlive the case, and at exit the
+    // application.
     void cleanup() {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* box = qobject_cast<QMessageBox*>(w)) box->close();
