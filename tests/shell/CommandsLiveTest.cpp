@@ -206,6 +206,24 @@ private:
             QFAIL(qPrintable(d->DetailLines().join(QLatin1Char('\n'))));
     }
 
+    // Downloads the folder Tree (deep inside it a file of several chunks)
+    // into dest with the gate armed; returns once the download holds at its
+    // first progress report, its window in dialog.
+    void StartHeldDownload(const QTemporaryDir& dest, QPointer<TransferProgressDlg>& dialog) {
+        ShowRoot();
+        m_pickedFolder = dest.path();
+        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
+        {
+            std::lock_guard lock(m_gate->mutex);
+            m_gate->armed = true;
+            m_gate->reached = m_gate->open = false;
+        }
+        Commands()->Download();
+        dialog = Commands()->LastTransferDialog();
+        QVERIFY(dialog);
+        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+    }
+
 private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
@@ -801,22 +819,11 @@ private slots:
     }
 
     void cancelStopsADownloadAndLeavesNoFile() {
-        ShowRoot();
-        // Deep inside Tree is a file of several chunks.
         QTemporaryDir dest;
-        m_pickedFolder = dest.path();
-        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
-        {
-            std::lock_guard lock(m_gate->mutex);
-            m_gate->armed = true;
-            m_gate->reached = m_gate->open = false;
-        }
-        Commands()->Download();
-        TransferProgressDlg* dialog = Commands()->LastTransferDialog();
-        QVERIFY(dialog);
-        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
-        QPointer<TransferProgressDlg> guard(dialog);
-        QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("cancelButton")),
+        QPointer<TransferProgressDlg> guard;
+        StartHeldDownload(dest, guard);
+        if (QTest::currentTestFailed()) return;
+        QTest::mouseClick(guard->findChild<QPushButton*>(QStringLiteral("cancelButton")),
                           Qt::LeftButton);
         QVERIFY(transferCancel.load());
         QTRY_VERIFY_WITH_TIMEOUT(guard.isNull(), 10000);  // closed at once
@@ -838,19 +845,10 @@ private slots:
     }
     void aCancelOutlivesTheNextCommand() {
         QFETCH(bool, drag);
-        ShowRoot();
         QTemporaryDir dest;
-        m_pickedFolder = dest.path();
-        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
-        {
-            std::lock_guard lock(m_gate->mutex);
-            m_gate->armed = true;
-            m_gate->reached = m_gate->open = false;
-        }
-        Commands()->Download();
-        QPointer<TransferProgressDlg> dialog(Commands()->LastTransferDialog());
-        QVERIFY(dialog);
-        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        QPointer<TransferProgressDlg> dialog;
+        StartHeldDownload(dest, dialog);
+        if (QTest::currentTestFailed()) return;
         dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
         QVERIFY(transferCancel.load());
 
@@ -892,19 +890,10 @@ private slots:
     }
     void aDownloadCanBeCancelledWhileADialogIsOpen() {
         QFETCH(QString, command);
-        ShowRoot();
         QTemporaryDir dest;
-        m_pickedFolder = dest.path();
-        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
-        {
-            std::lock_guard lock(m_gate->mutex);
-            m_gate->armed = true;
-            m_gate->reached = m_gate->open = false;
-        }
-        Commands()->Download();
-        QPointer<TransferProgressDlg> dialog(Commands()->LastTransferDialog());
-        QVERIFY(dialog);
-        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        QPointer<TransferProgressDlg> dialog;
+        StartHeldDownload(dest, dialog);
+        if (QTest::currentTestFailed()) return;
         QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
         QTemporaryDir exportDest;
         m_pickedFolder = exportDest.path();
@@ -981,17 +970,10 @@ private slots:
     // shell's own, and a running download went on to the end). Last: Exit
     // ends the event loops for good.
     void exitDuringATransferCancelsIt() {
-        ShowRoot();
         QTemporaryDir dest;
-        m_pickedFolder = dest.path();
-        QVERIFY(SelectTitles({QStringLiteral("Tree")}));
-        {
-            std::lock_guard lock(m_gate->mutex);
-            m_gate->armed = true;
-            m_gate->reached = m_gate->open = false;
-        }
-        Commands()->Download();
-        QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
+        QPointer<TransferProgressDlg> dialog;
+        StartHeldDownload(dest, dialog);
+        if (QTest::currentTestFailed()) return;
         const fs::path deepFolder =
             fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep";
         const auto hiddenParts = [&] {
