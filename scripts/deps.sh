@@ -16,6 +16,8 @@ packages=(
   iproute2
   # the file managers and window manager the window is tried beside
   thunar pcmanfm openbox dbus-x11
+  # the stacking and owner of the windows as the window manager has them (xprop)
+  x11-utils
   # translations: lupdate/lrelease (qt6-l10n-tools), their CMake package (qt6-tools-dev)
   qt6-l10n-tools qt6-tools-dev
   # the browser test of the service's web pages

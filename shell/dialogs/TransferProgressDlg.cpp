@@ -218,11 +218,12 @@ void TransferProgressDlg::TransferFinished() {
     if (m_marquee || m_bar->maximum() == 0) SetMarquee(false);
     if (withDetails) {
         // Not modal: the transfer thread is not held while the user reads
-        // it. No owner, except over a modal progress window, which would
-        // otherwise block every click on it.
-        auto* box =
-            new QMessageBox(QMessageBox::Warning, FinishCaption(), TransferFinishedWithErrorsText(),
-                            QMessageBox::Ok, isModal() ? this : nullptr);
+        // it. Owned by this window, modal or not: a modal one would block
+        // every click on a box of its own, and a window manager stacks a
+        // box of its own where it likes (openbox puts a window it does not
+        // focus under the focused one: under this window).
+        auto* box = new QMessageBox(QMessageBox::Warning, FinishCaption(),
+                                    TransferFinishedWithErrorsText(), QMessageBox::Ok, this);
         box->setObjectName(QStringLiteral("transferWarningBox"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);

@@ -3,10 +3,16 @@
 # The window beside the file managers a user has (Debian's thunar and
 # pcmanfm) under a virtual X server with a window manager (openbox), driven
 # with xdotool as a person drags (press, many small moves, release):
-#   1. a 300 MiB file row dragged onto thunar arrives byte-identical;
-#   2. a folder row dragged onto pcmanfm arrives as the same tree;
-#   3. a row hovered over thunar and the drag cancelled with Escape
-#      downloads nothing (the service's request log shows no download);
+#   0. a native document dragged onto thunar from a service without
+#      LibreOffice: nothing arrives, one warning box, owned by the progress
+#      window and stacked over it;
+#   1. a row hovered over thunar and the drag cancelled with Escape
+#      downloads nothing (the service's request log shows no download); the
+#      300 MiB file row dragged onto thunar arrives byte-identical;
+#   2. a folder row dragged onto thunar arrives as the same tree;
+#   3. the same folder row dragged onto pcmanfm arrives as the same tree;
+#      hovering over pcmanfm and Escape downloads nothing; the 300 MiB row
+#      dragged onto pcmanfm arrives byte-identical;
 #   4. pcmanfm's folder dragged onto the list while Starred is shown is
 #      refused (no upload in the request log), and dropped on the list's
 #      folder row "Tree" lands inside that folder, the same tree;
@@ -61,36 +67,50 @@ open_folder() {
   sleep 3
 }
 
-if [ "$inside_x" = 1 ]; then
-  pids=()
-  stop_all() {
-    local p
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    for p in "${pids[@]}"; do wait "$p" 2>/dev/null; done
-    pids=()
-  }
-  trap stop_all EXIT
-  trap 'exit 143' TERM INT
+# The big file arrived whole: the size first, so that a copy still being
+# written is not read over and over.
+same_big() {
+  [ "$(stat -c %s "$1" 2>/dev/null)" = "$(stat -c %s "$E2E_WORK/local/Zbig/big.bin")" ] &&
+    cmp -s "$1" "$E2E_WORK/local/Zbig/big.bin"
+}
 
+# Hovers the first row over (x,y) of a file manager and presses Escape:
+# nothing downloaded, nothing new in its folder.
+hover_then_escape() {
+  local x=$1 y=$2 folder=$3 name=$4 before listed
+  before=$(downloads)
+  listed=$(ls -A "$folder")
+  press_and_move "$row_x" "$row_y" "$x" "$y"
+  import -window root "$outdir/peers-hover-$name.png" 2>/dev/null
+  xdotool key Escape
+  sleep 0.3
+  xdotool mouseup 1
+  sleep 3
+  [ "$(downloads)" = "$before" ] || fail "hovering over $name and Escape downloaded something"
+  [ "$(ls -A "$folder")" = "$listed" ] || fail "a cancelled drag left something in $name's folder"
+  echo "hover over $name then Escape: no download"
+}
+
+# The window stacked lowest of the two given (their ids in decimal), by the
+# window manager's list, bottom first.
+stacked_below() {
+  local below=$1 above=$2 order
+  order=$(xprop -root _NET_CLIENT_LIST_STACKING | sed 's/.*#//; s/,/ /g')
+  local w seen_below=0
+  for w in $order; do
+    [ "$((w))" = "$below" ] && seen_below=1
+    [ "$((w))" = "$above" ] && [ "$seen_below" = 1 ] && return 0
+  done
+  return 1
+}
+
+if [ "$inside_x" = 1 ]; then
+  e2e_inside
   openbox >"$E2E_WORK/openbox.log" 2>&1 &
-  pids+=($!)
+  e2e_started $!
   sleep 1
-  "$client_bin" >"$E2E_WORK/client.log" 2>&1 &
-  pids+=($!)
-  wait_for 30 window_named '^Tallowdesk$' || fail "no window titled Tallowdesk appeared"
-  dialog=$(window_named '^Tallowdesk$')
-  sleep 1
-  xdotool windowactivate --sync "$dialog" 2>/dev/null || xdotool windowfocus "$dialog"
-  xdotool key --clearmodifiers Return
-  main_window() {
-    local w
-    for w in $(xdotool search --onlyvisible --name '^Tallowdesk$'); do
-      [ "$w" != "$dialog" ] && echo "$w" && return 0
-    done
-    return 1
-  }
-  wait_for 30 main_window || fail "the main window did not appear after signing in"
-  frame=$(main_window)
+  e2e_start_client "$client_bin"
+  e2e_sign_in
   # The window manager may still be placing the new window: ask again
   # until it sits in the corner the drags start from.
   at_corner() {
@@ -103,61 +123,98 @@ if [ "$inside_x" = 1 ]; then
   sleep 3
   # Under openbox the window sits below its 19-pixel title bar.
   fx=0 fy=19
+  row_x=$((fx + 300))
+  row_y=$((fy + ${E2E_LIST_ROW_OFFSET:-92}))  # the first row, below the header
   import -window root "$outdir/peers-start.png" 2>/dev/null
 
-  # 1. The 300 MiB row onto thunar's view of an empty folder.
   thunar "$E2E_WORK/to-thunar" >"$E2E_WORK/thunar.log" 2>&1 &
-  pids+=($!)
+  thunar_pid=$!
+  e2e_started "$thunar_pid"
   wait_for 30 xdotool search --onlyvisible --class '^Thunar$' || fail "thunar did not appear"
   th=$(xdotool search --onlyvisible --class '^Thunar$' | head -n 1)
   xdotool windowsize --sync "$th" 600 600 2>/dev/null
   xdotool windowmove --sync "$th" 660 40 2>/dev/null
   sleep 1
   xdotool windowactivate --sync "$frame" 2>/dev/null
-  open_folder "Zbig"
-  row_x=$((fx + 300))
-  row_y=$((fy + ${E2E_LIST_ROW_OFFSET:-92}))  # the first row, below the header
-  import -window root "$outdir/peers-zbig.png" 2>/dev/null
 
-  # 3 first: hover over thunar, then Escape.
-  before=$(downloads)
-  press_and_move "$row_x" "$row_y" 950 350
-  import -window root "$outdir/peers-hover.png" 2>/dev/null
-  xdotool key Escape
-  sleep 0.3
+  # 0. The root folder is shown: its document "Meeting notes" (the seventh
+  # row) onto thunar. The service has no LibreOffice, so the export fails:
+  # no file, one box, a transient of the progress window (a box of its own
+  # was stacked under that window).
+  press_and_move "$row_x" $((row_y + 6 * 18)) 950 350
   xdotool mouseup 1
-  sleep 3
-  [ "$(downloads)" = "$before" ] || fail "hovering over thunar and Escape downloaded something"
-  [ -z "$(ls -A "$E2E_WORK/to-thunar")" ] || fail "a cancelled drag left $(ls -A "$E2E_WORK/to-thunar")"
-  echo "hover then Escape: no download"
+  wait_for 30 window_named '^Warning$' || fail "no warning box after the failed conversion"
+  sleep 1
+  import -window root "$outdir/peers-native-document.png" 2>/dev/null
+  [ "$(xdotool search --onlyvisible --name '^Warning$' | wc -l)" = 1 ] ||
+    fail "more than one warning box after the failed conversion"
+  no_window_named '^Error$' || fail "an error box beside the warning box"
+  box=$(window_named '^Warning$')
+  progress=$(window_named '^Transferring Progress $') || fail "the progress window is gone"
+  owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')
+  [ "$((owner))" = "$progress" ] || fail "the warning box is not owned by the progress window"
+  stacked_below "$progress" "$box" || fail "the warning box is stacked under the progress window"
+  [ -z "$(ls -A "$E2E_WORK/to-thunar")" ] || fail "the failed conversion left $(ls -A "$E2E_WORK/to-thunar")"
+  xdotool windowactivate --sync "$box" key --clearmodifiers Return 2>/dev/null
+  xdotool windowactivate --sync "$progress" key --clearmodifiers Escape 2>/dev/null
+  wait_for 10 no_window_named '^Transferring Progress $' || fail "the progress window did not close"
+  echo "native document onto thunar: one warning box, over the progress window"
 
+  # 1. Zbig's 300 MiB row: hovered over thunar and Escape, then dropped.
+  open_folder "Zbig"
+  import -window root "$outdir/peers-zbig.png" 2>/dev/null
+  hover_then_escape 950 350 "$E2E_WORK/to-thunar" thunar
   press_and_move "$row_x" "$row_y" 950 350
   import -window root "$outdir/peers-over-thunar.png" 2>/dev/null
   xdotool mouseup 1
-  wait_for 120 cmp -s "$E2E_WORK/to-thunar/big.bin" "$E2E_WORK/local/Zbig/big.bin" ||
+  wait_for 120 same_big "$E2E_WORK/to-thunar/big.bin" ||
     fail "big.bin did not arrive whole at thunar ($(ls -la "$E2E_WORK/to-thunar" | tr '\n' ' '))"
   echo "dragged onto thunar: big.bin ($(stat -c %s "$E2E_WORK/to-thunar/big.bin") bytes)"
+  rm -f "$E2E_WORK/to-thunar/big.bin"  # checked; the disk is not endless
+  wait_for 30 no_window_named '^Downloading' || true
+
+  # 2. Ztree's folder row onto thunar.
+  open_folder "Ztree"
+  import -window root "$outdir/peers-ztree.png" 2>/dev/null
+  press_and_move "$row_x" "$row_y" 950 350
+  xdotool mouseup 1
+  same_tree() { diff -r "$1/Tree" "$E2E_WORK/local/Ztree/Tree"; }
+  wait_for 60 same_tree "$E2E_WORK/to-thunar" || fail "the folder Tree did not arrive whole at thunar"
+  echo "dragged onto thunar: the folder Tree"
   wait_for 30 no_window_named '^Downloading' || true
   sleep 2
-  kill "${pids[-1]}" 2>/dev/null
+  kill "$thunar_pid" 2>/dev/null
 
-  # 2. The folder row onto pcmanfm.
+  # 3. The same folder row onto pcmanfm.
   pcmanfm "$E2E_WORK/to-pcmanfm" >"$E2E_WORK/pcmanfm.log" 2>&1 &
-  pids+=($!)
+  e2e_started $!
   wait_for 30 xdotool search --onlyvisible --class '^Pcmanfm$' || fail "pcmanfm did not appear"
   pc=$(xdotool search --onlyvisible --class '^Pcmanfm$' | head -n 1)
   xdotool windowsize --sync "$pc" 600 600 2>/dev/null
   xdotool windowmove --sync "$pc" 660 40 2>/dev/null
   sleep 1
   xdotool windowactivate --sync "$frame" 2>/dev/null
-  open_folder "Ztree"
-  import -window root "$outdir/peers-ztree.png" 2>/dev/null
+  sleep 1
   press_and_move "$row_x" "$row_y" 950 350
   import -window root "$outdir/peers-over-pcmanfm.png" 2>/dev/null
   xdotool mouseup 1
-  same_tree() { diff -r "$E2E_WORK/to-pcmanfm/Tree" "$E2E_WORK/local/Ztree/Tree"; }
-  wait_for 60 same_tree || fail "the folder Tree did not arrive whole at pcmanfm"
+  wait_for 60 same_tree "$E2E_WORK/to-pcmanfm" || fail "the folder Tree did not arrive whole at pcmanfm"
   echo "dragged onto pcmanfm: the folder Tree"
+  wait_for 30 no_window_named '^Downloading' || true
+
+  # Zbig's 300 MiB row: hovered over pcmanfm and Escape, then dropped. The
+  # copy is removed once checked: pcmanfm's icons stay where the steps
+  # below press, and its copy in step 5 holds no big file.
+  open_folder "Zbig"
+  hover_then_escape 950 450 "$E2E_WORK/to-pcmanfm" pcmanfm
+  press_and_move "$row_x" "$row_y" 950 450
+  xdotool mouseup 1
+  wait_for 120 same_big "$E2E_WORK/to-pcmanfm/big.bin" ||
+    fail "big.bin did not arrive whole at pcmanfm ($(ls -la "$E2E_WORK/to-pcmanfm" | tr '\n' ' '))"
+  echo "dragged onto pcmanfm: big.bin ($(stat -c %s "$E2E_WORK/to-pcmanfm/big.bin") bytes)"
+  wait_for 60 no_window_named '^Downloading' || true
+  rm -f "$E2E_WORK/to-pcmanfm/big.bin"
+  sleep 2
 
   # 4. Back the other way: pcmanfm's Tree (its first icon) onto the list.
   # Starred holds no files: refused, nothing uploaded.
@@ -267,51 +324,38 @@ if [ "$inside_x" = 1 ]; then
 fi
 
 # ---------------------------------------------------------------------------
-for tool in xvfb-run xdotool import openbox thunar pcmanfm; do
-  command -v "$tool" >/dev/null || fail "$tool is missing (scripts/deps.sh installs it)"
-done
+e2e_need "xvfb xdotool imagemagick openbox thunar pcmanfm dbus x11-utils" xvfb-run xdotool import \
+  openbox thunar pcmanfm dbus-run-session xprop
 for bin in "$server_bin" "$client_bin" "$cli_bin"; do
   [ -x "$bin" ] || fail "$bin is not built"
 done
 
 mkdir -p "$outdir" || fail "cannot create $outdir"
 e2e_work peers
-e2e_start_service "$server_bin" --request-log "$work/requests.log"
+# No LibreOffice for the service whatever the machine has: step 0 needs a
+# conversion that fails.
+mkdir -p "$work/no-office"
+E2E_SERVICE_PATH=$work/no-office e2e_start_service "$server_bin" --request-log "$work/requests.log"
 "$server_bin" --data-dir "$work/server" set-quota demo@tallowdesk.test 2GB >/dev/null 2>&1 ||
   fail "could not raise the demo account's quota"
+e2e_settings "$cli_bin"
+mkdir -p "$work/to-thunar" "$work/to-pcmanfm" "$work/local/Zbig" "$work/local/Ztree/Tree/inner" \
+  "$work/local/Zsmall"
 
-export HOME=$work/home
-export XDG_CONFIG_HOME=$work/config
-export XDG_DATA_HOME=$work/data
-export XDG_CACHE_HOME=$work/cache
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" \
-  "$XDG_RUNTIME_DIR" "$work/to-thunar" "$work/to-pcmanfm" "$work/local/Zbig" \
-  "$work/local/Ztree/Tree/inner" "$work/local/Zsmall"
-chmod 700 "$XDG_RUNTIME_DIR"
-bash "$(dirname "$0")/../../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$work/server/cert.pem"
-echo tallowdesk-demo | "$cli_bin" login demo@tallowdesk.test --remember >"$work/cli.log" 2>&1 ||
-  fail "tallowdesk-cli could not remember the demo account"
-
-# 300 MiB made fast: sparse, with random blocks at the start, middle and end
-# so that a shifted or cut copy cannot compare equal.
-big=$work/local/Zbig/big.bin
-truncate -s 300M "$big"
-for off in 0 150 299; do
-  head -c 1048576 /dev/urandom | dd of="$big" bs=1M seek="$off" conv=notrunc status=none
-done
+# 300 MiB of random bytes, made once for both file managers: a shifted, cut
+# or doubled piece anywhere cannot compare equal.
+head -c 300M /dev/urandom >"$work/local/Zbig/big.bin" || fail "could not write the big file"
 head -c 70000 /dev/urandom >"$work/local/Ztree/Tree/a.bin"
 for n in 1 2 3; do echo "copied in pcmanfm $n" >"$work/to-pcmanfm/p$n.txt"; done
 echo "inside" >"$work/local/Ztree/Tree/inner/b.txt"
 head -c 90000 /dev/urandom >"$work/local/Zsmall/small.bin"
-"$cli_bin" put "$work/local/Zbig" "$work/local/Zsmall" "$work/local/Ztree" --quiet >>"$work/cli.log" 2>&1 ||
-  fail "could not upload the test files: $(tail -n 3 "$work/cli.log")"
+timeout 120 "$cli_bin" put "$work/local/Zbig" "$work/local/Zsmall" "$work/local/Ztree" --quiet \
+  >>"$work/cli.log" 2>&1 || fail "could not upload the test files: $(tail -n 3 "$work/cli.log")"
 
-unset QT_QPA_PLATFORM
 start=$SECONDS
-dbus-run-session -- xvfb-run -a -s "-screen 0 1280x800x24" "$0" --inside-x "$server_bin" \
-  "$client_bin" "$cli_bin" "$outdir"
+# The file managers need a session bus.
+E2E_X_LIMIT=${E2E_X_LIMIT:-300} e2e_in_x_with_bus "$0" --inside-x "$server_bin" "$client_bin" \
+  "$cli_bin" "$outdir"
 status=$?
 if [ "$status" -ne 0 ]; then
   echo "--- client output" >&2

@@ -43,11 +43,12 @@ e2e_cleanup() {
 }
 
 # e2e_start_service SERVER_BIN [ARGS...]: the demo service in $work on a free
-# port; sets server_pid and port.
+# port; sets server_pid and port. E2E_SERVICE_PATH, when set, is the PATH the
+# service finds its helper programs on (LibreOffice).
 e2e_start_service() {
   local bin=$1
   shift
-  "$bin" --data-dir "$work/server" --port 0 --demo "$@" >"$work/server.log" 2>&1 &
+  PATH=${E2E_SERVICE_PATH:-$PATH} "$bin" --data-dir "$work/server" --port 0 --demo "$@" >"$work/server.log" 2>&1 &
   server_pid=$!
   wait_for 30 e2e_port_line || fail "the service did not start"
   port=$(e2e_port_line | sed 's/.*://')
@@ -91,13 +92,20 @@ e2e_in_x() {
 e2e_in_x_with_bus() { e2e_in_x dbus-run-session -- "$@"; }
 
 # Inside the display: the programs started here are stopped by e2e_stop_inside
-# (the EXIT trap that e2e_inside sets).
+# (the EXIT trap that e2e_inside sets): the window, the AT-SPI bus and every
+# program handed to e2e_started (a window manager, a file manager).
 e2e_inside() {
   client_pid= launcher_pid=
+  e2e_others=()
   trap e2e_stop_inside EXIT
   trap 'exit 143' TERM INT
 }
+e2e_started() { e2e_others+=("$1"); }
 e2e_stop_inside() {
+  local p
+  for p in "${e2e_others[@]}"; do kill "$p" 2>/dev/null; done
+  for p in "${e2e_others[@]}"; do wait "$p" 2>/dev/null; done
+  e2e_others=()
   if [ -n "$client_pid" ]; then
     kill "$client_pid" 2>/dev/null
     wait "$client_pid" 2>/dev/null
