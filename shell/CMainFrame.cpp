@@ -361,21 +361,29 @@ void CMainFrame::RefreshQuota() {
     if (!m_state->calls.quotaText) return;
     struct Block {
         std::function<std::optional<std::string>()> quota;
-        QPointer<QLabel> label;
+        QPointer<CMainFrame> frame;
+        int request;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls.quotaText, m_quota}), [](Block& b) {
-        std::optional<std::string> text;
-        try {
-            text = b.quota();
-        } catch (...) {
-            return;  // quota failures are silent and keep what is shown
-        }
-        // A page without the sentence leaves the part empty, as a zeroed
-        // buffer would.
-        notifier::Post([label = b.label, text = QString::fromStdString(text.value_or(""))] {
-            if (label) label->setText(text.left(kQuotaTextLimit));
-        });
-    });
+    // Reads overlap (a show, then the end of the cookie sign-in): only the
+    // last one asked for may write, or a read made before the session
+    // cookies existed could blank the sentence after the right one.
+    const int request = ++m_quotaRequests;
+    StartWorker(std::make_unique<Block>(Block{m_state->calls.quotaText, this, request}),
+                [](Block& b) {
+                    std::optional<std::string> text;
+                    try {
+                        text = b.quota();
+                    } catch (...) {
+                        return;  // quota failures are silent and keep what is shown
+                    }
+                    // A page without the sentence leaves the part empty, as a zeroed
+                    // buffer would.
+                    notifier::Post([frame = b.frame, request = b.request,
+                                    text = QString::fromStdString(text.value_or(""))] {
+                        if (frame && request == frame->m_quotaRequests)
+                            frame->m_quota->setText(text.left(kQuotaTextLimit));
+                    });
+                });
 }
 
 void CMainFrame::ShowAbout() {

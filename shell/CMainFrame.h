@@ -86,6 +86,7 @@ private:
     TrayBalloon* m_balloon = nullptr;  // with the tray icon
     bool m_exiting = false;
     bool m_treeActive = false;
+    int m_quotaRequests = 0;  // the storage reads started, the last one wins
     QMetaObject::Connection m_focusConnection;  // the pane that had the focus last
 };
 
