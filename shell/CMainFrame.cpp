@@ -133,6 +133,10 @@ void CMainFrame::ConnectActions() {
     connect(a->refresh, &QAction::triggered, m_tree, &CLeftView::RetryFailedLoads);
     connect(a->exit, &QAction::triggered, this, &CMainFrame::Exit);
     connect(a->trayExit, &QAction::triggered, this, &CMainFrame::Exit);
+    connect(a->signOut, &QAction::triggered, this,
+            [this] { RequestSessionEnd(SessionEndKind::SignOut); });
+    connect(a->switchAccount, &QAction::triggered, this,
+            [this] { RequestSessionEnd(SessionEndKind::SwitchAccount); });
     connect(a->trayOpen, &QAction::triggered, this, &CMainFrame::RestoreFromTray);
     connect(a->statusBarToggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
     connect(a->largeIcons, &QAction::triggered, this,
@@ -344,6 +348,24 @@ void CMainFrame::Exit() {
     if (m_tray) m_tray->hide();
     m_exiting = true;
     QCoreApplication::exit(0);
+}
+
+void CMainFrame::RequestSessionEnd(SessionEndKind kind) {
+    const QString refusal =
+        SessionEndRefusal(kind, SessionActivity{transferBusy.load(), exportsRunning.load()});
+    if (!refusal.isEmpty()) {
+        m_commands->ShowError(refusal);
+        return;
+    }
+    emit SessionEndWanted(kind);
+}
+
+void CMainFrame::StopWorkers() {
+    m_state->ended->store(true);
+}
+
+bool CMainFrame::WorkersStopped() const {
+    return !m_state->listing.Busy() && !m_state->treeBusy.load();
 }
 
 void CMainFrame::showEvent(QShowEvent* event) {

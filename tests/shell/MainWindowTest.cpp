@@ -127,7 +127,7 @@ private slots:
                          MenuTexts(*m->menu()).join(QLatin1Char('|'));
         const QStringList expected = {
             QStringLiteral("&File: &Go back|Up One &Level|&Refresh|-|&Open|&Upload...|"
-                           "&Download...|-|E&xit"),
+                           "&Download...|-|S&witch Account...|Sign Ou&t|-|E&xit"),
             QStringLiteral("&Commands: Create &Folder|-|&Share...|S&earch...|Re&name|"
                            "Move to &trash|Add star|-|Rest&ore|Delete For&ever|Empty Trash"),
             QStringLiteral("&View: &Toolbar|&Status Bar|-|&Large Icons|S&mall Icons|L&ist|"
