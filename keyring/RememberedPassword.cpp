@@ -83,4 +83,16 @@ void ForgetUser(ConfigFile& config, const PasswordKeyring& keyring) {
     config.ClearUser();
 }
 
+PasswordForget ForgetRememberedPassword(ConfigFile& config) {
+    PasswordForget forget;
+    const std::optional<std::string> email = config.GetSavedEmail();
+    if (!email) return forget;  // nothing remembered: the file stays as it is
+    if (config.GetPasswordInKeyring()) forget.keyringAccount = email;
+    if (config.HasSavedPassword() && !config.ForgetPassword()) {
+        forget.ok = false;
+        forget.message = CannotSave(config);
+    }
+    return forget;
+}
+
 }  // namespace tallowdesk

@@ -44,4 +44,15 @@ PasswordMove RememberUser(ConfigFile& config, const PasswordKeyring& keyring,
 // "Remember me" off: forgets the account in both places.
 void ForgetUser(ConfigFile& config, const PasswordKeyring& keyring);
 
+// Sign-out: the remembered e-mail stays for the next sign-in, its password
+// goes from Config.xml at once. When the password lives in the keyring the
+// caller removes it there with PasswordKeyring::Remove (a D-Bus call: off
+// the UI thread).
+struct PasswordForget {
+    bool ok = true;
+    std::string message;                        // why Config.xml kept it
+    std::optional<std::string> keyringAccount;  // whose keyring copy must go
+};
+PasswordForget ForgetRememberedPassword(ConfigFile& config);
+
 }  // namespace tallowdesk

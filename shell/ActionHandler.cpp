@@ -42,6 +42,11 @@ ActionHandler::ActionHandler(QWidget* window) : QObject(window), m_window(window
     // Keeping a copy on this computer: the desktop's "Save As" key (Ctrl+S
     // belongs to the framework's save).
     download->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    // Leaving the account without leaving the program.
+    switchAccount = Make(tr("S&witch Account..."), QStringLiteral("switchAccount"),
+                         tr("Sign in with another account\nSwitch Account"));
+    signOut = Make(tr("Sign Ou&t"), QStringLiteral("signOut"),
+                   tr("Sign out and forget the remembered password\nSign Out"));
     exit = Make(tr("E&xit"), QStringLiteral("exit"), tr("Quit the application\nExit"));
     exit->setShortcuts(QKeySequence::Quit);
     if (exit->shortcuts().isEmpty()) exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -181,6 +186,8 @@ void ActionHandler::FillMenuBar(QMenuBar* bar, QAction* toolBarToggle) {
     file->addActions({back, up, refresh});
     file->addSeparator();
     file->addActions({open, upload, download});
+    file->addSeparator();
+    file->addActions({switchAccount, signOut});
     file->addSeparator();
     file->addAction(exit);
     QMenu* commands = bar->addMenu(tr("&Commands"));

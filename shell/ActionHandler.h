@@ -29,6 +29,8 @@ public:
     QAction* open;
     QAction* upload;
     QAction* download;
+    QAction* switchAccount;
+    QAction* signOut;
     QAction* exit;
     // Commands
     QAction* createFolder;

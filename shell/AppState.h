@@ -32,6 +32,9 @@ struct AppState {
     // The transfer flags are the process-wide ones the transfer loops read
     // (transferBusy, transferCancel in transfer/TransferFlags.h).
     std::atomic<bool> treeBusy{false};  // "Refresh tree" runs
+    // Raised when the user signs out: the calls above then refuse (see
+    // SessionServiceCalls). Each sign-in gets a fresh AppState.
+    std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
 };
 
 }  // namespace tallowdesk::shell

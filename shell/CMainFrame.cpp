@@ -133,6 +133,10 @@ void CMainFrame::ConnectActions() {
     connect(a->refresh, &QAction::triggered, m_tree, &CLeftView::RetryFailedLoads);
     connect(a->exit, &QAction::triggered, this, &CMainFrame::Exit);
     connect(a->trayExit, &QAction::triggered, this, &CMainFrame::Exit);
+    connect(a->signOut, &QAction::triggered, this,
+            [this] { RequestSessionEnd(SessionEndKind::SignOut); });
+    connect(a->switchAccount, &QAction::triggered, this,
+            [this] { RequestSessionEnd(SessionEndKind::SwitchAccount); });
     connect(a->trayOpen, &QAction::triggered, this, &CMainFrame::RestoreFromTray);
     connect(a->statusBarToggle, &QAction::toggled, statusBar(), &QWidget::setVisible);
     connect(a->largeIcons, &QAction::triggered, this,
@@ -346,6 +350,24 @@ void CMainFrame::Exit() {
     QCoreApplication::exit(0);
 }
 
+void CMainFrame::RequestSessionEnd(SessionEndKind kind) {
+    const QString refusal =
+        SessionEndRefusal(kind, SessionActivity{transferBusy.load(), exportsRunning.load()});
+    if (!refusal.isEmpty()) {
+        m_commands->ShowError(refusal);
+        return;
+    }
+    emit SessionEndWanted(kind);
+}
+
+void CMainFrame::StopWorkers() {
+    m_state->ended->store(true);
+}
+
+bool CMainFrame::WorkersStopped() const {
+    return !m_state->listing.Busy() && !m_state->treeBusy.load();
+}
+
 void CMainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (m_list->Processing()) m_list->ProcessingWindow()->ShowOverParent();
@@ -361,21 +383,29 @@ void CMainFrame::RefreshQuota() {
     if (!m_state->calls.quotaText) return;
     struct Block {
         std::function<std::optional<std::string>()> quota;
-        QPointer<QLabel> label;
+        QPointer<CMainFrame> frame;
+        int request;
     };
-    StartWorker(std::make_unique<Block>(Block{m_state->calls.quotaText, m_quota}), [](Block& b) {
-        std::optional<std::string> text;
-        try {
-            text = b.quota();
-        } catch (...) {
-            return;  // quota failures are silent and keep what is shown
-        }
-        // A page without the sentence leaves the part empty, as a zeroed
-        // buffer would.
-        notifier::Post([label = b.label, text = QString::fromStdString(text.value_or(""))] {
-            if (label) label->setText(text.left(kQuotaTextLimit));
-        });
-    });
+    // Reads overlap (a show, then the end of the cookie sign-in): only the
+    // last one asked for may write, or a read made before the session
+    // cookies existed could blank the sentence after the right one.
+    const int request = ++m_quotaRequests;
+    StartWorker(std::make_unique<Block>(Block{m_state->calls.quotaText, this, request}),
+                [](Block& b) {
+                    std::optional<std::string> text;
+                    try {
+                        text = b.quota();
+                    } catch (...) {
+                        return;  // quota failures are silent and keep what is shown
+                    }
+                    // A page without the sentence leaves the part empty, as a zeroed
+                    // buffer would.
+                    notifier::Post([frame = b.frame, request = b.request,
+                                    text = QString::fromStdString(text.value_or(""))] {
+                        if (frame && request == frame->m_quotaRequests)
+                            frame->m_quota->setText(text.left(kQuotaTextLimit));
+                    });
+                });
 }
 
 void CMainFrame::ShowAbout() {

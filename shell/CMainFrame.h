@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "ListCommands.h"
+#include "SessionEnd.h"
 
 class QLabel;
 class QSplitter;
@@ -55,10 +56,20 @@ public:
     void Exit();
     void GoBack();
     void UpdateActions();
+    // Sign Out and Switch Account: refused (with the reason) while a
+    // transfer runs, else SessionEndWanted is emitted for the application.
+    void RequestSessionEnd(SessionEndKind kind);
+    // The window's workers are told to stop at their next request.
+    void StopWorkers();
+    // No listing or tree refresh of this window runs any more.
+    bool WorkersStopped() const;
     // Reads the storage sentence on a worker into the status bar's second
     // part: on every show and hide, once the cookie sign-in is done, and
     // when a transfer has finished.
     void RefreshQuota();
+
+signals:
+    void SessionEndWanted(SessionEndKind kind);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -86,6 +97,7 @@ private:
     TrayBalloon* m_balloon = nullptr;  // with the tray icon
     bool m_exiting = false;
     bool m_treeActive = false;
+    int m_quotaRequests = 0;                    // the storage reads started, the last one wins
     QMetaObject::Connection m_focusConnection;  // the pane that had the focus last
 };
 

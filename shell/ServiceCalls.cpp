@@ -101,4 +101,51 @@ ServiceCalls OfflineServiceCalls() {
     return calls;
 }
 
+ServiceCalls SessionServiceCalls(ServiceCalls c, std::shared_ptr<const std::atomic<bool>> ended) {
+    auto live = [ended] {
+        if (ended->load()) NotSignedIn();
+    };
+    ServiceCalls calls;
+    calls.getFeed = [live, f = c.getFeed](const std::string& url, tinyxml2::XMLDocument& doc) {
+        live();
+        f(url, doc);
+    };
+    calls.renameEntry = [live, f = c.renameEntry](const std::string& h, const std::string& t) {
+        live();
+        f(h, t);
+    };
+    calls.trashEntry = [live, f = c.trashEntry](const std::string& id) {
+        live();
+        f(id);
+    };
+    calls.restoreEntry = [live, f = c.restoreEntry](const std::string& h) {
+        live();
+        f(h);
+    };
+    calls.deleteForever = [live, f = c.deleteForever](const std::string& id) {
+        live();
+        f(id);
+    };
+    calls.setStarred = [live, f = c.setStarred](const std::string& h, bool on) {
+        live();
+        f(h, on);
+    };
+    calls.createFolder = [live, f = c.createFolder](const std::string& t, const std::string& p,
+                                                    tinyxml2::XMLDocument& reply) {
+        live();
+        f(t, p, reply);
+    };
+    // A transfer is refused while it could end the session, so its own
+    // requests need no check once it has its calls.
+    calls.transferOps = [live, f = c.transferOps]() -> std::unique_ptr<TransferOps> {
+        live();
+        return f();
+    };
+    calls.quotaText = [ended, f = c.quotaText]() -> std::optional<std::string> {
+        if (ended->load()) return std::nullopt;
+        return f();
+    };
+    return calls;
+}
+
 }  // namespace tallowdesk::shell

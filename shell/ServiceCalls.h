@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -43,5 +44,12 @@ ServiceCalls ServiceCallsFor(std::shared_ptr<ServiceClient> client);
 
 // Calls that fail at once; what the window uses before any sign-in.
 ServiceCalls OfflineServiceCalls();
+
+// The calls of a session that can end: once ended is raised, every call not
+// yet made fails as before the sign-in ("The user must be logged in."), so
+// the workers of a signed-out window stop at their next request and the
+// account's token is not used again.
+ServiceCalls SessionServiceCalls(ServiceCalls calls,
+                                 std::shared_ptr<const std::atomic<bool>> ended);
 
 }  // namespace tallowdesk::shell

@@ -149,6 +149,11 @@ void ConfigFile::ClearUser() {
     Save();
 }
 
+bool ConfigFile::HasSavedPassword() const {
+    const std::optional<std::string> hex = Text({"user", "password"});
+    return hex && !hex->empty();
+}
+
 bool ConfigFile::ForgetPassword() {
     XMLElement* p = Element({"user", "password"});
     if (!p) return false;
@@ -156,7 +161,9 @@ bool ConfigFile::ForgetPassword() {
     return Save();
 }
 
-bool ConfigFile::GetPasswordInKeyring() const { return Text({"passwordinkeyring"}) == "true"; }
+bool ConfigFile::GetPasswordInKeyring() const {
+    return Text({"passwordinkeyring"}) == "true";
+}
 
 bool ConfigFile::SetPasswordInKeyring(bool on) {
     XMLElement* root = m_doc ? m_doc->FirstChildElement("configure") : nullptr;

@@ -49,6 +49,8 @@ public:
     bool SaveUser(std::string_view email, std::string_view password);
     void ClearUser();
 
+    // Whether "user/password" holds a password (without decrypting it).
+    bool HasSavedPassword() const;
     // Keeps the e-mail and drops the password ("user/password" left empty):
     // the form used while the password lives in the system keyring. False
     // when the save failed.

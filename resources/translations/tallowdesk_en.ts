@@ -338,6 +338,17 @@ The program %1 is missing.</source>
     </message>
 </context>
 <context>
+    <name>SessionEnd</name>
+    <message>
+        <source>Files are still being transferred. Wait until the transfer has ended, or cancel it, then sign out.</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Files are still being transferred. Wait until the transfer has ended, or cancel it, then switch account.</source>
+        <translation type="unfinished"></translation>
+    </message>
+</context>
+<context>
     <name>ShareWorkers</name>
     <message>
         <source>%1  failed: %2</source>
@@ -802,6 +813,24 @@ Delete Forever</source>
     <message>
         <source>Delete everything in the trash for good
 Empty Trash</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>S&amp;witch Account...</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sign in with another account
+Switch Account</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sign Ou&amp;t</source>
+        <translation type="unfinished"></translation>
+    </message>
+    <message>
+        <source>Sign out and forget the remembered password
+Sign Out</source>
         <translation type="unfinished"></translation>
     </message>
 </context>

@@ -106,11 +106,17 @@ CLoginDlg::CLoginDlg(LoginDependencies deps, QWidget* parent)
 }
 
 void CLoginDlg::LoadRememberedUser() {
+    if (m_deps.prefill == LoginPrefill::Empty) return;
     ConfigFile config = m_deps.configPath.empty() ? ConfigFile() : ConfigFile(m_deps.configPath);
     const std::optional<std::string> email = config.GetSavedEmail();
     if (!email || email->empty()) return;
     m_email->setText(QString::fromStdString(*email));
     m_remember->setChecked(true);
+    // The keyring may still be dropping the signed-out password: not asked.
+    if (m_deps.prefill == LoginPrefill::AccountNameOnly) {
+        m_password->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     try {
         // From the keyring when the user chose it; a locked one says so.
         const RememberedUser user = ReadRememberedUser(config, PasswordKeyring());

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "../SessionEnd.h"
 #include "../SignInFlow.h"
 #include "../UiMessages.h"
 
@@ -32,6 +33,9 @@ struct LoginDependencies {
     std::function<void()> startUpdateCheck;
     std::filesystem::path configPath;  // empty: the default Config.xml
     bool testConnection = true;
+    // What the fields hold at opening: after a sign-out the password is not
+    // filled in again, after a switch of account nothing is.
+    LoginPrefill prefill = LoginPrefill::RememberedAccount;
 };
 
 // The modal sign-in dialog. Each OK makes a new client and runs the two

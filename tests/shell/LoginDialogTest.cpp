@@ -84,6 +84,41 @@ private slots:
         ConfigFile(Config()).ClearUser();
     }
 
+    // After Sign Out the password is not offered again (it was forgotten,
+    // and a keyring may still be dropping it); after Switch Account nothing
+    // of the remembered account is.
+    void theDialogAfterASignOutOffersWhatWasKept_data() {
+        QTest::addColumn<int>("prefill");
+        QTest::addColumn<QString>("email");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("ticked");
+        const QString ann = QStringLiteral("ann@example.com");
+        QTest::newRow("at start") << int(LoginPrefill::RememberedAccount) << ann
+                                  << QStringLiteral("pa55word") << true;
+        QTest::newRow("signed out")
+            << int(LoginPrefill::AccountNameOnly) << ann << QString() << true;
+        QTest::newRow("switching") << int(LoginPrefill::Empty) << QString() << QString() << false;
+    }
+    void theDialogAfterASignOutOffersWhatWasKept() {
+        QFETCH(int, prefill);
+        QFETCH(QString, email);
+        QFETCH(QString, password);
+        QFETCH(bool, ticked);
+        {
+            // The password still in the file: the dialog alone decides.
+            ConfigFile config(Config());
+            QVERIFY(config.SaveUser("ann@example.com", "pa55word"));
+        }
+        auto fake = std::make_shared<Fake>();
+        LoginDependencies deps = Deps(fake, Config());
+        deps.prefill = static_cast<LoginPrefill>(prefill);
+        CLoginDlg dialog(std::move(deps));
+        QCOMPARE(Find<QLineEdit>(dialog, "emailEdit")->text(), email);
+        QCOMPARE(Find<QLineEdit>(dialog, "passwordEdit")->text(), password);
+        QCOMPARE(Find<QCheckBox>(dialog, "rememberCheck")->isChecked(), ticked);
+        ConfigFile(Config()).ClearUser();
+    }
+
     void okSignsInAndClosesTheDialog() {
         auto fake = std::make_shared<Fake>();
         CLoginDlg dialog(Deps(fake, Config()));

@@ -8,6 +8,9 @@
 #include <QToolBar>
 #include <QTreeView>
 #include <QtTest>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "ActionHandler.h"
 #include "AppState.h"
@@ -124,7 +127,7 @@ private slots:
                          MenuTexts(*m->menu()).join(QLatin1Char('|'));
         const QStringList expected = {
             QStringLiteral("&File: &Go back|Up One &Level|&Refresh|-|&Open|&Upload...|"
-                           "&Download...|-|E&xit"),
+                           "&Download...|-|S&witch Account...|Sign Ou&t|-|E&xit"),
             QStringLiteral("&Commands: Create &Folder|-|&Share...|S&earch...|Re&name|"
                            "Move to &trash|Add star|-|Rest&ore|Delete For&ever|Empty Trash"),
             QStringLiteral("&View: &Toolbar|&Status Bar|-|&Large Icons|S&mall Icons|L&ist|"
@@ -188,6 +191,51 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(quota->text().size(), qsizetype(kQuotaTextLimit), 10000);
 
         m_service->SetQuota(std::string(kSentence));
+        m_frame->RefreshQuota();
+        QTRY_COMPARE_WITH_TIMEOUT(quota->text(), QString::fromLatin1(kSentence), 10000);
+    }
+
+    // Regression: a read started before the session cookies existed (at the
+    // window's first show) could end after the one made once they did, and
+    // its page without the sentence blanked the right one.
+    void aLateStaleStorageReadKeepsTheNewerSentence() {
+        struct Slow {
+            std::mutex mutex;
+            std::condition_variable released;
+            bool open = false;
+            std::atomic<int> calls{0};
+            std::atomic<int> done{0};
+        };
+        auto slow = std::make_shared<Slow>();
+        struct Restore {
+            ServiceCalls& calls;
+            decltype(ServiceCalls::quotaText) saved = calls.quotaText;
+            ~Restore() { calls.quotaText = saved; }
+        } restore{m_state->calls};
+        m_state->calls.quotaText = [slow]() -> std::optional<std::string> {
+            struct Done {
+                Slow& s;
+                ~Done() { ++s.done; }
+            } done{*slow};
+            if (slow->calls++ > 0) return std::string("You are currently using 2.00 MB.");
+            std::unique_lock lock(slow->mutex);
+            slow->released.wait_for(lock, std::chrono::seconds(10), [&] { return slow->open; });
+            return std::nullopt;  // the page before the cookies: no sentence
+        };
+        m_frame->RefreshQuota();  // the stale one, held
+        m_frame->RefreshQuota();
+        QLabel* quota = m_frame->QuotaLabel();
+        QTRY_COMPARE_WITH_TIMEOUT(quota->text(), QStringLiteral("You are currently using 2.00 MB."),
+                                  10000);
+        {
+            std::lock_guard lock(slow->mutex);
+            slow->open = true;
+        }
+        slow->released.notify_all();
+        QTRY_COMPARE_WITH_TIMEOUT(slow->done.load(), 2, 10000);
+        QTest::qWait(50);  // its answer is delivered by now
+        QCOMPARE(quota->text(), QStringLiteral("You are currently using 2.00 MB."));
+        m_state->calls.quotaText = restore.saved;
         m_frame->RefreshQuota();
         QTRY_COMPARE_WITH_TIMEOUT(quota->text(), QString::fromLatin1(kSentence), 10000);
     }
