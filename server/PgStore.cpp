@@ -981,7 +981,12 @@ ListResult PgStore::List(const ListQuery& q) {
         result.entries.push_back(ReadEntry(st));
         inFolders = inFolders || st.Int(kInAnyFolderColumn) != 0;
     }
-    if (inFolders) LoadParents(*db, result.entries, q.user);
+    if (inFolders) {
+        LoadParents(*db, result.entries, q.user);
+    } else {
+        // No folders to load, but the reader's own star still marks the etag.
+        for (auto& e : result.entries) e.etag = ViewerEtag(e.etag, e.starred, false, e.parents);
+    }
     return result;
 }
 

@@ -1018,7 +1018,8 @@ Server::Server(ServerOptions options) : m_impl(std::make_unique<Impl>()) {
         m_impl->store =
             std::make_unique<Store>(options.dataDir, options.passwordIterations, options.database);
         m_impl->live = FolderLock::Shared(LiveLockPath(options.dataDir));
-        m_impl->shared = OpenSharedState(options.dataDir, options.database, options.sharedStateClock);
+        m_impl->shared =
+            OpenSharedState(options.dataDir, options.database, options.sharedStateClock);
     }
     const Reconciliation& found = m_impl->store->LastReconciliation();
     for (const auto& name : found.quarantined) {

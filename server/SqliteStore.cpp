@@ -1049,7 +1049,12 @@ ListResult SqliteStore::List(const ListQuery& q) {
         result.entries.push_back(ReadEntry(st));
         inFolders = inFolders || st.Int(kInAnyFolderColumn) != 0;
     }
-    if (inFolders) LoadParents(*reader, result.entries, q.user);
+    if (inFolders) {
+        LoadParents(*reader, result.entries, q.user);
+    } else {
+        // No folders to load, but the reader's own star still marks the etag.
+        for (auto& e : result.entries) e.etag = ViewerEtag(e.etag, e.starred, false, e.parents);
+    }
     return result;
 }
 
