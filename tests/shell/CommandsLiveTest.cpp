@@ -19,6 +19,7 @@
 #include "CTallowdeskView.h"
 #include "Categories.h"
 #include "DemoService.h"
+#include "DownloadGate.h"
 #include "EntryListModel.h"
 #include "ListCommands.h"
 #include "ListContextMenu.h"
@@ -42,32 +43,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Holds a download at its first progress report until the test opens it, so
-// that Cancel and Exit land while the transfer runs.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false;
-    bool reached = false;
-    bool open = false;
-
-    void Wait() {
-        std::unique_lock lock(mutex);
-        if (!armed || open) return;
-        reached = true;
-        changed.notify_all();
-        changed.wait_for(lock, std::chrono::seconds(20), [this] { return open; });
-    }
-    bool Reached() {
-        std::lock_guard lock(mutex);
-        return reached;
-    }
-    void Open() {
-        std::lock_guard lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
-};
+using Gate = tallowdesk::test::DownloadGate;
 
 class GateSink final : public TransferProgressSink {
 public:
@@ -215,8 +191,7 @@ private:
         QVERIFY(SelectTitles({QStringLiteral("Tree")}));
         {
             std::lock_guard lock(m_gate->mutex);
-            m_gate->armed = true;
-            m_gate->reached = m_gate->open = false;
+            m_gate->Arm();
         }
         Commands()->Download();
         dialog = Commands()->LastTransferDialog();

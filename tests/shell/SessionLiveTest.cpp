@@ -18,6 +18,7 @@
 #include "CTallowdeskView.h"
 #include "Categories.h"
 #include "DemoService.h"
+#include "DownloadGate.h"
 #include "EntryListModel.h"
 #include "FolderTreeModel.h"
 #include "ListCommands.h"
@@ -44,37 +45,7 @@ namespace {
 constexpr const char* kBob = "bob@tallowdesk.test";
 constexpr const char* kBobPassword = "bob-pass-1";
 
-// Holds every download at its first progress report until opened, so that a
-// sign-out lands while the transfer runs.
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false;
-    bool reached = false;
-    bool open = false;
-
-    void Wait() {
-        std::unique_lock lock(mutex);
-        if (!armed || open) return;
-        reached = true;
-        changed.notify_all();
-        changed.wait_for(lock, std::chrono::seconds(20), [this] { return open; });
-    }
-    bool Reached() {
-        std::lock_guard lock(mutex);
-        return reached;
-    }
-    void Arm() {
-        std::lock_guard lock(mutex);
-        armed = true;
-        reached = open = false;
-    }
-    void Open() {
-        std::lock_guard lock(mutex);
-        open = true;
-        changed.notify_all();
-    }
-};
+using Gate = tallowdesk::test::DownloadGate;
 
 class GateSink final : public TransferProgressSink {
 public:
