@@ -189,10 +189,7 @@ private:
         ShowRoot();
         m_pickedFolder = dest.path();
         QVERIFY(SelectTitles({QStringLiteral("Tree")}));
-        {
-            std::lock_guard lock(m_gate->mutex);
-            m_gate->Arm();
-        }
+        m_gate->Arm();
         Commands()->Download();
         dialog = Commands()->LastTransferDialog();
         QVERIFY(dialog);
@@ -807,8 +804,7 @@ private slots:
         const fs::path deep = fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep";
         QVERIFY(!fs::exists(deep / "deep.txt"));
         if (fs::exists(deep)) QVERIFY(fs::is_empty(deep));  // no partial file either
-        std::lock_guard lock(m_gate->mutex);
-        m_gate->armed = false;
+        m_gate->Disarm();
     }
 
     // Export and a drag start cleared the one cancel flag: a download just
@@ -849,8 +845,7 @@ private slots:
         QVERIFY(stillCancelled);
         QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
                             "deep.txt"));
-        std::lock_guard lock(m_gate->mutex);
-        m_gate->armed = false;
+        m_gate->Disarm();
     }
 
     // A dialog the program runs over the main window (an export, the
@@ -923,8 +918,7 @@ private slots:
         QVERIFY(!fs::exists(root / "Tree" / "Middle" / "Deep" / "deep.txt"));
         for (const auto& item : fs::recursive_directory_iterator(root))
             QVERIFY2(!item.path().filename().string().starts_with("."), item.path().c_str());
-        std::lock_guard lock(m_gate->mutex);
-        m_gate->armed = false;
+        m_gate->Disarm();
     }
 
     void theModalVariantDownloadsAndEndsItsLoop() {

@@ -8,13 +8,9 @@ namespace tallowdesk::test {
 
 // Holds a download at its first progress report until the test opens it, so
 // that a command (Cancel, Exit, Sign Out) lands while the transfer runs.
-struct DownloadGate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool armed = false;
-    bool reached = false;
-    bool open = false;
-
+// Every member takes the lock itself: callers never hold it.
+class DownloadGate {
+public:
     void Wait() {
         std::unique_lock lock(mutex);
         if (!armed || open) return;
@@ -31,11 +27,22 @@ struct DownloadGate {
         armed = true;
         reached = open = false;
     }
+    void Disarm() {
+        std::lock_guard lock(mutex);
+        armed = false;
+    }
     void Open() {
         std::lock_guard lock(mutex);
         open = true;
         changed.notify_all();
     }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool armed = false;
+    bool reached = false;
+    bool open = false;
 };
 
 }  // namespace tallowdesk::test
