@@ -259,35 +259,42 @@ std::unique_ptr<T, Free> ReadPem(const std::string& path,
     return std::unique_ptr<T, Free>(read(bio.get(), nullptr, nullptr, nullptr));
 }
 
-// Whether the stored pair is one this version would have made for `names`:
-// a leaf, with its own key, valid for a while yet, naming every one.
-bool StoredCertificateFits(const std::string& certPath, const std::string& keyPath,
-                           const std::vector<std::string>& names) {
+// The stored pair against the one this version would make for `names`: a
+// leaf, with its own key, valid for a while yet, naming every one.
+StoredCertificate CheckStored(const std::string& certPath, const std::string& keyPath,
+                              const std::vector<std::string>& names) {
     auto cert = ReadPem<X509, X509Free>(certPath, &PEM_read_bio_X509);
     auto key = ReadPem<EVP_PKEY, PkeyFree>(keyPath, &PEM_read_bio_PrivateKey);
-    if (!cert || !key) return false;
-    if (X509_check_private_key(cert.get(), key.get()) != 1) return false;
+    if (!cert || !key) return StoredCertificate::Unusable;
+    if (X509_check_private_key(cert.get(), key.get()) != 1) return StoredCertificate::Unusable;
     // Earlier versions made a CA certificate: whatever its key signed, for any
     // name, was trusted by everyone who trusted the service.
-    if (X509_check_ca(cert.get()) != 0) return false;
+    if (X509_check_ca(cert.get()) != 0) return StoredCertificate::Unusable;
     std::time_t soon = std::time(nullptr) + kRenewDays * 24 * 3600;
-    if (X509_cmp_time(X509_get0_notAfter(cert.get()), &soon) <= 0) return false;
+    if (X509_cmp_time(X509_get0_notAfter(cert.get()), &soon) <= 0) {
+        return StoredCertificate::Unusable;
+    }
     for (const auto& name : names) {
         const int match = IsIpLiteral(name)
                               ? X509_check_ip_asc(cert.get(), name.c_str(), 0)
                               : X509_check_host(cert.get(), name.data(), name.size(),
                                                 X509_CHECK_FLAG_NO_WILDCARDS, nullptr);
-        if (match != 1) return false;
+        if (match != 1) return StoredCertificate::LacksNames;
     }
-    return true;
+    return StoredCertificate::Fits;
 }
 
 }  // namespace
 
+StoredCertificate CheckStoredCertificate(const std::string& certPath, const std::string& keyPath,
+                                         const std::vector<std::string>& hostNames) {
+    return CheckStored(certPath, keyPath, ServedNames(hostNames));
+}
+
 bool EnsureCertificate(const std::string& certPath, const std::string& keyPath,
                        const std::vector<std::string>& hostNames) {
     const std::vector<std::string> names = ServedNames(hostNames);
-    if (StoredCertificateFits(certPath, keyPath, names)) return false;
+    if (CheckStored(certPath, keyPath, names) == StoredCertificate::Fits) return false;
 
     // A new key as well: the old one may have been a CA's.
     PkeyPtr key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"));

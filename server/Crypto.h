@@ -32,6 +32,14 @@ std::string Sha256Hex(std::string_view text);
 // Constant-time comparison.
 bool SameBytes(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b);
 
+enum class StoredCertificate {
+    Fits,        // what EnsureCertificate keeps
+    LacksNames,  // a sound leaf of its own key that misses one of the names
+    Unusable,    // missing, unreadable, a CA, or expiring within 30 days
+};
+StoredCertificate CheckStoredCertificate(const std::string& certPath, const std::string& keyPath,
+                                         const std::vector<std::string>& hostNames = {});
+
 // Makes sure certPath/keyPath hold the service's own certificate: a
 // self-signed EC P-256 leaf (not a certificate authority: its key signs
 // nothing else a client would trust) for localhost, 127.0.0.1, ::1 and every

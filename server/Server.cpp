@@ -1048,6 +1048,36 @@ Server::~Server() {
     Stop();
 }
 
+namespace {
+
+// A certificate made again for this process's names would replace the one
+// the other processes on the folder serve and their proxy and clients trust:
+// those would stop verifying until each of them is reloaded. Called under the
+// setup lock, so no other process starts or stops setting up meanwhile.
+void RefuseToRenameTheSharedCertificate(const ServerOptions& options, const std::string& certPath,
+                                        const std::string& keyPath,
+                                        std::optional<FolderLock>& live) {
+    if (CheckStoredCertificate(certPath, keyPath, options.hostNames) !=
+        StoredCertificate::LacksNames) {
+        return;
+    }
+    // Our own shared hold would block the probe: let go of it for a moment.
+    const std::string livePath = LiveLockPath(options.dataDir);
+    live.reset();
+    const bool alone = FolderLock::TryExclusive(livePath).has_value();
+    live = FolderLock::Shared(livePath);
+    if (alone) return;
+    std::string names;
+    for (const auto& name : options.hostNames) names += (names.empty() ? "" : ", ") + name;
+    throw std::runtime_error("The certificate " + certPath + " does not name every one of " +
+                             names +
+                             ", and another process serves this folder with it. Give every "
+                             "process on the folder the same --host-name and --listen "
+                             "addresses, or the same --cert and --key.");
+}
+
+}  // namespace
+
 unsigned short Server::Start() {
     if (m_impl->started) throw std::runtime_error("The server has already been started");
     {
@@ -1055,9 +1085,12 @@ unsigned short Server::Start() {
         // file, which is what a proxy in front of them is told to trust.
         const FolderLock setup = FolderLock::Exclusive(SetupLockPath(m_impl->options.dataDir));
         // A certificate given from outside is the operator's: never rewritten.
-        if (m_impl->options.certFile.empty() &&
-            EnsureCertificate(CertPath(), KeyPath(), m_impl->options.hostNames)) {
-            std::cerr << "tallowdesk-server: made a new certificate " << CertPath() << '\n';
+        if (m_impl->options.certFile.empty()) {
+            RefuseToRenameTheSharedCertificate(m_impl->options, CertPath(), KeyPath(),
+                                               m_impl->live);
+            if (EnsureCertificate(CertPath(), KeyPath(), m_impl->options.hostNames)) {
+                std::cerr << "tallowdesk-server: made a new certificate " << CertPath() << '\n';
+            }
         }
         m_impl->tls->Set(MakeTlsContext(CertPath(), KeyPath()));
     }

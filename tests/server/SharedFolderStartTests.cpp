@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "ServerTestSupport.h"
 
@@ -58,6 +59,67 @@ TEST(SharedFolderStartTest, ProcessesStartedTogetherShareSchemaPagingSecretAndCe
                 << "a process serves a certificate the folder no longer holds";
         }
         if (HasFailure()) return;
+    }
+}
+
+// A process started with a name the folder's certificate lacks made it
+// again, while the processes already serving kept the old one: the proxy and
+// the clients then trusted the file, and refused those processes.
+TEST(SharedFolderStartTest, ANewNameDoesNotTakeTheCertificateFromProcessesServingIt) {
+    struct Case {
+        const char* what;
+        bool firstStillServes;
+        std::vector<std::string> secondNames;
+        bool secondStarts;
+        bool certificateMadeAgain;
+    };
+    const Case cases[] = {
+        {"same names, first serving", true, {"docs.example.test"}, true, false},
+        {"a new name, first serving",
+         true,
+         {"docs.example.test", "other.example.test"},
+         false,
+         false},
+        {"a new name, first stopped",
+         false,
+         {"docs.example.test", "other.example.test"},
+         true,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const fs::path data = dir.Path() / "data";
+        ServerOptions firstOptions = TestOptions(data);
+        firstOptions.hostNames = {"docs.example.test"};
+        auto first = std::make_unique<Server>(firstOptions);
+        first->Start();
+        const std::string before = CertificateFileDigest(first->CertPath());
+        ASSERT_FALSE(before.empty());
+        if (!c.firstStillServes) first.reset();
+
+        ServerOptions secondOptions = TestOptions(data);
+        secondOptions.hostNames = c.secondNames;
+        auto second = std::make_unique<Server>(secondOptions);
+        std::string refusal;
+        try {
+            second->Start();
+        } catch (const std::exception& e) {
+            refusal = e.what();
+        }
+        EXPECT_EQ(refusal.empty(), c.secondStarts) << refusal;
+        if (!c.secondStarts) {
+            EXPECT_NE(refusal.find("another process serves this folder"), std::string::npos)
+                << refusal;
+        }
+        const std::string after = CertificateFileDigest(second->CertPath());
+        EXPECT_EQ(after != before, c.certificateMadeAgain);
+        if (first) {
+            EXPECT_EQ(RawTls(first->Port()).Fingerprint(), after);
+        }
+        if (c.secondStarts) {
+            EXPECT_EQ(RawTls(second->Port()).Fingerprint(), after);
+        }
     }
 }
 
