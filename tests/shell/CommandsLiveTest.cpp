@@ -44,62 +44,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using Gate = tallowdesk::test::DownloadGate;
-
-class GateSink final : public TransferProgressSink {
-public:
-    // Only a file of several chunks stops, so that a cancel lands inside it.
-    GateSink(TransferProgressSink& inner, Gate& gate, bool big)
-        : m_inner(inner), m_gate(gate), m_big(big) {}
-    void SetCurrentNumber(std::uint64_t n) override { m_inner.SetCurrentNumber(n); }
-    void SetTotal(std::uint64_t n) override { m_inner.SetTotal(n); }
-    void SetName(const std::string& t) override { m_inner.SetName(t); }
-    void SetSizeText(const std::string& t) override { m_inner.SetSizeText(t); }
-    void SetRange(std::uint64_t b) override { m_inner.SetRange(b); }
-    void SetMarquee(bool on) override { m_inner.SetMarquee(on); }
-    void Progress(std::uint64_t done, std::uint64_t rate) override {
-        m_inner.Progress(done, rate);
-        if (m_big && done > 0) m_gate.Wait();
-    }
-    void AddTransferDetail(const std::string& t) override { m_inner.AddTransferDetail(t); }
-    void Finished() override { m_inner.Finished(); }
-
-private:
-    TransferProgressSink& m_inner;
-    Gate& m_gate;
-    bool m_big;
-};
-
-// The real transfer calls, with downloads passing the gate.
-class GateOps final : public TransferOps {
-public:
-    GateOps(std::unique_ptr<TransferOps> inner, std::shared_ptr<Gate> gate)
-        : m_inner(std::move(inner)), m_gate(std::move(gate)) {}
-    void GetFeed(const std::string& url, tinyxml2::XMLDocument& doc) override {
-        m_inner->GetFeed(url, doc);
-    }
-    void DownloadEntry(const std::string& url, const std::string& kind, const fs::path& path,
-                       const std::optional<std::string>& format,
-                       TransferProgressSink& sink) override {
-        GateSink gated(sink, *m_gate, path.filename() == "deep.txt");
-        m_inner->DownloadEntry(url, kind, path, format, gated);
-    }
-    void UploadFile(const fs::path& path, const std::string& target, const std::string& name,
-                    tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
-        m_inner->UploadFile(path, target, name, reply, sink);
-    }
-    void ReplaceContent(const fs::path& path, const std::string& editMediaUrl,
-                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
-        m_inner->ReplaceContent(path, editMediaUrl, reply, sink);
-    }
-    void CreateFolder(const std::string& title, const std::string& parent,
-                      tinyxml2::XMLDocument& reply) override {
-        m_inner->CreateFolder(title, parent, reply);
-    }
-
-private:
-    std::unique_ptr<TransferOps> m_inner;
-    std::shared_ptr<Gate> m_gate;
-};
+using tallowdesk::test::GatedOps;
 
 QStringList SubmenuTexts(const QMenu& menu, const QString& title) {
     for (const QAction* a : menu.actions())
@@ -217,7 +162,7 @@ private slots:
         };
         auto ops = m_state->calls.transferOps;
         m_state->calls.transferOps = [ops, gate = m_gate]() -> std::unique_ptr<TransferOps> {
-            return std::make_unique<GateOps>(ops(), gate);
+            return std::make_unique<GatedOps>(ops(), gate, "deep.txt");
         };
 
         CommandHooks hooks;
