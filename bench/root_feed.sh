@@ -21,6 +21,8 @@ rounds=${3:-3}
 seconds=${4:-8}
 goal=">= 0.3 of nginx, no errors"
 note() { echo "root_feed: $*" >&2; }
+# shellcheck source=nginx_conf.sh
+. "$(dirname "$0")/nginx_conf.sh"
 PATH=$PATH:/usr/sbin
 for tool in wrk nginx curl python3; do
   command -v "$tool" >/dev/null || {
@@ -109,27 +111,7 @@ get first "$feed" "$work/www/feed" && get first "$root" "$work/www/rootfeed" || 
 nginx_port=$(free_port)
 cp "$ca" "$work/nginx/cert.pem"
 cp "$work/first/key.pem" "$work/nginx/key.pem"
-cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes $(nproc);
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    keepalive_requests 1000000;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    server {
-        listen 127.0.0.1:$nginx_port ssl;
-        ssl_certificate $work/nginx/cert.pem;
-        ssl_certificate_key $work/nginx/key.pem;
-        root $work/www;
-        default_type application/atom+xml;
-    }
-}
-CONF
+nginx_conf "$work/nginx" "$work/www" "$nginx_port" "$(nproc)"
 nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" >/dev/null 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do

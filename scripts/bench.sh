@@ -22,6 +22,8 @@ jobs=$(nproc)
 started=$(date +%s)
 load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
 note() { echo "bench: $*" >&2; }
+# shellcheck source=../bench/nginx_conf.sh
+. "$root/bench/nginx_conf.sh"
 
 # --- tools ------------------------------------------------------------------
 missing=()
@@ -167,28 +169,7 @@ start_nginx() {
   nginx_port=$(free_port) || return 1
   cp "$ca" "$work/nginx/cert.pem"
   cp "$server_dir/key.pem" "$work/nginx/key.pem"
-  cat >"$work/nginx/nginx.conf" <<CONF
-worker_processes $jobs;
-daemon off;
-pid $work/nginx/nginx.pid;
-error_log $work/nginx/error.log;
-events { worker_connections 1024; }
-http {
-    access_log off;
-    sendfile on;
-    keepalive_requests 1000000;
-    client_body_temp_path $work/nginx/body;
-    proxy_temp_path $work/nginx/proxy;
-    fastcgi_temp_path $work/nginx/fastcgi;
-    server {
-        listen 127.0.0.1:$nginx_port ssl;
-        ssl_certificate $work/nginx/cert.pem;
-        ssl_certificate_key $work/nginx/key.pem;
-        root $work/www;
-        default_type application/atom+xml;
-    }
-}
-CONF
+  nginx_conf "$work/nginx" "$work/www" "$nginx_port" "$jobs"
   nginx -e "$work/nginx/error.log" -p "$work/nginx" -c "$work/nginx/nginx.conf" \
     >"$work/nginx/out.log" 2>&1 &
   pids+=($!)
