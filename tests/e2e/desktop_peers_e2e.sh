@@ -91,6 +91,24 @@ hover_then_escape() {
   echo "hover over $name then Escape: no download"
 }
 
+# Zbig's big row hovered over (x,y) of a file manager and Escape, then
+# dragged there again and dropped: it arrives whole in its folder, and is
+# removed once checked (the disk is not endless).
+drag_big() {
+  local x=$1 y=$2 folder=$3 name=$4
+  open_folder "Zbig"
+  import -window root "$outdir/peers-zbig-$name.png" 2>/dev/null
+  hover_then_escape "$x" "$y" "$folder" "$name"
+  press_and_move "$row_x" "$row_y" "$x" "$y"
+  import -window root "$outdir/peers-big-over-$name.png" 2>/dev/null
+  xdotool mouseup 1
+  wait_for 120 same_big "$folder/big.bin" ||
+    fail "big.bin did not arrive whole at $name ($(ls -la "$folder" | tr '\n' ' '))"
+  echo "dragged onto $name: big.bin ($(stat -c %s "$folder/big.bin") bytes)"
+  wait_for 60 no_window_named '^Downloading' || true
+  rm -f "$folder/big.bin"
+}
+
 # The window stacked lowest of the two given (their ids in decimal), by the
 # window manager's list, bottom first.
 stacked_below() {
@@ -161,17 +179,7 @@ if [ "$inside_x" = 1 ]; then
   echo "native document onto thunar: one warning box, over the progress window"
 
   # 1. Zbig's 300 MiB row: hovered over thunar and Escape, then dropped.
-  open_folder "Zbig"
-  import -window root "$outdir/peers-zbig.png" 2>/dev/null
-  hover_then_escape 950 350 "$E2E_WORK/to-thunar" thunar
-  press_and_move "$row_x" "$row_y" 950 350
-  import -window root "$outdir/peers-over-thunar.png" 2>/dev/null
-  xdotool mouseup 1
-  wait_for 120 same_big "$E2E_WORK/to-thunar/big.bin" ||
-    fail "big.bin did not arrive whole at thunar ($(ls -la "$E2E_WORK/to-thunar" | tr '\n' ' '))"
-  echo "dragged onto thunar: big.bin ($(stat -c %s "$E2E_WORK/to-thunar/big.bin") bytes)"
-  rm -f "$E2E_WORK/to-thunar/big.bin"  # checked; the disk is not endless
-  wait_for 30 no_window_named '^Downloading' || true
+  drag_big 950 350 "$E2E_WORK/to-thunar" thunar
 
   # 2. Ztree's folder row onto thunar.
   open_folder "Ztree"
@@ -202,18 +210,10 @@ if [ "$inside_x" = 1 ]; then
   echo "dragged onto pcmanfm: the folder Tree"
   wait_for 30 no_window_named '^Downloading' || true
 
-  # Zbig's 300 MiB row: hovered over pcmanfm and Escape, then dropped. The
-  # copy is removed once checked: pcmanfm's icons stay where the steps
-  # below press, and its copy in step 5 holds no big file.
-  open_folder "Zbig"
-  hover_then_escape 950 450 "$E2E_WORK/to-pcmanfm" pcmanfm
-  press_and_move "$row_x" "$row_y" 950 450
-  xdotool mouseup 1
-  wait_for 120 same_big "$E2E_WORK/to-pcmanfm/big.bin" ||
-    fail "big.bin did not arrive whole at pcmanfm ($(ls -la "$E2E_WORK/to-pcmanfm" | tr '\n' ' '))"
-  echo "dragged onto pcmanfm: big.bin ($(stat -c %s "$E2E_WORK/to-pcmanfm/big.bin") bytes)"
-  wait_for 60 no_window_named '^Downloading' || true
-  rm -f "$E2E_WORK/to-pcmanfm/big.bin"
+  # Zbig's 300 MiB row: hovered over pcmanfm and Escape, then dropped.
+  # pcmanfm's icons stay where the steps below press: its copy in step 5
+  # holds no big file.
+  drag_big 950 450 "$E2E_WORK/to-pcmanfm" pcmanfm
   sleep 2
 
   # 4. Back the other way: pcmanfm's Tree (its first icon) onto the list.

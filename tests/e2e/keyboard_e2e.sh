@@ -66,14 +66,17 @@ if [ "${1:-}" = "--inside" ]; then
   # opened in the list.
   timeout 30 "$cli_bin" ls / --json >"$E2E_WORK/root.json" 2>"$E2E_WORK/cli.log" ||
     fail "tallowdesk-cli ls / failed"
-  at_root() {
-    rows && /usr/bin/python3 - "$E2E_WORK/root.json" "$E2E_WORK/rows.txt" <<'PY'
+  # rows_are JSON: the list's rows are the titles of that answer of the
+  # service, in any order, and there is at least one.
+  rows_are() {
+    rows && /usr/bin/python3 - "$1" "$E2E_WORK/rows.txt" <<'PY'
 import json, sys
 want = sorted(e["title"] for e in json.load(open(sys.argv[1])))
 shown = sorted(line.rstrip("\n") for line in open(sys.argv[2], encoding="utf-8"))
 sys.exit(0 if want and shown == want else 1)
 PY
   }
+  at_root() { rows_are "$E2E_WORK/root.json"; }
   elsewhere() { rows && [ -s "$E2E_WORK/rows.txt" ] && ! at_root; }
   shown() { tr '\n' '|' <"$E2E_WORK/rows.txt"; }
   focus_on() {
@@ -177,14 +180,7 @@ PY
   settle "search"
   timeout 30 "$cli_bin" search Shed plan --json >"$E2E_WORK/found.json" 2>"$E2E_WORK/cli.log" ||
     fail "tallowdesk-cli search failed"
-  found() {
-    rows && /usr/bin/python3 - "$E2E_WORK/found.json" "$E2E_WORK/rows.txt" <<'PY'
-import json, sys
-want = sorted(e["title"] for e in json.load(open(sys.argv[1])))
-shown = sorted(line.rstrip("\n") for line in open(sys.argv[2], encoding="utf-8"))
-sys.exit(0 if want and shown == want else 1)
-PY
-  }
+  found() { rows_are "$E2E_WORK/found.json"; }
   wait_for 10 found || fail "the search shows $(tr '\n' '|' <"$E2E_WORK/rows.txt"), not the service's results"
   focus_frame
   keys F5
