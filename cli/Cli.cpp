@@ -73,12 +73,16 @@ void SignInService(ServiceClient& client, const char* service, CliIo& io) {
     }
 }
 
+// Each ClientLogin costs the service a full password check, the largest part
+// of a short command's time; the spreadsheet service's token serves only
+// spreadsheet downloads, so commands sign in there when they meet one
+// (SignInSpreadsheets), and login alone checks both.
 std::unique_ptr<ServiceClient> SignIn(const std::string& email, const std::string& password,
-                                      CliIo& io) {
+                                      CliIo& io, bool spreadsheets) {
     auto client = std::make_unique<ServiceClient>(email, password);
     try {
         SignInService(*client, "writely", io);
-        SignInService(*client, "wise", io);
+        if (spreadsheets) SignInService(*client, "wise", io);
     } catch (const std::runtime_error& e) {
         throw SignInFailed(e.what());
     }
@@ -216,7 +220,7 @@ int Login(const Args& a, CliIo& io) {
     const std::string& email = a.positional[0];
     const auto password = io.ask("Password for " + email + ": ", true);
     if (!password) throw std::runtime_error("No password was given.");
-    SignIn(email, *password, io);
+    SignIn(email, *password, io, true);
     ConfigFile config;
     const PasswordKeyring keyring;
     if (a.Has("--remember")) {
@@ -332,9 +336,17 @@ std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io, bool withCookies) {
     if (!user.email || !user.password)
         throw SignInFailed(
             "No account is remembered. Sign in once with: tallowdesk-cli login EMAIL --remember");
-    auto client = SignIn(*user.email, *user.password, io);
+    auto client = SignIn(*user.email, *user.password, io, false);
     if (withCookies) CookieSignIn(*client);
     return client;
+}
+
+void SignInSpreadsheets(ServiceClient& client, CliIo& io) {
+    try {
+        SignInService(client, "wise", io);
+    } catch (const std::runtime_error& e) {
+        throw SignInFailed(e.what());
+    }
 }
 
 std::string Usage() {

@@ -36,9 +36,14 @@ struct Args {
 void Expect(const Args& a, std::size_t min, std::size_t max,
             std::initializer_list<const char*> allowedOptions);
 
-// Signs in with the account remembered in Config.xml (both services), and
-// with the web form as well when the command needs the session cookies.
+// Signs in with the account remembered in Config.xml (the document list
+// service), and with the web form as well when the command needs the session
+// cookies.
 std::unique_ptr<ServiceClient> SignInRemembered(CliIo& io, bool withCookies = false);
+
+// Signs the client in to the spreadsheet service too (its token is what a
+// spreadsheet's download asks for); throws SignInFailed.
+void SignInSpreadsheets(ServiceClient& client, CliIo& io);
 
 // Transfers and sharing (CliTransfers.cpp); each returns the exit code.
 int GetCommand(const Args& a, CliIo& io);

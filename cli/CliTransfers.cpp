@@ -158,6 +158,60 @@ FolderItem ItemFor(const DocEntry& e) {
             e.kind, e.QuotaBytes()};
 }
 
+// The transfer calls on the signed-in client, signing in to the spreadsheet
+// service before the first spreadsheet's download. Once that sign-in failed,
+// every further spreadsheet fails with the same reason instead of asking the
+// service (and counting a failure against the account) again.
+class SpreadsheetSignInOps final : public TransferOps {
+public:
+    SpreadsheetSignInOps(ServiceClient& client, CliIo& io)
+        : m_client(client), m_io(io), m_ops(client) {}
+
+    void GetFeed(const std::string& url, tinyxml2::XMLDocument& doc) override {
+        m_ops.GetFeed(url, doc);
+    }
+    void DownloadEntry(const std::string& url, const std::string& kind, const fs::path& localPath,
+                       const std::optional<std::string>& exportFormat,
+                       TransferProgressSink& sink) override {
+        if (kind == "spreadsheet") SignedInForSpreadsheets();
+        m_ops.DownloadEntry(url, kind, localPath, exportFormat, sink);
+    }
+    void UploadFile(const fs::path& localPath, const std::string& targetUrl,
+                    const std::string& name, tinyxml2::XMLDocument& reply,
+                    TransferProgressSink& sink) override {
+        m_ops.UploadFile(localPath, targetUrl, name, reply, sink);
+    }
+    void ReplaceContent(const fs::path& localPath, const std::string& editMediaUrl,
+                        tinyxml2::XMLDocument& reply, TransferProgressSink& sink) override {
+        m_ops.ReplaceContent(localPath, editMediaUrl, reply, sink);
+    }
+    void CreateFolder(const std::string& title, const std::string& parentContentsUrl,
+                      tinyxml2::XMLDocument& reply) override {
+        m_ops.CreateFolder(title, parentContentsUrl, reply);
+    }
+
+private:
+    // Downloads run on several threads; the token is written here only, under
+    // the lock, before any download that reads it.
+    void SignedInForSpreadsheets() {
+        std::lock_guard lock(m_mutex);
+        if (m_client.Credentials().wiseToken) return;
+        if (m_failure) throw SignInFailed(*m_failure);
+        try {
+            SignInSpreadsheets(m_client, m_io);
+        } catch (const SignInFailed& e) {
+            m_failure = e.what();
+            throw;
+        }
+    }
+
+    ServiceClient& m_client;
+    CliIo& m_io;
+    ServiceTransferOps m_ops;
+    std::mutex m_mutex;
+    std::optional<std::string> m_failure;
+};
+
 fs::path Destination(const Args& a) {
     const fs::path dir = a.Value("--to", ".");
     if (!fs::is_directory(dir)) throw std::runtime_error(dir.string() + " is not a folder.");
@@ -262,7 +316,7 @@ int GetCommand(const Args& a, CliIo& io) {
     EntryResolver resolver(*client);
     std::vector<FolderItem> items;
     for (const std::string& path : a.positional) items.push_back(ItemFor(*resolver.Entry(path)));
-    ServiceTransferOps ops(*client);
+    SpreadsheetSignInOps ops(*client, io);
     TerminalProgress progress(a, io);
     transferCancel = false;
     SignalsCancel signals;
@@ -287,6 +341,7 @@ int ExportCommand(const Args& a, CliIo& io) {
     if (!known)
         throw std::runtime_error(offered.empty() ? "A " + e->kind + " cannot be exported."
                                                  : "A " + e->kind + " exports to " + offered + ".");
+    if (e->kind == "spreadsheet") SignInSpreadsheets(*client, io);
     ServiceTransferOps ops(*client);
     TerminalProgress progress(a, io);
     transferCancel = false;
