@@ -16,6 +16,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 #include <set>
 
 #include "AppState.h"
@@ -31,6 +32,24 @@
 
 namespace tallowdesk::shell {
 namespace {
+
+// A view that says when a drag of its rows is over: dropped, refused or
+// cancelled, whatever the target did.
+template <class View>
+class DragEndView final : public View {
+public:
+    DragEndView(QWidget* parent, std::function<void()> ended)
+        : View(parent), m_ended(std::move(ended)) {}
+
+protected:
+    void startDrag(Qt::DropActions actions) override {
+        View::startDrag(actions);
+        m_ended();
+    }
+
+private:
+    std::function<void()> m_ended;
+};
 
 std::vector<QIcon> EntryIcons() {
     std::vector<QIcon> icons;
@@ -66,7 +85,8 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     m_model->SetIcons(EntryIcons());
     m_selection = new QItemSelectionModel(m_model, this);
 
-    m_iconView = new QListView(this);
+    const auto dragEnded = [this] { emit DragEnded(); };
+    m_iconView = new DragEndView<QListView>(this, dragEnded);
     m_iconView->setObjectName(QStringLiteral("entryIconView"));
     // Large folders: every row in a cell of one size, laid out in batches
     // between events instead of the whole grid at once for every page.
@@ -75,7 +95,7 @@ CTallowdeskView::CTallowdeskView(std::shared_ptr<AppState> state, QWidget* paren
     m_iconView->setUniformItemSizes(true);
     m_iconView->setLayoutMode(QListView::Batched);
     m_iconView->setBatchSize(kLayoutBatch);
-    m_detailsView = new QTreeView(this);
+    m_detailsView = new DragEndView<QTreeView>(this, dragEnded);
     m_detailsView->setObjectName(QStringLiteral("entryDetailsView"));
     m_iconView->setAccessibleName(tr("Files and folders"));
     m_detailsView->setAccessibleName(tr("Files and folders"));

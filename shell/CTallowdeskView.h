@@ -104,6 +104,8 @@ signals:
     // folderUrl: the contents feed of the folder row dropped on; empty for
     // the place shown.
     void Dropped(const QMimeData* data, const QString& folderUrl);
+    // A drag of rows out of the list is over (dropped, refused or cancelled).
+    void DragEnded();
     // A command on the rows failed (what and why).
     void Failed(const QString& text);
 

@@ -146,6 +146,12 @@ ListCommands::ListCommands(std::shared_ptr<AppState> state, CTallowdeskView* lis
     if (m_tree) connect(m_tree, &CLeftView::Dropped, this, &ListCommands::Drop);
     connect(m_list, &CTallowdeskView::Failed, this, &ListCommands::ShowError);
     m_list->Model()->SetDragSource([this] { return MakeDragData(); });
+    // A drag cancelled over a target that read the file list while hovering
+    // is over: the button's release that follows the Escape must not fetch
+    // the files for a drop that never comes.
+    connect(m_list, &CTallowdeskView::DragEnded, this, [this] {
+        if (m_handOver && !m_handOver->DropStarted()) m_handOver.reset();
+    });
     m_transferWatch.setInterval(100);
     connect(&m_transferWatch, &QTimer::timeout, this, [this] {
         if (transferBusy) return;

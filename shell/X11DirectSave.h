@@ -119,6 +119,9 @@ public:
     void Answer(const QByteArray& uriList);
     // Whether the drop was sent and the files are not handed over yet.
     bool Pending() const { return m_hold.DropSent() && !m_done; }
+    // Whether the drop was sent or waits for the files: the target may still
+    // ask for them.
+    bool DropStarted() const { return m_hold.DropSent() || m_hold.Waiting() || m_done; }
     // The list handed over at the drop, once the files are complete.
     std::optional<QByteArray> Given() const {
         return m_done ? std::optional<QByteArray>(m_answer) : std::nullopt;
