@@ -56,7 +56,9 @@ press_and_move() {
   sleep 0.6
 }
 
-downloads() { grep -c '"method":"GET","target":"[^"]*/download' "$E2E_WORK/requests.log"; }
+# The log's fields of a request are not side by side ("scheme" and "source"
+# stand between the method and the target): both on one line is enough.
+downloads() { grep -c '"method":"GET",.*"target":"[^"]*/download' "$E2E_WORK/requests.log"; }
 uploads() { grep -c '"method":"\(POST\|PUT\)"' "$E2E_WORK/requests.log"; }
 
 # Opens the folder NAME in the list: a click into the tree, then its name.
