@@ -17,7 +17,7 @@
 #      refused (no upload in the request log), and dropped on the list's
 #      folder row "Tree" lands inside that folder, the same tree;
 #   4b. after those drops, a row dragged onto pcmanfm still arrives;
-#   5. three files copied in pcmanfm and pasted into the window: all uploaded;
+#   5. four files copied in pcmanfm and pasted into the window: all uploaded;
 #   6. a file dragged from pcmanfm onto the tree: refused by the category
 #      node Trash, taken into the folder of the folder node Zbig.
 # Screenshots in OUTDIR. Everything started here is stopped on the way out.
@@ -261,7 +261,9 @@ if [ "$inside_x" = 1 ]; then
   # 5. pcmanfm's copy of several files (its lists end in a NUL, no line
   # break), pasted into Zsmall (shown since 4b): every one uploaded. The copy
   # also holds Tree and small.bin, which Zsmall has already: each question
-  # about a name already taken is answered Skip.
+  # about a name already taken is answered Skip. zz-last.txt sorts last in
+  # pcmanfm's list, where the NUL is: a reader that drops the entry before
+  # the NUL loses that one (were it small.bin, the loss would pass as a Skip).
   wait_for 30 no_window_named '^Uploading' || true
   xdotool windowactivate --sync "$pc" 2>/dev/null
   xdotool mousemove --sync 1000 550 click 1
@@ -281,13 +283,13 @@ if [ "$inside_x" = 1 ]; then
       return 1
     fi
     rm -rf "$got" && mkdir -p "$got" || return 1
-    for n in p1.txt p2.txt p3.txt; do
+    for n in p1.txt p2.txt p3.txt zz-last.txt; do
       "$cli_bin" get "/Zsmall/$n" --to "$got" >/dev/null 2>&1 || return 1
       cmp -s "$got/$n" "$E2E_WORK/to-pcmanfm/$n" || return 1
     done
   }
   wait_for 60 all_pasted || fail "not every file copied in pcmanfm was pasted"
-  echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt"
+  echo "pcmanfm copy and paste: p1.txt p2.txt p3.txt zz-last.txt"
   paste_ended() {
     local clash
     if clash=$(window_named '^Name Already Taken$'); then
@@ -349,6 +351,7 @@ mkdir -p "$work/to-thunar" "$work/to-pcmanfm" "$work/local/Zbig" "$work/local/Zt
 head -c 300M /dev/urandom >"$work/local/Zbig/big.bin" || fail "could not write the big file"
 head -c 70000 /dev/urandom >"$work/local/Ztree/Tree/a.bin"
 for n in 1 2 3; do echo "copied in pcmanfm $n" >"$work/to-pcmanfm/p$n.txt"; done
+echo "copied in pcmanfm, last" >"$work/to-pcmanfm/zz-last.txt"
 echo "inside" >"$work/local/Ztree/Tree/inner/b.txt"
 head -c 90000 /dev/urandom >"$work/local/Zsmall/small.bin"
 timeout 120 "$cli_bin" put "$work/local/Zbig" "$work/local/Zsmall" "$work/local/Ztree" --quiet \
