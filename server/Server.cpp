@@ -1067,8 +1067,8 @@ void RefuseToRenameTheSharedCertificate(const ServerOptions& options, const std:
     const bool alone = FolderLock::TryExclusive(livePath).has_value();
     live = FolderLock::Shared(livePath);
     if (alone) return;
-    std::string names;
-    for (const auto& name : options.hostNames) names += (names.empty() ? "" : ", ") + name;
+    std::string names = "localhost, 127.0.0.1, ::1";
+    for (const auto& name : options.hostNames) names += ", " + name;
     throw std::runtime_error("The certificate " + certPath + " does not name every one of " +
                              names +
                              ", and another process serves this folder with it. Give every "
