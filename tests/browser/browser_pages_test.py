@@ -50,16 +50,21 @@ class Service:
         self.port = None
         deadline = time.monotonic() + 60
         seen = b""
+        # Read from the pipe itself: a buffered readline may take the line
+        # with the port along with the one before it, and select would then
+        # wait for bytes that already came.
+        out = self.proc.stdout.fileno()
         while self.port is None:
             left = deadline - time.monotonic()
-            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
+            if left <= 0 or not select.select([out], [], [], left)[0]:
                 raise RuntimeError("the service did not start: %r" % seen)
-            line = self.proc.stdout.readline()
-            if not line:
+            chunk = os.read(out, 65536)
+            if not chunk:
                 raise RuntimeError("the service stopped: %r" % seen)
-            seen += line
-            if b"listening on https://localhost:" in line:
-                self.port = int(line.split(b"localhost:")[1].split()[0])
+            seen += chunk
+            for line in seen.split(b"\n")[:-1]:
+                if b"listening on https://localhost:" in line:
+                    self.port = int(line.split(b"localhost:")[1].split()[0])
         self.tls = ssl.create_default_context(cafile=os.path.join(data_dir, "cert.pem"))
         self.token = None
 
