@@ -223,6 +223,9 @@ private slots:
             return std::nullopt;  // the page before the cookies: no sentence
         };
         m_frame->RefreshQuota();  // the stale one, held
+        // Each read runs on a worker of its own: the second starts only once
+        // the first is held, or it could be the one to arrive first.
+        QTRY_COMPARE_WITH_TIMEOUT(slow->calls.load(), 1, 10000);
         m_frame->RefreshQuota();
         QLabel* quota = m_frame->QuotaLabel();
         QTRY_COMPARE_WITH_TIMEOUT(quota->text(), QStringLiteral("You are currently using 2.00 MB."),
