@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include "TransferFakes.h"
@@ -26,8 +27,8 @@ struct ConcurrentOps : TransferOps {
     std::map<std::string, std::string> finishAfter;  // URL -> URL that must finish first
     std::mutex mutex;
     std::condition_variable changed;
-    // URL -> URL whose start it waits for, half a second at most.
-    std::map<std::string, std::string> endAfterStartOf;
+    // URL -> URLs whose start it waits for, half a second at most each.
+    std::multimap<std::string, std::string> endAfterStartOf;
     std::set<std::string> started, finished;
     std::set<fs::path> writing;
     int running = 0, most = 0;
@@ -46,7 +47,8 @@ struct ConcurrentOps : TransferOps {
         samePathAtOnce = samePathAtOnce || !writing.insert(path).second;
         started.insert(url);
         changed.notify_all();
-        if (const auto other = endAfterStartOf.find(url); other != endAfterStartOf.end())
+        const auto [first, last] = endAfterStartOf.equal_range(url);
+        for (auto other = first; other != last; ++other)
             changed.wait_for(lock, std::chrono::milliseconds(500),
                              [&] { return started.count(other->second) > 0; });
         if (const auto after = finishAfter.find(url); after != finishAfter.end())
@@ -108,8 +110,13 @@ TEST_F(TransferRunnerTest, DownloadsEndingOutOfOrderReportInItemOrder) {
         ops.fake.pages = {{"sub", "<feed>" + Entry("d0") + Entry("d1") + Entry("d2") + "</feed>"}};
         ops.fake.downloadFailures["dl/b"] = [] { throw std::runtime_error("broken"); };
         ops.fake.downloadFailures["dl/d1"] = [] { throw std::runtime_error("gone"); };
-        // The first two wait for the third: they end last.
-        if (c.transfers > 1) ops.finishAfter = {{"dl/a", "dl/b"}, {"dl/b", "dl/c"}};
+        // The first two wait for the third: they end last. The third waits
+        // for both to have started, or it could be over before the second
+        // began and never three run at once.
+        if (c.transfers > 1) {
+            ops.finishAfter = {{"dl/a", "dl/b"}, {"dl/b", "dl/c"}};
+            ops.endAfterStartOf = {{"dl/c", "dl/a"}, {"dl/c", "dl/b"}};
+        }
         RecordingSink sink;
         const fs::path to = Tmp() / std::to_string(c.transfers);
         fs::create_directory(to);
