@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
@@ -133,9 +134,12 @@ private:
         for (int r = 0; r < m->rowCount(); ++r) titles << m->index(r, 0).data().toString();
         return titles;
     }
-    // A new window is up and has listed its first place.
-    void WaitForWindow(CMainFrame* old) {
-        QTRY_VERIFY_WITH_TIMEOUT(Frame() && Frame() != old && Frame()->isVisible(), 30000);
+    // A new window is up and has listed its first place. The old one is
+    // watched by a guard: once it is deleted, the new window may well be
+    // made at its very address.
+    void WaitForWindow(const QPointer<CMainFrame>& old) {
+        QTRY_VERIFY_WITH_TIMEOUT(
+            Frame() && (old.isNull() || Frame() != old.data()) && Frame()->isVisible(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(!List()->Processing(), 30000);
     }
     void ShowStarred() {
@@ -195,7 +199,7 @@ private slots:
         AnswerNextSignIn(ConfigPath(), offered, QString::fromLatin1(server::kDemoEmail),
                          QString::fromLatin1(server::kDemoPassword), true);
         QVERIFY(m_app->StartSession());
-        WaitForWindow(nullptr);
+        WaitForWindow({});
         QCOMPARE(SignedInEmail(), std::string(server::kDemoEmail));
         QVERIFY(Titles().contains(QStringLiteral("Projects")));
     }
@@ -217,7 +221,7 @@ private slots:
             QString::fromStdString(QuotaSentence(*m_server, server::kDemoEmail)), 30000);
         QVERIFY(TreeTitles().contains(QStringLiteral("Projects")));
 
-        CMainFrame* old = Frame();
+        const QPointer<CMainFrame> old = Frame();
         auto offered = std::make_shared<Offered>();
         AnswerNextSignIn(ConfigPath(), offered, QString::fromLatin1(kBob),
                          QString::fromLatin1(kBobPassword), false);
@@ -293,7 +297,7 @@ private slots:
     // Bob signs in with "Remember me"; Switch Account opens an empty dialog
     // and keeps his password; Cancel there ends the program.
     void switchingKeepsThePasswordAndCancelEnds() {
-        CMainFrame* old = Frame();
+        const QPointer<CMainFrame> old = Frame();
         auto first = std::make_shared<Offered>();
         AnswerNextSignIn(ConfigPath(), first, QString::fromLatin1(kBob),
                          QString::fromLatin1(kBobPassword), true);
