@@ -32,40 +32,9 @@ fi
 command -v curl >/dev/null || not_measured "curl is missing"
 command -v jq >/dev/null || not_measured "jq is missing"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-small.XXXXXX") || not_measured "no temporary folder"
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
-export XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-
-email=bench@example.test
-password=bench-password
-echo "$password" | timeout 60 "$server_bin" --data-dir "$work/server" add-user "$email" >/dev/null ||
-  not_measured "the account could not be made"
-"$server_bin" --data-dir "$work/server" --port 0 >"$work/server.log" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 300); do
-  port=$(grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log" | sed 's/.*://')
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || not_measured "the service did not start"
-ca=$work/server/cert.pem
-bash "$(dirname "$0")/../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$ca"
-echo "$password" | timeout 60 "$cli_bin" login "$email" --remember >"$work/login.log" 2>&1 ||
-  not_measured "tallowdesk-cli login failed: $(tail -1 "$work/login.log")"
+# shellcheck source=small_files_service.sh
+. "$(dirname "$0")/small_files_service.sh"
+start_small_files_service tallowdesk-small not_measured "$cli_bin"
 
 # Sizes from 1 to 16 KiB.
 mkdir -p "$work/up/Small" "$work/down"

@@ -30,43 +30,14 @@ command -v curl >/dev/null && command -v jq >/dev/null || {
   exit 1
 }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tallowdesk-ab.XXXXXX") || exit 1
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then
-    kill "$server_pid" 2>/dev/null
-    wait "$server_pid" 2>/dev/null
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
-export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
-export XDG_CACHE_HOME=$work/cache XDG_RUNTIME_DIR=$work/runtime
-mkdir -p "$HOME" "$XDG_CONFIG_HOME/Tallowdesk" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-
-email=bench@example.test
-password=bench-password
-echo "$password" | timeout 60 "$server_bin" --data-dir "$work/server" add-user "$email" >/dev/null ||
-  exit 1
-"$server_bin" --data-dir "$work/server" --port 0 >"$work/server.log" 2>&1 &
-server_pid=$!
-port=
-for _ in $(seq 300); do
-  port=$(grep -m1 -o 'listening on https://localhost:[0-9]*' "$work/server.log" | sed 's/.*://')
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || {
-  echo "small_files_ab: the service did not start" >&2
-  exit 1
-}
-ca=$work/server/cert.pem
-bash "$(dirname "$0")/../scripts/write-local-config.sh" "$XDG_CONFIG_HOME/Tallowdesk/Config.xml" \
-  "$port" "$ca"
 cli_b=$b/cli/tallowdesk-cli
-echo "$password" | timeout 60 "$cli_b" login "$email" --remember >/dev/null 2>&1 || exit 1
+give_up() {
+  echo "small_files_ab: $1" >&2
+  exit 1
+}
+# shellcheck source=small_files_service.sh
+. "$(dirname "$0")/small_files_service.sh"
+start_small_files_service tallowdesk-ab give_up "$cli_b"
 
 mkdir -p "$work/up/Small"
 for i in $(seq "$count"); do
