@@ -57,7 +57,7 @@ namespace ssl = net::ssl;
 using tcp = net::ip::tcp;
 
 constexpr std::uint32_t kHeaderLimit = 16 * 1024;
-constexpr auto kIdleTimeout = std::chrono::seconds(60);
+using IdleClock = std::chrono::steady_clock;
 // A client sends its first bytes (the TLS hello) at once after connecting,
 // and its first request right after the handshake: all of that within this
 // time from the connection's start, or it is closed.
@@ -174,7 +174,8 @@ struct ConnectionPolicy {
     // loopback connections, which never leave the machine, may use it.
     bool httpsOnly = false;
     std::vector<std::string> trustedProxies;
-    std::string publicOrigin;  // empty: URLs follow the Host header
+    std::string publicOrigin;                 // empty: URLs follow the Host header
+    std::chrono::milliseconds idleTimeout{};  // ServerOptions::idleTimeout
 };
 using PolicyPtr = std::shared_ptr<const ConnectionPolicy>;
 using TlsPtr = std::shared_ptr<ssl::context>;
@@ -374,7 +375,10 @@ private:
                 m_sink = std::move(plan->sink);
                 plan.reset();
                 m_upload->get().body() = m_sink;
-                return Continue([self = Self().shared_from_this()] { self->ReadUpload(); });
+                return Continue([self = Self().shared_from_this()] {
+                    self->WatchIdle();
+                    self->ReadUpload();
+                });
             }
             // Everything but a planned upload is small by nature (forms,
             // Atom entries, rules, session requests): refused unread when
@@ -431,14 +435,12 @@ private:
         FillUpload(std::min(target, kPieceSize));
     }
 
-    // Read by read, so the idle timeout counts from the last bytes that came
-    // rather than from the start of a long upload.
     void FillUpload(std::size_t target) {
-        beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
         Self().Stream().async_read_some(
             m_buffer.prepare(kPieceSize - m_buffer.size()),
             [self = Self().shared_from_this(), target](beast::error_code ec, std::size_t bytes) {
                 self->m_buffer.commit(bytes);
+                self->m_lastProgress = IdleClock::now();
                 if (ec) return self->OnUpload(ec, 0);
                 if (self->m_buffer.size() < target) return self->FillUpload(target);
                 self->ReadUpload();
@@ -446,6 +448,7 @@ private:
     }
 
     void OnUpload(beast::error_code ec, std::size_t) {
+        EndIdleWatch();
         if (ec && m_sink && m_sink->Status() != 0) {
             HttpResponse refusal = GDataError(
                 m_sink->Status(), m_sink->Status() == 413 ? "fileTooLarge" : "uploadRefused",
@@ -467,6 +470,39 @@ private:
         m_sink.reset();
         m_buffer.shrink_to_fit();
         Send(answer, m_version, m_keepAlive, false);
+    }
+
+    // A long body is watched by one timer of its own, told of each read or
+    // write, instead of the stream's timer: that one is set again and
+    // cancelled around every TLS record of 16 KiB, a system call and two
+    // handlers apiece. It cuts the connection off once no byte has moved
+    // for the idle time, so the pending read or write fails.
+    void WatchIdle() {
+        beast::get_lowest_layer(Self().Stream()).expires_never();
+        m_watching = true;
+        m_lastProgress = IdleClock::now();
+        if (!m_idleTimer) m_idleTimer.emplace(Self().Stream().get_executor());
+        ArmIdle();
+    }
+
+    void ArmIdle() {
+        m_idleTimer->expires_at(m_lastProgress + m_policy->idleTimeout);
+        m_idleTimer->async_wait([weak = Self().weak_from_this()](beast::error_code ec) {
+            const auto self = weak.lock();
+            if (ec || !self || !self->m_watching) return;
+            if (IdleClock::now() - self->m_lastProgress >= self->m_policy->idleTimeout) {
+                return beast::get_lowest_layer(self->Stream()).close();
+            }
+            self->ArmIdle();
+        });
+    }
+
+    // What follows the body (the answer, the next request) has the stream's
+    // own timer again.
+    void EndIdleWatch() {
+        m_watching = false;
+        if (m_idleTimer) m_idleTimer->cancel();
+        beast::get_lowest_layer(Self().Stream()).expires_after(m_policy->idleTimeout);
     }
 
     void OnError(beast::error_code ec) {
@@ -605,13 +641,16 @@ private:
         ::posix_fadvise(m_file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         if (!m_piece) m_piece.reset(new char[kPieceSize]);
         m_fileLeft = static_cast<std::uint64_t>(info.st_size);
+        WatchIdle();
         if (m_reply.size() > kPieceSize / 2) {
             // An outsize header goes first on its own.
             return net::async_write(
                 Self().Stream(), net::buffer(m_reply),
                 [self = Self().shared_from_this(), close](beast::error_code ec, std::size_t bytes) {
+                    self->m_lastProgress = IdleClock::now();
                     if (!ec) return self->NextFilePiece(0, close);
                     self->m_file = FileHandle();
+                    self->EndIdleWatch();
                     self->OnWrite(close, ec, bytes);
                 });
         }
@@ -631,6 +670,7 @@ private:
                 // The file shrank or cannot be read: the length is already
                 // promised, so the client must see the answer cut short.
                 m_file = FileHandle();
+                EndIdleWatch();
                 beast::get_lowest_layer(Self().Stream()).close();
                 return;
             }
@@ -640,15 +680,14 @@ private:
         WritePiece(0, used + got, close);
     }
 
-    // Write by write, so the idle timeout counts from the last bytes the
-    // client took rather than from the start of a long download.
     void WritePiece(std::size_t from, std::size_t to, bool close) {
-        beast::get_lowest_layer(Self().Stream()).expires_after(kIdleTimeout);
         Self().Stream().async_write_some(net::buffer(m_piece.get() + from, to - from),
                                          [self = Self().shared_from_this(), from, to, close](
                                              beast::error_code ec, std::size_t bytes) {
+                                             self->m_lastProgress = IdleClock::now();
                                              if (ec) {
                                                  self->m_file = FileHandle();
+                                                 self->EndIdleWatch();
                                                  return self->OnWrite(close, ec, 0);
                                              }
                                              if (from + bytes < to)
@@ -656,6 +695,7 @@ private:
                                              if (self->m_fileLeft > 0)
                                                  return self->NextFilePiece(0, close);
                                              self->m_file = FileHandle();
+                                             self->EndIdleWatch();
                                              self->OnWrite(close, ec, 0);
                                          });
     }
@@ -702,6 +742,9 @@ private:
     bool m_drain = false;
     std::uint64_t m_drained = 0;
     std::array<char, 4096> m_scratch{};
+    std::optional<net::steady_timer> m_idleTimer;
+    IdleClock::time_point m_lastProgress{};
+    bool m_watching = false;
 };
 
 class PlainSession : public Session<PlainSession>,
@@ -1118,6 +1161,7 @@ unsigned short Server::Start() {
         policy->httpsOnly = !want.address.is_loopback();
         policy->trustedProxies = m_impl->options.trustedProxies;
         policy->publicOrigin = m_impl->publicOrigin;
+        policy->idleTimeout = m_impl->options.idleTimeout;
         // The default pair shares one port, also when the first one picked it.
         unsigned short port = want.port;
         if (want.optional && port == 0 && !m_impl->listeners.empty()) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -63,6 +64,8 @@ struct ServerOptions {
     // form tokens are found expired; unset: the system's. Tests run a second
     // service ahead of time with it instead of waiting for a lifetime to end.
     std::function<std::int64_t()> sharedStateClock;
+    // An upload or a download that moves no byte for this long is cut off.
+    std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
 };
 
 // The local document service: account sign-in (ClientLogin, CAPTCHA, browser

@@ -114,6 +114,118 @@ TEST_F(NetworkTest, DownloadReadInTinyPiecesArrivesByteForByte) {
     EXPECT_TRUE(got.body == pdf);
 }
 
+// With a short idle time: long bodies that stop are cut off, long bodies
+// that keep moving (however slowly, and for longer than the idle time in
+// all) are not.
+class IdleBodyTest : public NetworkTest {
+protected:
+    static constexpr auto kIdle = std::chrono::milliseconds(1500);
+    static constexpr auto kPause = std::chrono::milliseconds(200);  // well below kIdle
+
+    void SetUp() override {
+        ServerTest::SetUp();
+        ServerOptions options = TestOptions(m_dir->Path() / "data");
+        options.idleTimeout = kIdle;
+        StartServer(options);
+        m_token = Token();
+    }
+
+    // Temporary upload files in the content folder.
+    std::size_t UploadFiles() const {
+        std::size_t count = 0;
+        std::error_code ec;
+        for (const auto& file :
+             std::filesystem::directory_iterator(m_dir->Path() / "data" / "content", ec)) {
+            if (file.path().filename().string().rfind(".upload-", 0) == 0) ++count;
+        }
+        return count;
+    }
+
+    // Waits (10 s at most) until the count of upload files is `want`.
+    bool UploadFilesBecome(std::size_t want) const {
+        for (int i = 0; i < 200 && UploadFiles() != want; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return UploadFiles() == want;
+    }
+
+    std::string UploadRequest(const std::string& slug, const std::string& body) {
+        return Request("POST", kList, {"Content-Type: application/pdf", "Slug: " + slug}, body);
+    }
+};
+
+TEST_F(IdleBodyTest, UploadThatStopsIsCutOffAndLeavesNothing) {
+    const std::string request = UploadRequest("stalled.pdf", Pattern(1 << 20));
+    RawTls upload(m_port);
+    upload.Dribble(request.substr(0, request.size() / 2), 64 * 1024);
+    ASSERT_TRUE(UploadFilesBecome(1)) << "the body is not being stored";
+    const std::string answer = upload.ReadAll(4096);
+    EXPECT_FALSE(upload.TimedOut()) << "the service kept waiting for a body that stopped";
+    EXPECT_EQ(answer, "");
+    EXPECT_TRUE(UploadFilesBecome(0)) << "the cut-off upload's file stayed";
+    EXPECT_EQ(GData("GET", kList, m_token).body.find("stalled.pdf"), std::string::npos);
+}
+
+TEST_F(IdleBodyTest, UploadThatKeepsMovingLandsWhole) {
+    const std::string pdf = Pattern(96 * 1024);
+    const std::string request = UploadRequest("slow.pdf", pdf);
+    RawTls upload(m_port);
+    // Some 3 s in all, twice the idle time, in 16 pieces.
+    const std::size_t piece = request.size() / 16 + 1;
+    for (std::size_t at = 0; at < request.size(); at += piece) {
+        upload.Dribble(request.substr(at, piece), piece);
+        std::this_thread::sleep_for(kPause);
+    }
+    const std::string answer = upload.ReadAll(16 * 1024);
+    ASSERT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 201 Created") << answer;
+    const std::string id = Between(answer, "<gd:resourceId>pdf:", "<");
+    const Reply stored = GData("GET", "/feeds/download/files/" + id, m_token);
+    EXPECT_TRUE(stored.body == pdf) << "stored " << stored.body.size() << " bytes";
+}
+
+// A download larger than what the sockets buffer, so the service's writes
+// wait for the reader.
+TEST_F(IdleBodyTest, DownloadCutOffOnlyWhenTheReaderStops) {
+    const std::string pdf = Pattern(16 * 1024 * 1024);
+    const Reply created =
+        GData("POST", kList, m_token, pdf, {"Content-Type: application/pdf", "Slug: big.pdf"});
+    ASSERT_EQ(created.status, 201) << created.body;
+    const std::string id = Between(created.body, "<gd:resourceId>pdf:", "<");
+    const std::string get = Request("GET", "/feeds/download/files/" + id, {}, {});
+    struct Case {
+        const char* what;
+        bool stops;
+    };
+    for (const Case& c :
+         {Case{"a reader that keeps taking", false}, Case{"a reader that stops", true}}) {
+        SCOPED_TRACE(c.what);
+        RawTls download(m_port, 4096);
+        download.Dribble(get, get.size());
+        std::string got = download.Read(64 * 1024);
+        if (c.stops) {
+            std::this_thread::sleep_for(2 * kIdle);
+            got += download.ReadAll(64 * 1024);
+        } else {
+            // Some 3 s in all, in 16 reads.
+            while (got.size() < pdf.size() && !download.TimedOut()) {
+                std::this_thread::sleep_for(kPause);
+                const std::string more = download.Read(pdf.size() / 16);
+                if (more.empty()) break;
+                got += more;
+            }
+            got += download.ReadAll(64 * 1024);
+        }
+        EXPECT_FALSE(download.TimedOut());
+        const RawReply reply = Split(got);
+        EXPECT_EQ(reply.statusLine, "HTTP/1.1 200 OK");
+        if (c.stops) {
+            EXPECT_LT(reply.body.size(), pdf.size()) << "the service waited on for the reader";
+        } else {
+            EXPECT_TRUE(reply.body == pdf) << "got " << reply.body.size() << " bytes";
+        }
+    }
+}
+
 // The tallowdesk-server program as a child process; killed on destruction.
 class ChildServer {
 public:

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -268,10 +269,31 @@ std::string RawTls::ReadAll(std::size_t piece) {
     std::string text;
     std::vector<char> buffer(piece);
     for (;;) {
+        errno = 0;
         const int n = SSL_read(static_cast<SSL*>(m_ssl), buffer.data(), static_cast<int>(piece));
-        if (n <= 0) break;
+        if (n <= 0) {
+            m_timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+            break;
+        }
         text.append(buffer.data(), static_cast<std::size_t>(n));
     }
+    return text;
+}
+
+std::string RawTls::Read(std::size_t size) {
+    std::string text(size, '\0');
+    std::size_t got = 0;
+    while (got < size) {
+        errno = 0;
+        const int n = SSL_read(static_cast<SSL*>(m_ssl), text.data() + got,
+                               static_cast<int>(std::min<std::size_t>(size - got, 1 << 20)));
+        if (n <= 0) {
+            m_timedOut = errno == EAGAIN || errno == EWOULDBLOCK;
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
     return text;
 }
 
@@ -327,6 +349,10 @@ void ServerTest::StartServer(std::size_t pageSize, const std::string& requestLog
     ServerOptions options = TestOptions(m_dir->Path() / "data");
     options.pageSize = pageSize;
     options.requestLogPath = requestLog;
+    StartServer(options);
+}
+
+void ServerTest::StartServer(ServerOptions options) {
     options.ioThreads = 4;
     m_server = std::make_unique<Server>(options);
     m_server->AddUser(kAlice, kPassword, "Alice Example");

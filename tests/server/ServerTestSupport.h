@@ -69,6 +69,10 @@ public:
     void Dribble(const std::string& bytes, std::size_t piece);
     // Everything up to the end of the connection, `piece` bytes per read.
     std::string ReadAll(std::size_t piece);
+    // `size` bytes, or fewer when the connection ends first.
+    std::string Read(std::size_t size);
+    // Whether the last read gave up waiting (30 s) rather than met the end.
+    bool TimedOut() const { return m_timedOut; }
 
     // SHA-256 of a certificate (X509*), which it frees; "" for none.
     static std::string CertificateDigest(void* cert);
@@ -77,6 +81,7 @@ private:
     int m_fd = -1;
     void* m_ctx = nullptr;  // SSL_CTX*, kept opaque so tests need no OpenSSL headers
     void* m_ssl = nullptr;  // SSL*
+    bool m_timedOut = false;
 };
 
 // A TCP connection to 127.0.0.1:port (with that receive buffer, unless 0)
@@ -106,6 +111,7 @@ protected:
     void TearDown() override;
 
     void StartServer(std::size_t pageSize = 100, const std::string& requestLog = {});
+    void StartServer(ServerOptions options);              // from TestOptions, changed
     std::string Url(const std::string& path) const;       // https://localhost:PORT + path
     std::string PlainUrl(const std::string& path) const;  // http://127.0.0.1:PORT + path
     Reply ClientLogin(const std::string& email, const std::string& password,
