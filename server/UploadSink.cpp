@@ -4,6 +4,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <stdexcept>
@@ -23,8 +24,10 @@ constexpr std::uint64_t kSyncStep = 8 * 1024 * 1024;
 }  // namespace
 
 UploadSink::UploadSink(std::string folder, std::string boundary, std::uint64_t maxBytes)
-    : m_maxBytes(maxBytes), m_state(boundary.empty() ? State::Data : State::Preamble) {
-    if (!boundary.empty()) m_delimiter = "\r\n--" + boundary;
+    : m_delimiter(boundary.empty() ? std::string() : "\r\n--" + boundary),
+      m_search(m_delimiter.cbegin(), m_delimiter.cend()),
+      m_maxBytes(maxBytes),
+      m_state(boundary.empty() ? State::Data : State::Preamble) {
     for (int attempt = 0; attempt < 10 && m_fd < 0; ++attempt) {
         m_path = (std::filesystem::path(folder) / (".upload-" + RandomToken(24))).string();
         m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -149,7 +152,7 @@ bool UploadSink::PutData(std::string_view bytes) {
         // A delimiter starting in m_pending ends within the next `tail` bytes.
         std::string joint = m_pending;
         joint.append(bytes.substr(0, tail));
-        const auto at = joint.find(m_delimiter);
+        const std::size_t at = Find(joint);
         if (at != std::string::npos) {
             m_state = State::Epilogue;
             m_pending.clear();
@@ -159,7 +162,7 @@ bool UploadSink::PutData(std::string_view bytes) {
         m_pending.clear();
         if (!ok) return false;
     }
-    const auto at = bytes.find(m_delimiter);
+    const std::size_t at = Find(bytes);
     if (at != std::string_view::npos) {
         m_state = State::Epilogue;
         return Write(bytes.data(), at);
@@ -170,9 +173,15 @@ bool UploadSink::PutData(std::string_view bytes) {
     return true;
 }
 
+std::size_t UploadSink::Find(std::string_view bytes) const {
+    const auto found = std::search(bytes.begin(), bytes.end(), m_search);
+    return found == bytes.end() ? std::string_view::npos
+                                : static_cast<std::size_t>(found - bytes.begin());
+}
+
 // Small pieces: everything pending is searched as one.
 bool UploadSink::PutJoined() {
-    const auto at = m_pending.find(m_delimiter);
+    const std::size_t at = Find(m_pending);
     if (at != std::string::npos) {
         m_state = State::Epilogue;
         const bool ok = Write(m_pending.data(), at);

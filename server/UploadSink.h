@@ -6,6 +6,7 @@
 #include <boost/beast/http/message.hpp>
 #include <boost/optional.hpp>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,6 +40,8 @@ private:
     bool Refuse(int status, std::string reason);
     bool PutData(std::string_view bytes);
     bool PutJoined();
+    // Where the delimiter starts in bytes, or npos.
+    std::size_t Find(std::string_view bytes) const;
     // Counts the bytes as the file's and writes them out in large pieces.
     bool Write(const char* data, std::size_t size);
     bool Flush();
@@ -48,6 +51,10 @@ private:
     enum class State { Preamble, Data, Epilogue };
     std::string m_path;
     std::string m_delimiter;  // "\r\n--" + boundary; empty for a raw body
+    // Finds m_delimiter, skipping ahead by up to its length at each step: a
+    // byte at a time (the first byte, then a compare) meets a '\r' every 256
+    // bytes of a binary file. Points into m_delimiter, which never changes.
+    std::boyer_moore_horspool_searcher<std::string::const_iterator> m_search;
     std::uint64_t m_maxBytes;
     int m_fd = -1;
     State m_state;
