@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -55,6 +56,7 @@ void Generate(const fs::path& path, std::uint64_t size) {
 }
 
 struct ServerInfo {
+    pid_t pid = -1;
     unsigned port = 0;
     std::string sid, hsid, token, bigId, smallId;
 };
@@ -112,6 +114,31 @@ pid_t StartServer(const fs::path& dir, std::uint64_t big, std::uint64_t small, S
     in >> info.port >> info.sid >> info.hsid >> info.token >> info.bigId >> info.smallId;
     if (info.port == 0) throw std::runtime_error("the service did not start");
     return pid;
+}
+
+// CPU seconds (user and system) the process has used so far; 0 when unknown.
+double ProcessCpuSeconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto end = stat.rfind(')');  // the name may hold blanks
+    if (end == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(end + 2));
+    std::string field;
+    unsigned long long user = 0, system = 0;
+    // After the name: state is field 3; utime and stime are fields 14 and 15.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stoull(field);
+        if (i == 15) system = std::stoull(field);
+    }
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// CPU seconds of the children this process has waited for.
+double ChildrenCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_CHILDREN, &usage);
+    auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 double Seconds(std::chrono::steady_clock::time_point since) {
@@ -188,6 +215,8 @@ std::string Run(const std::string& command) {
 
 struct CurlRun {
     double upload = 0, download = 0;
+    // CPU seconds of the upload: the service's and curl's own.
+    double uploadServiceCpu = 0, uploadCurlCpu = 0;
     // The download and then an fsync of the file: what the client does
     // before it renames a download into place, so the fair anchor for it.
     double downloadSynced = 0;
@@ -209,10 +238,14 @@ CurlRun RunCurl(const ServerInfo& info, const fs::path& dir, const fs::path& sou
     const auto at = headers.find("Location: ");
     if (at == std::string::npos) throw std::runtime_error("no session URL");
     const std::string url = headers.substr(at + 10, headers.find('\r', at) - at - 10);
+    const double serviceCpu = ProcessCpuSeconds(info.pid);
+    const double curlCpu = ChildrenCpuSeconds();
     auto start = std::chrono::steady_clock::now();
     Run(common + "-o /dev/null -F 'Filedata=@" + source.string() +
         ";type=application/octet-stream' '" + url + "'");
     const double up = Seconds(start);
+    const double upServiceCpu = ProcessCpuSeconds(info.pid) - serviceCpu;
+    const double upCurlCpu = ChildrenCpuSeconds() - curlCpu;
     const fs::path out = dir / "curl-download.bin";
     start = std::chrono::steady_clock::now();
     Run("curl -sS --fail --cacert '" + (dir / "data" / "cert.pem").string() +
@@ -224,7 +257,7 @@ CurlRun RunCurl(const ServerInfo& info, const fs::path& dir, const fs::path& sou
     ::close(fd);
     const double synced = Seconds(start);
     fs::remove(out);
-    return {up, down, synced};
+    return {up, down, upServiceCpu, upCurlCpu, synced};
 }
 
 }  // namespace
@@ -253,6 +286,7 @@ int main(int argc, char** argv) {
     try {
         ServerInfo info;
         server = StartServer(dir, bigDownload, small, info, stopFd);
+        info.pid = server;
         const fs::path bigFile = dir / "upload-big.bin";
         const fs::path smallFile = dir / "upload-small.bin";
         Generate(bigFile, bigUpload);
@@ -271,6 +305,9 @@ int main(int argc, char** argv) {
                 "%s download-synced %llu bytes: client %.1f MiB/s, curl %.1f MiB/s, ratio %.2f\n",
                 what, static_cast<unsigned long long>(downBytes), cd, ks, cd / ks);
             std::printf("%s client peak resident memory: %ld KiB\n", what, c.peakKb);
+            std::printf("%s upload-cpu %llu bytes: service %.2f s, curl %.2f s\n", what,
+                        static_cast<unsigned long long>(upBytes), k.uploadServiceCpu,
+                        k.uploadCurlCpu);
         };
         // Client and curl take turns, and each figure is the median of its
         // runs: one run of a 64 MiB transfer lasts a tenth of a second, too
@@ -295,6 +332,8 @@ int main(int argc, char** argv) {
             c.upload = median([&](std::size_t i) { return clients[i].upload; });
             c.download = median([&](std::size_t i) { return clients[i].download; });
             k.upload = median([&](std::size_t i) { return curls[i].upload; });
+            k.uploadServiceCpu = median([&](std::size_t i) { return curls[i].uploadServiceCpu; });
+            k.uploadCurlCpu = median([&](std::size_t i) { return curls[i].uploadCurlCpu; });
             k.download = median([&](std::size_t i) { return curls[i].download; });
             k.downloadSynced = median([&](std::size_t i) { return curls[i].downloadSynced; });
             for (const ClientRun& run : clients) c.peakKb = std::max(c.peakKb, run.peakKb);

@@ -330,12 +330,25 @@ fi
 up=$(transfer_field large upload curl)
 what="Upload of 1 GiB through the service (curl form upload, 1 GiB - 1 byte)"
 if [ -z "$up" ]; then
-  row "$what" "$transfer_why" "" "" ">= 0.5"
+  row "$what" "$transfer_why" "" "" ">= 0.6"
 elif [ -z "$dd_rate" ]; then
-  row "$what" "$up MiB/s" "not measured: dd failed ($(tail -1 "$work/dd.err"))" "—" ">= 0.5"
+  row "$what" "$up MiB/s" "not measured: dd failed ($(tail -1 "$work/dd.err"))" "—" ">= 0.6"
 else
   row "$what" "$up MiB/s" "dd conv=fsync of 1 GiB on the same file system: $dd_rate MiB/s" \
-    "$(ratio "$up" "$dd_rate")" ">= 0.5"
+    "$(ratio "$up" "$dd_rate")" ">= 0.6"
+fi
+# CPU seconds do not depend on what else the machine runs as much as wall
+# time does: the service's against curl's own for the same upload.
+# "large upload-cpu N bytes: service S s, curl C s"
+read -r service_cpu curl_cpu < <(awk '$1 == "large" && $2 == "upload-cpu" {
+  for (i = 1; i <= NF; ++i) if ($i == "service") s = $(i + 1)
+  print s, $(NF - 1) }' "$work/transfer.out")
+what="CPU time of the service for that upload"
+if [ -z "${service_cpu:-}" ]; then
+  row "$what" "$transfer_why" "" "" "—"
+else
+  row "$what" "$service_cpu s" "curl's own CPU time for it: $curl_cpu s" \
+    "$(ratio "$service_cpu" "$curl_cpu")" "—"
 fi
 
 # curl from nginx: the same size over TLS with the same certificate.
