@@ -26,6 +26,7 @@
 #include "MenuTexts.h"
 #include "Resources.h"
 #include "Server.h"
+#include "Store.h"
 #include "TempDir.h"
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/TransferProgressDlg.h"
@@ -578,6 +579,57 @@ private slots:
         QCOMPARE(m_clashQuestions.size(), std::size_t(2));
         QCOMPARE(names(dest).size(), 4);
         QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine again\n"));
+    }
+
+    // The guard against folder cycles skipped every folder met a second
+    // time: a folder filed in two folders, or selected beside its own parent,
+    // was downloaded at one place only. (The service refuses real cycles.)
+    void aFolderReachedTwiceIsDownloadedAtEachPlace_data() {
+        QTest::addColumn<bool>("besideItsParent");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("filed in two parents")
+            << false
+            << QStringList{QStringLiteral("Parent one/Filed twice/inside.txt"),
+                           QStringLiteral("Parent two/Filed twice/inside.txt")};
+        QTest::newRow("selected beside its own parent")
+            << true
+            << QStringList{QStringLiteral("Parent one/Filed twice/inside.txt"),
+                           QStringLiteral("Filed twice/inside.txt")};
+    }
+    void aFolderReachedTwiceIsDownloadedAtEachPlace() {
+        QFETCH(bool, besideItsParent);
+        QFETCH(QStringList, files);
+        server::Store& store = m_server->GetStore();
+        const auto add = [&](const std::string& kind, const std::string& title,
+                             std::vector<std::string> parents,
+                             std::optional<std::string> content = std::nullopt) {
+            server::NewEntry e;
+            e.kind = kind;
+            e.title = title;
+            e.mime = content ? "text/plain" : "";
+            e.parents = std::move(parents);
+            e.content = std::move(content);
+            return store.Create(server::kDemoEmail, e).id;
+        };
+        const std::string one = add("folder", "Parent one", {});
+        const std::string two = add("folder", "Parent two", {});
+        const std::string twice = add("folder", "Filed twice", {one});
+        store.AddParent(twice, two);
+        const std::string inside = add("file", "inside.txt", {twice}, "in both\n");
+        if (besideItsParent)
+            Show(CategoryUrl(" All items(folders included)"), " All items(folders included)",
+                 false);
+        else
+            ShowRoot();
+        QTemporaryDir dest;
+        DownloadRows(besideItsParent
+                         ? QStringList{QStringLiteral("Parent one"), QStringLiteral("Filed twice")}
+                         : QStringList{QStringLiteral("Parent one"), QStringLiteral("Parent two")},
+                     dest.path().toStdString());
+        for (const std::string& id : {inside, twice, one, two}) store.Delete(id);
+        for (const QString& file : files)
+            QCOMPARE(ReadAll(fs::path(dest.filePath(file).toStdString())),
+                     std::string("in both\n"));
     }
 
     // Fault guarded: a file uploaded again made a silent duplicate.
