@@ -26,6 +26,7 @@
 #include "MenuTexts.h"
 #include "Resources.h"
 #include "Server.h"
+#include "Store.h"
 #include "TempDir.h"
 #include "dialogs/CProgressDlgModal.h"
 #include "dialogs/TransferProgressDlg.h"
@@ -64,6 +65,7 @@ private:
     std::shared_ptr<AppState> m_state;
     std::unique_ptr<CMainFrame> m_frame;
     std::shared_ptr<Gate> m_gate = std::make_shared<Gate>();
+    std::shared_ptr<Gate> m_exportGate = std::make_shared<Gate>();  // holds "Meeting notes.txt"
     std::optional<QString> m_pickedFolder;
     QStringList m_pickedFiles;
     QStringList m_folderPrompts;
@@ -161,8 +163,11 @@ private slots:
             rename(h, t);
         };
         auto ops = m_state->calls.transferOps;
-        m_state->calls.transferOps = [ops, gate = m_gate]() -> std::unique_ptr<TransferOps> {
-            return std::make_unique<GatedOps>(ops(), gate, "deep.txt");
+        m_state->calls.transferOps = [ops, gate = m_gate,
+                                      exportGate = m_exportGate]() -> std::unique_ptr<TransferOps> {
+            return std::make_unique<GatedOps>(
+                std::make_unique<GatedOps>(ops(), exportGate, "Meeting notes.txt"), gate,
+                "deep.txt");
         };
 
         CommandHooks hooks;
@@ -580,6 +585,57 @@ private slots:
         QCOMPARE(ReadAll(dest / "one.txt"), std::string("mine again\n"));
     }
 
+    // The guard against folder cycles skipped every folder met a second
+    // time: a folder filed in two folders, or selected beside its own parent,
+    // was downloaded at one place only. (The service refuses real cycles.)
+    void aFolderReachedTwiceIsDownloadedAtEachPlace_data() {
+        QTest::addColumn<bool>("besideItsParent");
+        QTest::addColumn<QStringList>("files");
+        QTest::newRow("filed in two parents")
+            << false
+            << QStringList{QStringLiteral("Parent one/Filed twice/inside.txt"),
+                           QStringLiteral("Parent two/Filed twice/inside.txt")};
+        QTest::newRow("selected beside its own parent")
+            << true
+            << QStringList{QStringLiteral("Parent one/Filed twice/inside.txt"),
+                           QStringLiteral("Filed twice/inside.txt")};
+    }
+    void aFolderReachedTwiceIsDownloadedAtEachPlace() {
+        QFETCH(bool, besideItsParent);
+        QFETCH(QStringList, files);
+        server::Store& store = m_server->GetStore();
+        const auto add = [&](const std::string& kind, const std::string& title,
+                             std::vector<std::string> parents,
+                             std::optional<std::string> content = std::nullopt) {
+            server::NewEntry e;
+            e.kind = kind;
+            e.title = title;
+            e.mime = content ? "text/plain" : "";
+            e.parents = std::move(parents);
+            e.content = std::move(content);
+            return store.Create(server::kDemoEmail, e).id;
+        };
+        const std::string one = add("folder", "Parent one", {});
+        const std::string two = add("folder", "Parent two", {});
+        const std::string twice = add("folder", "Filed twice", {one});
+        store.AddParent(twice, two);
+        const std::string inside = add("file", "inside.txt", {twice}, "in both\n");
+        if (besideItsParent)
+            Show(CategoryUrl(" All items(folders included)"), " All items(folders included)",
+                 false);
+        else
+            ShowRoot();
+        QTemporaryDir dest;
+        DownloadRows(besideItsParent
+                         ? QStringList{QStringLiteral("Parent one"), QStringLiteral("Filed twice")}
+                         : QStringList{QStringLiteral("Parent one"), QStringLiteral("Parent two")},
+                     dest.path().toStdString());
+        for (const std::string& id : {inside, twice, one, two}) store.Delete(id);
+        for (const QString& file : files)
+            QCOMPARE(ReadAll(fs::path(dest.filePath(file).toStdString())),
+                     std::string("in both\n"));
+    }
+
     // Fault guarded: a file uploaded again made a silent duplicate.
     void uploadingANameAgainAsksAndFollowsTheChoice() {
         ShowRoot();
@@ -791,6 +847,78 @@ private slots:
         QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
                             "deep.txt"));
         m_gate->Disarm();
+    }
+
+    // The end of an export beside a download just cancelled cleared the
+    // Cancel before the download saw it: the download ran on with no window.
+    void anExportEndingBesideACancelledDownloadLeavesItsCancel() {
+        QTemporaryDir dest;
+        QPointer<TransferProgressDlg> dialog;
+        StartHeldDownload(dest, dialog);
+        if (QTest::currentTestFailed()) return;
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        QTemporaryDir exportDest;
+        m_pickedFolder = exportDest.path();
+        m_exportGate->Arm();
+        bool cancelled = false;
+        bool exportEnded = false;
+        bool stillCancelled = false;
+        // Inside the export window's loop: the export holds at its first
+        // bytes while the download is cancelled, then ends.
+        QTimer::singleShot(0, this, [&] {
+            QDeadlineTimer deadline(30000);
+            while (!m_exportGate->Reached() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            if (dialog) dialog->findChild<QPushButton*>(QStringLiteral("cancelButton"))->click();
+            cancelled = transferCancel.load();
+            m_exportGate->Open();
+            while (exportsRunning.load() > 0 && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            exportEnded = exportsRunning.load() == 0;  // its end was handled before this
+            stillCancelled = transferCancel.load();
+            m_gate->Open();
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
+        });
+        Commands()->Run(32807);  // export as text, modal until it is closed
+        WaitTransferEnd();
+        m_exportGate->Disarm();
+        m_gate->Disarm();
+        QVERIFY(cancelled);
+        QVERIFY(exportEnded);
+        QVERIFY(stillCancelled);
+        QVERIFY(!fs::exists(fs::path(dest.path().toStdString()) / "Tree" / "Middle" / "Deep" /
+                            "deep.txt"));
+    }
+
+    // A cancelled export still winding down lost its Cancel when a download
+    // beside it ended: the export went on and wrote its file.
+    void aDownloadEndingBesideACancelledExportLeavesItsCancel() {
+        QTemporaryDir dest;
+        QPointer<TransferProgressDlg> dialog;
+        StartHeldDownload(dest, dialog);
+        if (QTest::currentTestFailed()) return;
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        QTemporaryDir exportDest;
+        m_pickedFolder = exportDest.path();
+        m_exportGate->Arm();
+        QTimer::singleShot(0, this, [&] {
+            QDeadlineTimer deadline(30000);
+            while (!m_exportGate->Reached() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            if (auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget())) d->reject();
+        });
+        Commands()->Run(32807);  // returns once its window is cancelled
+        const bool exportHeld = m_exportGate->Reached() && exportsRunning.load() == 1;
+        QVERIFY(transferCancel.load());
+        m_gate->Open();
+        WaitTransferEnd();  // the download has ended, its window with it
+        const bool stillCancelled = transferCancel.load();
+        m_exportGate->Open();
+        QTRY_COMPARE_WITH_TIMEOUT(exportsRunning.load(), 0, 30000);
+        m_exportGate->Disarm();
+        m_gate->Disarm();
+        QVERIFY(exportHeld);
+        QVERIFY2(stillCancelled, "the export still running lost its Cancel");
     }
 
     // A dialog the program runs over the main window (an export, the

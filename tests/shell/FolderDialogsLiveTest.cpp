@@ -445,6 +445,37 @@ private slots:
         SetConvert(false);
     }
 
+    // A pasted path that is gone vanished without a word; now it is a line
+    // of the transfer's details, and the paths still there are uploaded.
+    void aPastedPathThatIsGoneGetsADetailLine_data() {
+        QTest::addColumn<bool>("withAFileThere");
+        QTest::newRow("beside a file that is there") << true;
+        QTest::newRow("alone") << false;
+    }
+    void aPastedPathThatIsGoneGetsADetailLine() {
+        QFETCH(bool, withAFileThere);
+        ShowRoot();
+        const QString there = m_dir.filePath(QStringLiteral("pasted-there.txt"));
+        std::ofstream(there.toStdString()) << "still here\n";
+        const QString gone = m_dir.filePath(QStringLiteral("pasted-gone.txt"));
+        QByteArray list = QUrl::fromLocalFile(gone).toEncoded() + "\r\n";
+        if (withAFileThere) list += QUrl::fromLocalFile(there).toEncoded() + "\r\n";
+        auto* data = new QMimeData;
+        data->setData(QStringLiteral("text/uri-list"), list);
+        QGuiApplication::clipboard()->setMimeData(data);
+        m_frame->Actions()->paste->trigger();
+        QGuiApplication::clipboard()->clear();
+        WaitTransferEnd();
+        TransferProgressDlg* dialog = Commands()->LastTransferDialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->DetailLines(),
+                 QStringList{QStringLiteral("No such file or folder: ") + gone});
+        if (dialog->FinishBox()) dialog->FinishBox()->close();
+        dialog->close();
+        if (withAFileThere)
+            QTRY_VERIFY_WITH_TIMEOUT(FindRow(QStringLiteral("pasted-there.txt")), 30000);
+    }
+
     // A category holds no files of its own: a drop there is refused and a
     // paste says why; nothing reaches the service. A folder takes them.
     void filesDroppedOrPastedGoOnlyWhereFilesAreKept() {

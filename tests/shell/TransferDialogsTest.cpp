@@ -180,6 +180,7 @@ private slots:
         QTest::addColumn<bool>("withDetails");
         QTest::newRow("empty upload") << false << false;
         QTest::newRow("empty upload, failed") << false << true;
+        QTest::newRow("unknown size") << true << false;
         QTest::newRow("unknown size, failed") << true << true;
     }
     void theBarNeverMovesByItselfAfterTheEnd() {

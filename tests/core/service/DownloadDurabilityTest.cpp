@@ -8,6 +8,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +23,7 @@
 #include "Failure.h"
 #include "service/Download.h"
 #include "service/ServiceClient.h"
+#include "service/TransferProgress.h"
 
 namespace tallowdesk {
 namespace {
@@ -213,6 +217,57 @@ TEST_F(DownloadDurability, WholeAnswerLandsByteForByte) {
                  std::runtime_error);
     EXPECT_EQ(Listing(), std::vector<std::string>{"whole.bin"});
     EXPECT_EQ(fs::file_size(m_dir / "whole.bin"), (27u << 20) + 12345);
+}
+
+// In a child process: starts a download into dir, holds it at its first
+// progress with its partial file open, and ends the process as the window's
+// Exit does, without waiting for the transfer thread.
+[[noreturn]] void ExitDuringADownload(const fs::path& dir) {
+    // Threads do not cross a fork: the child has its own peer. Never freed,
+    // like the rest, as the held thread uses them up to the process's end.
+    static RawResponder& peer = *new RawResponder;
+    peer.Push("HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + Pattern(100000));
+    struct Hold final : TransferProgressListener {
+        std::atomic<bool> reached{false};
+        void OnProgress(std::uint64_t, std::uint64_t) override {
+            reached = true;
+            for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    };
+    static Hold& hold = *new Hold;
+    static ServiceClient& client = *new ServiceClient("me@example.com", "pw");
+    client.SetWritelyToken("TOKEN");
+    std::thread([target = dir / "held.bin"] {
+        try {
+            DownloadEntry(client, peer.Url(), "file", target, &hold);
+        } catch (...) {
+        }
+    }).detach();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!hold.reached && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!hold.reached) std::_Exit(3);
+    if (fs::is_empty(dir)) std::_Exit(4);  // no partial file to look for
+    std::exit(0);
+}
+
+// The window's Exit does not wait for a transfer thread, so a download still
+// on its way when the process ends must not leave its hidden partial file.
+TEST(DownloadAtExit, TheHiddenPartialFileOfARunningDownloadGoesWithTheProcess) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("tallowdesk-exit-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    // Forked without exec, so that the child writes into this very folder.
+    const std::string style = GTEST_FLAG_GET(death_test_style);
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(ExitDuringADownload(dir), ::testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, style);
+    std::vector<std::string> left;
+    for (const auto& item : fs::directory_iterator(dir))
+        left.push_back(item.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{});
+    fs::remove_all(dir);
 }
 
 }  // namespace
