@@ -143,6 +143,18 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(m_gate->Reached(), 30000);
     }
 
+    // A download held at the gate, "Meeting notes" selected and its export
+    // to exportDest held at its first bytes once it starts.
+    void StartHeldDownloadAndArmTheExport(QTemporaryDir& dest,
+                                          QPointer<TransferProgressDlg>& dialog,
+                                          QTemporaryDir& exportDest) {
+        StartHeldDownload(dest, dialog);
+        if (QTest::currentTestFailed()) return;
+        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
+        m_pickedFolder = exportDest.path();
+        m_exportGate->Arm();
+    }
+
 private slots:
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
@@ -854,12 +866,9 @@ private slots:
     void anExportEndingBesideACancelledDownloadLeavesItsCancel() {
         QTemporaryDir dest;
         QPointer<TransferProgressDlg> dialog;
-        StartHeldDownload(dest, dialog);
-        if (QTest::currentTestFailed()) return;
-        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
         QTemporaryDir exportDest;
-        m_pickedFolder = exportDest.path();
-        m_exportGate->Arm();
+        StartHeldDownloadAndArmTheExport(dest, dialog, exportDest);
+        if (QTest::currentTestFailed()) return;
         bool cancelled = false;
         bool exportEnded = false;
         bool stillCancelled = false;
@@ -895,12 +904,9 @@ private slots:
     void aDownloadEndingBesideACancelledExportLeavesItsCancel() {
         QTemporaryDir dest;
         QPointer<TransferProgressDlg> dialog;
-        StartHeldDownload(dest, dialog);
-        if (QTest::currentTestFailed()) return;
-        QVERIFY(SelectTitles({QStringLiteral("Meeting notes")}));
         QTemporaryDir exportDest;
-        m_pickedFolder = exportDest.path();
-        m_exportGate->Arm();
+        StartHeldDownloadAndArmTheExport(dest, dialog, exportDest);
+        if (QTest::currentTestFailed()) return;
         QTimer::singleShot(0, this, [&] {
             QDeadlineTimer deadline(30000);
             while (!m_exportGate->Reached() && !deadline.hasExpired())
