@@ -33,10 +33,12 @@ UploadSink::UploadSink(std::string folder, std::string boundary, std::uint64_t m
         m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     }
     if (m_fd < 0) throw std::runtime_error("Cannot create an upload file in " + folder);
+    m_sync.emplace(m_fd);
     m_out.reserve(kWriteSize);
 }
 
 UploadSink::~UploadSink() {
+    m_sync.reset();  // its thread may be syncing the file
     if (m_fd >= 0) ::close(m_fd);
     ::unlink(m_path.c_str());
 }
@@ -109,6 +111,7 @@ bool UploadSink::WriteOut(const char* first, std::size_t firstSize, const char* 
         m_syncStarted = m_onDisk;
     }
 #endif
+    m_sync->Written(m_onDisk);
     return true;
 }
 
@@ -202,11 +205,10 @@ bool UploadSink::Finish() {
         return Refuse(400, "The form ended before the end of its file part.");
     }
     if (!Flush()) return false;
-    if (::fsync(m_fd) != 0 || ::close(m_fd) != 0) {
-        m_fd = -1;
-        return Refuse(507, "The service could not store the file.");
-    }
+    const bool synced = m_sync->Stop() && ::fsync(m_fd) == 0;
+    const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
+    if (!synced || !closed) return Refuse(507, "The service could not store the file.");
     return true;
 }
 

@@ -8,8 +8,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "BackgroundSync.h"
 
 namespace tallowdesk::server {
 
@@ -64,6 +67,7 @@ private:
     std::string m_out;            // of those, what is not written yet
     std::uint64_t m_onDisk = 0;
     std::uint64_t m_syncStarted = 0;
+    std::optional<BackgroundSync> m_sync;  // flushes the file to the disk as it grows
     int m_status = 0;
     std::string m_reason;
 };
