@@ -1,5 +1,6 @@
 #include "BackgroundSync.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <system_error>
@@ -16,21 +17,27 @@ BackgroundSync::~BackgroundSync() {
 }
 
 void BackgroundSync::Written(std::uint64_t bytes) {
+#ifdef __linux__
+    if (bytes - m_writeBackStarted >= kWriteBackStep) {
+        ::sync_file_range(m_fd, static_cast<off_t>(m_writeBackStarted),
+                          static_cast<off_t>(bytes - m_writeBackStarted), SYNC_FILE_RANGE_WRITE);
+        m_writeBackStarted = bytes;
+    }
+#endif
     if (bytes - m_requested < kStep) return;
     m_requested = bytes;
-    if (!m_thread.joinable()) {
-        std::lock_guard lock(m_mutex);
-        if (m_stop) return;
-        try {
-            m_thread = std::thread([this] { Run(); });
-        } catch (const std::system_error&) {
-            // No thread: the one sync at the end does it all, as it would anyway.
-            m_stop = true;
-            return;
-        }
-    }
     {
         std::lock_guard lock(m_mutex);
+        if (m_stop) return;
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { Run(); });
+            } catch (const std::system_error&) {
+                // No thread: the one sync at the end does it all, as it would anyway.
+                m_stop = true;
+                return;
+            }
+        }
         m_target = bytes;
     }
     m_wake.notify_one();

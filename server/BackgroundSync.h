@@ -8,17 +8,19 @@
 
 namespace tallowdesk::server {
 
-// Has the disk take a file while it is still being written: a thread of its
-// own syncs it each time another kStep bytes were written, so the sync that
-// must come before the answer waits for the last stretch only. A virtual
-// disk keeps what it was given in the host's cache until it is asked to
-// flush, and one flush of a whole gigabyte at the end took half a second.
+// Has the disk take a file while it is still being written, so the sync
+// that must come before the answer waits for the last stretch only. Write-
+// back of each kWriteBackStep is started on the writing thread, and a thread
+// of its own syncs the file each time another kStep bytes were written: a
+// virtual disk keeps what it was given in the host's cache until it is asked
+// to flush, and one flush of a whole gigabyte at the end took half a second.
 //
 // The writing thread reports its progress; the sync thread starts with the
 // first step, so a small file never has one. Does not own the descriptor,
 // which must stay open until Stop() returns.
 class BackgroundSync {
 public:
+    static constexpr std::uint64_t kWriteBackStep = 8 * 1024 * 1024;
     static constexpr std::uint64_t kStep = 32 * 1024 * 1024;
     using SyncFunction = std::function<int(int fd)>;  // 0, or -1 and errno
 
@@ -40,7 +42,9 @@ private:
 
     int m_fd;
     SyncFunction m_sync;
-    std::uint64_t m_requested = 0;  // the writing thread's own
+    // The writing thread's own.
+    std::uint64_t m_writeBackStarted = 0;
+    std::uint64_t m_requested = 0;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::uint64_t m_target = 0;

@@ -18,8 +18,6 @@ namespace {
 constexpr std::size_t kMaxPartHeaderBytes = 16 * 1024;
 // Bytes go to the file in writes this large.
 constexpr std::size_t kWriteSize = 256 * 1024;
-// Written-back in steps this large while the upload still arrives.
-constexpr std::uint64_t kSyncStep = 8 * 1024 * 1024;
 
 }  // namespace
 
@@ -102,15 +100,6 @@ bool UploadSink::WriteOut(const char* first, std::size_t firstSize, const char* 
             }
         }
     }
-#ifdef __linux__
-    // Start writing back what came so far while the rest arrives, so the
-    // sync at the end waits for the last stretch only, not the whole file.
-    if (m_onDisk - m_syncStarted >= kSyncStep) {
-        ::sync_file_range(m_fd, static_cast<off_t>(m_syncStarted),
-                          static_cast<off_t>(m_onDisk - m_syncStarted), SYNC_FILE_RANGE_WRITE);
-        m_syncStarted = m_onDisk;
-    }
-#endif
     m_sync->Written(m_onDisk);
     return true;
 }

@@ -66,7 +66,6 @@ private:
     std::uint64_t m_written = 0;  // the file's bytes so far
     std::string m_out;            // of those, what is not written yet
     std::uint64_t m_onDisk = 0;
-    std::uint64_t m_syncStarted = 0;
     std::optional<BackgroundSync> m_sync;  // flushes the file to the disk as it grows
     int m_status = 0;
     std::string m_reason;
